@@ -1,0 +1,106 @@
+object Form1: TForm1
+  Left = 505
+  Top = 334
+  Width = 574
+  Height = 297
+  Caption = 'Wave Cleaner 2026'
+  Color = clBtnFace
+  Font.Charset = SHIFTJIS_CHARSET
+  Font.Color = clWindowText
+  Font.Height = -12
+  Font.Name = #131#129#131#67#131#138#131#73
+  Font.Style = []
+  Position = poScreenCenter
+  PixelsPerInch = 96
+  object PBFolderDialog1: TPBFolderDialog
+    Flags = [OnlyAncestors, ShowPath]
+    NewFolderVisible = True
+    NewFolderEnabled = True
+  end
+  object MMWaveOpenDialog1: TMMWaveOpenDialog
+    Filter = 'Wave Files(*.wav)|*.wav'
+    InitialDir = #131#82#131#147#131#115#131#133#129#91#131#94#129#91
+    Options = [ofHideReadOnly, ofNoNetworkButton]
+    Title = 'Open Wave File'
+  end
+  object btnSlInp: TButton
+    Left = 24
+    Top = 32
+    Width = 97
+    Height = 35
+    Caption = 'Source File'
+    Font.Charset = SHIFTJIS_CHARSET
+    Font.Color = clBlack
+    Font.Height = -12
+    Font.Name = #131#129#131#67#131#138#131#73
+    Font.Style = []
+    ParentFont = False
+    TabOrder = 0
+    TabStop = False
+    OnClick = btnSlInpClick
+  end
+  object Label1: TLabel
+    Left = 148
+    Top = 42
+    Width = 120
+    Height = 18
+    Caption = 'No file was selected.'
+  end
+  object BtnSlout: TButton
+    Left = 24
+    Top = 88
+    Width = 97
+    Height = 35
+    Caption = 'Output Folder'
+    Font.Charset = SHIFTJIS_CHARSET
+    Font.Color = clBlack
+    Font.Height = -12
+    Font.Name = #131#129#131#67#131#138#131#73
+    Font.Style = []
+    ParentFont = False
+    TabOrder = 1
+    TabStop = False
+    OnClick = BtnSloutClick
+  end
+  object Label2: TLabel
+    Left = 147
+    Top = 98
+    Width = 136
+    Height = 18
+    Caption = 'No folder was selected.'
+  end
+  object Label4: TLabel
+    Left = 24
+    Top = 140
+    Width = 102
+    Height = 18
+    Caption = 'Output Filename:'
+  end
+  object Label5: TLabel
+    Left = 129
+    Top = 140
+    Width = 55
+    Height = 18
+    Caption = 'No Name'
+  end
+  object BtnCleanFile: TButton
+    Left = 184
+    Top = 169
+    Width = 177
+    Height = 57
+    Caption = 'CLEAN FILE'
+    Color = clLime
+    Enabled = False
+    TabOrder = 2
+    TabStop = False
+    OnClick = BtnCleanFileClick
+  end
+  object Label3: TLabel
+    Left = 182
+    Top = 236
+    Width = 366
+    Height = 18
+    Alignment = taRightJustify
+    Caption = 'Rewrites a WAV file into a clean, bit-exact copy.'
+  end
+end

@@ -1,0 +1,58 @@
+// The main window: choose a source wave file and an output folder, then
+// "CLEAN FILE" runs the converter and reports whether the output exists.
+// Whether a file or folder has been chosen is read back from the labels.
+#pragma once
+
+#include <string>
+#include <string_view>
+
+#include "dialogs/MMCstDlg.h"
+#include "dialogs/PBFolderDialog.h"
+#include "framework/Controls.h"
+#include "framework/Forms.h"
+
+// Shown when the output file exists after the job: "出力を完了しました。" (Shift-JIS).
+extern const char kOutputCompletedMessage[];
+// Shown when it does not; its line breaks are bare carriage returns (Shift-JIS).
+extern const char kConversionFailedMessage[];
+
+// The text after the last separator ("/" counts as "\").
+std::string ExtractBaseName(std::string_view path);
+// folder + "\Clean_" + base name of the source, with no normalisation.
+std::string BuildOutputPath(std::string_view folder, std::string_view sourcePath);
+// The converter's command line for one job.
+std::string BuildConverterCommandLine(std::string_view sourcePath, std::string_view folder);
+// A choice counts as made unless the caption begins with "No".
+bool IsChoiceMade(std::string_view caption);
+
+class TForm1 : public wc::TForm {
+public:
+    explicit TForm1(wc::TComponent* owner);
+    static const char* ClassName() { return "TForm1"; }
+
+    TPBFolderDialog* PBFolderDialog1 = nullptr;
+    TMMWaveOpenDialog* MMWaveOpenDialog1 = nullptr;
+    wc::TButton* btnSlInp = nullptr;
+    wc::TLabel* Label1 = nullptr;
+    wc::TButton* BtnSlout = nullptr;
+    wc::TLabel* Label2 = nullptr;
+    wc::TButton* BtnCleanFile = nullptr;
+    wc::TLabel* Label3 = nullptr;
+    wc::TLabel* Label4 = nullptr;
+    wc::TLabel* Label5 = nullptr;
+
+    void btnSlInpClick(wc::TComponent* sender);
+    void BtnSloutClick(wc::TComponent* sender);
+    void BtnCleanFileClick(wc::TComponent* sender);
+
+protected:
+    void DeclareFields(wc::FieldTable& fields) override;
+    void DeclareMethods(wc::MethodTable& methods) override;
+
+private:
+    // Runs the converter hidden with its console output in the log beside
+    // the executable; true when it was started and has ended.
+    bool RunConverterJob(const std::string& commandLine, const std::string& logFileName);
+    // Steps 3 to 6 shared by both choosing buttons.
+    void UpdateOutputState();
+};

@@ -1,0 +1,43 @@
+// Benchmark registry. Each benchmark measures the code under test against a
+// baseline run in the same process and prints one line:
+//   bench <name> ratio=<x> target=<y>
+// where ratio is baseline time / measured time (higher is faster) unless the
+// benchmark says otherwise in its own comment.
+#pragma once
+
+#include <functional>
+#include <string>
+#include <vector>
+
+namespace bench {
+
+struct Entry {
+    std::string name;
+    std::function<void()> run;
+};
+
+std::vector<Entry>& Registry();
+
+struct Registrar {
+    Registrar(std::string name, std::function<void()> run) {
+        Registry().push_back({std::move(name), std::move(run)});
+    }
+};
+
+// Seconds of a monotonic clock.
+double Now();
+
+// Best of `repeats` runs of `fn`, in seconds: the least disturbed sample.
+double BestOf(int repeats, const std::function<void()>& fn);
+
+void Report(const std::string& name, double ratio, double target);
+
+}  // namespace bench
+
+#define WC_BENCH_CONCAT2(a, b) a##b
+#define WC_BENCH_CONCAT(a, b) WC_BENCH_CONCAT2(a, b)
+#define BENCHMARK_CASE(name)                                                  \
+    static void WC_BENCH_CONCAT(bench_fn_, __LINE__)();                       \
+    static const bench::Registrar WC_BENCH_CONCAT(bench_reg_, __LINE__)(      \
+        name, &WC_BENCH_CONCAT(bench_fn_, __LINE__));                         \
+    static void WC_BENCH_CONCAT(bench_fn_, __LINE__)()

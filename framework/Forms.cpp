@@ -1,0 +1,222 @@
+#include "framework/Forms.h"
+
+#include <commctrl.h>
+#include <ole2.h>
+
+#include "framework/Exceptions.h"
+#include "framework/Files.h"
+#include "framework/Strings.h"
+
+namespace wc {
+
+// ---- TForm ----
+
+TForm::TForm(TComponent* owner) : TWinControl(owner) {
+    SetVisible(false);
+    SetColor(clBtnFace);
+}
+
+void TForm::CreateParams(TCreateParams& params) {
+    TWinControl::CreateParams(params);
+    params.style |= WS_OVERLAPPEDWINDOW;
+    params.exStyle |= WS_EX_CONTROLPARENT;
+}
+
+bool TForm::SetProperty(const std::string& name, const LayoutValue& value) {
+    if (name == "Position") {
+        const std::string& ident = value.AsIdentifier();
+        if (ident == "poScreenCenter" || ident == "poDesktopCenter") position_ = poScreenCenter;
+        else if (ident == "poDesigned" || ident == "poDefault") position_ = poDesigned;
+        else throw Exception("Invalid position " + ident);
+    } else if (name == "PixelsPerInch") {
+        pixelsPerInch_ = value.AsInteger();
+        if (pixelsPerInch_ <= 0) throw Exception("Invalid pixels per inch");
+    } else if (name == "ClientWidth") {
+        clientWidth_ = value.AsInteger();
+    } else if (name == "ClientHeight") {
+        clientHeight_ = value.AsInteger();
+    } else if (name == "TextHeight" || name == "OldCreateOrder" || name == "Scaled") {
+        // Designer bookkeeping with no effect at run time.
+    } else {
+        return TWinControl::SetProperty(name, value);
+    }
+    return true;
+}
+
+void TForm::Loaded() {
+    TWinControl::Loaded();
+    // The layout is designed at pixelsPerInch_; scale it to the screen.
+    const int screen = ScreenPixelsPerInch();
+    if (screen != pixelsPerInch_) {
+        ChangeScale(screen, pixelsPerInch_);
+        if (clientWidth_ >= 0) clientWidth_ = ::MulDiv(clientWidth_, screen, pixelsPerInch_);
+        if (clientHeight_ >= 0) clientHeight_ = ::MulDiv(clientHeight_, screen, pixelsPerInch_);
+        pixelsPerInch_ = screen;
+    }
+    if (clientWidth_ >= 0 || clientHeight_ >= 0) {
+        TCreateParams params;
+        CreateParams(params);
+        RECT frame{0, 0, clientWidth_ >= 0 ? clientWidth_ : 0, clientHeight_ >= 0 ? clientHeight_ : 0};
+        ::AdjustWindowRectEx(&frame, params.style, FALSE, params.exStyle);
+        SetBounds(Left(), Top(), clientWidth_ >= 0 ? frame.right - frame.left : Width(),
+                  clientHeight_ >= 0 ? frame.bottom - frame.top : Height());
+    }
+    Handle();
+}
+
+void TForm::ReadLayoutResource(const char* resourceName) {
+    ReadLayout(ParseLayout(LoadLayoutResource(resourceName)));
+}
+
+void TForm::Show() {
+    HWND window = Handle();
+    if (position_ == poScreenCenter) {
+        RECT bounds;
+        ::GetWindowRect(window, &bounds);
+        const int width = bounds.right - bounds.left, height = bounds.bottom - bounds.top;
+        SetBounds((::GetSystemMetrics(SM_CXSCREEN) - width) / 2, (::GetSystemMetrics(SM_CYSCREEN) - height) / 2,
+                  width, height);
+    }
+    SetVisible(true);
+    ::ShowWindow(window, SW_SHOW);
+    ::UpdateWindow(window);
+}
+
+void TForm::Close() {
+    if (HandleAllocated()) ::SendMessageA(Handle(), WM_CLOSE, 0, 0);
+}
+
+LRESULT TForm::WndProc(UINT message, WPARAM wParam, LPARAM lParam) {
+    if (message == WM_CLOSE) {
+        ::ShowWindow(Handle(), SW_HIDE);
+        SetVisible(false);
+        if (Application().MainForm() == this) Application().Terminate();
+        return 0;
+    }
+    return TWinControl::WndProc(message, wParam, lParam);
+}
+
+// ---- TApplication ----
+
+TApplication& Application() {
+    static TApplication application;
+    return application;
+}
+
+TApplication::TApplication() : TComponent(nullptr) {
+    title_ = ExtractFileName(ExecutablePath());
+    if (const size_t dot = title_.rfind('.'); dot != std::string::npos) title_.erase(dot);
+}
+
+TApplication::~TApplication() {
+    if (oleInitialized_) ::OleUninitialize();
+}
+
+void TApplication::Initialize() {
+    INITCOMMONCONTROLSEX controls{sizeof controls, ICC_STANDARD_CLASSES | ICC_WIN95_CLASSES};
+    ::InitCommonControlsEx(&controls);
+    if (!oleInitialized_) oleInitialized_ = SUCCEEDED(::OleInitialize(nullptr));
+}
+
+HWND TApplication::Handle() const {
+    return mainForm_ && mainForm_->HandleAllocated() ? mainForm_->Handle() : nullptr;
+}
+
+std::string TApplication::ExeName() const { return ExecutablePath(); }
+
+bool TApplication::ProcessMessage(MSG& message) {
+    if (message.message == WM_QUIT) {
+        terminated_ = true;
+        return false;
+    }
+    HWND active = ::GetActiveWindow();
+    if (active && TWinControl::FromHandle(active) && ::IsDialogMessageA(active, &message)) return true;
+    ::TranslateMessage(&message);
+    ::DispatchMessageA(&message);
+    return true;
+}
+
+void TApplication::Run() {
+    if (mainForm_) mainForm_->Show();
+    MSG message;
+    while (!terminated_) {
+        const BOOL got = ::GetMessageA(&message, nullptr, 0, 0);
+        if (got == 0 || got == -1) break;
+        ProcessMessage(message);
+    }
+    terminated_ = true;
+}
+
+void TApplication::ProcessMessages() {
+    MSG message;
+    while (::PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE)) {
+        if (!ProcessMessage(message)) {
+            ::PostQuitMessage(int(message.wParam));  // for the loop of Run
+            break;
+        }
+    }
+}
+
+void TApplication::Terminate() {
+    ::PostQuitMessage(0);
+}
+
+void TApplication::DestroyForms() {
+    mainForm_ = nullptr;
+    while (ComponentCount() > 0) DestroyLastComponent();
+}
+
+void TApplication::HandleException(const std::exception& error) {
+    if (OnException) {
+        OnException(error);
+        return;
+    }
+    ::MessageBoxW(Handle(), ToWide(error.what()).c_str(), ToWide(title_).c_str(), MB_OK | MB_ICONERROR);
+}
+
+void HandleException(const std::exception& error) noexcept {
+    try {
+        Application().HandleException(error);
+    } catch (...) {
+        // Nothing may leave a window procedure.
+    }
+}
+
+// ---- ShowMessage ----
+
+namespace {
+
+thread_local HHOOK g_centreHook = nullptr;
+
+// Centres the message box on the screen as it is activated.
+LRESULT CALLBACK CentreOnScreenHook(int code, WPARAM wParam, LPARAM lParam) {
+    if (code == HCBT_ACTIVATE) {
+        HWND box = reinterpret_cast<HWND>(wParam);
+        RECT bounds;
+        ::GetWindowRect(box, &bounds);
+        const int width = bounds.right - bounds.left, height = bounds.bottom - bounds.top;
+        ::SetWindowPos(box, nullptr, (::GetSystemMetrics(SM_CXSCREEN) - width) / 2,
+                       (::GetSystemMetrics(SM_CYSCREEN) - height) / 2, 0, 0,
+                       SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
+        ::UnhookWindowsHookEx(std::exchange(g_centreHook, nullptr));
+        return 0;
+    }
+    return ::CallNextHookEx(g_centreHook, code, wParam, lParam);
+}
+
+}  // namespace
+
+void ShowMessage(const std::wstring& text) {
+    HWND owner = ::GetActiveWindow();
+    if (!owner) owner = Application().Handle();
+    HookHandle hook(::SetWindowsHookExA(WH_CBT, CentreOnScreenHook, nullptr, ::GetCurrentThreadId()));
+    g_centreHook = hook.get();
+    ::MessageBoxW(owner, text.c_str(), ToWide(Application().Title()).c_str(), MB_OK);
+    // The hook removes itself on activation; if the box never activated, this does.
+    if (g_centreHook) g_centreHook = nullptr;
+    else hook.release();
+}
+
+void ShowMessage(const std::string& text) { ShowMessage(ToWide(text)); }
+
+}  // namespace wc

@@ -1,0 +1,96 @@
+// Forms (top-level windows read from a stored layout), the application
+// object with its message loop, and the plain message dialog.
+#pragma once
+
+#include <windows.h>
+
+#include <functional>
+#include <string>
+
+#include "framework/Controls.h"
+
+namespace wc {
+
+enum TPosition { poDesigned, poScreenCenter };
+
+class TForm : public TWinControl {
+public:
+    explicit TForm(TComponent* owner);
+    static const char* ClassName() { return "TForm"; }
+
+    // Shows the form; a form placed at the screen centre is centred now, with its real size.
+    void Show();
+    void Close();
+
+    TPosition Position() const noexcept { return position_; }
+    int PixelsPerInch() const noexcept { return pixelsPerInch_; }
+
+    bool SetProperty(const std::string& name, const LayoutValue& value) override;
+    void Loaded() override;
+
+protected:
+    void CreateParams(TCreateParams& params) override;
+    LRESULT WndProc(UINT message, WPARAM wParam, LPARAM lParam) override;
+
+    // Reads the layout stored as the RCDATA resource of that name.
+    void ReadLayoutResource(const char* resourceName);
+
+private:
+    TPosition position_ = poDesigned;
+    int pixelsPerInch_ = 96;  // the layout's design resolution
+    int clientWidth_ = -1, clientHeight_ = -1;
+};
+
+class TApplication : public TComponent {
+public:
+    TApplication();
+    ~TApplication() override;
+
+    // Common controls and COM for the shell dialogs.
+    void Initialize();
+
+    // Creates a form owned by the application; the first one is the main form.
+    template <class T>
+    T& CreateForm() {
+        T& form = MakeComponent<T>(*this);
+        if (!mainForm_) mainForm_ = &form;
+        return form;
+    }
+    TForm* MainForm() const noexcept { return mainForm_; }
+    HWND Handle() const;  // the main form's window, or null
+
+    // Shows the main form and dispatches messages until the program ends.
+    void Run();
+    // Dispatches every message waiting in the queue.
+    void ProcessMessages();
+    void Terminate();
+    bool Terminated() const noexcept { return terminated_; }
+    // Frees the forms (before the rest of the program shuts down).
+    void DestroyForms();
+
+    const std::string& Title() const noexcept { return title_; }
+    void SetTitle(std::string title) { title_ = std::move(title); }
+    std::string ExeName() const;
+
+    // Shows the error's message, or hands it to OnException when that is set.
+    void HandleException(const std::exception& error);
+    std::function<void(const std::exception&)> OnException;
+
+private:
+    bool ProcessMessage(MSG& message);
+
+    TForm* mainForm_ = nullptr;
+    std::string title_;
+    bool terminated_ = false;
+    bool oleInitialized_ = false;
+};
+
+// The process's application object.
+TApplication& Application();
+
+// The plain modal message dialog: no icon, one OK button, the application's
+// title as caption, centred on the screen.
+void ShowMessage(const std::wstring& text);
+void ShowMessage(const std::string& text);
+
+}  // namespace wc

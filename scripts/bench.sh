@@ -1,0 +1,10 @@
+#!/usr/bin/env bash
+# Builds and runs every benchmark; each prints "bench <name> ratio=<x> target=<y>".
+set -euo pipefail
+source "$(dirname "${BASH_SOURCE[0]}")/env.sh"
+bash "$repo/scripts/build.sh"
+WC_FORCE_XVFB=1 start_xvfb
+trap 'stop_wine; stop_xvfb' EXIT
+start_wine
+cd "$build/bin"
+wine ./wc_bench.exe "$@"

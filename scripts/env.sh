@@ -1,0 +1,41 @@
+# Sourced by the scripts: where things live and how Wine runs.
+repo="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
+build="${WC_BUILD_DIR:-$repo/build}"
+export WC_WINEPREFIX="${WC_WINEPREFIX:-$build/wineprefix}"
+export WINEPREFIX="$WC_WINEPREFIX"
+export WINEARCH=win32
+export WINEDEBUG=-all
+# No Mono or Gecko install prompts on the first boot.
+export WINEDLLOVERRIDES="mscoree,mshtml="
+ffmpeg_cache="${WC_CACHE_DIR:-${XDG_CACHE_HOME:-$HOME/.cache}/wavecleaner}/ffmpeg-4.1.0/ffmpeg.exe"
+
+# Starts Xvfb on a free display unless one is set; sets DISPLAY and xvfb_pid.
+start_xvfb() {
+  xvfb_pid=""
+  if [ -n "${DISPLAY:-}" ] && [ -z "${WC_FORCE_XVFB:-}" ]; then return; fi
+  local fifo; fifo=$(mktemp -u); mkfifo "$fifo"
+  Xvfb -displayfd 3 -screen 0 1280x1024x24 -nolisten tcp 3>"$fifo" >/dev/null 2>&1 &
+  xvfb_pid=$!
+  local n; read -r n <"$fifo"; rm -f "$fifo"
+  export DISPLAY=":$n"
+}
+
+stop_xvfb() { [ -z "${xvfb_pid:-}" ] || kill "$xvfb_pid" 2>/dev/null || true; }
+
+# Creates the Wine prefix on first use (about 20 s) and keeps one wineserver
+# alive for the whole run, so every test process starts fast.
+start_wine() {
+  if [ ! -f "$WINEPREFIX/system.reg" ]; then
+    echo "wine: creating prefix $WINEPREFIX"
+    mkdir -p "$WINEPREFIX"
+    wineboot -i >/dev/null 2>&1 || true
+    wineserver -w
+  fi
+  wineserver -p
+  # Start Wine's background services now, detached from our output: a
+  # service started by the first test would inherit the test runner's pipes
+  # and keep it waiting for their end.
+  wine cmd /c exit </dev/null >/dev/null 2>&1 || true
+}
+
+stop_wine() { wineserver -k 2>/dev/null || true; }

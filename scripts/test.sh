@@ -1,0 +1,11 @@
+#!/usr/bin/env bash
+# Builds everything and runs the whole test suite under Wine on a virtual
+# display. Exits non-zero on any failure.
+set -euo pipefail
+source "$(dirname "${BASH_SOURCE[0]}")/env.sh"
+bash "$repo/scripts/build.sh"
+WC_FORCE_XVFB=1 start_xvfb
+trap 'stop_wine; stop_xvfb' EXIT
+start_wine
+cd "$build"
+ctest --output-on-failure --timeout 900 "$@"

@@ -1,0 +1,244 @@
+#include "TestSupport.h"
+
+#include <cmath>
+#include <stdexcept>
+#include <thread>
+
+#include "framework/Files.h"
+#include "framework/Strings.h"
+
+namespace testing_support {
+
+TempDir::TempDir(const std::string& prefix) {
+    char base[MAX_PATH];
+    ::GetTempPathA(MAX_PATH, base);
+    static unsigned counter = 0;
+    for (;;) {
+        path_ = std::string(base) + prefix + "_" + std::to_string(::GetCurrentProcessId()) + "_" +
+                std::to_string(++counter);
+        if (::CreateDirectoryA(path_.c_str(), nullptr)) break;
+        if (::GetLastError() != ERROR_ALREADY_EXISTS) throw std::runtime_error("cannot create " + path_);
+    }
+}
+
+TempDir::~TempDir() { RemoveTree(path_); }
+
+void RemoveTree(const std::string& path) {
+    WIN32_FIND_DATAA found;
+    HANDLE search = ::FindFirstFileA((path + "\\*").c_str(), &found);
+    if (search != INVALID_HANDLE_VALUE) {
+        do {
+            const std::string name = found.cFileName;
+            if (name == "." || name == "..") continue;
+            const std::string child = path + "\\" + name;
+            if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
+                RemoveTree(child);
+            } else {
+                ::SetFileAttributesA(child.c_str(), FILE_ATTRIBUTE_NORMAL);
+                ::DeleteFileA(child.c_str());
+            }
+        } while (::FindNextFileA(search, &found));
+        ::FindClose(search);
+    }
+    ::RemoveDirectoryA(path.c_str());
+}
+
+void WriteFileBytes(const std::string& path, const std::vector<uint8_t>& bytes) {
+    wc::FileHandle file(::CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr));
+    if (!file) throw std::runtime_error("cannot write " + path);
+    DWORD written = 0;
+    if (!bytes.empty() && (!::WriteFile(file.get(), bytes.data(), DWORD(bytes.size()), &written, nullptr) ||
+                           written != bytes.size()))
+        throw std::runtime_error("short write to " + path);
+}
+
+std::vector<uint8_t> ReadFileBytes(const std::string& path) {
+    wc::FileHandle file(::CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                      OPEN_EXISTING, 0, nullptr));
+    if (!file) throw std::runtime_error("cannot read " + path);
+    std::vector<uint8_t> bytes(::GetFileSize(file.get(), nullptr));
+    DWORD read = 0;
+    if (!bytes.empty()) ::ReadFile(file.get(), bytes.data(), DWORD(bytes.size()), &read, nullptr);
+    bytes.resize(read);
+    return bytes;
+}
+
+bool CopyFileTo(const std::string& from, const std::string& to) { return ::CopyFileA(from.c_str(), to.c_str(), FALSE); }
+
+std::string ProgramDir() { return wc::ExtractFileDir(wc::ExecutablePath()); }
+
+ByteWriter& ByteWriter::u8(uint8_t v) {
+    data_.push_back(v);
+    return *this;
+}
+ByteWriter& ByteWriter::u16(uint16_t v) { return u8(uint8_t(v)).u8(uint8_t(v >> 8)); }
+ByteWriter& ByteWriter::u32(uint32_t v) { return u16(uint16_t(v)).u16(uint16_t(v >> 16)); }
+ByteWriter& ByteWriter::tag(const char (&fourcc)[5]) {
+    for (int i = 0; i < 4; ++i) u8(uint8_t(fourcc[i]));
+    return *this;
+}
+ByteWriter& ByteWriter::bytes(const std::vector<uint8_t>& data) {
+    data_.insert(data_.end(), data.begin(), data.end());
+    return *this;
+}
+void ByteWriter::patch_u32(size_t at, uint32_t v) {
+    for (int i = 0; i < 4; ++i) data_.at(at + i) = uint8_t(v >> (8 * i));
+}
+
+std::vector<uint8_t> MakePcmWave(uint16_t channels, uint32_t rate, uint16_t bits,
+                                 const std::vector<uint8_t>& samples) {
+    const uint16_t blockAlign = uint16_t(channels * bits / 8);
+    ByteWriter w;
+    w.tag("RIFF").u32(uint32_t(4 + 8 + 16 + 8 + samples.size() + (samples.size() & 1))).tag("WAVE");
+    w.tag("fmt ").u32(16).u16(1).u16(channels).u32(rate).u32(rate * blockAlign).u16(blockAlign).u16(bits);
+    w.tag("data").u32(uint32_t(samples.size())).bytes(samples);
+    if (samples.size() & 1) w.u8(0);
+    return w.data();
+}
+
+std::vector<uint8_t> MakeTestSamples16(uint16_t channels, uint32_t frames, uint32_t seed) {
+    std::vector<uint8_t> out;
+    out.reserve(size_t(frames) * channels * 2);
+    uint32_t noise = seed;
+    for (uint32_t i = 0; i < frames; ++i) {
+        for (uint16_t c = 0; c < channels; ++c) {
+            noise = noise * 1664525u + 1013904223u;
+            const double phase = double(i) * (0.01 + 0.00002 * i) + c;
+            const int value = int(12000.0 * std::sin(phase)) + int(noise >> 24) - 128;
+            const auto sample = int16_t(value);
+            out.push_back(uint8_t(sample));
+            out.push_back(uint8_t(uint16_t(sample) >> 8));
+        }
+    }
+    return out;
+}
+
+std::wstring WindowText(HWND window) {
+    const int length = int(::SendMessageW(window, WM_GETTEXTLENGTH, 0, 0));
+    std::wstring text(size_t(length) + 1, L'\0');
+    const int got = int(::SendMessageW(window, WM_GETTEXT, WPARAM(text.size()), LPARAM(text.data())));
+    text.resize(size_t(got));
+    return text;
+}
+
+std::wstring ClassNameOf(HWND window) {
+    wchar_t name[256] = L"";
+    ::GetClassNameW(window, name, 256);
+    return name;
+}
+
+static void PumpThisThread() {
+    MSG message;
+    while (::PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
+        ::TranslateMessage(&message);
+        ::DispatchMessageW(&message);
+    }
+}
+
+HWND WaitFor(const std::function<HWND()>& find, std::chrono::milliseconds timeout) {
+    const auto deadline = Clock::now() + timeout;
+    for (;;) {
+        if (HWND found = find()) return found;
+        if (Clock::now() > deadline) return nullptr;
+        PumpThisThread();
+        ::Sleep(20);
+    }
+}
+
+namespace {
+struct TopSearch {
+    DWORD processId;
+    const std::wstring* className;
+    const std::wstring* title;
+    HWND found;
+};
+BOOL CALLBACK MatchTop(HWND window, LPARAM data) {
+    auto* search = reinterpret_cast<TopSearch*>(data);
+    DWORD owner = 0;
+    ::GetWindowThreadProcessId(window, &owner);
+    if (search->processId && owner != search->processId) return TRUE;
+    if (!::IsWindowVisible(window)) return TRUE;
+    if (!search->className->empty() && ClassNameOf(window) != *search->className) return TRUE;
+    if (!search->title->empty() && WindowText(window) != *search->title) return TRUE;
+    search->found = window;
+    return FALSE;
+}
+}  // namespace
+
+HWND FindTopWindow(DWORD processId, const std::wstring& className, const std::wstring& title) {
+    TopSearch search{processId, &className, &title, nullptr};
+    ::EnumWindows(MatchTop, reinterpret_cast<LPARAM>(&search));
+    return search.found;
+}
+
+static BOOL CALLBACK CollectWindow(HWND window, LPARAM data) {
+    reinterpret_cast<std::vector<HWND>*>(data)->push_back(window);
+    return TRUE;
+}
+
+std::vector<HWND> Descendants(HWND parent) {
+    std::vector<HWND> all;
+    ::EnumChildWindows(parent, CollectWindow, reinterpret_cast<LPARAM>(&all));
+    return all;
+}
+
+HWND FindChild(HWND parent, const std::wstring& text, const std::wstring& className) {
+    for (HWND child : Descendants(parent))
+        if (WindowText(child) == text && (className.empty() || ClassNameOf(child) == className)) return child;
+    return nullptr;
+}
+
+HWND FindChildById(HWND parent, int id) {
+    for (HWND child : Descendants(parent))
+        if (::GetDlgCtrlID(child) == id) return child;
+    return nullptr;
+}
+
+void Click(HWND control) {
+    RECT area;
+    ::GetClientRect(control, &area);
+    const LPARAM centre = MAKELPARAM((area.right - area.left) / 2, (area.bottom - area.top) / 2);
+    ::PostMessageW(control, WM_LBUTTONDOWN, MK_LBUTTON, centre);
+    ::PostMessageW(control, WM_LBUTTONUP, 0, centre);
+}
+
+std::wstring MessageBoxText(HWND box) {
+    // The message box shows its text in a static control with id 0xFFFF.
+    HWND text = FindChildById(box, 0xFFFF);
+    return text ? WindowText(text) : std::wstring();
+}
+
+void PressOk(HWND dialog) { ::PostMessageW(dialog, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), 0); }
+
+void SetText(HWND window, const std::wstring& text) {
+    ::SendMessageW(window, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(text.c_str()));
+}
+
+ChildProcess::ChildProcess(const std::string& exe, const std::string& arguments, const std::string& workingDir) {
+    std::string commandLine = "\"" + exe + "\"" + (arguments.empty() ? "" : " " + arguments);
+    std::vector<char> mutableLine(commandLine.begin(), commandLine.end());
+    mutableLine.push_back('\0');
+    STARTUPINFOA startup{};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION created{};
+    if (!::CreateProcessA(exe.c_str(), mutableLine.data(), nullptr, nullptr, FALSE, 0, nullptr,
+                          workingDir.empty() ? nullptr : workingDir.c_str(), &startup, &created))
+        throw std::runtime_error("cannot start " + exe);
+    process_.reset(created.hProcess);
+    ::CloseHandle(created.hThread);
+    id_ = created.dwProcessId;
+    ::WaitForInputIdle(process_.get(), 10000);
+}
+
+ChildProcess::~ChildProcess() {
+    if (process_ && ::WaitForSingleObject(process_.get(), 0) == WAIT_TIMEOUT) {
+        ::TerminateProcess(process_.get(), 1);
+        ::WaitForSingleObject(process_.get(), 5000);
+    }
+}
+
+bool ChildProcess::Wait(std::chrono::milliseconds timeout) {
+    return ::WaitForSingleObject(process_.get(), DWORD(timeout.count())) == WAIT_OBJECT_0;
+}
+
+}  // namespace testing_support

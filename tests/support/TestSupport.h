@@ -1,0 +1,97 @@
+// Helpers shared by the tests: temporary folders, files, wave fixtures,
+// and finding and driving real windows (of this or another process).
+#pragma once
+
+#include <windows.h>
+
+#include <chrono>
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "framework/Handles.h"
+
+namespace testing_support {
+
+// A fresh folder under the system's temporary folder, removed with its contents.
+class TempDir {
+public:
+    explicit TempDir(const std::string& prefix = "wc");
+    ~TempDir();
+    TempDir(const TempDir&) = delete;
+    TempDir& operator=(const TempDir&) = delete;
+    const std::string& path() const { return path_; }
+    std::string operator/(const std::string& name) const { return path_ + "\\" + name; }
+
+private:
+    std::string path_;
+};
+
+void RemoveTree(const std::string& path);
+void WriteFileBytes(const std::string& path, const std::vector<uint8_t>& bytes);
+std::vector<uint8_t> ReadFileBytes(const std::string& path);
+bool CopyFileTo(const std::string& from, const std::string& to);
+std::string ProgramDir();  // the folder of the running test executable (build/bin)
+
+// Little-endian byte building for file fixtures.
+class ByteWriter {
+public:
+    ByteWriter& u8(uint8_t v);
+    ByteWriter& u16(uint16_t v);
+    ByteWriter& u32(uint32_t v);
+    ByteWriter& i16(int16_t v) { return u16(uint16_t(v)); }
+    ByteWriter& tag(const char (&fourcc)[5]);
+    ByteWriter& bytes(const std::vector<uint8_t>& data);
+    const std::vector<uint8_t>& data() const { return data_; }
+    size_t size() const { return data_.size(); }
+    void patch_u32(size_t at, uint32_t v);
+
+private:
+    std::vector<uint8_t> data_;
+};
+
+// A canonical PCM RIFF WAVE file ("fmt " of 16 bytes, then "data").
+std::vector<uint8_t> MakePcmWave(uint16_t channels, uint32_t rate, uint16_t bits, const std::vector<uint8_t>& samples);
+// Deterministic 16-bit samples (a sweep with a little noise), interleaved.
+std::vector<uint8_t> MakeTestSamples16(uint16_t channels, uint32_t frames, uint32_t seed = 1);
+
+// ---- windows ----
+
+using Clock = std::chrono::steady_clock;
+constexpr std::chrono::milliseconds kWindowTimeout{15000};
+
+std::wstring WindowText(HWND window);
+std::wstring ClassNameOf(HWND window);
+// Polls `find` (every 20 ms, messages of this thread dispatched) until it returns a window.
+HWND WaitFor(const std::function<HWND()>& find, std::chrono::milliseconds timeout = kWindowTimeout);
+// A visible top-level window of that process (0: any) with that class and/or title.
+HWND FindTopWindow(DWORD processId, const std::wstring& className, const std::wstring& title);
+// A descendant window whose text is exactly `text` (and class, when given).
+HWND FindChild(HWND parent, const std::wstring& text, const std::wstring& className = L"");
+// A descendant window with that control id.
+HWND FindChildById(HWND parent, int id);
+std::vector<HWND> Descendants(HWND parent);
+// Clicks a control with a posted press and release at its centre.
+void Click(HWND control);
+// The text of a message box and its dismissal with its OK button.
+std::wstring MessageBoxText(HWND box);
+void PressOk(HWND dialog);
+void SetText(HWND window, const std::wstring& text);
+
+// A program started for a test, ended (if still running) when this goes.
+class ChildProcess {
+public:
+    ChildProcess(const std::string& exe, const std::string& arguments, const std::string& workingDir);
+    ~ChildProcess();
+    DWORD id() const { return id_; }
+    HANDLE handle() const { return process_.get(); }
+    // Waits for it to end; false on time-out.
+    bool Wait(std::chrono::milliseconds timeout);
+
+private:
+    wc::KernelHandle process_;
+    DWORD id_ = 0;
+};
+
+}  // namespace testing_support
