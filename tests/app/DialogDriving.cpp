@@ -1,0 +1,109 @@
+#include "DialogDriving.h"
+
+#include <commctrl.h>
+#include <shlobj.h>
+
+namespace testing_support {
+
+namespace {
+
+bool HasChildOfClass(HWND parent, const wchar_t* className) {
+    for (HWND child : Descendants(parent))
+        if (ClassNameOf(child) == className) return true;
+    return false;
+}
+
+struct DialogSearch {
+    DWORD processId;
+    bool wantTree;
+    HWND found;
+};
+
+BOOL CALLBACK MatchDialog(HWND window, LPARAM data) {
+    auto* s = reinterpret_cast<DialogSearch*>(data);
+    DWORD owner = 0;
+    ::GetWindowThreadProcessId(window, &owner);
+    if (owner != s->processId || !::IsWindowVisible(window) || ClassNameOf(window) != L"#32770") return TRUE;
+    if (HasChildOfClass(window, L"SysTreeView32") != s->wantTree) return TRUE;
+    if (!s->wantTree && !HasChildOfClass(window, L"SysListView32") && !HasChildOfClass(window, L"ListBox"))
+        return TRUE;
+    s->found = window;
+    return FALSE;
+}
+
+HWND FindDialogWith(DWORD processId, bool wantTree) {
+    DialogSearch search{processId, wantTree, nullptr};
+    ::EnumWindows(MatchDialog, reinterpret_cast<LPARAM>(&search));
+    return search.found;
+}
+
+// The status line of a folder browser: the static control whose text changes
+// with the selection (the one that is not the title above the tree).
+std::wstring StatusTexts(HWND browser) {
+    std::wstring all;
+    for (HWND child : Descendants(browser))
+        if (ClassNameOf(child) == L"Static") all += WindowText(child) + L"\n";
+    return all;
+}
+
+}  // namespace
+
+HWND FindOpenDialog(DWORD processId) { return FindDialogWith(processId, false); }
+HWND FindFolderBrowser(DWORD processId) { return FindDialogWith(processId, true); }
+
+void ChooseFileIn(HWND dialog, const std::wstring& path) {
+    // The file name box: a combo box (cmb13) in explorer dialogs, an edit (edt1) otherwise.
+    HWND box = FindChildById(dialog, 0x47C);
+    if (!box) box = FindChildById(dialog, 0x480);
+    if (box && ClassNameOf(box) == L"ComboBox") {
+        if (HWND edit = ::FindWindowExW(box, nullptr, L"Edit", nullptr)) box = edit;
+    }
+    SetText(box, path);
+    PressOk(dialog);
+}
+
+void Cancel(HWND dialog) { ::PostMessageW(dialog, WM_COMMAND, MAKEWPARAM(IDCANCEL, BN_CLICKED), 0); }
+
+void ChooseFolderInProcess(HWND browser, const std::string& path) {
+    ::SendMessageA(browser, BFFM_SETSELECTIONA, TRUE, reinterpret_cast<LPARAM>(path.c_str()));
+    PressOk(browser);
+}
+
+bool ChooseFolderByKeyboard(HWND browser, const std::wstring& path) {
+    HWND tree = nullptr;
+    for (HWND child : Descendants(browser))
+        if (ClassNameOf(child) == L"SysTreeView32") tree = child;
+    if (!tree) return false;
+    // The folder sits among the first items under the desktop; a bounded walk.
+    constexpr int kMaxSteps = 80;
+    for (int step = 0; step < kMaxSteps; ++step) {
+        const std::wstring status = StatusTexts(browser);
+        if (status.find(path + L"\n") != std::wstring::npos) {
+            PressOk(browser);
+            return true;
+        }
+        ::SendMessageW(tree, WM_KEYDOWN, VK_DOWN, 0);
+        ::SendMessageW(tree, WM_KEYUP, VK_DOWN, 0);
+        ::Sleep(30);
+    }
+    return false;
+}
+
+DialogDriver::DialogDriver(std::function<HWND()> find, std::function<void(HWND)> act)
+    : thread_([this, find = std::move(find), act = std::move(act)] {
+          if (HWND window = WaitFor(find)) {
+              act(window);
+              done_ = true;
+          }
+      }) {}
+
+DialogDriver::~DialogDriver() {
+    if (thread_.joinable()) thread_.join();
+}
+
+bool DialogDriver::Done() {
+    if (thread_.joinable()) thread_.join();
+    return done_;
+}
+
+}  // namespace testing_support
