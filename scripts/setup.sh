@@ -4,7 +4,7 @@
 set -euo pipefail
 
 packages=(g++-mingw-w64-i686 wine wine32:i386 xvfb xauth x11-utils imagemagick
-          fonts-noto-cjk fonts-ipafont-gothic googletest alsa-utils)
+          fonts-noto-cjk fonts-ipafont-gothic googletest alsa-utils locales)
 # Tools that may come from elsewhere (npm ships inside some nodejs builds):
 # their package is installed only when the command is missing.
 commands=(cmake:cmake npm:npm)
@@ -28,6 +28,14 @@ if ((${#missing[@]})); then
   for p in "${missing[@]}"; do
     DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends "$p" >/dev/null
   done
+fi
+
+# The Japanese locale: the Shift-JIS test runs Wine under it, and Wine needs
+# it in the C library to name files with Japanese characters.
+if ! locale -a 2>/dev/null | grep -qi '^ja_JP\.utf-\?8$'; then
+  echo "setup: generating the ja_JP.UTF-8 locale"
+  sudo=""; [ "$(id -u)" = 0 ] || sudo=sudo
+  $sudo localedef -i ja_JP -f UTF-8 ja_JP.UTF-8
 fi
 
 # The converter: ffmpeg.exe from the npm package, cached outside the tree.

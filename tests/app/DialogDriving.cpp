@@ -37,10 +37,10 @@ HWND FindDialogWith(DWORD processId, bool wantTree) {
     return search.found;
 }
 
-// The status line of a folder browser: the static control whose text changes
-// with the selection (the one that is not the title above the tree).
+// The texts of a folder browser's static controls (its title and its status
+// line), each framed by line breaks.
 std::wstring StatusTexts(HWND browser) {
-    std::wstring all;
+    std::wstring all = L"\n";
     for (HWND child : Descendants(browser))
         if (ClassNameOf(child) == L"Static") all += WindowText(child) + L"\n";
     return all;
@@ -69,22 +69,22 @@ void ChooseFolderInProcess(HWND browser, const std::string& path) {
     PressOk(browser);
 }
 
-bool ChooseFolderByKeyboard(HWND browser, const std::wstring& path) {
+bool ChooseFolderByTree(HWND browser, const std::wstring& path) {
     HWND tree = nullptr;
     for (HWND child : Descendants(browser))
         if (ClassNameOf(child) == L"SysTreeView32") tree = child;
     if (!tree) return false;
+    // Item handles are plain values, so this works on another process's tree.
     // The folder sits among the first items under the desktop; a bounded walk.
     constexpr int kMaxSteps = 80;
-    for (int step = 0; step < kMaxSteps; ++step) {
-        const std::wstring status = StatusTexts(browser);
-        if (status.find(path + L"\n") != std::wstring::npos) {
+    LPARAM item = ::SendMessageW(tree, TVM_GETNEXTITEM, TVGN_ROOT, 0);
+    for (int step = 0; item && step < kMaxSteps; ++step) {
+        ::SendMessageW(tree, TVM_SELECTITEM, TVGN_CARET, item);
+        if (StatusTexts(browser).find(L"\n" + path + L"\n") != std::wstring::npos) {
             PressOk(browser);
             return true;
         }
-        ::SendMessageW(tree, WM_KEYDOWN, VK_DOWN, 0);
-        ::SendMessageW(tree, WM_KEYUP, VK_DOWN, 0);
-        ::Sleep(30);
+        item = ::SendMessageW(tree, TVM_GETNEXTITEM, TVGN_NEXTVISIBLE, item);
     }
     return false;
 }

@@ -25,10 +25,10 @@ void Cancel(HWND dialog);
 // good in-process) and presses OK.
 void ChooseFolderInProcess(HWND browser, const std::string& path);
 
-// Steps through the browser's tree with the arrow keys until its status line
-// shows `path`, then presses OK. Works on another process's browser.
-// False when the path never showed up.
-bool ChooseFolderByKeyboard(HWND browser, const std::wstring& path);
+// Steps through the browser's visible tree items until its status line shows
+// `path`, then presses OK. Works on another process's browser. False when the
+// path never showed up.
+bool ChooseFolderByTree(HWND browser, const std::wstring& path);
 
 // Waits on a second thread for a window and acts on it, while the test
 // thread sits in a modal dialog.
