@@ -27,7 +27,7 @@ struct ButtonHost {
         button->SetBounds(20, 20, width, height);
         button->SetParent(&form);
         button->SetCaption("");
-        form.Show();
+        form.Handle();  // the windows exist; showing them is not needed to draw or to take messages
     }
     wc::TForm form;
     TAdvSmoothButton* button;
