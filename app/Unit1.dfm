@@ -23,17 +23,32 @@ object Form1: TForm1
     Options = [ofHideReadOnly, ofNoNetworkButton]
     Title = 'Open Wave File'
   end
-  object btnSlInp: TButton
+  object btnSlInp: TAdvSmoothButton
     Left = 24
     Top = 32
     Width = 97
     Height = 35
     Caption = 'Source File'
-    Font.Charset = SHIFTJIS_CHARSET
-    Font.Color = clBlack
-    Font.Height = -12
-    Font.Name = #131#129#131#67#131#138#131#73
-    Font.Style = []
+    Status.Caption = '0'
+    Status.Appearance.Fill.Color = clRed
+    Status.Appearance.Fill.ColorMirror = clNone
+    Status.Appearance.Fill.ColorMirrorTo = clNone
+    Status.Appearance.Fill.GradientType = gtSolid
+    Status.Appearance.Fill.GradientMirrorType = gtSolid
+    Status.Appearance.Fill.BorderColor = clGray
+    Status.Appearance.Fill.Rounding = 0
+    Status.Appearance.Fill.ShadowOffset = 0
+    Status.Appearance.Fill.Glow = gmNone
+    Status.Appearance.Font.Charset = SHIFTJIS_CHARSET
+    Status.Appearance.Font.Color = clWhite
+    Status.Appearance.Font.Height = -12
+    Status.Appearance.Font.Name = 'Tahoma'
+    Status.Appearance.Font.Style = []
+    Appearance.Font.Charset = SHIFTJIS_CHARSET
+    Appearance.Font.Color = clBlack
+    Appearance.Font.Height = -12
+    Appearance.Font.Name = #131#129#131#67#131#138#131#73
+    Appearance.Font.Style = []
     ParentFont = False
     TabOrder = 0
     TabStop = False
@@ -46,17 +61,32 @@ object Form1: TForm1
     Height = 18
     Caption = 'No file was selected.'
   end
-  object BtnSlout: TButton
+  object BtnSlout: TAdvSmoothButton
     Left = 24
     Top = 88
     Width = 97
     Height = 35
     Caption = 'Output Folder'
-    Font.Charset = SHIFTJIS_CHARSET
-    Font.Color = clBlack
-    Font.Height = -12
-    Font.Name = #131#129#131#67#131#138#131#73
-    Font.Style = []
+    Status.Caption = '0'
+    Status.Appearance.Fill.Color = clRed
+    Status.Appearance.Fill.ColorMirror = clNone
+    Status.Appearance.Fill.ColorMirrorTo = clNone
+    Status.Appearance.Fill.GradientType = gtSolid
+    Status.Appearance.Fill.GradientMirrorType = gtSolid
+    Status.Appearance.Fill.BorderColor = clGray
+    Status.Appearance.Fill.Rounding = 0
+    Status.Appearance.Fill.ShadowOffset = 0
+    Status.Appearance.Fill.Glow = gmNone
+    Status.Appearance.Font.Charset = SHIFTJIS_CHARSET
+    Status.Appearance.Font.Color = clWhite
+    Status.Appearance.Font.Height = -12
+    Status.Appearance.Font.Name = 'Tahoma'
+    Status.Appearance.Font.Style = []
+    Appearance.Font.Charset = SHIFTJIS_CHARSET
+    Appearance.Font.Color = clBlack
+    Appearance.Font.Height = -12
+    Appearance.Font.Name = #131#129#131#67#131#138#131#73
+    Appearance.Font.Style = []
     ParentFont = False
     TabOrder = 1
     TabStop = False
@@ -83,12 +113,27 @@ object Form1: TForm1
     Height = 18
     Caption = 'No Name'
   end
-  object BtnCleanFile: TButton
+  object BtnCleanFile: TAdvSmoothButton
     Left = 184
     Top = 169
     Width = 177
     Height = 57
     Caption = 'CLEAN FILE'
+    Status.Caption = '0'
+    Status.Appearance.Fill.Color = clRed
+    Status.Appearance.Fill.ColorMirror = clNone
+    Status.Appearance.Fill.ColorMirrorTo = clNone
+    Status.Appearance.Fill.GradientType = gtSolid
+    Status.Appearance.Fill.GradientMirrorType = gtSolid
+    Status.Appearance.Fill.BorderColor = clGray
+    Status.Appearance.Fill.Rounding = 0
+    Status.Appearance.Fill.ShadowOffset = 0
+    Status.Appearance.Fill.Glow = gmNone
+    Status.Appearance.Font.Charset = SHIFTJIS_CHARSET
+    Status.Appearance.Font.Color = clWhite
+    Status.Appearance.Font.Height = -12
+    Status.Appearance.Font.Name = 'Tahoma'
+    Status.Appearance.Font.Style = []
     Color = clLime
     Enabled = False
     TabOrder = 2

@@ -6,6 +6,7 @@
 #include <string>
 #include <string_view>
 
+#include "controls/AdvSmoothButton.h"
 #include "dialogs/MMCstDlg.h"
 #include "dialogs/PBFolderDialog.h"
 #include "framework/Controls.h"
@@ -32,11 +33,11 @@ public:
 
     TPBFolderDialog* PBFolderDialog1 = nullptr;
     TMMWaveOpenDialog* MMWaveOpenDialog1 = nullptr;
-    wc::TButton* btnSlInp = nullptr;
+    TAdvSmoothButton* btnSlInp = nullptr;
     wc::TLabel* Label1 = nullptr;
-    wc::TButton* BtnSlout = nullptr;
+    TAdvSmoothButton* BtnSlout = nullptr;
     wc::TLabel* Label2 = nullptr;
-    wc::TButton* BtnCleanFile = nullptr;
+    TAdvSmoothButton* BtnCleanFile = nullptr;
     wc::TLabel* Label3 = nullptr;
     wc::TLabel* Label4 = nullptr;
     wc::TLabel* Label5 = nullptr;

@@ -2,9 +2,12 @@
 #include <windows.h>
 
 #include "app/Unit1.h"
+#include "controls/AdvGDIP.h"
 #include "framework/Forms.h"
 
 int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
+    // GDI+ for the whole run: the buttons draw with it; shut down after the forms are gone.
+    TGdiplusSession gdiplus;
     wc::TApplication& application = wc::Application();
     try {
         application.Initialize();
