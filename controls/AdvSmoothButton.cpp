@@ -52,7 +52,7 @@ Gdiplus::StringAlignment ToStringAlignment(wc::TAlignment alignment) {
 }
 
 wc::TAlignment LayoutAlignment(const wc::LayoutValue& value) {
-    return wc::TAlignment(LayoutEnum(value, {"taLeftJustify", "taRightJustify", "taCenter"}));
+    return wc::TAlignment(wc::LayoutEnum(value, {"taLeftJustify", "taRightJustify", "taCenter"}));
 }
 
 void AddRoundRect(TGPGraphicsPath& path, float x, float y, float w, float h, float radius) {
@@ -177,10 +177,10 @@ bool TGDIPButton::SetProperty(const std::string& name, const wc::LayoutValue& va
     else if (name.compare(0, 5, "Font.") == 0) return font_.SetProperty(name.substr(5), value);
     else if (name == "Layout")
         SetLayout(TGDIPButtonLayout(
-            LayoutEnum(value, {"blPictureLeft", "blPictureRight", "blPictureBottom", "blPictureTop", "blNone"})));
+            wc::LayoutEnum(value, {"blPictureLeft", "blPictureRight", "blPictureBottom", "blPictureTop", "blNone"})));
     else if (name == "Spacing") SetSpacing(value.AsInteger());
     else if (name == "ShiftDown") SetShiftDown(value.AsInteger());
-    else if (name == "FocusColor") SetFocusColor(LayoutColor(value));
+    else if (name == "FocusColor") SetFocusColor(wc::LayoutColor(value));
     else if (name == "SimpleLayout") SetSimpleLayout(value.AsBoolean());
     else if (name == "ImageIndex") SetImageIndex(value.AsInteger());
     else if (name == "PictureName") SetPictureName(value.AsString());
@@ -432,10 +432,10 @@ bool TAdvSmoothButton::SetProperty(const std::string& name, const wc::LayoutValu
     if (name == "Caption") captionStored_ = true;
     if (name == "AutoSizeToPicture") SetAutoSizeToPicture(value.AsBoolean());
     else if (name == "Bevel") SetBevel(value.AsBoolean());
-    else if (name == "BevelColor") SetBevelColor(LayoutColor(value));
+    else if (name == "BevelColor") SetBevelColor(wc::LayoutColor(value));
     else if (name == "Shadow") SetShadow(value.AsBoolean());
-    else if (name == "DisabledColor") SetDisabledColor(LayoutColor(value));
-    else if (name == "DisabledFontColor") SetDisabledFontColor(LayoutColor(value));
+    else if (name == "DisabledColor") SetDisabledColor(wc::LayoutColor(value));
+    else if (name == "DisabledFontColor") SetDisabledFontColor(wc::LayoutColor(value));
     else if (name == "ShowFocus") SetShowFocus(value.AsBoolean());
     else if (name == "HorizontalSpacing") SetHorizontalSpacing(value.AsInteger());
     else if (name == "VerticalSpacing") SetVerticalSpacing(value.AsInteger());

@@ -108,27 +108,6 @@ BYTE LayoutByte(const wc::LayoutValue& value) {
 
 }  // namespace
 
-wc::TColor LayoutColor(const wc::LayoutValue& value) {
-    if (value.kind == wc::LayoutValue::Kind::Integer) return wc::TColor(value.integer);
-    wc::TColor color;
-    if (!wc::IdentToColor(value.AsIdentifier(), color)) throw wc::Exception("Invalid color " + value.text);
-    return color;
-}
-
-int LayoutEnum(const wc::LayoutValue& value, std::initializer_list<const char*> names) {
-    if (value.kind == wc::LayoutValue::Kind::Integer) {
-        const int index = value.AsInteger();
-        if (index < 0 || index >= int(names.size())) throw wc::Exception("Value out of range");
-        return index;
-    }
-    int index = 0;
-    for (const char* name : names) {
-        if (value.AsIdentifier() == name) return index;
-        ++index;
-    }
-    throw wc::Exception("Invalid value " + value.text);
-}
-
 void AddRoundedOutline(TGPGraphicsPath& path, const RectF& rect, float radius, TFillRoundingType rounding) {
     const float x = rect.X, y = rect.Y, w = rect.Width, h = rect.Height;
     if (radius <= 0 || rounding == rtNone) {
@@ -233,51 +212,51 @@ bool TGDIPFill::SetProperty(const std::string& name, const wc::LayoutValue& valu
         "ppTiled", "ppStretched", "ppCenterLeft", "ppCenterCenter", "ppCenterRight", "ppCustom"};
     static const std::initializer_list<const char*> kPictureModes = {"pmStretch", "pmNormal"};
 
-    if (name == "Color") SetColor(LayoutColor(value));
-    else if (name == "ColorTo") SetColorTo(LayoutColor(value));
-    else if (name == "ColorMirror") SetColorMirror(LayoutColor(value));
-    else if (name == "ColorMirrorTo") SetColorMirrorTo(LayoutColor(value));
-    else if (name == "GradientType") SetGradientType(TAdvGradientType(LayoutEnum(value, kGradients)));
-    else if (name == "GradientMirrorType") SetGradientMirrorType(TAdvGradientType(LayoutEnum(value, kGradients)));
+    if (name == "Color") SetColor(wc::LayoutColor(value));
+    else if (name == "ColorTo") SetColorTo(wc::LayoutColor(value));
+    else if (name == "ColorMirror") SetColorMirror(wc::LayoutColor(value));
+    else if (name == "ColorMirrorTo") SetColorMirrorTo(wc::LayoutColor(value));
+    else if (name == "GradientType") SetGradientType(TAdvGradientType(wc::LayoutEnum(value, kGradients)));
+    else if (name == "GradientMirrorType") SetGradientMirrorType(TAdvGradientType(wc::LayoutEnum(value, kGradients)));
     else if (name == "HatchStyle") SetHatchStyle(LayoutHatch(value));
     else if (name == "HatchStyleMirror") SetHatchStyleMirror(LayoutHatch(value));
     else if (name == "BackGroundPictureAspectRatio") SetBackGroundPictureAspectRatio(value.AsBoolean());
     else if (name == "BackGroundPictureMode")
-        SetBackGroundPictureMode(TFillPictureMode(LayoutEnum(value, {"pmInsideFill", "pmOutsideFill"})));
+        SetBackGroundPictureMode(TFillPictureMode(wc::LayoutEnum(value, {"pmInsideFill", "pmOutsideFill"})));
     else if (name == "BackGroundPicturePosition")
-        SetBackGroundPicturePosition(TFillPicturePosition(LayoutEnum(value, kPositions)));
+        SetBackGroundPicturePosition(TFillPicturePosition(wc::LayoutEnum(value, kPositions)));
     else if (name == "BackGroundPictureLeft") SetBackGroundPictureLeft(value.AsInteger());
     else if (name == "BackGroundPictureTop") SetBackGroundPictureTop(value.AsInteger());
     else if (name == "BackGroundPictureAspectMode")
-        SetBackGroundPictureAspectMode(TPictureMode(LayoutEnum(value, kPictureModes)));
-    else if (name == "PicturePosition") SetPicturePosition(TFillPicturePosition(LayoutEnum(value, kPositions)));
+        SetBackGroundPictureAspectMode(TPictureMode(wc::LayoutEnum(value, kPictureModes)));
+    else if (name == "PicturePosition") SetPicturePosition(TFillPicturePosition(wc::LayoutEnum(value, kPositions)));
     else if (name == "PictureLeft") SetPictureLeft(value.AsInteger());
     else if (name == "PictureTop") SetPictureTop(value.AsInteger());
-    else if (name == "PictureSize") SetPictureSize(TFillPictureSize(LayoutEnum(value, {"psOriginal", "psCustom"})));
+    else if (name == "PictureSize") SetPictureSize(TFillPictureSize(wc::LayoutEnum(value, {"psOriginal", "psCustom"})));
     else if (name == "PictureWidth") SetPictureWidth(value.AsInteger());
     else if (name == "PictureHeight") SetPictureHeight(value.AsInteger());
     else if (name == "PictureAspectRatio") SetPictureAspectRatio(value.AsBoolean());
-    else if (name == "PictureAspectMode") SetPictureAspectMode(TPictureMode(LayoutEnum(value, kPictureModes)));
+    else if (name == "PictureAspectMode") SetPictureAspectMode(TPictureMode(wc::LayoutEnum(value, kPictureModes)));
     else if (name == "Opacity") SetOpacity(LayoutByte(value));
     else if (name == "OpacityTo") SetOpacityTo(LayoutByte(value));
     else if (name == "OpacityMirror") SetOpacityMirror(LayoutByte(value));
     else if (name == "OpacityMirrorTo") SetOpacityMirrorTo(LayoutByte(value));
-    else if (name == "BorderColor") SetBorderColor(LayoutColor(value));
+    else if (name == "BorderColor") SetBorderColor(wc::LayoutColor(value));
     else if (name == "BorderOpacity") SetBorderOpacity(LayoutByte(value));
     else if (name == "BorderWidth") SetBorderWidth(value.AsInteger());
     else if (name == "Rounding") SetRounding(value.AsInteger());
     else if (name == "RoundingType")
         SetRoundingType(
-            TFillRoundingType(LayoutEnum(value, {"rtNone", "rtTop", "rtBottom", "rtBoth", "rtLeft", "rtRight"})));
-    else if (name == "ShadowColor") SetShadowColor(LayoutColor(value));
+            TFillRoundingType(wc::LayoutEnum(value, {"rtNone", "rtTop", "rtBottom", "rtBoth", "rtLeft", "rtRight"})));
+    else if (name == "ShadowColor") SetShadowColor(wc::LayoutColor(value));
     else if (name == "ShadowOffset") SetShadowOffset(value.AsInteger());
     else if (name == "ShadowType")
-        SetShadowType(TShadowType(LayoutEnum(value, {"stRightBottom", "stBottom", "stSurround"})));
+        SetShadowType(TShadowType(wc::LayoutEnum(value, {"stRightBottom", "stBottom", "stSurround"})));
     else if (name == "Angle") SetAngle(value.AsInteger());
     else if (name == "Glow")
-        SetGlow(TGlowMode(LayoutEnum(value, {"gmNone", "gmGradient", "gmRadial", "gmRadialGradient"})));
-    else if (name == "GlowGradientColor") SetGlowGradientColor(LayoutColor(value));
-    else if (name == "GlowRadialColor") SetGlowRadialColor(LayoutColor(value));
+        SetGlow(TGlowMode(wc::LayoutEnum(value, {"gmNone", "gmGradient", "gmRadial", "gmRadialGradient"})));
+    else if (name == "GlowGradientColor") SetGlowGradientColor(wc::LayoutColor(value));
+    else if (name == "GlowRadialColor") SetGlowRadialColor(wc::LayoutColor(value));
     else return false;
     return true;
 }

@@ -40,11 +40,6 @@ void AddRoundedOutline(TGPGraphicsPath& path, const RectF& rect, float radius, T
 // pmNormal keeps a picture that is smaller than the box in both directions.
 void AspectFit(float pw, float ph, float bw, float bh, TPictureMode mode, float& width, float& height);
 
-// A colour stored in a layout: an identifier ("clRed") or a number.
-wc::TColor LayoutColor(const wc::LayoutValue& value);
-// The index of an enumeration value stored in a layout by its name (or number).
-int LayoutEnum(const wc::LayoutValue& value, std::initializer_list<const char*> names);
-
 class TGDIPFill {
 public:
     TGDIPFill();

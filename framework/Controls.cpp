@@ -335,12 +335,8 @@ bool TWinControl::SetProperty(const std::string& name, const LayoutValue& value)
     else if (name == "ParentColor") SetParentColor(value.AsBoolean());
     else if (name == "TabOrder") tabOrder_ = value.AsInteger();
     else if (name == "TabStop") SetTabStop(value.AsBoolean());
-    else if (name == "Color") {
-        TColor color;
-        if (value.kind == LayoutValue::Kind::Integer) color = value.AsInteger();
-        else if (!IdentToColor(value.AsIdentifier(), color)) throw Exception("Invalid color " + value.text);
-        SetColor(color);
-    } else if (name.compare(0, 5, "Font.") == 0) {
+    else if (name == "Color") SetColor(LayoutColor(value));
+    else if (name.compare(0, 5, "Font.") == 0) {
         return font_.SetProperty(name.substr(5), value);
     } else {
         return TComponent::SetProperty(name, value);
@@ -386,11 +382,7 @@ bool TLabel::SetProperty(const std::string& name, const LayoutValue& value) {
     if (name == "AutoSize") {
         SetAutoSize(value.AsBoolean());
     } else if (name == "Alignment") {
-        const std::string& ident = value.AsIdentifier();
-        if (ident == "taLeftJustify") SetAlignment(taLeftJustify);
-        else if (ident == "taRightJustify") SetAlignment(taRightJustify);
-        else if (ident == "taCenter") SetAlignment(taCenter);
-        else throw Exception("Invalid alignment " + ident);
+        SetAlignment(TAlignment(LayoutEnum(value, {"taLeftJustify", "taRightJustify", "taCenter"})));
     } else {
         return TWinControl::SetProperty(name, value);
     }

@@ -33,6 +33,13 @@ bool IdentToColor(const std::string& name, TColor& color) {
     return false;
 }
 
+TColor LayoutColor(const LayoutValue& value) {
+    if (value.kind == LayoutValue::Kind::Integer) return TColor(value.integer);
+    TColor color;
+    if (!IdentToColor(value.AsIdentifier(), color)) throw Exception("Invalid color " + value.text);
+    return color;
+}
+
 TFont::TFont() = default;
 
 TFont::TFont(const TFont& other)
@@ -114,10 +121,7 @@ bool TFont::SetProperty(const std::string& name, const LayoutValue& value) {
     } else if (name == "Height") {
         SetHeight(value.AsInteger());
     } else if (name == "Color") {
-        TColor color;
-        if (value.kind == LayoutValue::Kind::Integer) color = value.AsInteger();
-        else if (!IdentToColor(value.AsIdentifier(), color)) throw Exception("Invalid color " + value.text);
-        SetColor(color);
+        SetColor(LayoutColor(value));
     } else if (name == "Charset") {
         static const std::pair<const char*, BYTE> kCharsets[] = {
             {"ANSI_CHARSET", ANSI_CHARSET},         {"DEFAULT_CHARSET", DEFAULT_CHARSET},

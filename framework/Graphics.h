@@ -49,6 +49,9 @@ COLORREF ColorToRGB(TColor color);
 // "clLime" -> clLime; false for an unknown name.
 bool IdentToColor(const std::string& name, TColor& color);
 
+// A colour stored in a layout: an identifier ("clRed") or a number.
+TColor LayoutColor(const struct LayoutValue& value);
+
 enum TFontStyle : unsigned { fsBold = 1, fsItalic = 2, fsUnderline = 4, fsStrikeOut = 8 };
 
 // A font description with its GDI font made on demand. The name is 8-bit

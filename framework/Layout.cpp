@@ -240,6 +240,20 @@ const std::vector<std::string>& LayoutValue::AsStringList() const {
     return items;
 }
 
+int LayoutEnum(const LayoutValue& value, std::initializer_list<const char*> names) {
+    if (value.kind == LayoutValue::Kind::Integer) {
+        const int index = value.AsInteger();
+        if (index < 0 || index >= int(names.size())) throw Exception("Value out of range");
+        return index;
+    }
+    int index = 0;
+    for (const char* name : names) {
+        if (value.AsIdentifier() == name) return index;
+        ++index;
+    }
+    throw Exception("Invalid value " + value.text);
+}
+
 LayoutObject ParseLayout(std::string_view text) { return Parser(text).ParseDocument(); }
 
 std::string LoadLayoutResource(const char* resourceName) {

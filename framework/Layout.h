@@ -14,6 +14,7 @@
 #pragma once
 
 #include <cstdint>
+#include <initializer_list>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -47,6 +48,9 @@ struct LayoutObject {
     std::vector<LayoutObject> children;
     int line = 0;
 };
+
+// The index of an enumeration value stored in a layout by its name (or number).
+int LayoutEnum(const LayoutValue& value, std::initializer_list<const char*> names);
 
 // Parses one layout; throws wc::Exception with the line number on bad input.
 LayoutObject ParseLayout(std::string_view text);
