@@ -403,7 +403,12 @@ void TPBFolderDialog::BrowserInitialized(HWND window) {
             if (FAILED(desktop.get()->ParseDisplayName(nullptr, nullptr, wide.data(), nullptr, item.put(), nullptr)))
                 item.reset();
         }
+        const unsigned before = selectionChanges_;
         if (item) ::SendMessageA(window, BFFM_SETSELECTIONA, FALSE, reinterpret_cast<LPARAM>(item.get()));
+        // Wine's browser ignores a parsed id list of a folder made since the
+        // desktop folder first saw its parent; the path text still works.
+        if (selectionChanges_ == before)
+            ::SendMessageA(window, BFFM_SETSELECTIONA, TRUE, reinterpret_cast<LPARAM>(Folder.c_str()));
     } else if (remembered_) {
         ::SendMessageA(window, BFFM_SETSELECTIONA, FALSE, reinterpret_cast<LPARAM>(remembered_.get()));
     }
@@ -413,6 +418,7 @@ void TPBFolderDialog::BrowserInitialized(HWND window) {
 }
 
 void TPBFolderDialog::SelectionChanged(HWND window, LPCITEMIDLIST item) {
+    ++selectionChanges_;
     char path[MAX_PATH] = "";
     if (!item || !::SHGetPathFromIDListA(item, path)) path[0] = '\0';
     // A copy: the browser frees its own list when the selection moves on.

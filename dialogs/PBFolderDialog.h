@@ -176,6 +176,7 @@ private:
     wc::WindowSubclass browserSubclass_;
     wc::TFont buttonFont_;  // the framework's default font
 
+    unsigned selectionChanges_ = 0;  // counts BFFM_SELCHANGED, to see whether a selection took
     bool initialized_ = false;
     bool reopenRequested_ = false;
     bool selectionValid_ = true;
