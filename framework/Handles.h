@@ -115,6 +115,12 @@ struct Hook {
     static Type Invalid() noexcept { return nullptr; }
     static void Close(Type h) noexcept { ::UnhookWindowsHookEx(h); }
 };
+// A COM shell folder (SHGetDesktopFolder, BindToObject).
+struct ShellFolder {
+    using Type = IShellFolder*;
+    static Type Invalid() noexcept { return nullptr; }
+    static void Close(Type h) noexcept { h->Release(); }
+};
 struct GdiplusToken {
     using Type = ULONG_PTR;
     static Type Invalid() noexcept { return 0; }
@@ -136,6 +142,7 @@ using GlobalMemoryHandle = UniqueHandle<traits::GlobalMemory>;
 using WindowHandle = UniqueHandle<traits::Window>;
 using HookHandle = UniqueHandle<traits::Hook>;
 using GdiplusTokenHandle = UniqueHandle<traits::GdiplusToken>;
+using ShellFolderHandle = UniqueHandle<traits::ShellFolder>;
 
 // A GDI object of one type (HFONT, HBITMAP, HBRUSH, HPEN, HRGN).
 template <class T>

@@ -1,0 +1,136 @@
+// Driving the shell folder browser of this process from a second thread
+// while the test thread sits in TPBFolderDialog::Execute (or in a handler
+// that runs it), plus short test folders and registry overrides.
+#pragma once
+
+#include <windows.h>
+#include <shlobj.h>
+
+#include <atomic>
+#include <functional>
+#include <optional>
+#include <stdexcept>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace folderdialog_test {
+
+// A fresh folder directly under C:\ with a short name, so that paths below
+// it fit the browser's 50-character status line; removed with its contents.
+class ShortDir {
+public:
+    ShortDir();
+    ~ShortDir();
+    ShortDir(const ShortDir&) = delete;
+    ShortDir& operator=(const ShortDir&) = delete;
+    const std::string& path() const { return path_; }
+    // Creates a sub-folder and returns its path.
+    std::string Make(const std::string& name) const;
+    std::string operator/(const std::string& name) const { return path_ + "\\" + name; }
+
+private:
+    std::string path_;
+};
+
+// A failed step of a driver; ends the browser and fails the test.
+struct DriverFailure : std::runtime_error {
+    using std::runtime_error::runtime_error;
+};
+
+// The folder browser: a dialog of this process with a tree view in it.
+HWND FindBrowser();
+// Waits for a browser other than `previous` (which must be gone by then).
+HWND WaitForBrowser(HWND previous = nullptr);
+// Waits for a top-level dialog of this process with that title.
+HWND WaitForDialog(const std::wstring& title);
+// Waits until `window` no longer exists.
+void WaitGone(HWND window);
+// Polls `condition` until it holds; throws DriverFailure with `what` on time-out.
+void WaitUntil(const std::function<bool()>& condition, const std::string& what);
+
+std::string StatusText(HWND browser);
+std::string SelectedTreeText(HWND browser);
+HWND NewFolderButton(HWND browser);
+// The control's bounds in its parent's client coordinates.
+RECT BoundsInParent(HWND control);
+
+void SelectPath(HWND browser, const std::string& path);
+void SelectItem(HWND browser, LPCITEMIDLIST item);
+void PressCancel(HWND dialog);
+// Enters `name` in the name prompt that the new-folder button opens, and confirms it.
+void EnterNewFolderName(HWND browser, const std::string& name, const std::wstring& promptTitle = L"New folder");
+
+std::string Narrow(const std::wstring& text);
+
+// Cancels every dialog of this process, again and again, until `done`.
+void CancelDialogsUntil(const std::atomic<bool>& done);
+
+// Runs `drive` on a second thread while `run` (Execute, or a click that
+// runs it) works on this one. When the driver fails, every dialog of the
+// process is cancelled until `run` returns, and the failure is returned.
+// Returns what `run` returned.
+template <class Run>
+auto WhileDriving(const std::function<void()>& drive, Run run, std::string& failure) {
+    std::atomic<bool> done{false};
+    failure.clear();
+    std::thread driver([&] {
+        try {
+            drive();
+        } catch (const std::exception& error) {
+            failure = error.what();
+            CancelDialogsUntil(done);
+        }
+    });
+    auto result = run();
+    done = true;
+    driver.join();
+    return result;
+}
+
+// Sets a registry value for the life of the object, then puts back what was
+// there (removing the value, and the key if it was made here).
+class RegistryOverride {
+public:
+    RegistryOverride(HKEY root, const std::string& subKey, const char* valueName, DWORD type,
+                     const std::vector<BYTE>& data);
+    static RegistryOverride Text(HKEY root, const std::string& subKey, const char* valueName, const std::string& text);
+    static RegistryOverride Dword(HKEY root, const std::string& subKey, const char* valueName, DWORD value);
+    ~RegistryOverride();
+    RegistryOverride(RegistryOverride&& other) noexcept;
+    RegistryOverride(const RegistryOverride&) = delete;
+    RegistryOverride& operator=(const RegistryOverride&) = delete;
+
+private:
+    HKEY root_;
+    std::string subKey_;
+    std::optional<std::string> valueName_;
+    bool keyCreated_ = false;
+    bool hadValue_ = false;
+    DWORD oldType_ = 0;
+    std::vector<BYTE> oldData_;
+    bool active_ = true;
+};
+
+// Removes a registry key for the life of the object (it must have no sub-keys),
+// then writes its values back.
+class RegistryKeyAbsence {
+public:
+    RegistryKeyAbsence(HKEY root, const std::string& subKey);
+    ~RegistryKeyAbsence();
+    RegistryKeyAbsence(const RegistryKeyAbsence&) = delete;
+    RegistryKeyAbsence& operator=(const RegistryKeyAbsence&) = delete;
+
+private:
+    struct Value {
+        std::string name;
+        DWORD type;
+        std::vector<BYTE> data;
+    };
+    HKEY root_;
+    std::string subKey_;
+    bool existed_ = false;
+    std::vector<Value> values_;
+};
+
+}  // namespace folderdialog_test
