@@ -81,6 +81,7 @@ public:
         ASSERT_TRUE(dialog) << "no open dialog";
         ChooseFileIn(dialog, path);
         ASSERT_TRUE(WaitForText(path)) << "the chosen file did not reach the window";
+        ASSERT_TRUE(WaitFor([&] { return FindOpenDialog(id()) ? nullptr : main_; })) << "the dialog stayed open";
     }
     void ChooseFolder(const std::wstring& path) {
         Click(Control(L"Output Folder"));
@@ -88,10 +89,14 @@ public:
         ASSERT_TRUE(browser) << "no folder browser";
         ASSERT_TRUE(ChooseFolderByTree(browser, path)) << "the folder was not found in the browser";
         ASSERT_TRUE(WaitForText(path)) << "the chosen folder did not reach the window";
+        ASSERT_TRUE(WaitFor([&] { return FindFolderBrowser(id()) ? nullptr : main_; })) << "the browser stayed open";
     }
-    // Presses CLEAN FILE and returns the text of the message that follows, dismissing it.
+    // Presses CLEAN FILE (once it is enabled) and returns the text of the
+    // message that follows, dismissing it.
     std::wstring Clean() {
-        Click(Control(L"CLEAN FILE"));
+        HWND button = Control(L"CLEAN FILE");
+        if (!WaitFor([&] { return ::IsWindowEnabled(button) ? button : nullptr; })) return L"(CLEAN FILE disabled)";
+        Click(button);
         HWND box = WaitFor([&] { return FindTopWindow(id(), L"#32770", L"Wave Cleaner"); },
                            std::chrono::milliseconds(60000));
         if (!box) return L"(no message)";
@@ -126,7 +131,7 @@ TEST(CleanJob, CleansARealWaveThroughTheWindowIntoABitExactCopy) {
     app.ChooseFile(ToWide(source));
     app.ChooseFolder(ToWide(output.path));
     const std::string expected = output.path + "\\Clean_my take 1.wav";
-    EXPECT_TRUE(app.Control(ToWide(expected)));
+    ASSERT_TRUE(app.WaitForText(ToWide(expected))) << "the output path is not shown";
     EXPECT_TRUE(::IsWindowEnabled(app.Control(L"CLEAN FILE")));
 
     EXPECT_EQ(app.Clean(), kSuccess);

@@ -77,7 +77,11 @@ bool ChooseFolderByTree(HWND browser, const std::wstring& path) {
     // Item handles are plain values, so this works on another process's tree.
     // The folder sits among the first items under the desktop; a bounded walk.
     constexpr int kMaxSteps = 80;
-    LPARAM item = ::SendMessageW(tree, TVM_GETNEXTITEM, TVGN_ROOT, 0);
+    LPARAM item = 0;
+    WaitFor([&] {
+        item = ::SendMessageW(tree, TVM_GETNEXTITEM, TVGN_ROOT, 0);
+        return item ? tree : nullptr;
+    });
     for (int step = 0; item && step < kMaxSteps; ++step) {
         ::SendMessageW(tree, TVM_SELECTITEM, TVGN_CARET, item);
         if (StatusTexts(browser).find(L"\n" + path + L"\n") != std::wstring::npos) {
