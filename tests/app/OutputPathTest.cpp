@@ -10,3 +10,44 @@ TEST(ExtractBaseName, TakesTheTextAfterTheLastSeparatorOfEitherKind) {
     EXPECT_EQ(ExtractBaseName("C:\\music\\"), "");
     EXPECT_EQ(ExtractBaseName(""), "");
 }
+
+struct JobCase {
+    const char* source;
+    const char* folder;
+    const char* outputPath;
+};
+
+class OutputPathAndCommandLine : public ::testing::TestWithParam<JobCase> {};
+
+TEST_P(OutputPathAndCommandLine, AreComposedWithoutNormalisation) {
+    const JobCase& c = GetParam();
+    EXPECT_EQ(BuildOutputPath(c.folder, c.source), c.outputPath);
+    EXPECT_EQ(BuildConverterCommandLine(c.source, c.folder),
+              std::string("extras\\ffmpeg -i \"") + c.source + "\" -f wav -bitexact -y \"" + c.outputPath + "\"");
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, OutputPathAndCommandLine,
+    ::testing::Values(JobCase{"C:\\music\\take.wav", "D:\\out", "D:\\out\\Clean_take.wav"},
+                      // Forward slashes count as separators for the name, and stay in the source path.
+                      JobCase{"D:/music/take.wav", "E:\\cleaned", "E:\\cleaned\\Clean_take.wav"},
+                      // A drive root keeps its backslash: the output path doubles it.
+                      JobCase{"C:\\music\\take.wav", "E:\\", "E:\\\\Clean_take.wav"},
+                      // The extension is whatever the source has, or none.
+                      JobCase{"C:\\music\\take", "D:\\out", "D:\\out\\Clean_take"},
+                      JobCase{"C:\\music\\take.aiff", "D:\\out", "D:\\out\\Clean_take.aiff"},
+                      JobCase{"take.wav", "D:\\out", "D:\\out\\Clean_take.wav"},
+                      // A folder choice without a file-system path leaves the folder empty.
+                      JobCase{"C:\\music\\take.wav", "", "\\Clean_take.wav"},
+                      JobCase{"C:\\my music\\take 1.wav", "D:\\my out", "D:\\my out\\Clean_take 1.wav"}));
+
+TEST(IsChoiceMade, OnlyCaptionsBeginningWithNoMeanNothingChosen) {
+    EXPECT_FALSE(IsChoiceMade("No file was selected."));
+    EXPECT_FALSE(IsChoiceMade("No folder was selected."));
+    EXPECT_FALSE(IsChoiceMade("No"));
+    EXPECT_TRUE(IsChoiceMade("C:\\Notes\\take.wav"));
+    EXPECT_TRUE(IsChoiceMade(""));  // an empty folder from the browser counts as chosen
+    EXPECT_TRUE(IsChoiceMade("N"));
+    EXPECT_TRUE(IsChoiceMade("no file"));  // the comparison is case-sensitive
+    EXPECT_FALSE(IsChoiceMade("Notes\\take.wav"));  // only the first two characters are compared
+}
