@@ -303,7 +303,9 @@ void TWinControl::SetTabStop(bool tabStop) {
 }
 
 void TWinControl::ChangeScale(int m, int d) {
-    SetBounds(::MulDiv(left_, m, d), ::MulDiv(top_, m, d), ::MulDiv(width_, m, d), ::MulDiv(height_, m, d));
+    // Edges are scaled, not sizes, so that controls that meet at design time still meet.
+    const int left = ::MulDiv(left_, m, d), top = ::MulDiv(top_, m, d);
+    SetBounds(left, top, ::MulDiv(left_ + width_, m, d) - left, ::MulDiv(top_ + height_, m, d) - top);
     if (!parentFont_) font_.SetHeight(::MulDiv(font_.Height(), m, d));
     for (TWinControl* child : controls_) child->ChangeScale(m, d);
 }

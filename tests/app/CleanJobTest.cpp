@@ -9,6 +9,7 @@
 #include "app/Unit1.h"
 #include "framework/Files.h"
 #include "framework/Strings.h"
+#include "support/Registry.h"
 
 using namespace testing_support;
 using wc::ToWide;
@@ -109,6 +110,43 @@ private:
     ChildProcess process_;
     HWND main_ = nullptr;
 };
+
+// A child's position in its parent's client area.
+RECT BoundsInParent(HWND control) {
+    RECT bounds;
+    ::GetWindowRect(control, &bounds);
+    ::MapWindowPoints(nullptr, ::GetParent(control), reinterpret_cast<POINT*>(&bounds), 2);
+    return bounds;
+}
+
+TEST(MainWindowLayout, IsScaledFromItsDesignResolutionToTheScreens) {
+    ProgramCopy program(false);
+    constexpr int kDpi = 120;
+    {
+        // Wine reads the resolution from either key as a process starts.
+        auto desktop = RegistryOverride::Dword(HKEY_CURRENT_USER, "Control Panel\\Desktop", "LogPixels", kDpi);
+        auto fonts = RegistryOverride::Dword(
+            HKEY_LOCAL_MACHINE, "System\\CurrentControlSet\\Hardware Profiles\\Current\\Software\\Fonts",
+            "LogPixels", kDpi);
+        RunningProgram app(program, program.dir.path());
+        ASSERT_TRUE(app.main());
+        RECT window;
+        ::GetWindowRect(app.main(), &window);
+        EXPECT_EQ(window.right - window.left, ::MulDiv(574, kDpi, 96));
+        EXPECT_EQ(window.bottom - window.top, ::MulDiv(297, kDpi, 96));
+        const RECT button = BoundsInParent(app.Control(L"Source File"));
+        EXPECT_EQ(button.left, ::MulDiv(24, kDpi, 96));
+        EXPECT_EQ(button.top, ::MulDiv(32, kDpi, 96));
+        EXPECT_EQ(button.right, ::MulDiv(24 + 97, kDpi, 96));
+        EXPECT_EQ(button.bottom, ::MulDiv(32 + 35, kDpi, 96));
+        const RECT clean = BoundsInParent(app.Control(L"CLEAN FILE"));
+        EXPECT_EQ(clean.left, ::MulDiv(184, kDpi, 96));
+        EXPECT_EQ(clean.right, ::MulDiv(184 + 177, kDpi, 96));
+        // Right-aligned and sized to its text, the notice keeps its right edge.
+        const RECT notice = BoundsInParent(app.Control(L"Rewrites a WAV file into a clean, bit-exact copy."));
+        EXPECT_EQ(notice.right, ::MulDiv(182 + 366, kDpi, 96));
+    }
+}
 
 const std::wstring kSuccess = wc::ShiftJisToWide(kOutputCompletedMessage);
 const std::wstring kFailure = wc::ShiftJisToWide(kConversionFailedMessage);
