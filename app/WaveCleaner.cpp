@@ -2,11 +2,13 @@
 #include <windows.h>
 
 #include "app/Unit1.h"
+#include "dialogs/MMCstDlg.h"
 #include "framework/Forms.h"
 
 int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
     wc::TApplication& application = wc::Application();
     try {
+        RegisterCommonDialogMessages();
         application.Initialize();
         application.SetTitle("Wave Cleaner");
         application.CreateForm<TForm1>();
