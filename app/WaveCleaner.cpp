@@ -3,6 +3,7 @@
 
 #include "app/Unit1.h"
 #include "controls/AdvGDIP.h"
+#include "dialogs/MMCstDlg.h"
 #include "framework/Forms.h"
 
 int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
@@ -10,6 +11,7 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
     TGdiplusSession gdiplus;
     wc::TApplication& application = wc::Application();
     try {
+        RegisterCommonDialogMessages();
         application.Initialize();
         application.SetTitle("Wave Cleaner");
         application.CreateForm<TForm1>();

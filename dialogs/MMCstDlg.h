@@ -1,9 +1,25 @@
-// Wave file chooser component over the system's open dialog.
+// The open-file dialog frame: runs the system's common open dialog with a
+// hook procedure and, optionally, a dialog template of its own, and turns
+// the dialog's notifications into overridable operations (dialog shown,
+// closing, file name confirmed, selection changed, control command).
+//
+// Explorer-style dialogs (the program uses new-style controls) embed the
+// template as a child panel; the hook runs as that child's dialog procedure
+// and hears the frame through WM_NOTIFY. Old-style dialogs use the template
+// named with "OLD" appended as the complete dialog and report through the
+// common dialog's registered messages. Only one dialog of this family runs
+// at a time: the hook finds its component through a process-wide reference.
 #pragma once
 
-#include <string>
+#include <windows.h>
+#include <commdlg.h>
 
-#include "framework/Components.h"
+#include <functional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "framework/Dialogs.h"
 
 enum TOpenOption : unsigned {
     ofReadOnly = 1u << 0,
@@ -26,23 +42,125 @@ enum TOpenOption : unsigned {
     ofNoDereferenceLinks = 1u << 17,
     ofEnableIncludeNotify = 1u << 18,
     ofEnableSizing = 1u << 19,
+    ofDontAddToRecent = 1u << 20,
+    ofForceShowHidden = 1u << 21,
 };
 using TOpenOptions = unsigned;
 
-class TMMWaveOpenDialog : public wc::TComponent {
+// Extra options, given to the system as the record's extended flags.
+enum TOpenOptionEx : unsigned {
+    ofExNoPlacesBar = 1u << 0,
+};
+using TOpenOptionsEx = unsigned;
+
+// The system's flag value of each open option.
+DWORD OpenOptionFlags(TOpenOptions options) noexcept;
+
+using TFileOKEvent = std::function<void(wc::TComponent* sender, const std::string& fileName, bool& isOk)>;
+using TSelChangeEvent = std::function<void(wc::TComponent* sender, const std::string& fileName)>;
+using TDialogCommandEvent =
+    std::function<void(wc::TComponent* sender, HWND hookWindow, int controlId, HWND frameWindow)>;
+
+// ---- buffers handed to the system ----
+
+constexpr size_t kFilterBufferSize = 1024;
+constexpr size_t kSingleFileBufferSize = MAX_PATH;
+// The largest multiple-selection buffer the old system dialogs accept.
+constexpr size_t kMultiFileBufferSize = 65519;
+// Caption and initial folder are limited to 79 characters by the record's users.
+constexpr size_t kShortTextLimit = 79;
+constexpr size_t kTemplateNameLimit = 257;
+
+// The length of the longest prefix of `text` of at most `limit` bytes that
+// does not end inside a double-byte character of the system code page.
+size_t FitText(std::string_view text, size_t limit) noexcept;
+// "Name|pattern|..." as the system's filter list: a buffer of
+// kFilterBufferSize bytes with the texts zero-separated and a double zero
+// after the last. A filter too long for it keeps the whole pairs that fit.
+std::vector<char> MakeFilterBuffer(std::string_view filter);
+// The names in a returned file buffer: with several zero-terminated strings
+// the first is the folder and each following one a name, put behind the
+// folder unless it is already absolute; a single string is the one file.
+std::vector<std::string> SplitFileBuffer(const char* buffer, size_t size);
+// A path made absolute against the current folder, in UNC form on mapped drives.
+std::string ExpandUNCFileName(const std::string& name);
+
+// Registers the common dialog's messages of old-style dialogs, once, when
+// the program does not use new-style controls. Called at start-up.
+void RegisterCommonDialogMessages();
+
+class TMMCommonDialog : public wc::TCommonDialog {
+public:
+    using wc::TCommonDialog::TCommonDialog;
+    static const char* ClassName() { return "TMMCommonDialog"; }
+};
+
+class TMMCustomOpenDialog : public TMMCommonDialog {
+public:
+    explicit TMMCustomOpenDialog(wc::TComponent* owner);
+    ~TMMCustomOpenDialog() override;
+    static const char* ClassName() { return "TMMCustomOpenDialog"; }
+
+    // Runs the dialog; true when the user confirmed a choice.
+    bool Execute() override;
+
+    // Moves a window, keeping its size, to the horizontal centre of the
+    // screen and one third of the way down.
+    static void CenterWindow(HWND window);
+
+    // The hook dialog's window while the dialog is up, else null.
+    HWND Window() const noexcept { return window_; }
+    // All names chosen in the last confirmed run.
+    const std::vector<std::string>& Files() const noexcept { return files_; }
+
+    const std::string& InitialDir() const noexcept { return initialDir_; }
+    // Drops one trailing backslash, except after a colon (a drive root).
+    void SetInitialDir(std::string dir);
+
+    std::string TemplateName;  // dialog template resource; empty: none
+    TOpenOptions Options = 0;
+    TOpenOptionsEx OptionsEx = 0;
+    std::string Filter;
+    int FilterIndex = 1;
+    std::string Title;
+    std::string DefaultExt;
+    std::string FileName;
+
+    TFileOKEvent OnFileOK;
+    TSelChangeEvent OnSelChange;
+    TDialogCommandEvent OnDialogCommand;
+    wc::TNotifyEvent OnDialogShow;
+    wc::TNotifyEvent OnDialogClose;
+
+    bool SetProperty(const std::string& name, const wc::LayoutValue& value) override;
+    bool SetEvent(const std::string& name, wc::TNotifyEvent handler) override;
+
+protected:
+    // Called from the hook, in the dialog's thread.
+    virtual void DoShowDialog();
+    virtual void DoCloseDialog();
+    virtual void DoFileOK(const std::string& fileName, bool& isOk);
+    virtual void DoSelChange(const std::string& fileName);
+    virtual void DoCommand(HWND hookWindow, HWND frameWindow, int controlId);
+
+private:
+    static UINT_PTR CALLBACK HookProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
+    UINT_PTR HandleHookMessage(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
+    // Asks DoFileOK about the name(s) in the system's file buffer; the
+    // dialog stays open when the answer is no.
+    UINT_PTR CheckFileName(HWND window, const OPENFILENAMEA& open);
+    void SelectionChanged(HWND frame);
+    void OldStyleSelectionChanged(HWND window, WPARAM controlId, LPARAM lParam);
+
+    HWND window_ = nullptr;
+    std::string initialDir_;
+    std::vector<std::string> files_;
+    std::vector<std::string> selection_;  // scratch: a multiple selection being checked
+};
+
+// The wave file chooser: the open dialog with the wave settings.
+class TMMWaveOpenDialog : public TMMCustomOpenDialog {
 public:
     explicit TMMWaveOpenDialog(wc::TComponent* owner);
     static const char* ClassName() { return "TMMWaveOpenDialog"; }
-
-    // Shows the dialog modally; true when a file was chosen, then in FileName.
-    bool Execute();
-
-    std::string FileName;
-    std::string Filter = "Wave Files(*.wav)|*.wav";
-    std::string InitialDir;
-    std::string Title;
-    std::string DefaultExt = "wav";
-    TOpenOptions Options = ofHideReadOnly | ofEnableSizing;
-
-    bool SetProperty(const std::string& name, const wc::LayoutValue& value) override;
 };
