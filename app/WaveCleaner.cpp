@@ -3,8 +3,11 @@
 
 #include "app/Unit1.h"
 #include "framework/Forms.h"
+#include "media/MMACM.h"
 
 int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
+    // Media units: the codec manager is bound for the life of the program.
+    const AcmScope acmBinding;
     wc::TApplication& application = wc::Application();
     try {
         application.Initialize();
