@@ -636,7 +636,12 @@ int WaveIOEndAccess(WaveIOHandle* handle) {
 int WaveIOSetBuffer(WaveIOHandle* handle, int32_t size) {
     if (!handle) return WaveIOErrBadParam;
     if (!handle->file || size < 0) return WaveIOErrGeneral;
-    return int(::mmioSetBuffer(handle->file.get(), nullptr, size, 0));
+    // The system's buffer change forgets where the file stood; put it back.
+    HMMIO file = handle->file.get();
+    const int64_t at = Tell(file);
+    const int code = int(::mmioSetBuffer(file, nullptr, size, 0));
+    if (code == 0 && at >= 0 && !SeekTo(file, at)) return WaveIOErrFile;
+    return code;
 }
 
 int WaveIOSeek(WaveIOHandle* handle, int32_t sample) {
