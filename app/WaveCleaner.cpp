@@ -5,9 +5,13 @@
 #include "controls/AdvGDIP.h"
 #include "dialogs/MMCstDlg.h"
 #include "framework/Forms.h"
+#include "media/MMACM.h"
 
 int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
-    // GDI+ for the whole run: the buttons draw with it; shut down after the forms are gone.
+    // Start-up in order, shut-down in reverse (by destruction): the media
+    // units' codec manager binding, then GDI+ for the buttons, which is shut
+    // down after the forms are gone.
+    const AcmScope acmBinding;
     TGdiplusSession gdiplus;
     wc::TApplication& application = wc::Application();
     try {

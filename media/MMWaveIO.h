@@ -1,0 +1,248 @@
+// RIFF WAVE file access: parsing, reading, writing and finishing wave files,
+// and the texts that name and describe a wave format.
+//
+// How it works. A file is handled in two steps. WaveIOOpen parses the whole
+// chunk structure into a new WaveIOHandle and closes the file again, so a
+// handle that is merely open holds no system file. WaveIOBeginAccess reopens
+// the file for reading (or a new file is made by WaveIOCreateFile for
+// writing); WaveIOEndAccess finishes a written file and closes it. Every call
+// goes through the system's buffered multimedia file I/O (mmio).
+//
+// The size of the sample data is measured from the data chunk's start to the
+// start of the next chunk, or to the end of the file when the data chunk is
+// the last one; the data chunk's own size field is not trusted (it is often 0
+// after an interrupted recording). Sizes that run past the file are cut to
+// what the file holds.
+//
+// All functions return a result code (0 = success, the WaveIOErr* and RiffErr*
+// values below, or a code of the system's file I/O passed on) or a byte count
+// with -1 for failure; none of them throws or shows anything.
+//
+// Formats nobody can convert with (nChannels, nSamplesPerSec, nAvgBytesPerSec
+// or nBlockAlign 0, after PCM normalisation) open fine but hold no samples:
+// dataBytes and totalSamples are 0, and the conversions give 0.
+#pragma once
+
+#include <windows.h>
+#include <mmsystem.h>
+#include <mmreg.h>
+
+#include <array>
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "framework/Handles.h"
+
+static_assert(sizeof(WAVEFORMATEX) == 18, "the system's wave format record is packed");
+
+// ---- result codes ----
+
+constexpr int RiffErrBadParam = 2;      // INFO or DISP list or file missing
+constexpr int RiffErrIO = 3;            // an INFO or DISP chunk was not read or written completely
+constexpr int RiffErrNoMemory = 4;      // no memory for an INFO or DISP list
+constexpr int WaveIOErrGeneral = 101;   // no "fmt " chunk; a buffer size asked of a handle without a file
+constexpr int WaveIOErrBadParam = 104;  // no handle, no file name or no format given
+constexpr int WaveIOErrFile = 106;      // cannot open, no RIFF form of that type, or read/write/seek failed
+constexpr int WaveIOErrNoMemory = 107;  // the handle block cannot be allocated
+
+// Open flags: an ordinary file on disk.
+constexpr uint32_t WaveIOFlagFile = 1;
+
+constexpr FOURCC kWaveFormType = mmioFOURCC('W', 'A', 'V', 'E');
+
+// ---- formats ----
+
+// 18 for PCM whatever cbSize holds, 18 + cbSize otherwise; 0 for no format.
+uint32_t WaveFormatSize(const WAVEFORMATEX* format);
+
+// An owned copy of a format: exactly WaveFormatSize bytes.
+class WaveFormatBuffer {
+public:
+    WaveFormatBuffer() = default;
+    const WAVEFORMATEX* get() const { return bytes_.empty() ? nullptr : reinterpret_cast<const WAVEFORMATEX*>(bytes_.data()); }
+    WAVEFORMATEX* get() { return bytes_.empty() ? nullptr : reinterpret_cast<WAVEFORMATEX*>(bytes_.data()); }
+    const WAVEFORMATEX* operator->() const { return get(); }
+    WAVEFORMATEX* operator->() { return get(); }
+    uint32_t size() const { return uint32_t(bytes_.size()); }
+    explicit operator bool() const { return !bytes_.empty(); }
+
+private:
+    friend WaveFormatBuffer WaveCopyFormat(const WAVEFORMATEX* format);
+    std::vector<uint8_t> bytes_;
+};
+
+// Copies WaveFormatSize bytes; a PCM copy gets cbSize 0. Empty for no format.
+WaveFormatBuffer WaveCopyFormat(const WAVEFORMATEX* format);
+
+// a * b / c rounded to nearest, halves away from zero: the truncated quotient
+// plus (2 * remainder) / c. 0 when c is 0; saturates instead of overflowing.
+int64_t MulDivRound(int64_t a, int64_t b, int64_t c);
+
+// Conversions through the format's rates; 0 for no format or a zero divisor.
+uint32_t WaveBytesToSamples(const WAVEFORMATEX* format, uint32_t bytes);
+// Rounded up to whole blocks (nBlockAlign); saturates at the largest whole block.
+uint32_t WaveSamplesToBytes(const WAVEFORMATEX* format, uint32_t samples);
+uint32_t WaveSamplesToMs(const WAVEFORMATEX* format, uint32_t samples);
+uint32_t WaveMsToSamples(const WAVEFORMATEX* format, uint32_t ms);
+int64_t WaveSamplesToBytes64(const WAVEFORMATEX* format, int64_t samples);
+int64_t WaveSamplesToMs64(const WAVEFORMATEX* format, int64_t samples);
+
+// ---- format texts ----
+
+struct FormatTagName {
+    uint16_t tag;
+    const char* name;
+};
+// Searched from the top; the first row with the tag gives its name.
+extern const std::array<FormatTagName, 38> FormatTagNameTable;
+
+// The tag's name, "Unknown" for a tag not in the table or no format.
+std::string WaveFormatTagName(const WAVEFORMATEX* format);
+// For example "44.100 kHz, 16 Bit, Stereo", with the separators of the user's
+// "Intl" profile (refreshed on every call). The bit count comes from the byte
+// rate. "Unknown" for no format, or one with 0 channels or a sample rate of 0.
+std::string WaveFormatDescription(const WAVEFORMATEX* format);
+// Name and description from the Audio Compression Manager when it is bound
+// (version 2.00 or later), each falling back to the two functions above;
+// false only for no format.
+bool WaveFormatTexts(const WAVEFORMATEX* format, std::string& name, std::string& description);
+
+// The separators the last description used (initially ',' and '.').
+char WaveListSeparator();
+char WaveDecimalSeparator();
+
+// ---- INFO and DISP lists ----
+
+struct InfoId {
+    FOURCC id;
+    const char* name;
+    const char* description;
+};
+constexpr size_t kInfoIdCount = 23;
+extern const std::array<InfoId, kInfoIdCount> InfoIdTable;
+// The row of an id in InfoIdTable, or -1.
+int InfoIdIndex(FOURCC id);
+
+// The texts of a LIST/INFO chunk, one entry per InfoIdTable row. A text lies
+// either in the chunk body as read from the file or in its own replacement.
+class InfoList {
+public:
+    // The text for a row (empty when absent); the view lives until the next change.
+    std::string_view Text(size_t index) const;
+    std::string_view Text(FOURCC id) const;
+    // Replaces a text; false for an id not in the table.
+    bool SetText(FOURCC id, std::string_view text);
+    // True when at least one text is non-empty.
+    bool HasTexts() const;
+
+    // Takes a LIST/INFO body (without its list type) and finds its texts.
+    void TakeBody(std::vector<char> body);
+    bool HasBody() const { return !body_.empty(); }
+
+private:
+    struct Entry {
+        uint32_t offset = 0;  // into body_
+        uint32_t length = 0;
+        std::optional<std::string> replaced;
+    };
+    std::vector<char> body_;
+    std::array<Entry, kInfoIdCount> entries_{};
+};
+
+constexpr uint32_t kDisplayText = 1;    // CF_TEXT: zero-terminated text
+constexpr uint32_t kDisplayBitmap = 8;  // CF_DIB: a packed device-independent bitmap
+
+struct DisplayEntry {
+    uint32_t type = 0;   // clipboard format number
+    uint32_t flags = 0;
+    std::vector<uint8_t> data;                         // as read from the file
+    std::optional<std::vector<uint8_t>> replacement;   // written instead of data when set
+    const std::vector<uint8_t>& Current() const { return replacement ? *replacement : data; }
+};
+
+// The DISP chunks of a file, in file order.
+class DisplayList {
+public:
+    const std::vector<DisplayEntry>& Entries() const { return entries_; }
+    std::vector<DisplayEntry>& Entries() { return entries_; }
+    void Add(uint32_t type, std::vector<uint8_t> data);
+    // The first entry of that type, or null.
+    const DisplayEntry* First(uint32_t type) const;
+
+private:
+    std::vector<DisplayEntry> entries_;
+};
+
+// ---- the handle ----
+
+// One parsed wave file, in one zero-filled block: this header, then the
+// format with its extra bytes, then one spare zero byte. Made only by
+// WaveIOOpen and WaveIOCreateHandle, freed only by WaveIOFree.
+struct WaveIOHandle {
+    uint32_t size;          // bytes of the whole block
+    uint32_t flags;         // the open flags (WaveIOFlagFile)
+    wc::MmioHandle file;    // open while the file is accessed
+    MMCKINFO riffChunk;     // dirty (MMIO_DIRTY) while a file made by WaveIOCreateFile is written
+    MMCKINFO dataChunk;     // filled when positioned or created; dirty once written to
+    uint32_t fileSize;      // of the whole file, at open or after finishing
+    uint32_t dataBytes;     // usable sample bytes, whole blocks
+    uint32_t dataOffset;    // file offset of the first sample byte
+    uint32_t totalSamples;  // sample frames in the data
+    uint32_t rangeStart;    // first frame of the readable range
+    uint32_t rangeEnd;      // end frame of the readable range
+    uint32_t bytesLeft;     // to read from the current position to rangeEnd
+    uint32_t position;      // current frame, relative to rangeStart
+    uint32_t factOffset;    // offset of the sample count of a "fact" chunk before the data; 0: none
+    std::string fileName;
+    std::unique_ptr<DisplayList> displayList;
+    std::unique_ptr<InfoList> infoList;
+    WAVEFORMATEX format;    // must stay last: its extra bytes follow in the block
+
+    WaveIOHandle() = default;
+    WaveIOHandle(const WaveIOHandle&) = delete;
+    WaveIOHandle& operator=(const WaveIOHandle&) = delete;
+
+    // The format's extra bytes (cbSize of them for a format other than PCM).
+    const uint8_t* FormatExtra() const { return reinterpret_cast<const uint8_t*>(&format) + sizeof(WAVEFORMATEX); }
+};
+using PWaveIOHandle = WaveIOHandle*;
+
+// Parses a file (form type "WAVE") into a new handle; the file is closed
+// again. handle is null on failure.
+int WaveIOOpen(PWaveIOHandle& handle, const char* fileName, FOURCC formType = kWaveFormType,
+               uint32_t flags = WaveIOFlagFile);
+// A handle around a copy of the format, with empty lists and no file.
+int WaveIOCreateHandle(PWaveIOHandle& handle, const WAVEFORMATEX* format);
+// Creates the file with its RIFF, "fmt " and empty data chunk; it stays open
+// for writing. A failed creation leaves no file behind.
+int WaveIOCreateFile(WaveIOHandle* handle, const char* fileName);
+// Closes the file if open, frees everything and nulls the reference.
+int WaveIOFree(PWaveIOHandle& handle);
+// Reopens the file if needed and seeks to the handle's position.
+int WaveIOBeginAccess(WaveIOHandle* handle);
+// Finishes a written file (data size, "fact", DISP, LIST/INFO, RIFF size) and
+// closes it; bytesLeft and position become 0.
+int WaveIOEndAccess(WaveIOHandle* handle);
+// The I/O buffer size of the open file.
+int WaveIOSetBuffer(WaveIOHandle* handle, int32_t size);
+// Positions at a sample frame relative to rangeStart, clamped to the range.
+int WaveIOSeek(WaveIOHandle* handle, int32_t sample);
+// Bytes read (never more than count nor past rangeEnd), or -1.
+int32_t WaveIORead(WaveIOHandle* handle, void* buffer, int32_t count);
+// Bytes written at the current position, or -1.
+int32_t WaveIOWrite(WaveIOHandle* handle, const void* buffer, int32_t count);
+
+bool IsWaveFile(const char* fileName, uint32_t flags = WaveIOFlagFile);
+bool WaveIOFileExists(const char* fileName);
+bool WaveIOParseName(const char* fileName);
+bool WaveIODeleteFile(const char* fileName);
+
+// Frees a handle when the owner goes, for callers that keep one in a scope.
+struct WaveIOHandleDeleter {
+    void operator()(WaveIOHandle* handle) const noexcept { WaveIOFree(handle); }
+};
+using WaveIOHandlePtr = std::unique_ptr<WaveIOHandle, WaveIOHandleDeleter>;
