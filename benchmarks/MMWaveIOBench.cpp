@@ -50,13 +50,13 @@ BENCHMARK_CASE("mmwaveio_read") {
     std::vector<uint8_t> buffer(kPiece);
     uint64_t plainBytes = 0, waveBytes = 0;
 
-    const double plain = bench::BestOf(3, [&] {
+    const double plain = bench::BestOf(9, [&] {
         wc::FileHandle file(::CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
         DWORD got = 0;
         plainBytes = 0;
         while (::ReadFile(file.get(), buffer.data(), kPiece, &got, nullptr) && got) plainBytes += got;
     });
-    const double wave = bench::BestOf(3, [&] {
+    const double wave = bench::BestOf(9, [&] {
         PWaveIOHandle h = nullptr;
         waveBytes = 0;
         if (WaveIOOpen(h, path.c_str()) != 0) return;
