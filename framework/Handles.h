@@ -259,4 +259,31 @@ private:
     WNDPROC previous_ = nullptr;
 };
 
+// A critical section, initialised and deleted with its owner. Neither
+// copied nor moved: the system keeps pointers into it while it is held.
+class CriticalSection {
+public:
+    CriticalSection() noexcept { ::InitializeCriticalSection(&section_); }
+    ~CriticalSection() { ::DeleteCriticalSection(&section_); }
+    CriticalSection(const CriticalSection&) = delete;
+    CriticalSection& operator=(const CriticalSection&) = delete;
+    void Enter() noexcept { ::EnterCriticalSection(&section_); }
+    void Leave() noexcept { ::LeaveCriticalSection(&section_); }
+
+private:
+    CRITICAL_SECTION section_;
+};
+
+// Holds a critical section for one scope.
+class CriticalSectionLock {
+public:
+    explicit CriticalSectionLock(CriticalSection& section) noexcept : section_(section) { section_.Enter(); }
+    ~CriticalSectionLock() { section_.Leave(); }
+    CriticalSectionLock(const CriticalSectionLock&) = delete;
+    CriticalSectionLock& operator=(const CriticalSectionLock&) = delete;
+
+private:
+    CriticalSection& section_;
+};
+
 }  // namespace wc

@@ -1,0 +1,250 @@
+// Peak finding is the hot path here: the wave preview scans whole files
+// with it. It runs in two passes over each block: the lowest and highest
+// value per channel first (with SSE2 minimum and maximum when the processor
+// has them), then the first frame holding each of them, which decides the
+// order of the pair. The second pass reads a block the first has just
+// brought into the cache and usually stops early.
+#include "media/MMPCMSup.h"
+
+#include <emmintrin.h>
+
+#include <algorithm>
+#include <cstring>
+
+namespace {
+
+uint16_t LoadU16(const uint8_t* p) { return uint16_t(p[0] | (p[1] << 8)); }
+int16_t LoadI16(const uint8_t* p) { return int16_t(LoadU16(p)); }
+void StoreI16(uint8_t* p, int32_t v) {
+    p[0] = uint8_t(v);
+    p[1] = uint8_t(uint32_t(v) >> 8);
+}
+
+// The starting extremes: a value must beat them strictly to count.
+constexpr int32_t kLow8 = 127, kHigh8 = -127;
+constexpr int32_t kLow16 = 32767, kHigh16 = -32767;
+
+struct Extremes {
+    int32_t low, high;
+    uint32_t lowFrame = 0, highFrame = 0;
+};
+
+// The pair in the order of time: the highest first when it came first.
+void Report(const Extremes& e, int32_t offset, int16_t& first, int16_t& second) {
+    if (e.highFrame < e.lowFrame) {
+        first = int16_t(e.high + offset);
+        second = int16_t(e.low + offset);
+    } else {
+        first = int16_t(e.low + offset);
+        second = int16_t(e.high + offset);
+    }
+}
+
+// Single-pass scan of `frames` frames; sample k of a frame is at
+// data + frame * stride + k * width.
+template <bool Wide>
+void ScanScalar(const uint8_t* data, uint32_t frames, uint32_t stride, int channels, Extremes* out) {
+    for (int c = 0; c < channels; ++c) {
+        Extremes e{Wide ? kLow16 : kLow8, Wide ? kHigh16 : kHigh8};
+        const uint8_t* p = data + c * (Wide ? 2 : 1);
+        for (uint32_t f = 0; f < frames; ++f, p += stride) {
+            const int32_t v = Wide ? int32_t(LoadI16(p)) : int32_t(*p) - 128;
+            if (v < e.low) {
+                e.low = v;
+                e.lowFrame = f;
+            }
+            if (v > e.high) {
+                e.high = v;
+                e.highFrame = f;
+            }
+        }
+        out[c] = e;
+    }
+}
+
+bool HasSse2() {
+    static const bool present = ::IsProcessorFeaturePresent(PF_XMMI64_INSTRUCTIONS_AVAILABLE) != 0;
+    return present;
+}
+
+// 16-bit data, mono (channels 1) or stereo (channels 2). The stack is
+// realigned on entry: 32-bit callers only promise 4-byte alignment.
+__attribute__((target("sse2"), force_align_arg_pointer)) void Scan16Sse2(const uint8_t* data, uint32_t frames,
+                                                                            int channels, Extremes* out) {
+    const uint32_t samples = frames * uint32_t(channels);
+    const uint32_t vectors = samples / 8;
+    __m128i lo = _mm_set1_epi16(int16_t(kLow16));
+    __m128i hi = _mm_set1_epi16(int16_t(kHigh16));
+    {
+        const __m128i* v = reinterpret_cast<const __m128i*>(data);
+        uint32_t i = 0;
+        // Two accumulators each, so that successive loads do not wait on one another.
+        __m128i lo2 = lo, hi2 = hi;
+        for (; i + 2 <= vectors; i += 2) {
+            const __m128i a = _mm_loadu_si128(v + i);
+            const __m128i b = _mm_loadu_si128(v + i + 1);
+            lo = _mm_min_epi16(lo, a);
+            hi = _mm_max_epi16(hi, a);
+            lo2 = _mm_min_epi16(lo2, b);
+            hi2 = _mm_max_epi16(hi2, b);
+        }
+        if (i < vectors) {
+            const __m128i a = _mm_loadu_si128(v + i);
+            lo = _mm_min_epi16(lo, a);
+            hi = _mm_max_epi16(hi, a);
+        }
+        lo = _mm_min_epi16(lo, lo2);
+        hi = _mm_max_epi16(hi, hi2);
+    }
+    // Fold the lanes: stereo keeps even (left) and odd (right) lanes apart.
+    lo = _mm_min_epi16(lo, _mm_shuffle_epi32(lo, _MM_SHUFFLE(1, 0, 3, 2)));
+    hi = _mm_max_epi16(hi, _mm_shuffle_epi32(hi, _MM_SHUFFLE(1, 0, 3, 2)));
+    lo = _mm_min_epi16(lo, _mm_shuffle_epi32(lo, _MM_SHUFFLE(2, 3, 0, 1)));
+    hi = _mm_max_epi16(hi, _mm_shuffle_epi32(hi, _MM_SHUFFLE(2, 3, 0, 1)));
+    if (channels == 1) {
+        lo = _mm_min_epi16(lo, _mm_shufflelo_epi16(lo, _MM_SHUFFLE(2, 3, 0, 1)));
+        hi = _mm_max_epi16(hi, _mm_shufflelo_epi16(hi, _MM_SHUFFLE(2, 3, 0, 1)));
+    }
+    int32_t low[2] = {int16_t(_mm_extract_epi16(lo, 0)), int16_t(_mm_extract_epi16(lo, 1))};
+    int32_t high[2] = {int16_t(_mm_extract_epi16(hi, 0)), int16_t(_mm_extract_epi16(hi, 1))};
+    for (uint32_t s = vectors * 8; s < samples; ++s) {
+        const int c = int(s % uint32_t(channels));
+        const int32_t v = LoadI16(data + 2 * s);
+        low[c] = std::min(low[c], v);
+        high[c] = std::max(high[c], v);
+    }
+
+    // The first frame of each extreme; an extreme still at its starting
+    // value was never replaced and keeps frame 0.
+    uint32_t lowFrame[2] = {0, 0}, highFrame[2] = {0, 0};
+    unsigned pending = 0;  // bit 2c: low of channel c still sought; bit 2c+1: high
+    for (int c = 0; c < channels; ++c) {
+        if (low[c] != kLow16) pending |= 1u << (2 * c);
+        if (high[c] != kHigh16) pending |= 2u << (2 * c);
+    }
+    const __m128i lows = channels == 1 ? _mm_set1_epi16(int16_t(low[0]))
+                                       : _mm_set1_epi32(int32_t(uint16_t(low[0]) | (uint32_t(uint16_t(low[1])) << 16)));
+    const __m128i highs = channels == 1
+                              ? _mm_set1_epi16(int16_t(high[0]))
+                              : _mm_set1_epi32(int32_t(uint16_t(high[0]) | (uint32_t(uint16_t(high[1])) << 16)));
+    // Byte masks of a movemask result: which lanes belong to which channel.
+    const unsigned laneMask[2] = {channels == 1 ? 0xFFFFu : 0x3333u, 0xCCCCu};
+    const uint32_t bytesPerFrame = 2u * uint32_t(channels);
+    const __m128i* v = reinterpret_cast<const __m128i*>(data);
+    for (uint32_t i = 0; pending && i < vectors; ++i) {
+        const __m128i a = _mm_loadu_si128(v + i);
+        const unsigned atLow = unsigned(_mm_movemask_epi8(_mm_cmpeq_epi16(a, lows)));
+        const unsigned atHigh = unsigned(_mm_movemask_epi8(_mm_cmpeq_epi16(a, highs)));
+        if (!(atLow | atHigh)) continue;
+        for (int c = 0; c < channels; ++c) {
+            const unsigned l = atLow & laneMask[c], h = atHigh & laneMask[c];
+            if ((pending & (1u << (2 * c))) && l) {
+                lowFrame[c] = (i * 16 + unsigned(__builtin_ctz(l))) / bytesPerFrame;
+                pending &= ~(1u << (2 * c));
+            }
+            if ((pending & (2u << (2 * c))) && h) {
+                highFrame[c] = (i * 16 + unsigned(__builtin_ctz(h))) / bytesPerFrame;
+                pending &= ~(2u << (2 * c));
+            }
+        }
+    }
+    for (uint32_t s = vectors * 8; pending && s < samples; ++s) {
+        const int c = int(s % uint32_t(channels));
+        const int32_t value = LoadI16(data + 2 * s);
+        if ((pending & (1u << (2 * c))) && value == low[c]) {
+            lowFrame[c] = s / uint32_t(channels);
+            pending &= ~(1u << (2 * c));
+        }
+        if ((pending & (2u << (2 * c))) && value == high[c]) {
+            highFrame[c] = s / uint32_t(channels);
+            pending &= ~(2u << (2 * c));
+        }
+    }
+    for (int c = 0; c < channels; ++c) out[c] = Extremes{low[c], high[c], lowFrame[c], highFrame[c]};
+}
+
+int32_t Clamp(int64_t v, int32_t low, int32_t high, bool& clipped) {
+    if (v > high) {
+        clipped = true;
+        return high;
+    }
+    if (v < low) {
+        clipped = true;
+        return low;
+    }
+    return int32_t(v);
+}
+
+}  // namespace
+
+bool PCMIsValidFormat(const WAVEFORMATEX* format) noexcept {
+    return format && format->wFormatTag == WAVE_FORMAT_PCM && (format->nChannels == 1 || format->nChannels == 2) &&
+           (format->wBitsPerSample == 8 || format->wBitsPerSample == 16) && format->nSamplesPerSec >= 1;
+}
+
+uint32_t PCMConvertBits(int destBits, void* dest, int sourceBits, const void* source, uint32_t sourceBytes) noexcept {
+    if ((destBits != 8 && destBits != 16) || (sourceBits != 8 && sourceBits != 16)) return 0;
+    auto* out = static_cast<uint8_t*>(dest);
+    const auto* in = static_cast<const uint8_t*>(source);
+    if (destBits == sourceBits) {
+        if (out != in) std::memmove(out, in, sourceBytes);
+        return sourceBytes;
+    }
+    if (destBits == 8) {
+        // Forward: each output byte lies at or before the word it comes from.
+        const uint32_t samples = sourceBytes / 2;
+        for (uint32_t i = 0; i < samples; ++i) out[i] = uint8_t(LoadI16(in + 2 * i) / 256 + 128);
+        return samples;
+    }
+    // Backward: each output word lies at or after the byte it comes from.
+    for (uint32_t i = sourceBytes; i-- > 0;) StoreI16(out + 2 * i, (int32_t(in[i]) - 128) * 256);
+    return sourceBytes * 2;
+}
+
+bool PCMScaleVolume(const WAVEFORMATEX* format, void* buffer, uint32_t bytes, int32_t leftGain,
+                    int32_t rightGain) noexcept {
+    if (!format || format->wFormatTag != WAVE_FORMAT_PCM || !buffer) return false;
+    const bool wide = format->wBitsPerSample != 8;
+    const bool stereo = format->nChannels != 1;
+    if (leftGain == kPCMUnityGain && (!stereo || rightGain == kPCMUnityGain)) return false;
+
+    const uint32_t width = wide ? 2 : 1;
+    const uint32_t frameBytes = width * (stereo ? 2 : 1);
+    const uint32_t samples = (bytes / frameBytes) * (stereo ? 2 : 1);
+    auto* p = static_cast<uint8_t*>(buffer);
+    bool clipped = false;
+    for (uint32_t i = 0; i < samples; ++i, p += width) {
+        const int64_t gain = (stereo && (i & 1)) ? rightGain : leftGain;
+        if (wide) {
+            StoreI16(p, Clamp((gain * LoadI16(p)) >> 14, -32768, 32767, clipped));
+        } else {
+            *p = uint8_t(Clamp((gain * (int32_t(*p) - 128)) >> 14, -128, 127, clipped) + 128);
+        }
+    }
+    return clipped;
+}
+
+void PCMFindPeaks(const WAVEFORMATEX* format, const void* data, uint32_t bytes, int16_t& leftFirst,
+                  int16_t& leftSecond, int16_t& rightFirst, int16_t& rightSecond) noexcept {
+    const bool wide = !format || format->wBitsPerSample != 8;
+    const int channels = format && format->nChannels == 1 ? 1 : 2;
+    const uint32_t frameBytes = (wide ? 2u : 1u) * uint32_t(channels);
+    const uint32_t frames = data ? bytes / frameBytes : 0;
+    if (!format || frames == 0) {
+        const int16_t zero = wide ? 0 : 128;
+        leftFirst = leftSecond = rightFirst = rightSecond = zero;
+        return;
+    }
+    const auto* in = static_cast<const uint8_t*>(data);
+    Extremes found[2];
+    if (wide && HasSse2())
+        Scan16Sse2(in, frames, channels, found);
+    else if (wide)
+        ScanScalar<true>(in, frames, frameBytes, channels, found);
+    else
+        ScanScalar<false>(in, frames, frameBytes, channels, found);
+    if (channels == 1) found[1] = found[0];
+    const int32_t offset = wide ? 0 : 128;
+    Report(found[0], offset, leftFirst, leftSecond);
+    Report(found[1], offset, rightFirst, rightSecond);
+}

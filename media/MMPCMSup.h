@@ -1,0 +1,37 @@
+// Routines on blocks of PCM samples in memory: width conversion between 8
+// and 16 bits, per-channel volume scaling with clipping, and peak finding.
+// 8-bit samples are unsigned with 128 as the zero line; 16-bit samples are
+// signed little-endian words; stereo frames are left, then right.
+// Nothing here allocates or raises.
+#pragma once
+
+#include <windows.h>
+#include <mmsystem.h>
+#include <mmreg.h>
+
+#include <cstdint>
+
+// Unity gain of PCMScaleVolume: gains are fixed point with 14 fraction bits.
+constexpr int32_t kPCMUnityGain = 16384;
+
+// True for a PCM format these routines and the ADPCM format suggestion can
+// work with: tag 1, one or two channels, 8 or 16 bits, a rate of at least 1.
+bool PCMIsValidFormat(const WAVEFORMATEX* format) noexcept;
+
+// Converts `sourceBytes` bytes of `sourceBits`-wide samples to `destBits`
+// (8 or 16) and returns the bytes written. Destination and source may be the
+// same buffer. Widths other than 8 and 16 convert nothing.
+uint32_t PCMConvertBits(int destBits, void* dest, int sourceBits, const void* source, uint32_t sourceBytes) noexcept;
+
+// Scales the whole frames of `buffer` in place, the first sample of a frame
+// by `leftGain` and the second by `rightGain` (mono: every sample by
+// `leftGain`). True when a sample was clipped. False, with the buffer left
+// alone, without a format or for a format that is not PCM.
+bool PCMScaleVolume(const WAVEFORMATEX* format, void* buffer, uint32_t bytes, int32_t leftGain,
+                    int32_t rightGain) noexcept;
+
+// The lowest and highest sample of each channel, each pair in the order in
+// which the two were first seen. 8-bit results are on the unsigned byte
+// scale. Mono data repeats the left pair as the right pair.
+void PCMFindPeaks(const WAVEFORMATEX* format, const void* data, uint32_t bytes, int16_t& leftFirst,
+                  int16_t& leftSecond, int16_t& rightFirst, int16_t& rightSecond) noexcept;

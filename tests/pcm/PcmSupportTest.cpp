@@ -1,0 +1,295 @@
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <random>
+#include <vector>
+
+#include "media/MMPCMSup.h"
+
+namespace {
+
+WAVEFORMATEX Pcm(uint16_t channels, uint16_t bits, uint32_t rate = 44100) {
+    WAVEFORMATEX f{};
+    f.wFormatTag = WAVE_FORMAT_PCM;
+    f.nChannels = channels;
+    f.nSamplesPerSec = rate;
+    f.wBitsPerSample = bits;
+    f.nBlockAlign = uint16_t(channels * bits / 8);
+    f.nAvgBytesPerSec = f.nBlockAlign * rate;
+    return f;
+}
+
+std::vector<uint8_t> Words(const std::vector<int>& samples) {
+    std::vector<uint8_t> bytes;
+    for (int s : samples) {
+        bytes.push_back(uint8_t(s));
+        bytes.push_back(uint8_t(uint16_t(s) >> 8));
+    }
+    return bytes;
+}
+
+int WordAt(const std::vector<uint8_t>& bytes, size_t i) { return int16_t(bytes[2 * i] | (bytes[2 * i + 1] << 8)); }
+
+// ---- PCMConvertBits ----
+
+TEST(PcmConvertBits, SixteenToEightTruncatesTowardZeroAroundTheZeroLine) {
+    const auto in = Words({-1, -255, -256, -257, 0, 255, 256, 32767, -32768});
+    std::vector<uint8_t> out(9, 0xEE);
+    EXPECT_EQ(PCMConvertBits(8, out.data(), 16, in.data(), uint32_t(in.size())), 9u);
+    EXPECT_EQ(out, (std::vector<uint8_t>{128, 128, 127, 127, 128, 128, 129, 255, 0}));
+}
+
+TEST(PcmConvertBits, EightToSixteenScalesByTheByteRange) {
+    const std::vector<uint8_t> in = {0, 127, 128, 129, 255};
+    std::vector<uint8_t> out(10);
+    EXPECT_EQ(PCMConvertBits(16, out.data(), 8, in.data(), 5), 10u);
+    EXPECT_EQ(out, Words({-32768, -256, 0, 256, 32512}));
+}
+
+TEST(PcmConvertBits, EqualWidthsCopyTheSource) {
+    const std::vector<uint8_t> in = {1, 2, 3, 4, 5};
+    std::vector<uint8_t> out(5);
+    EXPECT_EQ(PCMConvertBits(16, out.data(), 16, in.data(), 5), 5u);
+    EXPECT_EQ(out, in);
+}
+
+TEST(PcmConvertBits, WorksInPlaceInBothDirections) {
+    std::vector<uint8_t> buffer = Words({-32768, -256, 0, 256, 32767});
+    const uint32_t narrowed = PCMConvertBits(8, buffer.data(), 16, buffer.data(), 10);
+    ASSERT_EQ(narrowed, 5u);
+    EXPECT_EQ(std::vector<uint8_t>(buffer.begin(), buffer.begin() + 5), (std::vector<uint8_t>{0, 127, 128, 129, 255}));
+    EXPECT_EQ(PCMConvertBits(16, buffer.data(), 8, buffer.data(), narrowed), 10u);
+    EXPECT_EQ(buffer, Words({-32768, -256, 0, 256, 32512}));
+}
+
+TEST(PcmConvertBits, AnOddByteOfSixteenBitDataIsNotAHalfSample) {
+    const std::vector<uint8_t> in = {0x00, 0x80, 0x7F};
+    std::vector<uint8_t> out(2, 0xEE);
+    EXPECT_EQ(PCMConvertBits(8, out.data(), 16, in.data(), 3), 1u);
+    EXPECT_EQ(out[0], 0);
+    EXPECT_EQ(out[1], 0xEE);
+}
+
+TEST(PcmConvertBits, OtherWidthsConvertNothing) {
+    const std::vector<uint8_t> in(12, 7);
+    std::vector<uint8_t> out(24, 0);
+    EXPECT_EQ(PCMConvertBits(24, out.data(), 16, in.data(), 12), 0u);
+    EXPECT_EQ(PCMConvertBits(8, out.data(), 4, in.data(), 12), 0u);
+    EXPECT_EQ(out, std::vector<uint8_t>(24, 0));
+}
+
+// ---- PCMScaleVolume ----
+
+TEST(PcmScaleVolume, UnityGainsTouchNothing) {
+    const auto f = Pcm(2, 16);
+    auto buffer = Words({20000, -20000, 5, 7});
+    const auto before = buffer;
+    EXPECT_FALSE(PCMScaleVolume(&f, buffer.data(), uint32_t(buffer.size()), 16384, 16384));
+    EXPECT_EQ(buffer, before);
+}
+
+TEST(PcmScaleVolume, DoubleGainClipsSixteenBitSamplesBothWays) {
+    const auto f = Pcm(1, 16);
+    auto buffer = Words({20000, -20000, 1000});
+    EXPECT_TRUE(PCMScaleVolume(&f, buffer.data(), uint32_t(buffer.size()), 32768, 16384));
+    EXPECT_EQ(WordAt(buffer, 0), 32767);
+    EXPECT_EQ(WordAt(buffer, 1), -32768);
+    EXPECT_EQ(WordAt(buffer, 2), 2000);
+}
+
+TEST(PcmScaleVolume, HalfGainOnEightBitsRoundsTowardMinusInfinityWithoutClipping) {
+    const auto f = Pcm(1, 8);
+    std::vector<uint8_t> buffer = {0, 255, 128, 127};
+    EXPECT_FALSE(PCMScaleVolume(&f, buffer.data(), 4, 8192, 16384));
+    // (-128 / 2) = -64 -> 64; 127 / 2 -> 63 -> 191; -1 / 2 shifts to -1 -> 127.
+    EXPECT_EQ(buffer, (std::vector<uint8_t>{64, 191, 128, 127}));
+}
+
+TEST(PcmScaleVolume, EightBitClippingIsReported) {
+    const auto f = Pcm(1, 8);
+    std::vector<uint8_t> buffer = {10, 250};
+    EXPECT_TRUE(PCMScaleVolume(&f, buffer.data(), 2, 32768, 16384));
+    EXPECT_EQ(buffer, (std::vector<uint8_t>{0, 255}));
+}
+
+TEST(PcmScaleVolume, StereoGainsApplyPerChannel) {
+    const auto f = Pcm(2, 8);
+    std::vector<uint8_t> buffer = {0, 0, 200, 200, 255, 10};
+    EXPECT_FALSE(PCMScaleVolume(&f, buffer.data(), 6, 0, 16384));
+    EXPECT_EQ(buffer, (std::vector<uint8_t>{128, 0, 128, 200, 128, 10}));
+
+    const auto w = Pcm(2, 16);
+    auto words = Words({1000, 1000, -3000, -3000});
+    EXPECT_FALSE(PCMScaleVolume(&w, words.data(), 8, 16384, 4096));
+    EXPECT_EQ(words, Words({1000, 250, -3000, -750}));
+}
+
+TEST(PcmScaleVolume, MonoIgnoresTheRightGain) {
+    const auto f = Pcm(1, 16);
+    auto buffer = Words({1000, 2000});
+    const auto before = buffer;
+    EXPECT_FALSE(PCMScaleVolume(&f, buffer.data(), 4, 16384, 0));
+    EXPECT_EQ(buffer, before);
+}
+
+TEST(PcmScaleVolume, OnlyWholeFramesAreScaled) {
+    const auto f = Pcm(2, 16);
+    auto buffer = Words({1000, 1000, 1000});  // one frame and half of another
+    buffer.push_back(0x55);
+    EXPECT_FALSE(PCMScaleVolume(&f, buffer.data(), uint32_t(buffer.size()), 8192, 8192));
+    EXPECT_EQ(WordAt(buffer, 0), 500);
+    EXPECT_EQ(WordAt(buffer, 1), 500);
+    EXPECT_EQ(WordAt(buffer, 2), 1000);
+    EXPECT_EQ(buffer[6], 0x55);
+}
+
+TEST(PcmScaleVolume, LargeGainsClipRatherThanOverflow) {
+    const auto f = Pcm(1, 16);
+    auto buffer = Words({32767, -32768, 1});
+    EXPECT_TRUE(PCMScaleVolume(&f, buffer.data(), 6, 1 << 20, 16384));
+    EXPECT_EQ(WordAt(buffer, 0), 32767);
+    EXPECT_EQ(WordAt(buffer, 1), -32768);
+    EXPECT_EQ(WordAt(buffer, 2), 64);
+}
+
+TEST(PcmScaleVolume, RefusesAMissingOrCompressedFormat) {
+    auto buffer = Words({1000, 2000});
+    const auto before = buffer;
+    EXPECT_FALSE(PCMScaleVolume(nullptr, buffer.data(), 4, 32768, 32768));
+    auto f = Pcm(1, 16);
+    f.wFormatTag = 2;
+    EXPECT_FALSE(PCMScaleVolume(&f, buffer.data(), 4, 32768, 32768));
+    EXPECT_EQ(buffer, before);
+}
+
+// ---- PCMFindPeaks ----
+
+struct Peaks {
+    int16_t l1, l2, r1, r2;
+    bool operator==(const Peaks&) const = default;
+};
+std::ostream& operator<<(std::ostream& os, const Peaks& p) {
+    return os << "(" << p.l1 << ", " << p.l2 << " | " << p.r1 << ", " << p.r2 << ")";
+}
+
+Peaks Find(const WAVEFORMATEX& f, const uint8_t* data, size_t bytes) {
+    Peaks p{11, 11, 11, 11};
+    PCMFindPeaks(&f, data, uint32_t(bytes), p.l1, p.l2, p.r1, p.r2);
+    return p;
+}
+Peaks Find(const WAVEFORMATEX& f, const std::vector<uint8_t>& data) { return Find(f, data.data(), data.size()); }
+
+TEST(PcmFindPeaks, ThePairFollowsTheOrderInTime) {
+    const auto f = Pcm(1, 16);
+    EXPECT_EQ(Find(f, Words({5, 100, -100})), (Peaks{100, -100, 100, -100}));
+    EXPECT_EQ(Find(f, Words({-100, 100})), (Peaks{-100, 100, -100, 100}));
+}
+
+TEST(PcmFindPeaks, TheEarliestFrameWinsATie) {
+    // The highest (9) first appears before the lowest; a later 9 must not move it.
+    const auto f = Pcm(1, 16);
+    EXPECT_EQ(Find(f, Words({9, -7, 9, 0})), (Peaks{9, -7, 9, -7}));
+    EXPECT_EQ(Find(f, Words({-7, 9, -7, 0})), (Peaks{-7, 9, -7, 9}));
+}
+
+TEST(PcmFindPeaks, TheHighestStartsAboveTheMostNegativeSample) {
+    const auto f = Pcm(1, 16);
+    EXPECT_EQ(Find(f, Words({-32768, -32768})), (Peaks{-32768, -32767, -32768, -32767}));
+}
+
+TEST(PcmFindPeaks, StereoChannelsAreSeparate) {
+    const auto f = Pcm(2, 16);
+    EXPECT_EQ(Find(f, Words({10, -3, -20, 7, 30, 4})), (Peaks{-20, 30, -3, 7}));
+}
+
+TEST(PcmFindPeaks, EightBitResultsAreOnTheByteScale) {
+    const auto mono = Pcm(1, 8);
+    EXPECT_EQ(Find(mono, std::vector<uint8_t>{128, 200, 20}), (Peaks{200, 20, 200, 20}));
+    const auto stereo = Pcm(2, 8);
+    EXPECT_EQ(Find(stereo, std::vector<uint8_t>{0, 255, 255, 0, 77}), (Peaks{0, 255, 255, 0}));
+    // Only the byte 0 (-128 below the zero line): the highest stays at its start, 1.
+    EXPECT_EQ(Find(mono, std::vector<uint8_t>{0, 0}), (Peaks{0, 1, 0, 1}));
+}
+
+TEST(PcmFindPeaks, ABlockTooShortForOneFrameReportsTheZeroLine) {
+    const std::vector<uint8_t> three = {1, 2, 3};
+    EXPECT_EQ(Find(Pcm(2, 16), three), (Peaks{0, 0, 0, 0}));
+    EXPECT_EQ(Find(Pcm(1, 16), three.data(), 1), (Peaks{0, 0, 0, 0}));
+    EXPECT_EQ(Find(Pcm(2, 8), three.data(), 1), (Peaks{128, 128, 128, 128}));
+    EXPECT_EQ(Find(Pcm(1, 8), three.data(), 0), (Peaks{128, 128, 128, 128}));
+}
+
+// The definition, one frame at a time, for comparison on many blocks.
+Peaks Reference(const WAVEFORMATEX& f, const uint8_t* data, size_t bytes) {
+    const bool wide = f.wBitsPerSample != 8;
+    const int channels = f.nChannels == 1 ? 1 : 2;
+    const size_t frameBytes = (wide ? 2 : 1) * channels;
+    const size_t frames = bytes / frameBytes;
+    int16_t out[2][2];
+    for (int c = 0; c < channels; ++c) {
+        int low = wide ? 32767 : 127, high = wide ? -32767 : -127;
+        size_t lowAt = 0, highAt = 0;
+        for (size_t i = 0; i < frames; ++i) {
+            const uint8_t* p = data + i * frameBytes + c * (wide ? 2 : 1);
+            const int v = wide ? int16_t(p[0] | (p[1] << 8)) : p[0] - 128;
+            if (v < low) low = v, lowAt = i;
+            if (v > high) high = v, highAt = i;
+        }
+        const int offset = wide ? 0 : 128;
+        if (frames == 0) low = high = 0;
+        const bool highFirst = highAt < lowAt;
+        out[c][0] = int16_t((highFirst ? high : low) + offset);
+        out[c][1] = int16_t((highFirst ? low : high) + offset);
+    }
+    if (channels == 1) out[1][0] = out[0][0], out[1][1] = out[0][1];
+    return Peaks{out[0][0], out[0][1], out[1][0], out[1][1]};
+}
+
+TEST(PcmFindPeaks, AgreesWithTheFrameByFrameDefinitionOnManyBlocks) {
+    std::mt19937 random(7);
+    std::vector<uint8_t> storage(4096 + 64);
+    for (const auto& f : {Pcm(1, 16), Pcm(2, 16), Pcm(1, 8), Pcm(2, 8)}) {
+        for (int round = 0; round < 400; ++round) {
+            // Few distinct values make ties and repeated extremes common.
+            const int spread = (round % 3 == 0) ? 3 : (round % 3 == 1) ? 300 : 65536;
+            for (auto& b : storage) b = uint8_t(random() % 256);
+            if (spread < 65536) {
+                for (size_t i = 0; i + 1 < storage.size(); i += 2) {
+                    const int v = int(random() % spread) - spread / 2;
+                    storage[i] = uint8_t(v), storage[i + 1] = uint8_t(uint16_t(v) >> 8);
+                    if (f.wBitsPerSample == 8) storage[i] = uint8_t(128 + v % 128), storage[i + 1] = uint8_t(128 - v % 128);
+                }
+            }
+            const size_t offset = random() % 16;  // any alignment
+            const size_t bytes = round < 100 ? size_t(round) : (round % 2 ? 4096 : random() % 4096);
+            const uint8_t* data = storage.data() + offset;
+            ASSERT_EQ(Find(f, data, bytes), Reference(f, data, bytes))
+                << "channels " << f.nChannels << " bits " << f.wBitsPerSample << " bytes " << bytes << " round "
+                << round;
+        }
+    }
+}
+
+TEST(PcmFindPeaks, ExtremesAtEitherEndOfABlockAreFound) {
+    const auto f = Pcm(2, 16);
+    std::vector<int> samples(2 * 1024 + 2, 0);  // an odd tail of one frame beyond the vectors
+    samples.front() = 500;
+    samples.back() = -900;
+    samples[samples.size() - 4] = -32768;
+    EXPECT_EQ(Find(f, Words(samples)), (Peaks{500, -32768, 0, -900}));
+}
+
+// ---- PCMIsValidFormat ----
+
+TEST(PcmFormatCheck, AcceptsMonoAndStereoOfEightAndSixteenBitsOnly) {
+    const WAVEFORMATEX good[] = {Pcm(1, 8), Pcm(2, 16), Pcm(1, 16, 8000)};
+    for (const auto& f : good) EXPECT_TRUE(PCMIsValidFormat(&f));
+    const WAVEFORMATEX bad[] = {Pcm(3, 16), Pcm(0, 16), Pcm(2, 24), Pcm(1, 16, 0)};
+    for (const auto& f : bad) EXPECT_FALSE(PCMIsValidFormat(&f));
+    auto compressed = Pcm(2, 16);
+    compressed.wFormatTag = 2;
+    EXPECT_FALSE(PCMIsValidFormat(&compressed));
+    EXPECT_FALSE(PCMIsValidFormat(nullptr));
+}
+
+}  // namespace
