@@ -2,6 +2,7 @@
 
 #include <array>
 #include <charconv>
+#include <cstdint>
 #include <cstring>
 
 #include "framework/Exceptions.h"
@@ -38,10 +39,24 @@ void TMMComponent::SetDesignMode(bool value) {
     ApplyDesignMode(value);
 }
 
+namespace {
+
+// Plain components keep no design mode, but media components they own do.
+void ApplyToOwned(const wc::TComponent& owner, bool value) {
+    for (size_t i = 0; i < owner.ComponentCount(); ++i) {
+        wc::TComponent* owned = owner.Components(i);
+        if (auto* media = dynamic_cast<TMMComponent*>(owned))
+            media->ApplyDesignMode(value);
+        else
+            ApplyToOwned(*owned, value);
+    }
+}
+
+}  // namespace
+
 void TMMComponent::ApplyDesignMode(bool value) {
     designing_ = value;
-    for (size_t i = 0; i < ComponentCount(); ++i)
-        if (auto* owned = dynamic_cast<TMMComponent*>(Components(i))) owned->ApplyDesignMode(value);
+    ApplyToOwned(*this, value);
 }
 
 TMMThreadEx::~TMMThreadEx() {
@@ -164,6 +179,16 @@ bool StringToDeviceId(std::string_view text, TMMDeviceId& id) {
     if (first == last || error != std::errc() || end != last) return false;
     id = value;
     return true;
+}
+
+TMMDeviceId LayoutDeviceId(const wc::LayoutValue& value) {
+    using Kind = wc::LayoutValue::Kind;
+    if (value.kind == Kind::Integer && value.integer >= INT32_MIN && value.integer <= INT32_MAX)
+        return TMMDeviceId(value.integer);
+    TMMDeviceId id = 0;
+    if (value.kind == Kind::Identifier && IdentToDeviceId(value.text, id)) return id;
+    const std::string shown = value.kind == Kind::Integer ? std::to_string(value.integer) : value.text;
+    throw wc::Exception("Invalid device id: " + shown);
 }
 
 HCURSOR MMCursor(int id) {

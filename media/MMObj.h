@@ -172,6 +172,10 @@ std::string DeviceIdToString(TMMDeviceId id);
 // A name or a decimal number; false (id untouched) for anything else.
 bool StringToDeviceId(std::string_view text, TMMDeviceId& id);
 
+// A device id stored in a layout, by name or number; throws wc::Exception
+// for another identifier, a number outside 32 bits or a value of another kind.
+TMMDeviceId LayoutDeviceId(const wc::LayoutValue& value);
+
 // The library's cursors are resources 2001..2031 of the program.
 inline constexpr int MMCursorFirst = 2001;
 inline constexpr int MMCursorCount = 31;

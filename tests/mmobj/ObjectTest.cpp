@@ -122,13 +122,13 @@ TEST(MMComponentDesignMode, ReachesOwnedMediaComponentsThroughPlainOnes) {
     EXPECT_TRUE(root.IsDesigning());
     EXPECT_TRUE(child.IsDesigning());
     EXPECT_TRUE(grandchild.IsDesigning());
-    // Ownership is followed only through media components.
-    EXPECT_FALSE(underPlain.IsDesigning());
+    EXPECT_TRUE(underPlain.IsDesigning());
 
     root.SetDesignMode(false);
     EXPECT_FALSE(root.IsDesigning());
     EXPECT_FALSE(child.IsDesigning());
     EXPECT_FALSE(grandchild.IsDesigning());
+    EXPECT_FALSE(underPlain.IsDesigning());
 }
 
 TEST(MMComponentDesignMode, SettingTheCurrentModeDoesNothing) {

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "framework/Exceptions.h"
+#include "framework/Layout.h"
 #include "media/MMObj.h"
 
 TEST(MMEnvelopePointStream, WritesNineLittleEndianBytesWithoutPadding) {
@@ -100,6 +101,21 @@ TEST(MMDeviceIdNames, OtherTextsAreRefusedAndLeaveTheId) {
     }
 }
 
+TEST(MMDeviceIdNames, LayoutsStoreIdsByNameOrNumber) {
+    const wc::LayoutObject layout = wc::ParseLayout(
+        "object Out: TMMWaveOut\n"
+        "  A = MapperId\n  B = invalidid\n  C = 3\n  D = -2\n"
+        "  E = Mapper\n  F = 4294967296\n  G = 'MapperId'\n"
+        "end\n");
+    ASSERT_EQ(layout.properties.size(), 7u);
+    EXPECT_EQ(LayoutDeviceId(layout.properties[0].second), MapperId);
+    EXPECT_EQ(LayoutDeviceId(layout.properties[1].second), InvalidId);
+    EXPECT_EQ(LayoutDeviceId(layout.properties[2].second), 3);
+    EXPECT_EQ(LayoutDeviceId(layout.properties[3].second), InvalidId);
+    for (size_t i = 4; i < 7; ++i)
+        EXPECT_THROW(LayoutDeviceId(layout.properties[i].second), wc::Exception) << layout.properties[i].first;
+}
+
 namespace {
 
 // Counts until told to stop, then returns its count.
@@ -162,6 +178,23 @@ TEST(MMCursors, AllThirtyOneLoadAsDistinctCursorsWithTheTipAsHotSpot) {
     }
     EXPECT_EQ(seen.size(), size_t(MMCursorCount));
     EXPECT_EQ(MMCursor(MMCursorFirst), MMCursor(MMCursorFirst)) << "loaded once";
+}
+
+// The images themselves: no two of the set look alike.
+TEST(MMCursors, EachCursorHasItsOwnImage) {
+    std::set<std::vector<uint8_t>> images;
+    for (int id = MMCursorFirst; id < MMCursorFirst + MMCursorCount; ++id) {
+        ICONINFO info{};
+        ASSERT_TRUE(GetIconInfo(MMCursor(id), &info)) << id;
+        BITMAP bitmap{};
+        ASSERT_NE(GetObjectA(info.hbmMask, sizeof bitmap, &bitmap), 0) << id;
+        std::vector<uint8_t> bits(size_t(bitmap.bmWidthBytes) * size_t(bitmap.bmHeight));
+        EXPECT_EQ(GetBitmapBits(info.hbmMask, LONG(bits.size()), bits.data()), LONG(bits.size())) << id;
+        images.insert(bits);
+        DeleteObject(info.hbmMask);
+        if (info.hbmColor) DeleteObject(info.hbmColor);
+    }
+    EXPECT_EQ(images.size(), size_t(MMCursorCount));
 }
 
 TEST(MMCursors, NumbersOutsideTheSetGiveNone) {
