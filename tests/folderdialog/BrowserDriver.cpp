@@ -135,6 +135,22 @@ void SelectPath(HWND browser, const std::string& path) {
     ::SendMessageA(browser, BFFM_SETSELECTIONA, TRUE, reinterpret_cast<LPARAM>(path.c_str()));
 }
 
+void SelectPathUntilShown(HWND browser, const std::string& path, const std::string& what) {
+    std::string shown;
+    try {
+        WaitUntil(
+            [&] {
+                shown = StatusText(browser);
+                if (shown == path) return true;
+                SelectPath(browser, path);
+                return false;
+            },
+            what);
+    } catch (const DriverFailure&) {
+        throw DriverFailure(what + " (the status line shows \"" + shown + "\")");
+    }
+}
+
 void SelectItem(HWND browser, LPCITEMIDLIST item) {
     ::SendMessageA(browser, BFFM_SETSELECTIONA, FALSE, reinterpret_cast<LPARAM>(item));
 }

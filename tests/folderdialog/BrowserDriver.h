@@ -58,6 +58,9 @@ HWND NewFolderButton(HWND browser);
 RECT BoundsInParent(HWND control);
 
 void SelectPath(HWND browser, const std::string& path);
+// Selects by path until the status line shows it: under load Wine's browser
+// now and then drops a selection made while it is still filling its tree.
+void SelectPathUntilShown(HWND browser, const std::string& path, const std::string& what);
 void SelectItem(HWND browser, LPCITEMIDLIST item);
 void PressCancel(HWND dialog);
 // Enters `name` in the name prompt that the new-folder button opens, and confirms it.

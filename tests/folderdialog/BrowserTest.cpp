@@ -100,8 +100,7 @@ TEST_F(FolderBrowser, OkReturnsTheChosenFolder) {
     const bool chosen = Run(dialog, [&] {
         HWND browser = browserSeen = WaitForBrowser();
         WaitUntil([&] { return StatusText(browser) == first; }, "starting folder not shown");
-        SelectPath(browser, second);
-        WaitUntil([&] { return StatusText(browser) == second; }, "the new selection was not shown");
+        SelectPathUntilShown(browser, second, "the new selection was not shown");
         ts::PressOk(browser);
     });
     EXPECT_TRUE(chosen);
@@ -116,8 +115,7 @@ TEST_F(FolderBrowser, CancelReturnsFalseAndKeepsTheStartingFolder) {
     dialog.Folder = first;
     const bool chosen = Run(dialog, [&] {
         HWND browser = WaitForBrowser();
-        SelectPath(browser, second);
-        WaitUntil([&] { return StatusText(browser) == second; }, "the new selection was not shown");
+        SelectPathUntilShown(browser, second, "the new selection was not shown");
         PressCancel(browser);
     });
     EXPECT_FALSE(chosen);

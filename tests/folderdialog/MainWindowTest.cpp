@@ -64,8 +64,7 @@ TEST_F(MainWindowFolder, PutsTheChosenFolderIntoLabel2AndKeepsItOnCancel) {
     const std::string out = dir.Make("Out");
     ClickOutputFolder([&] {
         HWND browser = WaitForBrowser();
-        SelectPath(browser, out);
-        WaitUntil([&] { return StatusText(browser) == out; }, "the output folder was not shown");
+        SelectPathUntilShown(browser, out, "the output folder was not shown");
         ts::PressOk(browser);
     });
     EXPECT_EQ(form->Label2->Caption(), out);
