@@ -3,6 +3,8 @@
 // that went in.
 #include <gtest/gtest.h>
 
+#include "support/AudioFixtures.h"
+
 #include <algorithm>
 #include <cmath>
 #include <cstring>
@@ -112,14 +114,7 @@ std::vector<int> DecodeInChunks(const WAVEFORMATEX* format, const std::vector<ui
     return samples;
 }
 
-double SnrDb(const std::vector<int>& reference, const std::vector<int>& decoded) {
-    double signal = 0, noise = 0;
-    for (size_t i = 0; i < reference.size(); ++i) {
-        signal += double(reference[i]) * reference[i];
-        noise += double(reference[i] - decoded[i]) * (reference[i] - decoded[i]);
-    }
-    return 10 * std::log10(signal / std::max(noise, 1.0));
-}
+using testing_support::SnrDb;
 
 void CheckAgainstFfmpeg(uint16_t channels, uint32_t rate, uint32_t frames) {
     const auto pcm = MakeSignal(channels, rate, frames);

@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include "support/AudioFixtures.h"
+
 #include <algorithm>
 #include <cstring>
 #include <vector>
@@ -9,16 +11,7 @@
 
 namespace {
 
-WAVEFORMATEX Pcm(uint16_t channels, uint16_t bits, uint32_t rate = 44100) {
-    WAVEFORMATEX f{};
-    f.wFormatTag = WAVE_FORMAT_PCM;
-    f.nChannels = channels;
-    f.nSamplesPerSec = rate;
-    f.wBitsPerSample = bits;
-    f.nBlockAlign = uint16_t(channels * bits / 8);
-    f.nAvgBytesPerSec = f.nBlockAlign * rate;
-    return f;
-}
+using testing_support::PcmFormat;
 
 // A Microsoft ADPCM format with the standard pairs and the given block shape.
 MSADPCMWaveFormat MsFormat(uint16_t channels, uint16_t blockAlign, uint16_t samplesPerBlock) {
@@ -66,7 +59,7 @@ std::vector<int> Samples16(const std::vector<uint8_t>& bytes, size_t count) {
 // test when the decoder wrote into the guard.
 std::vector<int> Decode(const MSADPCMWaveFormat& f, const std::vector<uint8_t>& data, uint32_t room = 1 << 16,
                         uint16_t bits = 16) {
-    const auto dest = Pcm(f.wfx.nChannels, bits);
+    const auto dest = PcmFormat(f.wfx.nChannels, bits);
     constexpr size_t kGuard = 64;
     std::vector<uint8_t> out(room + kGuard, 0xCD);
     const uint32_t written = DecodeMSADPCM(&f.wfx, &dest, data.data(), uint32_t(data.size()), out.data(), room);
@@ -109,7 +102,7 @@ TEST(MsAdpcmFormat, AnyDepartureFromTheStandardIsRefused) {
 }
 
 TEST(MsAdpcmSuggest, StereoAt44100HzGives2048ByteBlocksOf2036Samples) {
-    const auto source = Pcm(2, 16, 44100);
+    const auto source = PcmFormat(2, 16, 44100);
     MSADPCMWaveFormat dest{};
     ASSERT_TRUE(ADPCMSuggestFormat(&source, &dest.wfx, sizeof dest, 0, 0, 0));
     EXPECT_EQ(dest.wfx.wFormatTag, 2);
@@ -132,7 +125,7 @@ TEST(MsAdpcmSuggest, BlockSizeGrowsWithTheRateAboveEleven025Hz) {
     } cases[] = {{1, 8000, 256, 500}, {1, 11025, 256, 500}, {1, 22050, 512, 1012}, {2, 22050, 1024, 1012},
                  {1, 44100, 1024, 2036}, {4, 48000, 4096, 2036}};
     for (const auto& c : cases) {
-        const auto source = Pcm(c.channels <= 2 ? c.channels : 2, 16, c.rate);
+        const auto source = PcmFormat(c.channels <= 2 ? c.channels : 2, 16, c.rate);
         MSADPCMWaveFormat dest{};
         ASSERT_TRUE(ADPCMSuggestFormat(&source, &dest.wfx, sizeof dest, 16, c.channels, 0)) << c.rate;
         EXPECT_EQ(dest.wfx.nBlockAlign, c.blockAlign) << c.channels << " x " << c.rate;
@@ -163,9 +156,9 @@ TEST(MsAdpcmSuggest, RefusesWhatItCannotDescribeAndLeavesTheDestinationAlone) {
     MSADPCMWaveFormat dest{};
     std::memset(&dest, 0x5A, sizeof dest);
     const MSADPCMWaveFormat untouched = dest;
-    const auto pcm = Pcm(2, 16, 44100);
+    const auto pcm = PcmFormat(2, 16, 44100);
     const auto ms = MsFormat(1, 256, 500);
-    auto other = Pcm(1, 16);
+    auto other = PcmFormat(1, 16);
     other.wFormatTag = 0x11;
     EXPECT_FALSE(ADPCMSuggestFormat(&other, &dest.wfx, sizeof dest, 16, 0, 0));
     EXPECT_FALSE(ADPCMSuggestFormat(&pcm, &dest.wfx, sizeof dest - 1, 16, 0, 0));  // no room for the pairs
@@ -310,15 +303,15 @@ TEST(MsAdpcmDecode, ImpossibleHeadersDecodeNothing) {
     auto notMs = MsFormat(1, 9, 6);
     notMs.wfx.wFormatTag = 0x11;
     for (const auto* f : {&zeroAlign, &tinyAlign, &noChannels, &fiveChannels, &noPairs, &pairsBeyondExtra, &notMs}) {
-        const auto dest = Pcm(f->wfx.nChannels ? f->wfx.nChannels : 1, 16);
+        const auto dest = PcmFormat(f->wfx.nChannels ? f->wfx.nChannels : 1, 16);
         std::vector<uint8_t> out(256, 0xCD);
         EXPECT_EQ(DecodeMSADPCM(&f->wfx, &dest, block.data(), uint32_t(block.size()), out.data(), 256), 0u);
         EXPECT_EQ(out, std::vector<uint8_t>(256, 0xCD));
         EXPECT_EQ(MSADPCMDecodedSize(&f->wfx, &dest, 4096), 0u);
     }
     const auto f = MsFormat(1, 9, 6);
-    const auto stereo = Pcm(2, 16);
-    const auto wide = Pcm(1, 24);
+    const auto stereo = PcmFormat(2, 16);
+    const auto wide = PcmFormat(1, 24);
     std::vector<uint8_t> out(256);
     EXPECT_EQ(DecodeMSADPCM(&f.wfx, &stereo, block.data(), uint32_t(block.size()), out.data(), 256), 0u);
     EXPECT_EQ(DecodeMSADPCM(&f.wfx, &wide, block.data(), uint32_t(block.size()), out.data(), 256), 0u);
@@ -347,7 +340,7 @@ TEST(MsAdpcmDecode, DecodedSizeIsWhatTheDecoderWrites) {
         for (int i = 0; i < 5; ++i) data = Concat(data, block);
         for (uint32_t bytes : {0u, 7u * channels, uint32_t(align), uint32_t(align) * 3 + 9, uint32_t(data.size())}) {
             for (uint16_t bits : {8, 16}) {
-                const auto dest = Pcm(channels, bits);
+                const auto dest = PcmFormat(channels, bits);
                 const uint32_t expected = MSADPCMDecodedSize(&f.wfx, &dest, bytes);
                 std::vector<uint8_t> out(expected + 16);
                 EXPECT_EQ(DecodeMSADPCM(&f.wfx, &dest, data.data(), bytes, out.data(), uint32_t(out.size())), expected)

@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include "support/AudioFixtures.h"
+
 #include <algorithm>
 #include <array>
 #include <cmath>
@@ -32,14 +34,7 @@ std::vector<int> DecodeAll(Decoder decode, NibbleCodecState& state, const std::v
     return samples;
 }
 
-std::vector<uint8_t> Words(const std::vector<int>& samples) {
-    std::vector<uint8_t> bytes;
-    for (int s : samples) {
-        bytes.push_back(uint8_t(s));
-        bytes.push_back(uint8_t(uint16_t(s) >> 8));
-    }
-    return bytes;
-}
+using testing_support::Words;
 
 // One channel of family B decoded from the rule, for the layout tests.
 struct ReferenceB {
@@ -227,14 +222,7 @@ std::vector<int> Tone(size_t n, int channels, double amplitude) {
     return s;
 }
 
-double SnrDb(const std::vector<int>& reference, const std::vector<int>& decoded) {
-    double signal = 0, noise = 0;
-    for (size_t i = 0; i < reference.size(); ++i) {
-        signal += double(reference[i]) * reference[i];
-        noise += double(reference[i] - decoded[i]) * (reference[i] - decoded[i]);
-    }
-    return 10 * std::log10(signal / std::max(noise, 1.0));
-}
+using testing_support::SnrDb;
 
 struct CodecPair {
     const char* name;

@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include "support/AudioFixtures.h"
+
 #include <cstring>
 #include <random>
 #include <vector>
@@ -8,25 +10,9 @@
 
 namespace {
 
-WAVEFORMATEX Pcm(uint16_t channels, uint16_t bits, uint32_t rate = 44100) {
-    WAVEFORMATEX f{};
-    f.wFormatTag = WAVE_FORMAT_PCM;
-    f.nChannels = channels;
-    f.nSamplesPerSec = rate;
-    f.wBitsPerSample = bits;
-    f.nBlockAlign = uint16_t(channels * bits / 8);
-    f.nAvgBytesPerSec = f.nBlockAlign * rate;
-    return f;
-}
+using testing_support::PcmFormat;
 
-std::vector<uint8_t> Words(const std::vector<int>& samples) {
-    std::vector<uint8_t> bytes;
-    for (int s : samples) {
-        bytes.push_back(uint8_t(s));
-        bytes.push_back(uint8_t(uint16_t(s) >> 8));
-    }
-    return bytes;
-}
+using testing_support::Words;
 
 int WordAt(const std::vector<uint8_t>& bytes, size_t i) { return int16_t(bytes[2 * i] | (bytes[2 * i + 1] << 8)); }
 
@@ -81,7 +67,7 @@ TEST(PcmConvertBits, OtherWidthsConvertNothing) {
 // ---- PCMScaleVolume ----
 
 TEST(PcmScaleVolume, UnityGainsTouchNothing) {
-    const auto f = Pcm(2, 16);
+    const auto f = PcmFormat(2, 16);
     auto buffer = Words({20000, -20000, 5, 7});
     const auto before = buffer;
     EXPECT_FALSE(PCMScaleVolume(&f, buffer.data(), uint32_t(buffer.size()), 16384, 16384));
@@ -89,7 +75,7 @@ TEST(PcmScaleVolume, UnityGainsTouchNothing) {
 }
 
 TEST(PcmScaleVolume, DoubleGainClipsSixteenBitSamplesBothWays) {
-    const auto f = Pcm(1, 16);
+    const auto f = PcmFormat(1, 16);
     auto buffer = Words({20000, -20000, 1000});
     EXPECT_TRUE(PCMScaleVolume(&f, buffer.data(), uint32_t(buffer.size()), 32768, 16384));
     EXPECT_EQ(WordAt(buffer, 0), 32767);
@@ -98,7 +84,7 @@ TEST(PcmScaleVolume, DoubleGainClipsSixteenBitSamplesBothWays) {
 }
 
 TEST(PcmScaleVolume, HalfGainOnEightBitsRoundsTowardMinusInfinityWithoutClipping) {
-    const auto f = Pcm(1, 8);
+    const auto f = PcmFormat(1, 8);
     std::vector<uint8_t> buffer = {0, 255, 128, 127};
     EXPECT_FALSE(PCMScaleVolume(&f, buffer.data(), 4, 8192, 16384));
     // (-128 / 2) = -64 -> 64; 127 / 2 -> 63 -> 191; -1 / 2 shifts to -1 -> 127.
@@ -106,26 +92,26 @@ TEST(PcmScaleVolume, HalfGainOnEightBitsRoundsTowardMinusInfinityWithoutClipping
 }
 
 TEST(PcmScaleVolume, EightBitClippingIsReported) {
-    const auto f = Pcm(1, 8);
+    const auto f = PcmFormat(1, 8);
     std::vector<uint8_t> buffer = {10, 250};
     EXPECT_TRUE(PCMScaleVolume(&f, buffer.data(), 2, 32768, 16384));
     EXPECT_EQ(buffer, (std::vector<uint8_t>{0, 255}));
 }
 
 TEST(PcmScaleVolume, StereoGainsApplyPerChannel) {
-    const auto f = Pcm(2, 8);
+    const auto f = PcmFormat(2, 8);
     std::vector<uint8_t> buffer = {0, 0, 200, 200, 255, 10};
     EXPECT_FALSE(PCMScaleVolume(&f, buffer.data(), 6, 0, 16384));
     EXPECT_EQ(buffer, (std::vector<uint8_t>{128, 0, 128, 200, 128, 10}));
 
-    const auto w = Pcm(2, 16);
+    const auto w = PcmFormat(2, 16);
     auto words = Words({1000, 1000, -3000, -3000});
     EXPECT_FALSE(PCMScaleVolume(&w, words.data(), 8, 16384, 4096));
     EXPECT_EQ(words, Words({1000, 250, -3000, -750}));
 }
 
 TEST(PcmScaleVolume, MonoIgnoresTheRightGain) {
-    const auto f = Pcm(1, 16);
+    const auto f = PcmFormat(1, 16);
     auto buffer = Words({1000, 2000});
     const auto before = buffer;
     EXPECT_FALSE(PCMScaleVolume(&f, buffer.data(), 4, 16384, 0));
@@ -133,7 +119,7 @@ TEST(PcmScaleVolume, MonoIgnoresTheRightGain) {
 }
 
 TEST(PcmScaleVolume, OnlyWholeFramesAreScaled) {
-    const auto f = Pcm(2, 16);
+    const auto f = PcmFormat(2, 16);
     auto buffer = Words({1000, 1000, 1000});  // one frame and half of another
     buffer.push_back(0x55);
     EXPECT_FALSE(PCMScaleVolume(&f, buffer.data(), uint32_t(buffer.size()), 8192, 8192));
@@ -144,7 +130,7 @@ TEST(PcmScaleVolume, OnlyWholeFramesAreScaled) {
 }
 
 TEST(PcmScaleVolume, LargeGainsClipRatherThanOverflow) {
-    const auto f = Pcm(1, 16);
+    const auto f = PcmFormat(1, 16);
     auto buffer = Words({32767, -32768, 1});
     EXPECT_TRUE(PCMScaleVolume(&f, buffer.data(), 6, 1 << 20, 16384));
     EXPECT_EQ(WordAt(buffer, 0), 32767);
@@ -156,7 +142,7 @@ TEST(PcmScaleVolume, RefusesAMissingOrCompressedFormat) {
     auto buffer = Words({1000, 2000});
     const auto before = buffer;
     EXPECT_FALSE(PCMScaleVolume(nullptr, buffer.data(), 4, 32768, 32768));
-    auto f = Pcm(1, 16);
+    auto f = PcmFormat(1, 16);
     f.wFormatTag = 2;
     EXPECT_FALSE(PCMScaleVolume(&f, buffer.data(), 4, 32768, 32768));
     EXPECT_EQ(buffer, before);
@@ -180,32 +166,32 @@ Peaks Find(const WAVEFORMATEX& f, const uint8_t* data, size_t bytes) {
 Peaks Find(const WAVEFORMATEX& f, const std::vector<uint8_t>& data) { return Find(f, data.data(), data.size()); }
 
 TEST(PcmFindPeaks, ThePairFollowsTheOrderInTime) {
-    const auto f = Pcm(1, 16);
+    const auto f = PcmFormat(1, 16);
     EXPECT_EQ(Find(f, Words({5, 100, -100})), (Peaks{100, -100, 100, -100}));
     EXPECT_EQ(Find(f, Words({-100, 100})), (Peaks{-100, 100, -100, 100}));
 }
 
 TEST(PcmFindPeaks, TheEarliestFrameWinsATie) {
     // The highest (9) first appears before the lowest; a later 9 must not move it.
-    const auto f = Pcm(1, 16);
+    const auto f = PcmFormat(1, 16);
     EXPECT_EQ(Find(f, Words({9, -7, 9, 0})), (Peaks{9, -7, 9, -7}));
     EXPECT_EQ(Find(f, Words({-7, 9, -7, 0})), (Peaks{-7, 9, -7, 9}));
 }
 
 TEST(PcmFindPeaks, TheHighestStartsAboveTheMostNegativeSample) {
-    const auto f = Pcm(1, 16);
+    const auto f = PcmFormat(1, 16);
     EXPECT_EQ(Find(f, Words({-32768, -32768})), (Peaks{-32768, -32767, -32768, -32767}));
 }
 
 TEST(PcmFindPeaks, StereoChannelsAreSeparate) {
-    const auto f = Pcm(2, 16);
+    const auto f = PcmFormat(2, 16);
     EXPECT_EQ(Find(f, Words({10, -3, -20, 7, 30, 4})), (Peaks{-20, 30, -3, 7}));
 }
 
 TEST(PcmFindPeaks, EightBitResultsAreOnTheByteScale) {
-    const auto mono = Pcm(1, 8);
+    const auto mono = PcmFormat(1, 8);
     EXPECT_EQ(Find(mono, std::vector<uint8_t>{128, 200, 20}), (Peaks{200, 20, 200, 20}));
-    const auto stereo = Pcm(2, 8);
+    const auto stereo = PcmFormat(2, 8);
     EXPECT_EQ(Find(stereo, std::vector<uint8_t>{0, 255, 255, 0, 77}), (Peaks{0, 255, 255, 0}));
     // Only the byte 0 (-128 below the zero line): the highest stays at its start, 1.
     EXPECT_EQ(Find(mono, std::vector<uint8_t>{0, 0}), (Peaks{0, 1, 0, 1}));
@@ -213,10 +199,10 @@ TEST(PcmFindPeaks, EightBitResultsAreOnTheByteScale) {
 
 TEST(PcmFindPeaks, ABlockTooShortForOneFrameReportsTheZeroLine) {
     const std::vector<uint8_t> three = {1, 2, 3};
-    EXPECT_EQ(Find(Pcm(2, 16), three), (Peaks{0, 0, 0, 0}));
-    EXPECT_EQ(Find(Pcm(1, 16), three.data(), 1), (Peaks{0, 0, 0, 0}));
-    EXPECT_EQ(Find(Pcm(2, 8), three.data(), 1), (Peaks{128, 128, 128, 128}));
-    EXPECT_EQ(Find(Pcm(1, 8), three.data(), 0), (Peaks{128, 128, 128, 128}));
+    EXPECT_EQ(Find(PcmFormat(2, 16), three), (Peaks{0, 0, 0, 0}));
+    EXPECT_EQ(Find(PcmFormat(1, 16), three.data(), 1), (Peaks{0, 0, 0, 0}));
+    EXPECT_EQ(Find(PcmFormat(2, 8), three.data(), 1), (Peaks{128, 128, 128, 128}));
+    EXPECT_EQ(Find(PcmFormat(1, 8), three.data(), 0), (Peaks{128, 128, 128, 128}));
 }
 
 // The definition, one frame at a time, for comparison on many blocks.
@@ -248,7 +234,7 @@ Peaks Reference(const WAVEFORMATEX& f, const uint8_t* data, size_t bytes) {
 TEST(PcmFindPeaks, AgreesWithTheFrameByFrameDefinitionOnManyBlocks) {
     std::mt19937 random(7);
     std::vector<uint8_t> storage(4096 + 64);
-    for (const auto& f : {Pcm(1, 16), Pcm(2, 16), Pcm(1, 8), Pcm(2, 8)}) {
+    for (const auto& f : {PcmFormat(1, 16), PcmFormat(2, 16), PcmFormat(1, 8), PcmFormat(2, 8)}) {
         for (int round = 0; round < 400; ++round) {
             // Few distinct values make ties and repeated extremes common.
             const int spread = (round % 3 == 0) ? 3 : (round % 3 == 1) ? 300 : 65536;
@@ -271,7 +257,7 @@ TEST(PcmFindPeaks, AgreesWithTheFrameByFrameDefinitionOnManyBlocks) {
 }
 
 TEST(PcmFindPeaks, ExtremesAtEitherEndOfABlockAreFound) {
-    const auto f = Pcm(2, 16);
+    const auto f = PcmFormat(2, 16);
     std::vector<int> samples(2 * 1024 + 2, 0);  // an odd tail of one frame beyond the vectors
     samples.front() = 500;
     samples.back() = -900;
@@ -282,11 +268,11 @@ TEST(PcmFindPeaks, ExtremesAtEitherEndOfABlockAreFound) {
 // ---- PCMIsValidFormat ----
 
 TEST(PcmFormatCheck, AcceptsMonoAndStereoOfEightAndSixteenBitsOnly) {
-    const WAVEFORMATEX good[] = {Pcm(1, 8), Pcm(2, 16), Pcm(1, 16, 8000)};
+    const WAVEFORMATEX good[] = {PcmFormat(1, 8), PcmFormat(2, 16), PcmFormat(1, 16, 8000)};
     for (const auto& f : good) EXPECT_TRUE(PCMIsValidFormat(&f));
-    const WAVEFORMATEX bad[] = {Pcm(3, 16), Pcm(0, 16), Pcm(2, 24), Pcm(1, 16, 0)};
+    const WAVEFORMATEX bad[] = {PcmFormat(3, 16), PcmFormat(0, 16), PcmFormat(2, 24), PcmFormat(1, 16, 0)};
     for (const auto& f : bad) EXPECT_FALSE(PCMIsValidFormat(&f));
-    auto compressed = Pcm(2, 16);
+    auto compressed = PcmFormat(2, 16);
     compressed.wFormatTag = 2;
     EXPECT_FALSE(PCMIsValidFormat(&compressed));
     EXPECT_FALSE(PCMIsValidFormat(nullptr));
