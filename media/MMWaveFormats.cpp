@@ -47,6 +47,18 @@ uint32_t WaveFormatSize(const WAVEFORMATEX* format) {
     return sizeof(WAVEFORMATEX) + format->cbSize;
 }
 
+WAVEFORMATEX WavePCMFormat(uint16_t channels, uint16_t bits, uint32_t rate) {
+    WAVEFORMATEX format{};
+    format.wFormatTag = WAVE_FORMAT_PCM;
+    format.nChannels = channels;
+    format.nSamplesPerSec = rate;
+    format.wBitsPerSample = bits;
+    format.nBlockAlign = static_cast<WORD>(uint32_t(channels) * ((uint32_t(bits) + 7) / 8));
+    format.nAvgBytesPerSec = static_cast<DWORD>(uint64_t(rate) * format.nBlockAlign);
+    format.cbSize = 0;
+    return format;
+}
+
 WaveFormatBuffer WaveCopyFormat(const WAVEFORMATEX* format) {
     WaveFormatBuffer copy;
     const uint32_t size = WaveFormatSize(format);

@@ -78,6 +78,11 @@ private:
 // Copies WaveFormatSize bytes; a PCM copy gets cbSize 0. Empty for no format.
 WaveFormatBuffer WaveCopyFormat(const WAVEFORMATEX* format);
 
+// The PCM format of that many channels, bits per sample and rate: block
+// alignment channels * whole bytes per sample, byte rate rate * alignment
+// (cut to 32 bits), cbSize 0.
+WAVEFORMATEX WavePCMFormat(uint16_t channels, uint16_t bits, uint32_t rate);
+
 // a * b / c rounded to nearest, halves away from zero: the truncated quotient
 // plus (2 * remainder) / c. 0 when c is 0; saturates instead of overflowing.
 int64_t MulDivRound(int64_t a, int64_t b, int64_t c);
