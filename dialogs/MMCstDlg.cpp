@@ -416,14 +416,3 @@ void TMMCustomOpenDialog::DoSelChange(const std::string& fileName) {
 void TMMCustomOpenDialog::DoCommand(HWND hookWindow, HWND frameWindow, int controlId) {
     if (OnDialogCommand) OnDialogCommand(this, hookWindow, controlId, frameWindow);
 }
-
-// ---- TMMWaveOpenDialog ----
-
-TMMWaveOpenDialog::TMMWaveOpenDialog(wc::TComponent* owner) : TMMCustomOpenDialog(owner) {
-    Filter = "Wave Files(*.wav)|*.wav";
-    Title = "Open Wave File";
-    Options = ofHideReadOnly | ofNoNetworkButton;
-    OptionsEx = ofExNoPlacesBar;
-    DefaultExt = "wav";
-    // The preview panel and its template ("CustomWaveOpenDlg") join with the panel itself.
-}

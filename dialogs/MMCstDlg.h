@@ -14,12 +14,16 @@
 #include <windows.h>
 #include <commdlg.h>
 
+#include <cstdint>
 #include <functional>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
 
 #include "framework/Dialogs.h"
+#include "framework/Graphics.h"
+#include "framework/Handles.h"
 
 enum TOpenOption : unsigned {
     ofReadOnly = 1u << 0,
@@ -158,9 +162,120 @@ private:
     std::vector<std::string> selection_;  // scratch: a multiple selection being checked
 };
 
-// The wave file chooser: the open dialog with the wave settings.
+// ---- the wave preview panel ----
+
+class TMMWave;
+class TMMWaveFile;
+class TMMADPCMConverter;
+class TMMWaveOut;
+namespace wc {
+class TTimer;
+}
+
+// One column of the waveform: the two extremes of each channel, each pair
+// in the order in which they occur (mono repeats the left pair), on the
+// signed 16-bit scale.
+struct WavePeak {
+    int16_t leftFirst = 0, leftSecond = 0, rightFirst = 0, rightSecond = 0;
+    // The column is drawn from Low() to High().
+    int16_t Low() const noexcept { return leftFirst < rightFirst ? leftFirst : rightFirst; }
+    int16_t High() const noexcept { return leftSecond > rightSecond ? leftSecond : rightSecond; }
+};
+static_assert(sizeof(WavePeak) == 8, "the peak table holds 8 bytes per column");
+using WavePeakTable = std::vector<WavePeak>;
+
+// The row of a sample value in an area: bottom - ((v + 32767) * height div 65535) - 1.
+int WaveValueY(int value, const RECT& area) noexcept;
+
+// The name a selection text stands for: of quoted names (a multiple
+// selection, "folder\"a" "b"") the last one, made absolute against the
+// folder; text without quotes whole, less one trailing backslash.
+std::string ReduceSelectedName(std::string_view text);
+
+// The preview's output buffer size for a (PCM) format: by the low 16 bits of
+// the sample rate 512, 1024, 2048 or 3072 bytes, and 4096 above 48000, then
+// scaled by the sample width. It depends on the format alone.
+int32_t PreviewBufferSize(const WAVEFORMATEX* format) noexcept;
+
+struct WaveDrawColors {
+    wc::TColor background = 0, wave = 0x00FF00, progress = 0x0000FF;
+};
+
+// Computes the waveform of `wave` into `peaks` and draws it into `area`
+// (the waveform area's client rectangle, shrunk here by 2 on every side):
+// one block read and one peak scan per pixel column, a progress mark ahead
+// of the drawing for waves of more than 2 MiB. The wave's TimeFormat must
+// be bytes. The file is opened for the scan and closed again, also on
+// failure (EMMWaveError passes on).
+void DrawWavePeaks(HDC dc, const RECT& area, TMMWave& wave, const WaveDrawColors& colors, WavePeakTable& peaks);
+// Redraws a computed waveform from its peaks into `inner` (already shrunk);
+// no file is touched.
+void PaintWavePeaks(HDC dc, const RECT& inner, const WavePeakTable& peaks, wc::TColor color);
+
+// The wave file chooser: the open dialog with a panel under the file list
+// that names the selected file's format, shows its picture, draws its
+// waveform and plays it through its own chain (wave file -> ADPCM
+// converter -> wave output), which lives while the dialog window does.
 class TMMWaveOpenDialog : public TMMCustomOpenDialog {
 public:
     explicit TMMWaveOpenDialog(wc::TComponent* owner);
+    ~TMMWaveOpenDialog() override;
     static const char* ClassName() { return "TMMWaveOpenDialog"; }
+
+    wc::TColor Color = 0;               // background of the waveform area
+    wc::TColor ForeColor = 0x00FF00;    // waveform pen
+    wc::TColor LocatorColor = 0x0000FF; // play position and progress marks
+    bool Preview = false;
+    bool AutoPlay = false;
+    int32_t DeviceID = -1;  // the output device; -1 is the system's mapper
+
+    bool SetProperty(const std::string& name, const wc::LayoutValue& value) override;
+
+    // While the dialog is up: the panel's chain and peak table.
+    TMMWaveFile* Source() const noexcept { return source_.get(); }
+    TMMWaveOut* Output() const noexcept { return output_.get(); }
+    const WavePeakTable& Peaks() const noexcept { return peaks_; }
+
+protected:
+    void DoShowDialog() override;
+    void DoCloseDialog() override;
+    void DoFileOK(const std::string& fileName, bool& isOk) override;
+    void DoSelChange(const std::string& fileName) override;
+    void DoCommand(HWND hookWindow, HWND frameWindow, int controlId) override;
+
+private:
+    static LRESULT CALLBACK WaveAreaProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
+    static LRESULT CALLBACK PictureProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
+    LRESULT WaveAreaMessage(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
+    LRESULT PictureMessage(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
+
+    void UpdatePanel();
+    void DrawWaveform(HDC dc, const RECT& area);
+    void PaintWaveArea(HDC dc);
+    void PaintPicture(HDC dc);
+    void DrawLocator(int64_t oldPosition, int64_t newPosition);
+    void AdjustOutputBuffer();
+
+    // The file can be drawn: PCM with data and at most two channels.
+    bool CanDrawWave() const;
+    bool Playing() const;
+    bool HasOutputDevice() const;
+    bool OutputAcceptsFormat() const;
+    // Starts the output; a failure is swallowed (the device has told OnError).
+    void StartPlayback();
+    void PlaybackStarted(wc::TComponent* sender);
+    void PlaybackStopped(wc::TComponent* sender);
+    void LocatorTick(wc::TComponent* sender);
+    HWND Control(int id) const;
+
+    std::unique_ptr<TMMWaveFile> source_;
+    std::unique_ptr<TMMADPCMConverter> converter_;
+    std::unique_ptr<TMMWaveOut> output_;
+    std::unique_ptr<wc::TTimer> timer_;
+    WavePeakTable peaks_;
+    bool chainBuilt_ = false;
+    int64_t locator_ = -1;  // bytes; -1: none drawn
+    bool redrawPending_ = false;
+    wc::WindowSubclass waveArea_;
+    wc::WindowSubclass picture_;
 };
