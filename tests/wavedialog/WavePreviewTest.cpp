@@ -1,0 +1,212 @@
+// The preview panel's pieces that need no dialog: the selection text's
+// reduction to one name, the output buffer size per format, the row rule,
+// and the waveform computed from a file and redrawn from its peak table.
+#include <gtest/gtest.h>
+
+#include <windows.h>
+
+#include "WaveDialogDriver.h"
+#include "WaveFixtures.h"
+#include "dialogs/MMCstDlg.h"
+#include "framework/Handles.h"
+#include "media/MMWave.h"
+#include "support/AudioFixtures.h"
+#include "support/TestSupport.h"
+
+using namespace wavedialog_tests;
+using testing_support::PcmFormat;
+using testing_support::TempDir;
+
+namespace {
+int32_t SizeFor(uint16_t channels, uint16_t bits, uint32_t rate) {
+    const WAVEFORMATEX format = PcmFormat(channels, bits, rate);
+    return PreviewBufferSize(&format);
+}
+}  // namespace
+
+TEST(SelectedName, PlainPathIsTakenWholeLessOneTrailingBackslash) {
+    EXPECT_EQ(ReduceSelectedName("C:\\music\\take.wav"), "C:\\music\\take.wav");
+    EXPECT_EQ(ReduceSelectedName("C:\\music\\"), "C:\\music");
+    EXPECT_EQ(ReduceSelectedName(""), "");
+}
+
+TEST(SelectedName, MultipleSelectionGivesTheLastNameInItsFolder) {
+    EXPECT_EQ(ReduceSelectedName("D:\\x\\\"a.wav\" \"b.wav\""), "D:\\x\\b.wav");
+    EXPECT_EQ(ReduceSelectedName("D:\\x\"a.wav\" \"b.wav\""), "D:\\x\\b.wav");
+    EXPECT_EQ(ReduceSelectedName("D:\\x\\\"a.wav\""), "D:\\x\\a.wav");
+}
+
+TEST(SelectedName, AbsoluteNamesInAMultipleSelectionKeepTheirOwnPath) {
+    EXPECT_EQ(ReduceSelectedName("D:\\x\\\"a.wav\" \"E:\\y\\c.wav\""), "E:\\y\\c.wav");
+    EXPECT_EQ(ReduceSelectedName("D:\\x\\\"a.wav\" \"\\\\server\\s\\c.wav\""), "\\\\server\\s\\c.wav");
+}
+
+TEST(SelectedName, UnclosedQuoteRunsToTheEnd) {
+    EXPECT_EQ(ReduceSelectedName("D:\\x\\\"a.wav\" \"b.w"), "D:\\x\\b.w");
+    EXPECT_EQ(ReduceSelectedName("D:\\x\\\"\""), "D:\\x") << "no name at all leaves the folder";
+}
+
+TEST(PreviewBuffer, SizesFollowRateAndSampleWidth) {
+    EXPECT_EQ(SizeFor(2, 16, 44100), 6144);
+    EXPECT_EQ(SizeFor(1, 8, 22050), 4096);
+    EXPECT_EQ(SizeFor(1, 16, 8000), 1024);
+    EXPECT_EQ(SizeFor(1, 16, 15000), 1024);
+    EXPECT_EQ(SizeFor(1, 16, 15001), 2048);
+    EXPECT_EQ(SizeFor(1, 16, 32000), 4096);
+    EXPECT_EQ(SizeFor(2, 16, 48000), 6144);
+    WAVEFORMATEX odd = PcmFormat(1, 16, 8000);
+    for (auto [bits, size] : {std::pair{1, 32}, {2, 64}, {4, 64}, {5, 128}, {7, 128}, {9, 1024}, {12, 1024},
+                              {24, 2048}, {32, 2048}}) {
+        odd.wBitsPerSample = WORD(bits);
+        EXPECT_EQ(PreviewBufferSize(&odd), size) << bits << " bits";
+    }
+}
+
+TEST(PreviewBuffer, RatesCountByTheirLow16Bits) {
+    // 96000 = 0x17700: its low 16 bits are 30464, in the 2048 step.
+    EXPECT_EQ(SizeFor(2, 16, 96000), 4096);
+    // 88200 -> 22664: the 1024 step.
+    EXPECT_EQ(SizeFor(2, 16, 88200), 2048);
+}
+
+TEST(PreviewBuffer, RatesAboveTheTableGetAFixedSizeHoweverOftenAsked) {
+    // Kept unchanged and scaled again, the size doubled with every selection.
+    const WAVEFORMATEX high = PcmFormat(2, 16, 64000);
+    const int32_t first = PreviewBufferSize(&high);
+    EXPECT_EQ(first, 8192);
+    for (int i = 0; i < 10; ++i) EXPECT_EQ(PreviewBufferSize(&high), first);
+    EXPECT_EQ(SizeFor(1, 8, 192000), 16384) << "192000 -> 61392, above 48000";
+}
+
+TEST(WaveRows, ExtremesLandOnTheAreasFirstAndLastRow) {
+    const RECT area{10, 20, 110, 50};  // 30 rows
+    EXPECT_EQ(WaveValueY(32767, area), 20);
+    EXPECT_EQ(WaveValueY(-32768, area), 49);
+    EXPECT_EQ(WaveValueY(0, area), 35);
+    EXPECT_EQ(WaveValueY(0, area), area.top + (area.bottom - area.top) / 2) << "zero is the mid line";
+}
+
+namespace {
+
+constexpr int kAreaWidth = 204, kAreaHeight = 44;
+constexpr uint32_t kGreen = Rgb(0, 255, 0);
+
+// A memory DC with a 32-bit DIB section, readable as pixels.
+class TestCanvas {
+public:
+    TestCanvas() {
+        wc::WindowDc screen(nullptr);
+        BITMAPINFO info{};
+        info.bmiHeader.biSize = sizeof info.bmiHeader;
+        info.bmiHeader.biWidth = kAreaWidth;
+        info.bmiHeader.biHeight = -kAreaHeight;
+        info.bmiHeader.biPlanes = 1;
+        info.bmiHeader.biBitCount = 32;
+        bitmap_.reset(::CreateDIBSection(screen.get(), &info, DIB_RGB_COLORS, &bits_, nullptr, 0));
+        dc_.reset(::CreateCompatibleDC(screen.get()));
+        previous_ = ::SelectObject(dc_.get(), bitmap_.get());
+        const RECT all{0, 0, kAreaWidth, kAreaHeight};
+        ::FillRect(dc_.get(), &all, static_cast<HBRUSH>(::GetStockObject(WHITE_BRUSH)));
+    }
+    ~TestCanvas() { ::SelectObject(dc_.get(), previous_); }
+    HDC dc() const { return dc_.get(); }
+    uint32_t At(int x, int y) const {
+        ::GdiFlush();
+        return static_cast<const uint32_t*>(bits_)[y * kAreaWidth + x] & 0xFFFFFF;
+    }
+    std::vector<int> RowsOf(int x, uint32_t color) const {
+        std::vector<int> rows;
+        for (int y = 0; y < kAreaHeight; ++y)
+            if (At(x, y) == color) rows.push_back(y);
+        return rows;
+    }
+
+private:
+    wc::BitmapHandle bitmap_;
+    wc::MemoryDcHandle dc_;
+    HGDIOBJ previous_ = nullptr;
+    void* bits_ = nullptr;
+};
+
+const RECT kArea{0, 0, kAreaWidth, kAreaHeight};
+const RECT kInner{2, 2, kAreaWidth - 2, kAreaHeight - 2};
+
+void Draw(const std::string& path, TestCanvas& canvas, WavePeakTable& peaks) {
+    TMMWave wave;
+    wave.SetTimeFormat(tfByte);
+    wave.SetFileName(path);
+    peaks.assign(kAreaWidth, WavePeak{});
+    DrawWavePeaks(canvas.dc(), kArea, wave, WaveDrawColors{0, 0x00FF00, 0x0000FF}, peaks);
+    EXPECT_FALSE(wave.IsOpened()) << "the scan closes the file again";
+}
+
+}  // namespace
+
+TEST(WaveDrawing, EightBitWaveIsDrawnCentredLikeASixteenBitOne) {
+    TempDir dir("wavedraw");
+    const uint32_t frames = 200 * 16;
+    testing_support::WriteFileBytes(dir / "w8.wav", testing_support::MakePcmWave(1, 8000, 8, AlternatingSamples8(frames, 64)));
+    testing_support::WriteFileBytes(dir / "w16.wav",
+                                    testing_support::MakePcmWave(1, 8000, 16, AlternatingSamples16(frames, 16384)));
+    TestCanvas c8, c16;
+    WavePeakTable p8, p16;
+    Draw(dir / "w8.wav", c8, p8);
+    Draw(dir / "w16.wav", c16, p16);
+    EXPECT_EQ(p8[10].Low(), -16384);
+    EXPECT_EQ(p8[10].High(), 16384);
+    EXPECT_EQ(p16[10].Low(), -16384);
+    EXPECT_EQ(p16[10].High(), 16384);
+    for (int x : {3, 50, 120, 199}) {
+        const std::vector<int> rows = c16.RowsOf(x, kGreen);
+        ASSERT_FALSE(rows.empty()) << "column " << x;
+        EXPECT_EQ(c8.RowsOf(x, kGreen), rows) << "column " << x;
+        EXPECT_LE(rows.front(), WaveValueY(16384, kInner));
+        EXPECT_GE(rows.back(), WaveValueY(-16384, kInner) - 1);
+    }
+    EXPECT_EQ(c16.At(1, 1), Rgb(255, 255, 255)) << "the 2-pixel border is left alone";
+}
+
+TEST(WaveDrawing, ShortWaveEndsInTheMidLineAndRepaintsSoWithoutItsFile) {
+    TempDir dir("wavedraw");
+    const std::string path = dir / "short.wav";
+    testing_support::WriteFileBytes(path, testing_support::MakePcmWave(1, 8000, 16, AlternatingSamples16(10, 30000)));
+    TestCanvas canvas;
+    WavePeakTable peaks;
+    Draw(path, canvas, peaks);
+    const int mid = kInner.top + (kInner.bottom - kInner.top) / 2;
+    EXPECT_GT(canvas.RowsOf(kInner.left + 2, kGreen).size(), 20u) << "the data columns span most of the height";
+    for (int x : {kInner.left + 20, kInner.left + 100, kInner.right - 1})
+        EXPECT_EQ(canvas.RowsOf(x, kGreen), std::vector<int>{mid}) << "column " << x;
+    EXPECT_EQ(peaks[100].Low(), 0);
+    EXPECT_EQ(peaks[100].High(), 0);
+
+    ASSERT_TRUE(::DeleteFileA(path.c_str()));
+    TestCanvas repaint;
+    PaintWavePeaks(repaint.dc(), kInner, peaks, 0x00FF00);
+    EXPECT_GT(repaint.RowsOf(kInner.left + 2, kGreen).size(), 20u);
+    EXPECT_EQ(repaint.RowsOf(kInner.left + 100, kGreen), std::vector<int>{mid});
+}
+
+TEST(WaveDrawing, LargeWaveLeavesNoProgressMarkBehind) {
+    TempDir dir("wavedraw");
+    const std::string path = dir / "large.wav";
+    // Just above 2 MiB of data: progress marks run ahead of the drawing.
+    testing_support::WriteFileBytes(path, testing_support::MakePcmWave(2, 44100, 16,
+                                                                       testing_support::MakeTestSamples16(2, 540000)));
+    TestCanvas canvas;
+    WavePeakTable peaks;
+    Draw(path, canvas, peaks);
+    for (int x = kInner.left; x < kInner.right; ++x)
+        EXPECT_TRUE(canvas.RowsOf(x, Rgb(255, 0, 0)).empty()) << "a mark is left in column " << x;
+}
+
+TEST(WaveDrawing, UnreadableFormatDrawsNothingAndTouchesNoPixel) {
+    TempDir dir("wavedraw");
+    TMMWave wave;
+    wave.SetTimeFormat(tfByte);
+    TestCanvas canvas;
+    WavePeakTable peaks(kAreaWidth, WavePeak{int16_t(5), int16_t(6), int16_t(7), int16_t(8)});
+    DrawWavePeaks(canvas.dc(), kArea, wave, WaveDrawColors{}, peaks);
+    EXPECT_EQ(peaks[0].High(), 0) << "the table is cleared";
+    EXPECT_EQ(canvas.At(100, 20), Rgb(255, 255, 255)) << "an empty wave draws nothing";
+}
