@@ -158,6 +158,9 @@ private:
     bool selected_ = false;
 };
 
+// The unit of positions and lengths of wave objects and wave outputs.
+enum TMMTimeFormats { tfMillisecond, tfByte, tfSample };
+
 // Device ids: the two special ones have names in layouts and editors.
 using TMMDeviceId = int32_t;
 inline constexpr TMMDeviceId MapperId = -1;
