@@ -1,0 +1,87 @@
+// The wave chooser's waveform scan over a 1 GiB PCM file (one block read
+// and one peak scan per pixel column, drawn into a memory bitmap) against a
+// plain sequential ReadFile of the same file in blocks of the same size.
+// ratio = draw time / read time: lower is better, the target is at most 1.25.
+// A repaint afterwards comes from the peak table alone: it runs with the
+// file already deleted, and its time is printed beside.
+#include <windows.h>
+
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "Bench.h"
+#include "dialogs/MMCstDlg.h"
+#include "framework/Handles.h"
+#include "media/MMWave.h"
+
+namespace {
+
+constexpr uint32_t kFileBytes = 1u << 30;
+// A waveform area of a usual width: 300 columns inside its bevels.
+constexpr int kAreaWidth = 304, kAreaHeight = 44;
+
+std::string MakeFile() {
+    char folder[MAX_PATH];
+    ::GetTempPathA(MAX_PATH, folder);
+    const std::string path = std::string(folder) + "wc_bench_wavedialog.wav";
+    wc::FileHandle file(::CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr));
+    const uint32_t dataBytes = kFileBytes - 44;
+    uint8_t header[44] = {'R', 'I', 'F', 'F', 0, 0, 0, 0, 'W', 'A', 'V', 'E', 'f', 'm', 't', ' ', 16, 0, 0, 0,
+                          1, 0, 2, 0, 0x44, 0xAC, 0, 0, 0x10, 0xB1, 2, 0, 4, 0, 16, 0, 'd', 'a', 't', 'a'};
+    const uint32_t riffSize = kFileBytes - 8;
+    for (int i = 0; i < 4; ++i) {
+        header[4 + i] = uint8_t(riffSize >> (8 * i));
+        header[40 + i] = uint8_t(dataBytes >> (8 * i));
+    }
+    DWORD done = 0;
+    ::WriteFile(file.get(), header, sizeof header, &done, nullptr);
+    std::vector<uint8_t> block(1 << 20);
+    for (size_t i = 0; i < block.size(); ++i) block[i] = uint8_t(i * 7 + (i >> 9));
+    for (uint32_t left = dataBytes; left;) {
+        const DWORD n = DWORD(std::min<uint32_t>(left, uint32_t(block.size())));
+        ::WriteFile(file.get(), block.data(), n, &done, nullptr);
+        left -= n;
+    }
+    return path;
+}
+
+}  // namespace
+
+BENCHMARK_CASE("wavedialog_draw") {
+    const std::string path = MakeFile();
+    const int columns = kAreaWidth - 4;
+    const uint32_t block = ((kFileBytes - 44) / columns) & ~3u;
+
+    std::vector<uint8_t> buffer(block);
+    uint64_t plainBytes = 0;
+    const double plain = bench::BestOf(3, [&] {
+        wc::FileHandle file(::CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                          FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
+        DWORD got = 0;
+        plainBytes = 0;
+        while (::ReadFile(file.get(), buffer.data(), block, &got, nullptr) && got) plainBytes += got;
+    });
+
+    wc::WindowDc screen(nullptr);
+    wc::MemoryDcHandle dc(::CreateCompatibleDC(screen.get()));
+    wc::BitmapHandle bitmap(::CreateCompatibleBitmap(screen.get(), kAreaWidth, kAreaHeight));
+    wc::DcSelection selected(dc.get(), bitmap.get());
+    const RECT area{0, 0, kAreaWidth, kAreaHeight};
+    WavePeakTable peaks(kAreaWidth);
+    double draw = 0, repaint = 0;
+    {
+        TMMWave wave;
+        wave.SetTimeFormat(tfByte);
+        wave.SetIOBufferSize(131072);  // the preview's file buffer
+        wave.SetFileName(path);
+        draw = bench::BestOf(3, [&] { DrawWavePeaks(dc.get(), area, wave, WaveDrawColors{}, peaks); });
+    }
+    ::DeleteFileA(path.c_str());
+    const RECT inner{2, 2, kAreaWidth - 2, kAreaHeight - 2};
+    repaint = bench::BestOf(9, [&] { PaintWavePeaks(dc.get(), inner, peaks, 0x00FF00); });
+
+    std::printf("wavedialog_draw: read %.3f s (%llu bytes), draw %.3f s, repaint %.6f s without the file\n", plain,
+                static_cast<unsigned long long>(plainBytes), draw, repaint);
+    bench::Report("wavedialog_draw", plain > 0 ? draw / plain : 0, 1.25);
+}
