@@ -91,8 +91,12 @@ void PressButton(HWND window, int id) {
 }
 
 HWND PanelControl(HWND frame, int id) {
-    if (::GetDlgCtrlID(frame) == id) return frame;
-    return FindChildById(frame, id);
+    // The panel is the window holding the format label (1003) and "Play" (1000);
+    // for old-style dialogs that is the frame itself.
+    if (::GetDlgItem(frame, 1003) && ::GetDlgItem(frame, 1000)) return ::GetDlgItem(frame, id);
+    for (HWND child : Descendants(frame))
+        if (::GetDlgItem(child, 1003) && ::GetDlgItem(child, 1000)) return ::GetDlgItem(child, id);
+    return nullptr;
 }
 
 std::string TextOf(HWND window) {
