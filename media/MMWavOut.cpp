@@ -1,47 +1,969 @@
 #include "media/MMWavOut.h"
 
-// Interface first; the device work follows.
+#include <algorithm>
+#include <cstring>
+#include <exception>
+
+#include "framework/Controls.h"
+#include "framework/Forms.h"
+#include "framework/Layout.h"
+
+namespace {
+
+constexpr DWORD SliceMs = 10;
+constexpr int OpenCloseSlices = 500;  // 5 s for the device to report open, closed or all buffers back
+constexpr int ResetSlices = 100;      // 1 s for the buffers of a reset to come back
+constexpr int DoneTries = 65000;      // polls of a header's done flag before giving up on it
+constexpr DWORD DoneSleepMs = 2;
+constexpr DWORD ThreadLimitMs = 5000;  // worker thread start and stop
+// The worker wakes this often even without messages, so a Terminate is seen.
+constexpr DWORD WorkerIdleMs = 100;
+// A start filling more than this many bytes shows the hourglass.
+constexpr int64_t HourGlassBytes = 100000;
+// A device reading this much below the last one means the counter wrapped.
+constexpr uint32_t WrapDrop = 0xFFFF;
+constexpr uint32_t WrapLowBits = 0xFFFFF;
+// Stop and Close asked for on another thread run on the hidden window's.
+constexpr UINT WomStopRequest = 0x8002;
+constexpr UINT WomCloseRequest = 0x8003;
+constexpr UINT MarshalTimeoutMs = 5000;
+
+const char* const WindowClass = "TMMWaveOutWindow";
+const char* const OpenPrefix = "WaveOutOpen:\n\r";
+const char* const ClosePrefix = "WaveOutClose:\n\r";
+const char* const PausePrefix = "WaveOutPause:\n\r";
+const char* const RestartPrefix = "WaveOutRestart:\n\r";
+const char* const ResetPrefix = "WaveOutReset:\n\r";
+const char* const WritePrefix = "WaveOutWrite:\n\r";
+const char* const PreparePrefix = "WaveOutPrepareHeader:\n\r";
+const char* const PositionPrefix = "WaveOutGetPosition:\n\r";
+
+// The operating-system family, read once: Windows 95 alone may call back at
+// interrupt time; 95, 98, ME and NT 4.0 and later report through a function.
+struct OsFamily {
+    bool windows95 = false;
+    bool functionCallback = true;
+};
+
+const OsFamily& Os() {
+    static const OsFamily family = [] {
+        OsFamily result;
+        OSVERSIONINFOA info{};
+        info.dwOSVersionInfoSize = sizeof info;
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wdeprecated-declarations"
+        if (!::GetVersionExA(&info)) return result;
+#pragma GCC diagnostic pop
+        result.windows95 = info.dwPlatformId == VER_PLATFORM_WIN32_WINDOWS && info.dwMajorVersion == 4 &&
+                           info.dwMinorVersion == 0;
+        result.functionCallback = info.dwPlatformId == VER_PLATFORM_WIN32_WINDOWS ||
+                                  (info.dwPlatformId == VER_PLATFORM_WIN32_NT && info.dwMajorVersion >= 4);
+        return result;
+    }();
+    return family;
+}
+
+// Holds the component's lock when it exists.
+class OptionalLock {
+public:
+    explicit OptionalLock(wc::CriticalSection* section) noexcept : section_(section) {
+        if (section_) section_->Enter();
+    }
+    ~OptionalLock() {
+        if (section_) section_->Leave();
+    }
+    OptionalLock(const OptionalLock&) = delete;
+    OptionalLock& operator=(const OptionalLock&) = delete;
+
+private:
+    wc::CriticalSection* section_;
+};
+
+UINT DeviceNumber(TMMDeviceId id) { return id == MapperId ? WAVE_MAPPER : static_cast<UINT>(id); }
+
+}  // namespace
 
 int SystemThreadPriority(TMMThreadPriority priority) noexcept {
-    static constexpr int values[] = {-15, -2, -1, 0, 1, 2, 15};
-    return values[priority];
+    static constexpr int values[] = {THREAD_PRIORITY_IDLE,         THREAD_PRIORITY_LOWEST, THREAD_PRIORITY_BELOW_NORMAL,
+                                     THREAD_PRIORITY_NORMAL,       THREAD_PRIORITY_ABOVE_NORMAL,
+                                     THREAD_PRIORITY_HIGHEST,      THREAD_PRIORITY_TIME_CRITICAL};
+    const int index = std::clamp(static_cast<int>(priority), 0, 6);
+    return values[index];
 }
-std::string WaveOutErrorText(MMRESULT) { return MMLoadString(MMMsg::UnknownErrorNumber); }
 
-TMMWaveOut::TMMWaveOut(wc::TComponent* owner) : TMMCustomWaveOutComponent(owner) {}
-TMMWaveOut::~TMMWaveOut() = default;
-int64_t TMMWaveOut::GetPosition() { return 0; }
-void TMMWaveOut::Open() {}
-void TMMWaveOut::Close() {}
-void TMMWaveOut::Reset() {}
-void TMMWaveOut::Start() {}
-void TMMWaveOut::Pause() {}
-void TMMWaveOut::Restart() {}
-void TMMWaveOut::Stop() {}
-void TMMWaveOut::Error(const std::string& message) { throw EMMWaveOutError(message); }
+std::string WaveOutErrorText(MMRESULT code) {
+    char text[255] = {};
+    if (::waveOutGetErrorTextA(code, text, sizeof text) != MMSYSERR_NOERROR) return MMLoadString(MMMsg::UnknownErrorNumber);
+    return text;
+}
+
+// ---- construction ----
+
+TMMWaveOut::TMMWaveOut(wc::TComponent* owner) : TMMCustomWaveOutComponent(owner) {
+    numDevs_ = NumDevs();
+    productName_ = MMLoadString(MMMsg::NoWaveOutDevice);
+    if (numDevs_ > 0) {
+        WAVEOUTCAPSA caps{};
+        if (::waveOutGetDevCapsA(0, &caps, sizeof caps) == MMSYSERR_NOERROR) productName_ = caps.szPname;
+    }
+    loopsLeft_ = loopCount_;
+}
+
+TMMWaveOut::~TMMWaveOut() {
+    SetComponentState(wc::csDestroying);
+    CloseNow();
+    if (stopPending_.load()) {
+        // A refill of another thread still owns the stop: let it end, then finish here.
+        WaitSlices(OpenCloseSlices, [this] { return handlerDepth_.load() > 0; });
+        stopPending_ = false;
+        closePending_ = false;
+        closing_ = false;
+        SetStateFlag(wosPlaying, true);
+        CloseNow();
+    }
+    if (thread_) {
+        thread_->Terminate();
+        thread_.reset();
+    }
+    if (device_) ::waveOutClose(device_);
+    device_ = nullptr;
+    CloseEvents();
+    DetachFromChain();
+    ReleaseHeaders();
+    window_.reset();
+    pool_.FreeAllBlocks();
+}
+
+// ---- errors ----
+
+void TMMWaveOut::FireError() noexcept {
+    if (!OnError) return;
+    try {
+        OnError(this);
+    } catch (...) {
+        // The failure being reported is the one that counts.
+    }
+}
+
+void TMMWaveOut::Error(const std::string& message) {
+    FireError();
+    throw EMMWaveOutError(message);
+}
+
+void TMMWaveOut::Check(MMRESULT result, const char* prefix) {
+    lastResult_ = result;
+    if (result != MMSYSERR_NOERROR) Error(prefix + WaveOutErrorText(result));
+}
+
+void TMMWaveOut::ResetDevice() {
+    if (!device_) return;
+    const MMRESULT result = ::waveOutReset(device_);
+    lastResult_ = result;
+    if (static_cast<int>(result) > 0) Error(ResetPrefix + WaveOutErrorText(result));
+}
+
+void TMMWaveOut::CloseQuietly() noexcept {
+    try {
+        CloseNow();
+    } catch (...) {
+    }
+}
+
+void TMMWaveOut::SetStateFlag(uint32_t flag, bool on) noexcept {
+    if (on)
+        state_.fetch_or(flag);
+    else
+        state_.fetch_and(~flag);
+}
+
+// ---- properties ----
+
 int32_t TMMWaveOut::BufferSize() const { return TMMCustomWaveOutComponent::BufferSize(); }
-void TMMWaveOut::SetBufferSize(int32_t value) { TMMCustomWaveOutComponent::SetBufferSize(value); }
-void TMMWaveOut::SetNumBuffers(int32_t value) { numBuffers_ = value; }
-void TMMWaveOut::SetDeviceID(TMMDeviceId value) { deviceId_ = value; }
-void TMMWaveOut::SetCallBackMode(TMMCBMode value) { callBackMode_ = value; }
-void TMMWaveOut::SetLooping(bool value) noexcept { looping_ = value; }
-void TMMWaveOut::SetLoopCount(uint16_t value) noexcept { loopCount_ = value; }
-void TMMWaveOut::SetPriority(TMMThreadPriority value) { priority_ = value; }
-void TMMWaveOut::SetPWaveFormat(const WAVEFORMATEX* format) { TMMCustomWaveOutComponent::SetPWaveFormat(format); }
-int32_t TMMWaveOut::NumDevs() { return static_cast<int32_t>(waveOutGetNumDevs()); }
-bool TMMWaveOut::QueryFormat(TMMDeviceId, const WAVEFORMATEX*) { return false; }
-void TMMWaveOut::BufferLoad(WaveHdrEx* header, bool& moreBuffers) {
-    TMMCustomWaveOutComponent::BufferLoad(header, moreBuffers);
+
+void TMMWaveOut::SetBufferSize(int32_t value) {
+    const int32_t size = std::max(value, MinWaveOutBufferSize);
+    if (size == ConfiguredBufferSize()) return;
+    if (state_.load() & wosOpen) Error(MMLoadString(MMMsg::PropertyWhileOpen));
+    pool_.FreeAllBlocks();
+    TMMCustomWaveOutComponent::SetBufferSize(size);
 }
+
+void TMMWaveOut::SetNumBuffers(int32_t value) {
+    if (value == numBuffers_ || value <= 1) return;
+    const int32_t count = std::min(value, MaxWaveOutBuffers);
+    if (count == numBuffers_) return;
+    if (state_.load() & wosOpen) Error(MMLoadString(MMMsg::PropertyWhileOpen));
+    numBuffers_ = count;
+}
+
+void TMMWaveOut::SetDeviceID(TMMDeviceId value) {
+    if (state_.load() & wosOpen) Error(MMLoadString(MMMsg::PropertyWhileOpen));
+    productName_ = MMLoadString(MMMsg::NoWaveOutDevice);
+    const bool inRange = value >= MapperId && value < numDevs_;
+    if (numDevs_ > 0 && inRange) {
+        WAVEOUTCAPSA caps{};
+        if (::waveOutGetDevCapsA(DeviceNumber(value), &caps, sizeof caps) == MMSYSERR_NOERROR)
+            productName_ = caps.szPname;
+    }
+    deviceId_ = inRange ? value : InvalidId;
+}
+
+void TMMWaveOut::SetCallBackMode(TMMCBMode value) {
+    if (state_.load() & wosOpen) Error(MMLoadString(MMMsg::PropertyWhileOpen));
+    if (value == callBackMode_) return;
+    if (value == cmCallback && !Os().windows95) {
+        ::MessageBoxA(nullptr, CallBackModeRefusal, "TMMWaveOut", MB_OK);
+        return;
+    }
+    callBackMode_ = value;
+}
+
+void TMMWaveOut::SetLooping(bool value) noexcept {
+    if (value == looping_) return;
+    looping_ = value;
+    loopsLeft_ = loopCount_;
+}
+
+void TMMWaveOut::SetLoopCount(uint16_t value) noexcept {
+    if (value == loopCount_) return;
+    loopCount_ = value;
+    loopsLeft_ = value;
+}
+
+void TMMWaveOut::SetPriority(TMMThreadPriority value) {
+    priority_ = value;
+    if (thread_) thread_->ApplyPriority(value);
+}
+
+void TMMWaveOut::SetPWaveFormat(const WAVEFORMATEX* format) {
+    if (format != PWaveFormat()) CloseNow();
+    TMMCustomWaveOutComponent::SetPWaveFormat(format);
+}
+
+int32_t TMMWaveOut::NumDevs() { return static_cast<int32_t>(::waveOutGetNumDevs()); }
+
+bool TMMWaveOut::QueryFormat(TMMDeviceId deviceId, const WAVEFORMATEX* format) {
+    if (!format || deviceId < MapperId || deviceId >= NumDevs()) return false;
+    return ::waveOutOpen(nullptr, DeviceNumber(deviceId), format, 0, 0, WAVE_FORMAT_QUERY) == MMSYSERR_NOERROR;
+}
+
 bool TMMWaveOut::SetProperty(const std::string& name, const wc::LayoutValue& value) {
-    return TMMCustomWaveOutComponent::SetProperty(name, value);
+    if (name == "BufferSize") SetBufferSize(value.AsInteger());
+    else if (name == "NumBuffers") SetNumBuffers(value.AsInteger());
+    else if (name == "DeviceID") SetDeviceID(LayoutDeviceId(value));
+    else if (name == "CallBackMode") {
+        const std::string& mode = value.AsIdentifier();
+        if (mode == "cmWindow") SetCallBackMode(cmWindow);
+        else if (mode == "cmCallback") SetCallBackMode(cmCallback);
+        else if (mode == "cmThread") SetCallBackMode(cmThread);
+        else throw wc::Exception("TMMWaveOut: unknown CallBackMode " + mode);
+    } else if (name == "TimeFormat") {
+        const std::string& format = value.AsIdentifier();
+        if (format == "tfMillisecond") SetTimeFormat(tfMillisecond);
+        else if (format == "tfByte") SetTimeFormat(tfByte);
+        else if (format == "tfSample") SetTimeFormat(tfSample);
+        else throw wc::Exception("TMMWaveOut: unknown TimeFormat " + format);
+    } else if (name == "Looping") SetLooping(value.AsBoolean());
+    else if (name == "LoopCount") SetLoopCount(static_cast<uint16_t>(value.AsInteger()));
+    else if (name == "ShowHourGlass") SetShowHourGlass(value.AsBoolean());
+    else if (name == "Mapped") SetMapped(value.AsBoolean());
+    else if (name == "Priority") {
+        static const char* const names[] = {"tpIdle",   "tpLowest",  "tpLower",       "tpNormal",
+                                            "tpHigher", "tpHighest", "tpTimeCritical"};
+        const std::string& priority = value.AsIdentifier();
+        auto found = std::find(std::begin(names), std::end(names), priority);
+        if (found == std::end(names)) throw wc::Exception("TMMWaveOut: unknown Priority " + priority);
+        SetPriority(static_cast<TMMThreadPriority>(found - std::begin(names)));
+    } else return TMMCustomWaveOutComponent::SetProperty(name, value);
+    return true;
 }
+
 bool TMMWaveOut::SetEvent(const std::string& name, wc::TNotifyEvent handler) {
-    return TMMCustomWaveOutComponent::SetEvent(name, std::move(handler));
+    wc::TNotifyEvent* slot = nullptr;
+    if (name == "OnError") slot = &OnError;
+    else if (name == "OnOpen") slot = &OnOpen;
+    else if (name == "OnStart") slot = &OnStart;
+    else if (name == "OnPause") slot = &OnPause;
+    else if (name == "OnRestart") slot = &OnRestart;
+    else if (name == "OnStop") slot = &OnStop;
+    else if (name == "OnClose") slot = &OnClose;
+    else if (name == "OnLooping") slot = &OnLooping;
+    if (!slot) return TMMCustomWaveOutComponent::SetEvent(name, std::move(handler));
+    *slot = std::move(handler);
+    return true;
 }
-void TMMWaveOut::DoneHandler(WaveHdrEx*) {}
+
+// ---- waiting ----
+
+template <class Predicate>
+bool TMMWaveOut::WaitSlices(int slices, Predicate keepWaiting) {
+    for (int i = 0; i < slices && keepWaiting(); ++i) {
+        if (!Os().functionCallback) {
+            // The device reports through the hidden window: keep its messages flowing.
+            wc::Application().ProcessMessages();
+            if (wc::Application().Terminated()) break;
+        }
+        ::Sleep(SliceMs);
+    }
+    return !keepWaiting();
+}
+
+// ---- the hidden window and the device callback ----
+
+void TMMWaveOut::CreateCallbackWindow() {
+    if (window_) return;
+    static const ATOM atom = [] {
+        WNDCLASSA windowClass{};
+        windowClass.lpfnWndProc = &TMMWaveOut::WindowProc;
+        windowClass.hInstance = ::GetModuleHandleA(nullptr);
+        windowClass.lpszClassName = WindowClass;
+        return ::RegisterClassA(&windowClass);
+    }();
+    (void)atom;
+    window_.reset(::CreateWindowExA(0, WindowClass, "", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr,
+                                    ::GetModuleHandleA(nullptr), nullptr));
+    if (!window_) Error(OpenPrefix + MMLoadString(MMMsg::UnableToOpenDevice));
+    ::SetWindowLongPtrA(window_.get(), GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
+}
+
+LRESULT CALLBACK TMMWaveOut::WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+    auto* self = reinterpret_cast<TMMWaveOut*>(::GetWindowLongPtrA(window, GWLP_USERDATA));
+    if (self) return self->HandleWindowMessage(message, wParam, lParam);
+    return ::DefWindowProcA(window, message, wParam, lParam);
+}
+
+LRESULT TMMWaveOut::HandleWindowMessage(UINT message, WPARAM wParam, LPARAM lParam) {
+    try {
+        if (message == WomStopRequest) {
+            StopNow();
+            return 0;
+        }
+        if (message == WomCloseRequest) {
+            CloseNow();
+            return 0;
+        }
+        const bool ours = device_ && reinterpret_cast<HWAVEOUT>(wParam) == device_;
+        if (!ours ||
+            (message != MM_WOM_OPEN && message != MM_WOM_CLOSE && message != MM_WOM_DONE && message != WomEndPlay))
+            return ::DefWindowProcA(window_.get(), message, wParam, lParam);
+        switch (message) {
+            case MM_WOM_OPEN: state_ = wosOpen; break;
+            case MM_WOM_CLOSE: state_ = wosClosed; break;
+            case MM_WOM_DONE:
+                if (!Os().functionCallback && CountReturned()) break;
+                if (!finished_.load()) DoneHandler(reinterpret_cast<WaveHdrEx*>(lParam));
+                break;
+            case WomEndPlay: StopNow(); break;
+        }
+    } catch (const std::exception& error) {
+        FireError();
+        CloseQuietly();
+        wc::HandleException(error);
+    }
+    return 0;
+}
+
+bool TMMWaveOut::CountReturned() {
+    const int32_t left = --outstanding_;
+    if (!resetting_.load()) return false;
+    if (left <= 0) resetting_ = false;
+    return true;
+}
+
+void CALLBACK TMMWaveOut::DeviceCallback(HWAVEOUT device, UINT message, DWORD_PTR instance, DWORD_PTR param1,
+                                         DWORD_PTR) {
+    auto* self = reinterpret_cast<TMMWaveOut*>(instance);
+    if (!self) return;
+    try {
+        switch (message) {
+            case WOM_OPEN: self->state_ = wosOpen; break;
+            case WOM_CLOSE: self->state_ = wosClosed; break;
+            case WOM_DONE: {
+                if (self->CountReturned() || self->finished_.load()) break;
+                const auto header = static_cast<LPARAM>(param1);
+                switch (self->callBackMode_) {
+                    case cmWindow:
+                        ::PostMessageA(self->window_.get(), MM_WOM_DONE, reinterpret_cast<WPARAM>(device), header);
+                        break;
+                    case cmCallback: self->DoneHandler(reinterpret_cast<WaveHdrEx*>(param1)); break;
+                    case cmThread:
+                        if (self->thread_)
+                            ::PostThreadMessageA(self->thread_->ThreadId(), MM_WOM_DONE,
+                                                 reinterpret_cast<WPARAM>(device), header);
+                        break;
+                }
+                break;
+            }
+        }
+    } catch (const std::exception& error) {
+        self->CloseQuietly();
+        wc::HandleException(error);
+    }
+}
+
+// Drops done messages still waiting for this device, so that a later start
+// does not take them for its own buffers.
+void TMMWaveOut::FlushDoneMessages() {
+    if (callBackMode_ == cmWindow && window_ &&
+        ::GetWindowThreadProcessId(window_.get(), nullptr) == ::GetCurrentThreadId()) {
+        MSG message;
+        while (::PeekMessageA(&message, window_.get(), MM_WOM_DONE, MM_WOM_DONE, PM_REMOVE)) {
+        }
+    } else if (callBackMode_ == cmThread && thread_ && flushEvent_ && !threadFailed_.load()) {
+        if (thread_->ThreadId() == ::GetCurrentThreadId()) {
+            MSG message;
+            while (::PeekMessageA(&message, nullptr, MM_WOM_DONE, MM_WOM_DONE, PM_REMOVE)) {
+            }
+            return;
+        }
+        ::SetEvent(flushEvent_.get());
+        const DWORD begin = ::GetTickCount();
+        while (::WaitForSingleObject(flushEvent_.get(), 0) == WAIT_OBJECT_0 && !thread_->Finished() &&
+               ::GetTickCount() - begin < ThreadLimitMs)
+            ::Sleep(0);
+    }
+}
+
+// ---- the worker thread ----
+
+void TMMWaveOut::StartThread() {
+    OptionalLock lock(lock_.get());
+    threadFailed_ = false;
+    if (thread_) {
+        thread_->Terminate();
+        thread_.reset();
+    }
+    readyEvent_.reset(::CreateEventA(nullptr, FALSE, FALSE, nullptr));
+    quitEvent_.reset(::CreateEventA(nullptr, FALSE, FALSE, nullptr));
+    flushEvent_.reset(::CreateEventA(nullptr, TRUE, FALSE, nullptr));
+    const std::string failure = "WaveOut:\n\r" + MMLoadString(MMMsg::CouldNotCreateThread);
+    if (!readyEvent_ || !quitEvent_ || !flushEvent_) Error(failure);
+    thread_ = std::make_unique<TMMWaveOutThread>(this);
+    if (!thread_->Start()) Error(failure);
+    if (::WaitForSingleObject(readyEvent_.get(), ThreadLimitMs) != WAIT_OBJECT_0) Error(failure);
+}
+
+void TMMWaveOut::StopThread() {
+    if (thread_ && readyEvent_ && quitEvent_ && !threadFailed_.load()) {
+        ::SetEvent(quitEvent_.get());
+        ::WaitForSingleObject(readyEvent_.get(), ThreadLimitMs);
+    }
+    if (thread_ && thread_->ThreadId() != ::GetCurrentThreadId()) {
+        thread_->Terminate();
+        thread_.reset();
+    }
+    CloseEvents();
+    lock_.reset();
+}
+
+void TMMWaveOut::CloseEvents() noexcept {
+    readyEvent_.reset();
+    quitEvent_.reset();
+    flushEvent_.reset();
+}
 
 TMMWaveOutThread::TMMWaveOutThread(TMMWaveOut* owner) : TMMDSPThread(owner), owner_(owner) {}
-TMMWaveOutThread::~TMMWaveOutThread() = default;
-void TMMWaveOutThread::ApplyPriority(TMMThreadPriority) noexcept {}
-void TMMWaveOutThread::Run() {}
+
+TMMWaveOutThread::~TMMWaveOutThread() {
+    Terminate();
+    WaitFor();
+}
+
+void TMMWaveOutThread::ApplyPriority(TMMThreadPriority priority) noexcept {
+    if (native_) ::SetThreadPriority(native_.get(), SystemThreadPriority(priority));
+}
+
+void TMMWaveOutThread::Run() {
+    HANDLE self = nullptr;
+    ::DuplicateHandle(::GetCurrentProcess(), ::GetCurrentThread(), ::GetCurrentProcess(), &self, 0, FALSE,
+                      DUPLICATE_SAME_ACCESS);
+    native_.reset(self);
+    ApplyPriority(owner_->priority_);
+    MSG message;
+    ::PeekMessageA(&message, nullptr, WM_USER, WM_USER, PM_NOREMOVE);  // makes the message queue
+    ::SetEvent(owner_->readyEvent_.get());
+    HANDLE events[2] = {owner_->quitEvent_.get(), owner_->flushEvent_.get()};
+    try {
+        while (!Terminated()) {
+            if (::PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE)) {
+                if (message.message == MM_WOM_DONE && owner_->device_ &&
+                    reinterpret_cast<HWAVEOUT>(message.wParam) == owner_->device_) {
+                    if (!owner_->finished_.load()) owner_->DoneHandler(reinterpret_cast<WaveHdrEx*>(message.lParam));
+                } else {
+                    ::TranslateMessage(&message);
+                    ::DispatchMessageA(&message);
+                }
+                continue;
+            }
+            const DWORD woken = ::MsgWaitForMultipleObjects(2, events, FALSE, WorkerIdleMs, QS_ALLINPUT);
+            if (woken == WAIT_OBJECT_0) break;
+            if (woken == WAIT_OBJECT_0 + 1) {
+                while (::PeekMessageA(&message, nullptr, MM_WOM_DONE, MM_WOM_DONE, PM_REMOVE)) {
+                }
+                ::ResetEvent(events[1]);
+            }
+        }
+    } catch (const std::exception& error) {
+        owner_->threadFailed_ = true;
+        if (owner_->state_.load() & wosOpen) {
+            owner_->closing_ = true;
+            try {
+                owner_->StopNow();
+            } catch (...) {
+            }
+            if (owner_->device_) ::waveOutClose(owner_->device_);
+            owner_->device_ = nullptr;
+            owner_->closing_ = false;
+            if (!owner_->IsDestroying() && owner_->OnClose) owner_->OnClose(owner_);
+            owner_->CloseEvents();
+            owner_->lock_.reset();
+        }
+        wc::HandleException(error);
+        return;
+    }
+    if (!owner_->threadFailed_.load() && owner_->readyEvent_) ::SetEvent(owner_->readyEvent_.get());
+}
+
+// ---- buffers ----
+
+WaveHdrEx* TMMWaveOut::MakeHeader(int index) {
+    WaveHdrEx*& header = headers_[index];
+    const int32_t size = BufferSize();
+    if (!header) {
+        header = static_cast<WaveHdrEx*>(pool_.AllocBlock(GMEM_MOVEABLE | GMEM_ZEROINIT, size + WaveHdrExSize));
+        if (!header) Error(MMLoadString(MMMsg::NoMemoryForWaveHeader));
+    }
+    // A reused block keeps what it held: start from a clean header.
+    std::memset(header, 0, WaveHdrExSize);
+    header->wh.lpData = reinterpret_cast<LPSTR>(header) + WaveHdrExSize;
+    header->wh.dwBufferLength = static_cast<DWORD>(size);
+    return header;
+}
+
+void TMMWaveOut::BufferLoad(WaveHdrEx* header, bool& moreBuffers) {
+    const auto capacity = static_cast<DWORD>(BufferSize());
+    header->wh.dwBufferLength = capacity;
+    header->wh.dwBytesRecorded = 0;
+    header->LoopFlag = looping_ ? LongBoolTrue : 0;
+    if (looping_) {
+        header->LoopTotal = loopCount_;
+        header->LoopsLeft = loopsLeft_;
+        header->LoopMark = 0;
+    }
+    TMMCustomWaveOutComponent::BufferLoad(header, moreBuffers);
+    // A source reporting more than the buffer holds must not make the device read past it.
+    header->wh.dwBytesRecorded = std::min(header->wh.dwBytesRecorded, capacity);
+    header->wh.dwBufferLength = header->wh.dwBytesRecorded;
+    if (looping_) loopsLeft_ = header->LoopsLeft;
+}
+
+int32_t TMMWaveOut::LoadHeader(WaveHdrEx* header) {
+    bool more = false;
+    moreBuffers_ = false;
+    BufferLoad(header, more);
+    const auto result = static_cast<int32_t>(header->wh.dwBytesRecorded);
+    moreBuffers_ = more && result > 0;
+    return result;
+}
+
+void TMMWaveOut::QueueHeader(WaveHdrEx* header) {
+    if (OnBufferFilled) OnBufferFilled(this, header);
+    if (finished_.load()) return;
+    // Prepared once at the start; queued again by flipping the flags.
+    header->wh.dwFlags = (header->wh.dwFlags & ~WHDR_DONE) | WHDR_PREPARED;
+    header->SavedBytes = header->wh.dwBytesRecorded;
+    {
+        // Counted before the write, so a fast return cannot take the count below zero.
+        OptionalLock lock(lock_.get());
+        ++outstanding_;
+    }
+    const MMRESULT result = ::waveOutWrite(device_, &header->wh, sizeof(WAVEHDR));
+    header->wh.dwBytesRecorded = header->SavedBytes;
+    if (result != MMSYSERR_NOERROR) {
+        --outstanding_;
+        Check(result, WritePrefix);
+    }
+}
+
+void TMMWaveOut::ReleaseHeaders() noexcept {
+    for (WaveHdrEx*& header : headers_)
+        if (header) pool_.ReleaseBlock(header);
+    headers_.fill(nullptr);
+}
+
+uint32_t TMMWaveOut::DeviceSamples() {
+    MMTIME time{};
+    time.wType = TIME_SAMPLES;
+    MMRESULT result = ::waveOutGetPosition(device_, &time, sizeof time);
+    if (result == MMSYSERR_NOERROR && time.wType == TIME_SAMPLES) return time.u.sample;
+    time = MMTIME{};
+    time.wType = TIME_BYTES;
+    result = ::waveOutGetPosition(device_, &time, sizeof time);
+    Check(result, PositionPrefix);
+    if (time.wType == TIME_SAMPLES) return time.u.sample;
+    return WaveBytesToSamples(PWaveFormat(), time.u.cb);
+}
+
+// ---- the device operations ----
+
+void TMMWaveOut::Open() {
+    if (numDevs_ == 0) Error(MMLoadString(MMMsg::NoWaveOutDevice));
+    if (deviceId_ == InvalidId) Error(MMLoadString(MMMsg::InvalidDeviceId));
+    if (!PWaveFormat()) Error(OpenPrefix + MMLoadString(MMMsg::InvalidWaveFormat));
+    if (state_.load() & wosOpen) CloseNow();
+    if ((state_.load() & wosOpen) || closing_.load()) return;
+    closing_ = false;
+    resetting_ = false;
+    finished_ = false;
+    endPosted_ = false;
+    try {
+        if (!QueryFormat(deviceId_, PWaveFormat())) Error(OpenPrefix + MMLoadString(MMMsg::DeviceCantPlayFormat));
+        CreateCallbackWindow();
+        device_ = nullptr;
+        closePending_ = false;
+        TMMCustomSoundComponent::Opened();
+        lock_ = std::make_unique<wc::CriticalSection>();
+        if (callBackMode_ == cmThread) StartThread();
+        const DWORD mapping = (mapped_ && deviceId_ >= 0) ? WAVE_MAPPED : 0;
+        HWAVEOUT device = nullptr;
+        MMRESULT result;
+        if (Os().functionCallback)
+            result = ::waveOutOpen(&device, DeviceNumber(deviceId_), PWaveFormat(),
+                                   reinterpret_cast<DWORD_PTR>(&TMMWaveOut::DeviceCallback),
+                                   reinterpret_cast<DWORD_PTR>(this), mapping | CALLBACK_FUNCTION);
+        else
+            result = ::waveOutOpen(&device, DeviceNumber(deviceId_), PWaveFormat(),
+                                   reinterpret_cast<DWORD_PTR>(window_.get()), 0, mapping | CALLBACK_WINDOW);
+        if (result == MMSYSERR_NOERROR) device_ = device;
+        Check(result, OpenPrefix);
+        if (!WaitSlices(OpenCloseSlices, [this] { return (state_.load() & wosOpen) == 0; }))
+            Error(OpenPrefix + MMLoadString(MMMsg::UnableToOpenDevice));
+        if (OnOpen) OnOpen(this);
+    } catch (...) {
+        FireError();
+        state_ = wosOpen;
+        CloseQuietly();
+        state_ = wosClosed;
+        throw;
+    }
+}
+
+void TMMWaveOut::Start() {
+    if (!(state_.load() & wosOpen)) Open();
+    if (!(state_.load() & wosOpen) || (state_.load() & wosPlaying)) return;
+    bytesPlayed_ = 0;
+    offset_ = 0;
+    lastReading_ = 0;
+    wrapCount_ = 0;
+    wrapSpan_ = 0;
+    loopStart_ = 0;
+    loopsLeft_ = loopCount_;
+    handlerDepth_ = 0;
+    stopPending_ = false;
+    resetting_ = false;
+    finished_ = false;
+    endPosted_ = false;
+    ringIndex_ = 0;
+    outstanding_ = 0;
+    HCURSOR previous = nullptr;
+    bool hourGlass = showHourGlass_ && int64_t{BufferSize()} * numBuffers_ > HourGlassBytes;
+    if (hourGlass) previous = ::SetCursor(::LoadCursorA(nullptr, reinterpret_cast<LPCSTR>(IDC_WAIT)));
+    try {
+        Check(::waveOutPause(device_), PausePrefix);
+        TMMCustomSoundComponent::Started();
+        moreBuffers_ = true;
+        int32_t queued = 0;
+        for (int32_t i = 0; i < numBuffers_ && moreBuffers_.load(); ++i) {
+            WaveHdrEx* header = MakeHeader(i);
+            Check(::waveOutPrepareHeader(device_, &header->wh, sizeof(WAVEHDR)), PreparePrefix);
+            if (LoadHeader(header) <= 0) break;
+            QueueHeader(header);
+            ++queued;
+        }
+        buffersInUse_ = queued;
+        SetStateFlag(wosPlaying, true);
+        if (hourGlass) ::SetCursor(previous);
+        hourGlass = false;
+        if (queued == 0) {
+            TMMCustomSoundComponent::Stopped();
+            Error("WaveOutStart:\n\r" + MMLoadString(MMMsg::UnableToStartDevice));
+        }
+        if (!(state_.load() & wosPaused)) Check(::waveOutRestart(device_), RestartPrefix);
+        if (OnStart) OnStart(this);
+    } catch (...) {
+        if (hourGlass) ::SetCursor(previous);
+        FireError();
+        SetStateFlag(wosPlaying, true);
+        CloseQuietly();
+        state_ = wosClosed;
+        throw;
+    }
+}
+
+void TMMWaveOut::DoneHandler(WaveHdrEx* returned) {
+    ++handlerDepth_;
+    if (!(state_.load() & wosPlaying) || resetting_.load() || finished_.load() || buffersInUse_ <= 0) {
+        EndRun(false);
+        return;
+    }
+    try {
+        WaveHdrEx* header = headers_[ringIndex_] ? headers_[ringIndex_] : returned;
+        {
+            OptionalLock lock(lock_.get());
+            bytesPlayed_ += header->wh.dwBufferLength;
+        }
+        ringIndex_ = (ringIndex_ + 1) % buffersInUse_;
+        WaveHdrEx* next = headers_[ringIndex_];
+        header->wh.dwBytesRecorded = header->SavedBytes;
+        if (next) next->wh.dwBytesRecorded = next->SavedBytes;
+        header->NextHdr = next;
+        TMMDSPComponent::BufferReady(header);
+
+        const uint32_t reading = DeviceSamples();
+        if (reading < lastReading_ && lastReading_ - reading >= WrapDrop) {
+            wrapSpan_ = lastReading_ | WrapLowBits;
+            ++wrapCount_;
+        }
+        lastReading_ = reading;
+
+        if (moreBuffers_.load() && !stopPending_.load()) {
+            if (looping_ && header->LoopMark) {
+                {
+                    OptionalLock lock(lock_.get());
+                    loopStart_ = reading;
+                }
+                header->LoopMark = 0;
+                TMMCustomSoundComponent::Looped();
+                if (OnLooping) OnLooping(this);
+            }
+            for (int tries = 0; tries < DoneTries && !(header->wh.dwFlags & WHDR_DONE); ++tries) ::Sleep(DoneSleepMs);
+            if (LoadHeader(header) <= 0 && !stopPending_.load()) Error(MMLoadString(MMMsg::ErrorFillingBuffer));
+            if (!stopPending_.load() && header->wh.dwBytesRecorded > 0) QueueHeader(header);
+        }
+    } catch (...) {
+        FireError();
+        EndRun(true);
+        throw;
+    }
+    EndRun(true);
+}
+
+// The last part of every DoneHandler run: when no buffer is left on the
+// device (or a stop waits for this run), pause and hand the stop to the
+// hidden window's thread.
+void TMMWaveOut::EndRun(bool ran) {
+    const int32_t depth = --handlerDepth_;
+    if (depth != 0 || endPosted_.load()) return;
+    if (!(stopPending_.load() || (ran && outstanding_.load() <= 0))) return;
+    endPosted_ = true;
+    finished_ = true;
+    const MMRESULT result = device_ ? ::waveOutPause(device_) : MMRESULT{MMSYSERR_NOERROR};
+    // Posted before a pause failure is raised, so the stop still happens.
+    ::PostMessageA(window_.get(), WomEndPlay, reinterpret_cast<WPARAM>(device_), 0);
+    Check(result, PausePrefix);
+}
+
+int64_t TMMWaveOut::GetPosition() {
+    const WAVEFORMATEX* format = PWaveFormat();
+    if (!(state_.load() & wosOpen) || !format || closePending_.load() || !device_) return 0;
+    int64_t samples = int64_t{DeviceSamples()} + offset_ + int64_t{wrapCount_} * wrapSpan_ - loopStart_;
+    samples = std::max<int64_t>(samples, 0);
+    switch (timeFormat_) {
+        case tfMillisecond: return WaveSamplesToMs64(format, samples);
+        case tfByte: return WaveSamplesToBytes64(format, samples);
+        case tfSample: break;
+    }
+    return samples;
+}
+
+void TMMWaveOut::Pause() {
+    if (!(state_.load() & wosOpen)) Open();
+    if (!(state_.load() & wosOpen) || (state_.load() & wosPaused)) return;
+    try {
+        if (state_.load() & wosPlaying) {
+            {
+                OptionalLock lock(lock_.get());
+                Check(::waveOutPause(device_), PausePrefix);
+            }
+            SetStateFlag(wosPaused, true);
+            if (Slaved()) {
+                // Driven from upstream: the buffers on the device are given up.
+                offset_ += DeviceSamples();
+                resetting_ = true;
+                ResetDevice();
+                ringIndex_ = 0;
+                outstanding_ = 0;
+            }
+        }
+        SetStateFlag(wosPaused, true);
+        TMMCustomSoundComponent::Paused();
+        if (OnPause) OnPause(this);
+    } catch (...) {
+        FireError();
+        CloseQuietly();
+        throw;
+    }
+}
+
+void TMMWaveOut::Restart() {
+    const uint32_t state = state_.load();
+    if (!(state & wosPlaying) || !(state & wosPaused)) return;
+    try {
+        resetting_ = false;
+        TMMCustomSoundComponent::Restarted();
+        Check(::waveOutRestart(device_), RestartPrefix);
+        SetStateFlag(wosPaused, false);
+        if (OnRestart) OnRestart(this);
+    } catch (...) {
+        FireError();
+        CloseQuietly();
+        throw;
+    }
+}
+
+// Runs `operation` on the hidden window's thread when called from another one.
+bool TMMWaveOut::Marshal(UINT request) {
+    HWND window = window_.get();
+    if (!window || ::GetWindowThreadProcessId(window, nullptr) == ::GetCurrentThreadId()) return false;
+    DWORD_PTR ignored = 0;
+    return ::SendMessageTimeoutA(window, request, 0, 0, SMTO_NORMAL, MarshalTimeoutMs, &ignored) != 0;
+}
+
+void TMMWaveOut::Stop() {
+    if (Marshal(WomStopRequest)) return;
+    StopNow();
+}
+
+void TMMWaveOut::StopNow() {
+    if (!(state_.load() & (wosPlaying | wosPaused))) return;
+    try {
+        {
+            OptionalLock lock(lock_.get());
+            finished_ = true;
+            resetting_ = true;
+        }
+        wrapCount_ = 0;
+        wrapSpan_ = 0;
+        ResetDevice();
+        if (handlerDepth_.load() > 0) {
+            stopPending_ = true;
+            return;
+        }
+        SetStateFlag(wosPlaying | wosPaused, false);
+        WaitSlices(OpenCloseSlices, [this] { return outstanding_.load() > 0; });
+        FlushDoneMessages();
+        TMMCustomSoundComponent::Stopped();
+        // Every prepared header, also one prepared at the start but never queued.
+        for (WaveHdrEx* header : headers_) {
+            if (!header) continue;
+            int tries = 0;
+            while (!(header->wh.dwFlags & WHDR_DONE) && tries < DoneTries) ++tries;
+            if (!(header->wh.dwFlags & WHDR_DONE)) header->wh.dwFlags = WHDR_DONE;
+            if (device_ && (header->wh.dwFlags & WHDR_PREPARED))
+                ::waveOutUnprepareHeader(device_, &header->wh, sizeof(WAVEHDR));
+        }
+        ReleaseHeaders();
+        buffersInUse_ = 0;
+        outstanding_ = 0;
+        ringIndex_ = 0;
+        stopPending_ = false;
+        resetting_ = false;
+        if (!IsDestroying() && OnStop) OnStop(this);
+        if (closePending_.load()) CloseNow();
+    } catch (...) {
+        FireError();
+        CloseQuietly();
+        throw;
+    }
+}
+
+void TMMWaveOut::Close() {
+    if (Marshal(WomCloseRequest)) return;
+    CloseNow();
+}
+
+void TMMWaveOut::CloseNow() noexcept {
+    if (!(state_.load() & wosOpen)) return;
+    if (closing_.load() && !closePending_.load()) return;
+    try {
+        closing_ = true;
+        if (state_.load() & (wosPlaying | wosPaused)) {
+            try {
+                StopNow();
+            } catch (...) {
+                // Stop has closed the device on its way out.
+                if (!(state_.load() & wosOpen)) {
+                    closing_ = false;
+                    return;
+                }
+            }
+        }
+        if (stopPending_.load()) {
+            closePending_ = true;
+            return;
+        }
+        closePending_ = false;
+        bool timedOut = false;
+        if (device_) {
+            Check(::waveOutClose(device_), ClosePrefix);
+            timedOut = !WaitSlices(OpenCloseSlices, [this] { return (state_.load() & wosClosed) == 0; });
+            wrapCount_ = 0;
+            wrapSpan_ = 0;
+        }
+        // Without a device, or when the device never confirmed, the component is closed now.
+        state_ = wosClosed;
+        TMMCustomSoundComponent::Closed();
+        if (callBackMode_ == cmThread)
+            StopThread();
+        else
+            lock_.reset();
+        device_ = nullptr;
+        closing_ = false;
+        if (!IsDestroying() && OnClose) OnClose(this);
+        if (timedOut) Error(ClosePrefix + MMLoadString(MMMsg::UnableToCloseDevice));
+    } catch (...) {
+        closing_ = false;
+    }
+}
+
+void TMMWaveOut::Reset() {
+    const uint32_t state = state_.load();
+    if (!(state & (wosPlaying | wosPaused)) || resetting_.load()) return;
+    try {
+        resetting_ = true;
+        Check(::waveOutPause(device_), PausePrefix);
+        FlushDoneMessages();
+        ResetDevice();
+        WaitSlices(ResetSlices, [this] { return resetting_.load(); });
+        Check(::waveOutRestart(device_), RestartPrefix);
+        Check(::waveOutPause(device_), PausePrefix);
+        resetting_ = false;
+        ringIndex_ = 0;
+        outstanding_ = 0;
+        offset_ = 0;
+        lastReading_ = 0;
+        wrapCount_ = 0;
+        wrapSpan_ = 0;
+        loopStart_ = 0;
+        TMMCustomSoundComponent::Rewound();
+        moreBuffers_ = true;
+        int32_t queued = 0;
+        for (int32_t i = 0; i < numBuffers_ && moreBuffers_.load(); ++i) {
+            WaveHdrEx* header = headers_[i];
+            if (!header) {
+                header = MakeHeader(i);
+                Check(::waveOutPrepareHeader(device_, &header->wh, sizeof(WAVEHDR)), PreparePrefix);
+            }
+            if (LoadHeader(header) <= 0) break;
+            QueueHeader(header);
+            ++queued;
+        }
+        buffersInUse_ = queued;
+        if (!(state_.load() & wosPaused)) Check(::waveOutRestart(device_), RestartPrefix);
+        if (queued == 0) StopNow();
+    } catch (...) {
+        FireError();
+        CloseQuietly();
+        throw;
+    }
+}

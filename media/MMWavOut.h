@@ -200,6 +200,14 @@ private:
     void FireError() noexcept;
     void SetStateFlag(uint32_t flag, bool on) noexcept;
     void CloseQuietly() noexcept;
+    void FlushDoneMessages();
+    // The end of a DoneHandler run; `ran`: the run did its work.
+    void EndRun(bool ran);
+    // Sends the request to the hidden window when called on another thread;
+    // false when the caller is to do the work itself.
+    bool Marshal(UINT request);
+    void StopNow();
+    void CloseNow() noexcept;
 
     HWAVEOUT device_ = nullptr;
     TMMDeviceId deviceId_ = 0;

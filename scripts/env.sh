@@ -32,7 +32,8 @@ start_wine() {
     wineserver -w
   fi
   wineserver -p
-  if ! grep -q '"Managed"="N"' "$WINEPREFIX/user.reg" 2>/dev/null; then
+  if ! grep -q '"Managed"="N"' "$WINEPREFIX/user.reg" 2>/dev/null ||
+     ! grep -q '"Audio"="alsa"' "$WINEPREFIX/user.reg" 2>/dev/null; then
     configure_wine_prefix
   fi
   # Start Wine's background services now, detached from our output: a
@@ -45,7 +46,8 @@ start_wine() {
 # - windows unmanaged: otherwise Wine waits 2 s for a window manager that
 #   never comes each time a window is hidden;
 # - the window font (Meiryo, which Wine lacks) replaced by a Japanese font
-#   that is installed, so the Japanese texts show.
+#   that is installed, so the Japanese texts show;
+# - audio through ALSA, whose default device the wave output tests redirect.
 configure_wine_prefix() {
   local reg; reg=$(mktemp --suffix=.reg)
   python3 - "$reg" <<'PY'
@@ -53,6 +55,7 @@ import sys
 meiryo = "\u30e1\u30a4\u30ea\u30aa"
 lines = ["Windows Registry Editor Version 5.00", "",
          r"[HKEY_CURRENT_USER\Software\Wine\X11 Driver]", '"Managed"="N"', "",
+         r"[HKEY_CURRENT_USER\Software\Wine\Drivers]", '"Audio"="alsa"', "",
          r"[HKEY_CURRENT_USER\Software\Wine\Fonts\Replacements]", '"%s"="Noto Sans CJK JP"' % meiryo, ""]
 open(sys.argv[1], "wb").write(b"\xff\xfe" + "\r\n".join(lines).encode("utf-16-le"))
 PY

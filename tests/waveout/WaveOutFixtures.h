@@ -1,0 +1,53 @@
+// Playing through the real wave output: a source, the wave output, counters
+// of its events, and the bytes the redirected ALSA device received.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "media/MMWavOut.h"
+#include "support/AudioFixtures.h"
+#include "support/ChainFixtures.h"
+
+namespace waveout_tests {
+
+// The file the ALSA default device writes to; empty when not redirected.
+std::string CapturePath();
+std::vector<uint8_t> ReadCapture();
+// Whether `needle` occurs in `haystack` as one contiguous run.
+bool ContainsRun(const std::vector<uint8_t>& haystack, const std::vector<uint8_t>& needle);
+// How often `needle` occurs in `haystack`, runs not overlapping.
+int CountRuns(const std::vector<uint8_t>& haystack, const std::vector<uint8_t>& needle);
+// Samples no run of silence can be taken for: no two equal bytes in a row.
+std::vector<uint8_t> DistinctPcm(size_t bytes, uint32_t seed = 7);
+// Dispatches this thread's messages until `done` holds or the time is up.
+bool PumpUntil(const std::function<bool()>& done, std::chrono::milliseconds timeout = std::chrono::seconds(20));
+
+class WaveOutTest : public ::testing::TestWithParam<TMMCBMode> {
+protected:
+    void SetUp() override;
+    void TearDown() override;
+    // Builds source -> wave output with that data (44.1 kHz, 16-bit stereo by default).
+    void Build(std::vector<uint8_t> data, const WAVEFORMATEX* format = nullptr);
+    // Starts and waits for OnStop.
+    void PlayToEnd();
+
+    wc::TComponent root_{nullptr};
+    WAVEFORMATEX format_{};
+    testing_support::TestSource* source_ = nullptr;
+    TMMWaveOut* out_ = nullptr;
+    std::vector<uint8_t> data_;
+    int starts_ = 0;
+    int stops_ = 0;
+    int loops_ = 0;
+    int errors_ = 0;
+    DWORD stopThread_ = 0;
+};
+
+}  // namespace waveout_tests
