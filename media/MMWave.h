@@ -181,6 +181,7 @@ private:
     size_t segmentIndex_ = 0;
     int32_t segmentBytesLeft_ = 0;
     bool opened_ = false;
+    bool endDelivered_ = false;  // the end block went out since the last positioning
     bool updating_ = false;
     bool changePending_ = false;
     TMMObservable observers_;
