@@ -19,12 +19,40 @@ bool RunDriven(TMMCustomOpenDialog& dialog, const std::function<void(HWND frame)
         HWND frame = WaitFor([] { return FindTopWindow(::GetCurrentProcessId(), L"#32770", L""); });
         if (!frame) return;
         drive(frame);
+        // A message box left up would keep the dialog from closing.
+        for (int i = 0; i < 5; ++i)
+            if (HWND box = FindMessageBox(frame)) {
+                ::PostMessageW(box, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), 0);
+                ::Sleep(100);
+            }
         if (::IsWindow(frame) && !WaitUntil([&] { return !::IsWindow(frame); }, std::chrono::milliseconds(500)))
             ::PostMessageW(frame, WM_COMMAND, IDCANCEL, 0);
     });
     const bool result = dialog.Execute();
     driver.join();
     return result;
+}
+
+namespace {
+struct BoxSearch {
+    HWND frame;
+    HWND found;
+};
+BOOL CALLBACK MatchBox(HWND window, LPARAM data) {
+    auto* search = reinterpret_cast<BoxSearch*>(data);
+    DWORD process = 0;
+    ::GetWindowThreadProcessId(window, &process);
+    if (window == search->frame || process != ::GetCurrentProcessId() || !::IsWindowVisible(window)) return TRUE;
+    if (ClassNameOf(window) != L"#32770" || !::GetDlgItem(window, 0xFFFF)) return TRUE;
+    search->found = window;
+    return FALSE;
+}
+}  // namespace
+
+HWND FindMessageBox(HWND frame) {
+    BoxSearch search{frame, nullptr};
+    ::EnumWindows(MatchBox, reinterpret_cast<LPARAM>(&search));
+    return search.found;
 }
 
 bool WaitUntil(const std::function<bool()>& condition, std::chrono::milliseconds timeout) {

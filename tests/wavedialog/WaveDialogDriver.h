@@ -18,6 +18,9 @@ namespace wavedialog_tests {
 // thread. A dialog still open when `drive` returns is cancelled.
 bool RunDriven(TMMCustomOpenDialog& dialog, const std::function<void(HWND frame)>& drive);
 
+// A message box of this process other than the frame, or null.
+HWND FindMessageBox(HWND frame);
+
 bool WaitUntil(const std::function<bool()>& condition,
                std::chrono::milliseconds timeout = std::chrono::milliseconds(10000));
 

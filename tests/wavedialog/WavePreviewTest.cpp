@@ -152,10 +152,11 @@ TEST(WaveDrawing, EightBitWaveIsDrawnCentredLikeASixteenBitOne) {
     WavePeakTable p8, p16;
     Draw(dir / "w8.wav", c8, p8);
     Draw(dir / "w16.wav", c16, p16);
-    EXPECT_EQ(p8[10].Low(), -16384);
-    EXPECT_EQ(p8[10].High(), 16384);
-    EXPECT_EQ(p16[10].Low(), -16384);
-    EXPECT_EQ(p16[10].High(), 16384);
+    // Each block starts with the positive sample: the pair is in that order.
+    EXPECT_EQ(p8[10].leftFirst, 16384);
+    EXPECT_EQ(p8[10].leftSecond, -16384);
+    EXPECT_EQ(p16[10].leftFirst, 16384);
+    EXPECT_EQ(p16[10].leftSecond, -16384);
     for (int x : {3, 50, 120, 199}) {
         const std::vector<int> rows = c16.RowsOf(x, kGreen);
         ASSERT_FALSE(rows.empty()) << "column " << x;
