@@ -267,6 +267,7 @@ TEST_F(WaveDialogRun, ConfirmingAWaveFileReturnsIt) {
 TEST_F(WaveDialogRun, PreviewDrawsEightBitCentredLikeSixteenBitAndShortFilesEndInTheMidLine) {
     dialog_.Preview = true;
     Pixels eight, sixteen, shortWave;
+    bool screenshotSaved = false;
     RunDriven(dialog_, [&](HWND frame) {
         Select(frame, "g_");
         eight = CaptureClient(PanelControl(frame, kWaveArea));
@@ -274,11 +275,14 @@ TEST_F(WaveDialogRun, PreviewDrawsEightBitCentredLikeSixteenBitAndShortFilesEndI
         sixteen = CaptureClient(PanelControl(frame, kWaveArea));
         Select(frame, "i_");
         shortWave = CaptureClient(PanelControl(frame, kWaveArea));
-        ::CreateDirectoryA("..\\test-output", nullptr);
+        // The dialog moves the current folder: the path is made from the program's.
+        const std::string outputDir = testing_support::ProgramDir() + "\\..\\test-output";
+        ::CreateDirectoryA(outputDir.c_str(), nullptr);
         Select(frame, "a_");
         ::Sleep(300);
-        SavePng(CaptureWindow(frame), "..\\test-output\\wave-dialog.png");
+        screenshotSaved = SavePng(CaptureWindow(frame), outputDir + "\\wave-dialog.png");
     });
+    EXPECT_TRUE(screenshotSaved);
     ASSERT_GT(sixteen.width, 20);
     ASSERT_EQ(eight.width, sixteen.width);
     const RECT inner{2, 2, sixteen.width - 2, sixteen.height - 2};
