@@ -13,6 +13,7 @@
 #include "Bench.h"
 #include "dialogs/MMCstDlg.h"
 #include "framework/Handles.h"
+#include "media/MMPCMSup.h"
 #include "media/MMWave.h"
 
 namespace {
@@ -76,6 +77,17 @@ BENCHMARK_CASE("wavedialog_draw") {
         wave.SetIOBufferSize(131072);  // the preview's file buffer
         wave.SetFileName(path);
         draw = bench::BestOf(3, [&] { DrawWavePeaks(dc.get(), area, wave, WaveDrawColors{}, peaks); });
+        const double readOnly = bench::BestOf(3, [&] {
+            wave.OpenFile();
+            wave.SetPosition(0);
+            while (wave.ReadData(buffer.data(), int32_t(block)) > 0) {}
+            wave.CloseFile();
+        });
+        int16_t a, b, c, d;
+        const double scanOnly = bench::BestOf(3, [&] {
+            for (int i = 0; i < columns; ++i) PCMFindPeaks(wave.PWaveFormat(), buffer.data(), block, a, b, c, d);
+        });
+        std::printf("wave read %.3f s, scan %.3f s\n", readOnly, scanOnly);
     }
     ::DeleteFileA(path.c_str());
     const RECT inner{2, 2, kAreaWidth - 2, kAreaHeight - 2};

@@ -17,7 +17,10 @@
 #include <windows.h>
 
 #include <algorithm>
+#include <condition_variable>
 #include <cstring>
+#include <mutex>
+#include <thread>
 #include <vector>
 
 #include "framework/Exceptions.h"
@@ -181,6 +184,85 @@ void DrawDefaultPicture(HDC dc, const RECT& r) {
                      info.bmHeight, transparent);
 }
 
+// Reads the wave's blocks one ahead on a helper thread, so that reading the
+// file and scanning the samples overlap: the scan of a large file then costs
+// about as much as its read. The wave is only touched by the helper while
+// this lives.
+class BlockPrefetch {
+public:
+    BlockPrefetch(TMMWave& wave, int32_t block, int blocks) : wave_(wave), block_(block), blocks_(blocks) {
+        for (Slot& slot : slots_) slot.data.resize(static_cast<size_t>(block));
+        reader_ = std::thread([this] { Read(); });
+    }
+    ~BlockPrefetch() {
+        {
+            std::lock_guard lock(mutex_);
+            quit_ = true;
+        }
+        changed_.notify_all();
+        reader_.join();
+    }
+    BlockPrefetch(const BlockPrefetch&) = delete;
+    BlockPrefetch& operator=(const BlockPrefetch&) = delete;
+
+    // Block `index` (counted from 0): its byte count (below 1 at the end) and data.
+    int32_t Get(int index, const uint8_t*& data) {
+        Slot& slot = slots_[index & 1];
+        std::unique_lock lock(mutex_);
+        changed_.wait(lock, [&] { return slot.ready; });
+        data = slot.data.data();
+        return slot.bytes;
+    }
+    // Gives the block's buffer back for the block after the next one.
+    void Done(int index) {
+        {
+            std::lock_guard lock(mutex_);
+            slots_[index & 1].ready = false;
+        }
+        changed_.notify_all();
+    }
+
+private:
+    struct Slot {
+        std::vector<uint8_t> data;
+        int32_t bytes = 0;
+        bool ready = false;
+    };
+
+    void Read() {
+        for (int index = 0; index < blocks_; ++index) {
+            Slot& slot = slots_[index & 1];
+            {
+                std::unique_lock lock(mutex_);
+                changed_.wait(lock, [&] { return quit_ || !slot.ready; });
+                if (quit_) return;
+            }
+            int32_t bytes = -1;
+            try {
+                bytes = wave_.ReadData(slot.data.data(), block_);
+            } catch (...) {
+                bytes = -1;  // an unreadable block ends the scan like the end of the data
+            }
+            {
+                std::lock_guard lock(mutex_);
+                slot.bytes = bytes;
+                slot.ready = true;
+            }
+            changed_.notify_all();
+            if (bytes < 1) return;
+        }
+    }
+
+    TMMWave& wave_;
+    const int32_t block_;
+    const int blocks_;
+    Slot slots_[2];
+    std::mutex mutex_;
+    std::condition_variable changed_;
+    bool quit_ = false;
+    std::thread reader_;
+};
+
 }  // namespace
 
 // ---- free helpers ----
@@ -242,7 +324,6 @@ void DrawWavePeaks(HDC dc, const RECT& area, TMMWave& wave, const WaveDrawColors
     Fill(dc, r, background);
     const int64_t dataSize = wave.DataSize();
     const int32_t block = int32_t(std::max<int64_t>((dataSize / w) & ~int64_t(3), 4));
-    std::vector<uint8_t> buffer(static_cast<size_t>(block));
 
     // Closes the file and brings the cursor back however the scan ends.
     struct ScanEnd {
@@ -270,11 +351,13 @@ void DrawWavePeaks(HDC dc, const RECT& area, TMMWave& wave, const WaveDrawColors
     ::MoveToEx(dc, r.left, mid, nullptr);
 
     int x = 0;
+    BlockPrefetch blocks(wave, block, w);
     for (; x < w; ++x) {
-        const int32_t got = wave.ReadData(buffer.data(), block);
+        const uint8_t* data = nullptr;
+        const int32_t got = blocks.Get(x, data);
         if (got < 1) break;
         WavePeak& peak = peaks[size_t(x)];
-        PCMFindPeaks(format, buffer.data(), uint32_t(got), peak.leftFirst, peak.leftSecond, peak.rightFirst,
+        PCMFindPeaks(format, data, uint32_t(got), peak.leftFirst, peak.leftSecond, peak.rightFirst,
                      peak.rightSecond);
         if (eightBit) {
             // Unsigned bytes around 128 onto the signed 16-bit scale.
@@ -289,6 +372,7 @@ void DrawWavePeaks(HDC dc, const RECT& area, TMMWave& wave, const WaveDrawColors
             const RECT next{column.left + 1, r.top, column.right + 1, r.bottom};
             ::FillRect(dc, &next, markBrush.get());
         }
+        blocks.Done(x);
         ::GdiFlush();
     }
     if (x < w) {
