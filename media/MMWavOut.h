@@ -230,6 +230,8 @@ private:
     int32_t ringIndex_ = 0;
     int32_t buffersInUse_ = 0;
     std::atomic<int32_t> outstanding_{0};
+    // Buffers queued and not yet taken back by DoneHandler.
+    std::atomic<int32_t> unhandled_{0};
 
     std::atomic<int32_t> handlerDepth_{0};
     std::atomic<bool> stopPending_{false};

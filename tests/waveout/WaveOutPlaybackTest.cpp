@@ -6,6 +6,17 @@
 namespace waveout_tests {
 namespace {
 
+// A source that goes back to its start when the chain is rewound.
+class RewindingSource : public testing_support::TestSource {
+public:
+    using TestSource::TestSource;
+    void Rewound() override {
+        ++rewinds;
+        TestSource::Started();
+    }
+    int rewinds = 0;
+};
+
 const std::string StartFailure = "WaveOutStart:\n\rUnable to start device";
 
 std::string FailureOf(const std::function<void()>& action) {
@@ -102,8 +113,10 @@ TEST_P(WaveOutTest, StopAskedForDuringARefillCompletesAfterItAndFiresOnStopOnce)
     EXPECT_LT(source_->Position(), data_.size()) << "the stop did not end the playback";
     // The next playback starts from the beginning and runs to the end.
     out_->OnBufferLoad = nullptr;
+    stops_ = 0;
     PlayToEnd();
-    EXPECT_EQ(stops_, 2);
+    EXPECT_EQ(stops_, 1);
+    EXPECT_EQ(source_->Position(), data_.size());
 }
 
 TEST_P(WaveOutTest, StopFromAnotherThreadEndsOnTheUserInterfaceThread) {
@@ -143,12 +156,15 @@ TEST_P(WaveOutTest, GetPositionNeverDecreasesAndEndsAtTheDataLength) {
 
 TEST_P(WaveOutTest, ResetPlaysTheDataAgainFromTheStart) {
     Build(DistinctPcm(4096 * 6));
+    auto& rewinding = wc::MakeComponent<RewindingSource>(root_, &format_, data_);
+    out_->SetInput(&rewinding);
     out_->Pause();
     out_->Start();
     out_->Reset();
     EXPECT_TRUE(out_->IsPlaying());
     EXPECT_EQ(out_->Outstanding(), 4);
-    EXPECT_EQ(source_->Position(), 4096u * 4) << "the source was not rewound";
+    EXPECT_EQ(rewinding.rewinds, 1);
+    EXPECT_EQ(rewinding.Position(), 4096u * 4) << "the refill did not start from the beginning";
     out_->Restart();
     ASSERT_TRUE(PumpUntil([this] { return stops_ > 0; }));
     EXPECT_EQ(stops_, 1);
