@@ -97,6 +97,14 @@ std::string WaveOutErrorText(MMRESULT code) {
     return text;
 }
 
+void WaveOutWrapTracker::Update(uint32_t reading) noexcept {
+    if (reading < lastReading && lastReading - reading >= WrapDrop) {
+        wrapSpan = lastReading | WrapLowBits;
+        ++wrapCount;
+    }
+    lastReading = reading;
+}
+
 // ---- construction ----
 
 TMMWaveOut::TMMWaveOut(wc::TComponent* owner) : TMMCustomWaveOutComponent(owner) {
@@ -724,11 +732,11 @@ void TMMWaveOut::DoneHandler(WaveHdrEx* returned) {
         TMMDSPComponent::BufferReady(header);
 
         const uint32_t reading = DeviceSamples();
-        if (reading < lastReading_ && lastReading_ - reading >= WrapDrop) {
-            wrapSpan_ = lastReading_ | WrapLowBits;
-            ++wrapCount_;
-        }
-        lastReading_ = reading;
+        WaveOutWrapTracker tracker{lastReading_, wrapCount_, wrapSpan_};
+        tracker.Update(reading);
+        lastReading_ = tracker.lastReading;
+        wrapCount_ = tracker.wrapCount;
+        wrapSpan_ = tracker.wrapSpan;
 
         // A wrap in one of the last buffers is a wrap too: checked before
         // asking whether more data follows.

@@ -59,6 +59,17 @@ inline constexpr const char* CallBackModeRefusal =
 // "unknown error" text when the system has none.
 std::string WaveOutErrorText(MMRESULT code);
 
+// Device sample counters wrap: a reading this far below the last one means
+// the counter started again. The span then added per wrap is the last
+// reading with its low 20 bits set.
+struct WaveOutWrapTracker {
+    uint32_t lastReading = 0;
+    uint32_t wrapCount = 0;
+    uint32_t wrapSpan = 0;
+    void Update(uint32_t reading) noexcept;
+    int64_t Unwrapped(uint32_t reading) const noexcept { return int64_t{reading} + int64_t{wrapCount} * wrapSpan; }
+};
+
 class TMMCustomWaveOutComponent : public TMMCustomSoundComponent {
 public:
     using TMMCustomSoundComponent::TMMCustomSoundComponent;

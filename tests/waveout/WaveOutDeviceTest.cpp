@@ -278,3 +278,34 @@ TEST_F(WaveOutNoDeviceTest, StartingReportsThatThereIsNoDevice) {
 
 }  // namespace
 }  // namespace waveout_tests
+
+namespace waveout_tests {
+namespace {
+
+TEST(WaveOutWrapTracker, ACounterThatWrapsKeepsThePositionIncreasing) {
+    WaveOutWrapTracker tracker;
+    int64_t previous = -1;
+    // A counter that runs to 0x2FFFFF and starts again from 0, twice.
+    for (uint32_t step = 0; step < 60; ++step) {
+        const uint32_t reading = (step % 20) * 0x26666;
+        tracker.Update(reading);
+        const int64_t position = tracker.Unwrapped(reading);
+        EXPECT_GT(position, previous) << "at step " << step;
+        previous = position;
+    }
+    EXPECT_EQ(tracker.wrapCount, 2u);
+    EXPECT_EQ(tracker.wrapSpan, (19u * 0x26666) | 0xFFFFFu);
+}
+
+TEST(WaveOutWrapTracker, ASmallStepBackIsNoWrap) {
+    WaveOutWrapTracker tracker;
+    tracker.Update(100000);
+    tracker.Update(100000 - 0xFFFE);
+    EXPECT_EQ(tracker.wrapCount, 0u);
+    tracker.Update(100000);
+    tracker.Update(100000 - 0xFFFF);
+    EXPECT_EQ(tracker.wrapCount, 1u);
+}
+
+}  // namespace
+}  // namespace waveout_tests
