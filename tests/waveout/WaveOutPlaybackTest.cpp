@@ -172,6 +172,37 @@ TEST_P(WaveOutTest, ResetPlaysTheDataAgainFromTheStart) {
     EXPECT_TRUE(ContainsRun(ReadCapture(), data_));
 }
 
+TEST_P(WaveOutTest, PauseDuringPlaybackHoldsThePositionUntilRestart) {
+    Build(DistinctPcm(4096 * 30));
+    int pauses = 0, restarts = 0;
+    out_->OnPause = [&](wc::TComponent*) { ++pauses; };
+    out_->OnRestart = [&](wc::TComponent*) { ++restarts; };
+    out_->Start();
+    ASSERT_TRUE(PumpUntil([this] { return out_->BytesPlayed() >= 4096; }));
+    out_->Pause();
+    EXPECT_EQ(pauses, 1);
+    EXPECT_TRUE(out_->State() & wosPaused);
+    // What the driver had already taken still drains; then the count holds.
+    PumpUntil([] { return false; }, std::chrono::milliseconds(200));
+    out_->SetTimeFormat(tfSample);
+    const int64_t samples = out_->GetPosition();
+    PumpUntil([] { return false; }, std::chrono::milliseconds(200));
+    EXPECT_EQ(out_->GetPosition(), samples) << "the device went on playing while paused";
+    EXPECT_GT(samples, 0);
+    out_->SetTimeFormat(tfByte);
+    EXPECT_EQ(out_->GetPosition(), samples * format_.nBlockAlign);
+    out_->SetTimeFormat(tfMillisecond);
+    EXPECT_EQ(out_->GetPosition(), WaveSamplesToMs64(&format_, samples));
+    EXPECT_EQ(stops_, 0);
+    out_->Restart();
+    EXPECT_EQ(restarts, 1);
+    EXPECT_FALSE(out_->State() & wosPaused);
+    ASSERT_TRUE(PumpUntil([this] { return stops_ > 0; }));
+    EXPECT_EQ(stops_, 1);
+    out_->Close();
+    EXPECT_TRUE(ContainsRun(ReadCapture(), data_));
+}
+
 INSTANTIATE_TEST_SUITE_P(Modes, WaveOutTest, ::testing::Values(cmWindow, cmThread),
                          [](const auto& info) { return info.param == cmWindow ? "Window" : "Thread"; });
 
