@@ -902,6 +902,10 @@ void TMMWaveOut::Close() {
 }
 
 void TMMWaveOut::CloseNow() noexcept {
+    // A worker that ended on a failure closed the device itself; its object
+    // goes with the next close or open once its body has returned.
+    if (thread_ && threadFailed_.load() && thread_->Finished() && thread_->ThreadId() != ::GetCurrentThreadId())
+        thread_.reset();
     if (!(state_.load() & wosOpen)) return;
     if (closing_.load() && !closePending_.load()) return;
     try {

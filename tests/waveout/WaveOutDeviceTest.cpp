@@ -184,6 +184,11 @@ TEST_P(WaveOutDeviceTest, ARefillWithoutTheAnnouncedDataClosesTheDeviceAndReport
     ASSERT_TRUE(closed);
     std::lock_guard<std::mutex> hold(lock);
     EXPECT_EQ(reported, "Error filling wave buffer");
+    // A failed worker has ended; the next close lets go of it.
+    EXPECT_TRUE(PumpUntil([this] {
+        out_->Close();
+        return TMMDSPThread::LiveCount() == 0;
+    }));
     EXPECT_GE(errors.load(), 1);
     EXPECT_FALSE(out_->IsPlaying());
 }

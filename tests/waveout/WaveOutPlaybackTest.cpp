@@ -119,6 +119,26 @@ TEST_P(WaveOutTest, StopAskedForDuringARefillCompletesAfterItAndFiresOnStopOnce)
     EXPECT_EQ(source_->Position(), data_.size());
 }
 
+TEST_P(WaveOutTest, CloseAskedForDuringARefillClosesOnceTheRefillIsDone) {
+    Build(DistinctPcm(4096 * 40));
+    int loads = 0, closes = 0;
+    int64_t positionWhilePending = -1;
+    out_->OnClose = [&](wc::TComponent*) { ++closes; };
+    out_->OnBufferLoad = [&](wc::TComponent*, WaveHdrEx*, bool&) {
+        if (!out_->IsPlaying() || ++loads != 3) return;
+        out_->Close();
+        positionWhilePending = out_->GetPosition();
+    };
+    out_->Start();
+    ASSERT_TRUE(PumpUntil([this] { return out_->State() == wosClosed; }));
+    PumpUntil([] { return false; }, std::chrono::milliseconds(200));
+    EXPECT_EQ(stops_, 1);
+    EXPECT_EQ(closes, 1);
+    EXPECT_EQ(positionWhilePending, 0) << "a close waiting for the refill reports no position";
+    EXPECT_EQ(out_->Handle(), nullptr);
+    EXPECT_EQ(TMMDSPThread::LiveCount(), 0u);
+}
+
 TEST_P(WaveOutTest, StopFromAnotherThreadEndsOnTheUserInterfaceThread) {
     Build(DistinctPcm(4096 * 60));
     out_->Start();
