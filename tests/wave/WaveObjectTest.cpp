@@ -315,6 +315,24 @@ TEST_F(WaveObjectTest, AssignCopiesTheFileAndSettingsOrClears) {
     wave.RemoveObserver(&observer);
 }
 
+TEST_F(WaveObjectTest, AFailedAssignKeepsThePreviousFile) {
+    const auto mine = Write("mine.wav", MakePcmWave(1, 8000, 8, Counting(100)));
+    const auto theirs = Write("theirs.wav", MakePcmWave(1, 8000, 8, Counting(200)));
+    wave.SetFileName(mine);
+    TMMWave source;
+    source.SetFileName(theirs);
+    ASSERT_TRUE(DeleteFileA(theirs.c_str()));
+    EXPECT_EQ(Raised([&] { wave.Assign(&source); }), "Error reading wave file");
+    EXPECT_EQ(wave.FileName(), mine);
+    EXPECT_EQ(wave.DataSize(), 100);
+    // A source whose file need not exist hands on just its name.
+    source.SetFileMustExist(false);
+    wave.Assign(&source);
+    EXPECT_EQ(wave.FileName(), theirs);
+    EXPECT_FALSE(wave.FileMustExist());
+    EXPECT_EQ(wave.Handle(), nullptr);
+}
+
 TEST_F(WaveObjectTest, CreatedFilesHoldWhatWasWritten) {
     const WAVEFORMATEX format = WavePCMFormat(2, 16, 11025);
     const auto samples = MakeTestSamples16(2, 2000);
