@@ -97,6 +97,14 @@ std::string WaveOutErrorText(MMRESULT code) {
     return text;
 }
 
+void WaveOutWrapTracker::Update(uint32_t reading) noexcept {
+    if (reading < lastReading && lastReading - reading >= WrapDrop) {
+        wrapSpan = lastReading | WrapLowBits;
+        ++wrapCount;
+    }
+    lastReading = reading;
+}
+
 // ---- construction ----
 
 TMMWaveOut::TMMWaveOut(wc::TComponent* owner) : TMMCustomWaveOutComponent(owner) {
@@ -576,11 +584,13 @@ void TMMWaveOut::QueueHeader(WaveHdrEx* header) {
         // Counted before the write, so a fast return cannot take the count below zero.
         OptionalLock lock(lock_.get());
         ++outstanding_;
+        ++unhandled_;
     }
     const MMRESULT result = ::waveOutWrite(device_, &header->wh, sizeof(WAVEHDR));
     header->wh.dwBytesRecorded = header->SavedBytes;
     if (result != MMSYSERR_NOERROR) {
         --outstanding_;
+        --unhandled_;
         Check(result, WritePrefix);
     }
 }
@@ -665,6 +675,7 @@ void TMMWaveOut::Start() {
     endPosted_ = false;
     ringIndex_ = 0;
     outstanding_ = 0;
+    unhandled_ = 0;
     HCURSOR previous = nullptr;
     bool hourGlass = showHourGlass_ && int64_t{BufferSize()} * numBuffers_ > HourGlassBytes;
     if (hourGlass) previous = ::SetCursor(::LoadCursorA(nullptr, reinterpret_cast<LPCSTR>(IDC_WAIT)));
@@ -708,6 +719,7 @@ void TMMWaveOut::DoneHandler(WaveHdrEx* returned) {
     }
     try {
         WaveHdrEx* header = headers_[ringIndex_] ? headers_[ringIndex_] : returned;
+        --unhandled_;
         {
             OptionalLock lock(lock_.get());
             bytesPlayed_ += header->wh.dwBufferLength;
@@ -720,22 +732,24 @@ void TMMWaveOut::DoneHandler(WaveHdrEx* returned) {
         TMMDSPComponent::BufferReady(header);
 
         const uint32_t reading = DeviceSamples();
-        if (reading < lastReading_ && lastReading_ - reading >= WrapDrop) {
-            wrapSpan_ = lastReading_ | WrapLowBits;
-            ++wrapCount_;
-        }
-        lastReading_ = reading;
+        WaveOutWrapTracker tracker{lastReading_, wrapCount_, wrapSpan_};
+        tracker.Update(reading);
+        lastReading_ = tracker.lastReading;
+        wrapCount_ = tracker.wrapCount;
+        wrapSpan_ = tracker.wrapSpan;
 
-        if (moreBuffers_.load() && !stopPending_.load()) {
-            if (looping_ && header->LoopMark) {
-                {
-                    OptionalLock lock(lock_.get());
-                    loopStart_ = reading;
-                }
-                header->LoopMark = 0;
-                TMMCustomSoundComponent::Looped();
-                if (OnLooping) OnLooping(this);
+        // A wrap in one of the last buffers is a wrap too: checked before
+        // asking whether more data follows.
+        if (looping_ && header->LoopMark && !stopPending_.load()) {
+            {
+                OptionalLock lock(lock_.get());
+                loopStart_ = reading;
             }
+            header->LoopMark = 0;
+            TMMCustomSoundComponent::Looped();
+            if (OnLooping) OnLooping(this);
+        }
+        if (moreBuffers_.load() && !stopPending_.load()) {
             for (int tries = 0; tries < DoneTries && !(header->wh.dwFlags & WHDR_DONE); ++tries) ::Sleep(DoneSleepMs);
             if (LoadHeader(header) <= 0 && !stopPending_.load()) Error(MMLoadString(MMMsg::ErrorFillingBuffer));
             if (!stopPending_.load() && header->wh.dwBytesRecorded > 0) QueueHeader(header);
@@ -754,7 +768,10 @@ void TMMWaveOut::DoneHandler(WaveHdrEx* returned) {
 void TMMWaveOut::EndRun(bool ran) {
     const int32_t depth = --handlerDepth_;
     if (depth != 0 || endPosted_.load()) return;
-    if (!(stopPending_.load() || (ran && outstanding_.load() <= 0))) return;
+    // Ends once every queued buffer has been through here, not merely when
+    // the device has none left: done messages may still wait in a queue, and
+    // their buffers are owed to OnBufferReady and the position count.
+    if (!(stopPending_.load() || (ran && unhandled_.load() <= 0))) return;
     endPosted_ = true;
     finished_ = true;
     const MMRESULT result = device_ ? ::waveOutPause(device_) : MMRESULT{MMSYSERR_NOERROR};
@@ -793,6 +810,7 @@ void TMMWaveOut::Pause() {
                 ResetDevice();
                 ringIndex_ = 0;
                 outstanding_ = 0;
+                unhandled_ = 0;
             }
         }
         SetStateFlag(wosPaused, true);
@@ -865,6 +883,7 @@ void TMMWaveOut::StopNow() {
         ReleaseHeaders();
         buffersInUse_ = 0;
         outstanding_ = 0;
+        unhandled_ = 0;
         ringIndex_ = 0;
         stopPending_ = false;
         resetting_ = false;
@@ -883,6 +902,10 @@ void TMMWaveOut::Close() {
 }
 
 void TMMWaveOut::CloseNow() noexcept {
+    // A worker that ended on a failure closed the device itself; its object
+    // goes with the next close or open once its body has returned.
+    if (thread_ && threadFailed_.load() && thread_->Finished() && thread_->ThreadId() != ::GetCurrentThreadId())
+        thread_.reset();
     if (!(state_.load() & wosOpen)) return;
     if (closing_.load() && !closePending_.load()) return;
     try {
@@ -940,6 +963,7 @@ void TMMWaveOut::Reset() {
         resetting_ = false;
         ringIndex_ = 0;
         outstanding_ = 0;
+        unhandled_ = 0;
         offset_ = 0;
         lastReading_ = 0;
         wrapCount_ = 0;

@@ -59,6 +59,17 @@ inline constexpr const char* CallBackModeRefusal =
 // "unknown error" text when the system has none.
 std::string WaveOutErrorText(MMRESULT code);
 
+// Device sample counters wrap: a reading this far below the last one means
+// the counter started again. The span then added per wrap is the last
+// reading with its low 20 bits set.
+struct WaveOutWrapTracker {
+    uint32_t lastReading = 0;
+    uint32_t wrapCount = 0;
+    uint32_t wrapSpan = 0;
+    void Update(uint32_t reading) noexcept;
+    int64_t Unwrapped(uint32_t reading) const noexcept { return int64_t{reading} + int64_t{wrapCount} * wrapSpan; }
+};
+
 class TMMCustomWaveOutComponent : public TMMCustomSoundComponent {
 public:
     using TMMCustomSoundComponent::TMMCustomSoundComponent;
@@ -230,6 +241,8 @@ private:
     int32_t ringIndex_ = 0;
     int32_t buffersInUse_ = 0;
     std::atomic<int32_t> outstanding_{0};
+    // Buffers queued and not yet taken back by DoneHandler.
+    std::atomic<int32_t> unhandled_{0};
 
     std::atomic<int32_t> handlerDepth_{0};
     std::atomic<bool> stopPending_{false};

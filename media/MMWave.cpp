@@ -412,6 +412,26 @@ void TMMWave::ClearWave() {
     Changed();
 }
 
+namespace {
+
+// Parses a named file for SetFileName and Assign. Raises when the name does
+// not open as a wave and the file exists or must exist; null for a missing
+// file that need not exist.
+WaveIOHandlePtr OpenNamedWave(const std::string& expanded, bool mustExist) {
+    const bool exists = WaveIOFileExists(expanded.c_str());
+    PWaveIOHandle raw = nullptr;
+    if (exists && WaveIOOpen(raw, expanded.c_str(), kWaveFormType, WaveIOFlagFile) == 0 && raw)
+        return WaveIOHandlePtr(raw);
+    if (raw) WaveIOFree(raw);
+    if (exists || mustExist) {
+        if (!exists || IsWaveFile(expanded.c_str())) RaiseMMError<EMMWaveError>(MMMsg::ErrorReadingWave);
+        RaiseMMError<EMMWaveError>(MMMsg::InvalidWaveFile);
+    }
+    return nullptr;
+}
+
+}  // namespace
+
 void TMMWave::SetFileName(const std::string& value) {
     const std::string expanded = ExpandFileName(value);
     if (expanded == fileName_ && DiskFileSize(expanded) == FileSize()) return;
@@ -419,20 +439,8 @@ void TMMWave::SetFileName(const std::string& value) {
         ClearWave();
         return;
     }
-    const bool exists = WaveIOFileExists(expanded.c_str());
-    PWaveIOHandle raw = nullptr;
-    if (exists && WaveIOOpen(raw, expanded.c_str(), kWaveFormType, WaveIOFlagFile) == 0 && raw) {
-        TakeHandle(WaveIOHandlePtr(raw));
-        fileName_ = expanded;
-        Changed();
-        return;
-    }
-    if (raw) WaveIOFree(raw);
-    if (exists || fileMustExist_) {
-        if (!exists || IsWaveFile(expanded.c_str())) RaiseMMError<EMMWaveError>(MMMsg::ErrorReadingWave);
-        RaiseMMError<EMMWaveError>(MMMsg::InvalidWaveFile);
-    }
-    FreeAll();
+    // Raises before anything changes.
+    TakeHandle(OpenNamedWave(expanded, fileMustExist_));
     fileName_ = expanded;
     Changed();
 }
@@ -447,32 +455,31 @@ void TMMWave::Assign(const TMMObject* source) {
     }
     const auto* wave = dynamic_cast<const TMMWave*>(source);
     if (!wave) throw wc::Exception("Cannot assign this object to a TMMWave");
-    FreeAll();
-    fileMustExist_ = wave->fileMustExist_;
+    // What can fail comes first, so a failure leaves this wave as it was.
+    WaveIOHandlePtr taken;
+    if (!wave->fileName_.empty()) {
+        taken = OpenNamedWave(wave->fileName_, wave->fileMustExist_);
+    } else if (wave->PWaveFormat()) {
+        PWaveIOHandle raw = nullptr;
+        if (WaveIOCreateHandle(raw, wave->PWaveFormat()) != 0 || !raw)
+            RaiseMMError<EMMWaveError>(MMMsg::UnableToCreateWave);
+        taken.reset(raw);
+    }
     const bool wasUpdating = updating_;
     updating_ = true;
-    auto resume = [&] {
-        updating_ = wasUpdating;
-        if (!updating_ && changePending_) Changed();
-    };
-    try {
-        if (!wave->fileName_.empty())
-            SetFileName(wave->fileName_);
-        else if (wave->PWaveFormat())
-            CreateFromFormat(wave->PWaveFormat());
-        else
-            Changed();
-        timeFormat_ = wave->timeFormat_;
-        rangeStart_ = wave->rangeStart_;
-        rangeEnd_ = wave->rangeEnd_;
-        position_ = wave->position_;
-        SetIOBufferSize(wave->ioBufferSize_);
-        SetCutList(wave->cutList_);
-    } catch (...) {
-        resume();
-        throw;
-    }
-    resume();
+    TakeHandle(std::move(taken));
+    fileName_ = wave->fileName_;
+    fileMustExist_ = wave->fileMustExist_;
+    timeFormat_ = wave->timeFormat_;
+    rangeStart_ = wave->rangeStart_;
+    rangeEnd_ = wave->rangeEnd_;
+    position_ = wave->position_;
+    ioBufferSize_ = std::max(wave->ioBufferSize_, MinWaveIOBufferSize);  // no file is open here
+    cutList_ = wave->cutList_;
+    BuildPlayList();
+    Changed();
+    updating_ = wasUpdating;
+    if (!updating_ && changePending_) Changed();
 }
 
 void TMMWave::Changed() {

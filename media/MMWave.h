@@ -30,7 +30,6 @@
 // Note: <windows.h> maps CreateFile to CreateFileA; the member below is
 // renamed alike wherever this header is seen, so calls match.
 
-// TMMTimeFormats (tfMillisecond, tfByte, tfSample) comes from media/MMObj.h.
 enum TMMMode { mMono, mStereo, mMultiChannel };
 
 // One range of sample frames; in a play list also its byte start and length.

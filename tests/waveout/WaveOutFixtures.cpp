@@ -81,6 +81,8 @@ void WaveOutTest::TearDown() {
     if (out_) {
         out_->Close();
         EXPECT_EQ(out_->Outstanding(), 0);
+        EXPECT_EQ(out_->State(), wosClosed);
+        EXPECT_EQ(TMMDSPThread::LiveCount(), 0u) << "the worker thread outlived the close";
     }
 }
 

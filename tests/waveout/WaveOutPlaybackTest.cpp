@@ -6,6 +6,17 @@
 namespace waveout_tests {
 namespace {
 
+// A source that goes back to its start when the chain is rewound.
+class RewindingSource : public testing_support::TestSource {
+public:
+    using TestSource::TestSource;
+    void Rewound() override {
+        ++rewinds;
+        TestSource::Started();
+    }
+    int rewinds = 0;
+};
+
 const std::string StartFailure = "WaveOutStart:\n\rUnable to start device";
 
 std::string FailureOf(const std::function<void()>& action) {
@@ -102,8 +113,30 @@ TEST_P(WaveOutTest, StopAskedForDuringARefillCompletesAfterItAndFiresOnStopOnce)
     EXPECT_LT(source_->Position(), data_.size()) << "the stop did not end the playback";
     // The next playback starts from the beginning and runs to the end.
     out_->OnBufferLoad = nullptr;
+    stops_ = 0;
     PlayToEnd();
-    EXPECT_EQ(stops_, 2);
+    EXPECT_EQ(stops_, 1);
+    EXPECT_EQ(source_->Position(), data_.size());
+}
+
+TEST_P(WaveOutTest, CloseAskedForDuringARefillClosesOnceTheRefillIsDone) {
+    Build(DistinctPcm(4096 * 40));
+    int loads = 0, closes = 0;
+    int64_t positionWhilePending = -1;
+    out_->OnClose = [&](wc::TComponent*) { ++closes; };
+    out_->OnBufferLoad = [&](wc::TComponent*, WaveHdrEx*, bool&) {
+        if (!out_->IsPlaying() || ++loads != 3) return;
+        out_->Close();
+        positionWhilePending = out_->GetPosition();
+    };
+    out_->Start();
+    ASSERT_TRUE(PumpUntil([this] { return out_->State() == wosClosed; }));
+    PumpUntil([] { return false; }, std::chrono::milliseconds(200));
+    EXPECT_EQ(stops_, 1);
+    EXPECT_EQ(closes, 1);
+    EXPECT_EQ(positionWhilePending, 0) << "a close waiting for the refill reports no position";
+    EXPECT_EQ(out_->Handle(), nullptr);
+    EXPECT_EQ(TMMDSPThread::LiveCount(), 0u);
 }
 
 TEST_P(WaveOutTest, StopFromAnotherThreadEndsOnTheUserInterfaceThread) {
@@ -143,13 +176,47 @@ TEST_P(WaveOutTest, GetPositionNeverDecreasesAndEndsAtTheDataLength) {
 
 TEST_P(WaveOutTest, ResetPlaysTheDataAgainFromTheStart) {
     Build(DistinctPcm(4096 * 6));
+    auto& rewinding = wc::MakeComponent<RewindingSource>(root_, &format_, data_);
+    out_->SetInput(&rewinding);
     out_->Pause();
     out_->Start();
     out_->Reset();
     EXPECT_TRUE(out_->IsPlaying());
     EXPECT_EQ(out_->Outstanding(), 4);
-    EXPECT_EQ(source_->Position(), 4096u * 4) << "the source was not rewound";
+    EXPECT_EQ(rewinding.rewinds, 1);
+    EXPECT_EQ(rewinding.Position(), 4096u * 4) << "the refill did not start from the beginning";
     out_->Restart();
+    ASSERT_TRUE(PumpUntil([this] { return stops_ > 0; }));
+    EXPECT_EQ(stops_, 1);
+    out_->Close();
+    EXPECT_TRUE(ContainsRun(ReadCapture(), data_));
+}
+
+TEST_P(WaveOutTest, PauseDuringPlaybackHoldsThePositionUntilRestart) {
+    Build(DistinctPcm(4096 * 30));
+    int pauses = 0, restarts = 0;
+    out_->OnPause = [&](wc::TComponent*) { ++pauses; };
+    out_->OnRestart = [&](wc::TComponent*) { ++restarts; };
+    out_->Start();
+    ASSERT_TRUE(PumpUntil([this] { return out_->BytesPlayed() >= 4096; }));
+    out_->Pause();
+    EXPECT_EQ(pauses, 1);
+    EXPECT_TRUE(out_->State() & wosPaused);
+    // What the driver had already taken still drains; then the count holds.
+    PumpUntil([] { return false; }, std::chrono::milliseconds(200));
+    out_->SetTimeFormat(tfSample);
+    const int64_t samples = out_->GetPosition();
+    PumpUntil([] { return false; }, std::chrono::milliseconds(200));
+    EXPECT_EQ(out_->GetPosition(), samples) << "the device went on playing while paused";
+    EXPECT_GT(samples, 0);
+    out_->SetTimeFormat(tfByte);
+    EXPECT_EQ(out_->GetPosition(), samples * format_.nBlockAlign);
+    out_->SetTimeFormat(tfMillisecond);
+    EXPECT_EQ(out_->GetPosition(), WaveSamplesToMs64(&format_, samples));
+    EXPECT_EQ(stops_, 0);
+    out_->Restart();
+    EXPECT_EQ(restarts, 1);
+    EXPECT_FALSE(out_->State() & wosPaused);
     ASSERT_TRUE(PumpUntil([this] { return stops_ > 0; }));
     EXPECT_EQ(stops_, 1);
     out_->Close();
