@@ -13,41 +13,11 @@
 
 namespace {
 
+using testing_support::MsAdpcmFormat;
 using testing_support::PcmFormat;
+using testing_support::RandomMsAdpcmBlocks;
 using testing_support::TestSink;
 using testing_support::TestSource;
-
-MSADPCMWaveFormat MsFormat(uint16_t channels, uint16_t blockAlign) {
-    MSADPCMWaveFormat f{};
-    f.wfx.wFormatTag = 2;
-    f.wfx.nChannels = channels;
-    f.wfx.nSamplesPerSec = 22050;
-    f.wfx.nAvgBytesPerSec = 11100;
-    f.wfx.nBlockAlign = blockAlign;
-    f.wfx.wBitsPerSample = 4;
-    f.wfx.cbSize = 32;
-    f.samplesPerBlock = static_cast<uint16_t>((blockAlign - 7 * channels) * 2 / channels + 2);
-    f.numCoef = 7;
-    std::memcpy(f.coef, MSADPCMCoefficients, sizeof f.coef);
-    return f;
-}
-
-// Valid Microsoft ADPCM blocks with random headers and codes.
-std::vector<uint8_t> RandomMsBlocks(const MSADPCMWaveFormat& f, size_t blocks, unsigned seed) {
-    std::mt19937 random(seed);
-    std::vector<uint8_t> data(f.wfx.nBlockAlign * blocks);
-    for (auto& b : data) b = uint8_t(random());
-    const size_t channels = f.wfx.nChannels;
-    for (size_t i = 0; i < blocks; ++i) {
-        uint8_t* block = data.data() + i * f.wfx.nBlockAlign;
-        for (size_t c = 0; c < channels; ++c) {
-            block[c] = uint8_t(random() % 7);           // predictor index
-            block[channels + 2 * c] = uint8_t(16 + random() % 200);  // delta, low byte
-            block[channels + 2 * c + 1] = 0;
-        }
-    }
-    return data;
-}
 
 std::vector<uint8_t> DirectDecode(const WAVEFORMATEX* source, const WAVEFORMATEX* dest, const std::vector<uint8_t>& data) {
     std::vector<uint8_t> out(MSADPCMDecodedSize(source, dest, uint32_t(data.size())));
@@ -82,8 +52,8 @@ TEST_F(ConverterTest, MsAdpcmThroughTheChainEqualsADirectDecode) {
     // are bigger than a chunk: both once lost or garbled whole blocks.
     for (uint16_t align : {uint16_t(256), uint16_t(2048), uint16_t(1536), uint16_t(8192)}) {
         SCOPED_TRACE(align);
-        const auto format = MsFormat(2, align);
-        const auto data = RandomMsBlocks(format, 9, align);
+        const auto format = MsAdpcmFormat(2, align);
+        const auto data = RandomMsAdpcmBlocks(format, 9, align);
         Build(&format.wfx, data);
         ASSERT_NE(converter->PWaveFormat(), nullptr);
         const WAVEFORMATEX pcm = *converter->PWaveFormat();
@@ -102,8 +72,8 @@ TEST_F(ConverterTest, MsAdpcmThroughTheChainEqualsADirectDecode) {
 }
 
 TEST_F(ConverterTest, EightBitOutputFollowsTheBitLength) {
-    const auto format = MsFormat(1, 512);
-    const auto data = RandomMsBlocks(format, 3, 7);
+    const auto format = MsAdpcmFormat(1, 512);
+    const auto data = RandomMsAdpcmBlocks(format, 3, 7);
     Build(&format.wfx, data);
     converter->SetBitLength(b8Bit);
     ASSERT_EQ(sink->PWaveFormat()->wBitsPerSample, 8);
@@ -164,8 +134,8 @@ TEST_F(ConverterTest, PcmAndDisabledConversionPassDataThrough) {
     Run();
     EXPECT_EQ(sink->PullAll(4096), data);
 
-    const auto adpcm = MsFormat(1, 256);
-    const auto blocks = RandomMsBlocks(adpcm, 4, 1);
+    const auto adpcm = MsAdpcmFormat(1, 256);
+    const auto blocks = RandomMsAdpcmBlocks(adpcm, 4, 1);
     Build(&adpcm.wfx, blocks);
     converter->SetEnabled(false);
     EXPECT_EQ(sink->PWaveFormat()->wFormatTag, 2);  // the input's format, unchanged
@@ -201,8 +171,8 @@ TEST_F(ConverterTest, NibbleFormatsWithMoreThanTwoChannelsCannotConvert) {
 }
 
 TEST_F(ConverterTest, ACorruptBlockStopsTheConversion) {
-    const auto format = MsFormat(1, 1024);  // four blocks per chunk
-    auto data = RandomMsBlocks(format, 16, 5);
+    const auto format = MsAdpcmFormat(1, 1024);  // four blocks per chunk
+    auto data = RandomMsAdpcmBlocks(format, 16, 5);
     data[8 * 1024] = 9;  // predictor index out of range, in the third chunk
     Build(&format.wfx, data);
     Run();
@@ -244,8 +214,8 @@ TEST_F(ConverterTest, LoopFieldsTravelUpstreamAndAWrapEndsTheBuffer) {
 }
 
 TEST_F(ConverterTest, AStoppedConverterPassesRequestsUpstreamAndClosingFreesIt) {
-    const auto format = MsFormat(1, 2048);
-    const auto data = RandomMsBlocks(format, 4, 9);
+    const auto format = MsAdpcmFormat(1, 2048);
+    const auto data = RandomMsAdpcmBlocks(format, 4, 9);
     Build(&format.wfx, data);
     Run();
     std::vector<uint8_t> out;

@@ -7,6 +7,8 @@
 #include <cstdint>
 #include <vector>
 
+#include "media/MMADPCM.h"
+
 namespace testing_support {
 
 // A plain PCM format with consistent block align and byte rate.
@@ -15,5 +17,12 @@ WAVEFORMATEX PcmFormat(uint16_t channels, uint16_t bits, uint32_t rate = 44100);
 std::vector<uint8_t> Words(const std::vector<int>& samples);
 // Signal-to-noise ratio of `decoded` against `reference`, in decibels.
 double SnrDb(const std::vector<int>& reference, const std::vector<int>& decoded);
+
+// A Microsoft ADPCM format with the standard pairs and as many samples per
+// block as a block of that size holds.
+MSADPCMWaveFormat MsAdpcmFormat(uint16_t channels, uint16_t blockAlign, uint32_t rate = 22050);
+// Valid Microsoft ADPCM blocks: random codes under headers with a standard
+// predictor index and a modest delta.
+std::vector<uint8_t> RandomMsAdpcmBlocks(const MSADPCMWaveFormat& format, size_t blocks, unsigned seed);
 
 }  // namespace testing_support

@@ -3,7 +3,6 @@
 #include <atomic>
 #include <cstring>
 #include <mutex>
-#include <random>
 #include <thread>
 
 #include "framework/Forms.h"
@@ -194,26 +193,8 @@ TEST_P(WaveOutDeviceTest, ARefillWithoutTheAnnouncedDataClosesTheDeviceAndReport
 }
 
 TEST_P(WaveOutDeviceTest, AdpcmThroughTheConverterPlaysAsItsDirectDecode) {
-    MSADPCMWaveFormat adpcm{};
-    adpcm.wfx.wFormatTag = 2;
-    adpcm.wfx.nChannels = 2;
-    adpcm.wfx.nSamplesPerSec = 22050;
-    adpcm.wfx.nAvgBytesPerSec = 22311;
-    adpcm.wfx.nBlockAlign = 1024;
-    adpcm.wfx.wBitsPerSample = 4;
-    adpcm.wfx.cbSize = 32;
-    adpcm.samplesPerBlock = static_cast<uint16_t>((1024 - 7 * 2) * 2 / 2 + 2);
-    adpcm.numCoef = 7;
-    std::memcpy(adpcm.coef, MSADPCMCoefficients, sizeof adpcm.coef);
-    std::mt19937 random(11);
-    std::vector<uint8_t> data(1024 * 12);
-    for (auto& b : data) b = static_cast<uint8_t>(random());
-    for (size_t block = 0; block < 12; ++block)
-        for (size_t c = 0; c < 2; ++c) {
-            data[block * 1024 + c] = static_cast<uint8_t>(random() % 7);
-            data[block * 1024 + 2 + 2 * c] = static_cast<uint8_t>(16 + random() % 200);
-            data[block * 1024 + 3 + 2 * c] = 0;
-        }
+    const MSADPCMWaveFormat adpcm = testing_support::MsAdpcmFormat(2, 1024);
+    const std::vector<uint8_t> data = testing_support::RandomMsAdpcmBlocks(adpcm, 12, 11);
 
     auto& source = wc::MakeComponent<testing_support::TestSource>(root_, &adpcm.wfx, data);
     auto& converter = wc::MakeComponent<TMMADPCMConverter>(root_);

@@ -1,7 +1,6 @@
 #include "WaveOutFixtures.h"
 
 #include <cstring>
-#include <random>
 
 #include "media/MMADCvt.h"
 #include "media/MMADPCM.h"
@@ -49,26 +48,9 @@ TEST_P(WaveOutFileTest, APcmFilePlaysCompletelyThroughTheChain) {
 }
 
 TEST_P(WaveOutFileTest, AnMsAdpcmFilePlaysAsOurDecoderDecodesIt) {
-    MSADPCMWaveFormat adpcm{};
-    adpcm.wfx.wFormatTag = 2;
-    adpcm.wfx.nChannels = 1;
-    adpcm.wfx.nSamplesPerSec = 22050;
-    adpcm.wfx.nAvgBytesPerSec = 11155;
-    adpcm.wfx.nBlockAlign = 512;
-    adpcm.wfx.wBitsPerSample = 4;
-    adpcm.wfx.cbSize = 32;
-    adpcm.samplesPerBlock = (512 - 7) * 2 + 2;
-    adpcm.numCoef = 7;
-    std::memcpy(adpcm.coef, MSADPCMCoefficients, sizeof adpcm.coef);
     constexpr size_t kBlocks = 20;
-    std::mt19937 random(5);
-    std::vector<uint8_t> data(512 * kBlocks);
-    for (auto& b : data) b = static_cast<uint8_t>(random());
-    for (size_t block = 0; block < kBlocks; ++block) {
-        data[block * 512] = static_cast<uint8_t>(random() % 7);
-        data[block * 512 + 1] = static_cast<uint8_t>(16 + random() % 200);
-        data[block * 512 + 2] = 0;
-    }
+    const MSADPCMWaveFormat adpcm = testing_support::MsAdpcmFormat(1, 512);
+    const std::vector<uint8_t> data = testing_support::RandomMsAdpcmBlocks(adpcm, kBlocks, 5);
     ByteWriter w;
     w.tag("RIFF").u32(0).tag("WAVE").tag("fmt ").u32(sizeof adpcm);
     std::vector<uint8_t> fmt(sizeof adpcm);
