@@ -377,9 +377,13 @@ void DrawWavePeaks(HDC dc, const RECT& area, TMMWave& wave, const WaveDrawColors
     }
     if (x < w) {
         // Short (or unreadable) data: the rest of the area is the zero line,
-        // without a progress mark left standing in it.
+        // without a progress mark left standing in it. The last column read
+        // holds the wave's end block of zero bytes, not samples: on an 8-bit
+        // wave it would stand as a spike to the bottom edge, so it joins the
+        // zero line too, in the table as on the screen.
         x = std::max(x - 1, 0);
-        const RECT rest{r.left + x + 1, r.top, r.right, r.bottom};
+        peaks[size_t(x)] = WavePeak{};
+        const RECT rest{r.left + x, r.top, r.right, r.bottom};
         ::FillRect(dc, &rest, backBrush.get());
         ::MoveToEx(dc, r.left + x, mid, nullptr);
         ::LineTo(dc, r.right, mid);

@@ -188,6 +188,28 @@ TEST(WaveDrawing, ShortWaveEndsInTheMidLineAndRepaintsSoWithoutItsFile) {
     EXPECT_EQ(repaint.RowsOf(kInner.left + 100, kGreen), std::vector<int>{mid});
 }
 
+TEST(WaveDrawing, ShortEightBitWaveEndsInTheMidLineWithoutASpikeFromTheEndBlock) {
+    // The end block's zero bytes were drawn as an 8-bit sample of -128: a line to the bottom edge.
+    TempDir dir("wavedraw");
+    const std::string path = dir / "short8.wav";
+    std::vector<uint8_t> samples;
+    for (int i = 0; i < 10; ++i) samples.push_back(i % 2 ? 64 : 192);
+    testing_support::WriteFileBytes(path, testing_support::MakePcmWave(1, 8000, 8, samples));
+    TestCanvas canvas;
+    WavePeakTable peaks;
+    Draw(path, canvas, peaks);
+    const int mid = kInner.top + (kInner.bottom - kInner.top) / 2;
+    EXPECT_GT(canvas.RowsOf(kInner.left, kGreen).size(), 20u) << "the samples are drawn";
+    for (int x = kInner.left + 3; x < kInner.left + 10; ++x)
+        EXPECT_EQ(canvas.RowsOf(x, kGreen), std::vector<int>{mid}) << "column " << x;
+    EXPECT_EQ(peaks[3].Low(), 0);
+    EXPECT_EQ(peaks[3].High(), 0);
+    TestCanvas repaint;
+    PaintWavePeaks(repaint.dc(), kInner, peaks, 0x00FF00);
+    for (int row : repaint.RowsOf(kInner.left + 3, kGreen)) EXPECT_LE(row, WaveValueY(-16384, kInner)) << "no spike";
+    EXPECT_EQ(repaint.RowsOf(kInner.left + 5, kGreen), std::vector<int>{mid});
+}
+
 TEST(WaveDrawing, LargeWaveLeavesNoProgressMarkBehind) {
     TempDir dir("wavedraw");
     const std::string path = dir / "large.wav";
