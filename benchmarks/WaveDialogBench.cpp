@@ -1,7 +1,8 @@
 // The wave chooser's waveform scan over a 1 GiB PCM file (one block read
 // and one peak scan per pixel column, drawn into a memory bitmap) against a
 // plain sequential ReadFile of the same file in blocks of the same size.
-// ratio = draw time / read time: lower is better, the target is at most 1.25.
+// ratio = read time / draw time, like the other benchmarks: higher is
+// better; the target 0.8 is a draw taking at most 1.25 times the read.
 // A repaint afterwards comes from the peak table alone: it runs with the
 // file already deleted, and its time is printed beside.
 #include <windows.h>
@@ -95,5 +96,5 @@ BENCHMARK_CASE("wavedialog_draw") {
 
     std::printf("wavedialog_draw: read %.3f s (%llu bytes), draw %.3f s, repaint %.6f s without the file\n", plain,
                 static_cast<unsigned long long>(plainBytes), draw, repaint);
-    bench::Report("wavedialog_draw", plain > 0 ? draw / plain : 0, 1.25);
+    bench::Report("wavedialog_draw", draw > 0 ? plain / draw : 0, 0.8);
 }

@@ -178,7 +178,13 @@ TEST_P(WaveOutDeviceTest, ARefillWithoutTheAnnouncedDataClosesTheDeviceAndReport
         reported = error.what();
     };
     out_->Start();
-    const bool closed = PumpUntil([&] { return out_->State() == wosClosed; });
+    // In thread mode the worker closes the device first and reports after:
+    // the handler must stay until the report is in, or the application's
+    // default handler would show a message box on the worker.
+    const bool closed = PumpUntil([&] {
+        std::lock_guard<std::mutex> hold(lock);
+        return out_->State() == wosClosed && !reported.empty();
+    });
     wc::Application().OnException = nullptr;
     ASSERT_TRUE(closed);
     std::lock_guard<std::mutex> hold(lock);
