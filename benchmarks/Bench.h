@@ -5,6 +5,8 @@
 // benchmark says otherwise in its own comment.
 #pragma once
 
+#include <cstddef>
+#include <cstdint>
 #include <functional>
 #include <string>
 #include <vector>
@@ -31,6 +33,11 @@ double Now();
 double BestOf(int repeats, const std::function<void()>& fn);
 
 void Report(const std::string& name, double ratio, double target);
+
+// Writes a 44.1 kHz 16-bit stereo PCM wave of `fileBytes` bytes in all to the
+// temporary folder under `name`; data byte i is byteAt(i mod 1 MiB). Returns
+// its path; the caller deletes it.
+std::string MakePcmWaveFile(const std::string& name, uint32_t fileBytes, const std::function<uint8_t(size_t)>& byteAt);
 
 }  // namespace bench
 

@@ -24,28 +24,7 @@ constexpr uint32_t kFileBytes = 1u << 30;
 constexpr int kAreaWidth = 304, kAreaHeight = 44;
 
 std::string MakeFile() {
-    char folder[MAX_PATH];
-    ::GetTempPathA(MAX_PATH, folder);
-    const std::string path = std::string(folder) + "wc_bench_wavedialog.wav";
-    wc::FileHandle file(::CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr));
-    const uint32_t dataBytes = kFileBytes - 44;
-    uint8_t header[44] = {'R', 'I', 'F', 'F', 0, 0, 0, 0, 'W', 'A', 'V', 'E', 'f', 'm', 't', ' ', 16, 0, 0, 0,
-                          1, 0, 2, 0, 0x44, 0xAC, 0, 0, 0x10, 0xB1, 2, 0, 4, 0, 16, 0, 'd', 'a', 't', 'a'};
-    const uint32_t riffSize = kFileBytes - 8;
-    for (int i = 0; i < 4; ++i) {
-        header[4 + i] = uint8_t(riffSize >> (8 * i));
-        header[40 + i] = uint8_t(dataBytes >> (8 * i));
-    }
-    DWORD done = 0;
-    ::WriteFile(file.get(), header, sizeof header, &done, nullptr);
-    std::vector<uint8_t> block(1 << 20);
-    for (size_t i = 0; i < block.size(); ++i) block[i] = uint8_t(i * 7 + (i >> 9));
-    for (uint32_t left = dataBytes; left;) {
-        const DWORD n = DWORD(std::min<uint32_t>(left, uint32_t(block.size())));
-        ::WriteFile(file.get(), block.data(), n, &done, nullptr);
-        left -= n;
-    }
-    return path;
+    return bench::MakePcmWaveFile("wc_bench_wavedialog.wav", kFileBytes, [](size_t i) { return uint8_t(i * 7 + (i >> 9)); });
 }
 
 }  // namespace
