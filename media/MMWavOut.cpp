@@ -658,15 +658,19 @@ void TMMWaveOut::Open() {
     }
 }
 
-void TMMWaveOut::Start() {
-    if (!(state_.load() & wosOpen)) Open();
-    if (!(state_.load() & wosOpen) || (state_.load() & wosPlaying)) return;
-    bytesPlayed_ = 0;
+void TMMWaveOut::ResetPositions() {
     offset_ = 0;
     lastReading_ = 0;
     wrapCount_ = 0;
     wrapSpan_ = 0;
     loopStart_ = 0;
+}
+
+void TMMWaveOut::Start() {
+    if (!(state_.load() & wosOpen)) Open();
+    if (!(state_.load() & wosOpen) || (state_.load() & wosPlaying)) return;
+    bytesPlayed_ = 0;
+    ResetPositions();
     loopsLeft_ = loopCount_;
     handlerDepth_ = 0;
     stopPending_ = false;
@@ -964,11 +968,7 @@ void TMMWaveOut::Reset() {
         ringIndex_ = 0;
         outstanding_ = 0;
         unhandled_ = 0;
-        offset_ = 0;
-        lastReading_ = 0;
-        wrapCount_ = 0;
-        wrapSpan_ = 0;
-        loopStart_ = 0;
+        ResetPositions();
         TMMCustomSoundComponent::Rewound();
         moreBuffers_ = true;
         int32_t queued = 0;

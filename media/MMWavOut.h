@@ -212,6 +212,8 @@ private:
     void SetStateFlag(uint32_t flag, bool on) noexcept;
     void CloseQuietly() noexcept;
     void FlushDoneMessages();
+    // Position bookkeeping back to the start of the data.
+    void ResetPositions();
     // The end of a DoneHandler run; `ran`: the run did its work.
     void EndRun(bool ran);
     // Sends the request to the hidden window when called on another thread;
