@@ -1,14 +1,35 @@
 #!/usr/bin/env bash
 # Set-up, configure and build: leaves build/bin/WaveCleaner.exe with
 # build/bin/extras/ffmpeg.exe beside it. Quiet unless something fails.
+#   build.sh            the program, the tests and the benchmarks
+#   build.sh --program  the program and its converter only
+# On a machine that runs the 64-bit build (env.sh), the shipped 32-bit
+# program is built too, in build/win32.
 set -euo pipefail
 source "$(dirname "${BASH_SOURCE[0]}")/env.sh"
 bash "$repo/scripts/setup.sh"
-mkdir -p "$build"
+select_arch
+targets=()
+[ "${1:-}" = --program ] && targets=(--target WaveCleaner)
+
 log="$build/build.log"
-if ! { cmake -S "$repo" -B "$build" -DCMAKE_TOOLCHAIN_FILE="$repo/cmake/toolchain-mingw32.cmake" \
-             -DWC_FFMPEG_EXE="$ffmpeg_cache" &&
-       cmake --build "$build" --parallel "$(nproc)" "$@"; } >"$log" 2>&1; then
+mkdir -p "$build"
+: >"$log"
+# Configures and builds one tree: folder, toolchain, converter, cmake options...
+build_tree() {
+  local dir=$1 chain=$2 converter=$3; shift 3
+  # A tree configured for the other architecture starts afresh.
+  if [ -f "$dir/CMakeCache.txt" ] && ! grep -qE "^CMAKE_TOOLCHAIN_FILE:[A-Z]+=$chain\$" "$dir/CMakeCache.txt"; then
+    rm -rf "$dir/CMakeCache.txt" "$dir/CMakeFiles"
+  fi
+  cmake -S "$repo" -B "$dir" -DCMAKE_TOOLCHAIN_FILE="$chain" -DWC_FFMPEG_EXE="$converter" "$@" &&
+    cmake --build "$dir" --parallel "$(nproc)" "${targets[@]}"
+}
+if ! { build_tree "$build" "$toolchain" "$ffmpeg_cache" &&
+       if [ "$WC_ARCH" != i686 ]; then
+         build_tree "$build/win32" "$repo/cmake/toolchain-mingw32.cmake" \
+                    "$cache/ffmpeg-4.1.0/ffmpeg.exe" -DWC_BUILD_TESTS=OFF
+       fi; } >>"$log" 2>&1; then
   grep -E -B2 -A8 'error|Error' "$log" | head -n 80 || tail -n 80 "$log"
   echo "build: failed, full log in $log" >&2
   exit 1

@@ -3,11 +3,39 @@ repo="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 build="${WC_BUILD_DIR:-$repo/build}"
 export WC_WINEPREFIX="${WC_WINEPREFIX:-$build/wineprefix}"
 export WINEPREFIX="$WC_WINEPREFIX"
-export WINEARCH=win32
 export WINEDEBUG=-all
 # No Mono or Gecko install prompts on the first boot.
 export WINEDLLOVERRIDES="mscoree,mshtml="
-ffmpeg_cache="${WC_CACHE_DIR:-${XDG_CACHE_HOME:-$HOME/.cache}/wavecleaner}/ffmpeg-4.1.0/ffmpeg.exe"
+cache="${WC_CACHE_DIR:-${XDG_CACHE_HOME:-$HOME/.cache}/wavecleaner}"
+
+# The program is a 32-bit Windows program, run by Wine's 32-bit loader. Some
+# kernels run without 32-bit support (ia32 emulation off: every 32-bit Linux
+# binary fails with "Exec format error"), and there Wine's 32-bit loader
+# cannot start at all. On such a machine the same sources are built for
+# 64-bit Windows and run by wine64, so the program and the whole test suite
+# still run for real; the shipped 32-bit program is built beside them.
+# WC_ARCH (i686 or x86_64) overrides the choice. Call after the set-up, which
+# installs Wine.
+select_arch() {
+  if [ -z "${WC_ARCH:-}" ]; then
+    if /usr/lib/wine/wine --version >/dev/null 2>&1; then WC_ARCH=i686; else WC_ARCH=x86_64; fi
+  fi
+  export WC_ARCH
+  if [ "$WC_ARCH" = i686 ]; then
+    export WINEARCH=win32
+    export WC_WINE=wine
+    ffmpeg_cache="$cache/ffmpeg-4.1.0/ffmpeg.exe"
+    toolchain="$repo/cmake/toolchain-mingw32.cmake"
+  else
+    export WINEARCH=win64
+    export WC_WINE=/usr/lib/wine/wine64 WINELOADER=/usr/lib/wine/wine64
+    ffmpeg_cache="$cache/ffmpeg-4.1.0-x64/ffmpeg.exe"
+    toolchain="$repo/cmake/toolchain-mingw64.cmake"
+  fi
+}
+
+# Wine as the selected architecture needs it started.
+wine() { "$WC_WINE" "$@"; }
 
 # Starts Xvfb on a free display unless one is set; sets DISPLAY and xvfb_pid.
 start_xvfb() {
@@ -25,10 +53,17 @@ stop_xvfb() { [ -z "${xvfb_pid:-}" ] || kill "$xvfb_pid" 2>/dev/null || true; }
 # Creates the Wine prefix on first use (about 20 s) and keeps one wineserver
 # alive for the whole run, so every test process starts fast.
 start_wine() {
+  select_arch
+  [ "$WC_ARCH" = i686 ] || echo "wine: this kernel runs no 32-bit code; running the 64-bit build under wine64"
+  if [ -f "$WINEPREFIX/system.reg" ] && ! grep -q "^#arch=$WINEARCH" "$WINEPREFIX/system.reg"; then
+    echo "wine: $WINEPREFIX was made for another architecture; making it anew"
+    wineserver -k 2>/dev/null || true
+    rm -rf "$WINEPREFIX"
+  fi
   if [ ! -f "$WINEPREFIX/system.reg" ]; then
     echo "wine: creating prefix $WINEPREFIX"
     mkdir -p "$WINEPREFIX"
-    wineboot -i >/dev/null 2>&1 || true
+    wine wineboot -i >/dev/null 2>&1 || true
     wineserver -w
   fi
   wineserver -p
@@ -59,7 +94,7 @@ lines = ["Windows Registry Editor Version 5.00", "",
          r"[HKEY_CURRENT_USER\Software\Wine\Fonts\Replacements]", '"%s"="Noto Sans CJK JP"' % meiryo, ""]
 open(sys.argv[1], "wb").write(b"\xff\xfe" + "\r\n".join(lines).encode("utf-16-le"))
 PY
-  wine regedit /s "$(winepath -w "$reg")" </dev/null >/dev/null 2>&1 || true
+  wine regedit /s "Z:${reg//\//\\}" </dev/null >/dev/null 2>&1 || true
   rm -f "$reg"
 }
 

@@ -3,7 +3,7 @@
 # virtual one, saves a screenshot of the main window and closes the program.
 set -euo pipefail
 source "$(dirname "${BASH_SOURCE[0]}")/env.sh"
-bash "$repo/scripts/build.sh"
+bash "$repo/scripts/build.sh" --program
 headless=""; [ -n "${DISPLAY:-}" ] || headless=1
 start_xvfb
 trap 'stop_wine; stop_xvfb' EXIT

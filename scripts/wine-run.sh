@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
 # Runs a target executable under Wine with the build folder's prefix.
 source "$(dirname "${BASH_SOURCE[0]}")/env.sh"
-exec wine "$@"
+select_arch
+exec "$WC_WINE" "$@"
