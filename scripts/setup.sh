@@ -54,7 +54,10 @@ fetch_ffmpeg() {  # package, destination
   [ -s "$2" ] && return 0
   echo "setup: fetching $1"
   local work; work=$(mktemp -d)
-  (cd "$work" && npm pack --silent "$1" >/dev/null && tar xzmf ./*.tgz)
+  # npm trusts the system's certificate store too (an egress proxy's
+  # authority may be there only).
+  (cd "$work" && NODE_EXTRA_CA_CERTS="${NODE_EXTRA_CA_CERTS:-/etc/ssl/certs/ca-certificates.crt}" \
+     npm pack --silent "$1" >/dev/null && tar xzmf ./*.tgz)
   mkdir -p "$(dirname "$2")"
   mv "$work/package/ffmpeg.exe" "$2.part" && mv "$2.part" "$2"
   rm -rf "$work"

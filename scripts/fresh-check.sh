@@ -1,0 +1,58 @@
+#!/usr/bin/env bash
+# Runs the README's test command on a minimal Debian bookworm, the way a new
+# user's machine starts: debootstrap --variant=minbase into a folder, a clone
+# of the repository's committed state inside it, and `bash scripts/test.sh`
+# in a chroot with a clean environment. Prints the last lines and the exit
+# status. Needs root; takes about 15 minutes. Not part of CI.
+#   fresh-check.sh [folder]   (default build-fresh/ in the repository)
+set -uo pipefail
+repo="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
+work="${1:-$repo/build-fresh}"
+root="$work/root"
+[ "$(id -u)" = 0 ] || { echo "fresh-check: needs root (debootstrap, chroot, mounts)" >&2; exit 2; }
+command -v debootstrap >/dev/null ||
+  { apt-get update -qq && DEBIAN_FRONTEND=noninteractive apt-get install -y -qq debootstrap >/dev/null; }
+
+mounts=()
+cleanup() {
+  local i
+  for ((i=${#mounts[@]}-1; i>=0; i--)); do umount -l "${mounts[$i]}" 2>/dev/null || true; done
+}
+trap cleanup EXIT
+mount_in() {  # mount arguments..., target inside the root last
+  local target="$root${*: -1}"
+  mkdir -p "$target"
+  mount "${@:1:$#-1}" "$target" && mounts+=("$target")
+}
+
+# A fresh system each time: nothing a previous check installed may help.
+rm -rf "$work"
+mkdir -p "$work"
+echo "fresh-check: debootstrap --variant=minbase bookworm into $root"
+if ! debootstrap --variant=minbase bookworm "$root" http://deb.debian.org/debian >"$work/debootstrap.log" 2>&1; then
+  tail -n 20 "$work/debootstrap.log"; echo "fresh-check: debootstrap failed" >&2; exit 1
+fi
+# A chroot does not inherit the host's extra certificate authorities (an
+# egress proxy's, say): the package clients inside must trust what the host's do.
+if compgen -G "/usr/local/share/ca-certificates/*.crt" >/dev/null; then
+  mkdir -p "$root/usr/local/share/ca-certificates"
+  cp /usr/local/share/ca-certificates/*.crt "$root/usr/local/share/ca-certificates/"
+fi
+cp /etc/resolv.conf "$root/etc/resolv.conf"
+git clone -q "$repo" "$root/src/wavecleaner"
+
+mount_in -t proc proc /proc
+mount_in -t sysfs sysfs /sys
+mount_in --bind /dev /dev
+mount_in -t devpts devpts /dev/pts
+mount_in -t tmpfs tmpfs /dev/shm
+mount_in -t tmpfs tmpfs /tmp
+
+echo "fresh-check: running bash scripts/test.sh inside (log: $work/test.log)"
+chroot "$root" /usr/bin/env -i HOME=/root TERM=dumb LANG=C.UTF-8 \
+  PATH=/usr/local/sbin:/usr/local/bin:/usr/sbin:/usr/bin:/sbin:/bin \
+  bash -c 'cd /src/wavecleaner && bash scripts/test.sh' >"$work/test.log" 2>&1
+status=$?
+tail -n 25 "$work/test.log"
+echo "fresh-check: exit status $status"
+exit $status
