@@ -52,5 +52,5 @@ BENCHMARK_CASE("pcm_find_peaks") {
         }
         sink = uint32_t(sum);
     });
-    bench::Report("pcm_find_peaks", readOnly / peaks, 0.8);
+    bench::Report("pcm_find_peaks", readOnly / peaks, 0.9);
 }
