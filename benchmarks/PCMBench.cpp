@@ -3,6 +3,7 @@
 // the same memory. ratio = read-only time / peak-finding time.
 #include <windows.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <vector>
 
@@ -37,13 +38,13 @@ BENCHMARK_CASE("pcm_find_peaks") {
     format.nAvgBytesPerSec = 4 * 44100;
 
     volatile uint32_t sink = 0;
-    const double readOnly = bench::BestOf(3, [&] {
+    const auto readRun = [&] {
         uint32_t sum = 0;
         for (size_t at = 0; at < kTotalBytes; at += kBlockBytes)
             sum += ReadBlock(reinterpret_cast<const uint32_t*>(bytes + at), kBlockBytes / 4);
         sink = sum;
-    });
-    const double peaks = bench::BestOf(3, [&] {
+    };
+    const auto peaksRun = [&] {
         int32_t sum = 0;
         for (size_t at = 0; at < kTotalBytes; at += kBlockBytes) {
             int16_t a, b, c, d;
@@ -51,6 +52,13 @@ BENCHMARK_CASE("pcm_find_peaks") {
             sum += a + b + c + d;
         }
         sink = uint32_t(sum);
-    });
-    bench::Report("pcm_find_peaks", readOnly / peaks, 0.8);
+    };
+    // The two alternate, so that a busy spell of the machine falls on both
+    // alike; each keeps its best time.
+    double readOnly = 1e300, peaks = 1e300;
+    for (int i = 0; i < 5; ++i) {
+        readOnly = std::min(readOnly, bench::BestOf(1, readRun));
+        peaks = std::min(peaks, bench::BestOf(1, peaksRun));
+    }
+    bench::Report("pcm_find_peaks", readOnly / peaks, 0.9);
 }

@@ -2,12 +2,16 @@
 // and one peak scan per pixel column, drawn into a memory bitmap) against a
 // plain sequential ReadFile of the same file in blocks of the same size.
 // ratio = read time / draw time, like the other benchmarks: higher is
-// better; the target 0.8 is a draw taking at most 1.25 times the read.
+// better; the target 0.9 is a draw taking at most 1.11 times the read.
 // A repaint afterwards comes from the peak table alone: it runs with the
 // file already deleted, and its time is printed beside.
 #include <windows.h>
+#include <commctrl.h>
 
+#include <algorithm>
+#include <atomic>
 #include <cstdio>
+#include <thread>
 #include <string>
 #include <vector>
 
@@ -36,13 +40,13 @@ BENCHMARK_CASE("wavedialog_draw") {
 
     std::vector<uint8_t> buffer(block);
     uint64_t plainBytes = 0;
-    const double plain = bench::BestOf(3, [&] {
+    const auto plainRun = [&] {
         wc::FileHandle file(::CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
                                           FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
         DWORD got = 0;
         plainBytes = 0;
         while (::ReadFile(file.get(), buffer.data(), block, &got, nullptr) && got) plainBytes += got;
-    });
+    };
 
     wc::WindowDc screen(nullptr);
     wc::MemoryDcHandle dc(::CreateCompatibleDC(screen.get()));
@@ -50,13 +54,23 @@ BENCHMARK_CASE("wavedialog_draw") {
     wc::DcSelection selected(dc.get(), bitmap.get());
     const RECT area{0, 0, kAreaWidth, kAreaHeight};
     WavePeakTable peaks(kAreaWidth);
-    double draw = 0, repaint = 0;
+    double plain = 0, draw = 0, repaint = 0;
     {
         TMMWave wave;
         wave.SetTimeFormat(tfByte);
         wave.SetIOBufferSize(131072);  // the preview's file buffer
         wave.SetFileName(path);
-        draw = bench::BestOf(3, [&] { DrawWavePeaks(dc.get(), area, wave, WaveDrawColors{}, peaks); });
+        // The read and the draw alternate, so that a busy spell of the
+        // machine falls on both alike; each keeps its best time.
+        double plainBest = 1e300, drawBest = 1e300;
+        for (int i = 0; i < 4; ++i) {
+            plainBest = std::min(plainBest, bench::BestOf(1, plainRun));
+            drawBest = std::min(drawBest, bench::BestOf(1, [&] {
+                DrawWavePeaks(dc.get(), area, wave, WaveDrawColors{}, peaks);
+            }));
+        }
+        plain = plainBest;
+        draw = drawBest;
         const double readOnly = bench::BestOf(3, [&] {
             wave.OpenFile();
             wave.SetPosition(0);
@@ -75,5 +89,130 @@ BENCHMARK_CASE("wavedialog_draw") {
 
     std::printf("wavedialog_draw: read %.3f s (%llu bytes), draw %.3f s, repaint %.6f s without the file\n", plain,
                 static_cast<unsigned long long>(plainBytes), draw, repaint);
-    bench::Report("wavedialog_draw", draw > 0 ? plain / draw : 0, 0.8);
+    bench::Report("wavedialog_draw", draw > 0 ? plain / draw : 0, 0.9);
+}
+
+// The wave chooser itself, with Preview on, while it scans a 1 GiB file:
+// another thread sends it WM_NULL every 10 ms and times each answer.
+// ratio = 100 ms / the longest answer; at 1.0 or more the dialog never
+// kept its user waiting longer than 100 ms.
+namespace {
+
+constexpr double kAnswerBudget = 0.100;
+constexpr DWORD kProbeEveryMs = 10;
+// Bounds of the driving thread's waits.
+constexpr double kFindSeconds = 20, kScanSeconds = 60;
+
+struct Found {
+    HWND window = nullptr;
+    const wchar_t* className;
+};
+
+BOOL CALLBACK FindOwnDialog(HWND window, LPARAM data) {
+    auto* found = reinterpret_cast<Found*>(data);
+    DWORD process = 0;
+    ::GetWindowThreadProcessId(window, &process);
+    wchar_t name[64] = L"";
+    ::GetClassNameW(window, name, 64);
+    if (process != ::GetCurrentProcessId() || !::IsWindowVisible(window) || std::wstring(name) != found->className)
+        return TRUE;
+    found->window = window;
+    return FALSE;
+}
+
+BOOL CALLBACK FindChild(HWND window, LPARAM data) {
+    auto* found = reinterpret_cast<Found*>(data);
+    wchar_t name[64] = L"";
+    ::GetClassNameW(window, name, 64);
+    if (std::wstring(name) != found->className) return TRUE;
+    found->window = window;
+    return FALSE;
+}
+
+// Selects the list item whose text starts with `prefix`.
+bool SelectItem(HWND list, const std::string& prefix) {
+    const int count = int(::SendMessageA(list, LVM_GETITEMCOUNT, 0, 0));
+    for (int i = 0; i < count; ++i) {
+        char text[MAX_PATH] = "";
+        LVITEMA item{};
+        item.pszText = text;
+        item.cchTextMax = MAX_PATH;
+        ::SendMessageA(list, LVM_GETITEMTEXTA, WPARAM(i), reinterpret_cast<LPARAM>(&item));
+        if (std::string(text).compare(0, prefix.size(), prefix) != 0) continue;
+        LVITEMA state{};
+        state.stateMask = LVIS_SELECTED | LVIS_FOCUSED;
+        state.state = LVIS_SELECTED | LVIS_FOCUSED;
+        ::SendMessageA(list, LVM_SETITEMSTATE, WPARAM(i), reinterpret_cast<LPARAM>(&state));
+        return true;
+    }
+    return false;
+}
+
+// The waveform area's last column shows the wave: the scan has ended.
+bool LastColumnDrawn(HWND frame) {
+    HWND area = nullptr;
+    for (HWND child = ::FindWindowExA(frame, nullptr, nullptr, nullptr); child && !area;
+         child = ::FindWindowExA(frame, child, nullptr, nullptr))
+        area = ::GetDlgItem(child, 1004);
+    if (!area) area = ::GetDlgItem(frame, 1004);
+    if (!area) return false;
+    RECT client;
+    ::GetClientRect(area, &client);
+    wc::WindowDc dc(area);
+    // Its samples span the whole height: more than the zero line's one row.
+    const int x = client.right - 3;
+    int rows = 0;
+    for (int y = client.top + 2; y < client.bottom - 2; ++y)
+        if ((::GetPixel(dc.get(), x, y) & 0xFFFFFF) == 0x00FF00) ++rows;
+    return rows > 3;
+}
+
+}  // namespace
+
+BENCHMARK_CASE("wavedialog_answer") {
+    const std::string path = bench::MakePcmWaveFile("wc_bench_answer.wav", kFileBytes,
+                                                    [](size_t i) { return uint8_t(i * 7 + (i >> 9)); });
+    const std::string folder = path.substr(0, path.find_last_of('\\'));
+    TMMWaveOpenDialog dialog(nullptr);
+    dialog.Preview = true;
+    dialog.SetInitialDir(folder);
+    double longest = 0, scanTime = 0;
+    int answers = 0;
+    bool selected = false, drawn = false;
+    std::thread driver([&] {
+        Found frame{nullptr, L"#32770"};
+        for (const double start = bench::Now(); !frame.window && bench::Now() - start < kFindSeconds; ::Sleep(50))
+            ::EnumWindows(FindOwnDialog, reinterpret_cast<LPARAM>(&frame));
+        if (!frame.window) return;
+        Found list{nullptr, L"SysListView32"};
+        for (const double start = bench::Now(); bench::Now() - start < kFindSeconds; ::Sleep(50)) {
+            list.window = nullptr;
+            ::EnumChildWindows(frame.window, FindChild, reinterpret_cast<LPARAM>(&list));
+            if (list.window && SelectItem(list.window, "wc_bench_answer")) {
+                selected = true;
+                break;
+            }
+        }
+        const double start = bench::Now();
+        while (selected && bench::Now() - start < kScanSeconds) {
+            const double before = bench::Now();
+            DWORD_PTR result = 0;
+            ::SendMessageTimeoutA(frame.window, WM_NULL, 0, 0, SMTO_NORMAL, 30000, &result);
+            longest = std::max(longest, bench::Now() - before);
+            ++answers;
+            if (LastColumnDrawn(frame.window)) {
+                drawn = true;
+                scanTime = bench::Now() - start;
+                break;
+            }
+            ::Sleep(kProbeEveryMs);
+        }
+        ::PostMessageA(frame.window, WM_COMMAND, IDCANCEL, 0);
+    });
+    dialog.Execute();
+    driver.join();
+    ::DeleteFileA(path.c_str());
+    std::printf("wavedialog_answer: %d answers over %.3f s of scan%s, longest %.1f ms\n", answers, scanTime,
+                drawn ? "" : " (the scan was not seen to end)", longest * 1000);
+    bench::Report("wavedialog_answer", selected && drawn && longest > 0 ? kAnswerBudget / longest : 0, 1.0);
 }

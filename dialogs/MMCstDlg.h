@@ -14,6 +14,7 @@
 #include <windows.h>
 #include <commdlg.h>
 
+#include <atomic>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -166,6 +167,7 @@ private:
 
 class TMMWave;
 class TMMWaveFile;
+class WavePeakScan;
 class TMMADPCMConverter;
 class TMMWaveOut;
 namespace wc {
@@ -196,6 +198,28 @@ std::string ReduceSelectedName(std::string_view text);
 // the sample rate 512, 1024, 2048 or 3072 bytes, and 4096 above 48000, then
 // scaled by the sample width. It depends on the format alone.
 int32_t PreviewBufferSize(const WAVEFORMATEX* format) noexcept;
+
+// The peaks of a block read in pieces: fed with PCMFindPeaks' four values
+// of each piece in turn (mono pieces repeat the left pair), it gives the
+// four values PCMFindPeaks gives for the whole block. Values are on the
+// routine's own scale (unsigned bytes for 8-bit data).
+class WavePeakMerger {
+public:
+    explicit WavePeakMerger(bool eightBit) noexcept;
+    void Add(const WavePeak& piece) noexcept;
+    WavePeak Result() const noexcept;
+
+private:
+    struct Channel {
+        int low = 0, high = 0;
+        int lowPiece = 0, highPiece = 0;
+        bool lowHighFirst = false, highHighFirst = false;  // the order inside that piece
+        bool lowSet = false, highSet = false;              // beaten the starting value
+    };
+    int startLow_, startHigh_;
+    Channel channels_[2];
+    int pieces_ = 0;
+};
 
 struct WaveDrawColors {
     wc::TColor background = 0, wave = 0x00FF00, progress = 0x0000FF;
@@ -235,6 +259,8 @@ public:
     TMMWaveFile* Source() const noexcept { return source_.get(); }
     TMMWaveOut* Output() const noexcept { return output_.get(); }
     const WavePeakTable& Peaks() const noexcept { return peaks_; }
+    // A waveform scan is under way (dialog thread only).
+    bool Scanning() const noexcept { return scan_ != nullptr; }
 
 protected:
     void DoShowDialog() override;
@@ -250,7 +276,17 @@ private:
     LRESULT PictureMessage(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
 
     void UpdatePanel();
+    // The Play button by the panel's rules for the file (and Auto Play's
+    // start when `autoStart`); deferred while a scan reads the wave.
+    void UpdatePlayButton(bool autoStart);
+    bool PlayAllowed() const;
     void DrawWaveform(HDC dc, const RECT& area);
+    // The waveform scan runs beside the dialog's messages: a reader thread
+    // reads and scans the blocks, and the dialog draws the columns known by
+    // then on each kScanStepMessage. A new selection, closing the dialog and
+    // unticking Preview cancel it.
+    void ContinueScan();
+    void CancelScan();
     void PaintWaveArea(HDC dc);
     void PaintPicture(HDC dc);
     void DrawLocator(int64_t oldPosition, int64_t newPosition);
@@ -273,6 +309,13 @@ private:
     std::unique_ptr<TMMWaveOut> output_;
     std::unique_ptr<wc::TTimer> timer_;
     WavePeakTable peaks_;
+    std::unique_ptr<WavePeakScan> scan_;
+    // The peak table holds the whole waveform of the present selection.
+    bool peaksKnown_ = false;
+    // Auto Play waits for the scan of the selection to end.
+    bool autoStartPending_ = false;
+    // A step message is on its way (set by the reader thread, cleared by the dialog).
+    std::atomic<bool> stepPosted_{false};
     bool chainBuilt_ = false;
     int64_t locator_ = -1;  // bytes; -1: none drawn
     bool redrawPending_ = false;

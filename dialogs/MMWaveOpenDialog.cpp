@@ -8,17 +8,30 @@
 // waveform area; the panel is described and drawn when that timer fires,
 // so scrolling through the list with the keyboard opens one file, not all.
 // The waveform is computed once per selection into the peak table (one
-// block read and one peak scan per pixel column); repaints draw from the
-// table and touch no file. Playback runs the chain wave file -> ADPCM
-// converter -> wave output; a 50 ms timer moves the play position line,
-// drawn in XOR so that drawing it again erases it.
+// block read and one peak scan per pixel column); repaints, and ticking
+// Preview again, draw from the table and touch no file. Playback runs the
+// chain wave file -> ADPCM converter -> wave output; a 50 ms timer moves the
+// play position line, drawn in XOR so that drawing it again erases it.
+//
+// Threads: everything here runs on the dialog's thread except
+// ColumnReader::Read, which runs on the scan's reader thread and reads and
+// scans the wave's column blocks while the dialog keeps answering its
+// messages; the columns it hands over, its progress and its quit flag are
+// guarded by ColumnReader::mutex_. The
+// wave is left to the reader from the scan's start to its end or cancel
+// (a new selection, closing the dialog, unticking Preview), and Play waits
+// for that end. The reader asks for the next scan step by posting
+// kScanStepMessage to the waveform area; `stepPosted_` keeps one on its way.
 #include "dialogs/MMCstDlg.h"
 
 #include <windows.h>
 
 #include <algorithm>
+#include <chrono>
 #include <condition_variable>
 #include <cstring>
+#include <functional>
+#include <memory>
 #include <mutex>
 #include <thread>
 #include <vector>
@@ -45,6 +58,8 @@ constexpr int kPictureArea = 1005;
 // Timer of the waveform area: one panel update after a run of quick selection changes.
 constexpr UINT_PTR kUpdateTimerId = 99;
 constexpr UINT kUpdateDelayMs = 50;
+// The waveform scan: the message that draws the columns scanned by then.
+constexpr UINT kScanStepMessage = WM_APP + 0x316;
 // How often the play position line moves.
 constexpr UINT kLocatorIntervalMs = 50;
 
@@ -184,82 +199,121 @@ void DrawDefaultPicture(HDC dc, const RECT& r) {
                      info.bmHeight, transparent);
 }
 
-// Reads the wave's blocks one ahead on a helper thread, so that reading the
-// file and scanning the samples overlap: the scan of a large file then costs
-// about as much as its read. The wave is only touched by the helper while
-// this lives.
-class BlockPrefetch {
+// Reads and scans the wave's column blocks on a helper thread, so that the
+// dialog goes on answering while a large file is scanned. Each block is
+// read in pieces small enough to stay in the processor's cache while they
+// are scanned (and large enough to be read without a copy through the file
+// buffer); the pieces' peaks are merged into the block's. One thread does
+// both: handing pieces between threads costs more than the scan of a piece
+// just read.
+//
+// Threads: the reader thread runs Read() and is the only one to touch the
+// wave while this lives (the owner opens it before and closes it after);
+// the owner's thread takes the finished columns with Take. `mutex_` guards
+// `columns_`, `done_`, `ended_` and `quit_`.
+class ColumnReader {
 public:
-    BlockPrefetch(TMMWave& wave, int32_t block, int blocks) : wave_(wave), block_(block), blocks_(blocks) {
-        for (Slot& slot : slots_) slot.data.resize(static_cast<size_t>(block));
+    // `ready` (may be empty) is called on the reader thread after each column.
+    ColumnReader(TMMWave& wave, int32_t block, int blocks, std::function<void()> ready)
+        : wave_(wave), block_(block), blocks_(blocks), ready_(std::move(ready)),
+          format_(wave.PWaveFormat()), eightBit_(wave.BitLength() == 8), columns_(size_t(blocks)) {
         reader_ = std::thread([this] { Read(); });
     }
-    ~BlockPrefetch() {
+    ~ColumnReader() {
         {
             std::lock_guard lock(mutex_);
             quit_ = true;
         }
-        changed_.notify_all();
+        // The reader looks at quit_ between pieces: it ends within one piece's read.
         reader_.join();
     }
-    BlockPrefetch(const BlockPrefetch&) = delete;
-    BlockPrefetch& operator=(const BlockPrefetch&) = delete;
+    ColumnReader(const ColumnReader&) = delete;
+    ColumnReader& operator=(const ColumnReader&) = delete;
 
-    // Block `index` (counted from 0): its byte count (below 1 at the end) and data.
-    int32_t Get(int index, const uint8_t*& data) {
-        Slot& slot = slots_[index & 1];
+    // Copies the columns known after `from` into `peaks`, waiting up to
+    // `wait` for one; returns how many columns are known in all and, in
+    // `ended`, whether no more will come.
+    int Take(int from, WavePeakTable& peaks, bool& ended, std::chrono::milliseconds wait) {
         std::unique_lock lock(mutex_);
-        changed_.wait(lock, [&] { return slot.ready; });
-        data = slot.data.data();
-        return slot.bytes;
-    }
-    // Gives the block's buffer back for the block after the next one.
-    void Done(int index) {
-        {
-            std::lock_guard lock(mutex_);
-            slots_[index & 1].ready = false;
-        }
-        changed_.notify_all();
+        if (wait.count() > 0) changed_.wait_for(lock, wait, [&] { return done_ > from || ended_; });
+        for (int x = from; x < done_; ++x) peaks[size_t(x)] = columns_[size_t(x)];
+        ended = ended_;
+        return done_;
     }
 
 private:
-    struct Slot {
-        std::vector<uint8_t> data;
-        int32_t bytes = 0;
-        bool ready = false;
-    };
+    // A piece of a block: larger than the preview's 128 KiB file buffer (so
+    // it is read without a copy), small against the processor's cache.
+    static constexpr int32_t kPieceBytes = 256 << 10;
+
+    bool Quitting() {
+        std::lock_guard lock(mutex_);
+        return quit_;
+    }
+
+    // One column: false at the end of the data (nothing read).
+    bool ScanBlock(std::vector<uint8_t>& piece, WavePeak& peak) {
+        WavePeakMerger merger(eightBit_);
+        int32_t got = 0;
+        while (got < block_) {
+            // The same pieces as one read of the whole block would gather.
+            if (got > 0 && (wave_.BytesLeft() <= 0 || Quitting())) break;
+            const int32_t want = std::min(int32_t(piece.size()), block_ - got);
+            int32_t read = -1;
+            try {
+                read = wave_.ReadData(piece.data(), want);
+            } catch (...) {
+                read = -1;  // an unreadable block ends the scan like the end of the data
+            }
+            if (read < 1) break;
+            int16_t a, b, c, d;
+            PCMFindPeaks(format_, piece.data(), uint32_t(read), a, b, c, d);
+            merger.Add(WavePeak{a, b, c, d});
+            got += read;
+            if (read < want) break;
+        }
+        if (got < 1) return false;
+        peak = merger.Result();
+        if (eightBit_) {
+            // Unsigned bytes around 128 onto the signed 16-bit scale.
+            for (int16_t* v : {&peak.leftFirst, &peak.leftSecond, &peak.rightFirst, &peak.rightSecond})
+                *v = int16_t(int(*v) * 256 - 32768);
+        }
+        return true;
+    }
 
     void Read() {
-        for (int index = 0; index < blocks_; ++index) {
-            Slot& slot = slots_[index & 1];
-            {
-                std::unique_lock lock(mutex_);
-                changed_.wait(lock, [&] { return quit_ || !slot.ready; });
-                if (quit_) return;
-            }
-            int32_t bytes = -1;
-            try {
-                bytes = wave_.ReadData(slot.data.data(), block_);
-            } catch (...) {
-                bytes = -1;  // an unreadable block ends the scan like the end of the data
-            }
+        std::vector<uint8_t> piece(size_t(std::min(kPieceBytes, block_)));
+        for (int x = 0; x < blocks_; ++x) {
+            WavePeak peak;
+            const bool more = ScanBlock(piece, peak);
             {
                 std::lock_guard lock(mutex_);
-                slot.bytes = bytes;
-                slot.ready = true;
+                if (quit_) return;
+                if (more) {
+                    columns_[size_t(x)] = peak;
+                    done_ = x + 1;
+                }
+                ended_ = !more || x + 1 == blocks_;
             }
             changed_.notify_all();
-            if (bytes < 1) return;
+            if (ready_) ready_();
+            if (!more) return;
         }
     }
 
     TMMWave& wave_;
     const int32_t block_;
     const int blocks_;
-    Slot slots_[2];
+    const std::function<void()> ready_;
+    const WAVEFORMATEX* const format_;
+    const bool eightBit_;
+    WavePeakTable columns_;
+    int done_ = 0;
+    bool ended_ = false;
+    bool quit_ = false;
     std::mutex mutex_;
     std::condition_variable changed_;
-    bool quit_ = false;
     std::thread reader_;
 };
 
@@ -311,83 +365,239 @@ int32_t PreviewBufferSize(const WAVEFORMATEX* format) noexcept {
     return size;
 }
 
-void DrawWavePeaks(HDC dc, const RECT& area, TMMWave& wave, const WaveDrawColors& colors, WavePeakTable& peaks) {
-    RECT r = area;
-    ::InflateRect(&r, -kAreaInset, -kAreaInset);
-    const int w = std::min<int>(r.right - r.left, int(peaks.size()));
-    const int h = r.bottom - r.top;
-    if (w <= 0 || h <= 0) return;
-    std::fill(peaks.begin(), peaks.begin() + w, WavePeak{});
-    if (wave.IsEmpty()) return;
+// ---- the waveform scan ----
 
-    const COLORREF background = wc::ColorToRGB(colors.background);
-    Fill(dc, r, background);
-    const int64_t dataSize = wave.DataSize();
-    const int32_t block = int32_t(std::max<int64_t>((dataSize / w) & ~int64_t(3), 4));
+WavePeakMerger::WavePeakMerger(bool eightBit) noexcept
+    : startLow_(eightBit ? 255 : 32767), startHigh_(eightBit ? 1 : -32767) {
+    for (Channel& c : channels_) {
+        c.low = startLow_;
+        c.high = startHigh_;
+    }
+}
 
-    // Closes the file and brings the cursor back however the scan ends.
-    struct ScanEnd {
-        TMMWave& wave;
-        HCURSOR cursor = nullptr;
-        bool cursorShown = false;
-        ~ScanEnd() {
-            wave.CloseFile();
-            if (cursorShown) ::SetCursor(cursor);
+void WavePeakMerger::Add(const WavePeak& piece) noexcept {
+    const int16_t pairs[2][2] = {{piece.leftFirst, piece.leftSecond}, {piece.rightFirst, piece.rightSecond}};
+    for (int k = 0; k < 2; ++k) {
+        Channel& c = channels_[k];
+        const int first = pairs[k][0], second = pairs[k][1];
+        const int low = std::min(first, second), high = std::max(first, second);
+        // Within the piece the highest came first exactly when it is reported first.
+        const bool highFirst = first > second;
+        // Strictly beyond: the earliest piece keeps a tie, as the earliest frame does in one block.
+        if (low < c.low) {
+            c.low = low;
+            c.lowPiece = pieces_;
+            c.lowHighFirst = highFirst;
+            c.lowSet = true;
         }
-    } scanEnd{wave};
-    wave.OpenFile();
-    wave.SetPosition(0);
-    scanEnd.cursor = ::SetCursor(::LoadCursorA(nullptr, IDC_WAIT));
-    scanEnd.cursorShown = true;
-
-    const WAVEFORMATEX* format = wave.PWaveFormat();
-    const bool eightBit = wave.BitLength() == 8;
-    const bool marks = dataSize > kProgressMarkDataSize;
-    wc::PenHandle pen(::CreatePen(PS_SOLID, 1, wc::ColorToRGB(colors.wave)));
-    wc::DcSelection penSelected(dc, pen.get());
-    wc::BrushHandle backBrush(::CreateSolidBrush(background));
-    wc::BrushHandle markBrush(::CreateSolidBrush(wc::ColorToRGB(colors.progress)));
-    const int mid = r.top + h / 2;
-    ::MoveToEx(dc, r.left, mid, nullptr);
-
-    int x = 0;
-    BlockPrefetch blocks(wave, block, w);
-    for (; x < w; ++x) {
-        const uint8_t* data = nullptr;
-        const int32_t got = blocks.Get(x, data);
-        if (got < 1) break;
-        WavePeak& peak = peaks[size_t(x)];
-        PCMFindPeaks(format, data, uint32_t(got), peak.leftFirst, peak.leftSecond, peak.rightFirst,
-                     peak.rightSecond);
-        if (eightBit) {
-            // Unsigned bytes around 128 onto the signed 16-bit scale.
-            for (int16_t* v : {&peak.leftFirst, &peak.leftSecond, &peak.rightFirst, &peak.rightSecond})
-                *v = int16_t(int(*v) * 256 - 32768);
+        if (high > c.high) {
+            c.high = high;
+            c.highPiece = pieces_;
+            c.highHighFirst = highFirst;
+            c.highSet = true;
         }
-        const RECT column{r.left + x, r.top, r.left + x + 1, r.bottom};
-        ::FillRect(dc, &column, backBrush.get());
-        ::LineTo(dc, r.left + x, WaveValueY(peak.Low(), r));
-        ::LineTo(dc, r.left + x, WaveValueY(peak.High(), r));
-        if (x < w - 1 && marks) {
-            const RECT next{column.left + 1, r.top, column.right + 1, r.bottom};
-            ::FillRect(dc, &next, markBrush.get());
+    }
+    ++pieces_;
+}
+
+WavePeak WavePeakMerger::Result() const noexcept {
+    int16_t out[2][2];
+    for (int k = 0; k < 2; ++k) {
+        const Channel& c = channels_[k];
+        // An extreme never beaten stands at frame 0, that is in the first piece.
+        const int lowPiece = c.lowSet ? c.lowPiece : 0, highPiece = c.highSet ? c.highPiece : 0;
+        bool highFirst;
+        if (lowPiece != highPiece) highFirst = highPiece < lowPiece;
+        else highFirst = c.lowSet ? c.lowHighFirst : c.highSet && c.highHighFirst;
+        out[k][0] = int16_t(highFirst ? c.high : c.low);
+        out[k][1] = int16_t(highFirst ? c.low : c.high);
+    }
+    if (pieces_ == 0) {
+        const int16_t zero = startLow_ == 255 ? 128 : 0;
+        return WavePeak{zero, zero, zero, zero};
+    }
+    return WavePeak{out[0][0], out[0][1], out[1][0], out[1][1]};
+}
+
+// Draws the scan's columns as they become known: per column the column is
+// cleared, a line goes from the previous column's end to the column's low
+// point and on to its high point, and for large waves the next column
+// shows the progress mark. The pen's place is kept here, so the columns may
+// be drawn in any number of batches, on any device context of the area,
+// with the same pixels as in one go.
+class WaveScanPainter {
+public:
+    WaveScanPainter(const RECT& inner, const WaveDrawColors& colors, bool marks)
+        : r_(inner), colors_(colors), marks_(marks), mid_(inner.top + (inner.bottom - inner.top) / 2) {
+        Restart();
+    }
+    void Restart() noexcept { pen_ = POINT{r_.left, mid_}; }
+    // The area cleared to the background, as the scan starts.
+    void Begin(HDC dc) const { Fill(dc, r_, wc::ColorToRGB(colors_.background)); }
+    // Columns [from, to) of the table.
+    void Columns(HDC dc, const WavePeakTable& peaks, int from, int to) {
+        if (from >= to) return;
+        const int w = r_.right - r_.left;
+        wc::PenHandle pen(::CreatePen(PS_SOLID, 1, wc::ColorToRGB(colors_.wave)));
+        wc::DcSelection penSelected(dc, pen.get());
+        wc::BrushHandle backBrush(::CreateSolidBrush(wc::ColorToRGB(colors_.background)));
+        wc::BrushHandle markBrush(::CreateSolidBrush(wc::ColorToRGB(colors_.progress)));
+        ::MoveToEx(dc, pen_.x, pen_.y, nullptr);
+        for (int x = from; x < to; ++x) {
+            const WavePeak& peak = peaks[size_t(x)];
+            const RECT column{r_.left + x, r_.top, r_.left + x + 1, r_.bottom};
+            ::FillRect(dc, &column, backBrush.get());
+            ::LineTo(dc, r_.left + x, WaveValueY(peak.Low(), r_));
+            pen_ = POINT{r_.left + x, WaveValueY(peak.High(), r_)};
+            ::LineTo(dc, pen_.x, pen_.y);
+            if (x < w - 1 && marks_) {
+                const RECT next{column.left + 1, r_.top, column.right + 1, r_.bottom};
+                ::FillRect(dc, &next, markBrush.get());
+            }
         }
-        blocks.Done(x);
         ::GdiFlush();
     }
-    if (x < w) {
-        // Short (or unreadable) data: the rest of the area is the zero line,
-        // without a progress mark left standing in it. The last column read
-        // holds the wave's end block of zero bytes, not samples: on an 8-bit
-        // wave it would stand as a spike to the bottom edge, so it joins the
-        // zero line too, in the table as on the screen.
-        x = std::max(x - 1, 0);
-        peaks[size_t(x)] = WavePeak{};
-        const RECT rest{r.left + x, r.top, r.right, r.bottom};
-        ::FillRect(dc, &rest, backBrush.get());
-        ::MoveToEx(dc, r.left + x, mid, nullptr);
-        ::LineTo(dc, r.right, mid);
+    // Short (or unreadable) data ended the scan at column `x` (the first
+    // not read): the rest of the area is the zero line, without a progress
+    // mark left standing in it. The last column read holds the wave's end
+    // block of zero bytes, not samples: on an 8-bit wave it would stand as
+    // a spike to the bottom edge, so it joins the zero line too, in the
+    // table as on the screen.
+    static int EndColumn(int x) noexcept { return std::max(x - 1, 0); }
+    void ZeroLine(HDC dc, int x) {
+        wc::PenHandle pen(::CreatePen(PS_SOLID, 1, wc::ColorToRGB(colors_.wave)));
+        wc::DcSelection penSelected(dc, pen.get());
+        const RECT rest{r_.left + x, r_.top, r_.right, r_.bottom};
+        Fill(dc, rest, wc::ColorToRGB(colors_.background));
+        ::MoveToEx(dc, r_.left + x, mid_, nullptr);
+        ::LineTo(dc, r_.right, mid_);
+        pen_ = POINT{r_.right, mid_};
     }
+
+private:
+    RECT r_;
+    WaveDrawColors colors_;
+    bool marks_;
+    int mid_;
+    POINT pen_{};
+};
+
+// One scan of a wave into the peak table, one block read and one peak
+// scan per pixel column, drawn as it goes. The blocks are read and scanned
+// on a helper thread (ColumnReader); the drawing runs on the thread that
+// owns the scan, in steps that each draw the columns known by then. The wave is open from the start of the scan to its end (or
+// its cancelling: destroying the scan stops the reader within one piece and
+// closes the file).
+class WavePeakScan {
+public:
+    enum class Status { Running, Finished };
+
+    // Zeroes the table's first w entries; nothing else for an empty wave.
+    // Opens the wave (EMMWaveError passes on, the file closed again).
+    WavePeakScan(TMMWave& wave, const RECT& area, const WaveDrawColors& colors, WavePeakTable& peaks,
+                 std::function<void()> columnRead)
+        : wave_(wave), peaks_(peaks), colors_(colors), r_(Inner(area)),
+          w_(std::min<int>(r_.right - r_.left, int(peaks.size()))),
+          painter_(r_, colors, wave.DataSize() > kProgressMarkDataSize) {
+        if (w_ <= 0 || r_.bottom <= r_.top) {
+            w_ = 0;
+            return;
+        }
+        std::fill(peaks_.begin(), peaks_.begin() + w_, WavePeak{});
+        if (wave.IsEmpty()) {
+            w_ = 0;
+            return;
+        }
+        const int64_t dataSize = wave.DataSize();
+        const int32_t block = int32_t(std::max<int64_t>((dataSize / w_) & ~int64_t(3), 4));
+        wave.OpenFile();
+        open_ = true;
+        try {
+            wave.SetPosition(0);
+            reader_ = std::make_unique<ColumnReader>(wave, block, w_, std::move(columnRead));
+        } catch (...) {
+            wave.CloseFile();
+            open_ = false;
+            throw;
+        }
+    }
+    ~WavePeakScan() { End(); }
+    WavePeakScan(const WavePeakScan&) = delete;
+    WavePeakScan& operator=(const WavePeakScan&) = delete;
+
+    // Whether the scan draws anything (not for an empty wave or area).
+    bool Draws() const noexcept { return w_ > 0; }
+
+    void Begin(HDC dc) const {
+        if (Draws()) painter_.Begin(dc);
+    }
+    // Draws the columns scanned by now; with `wait`, waits for every column.
+    Status Step(HDC dc, bool wait) {
+        if (!reader_) return Status::Finished;
+        bool ended = false;
+        int known = x_;
+        do {
+            known = reader_->Take(x_, peaks_, ended, wait ? kWaitStep : std::chrono::milliseconds(0));
+            painter_.Columns(dc, peaks_, x_, known);
+            x_ = known;
+        } while (wait && !ended);
+        if (!ended) return Status::Running;
+        if (x_ < w_) {
+            const int end = WaveScanPainter::EndColumn(x_);
+            peaks_[size_t(end)] = WavePeak{};
+            painter_.ZeroLine(dc, end);
+        }
+        End();
+        return Status::Finished;
+    }
+    // Draws again what the scan has drawn so far (a repaint while it runs).
+    void Replay(HDC dc) const {
+        if (!Draws()) return;
+        WaveScanPainter painter(r_, colors_, wave_.DataSize() > kProgressMarkDataSize);
+        painter.Begin(dc);
+        painter.Columns(dc, peaks_, 0, x_);
+    }
+
+private:
+    static constexpr std::chrono::milliseconds kWaitStep{100};
+
+    static RECT Inner(const RECT& area) {
+        RECT r = area;
+        ::InflateRect(&r, -kAreaInset, -kAreaInset);
+        return r;
+    }
+    void End() {
+        reader_.reset();
+        if (open_) wave_.CloseFile();
+        open_ = false;
+    }
+
+    TMMWave& wave_;
+    WavePeakTable& peaks_;
+    WaveDrawColors colors_;
+    RECT r_;
+    int w_;
+    WaveScanPainter painter_;
+    bool open_ = false;
+    int x_ = 0;  // the next column to draw
+    std::unique_ptr<ColumnReader> reader_;
+};
+
+void DrawWavePeaks(HDC dc, const RECT& area, TMMWave& wave, const WaveDrawColors& colors, WavePeakTable& peaks) {
+    // The hourglass while the caller waits; the default cursor comes back however the scan ends.
+    struct Cursor {
+        HCURSOR previous = nullptr;
+        bool shown = false;
+        ~Cursor() {
+            if (shown) ::SetCursor(previous);
+        }
+    } cursor;
+    WavePeakScan scan(wave, area, colors, peaks, nullptr);
+    if (!scan.Draws()) return;
+    cursor.previous = ::SetCursor(::LoadCursorA(nullptr, IDC_WAIT));
+    cursor.shown = true;
+    scan.Begin(dc);
+    scan.Step(dc, true);
 }
 
 void PaintWavePeaks(HDC dc, const RECT& inner, const WavePeakTable& peaks, wc::TColor color) {
@@ -506,6 +716,9 @@ void TMMWaveOpenDialog::DoShowDialog() {
 
 void TMMWaveOpenDialog::DoCloseDialog() {
     if (HWND area = waveArea_.window()) ::KillTimer(area, kUpdateTimerId);
+    CancelScan();
+    peaksKnown_ = false;
+    autoStartPending_ = false;
     redrawPending_ = false;
     peaks_.clear();
     if (output_) output_->Close();
@@ -544,10 +757,19 @@ void TMMWaveOpenDialog::DoSelChange(const std::string& fileName) {
                 redrawPending_ = true;
                 if (HWND area = waveArea_.window()) ::SetTimer(area, kUpdateTimerId, kUpdateDelayMs, nullptr);
             };
+            CancelScan();
+            peaksKnown_ = false;
+            autoStartPending_ = false;
             output_->Close();
             try {
-                if (IsWaveFile(name.c_str())) {
+                // One parse: a name that is no wave refuses to be set, and the panel shows "Unknown".
+                bool isWave = true;
+                try {
                     wave.SetFileName(name);
+                } catch (const EMMWaveError&) {
+                    isWave = false;
+                }
+                if (isWave && !wave.FileName().empty()) {
                     // Asked with the converter on: a disabled one would pass anything as playable.
                     converter_->SetEnabled(true);
                     converter_->SetEnabled(converter_->CanPlayInput());
@@ -589,7 +811,10 @@ void TMMWaveOpenDialog::UpdatePanel() {
 
     if (CanDrawWave()) {
         ::EnableWindow(Control(kPreviewCheck), TRUE);
-        if (Preview && area) {
+        if (Preview && area && peaksKnown_) {
+            // Drawn before for this selection: the table has it, the file is not read again.
+            ::InvalidateRect(area, nullptr, FALSE);
+        } else if (Preview && area) {
             RECT client;
             ::GetClientRect(area, &client);
             wc::WindowDc dc(area);
@@ -599,16 +824,32 @@ void TMMWaveOpenDialog::UpdatePanel() {
         }
     } else {
         std::fill(peaks_.begin(), peaks_.end(), WavePeak{});
+        peaksKnown_ = false;
         if (area) ::InvalidateRect(area, nullptr, FALSE);
     }
+    UpdatePlayButton(true);
+}
 
-    if (!HasOutputDevice() || wave.IsEmpty() || !OutputAcceptsFormat() || Playing()) {
+bool TMMWaveOpenDialog::PlayAllowed() const {
+    return source_ && !source_->Wave().FileName().empty() && HasOutputDevice() && !source_->Wave().IsEmpty() &&
+           OutputAcceptsFormat();
+}
+
+void TMMWaveOpenDialog::UpdatePlayButton(bool autoStart) {
+    HWND play = Control(kPlayButton);
+    if (scan_) {
+        // The scan reads the wave that playback would read: Play waits for its end.
+        ::EnableWindow(play, FALSE);
+        autoStartPending_ = autoStartPending_ || autoStart;
+        return;
+    }
+    if (!PlayAllowed() || Playing()) {
         ::EnableWindow(play, FALSE);
         return;
     }
     AdjustOutputBuffer();
     ::EnableWindow(play, TRUE);
-    if (AutoPlay) StartPlayback();
+    if (autoStart && AutoPlay) StartPlayback();
 }
 
 void TMMWaveOpenDialog::AdjustOutputBuffer() {
@@ -629,7 +870,41 @@ void TMMWaveOpenDialog::DrawWaveform(HDC dc, const RECT& area) {
         if (w > 0) std::fill(peaks_.begin(), peaks_.begin() + w, WavePeak{});
         return;
     }
-    DrawWavePeaks(dc, area, source_->Wave(), WaveDrawColors{Color, ForeColor, LocatorColor}, peaks_);
+    CancelScan();
+    HWND window = waveArea_.window();
+    auto scan = std::make_unique<WavePeakScan>(
+        source_->Wave(), area, WaveDrawColors{Color, ForeColor, LocatorColor}, peaks_, [this, window] {
+            // Reader thread: one step message at a time is enough.
+            if (!stepPosted_.exchange(true)) ::PostMessageA(window, kScanStepMessage, 0, 0);
+        });
+    if (!scan->Draws()) return;
+    scan->Begin(dc);
+    scan_ = std::move(scan);
+    // A step message of an earlier scan may have died with its window.
+    stepPosted_ = false;
+    ::PostMessageA(window, kScanStepMessage, 0, 0);
+}
+
+void TMMWaveOpenDialog::ContinueScan() {
+    stepPosted_ = false;
+    HWND area = Control(kWaveArea);
+    if (!scan_ || !area) return;
+    WavePeakScan::Status status;
+    {
+        wc::WindowDc dc(area);
+        status = scan_->Step(dc.get(), false);
+    }
+    if (status == WavePeakScan::Status::Running) return;  // the reader posts again
+    scan_.reset();
+    peaksKnown_ = true;
+    const bool autoStart = std::exchange(autoStartPending_, false);
+    UpdatePlayButton(autoStart);
+}
+
+void TMMWaveOpenDialog::CancelScan() {
+    if (!scan_) return;
+    scan_.reset();  // stops the reader and closes the file
+    peaksKnown_ = false;
 }
 
 void TMMWaveOpenDialog::PaintWaveArea(HDC dc) {
@@ -646,7 +921,8 @@ void TMMWaveOpenDialog::PaintWaveArea(HDC dc) {
     ::InflateRect(&r, -1, -1);
     locator_ = -1;
     if (Preview && CanDrawWave()) {
-        if (!redrawPending_) PaintWavePeaks(paint.get(), r, peaks_, ForeColor);
+        if (scan_) scan_->Replay(paint.get());
+        else if (!redrawPending_) PaintWavePeaks(paint.get(), r, peaks_, ForeColor);
         return;
     }
     wc::PenHandle pen(::CreatePen(PS_SOLID, 1, kZeroLineColor));
@@ -712,7 +988,11 @@ void TMMWaveOpenDialog::PlaybackStarted(wc::TComponent*) {
 void TMMWaveOpenDialog::PlaybackStopped(wc::TComponent*) {
     if (timer_) timer_->SetEnabled(false);
     DrawLocator(locator_, -1);
-    if (HWND play = Control(kPlayButton)) ::SetWindowTextA(play, MMLoadString(MMMsg::Play).c_str());
+    if (HWND play = Control(kPlayButton)) {
+        ::SetWindowTextA(play, MMLoadString(MMMsg::Play).c_str());
+        // Whatever greyed the button while the file played, it now follows the panel's rules again.
+        ::EnableWindow(play, !scan_ && PlayAllowed());
+    }
 }
 
 void TMMWaveOpenDialog::LocatorTick(wc::TComponent*) {
@@ -727,19 +1007,26 @@ void TMMWaveOpenDialog::DoCommand(HWND hookWindow, HWND frameWindow, int control
         case kPlayButton:
             if (HasOutputDevice()) {
                 if (Playing()) output_->Close();
-                else if (!wave.IsEmpty() && OutputAcceptsFormat()) StartPlayback();
+                else if (!scan_ && !wave.IsEmpty() && OutputAcceptsFormat()) StartPlayback();
             }
             break;
         case kPreviewCheck:
             Preview = checked(kPreviewCheck);
             // Drawing reads the same wave that playback reads.
             if (Preview) output_->Close();
+            else CancelScan();
             UpdatePanel();
             break;
         case kAutoPlayCheck:
             AutoPlay = checked(kAutoPlayCheck);
-            if (!AutoPlay) output_->Close();
-            else if (!Playing() && !wave.IsEmpty() && HasOutputDevice() && OutputAcceptsFormat()) StartPlayback();
+            if (!AutoPlay) {
+                autoStartPending_ = false;
+                output_->Close();
+            } else if (scan_) {
+                autoStartPending_ = true;  // starts when the scan has ended
+            } else if (!Playing() && !wave.IsEmpty() && HasOutputDevice() && OutputAcceptsFormat()) {
+                StartPlayback();
+            }
             break;
         }
     }
@@ -778,6 +1065,10 @@ LRESULT TMMWaveOpenDialog::WaveAreaMessage(HWND window, UINT message, WPARAM wPa
     if (message == WM_PAINT) {
         wc::PaintDc paint(window);
         PaintWaveArea(paint.get());
+        return 0;
+    }
+    if (message == kScanStepMessage) {
+        ContinueScan();
         return 0;
     }
     if (message == WM_TIMER && wParam == kUpdateTimerId) {

@@ -1,9 +1,9 @@
 // Peak finding is the hot path here: the wave preview scans whole files
 // with it. It runs in two passes over each block: the lowest and highest
 // value per channel first (with SSE2 minimum and maximum when the processor
-// has them), then the first frame holding each of them, which decides the
-// order of the pair. The second pass reads a block the first has just
-// brought into the cache and usually stops early.
+// has them), then, per channel, the first frame holding either of them,
+// which decides the order of the pair. The second pass reads a block the
+// first has just brought into the cache and usually stops early.
 #include "media/MMPCMSup.h"
 
 #include <emmintrin.h>
@@ -130,6 +130,17 @@ __attribute__((target("sse2"), force_align_arg_pointer)) void Scan16Sse2(const u
     // Byte masks of a movemask result: which lanes belong to which channel.
     const unsigned laneMask[2] = {channels == 1 ? 0xFFFFu : 0x3333u, 0xCCCCu};
     const uint32_t bytesPerFrame = 2u * uint32_t(channels);
+    // Only the order of the two matters: a channel is settled by the first
+    // frame holding either sought extreme (the other, if sought, comes
+    // later), which cuts the pass short on most blocks.
+    constexpr uint32_t kLater = 0xFFFFFFFFu;
+    const auto settle = [&](int c, bool atLowValue, bool atHighValue, uint32_t lowAt, uint32_t highAt) {
+        const bool seekLow = pending & (1u << (2 * c)), seekHigh = pending & (2u << (2 * c));
+        if (!(seekLow && atLowValue) && !(seekHigh && atHighValue)) return;
+        if (seekLow) lowFrame[c] = atLowValue ? lowAt : kLater;
+        if (seekHigh) highFrame[c] = atHighValue ? highAt : kLater;
+        pending &= ~(3u << (2 * c));
+    };
     const __m128i* v = reinterpret_cast<const __m128i*>(data);
     for (uint32_t i = 0; pending && i < vectors; ++i) {
         const __m128i a = _mm_loadu_si128(v + i);
@@ -138,27 +149,15 @@ __attribute__((target("sse2"), force_align_arg_pointer)) void Scan16Sse2(const u
         if (!(atLow | atHigh)) continue;
         for (int c = 0; c < channels; ++c) {
             const unsigned l = atLow & laneMask[c], h = atHigh & laneMask[c];
-            if ((pending & (1u << (2 * c))) && l) {
-                lowFrame[c] = (i * 16 + unsigned(__builtin_ctz(l))) / bytesPerFrame;
-                pending &= ~(1u << (2 * c));
-            }
-            if ((pending & (2u << (2 * c))) && h) {
-                highFrame[c] = (i * 16 + unsigned(__builtin_ctz(h))) / bytesPerFrame;
-                pending &= ~(2u << (2 * c));
-            }
+            settle(c, l != 0, h != 0, l ? (i * 16 + unsigned(__builtin_ctz(l))) / bytesPerFrame : 0,
+                   h ? (i * 16 + unsigned(__builtin_ctz(h))) / bytesPerFrame : 0);
         }
     }
     for (uint32_t s = vectors * 8; pending && s < samples; ++s) {
         const int c = int(s % uint32_t(channels));
         const int32_t value = LoadI16(data + 2 * s);
-        if ((pending & (1u << (2 * c))) && value == low[c]) {
-            lowFrame[c] = s / uint32_t(channels);
-            pending &= ~(1u << (2 * c));
-        }
-        if ((pending & (2u << (2 * c))) && value == high[c]) {
-            highFrame[c] = s / uint32_t(channels);
-            pending &= ~(2u << (2 * c));
-        }
+        const uint32_t frame = s / uint32_t(channels);
+        settle(c, value == low[c], value == high[c], frame, frame);
     }
     for (int c = 0; c < channels; ++c) out[c] = Extremes{low[c], high[c], lowFrame[c], highFrame[c]};
 }

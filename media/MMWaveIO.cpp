@@ -623,6 +623,7 @@ int WaveIOEndAccess(WaveIOHandle* handle) {
     const bool written = handle->dataChunk.dwFlags & MMIO_DIRTY;
     if (written) code = FinishFile(*handle, riffEnd);
     handle->file.reset();
+    handle->pausedBuffer = 0;
     handle->dataChunk.dwFlags &= ~MMIO_DIRTY;
     handle->bytesLeft = 0;
     handle->position = 0;
@@ -639,6 +640,7 @@ int WaveIOSetBuffer(WaveIOHandle* handle, int32_t size) {
     // The system's buffer change forgets where the file stood; put it back.
     HMMIO file = handle->file.get();
     const int64_t at = Tell(file);
+    handle->pausedBuffer = 0;
     const int code = int(::mmioSetBuffer(file, nullptr, size, 0));
     if (code == 0 && at >= 0 && !SeekTo(file, at)) return WaveIOErrFile;
     return code;
@@ -673,11 +675,63 @@ int WaveIOSeek(WaveIOHandle* handle, int32_t sample) {
     return 0;
 }
 
+namespace {
+
+// Large reads bypass the file's buffer: a request at least as large as the
+// buffer takes what the buffer still holds, then the buffer is switched off
+// and the rest comes from the file straight into the caller's memory, one
+// copy less. The buffer stays off while large reads follow one another, and
+// comes back (at the same file position) before the next small read, a
+// write, or a change of its size. A file with written data keeps to the
+// buffered path.
+bool ResumeBuffer(WaveIOHandle& handle) {
+    if (handle.pausedBuffer == 0) return true;
+    const int32_t size = std::exchange(handle.pausedBuffer, 0);
+    HMMIO file = handle.file.get();
+    const int64_t at = Tell(file);  // without a buffer, the system's own position
+    return at >= 0 && ::mmioSetBuffer(file, nullptr, size, 0) == 0 && SeekTo(file, at);
+}
+
+LONG ReadAtPosition(WaveIOHandle& handle, char* buffer, LONG count) {
+    HMMIO file = handle.file.get();
+    MMIOINFO info{};
+    const bool written = (handle.dataChunk.dwFlags & MMIO_DIRTY) != 0;
+    const LONG size = handle.pausedBuffer ? handle.pausedBuffer
+                      : ::mmioGetInfo(file, &info, 0) == 0 && info.pchBuffer ? info.cchBuffer
+                                                                             : 0;
+    if (written || size <= 0 || count < size) {
+        if (!ResumeBuffer(handle)) return -1;
+        return ::mmioRead(file, buffer, count);
+    }
+    LONG done = 0;
+    if (handle.pausedBuffer == 0) {
+        const LONG buffered = LONG(std::max<ptrdiff_t>(info.pchEndRead - info.pchNext, 0));
+        const LONG take = std::min(buffered, count);
+        if (take > 0) {
+            const LONG got = ::mmioRead(file, buffer, take);
+            if (got < 0) return -1;
+            done = got;
+            if (got < take || done == count) return done;
+        }
+        // Where the reader stands, from the buffer's own bookkeeping (asking
+        // the file could load the buffer anew).
+        const int64_t at = int64_t(info.lBufOffset) + (info.pchNext - info.pchBuffer) + done;
+        if (::mmioSetBuffer(file, nullptr, 0, 0) != 0) return done ? done : -1;
+        handle.pausedBuffer = info.cchBuffer;
+        if (Tell(file) != at && !SeekTo(file, at)) return done ? done : -1;
+    }
+    const LONG got = ::mmioRead(file, buffer + done, count - done);
+    if (got < 0) return done ? done : -1;
+    return done + got;
+}
+
+}  // namespace
+
 int32_t WaveIORead(WaveIOHandle* handle, void* buffer, int32_t count) {
     if (!handle || !handle->file || !buffer || count < 0) return -1;
     if (handle->bytesLeft == 0) return -1;
     const uint32_t wanted = std::min<uint32_t>(uint32_t(count), handle->bytesLeft);
-    const LONG got = wanted ? ::mmioRead(handle->file.get(), static_cast<HPSTR>(buffer), LONG(wanted)) : 0;
+    const LONG got = wanted ? ReadAtPosition(*handle, static_cast<char*>(buffer), LONG(wanted)) : 0;
     if (got < 0) return -1;
     if (got < count) handle->bytesLeft = 0;
     if (got > 0) {
@@ -691,6 +745,7 @@ int32_t WaveIORead(WaveIOHandle* handle, void* buffer, int32_t count) {
 
 int32_t WaveIOWrite(WaveIOHandle* handle, const void* buffer, int32_t count) {
     if (!handle || !handle->file || !buffer || count <= 0) return -1;
+    if (!ResumeBuffer(*handle)) return -1;
     HMMIO file = handle->file.get();
     const LONG written = ::mmioWrite(file, static_cast<const char*>(buffer), count);
     if (written < 0) return -1;

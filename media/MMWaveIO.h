@@ -202,6 +202,7 @@ struct WaveIOHandle {
     uint32_t bytesLeft;     // to read from the current position to rangeEnd
     uint32_t position;      // current frame, relative to rangeStart
     uint32_t factOffset;    // offset of the sample count of a "fact" chunk before the data; 0: none
+    int32_t pausedBuffer = 0;  // the file buffer's size while large reads have it switched off; 0: on
     std::string fileName;
     std::unique_ptr<DisplayList> displayList;
     std::unique_ptr<InfoList> infoList;

@@ -414,3 +414,66 @@ TEST_F(WaveDialogRun, OldStyleDialogCarriesThePanelToo) {
     EXPECT_EQ(previewCaption, "Preview");
     EXPECT_FALSE(play);
 }
+
+namespace {
+
+// Clicks a check box of the panel and waits until it shows `checked`.
+bool ClickCheck(HWND frame, int id, bool checked) {
+    HWND box = PanelControl(frame, id);
+    ::PostMessageW(box, BM_CLICK, 0, 0);
+    return WaitUntil([&] { return IsChecked(box) == checked; }, std::chrono::milliseconds(3000));
+}
+
+}  // namespace
+
+TEST_F(WaveDialogRun, TickingPreviewAgainDrawsFromThePeakTableWithoutReadingTheFile) {
+    dialog_.Preview = true;
+    Pixels before, after;
+    bool unticked = false, ticked = false, locked = false;
+    RunDriven(dialog_, [&](HWND frame) {
+        HWND area = PanelControl(frame, kWaveArea);
+        Select(frame, "h_");
+        before = CaptureClient(area);
+        unticked = ClickCheck(frame, kPreview, false);
+        ::Sleep(200);
+        // Nobody else may open the file now: a read of it would fail and be reported.
+        HANDLE file = ::CreateFileA(Path("h_square16.wav").c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+        locked = file != INVALID_HANDLE_VALUE;
+        ticked = ClickCheck(frame, kPreview, true);
+        ::Sleep(400);
+        after = CaptureClient(area);
+        if (locked) ::CloseHandle(file);
+    });
+    ASSERT_TRUE(unticked && ticked && locked);
+    ASSERT_GT(before.width, 20);
+    const int x = before.width / 2;
+    ASSERT_FALSE(before.RowsOf(x, kGreen).empty());
+    EXPECT_EQ(after.RowsOf(x, kGreen), before.RowsOf(x, kGreen)) << "the waveform is back";
+}
+
+TEST_F(WaveDialogRun, PlayComesBackWhenPlaybackEndsAfterPreviewWasUntickedDuringIt) {
+    // Unticking Preview while a file played greyed Play, and it stayed grey after playback ended.
+    dialog_.Preview = true;
+    bool unticked = false, greyedWhilePlaying = false, enabledAfter = false;
+    std::string whilePlaying, afterEnd;
+    RunDriven(dialog_, [&](HWND frame) {
+        HWND play = PanelControl(frame, kPlay);
+        Select(frame, "k_");
+        PressButton(frame, kPlay);
+        WaitUntil([&] { return TextOf(play) == "Stop"; }, std::chrono::milliseconds(3000));
+        whilePlaying = TextOf(play);
+        unticked = ClickCheck(frame, kPreview, false);
+        ::Sleep(100);
+        greyedWhilePlaying = !Enabled(frame, kPlay);
+        // The file lasts 3 s.
+        WaitUntil([&] { return TextOf(play) == "Play"; }, std::chrono::milliseconds(10000));
+        afterEnd = TextOf(play);
+        ::Sleep(100);
+        enabledAfter = Enabled(frame, kPlay);
+    });
+    ASSERT_EQ(whilePlaying, "Stop") << "the test's sound device (tests.cmake) takes PCM";
+    ASSERT_TRUE(unticked);
+    EXPECT_TRUE(greyedWhilePlaying) << "the panel's rules grey Play while the output plays";
+    EXPECT_EQ(afterEnd, "Play");
+    EXPECT_TRUE(enabledAfter) << "a playable file with an idle device: Play is enabled";
+}
