@@ -201,7 +201,10 @@ bool RunFfmpegToFile(const std::string& arguments, const std::string& outputPath
     wc::FileHandle out(::CreateFileA(outputPath.c_str(), GENERIC_WRITE, FILE_SHARE_READ, &inherit, CREATE_ALWAYS,
                                      FILE_ATTRIBUTE_NORMAL, nullptr));
     if (!out) return false;
-    std::string line = "\"" + Ffmpeg() + "\" -hide_banner -loglevel error -nostdin -y " + arguments;
+    std::string line = "\"";
+    line += Ffmpeg();
+    line += "\" -hide_banner -loglevel error -nostdin -y ";
+    line += arguments;
     std::vector<char> mutableLine(line.begin(), line.end());
     mutableLine.push_back('\0');
     STARTUPINFOA startup{};
@@ -234,7 +237,10 @@ TEST(StreamedWave, FfmpegPipeOutputOpensAndReadsEverySample) {
     const auto samples = MakeTestSamples16(2, 6000, 11);
     WriteFileBytes(dir / "in.wav", MakePcmWave(2, 22050, 16, samples));
     const std::string piped = dir / "piped.wav";
-    ASSERT_TRUE(RunFfmpegToFile("-i \"" + (dir / "in.wav") + "\" -c:a pcm_s16le -f wav pipe:1", piped));
+    std::string arguments = "-i \"";
+    arguments += dir / "in.wav";
+    arguments += "\" -c:a pcm_s16le -f wav pipe:1";
+    ASSERT_TRUE(RunFfmpegToFile(arguments, piped));
     const auto bytes = ReadFileBytes(piped);
     ASSERT_GT(bytes.size(), 44u);
     // What makes this file hard: the converter could not go back to write sizes.
