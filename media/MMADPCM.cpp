@@ -143,9 +143,24 @@ uint32_t DecodeBlocks(const MsLayout& layout, const uint8_t* in, uint32_t left, 
     MsChannel ch[kMaxMSADPCMChannels];
     while (left >= headerBytes) {
         const uint32_t blockBytes = std::min(layout.blockAlign, left);
+        bool damaged = false;
+        for (unsigned c = 0; c < channels; ++c) damaged = damaged || in[c] >= layout.numCoef;
+        if (damaged) {
+            // A block naming a pair the format does not have cannot be
+            // decoded: it becomes silence of its length, and the blocks
+            // after it decode as usual.
+            uint32_t frames = FramesInBlock(layout, blockBytes);
+            const bool outputFull = frames > room / frameBytes;
+            if (outputFull) frames = room / frameBytes;
+            for (uint32_t n = frames * channels; n > 0; --n) Put<SampleBytes>(out, 0);
+            room -= frames * frameBytes;
+            if (outputFull) break;
+            in += blockBytes;
+            left -= blockBytes;
+            continue;
+        }
         for (unsigned c = 0; c < channels; ++c) {
             const uint32_t pair = in[c];
-            if (pair >= layout.numCoef) return 0;
             // -32768 is taken as -32767: with both coefficients and both
             // samples at -32768 the prediction would leave 32 bits.
             ch[c].c1 = std::max<int32_t>(LoadI16(layout.coefficients + 4 * pair), -32767);

@@ -8,9 +8,7 @@
 // read past their input or write past their output.
 #pragma once
 
-#include <windows.h>
-#include <mmsystem.h>
-#include <mmreg.h>
+#include "media/MMWaveRecords.h"
 
 #include <array>
 #include <cstdint>
@@ -57,8 +55,8 @@ uint32_t MSADPCMDecodedSize(const WAVEFORMATEX* source, const WAVEFORMATEX* dest
 // block cut short yields the frames its bytes hold) to 8- or 16-bit PCM as
 // `dest`'s bits per sample say, writing whole frames only and at most
 // `outputSize` bytes. Returns the bytes written; 0 for a format it does not
-// decode, and 0 for the whole call when a block names a coefficient pair
-// the format does not have.
+// decode. A damaged block (one naming a coefficient pair the format does not
+// have) decodes as silence of the block's length.
 uint32_t DecodeMSADPCM(const WAVEFORMATEX* source, const WAVEFORMATEX* dest, const void* input, uint32_t inputBytes,
                        void* output, uint32_t outputSize) noexcept;
 

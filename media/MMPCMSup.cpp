@@ -63,7 +63,11 @@ void ScanScalar(const uint8_t* data, uint32_t frames, uint32_t stride, int chann
 }
 
 bool HasSse2() {
+#if defined(_WIN32)
     static const bool present = ::IsProcessorFeaturePresent(PF_XMMI64_INSTRUCTIONS_AVAILABLE) != 0;
+#else
+    static const bool present = __builtin_cpu_supports("sse2");
+#endif
     return present;
 }
 
@@ -246,4 +250,97 @@ void PCMFindPeaks(const WAVEFORMATEX* format, const void* data, uint32_t bytes, 
     const int32_t offset = wide ? 0 : 128;
     Report(found[0], offset, leftFirst, leftSecond);
     Report(found[1], offset, rightFirst, rightSecond);
+}
+
+// ---- wide PCM reduced to 16 bits ----
+
+namespace {
+
+constexpr uint16_t kTagIeeeFloat = 0x0003;    // with 32 or 64 bits; 4 bits is an ADPCM of the same tag
+constexpr uint16_t kTagExtensible = 0xFFFE;   // the real tag is the first word of the sub-format
+constexpr uint16_t kExtensibleExtra = 22;     // valid bits, channel mask, sub-format GUID
+constexpr uint32_t kSubFormatAt = 18 + 6;     // behind the record, valid bits and channel mask
+// The tail every sub-format GUID of a wave format tag shares.
+constexpr uint8_t kSubFormatTail[14] = {0x00, 0x00, 0x00, 0x00, 0x10, 0x00, 0x80,
+                                        0x00, 0x00, 0xAA, 0x00, 0x38, 0x9B, 0x71};
+
+enum class WideKind { none, integer, floating };
+
+// What the sample words of a format are: integers of 24 or 32 bits, or
+// IEEE floats of 32 or 64 bits.
+WideKind KindOf(const WAVEFORMATEX* format) {
+    if (!format || format->nChannels == 0) return WideKind::none;
+    uint16_t tag = format->wFormatTag;
+    if (tag == kTagExtensible) {
+        if (format->cbSize < kExtensibleExtra) return WideKind::none;
+        const auto* bytes = reinterpret_cast<const uint8_t*>(format);
+        if (std::memcmp(bytes + kSubFormatAt + 2, kSubFormatTail, sizeof kSubFormatTail) != 0) return WideKind::none;
+        tag = LoadU16(bytes + kSubFormatAt);
+    }
+    const uint16_t bits = format->wBitsPerSample;
+    if (tag == WAVE_FORMAT_PCM && (bits == 24 || bits == 32)) return WideKind::integer;
+    if (tag == kTagIeeeFloat && (bits == 32 || bits == 64)) return WideKind::floating;
+    return WideKind::none;
+}
+
+// One sample on the 16-bit scale: an integer's top 16 bits, a float times
+// 32768 rounded down and held to the 16-bit range (NaN counts as 0).
+int32_t Reduce(const uint8_t* p, uint32_t width, WideKind kind) {
+    if (kind == WideKind::integer) return LoadI16(p + width - 2);
+    double value;
+    if (width == 4) {
+        uint32_t word = uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 | uint32_t(p[3]) << 24;
+        float f;
+        std::memcpy(&f, &word, 4);
+        value = f;
+    } else {
+        uint64_t word = 0;
+        for (int i = 7; i >= 0; --i) word = word << 8 | p[i];
+        std::memcpy(&value, &word, 8);
+    }
+    if (!(value == value)) return 0;
+    const double scaled = value * 32768.0;
+    if (scaled >= 32767.0) return 32767;
+    if (scaled <= -32768.0) return -32768;
+    const auto truncated = int32_t(scaled);
+    return (double(truncated) > scaled) ? truncated - 1 : truncated;
+}
+
+}  // namespace
+
+bool PCMIsWideFormat(const WAVEFORMATEX* format) noexcept { return KindOf(format) != WideKind::none; }
+
+bool PCMFindWidePeaks(const WAVEFORMATEX* format, const void* data, uint32_t bytes, int16_t& leftFirst,
+                      int16_t& leftSecond, int16_t& rightFirst, int16_t& rightSecond) noexcept {
+    const WideKind kind = KindOf(format);
+    leftFirst = leftSecond = rightFirst = rightSecond = 0;
+    if (kind == WideKind::none) return false;
+    const uint32_t width = format->wBitsPerSample / 8u;
+    const uint32_t channels = format->nChannels;
+    const uint32_t frameBytes = width * channels;
+    const uint32_t frames = data ? bytes / frameBytes : 0;
+    if (frames == 0) return true;
+    const auto* in = static_cast<const uint8_t*>(data);
+    const uint32_t shown = channels == 1 ? 1 : 2;
+    Extremes found[2];
+    for (uint32_t c = 0; c < shown; ++c) {
+        Extremes e{kLow16, kHigh16};
+        const uint8_t* p = in + c * width;
+        for (uint32_t f = 0; f < frames; ++f, p += frameBytes) {
+            const int32_t v = Reduce(p, width, kind);
+            if (v < e.low) {
+                e.low = v;
+                e.lowFrame = f;
+            }
+            if (v > e.high) {
+                e.high = v;
+                e.highFrame = f;
+            }
+        }
+        found[c] = e;
+    }
+    if (shown == 1) found[1] = found[0];
+    Report(found[0], 0, leftFirst, leftSecond);
+    Report(found[1], 0, rightFirst, rightSecond);
+    return true;
 }

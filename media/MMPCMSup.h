@@ -5,9 +5,7 @@
 // Nothing here allocates or raises.
 #pragma once
 
-#include <windows.h>
-#include <mmsystem.h>
-#include <mmreg.h>
+#include "media/MMWaveRecords.h"
 
 #include <cstdint>
 
@@ -35,3 +33,18 @@ bool PCMScaleVolume(const WAVEFORMATEX* format, void* buffer, uint32_t bytes, in
 // scale. Mono data repeats the left pair as the right pair.
 void PCMFindPeaks(const WAVEFORMATEX* format, const void* data, uint32_t bytes, int16_t& leftFirst,
                   int16_t& leftSecond, int16_t& rightFirst, int16_t& rightSecond) noexcept;
+
+// Wide PCM for drawing: integer PCM of 24 or 32 bits and IEEE float of 32 or
+// 64 bits (tag 1, tag 3 with 32 or 64 bits, or an extensible format record,
+// tag 0xFFFE, whose sub-format is one of those). Tag 3 with 4 bits is an
+// ADPCM and is not wide.
+bool PCMIsWideFormat(const WAVEFORMATEX* format) noexcept;
+
+// PCMFindPeaks for wide PCM, on the 16-bit scale: integers by their top 16
+// bits, floats times 32768 rounded down and held to -32768 ... 32767 (NaN as
+// 0). The first two channels are reported (mono repeats the left pair);
+// whole frames only (nChannels * wBitsPerSample / 8 bytes). The pairs follow
+// PCMFindPeaks's rules for 16-bit data. False, with 0 for every result, for
+// a format that is not wide; 0 for every result for a block without a frame.
+bool PCMFindWidePeaks(const WAVEFORMATEX* format, const void* data, uint32_t bytes, int16_t& leftFirst,
+                      int16_t& leftSecond, int16_t& rightFirst, int16_t& rightSecond) noexcept;

@@ -330,6 +330,17 @@ void TMMWave::OpenFile() {
     }
 }
 
+void TMMWave::OpenFileForAppend() {
+    OpenFile();
+    if (!handle_) return;
+    if (WaveIOSeekToEnd(handle_.get()) != 0) {
+        CloseFile();
+        RaiseMMError<EMMWaveError>(MMMsg::ErrorSeekingWave);
+    }
+    bytesLeft_ = 0;
+    segmentBytesLeft_ = 0;
+}
+
 void TMMWave::CloseFile() {
     if (handle_) WaveIOEndAccess(handle_.get());
     opened_ = false;
@@ -617,7 +628,7 @@ void TMMCustomWaveFile::Opened() {
             if (overwriteExisting_ || wave_->IsEmpty())
                 wave_->CreateFile(wave_->FileName(), format.get());
             else
-                wave_->OpenFile();
+                wave_->OpenFileForAppend();
             fileOpen_ = true;
         }
     } else if (!wave_->IsEmpty()) {

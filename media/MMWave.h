@@ -122,6 +122,9 @@ public:
     virtual void RewindHook() {}
     // Opens the file for reading at the current position (EMMWaveError).
     virtual void OpenFile();
+    // Opens the file for writing behind its last sample, so that WriteData
+    // appends (EMMWaveError).
+    void OpenFileForAppend();
     // Finishes (a written file) and closes the file.
     virtual void CloseFile();
 

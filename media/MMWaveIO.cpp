@@ -24,14 +24,7 @@ constexpr uint32_t kFormatRecordBytes = sizeof(WAVEFORMATEX);
 // The largest file mmio's signed 32-bit offsets can address.
 constexpr int64_t kMaxFileSize = 0x7FFFFFFF;
 
-// ---- little-endian reading with bounds checks ----
-
-bool ReadU32(const uint8_t* data, size_t size, size_t at, uint32_t& value) {
-    if (at > size || size - at < 4) return false;
-    value = uint32_t(data[at]) | uint32_t(data[at + 1]) << 8 | uint32_t(data[at + 2]) << 16 |
-            uint32_t(data[at + 3]) << 24;
-    return true;
-}
+// ---- little-endian writing ----
 
 void PutU32(uint8_t* out, uint32_t value) {
     for (int i = 0; i < 4; ++i) out[i] = uint8_t(value >> (8 * i));
@@ -89,6 +82,24 @@ int OpenRiffForm(const char* name, FOURCC formType, wc::MmioHandle& file, MMCKIN
     return 0;
 }
 
+// The RIFF size as far as the file holds it. A size too small to hold even
+// the form type and one chunk header is a placeholder (0 is what a recording
+// leaves until it is finished): the form then runs to the end of the file.
+// Streamed files carry 0xFFFFFFFF, which the cut brings back to the file.
+void CutRiffToFile(MMCKINFO& riff, int64_t fileSize) {
+    const int64_t held = std::max<int64_t>(0, fileSize - int64_t(riff.dwDataOffset));
+    if (riff.cksize < kListTypeBytes + kChunkHeaderBytes || int64_t(riff.cksize) > held) riff.cksize = uint32_t(held);
+}
+
+// Four printable characters: what every registered chunk id is made of.
+bool PlausibleChunkId(FOURCC id) {
+    for (int i = 0; i < 4; ++i) {
+        const uint8_t c = uint8_t(id >> (8 * i));
+        if (c < 0x20 || c > 0x7E) return false;
+    }
+    return true;
+}
+
 // ---- the handle block ----
 
 void DestroyHandle(WaveIOHandle* handle) noexcept {
@@ -139,13 +150,9 @@ int ReadInfoChunk(HMMIO file, const MMCKINFO& chunk, InfoList& list) {
 int ReadDisplayChunk(HMMIO file, const MMCKINFO& chunk, DisplayList& list) {
     if (chunk.cksize <= 4) return 0;
     try {
-        uint8_t typeBytes[4];
-        if (!ReadExactly(file, typeBytes, 4)) return RiffErrIO;
-        uint32_t type = 0;
-        ReadU32(typeBytes, 4, 0, type);
-        std::vector<uint8_t> data(chunk.cksize - 4);
-        if (!ReadExactly(file, data.data(), uint32_t(data.size()))) return RiffErrIO;
-        list.Add(type, std::move(data));
+        std::vector<uint8_t> body(chunk.cksize);
+        if (!ReadExactly(file, body.data(), uint32_t(body.size()))) return RiffErrIO;
+        list.AddChunkBody(body.data(), body.size());
     } catch (const std::bad_alloc&) {
         return RiffErrNoMemory;
     }
@@ -180,11 +187,19 @@ int ScanChunks(HMMIO file, MMCKINFO& riff, int64_t fileSize, Scan& scan) {
         if (::mmioDescend(file, &chunk, &riff, 0) != 0) break;
 
         const int64_t chunkEnd = int64_t(chunk.dwDataOffset) + chunk.cksize;
+        bool cutByFileEnd = false;
         if (chunkEnd > riffEnd) {
             if (scan.haveFormat && scan.haveData) break;
-            if (chunkEnd > fileSize) chunk.cksize = uint32_t(std::max<int64_t>(0, fileSize - chunk.dwDataOffset));
+            if (chunkEnd > fileSize) {
+                chunk.cksize = uint32_t(std::max<int64_t>(0, fileSize - chunk.dwDataOffset));
+                cutByFileEnd = true;
+            }
         }
         if (dataEndPending) {
+            // Behind a data chunk that claims no bytes (an interrupted
+            // recording) come its samples, not a chunk: silence would read
+            // as an empty chunk of id 0. They run on to the end of the form.
+            if (scan.dataDeclared == 0 && !PlausibleChunkId(chunk.ckid)) break;
             scan.dataEnd = int64_t(chunk.dwDataOffset) - kChunkHeaderBytes;
             dataEndPending = false;
         }
@@ -196,6 +211,9 @@ int ScanChunks(HMMIO file, MMCKINFO& riff, int64_t fileSize, Scan& scan) {
             code = ReadDisplayChunk(file, chunk, *scan.display);
         } else if (chunk.ckid == kFmt) {
             if (scan.haveFormat) break;
+            // A format the file ends inside of is no format: its missing
+            // fields would read as zeros.
+            if (cutByFileEnd) return WaveIOErrFile;
             try {
                 scan.format.assign(std::max<uint32_t>(chunk.cksize, kFormatRecordBytes), 0);
             } catch (const std::bad_alloc&) {
@@ -339,137 +357,6 @@ bool TruncateFile(const std::string& name, int64_t size) {
 
 }  // namespace
 
-// ---- INFO and DISP lists ----
-
-const std::array<InfoId, kInfoIdCount> InfoIdTable = {{
-    {mmioFOURCC('I', 'A', 'R', 'L'), "Archival Location", "Indicates where the subject of the file is archived."},
-    {mmioFOURCC('I', 'A', 'R', 'T'), "Artist",
-     "Lists the artist of the original subject of the file. For example, \"Michaelangelo.\""},
-    {mmioFOURCC('I', 'C', 'M', 'S'), "Commissioned",
-     "Lists the name of the person or organization that commissioned the subject of the file. For example, "
-     "\"Pope Julian II.\""},
-    {mmioFOURCC('I', 'C', 'M', 'T'), "Comments",
-     "Provides general comments about the file or the subject of the file. If the comment is several sentences "
-     "long, end each sentence with a period. Do not include newline characters."},
-    {mmioFOURCC('I', 'C', 'O', 'P'), "Copyright",
-     "Records the copyright information for the file. For example, \"Copyright Encyclopedia International 1991.\" "
-     "If there are multiple copyrights, separate them by a semicolon followed by a space."},
-    {mmioFOURCC('I', 'C', 'R', 'D'), "Creation date",
-     "Specifies the date the subject of the file was created. List dates in year-month-day format, padding "
-     "one-digit months and days with a zero on the left. For example, \"1553-05-03\" for May 3, 1553."},
-    {mmioFOURCC('I', 'C', 'R', 'P'), "Cropped",
-     "Describes whether an image has been cropped and, if so, how it was cropped. For example, \"lower right "
-     "corner.\""},
-    {mmioFOURCC('I', 'D', 'I', 'M'), "Dimensions",
-     "Specifies the size of the original subject of the file. For example, \"8.5 in h, 11 in w.\""},
-    {mmioFOURCC('I', 'D', 'P', 'I'), "Dots Per Inch",
-     "Stores dots per inch setting of the digitizer used to produce the file, such as \"300.\""},
-    {mmioFOURCC('I', 'E', 'N', 'G'), "Engineer",
-     "Stores the name of the engineer who worked on the file. If there are multiple engineers, separate the names "
-     "by a semicolon and a blank. For example, \"Smith, John; Adams, Joe.\""},
-    {mmioFOURCC('I', 'G', 'N', 'R'), "Genre",
-     "Describes the original work, such as, \"landscape,\" \"portrait,\" \"still life,\" etc."},
-    {mmioFOURCC('I', 'K', 'E', 'Y'), "Keywords",
-     "Provides a list of keywords that refer to the file or subject of the file. Separate multiple keywords with a "
-     "semicolon and a blank. For example, \"Seattle; aerial view; scenery.\""},
-    {mmioFOURCC('I', 'L', 'G', 'T'), "Lightness",
-     "Describes the changes in lightness settings on the digitizer required to produce the file. Note that the "
-     "format of this information depends on hardware used."},
-    {mmioFOURCC('I', 'M', 'E', 'D'), "Medium",
-     "Describes the original subject of the file, such as, \"computer image,\" \"drawing,\" \"lithograph,\" and so "
-     "forth."},
-    {mmioFOURCC('I', 'N', 'A', 'M'), "Name",
-     "Stores the title of the subject of the file, such as, \"Seattle From Above.\""},
-    {mmioFOURCC('I', 'P', 'L', 'T'), "Palette Setting",
-     "Specifies the number of colors requested when digitizing an image, such as \"256.\""},
-    {mmioFOURCC('I', 'P', 'R', 'D'), "Product",
-     "Specifies the name of the title the file was originally intended for, such as \"Encyclopedia of Pacific "
-     "Northwest Geography.\""},
-    {mmioFOURCC('I', 'S', 'B', 'J'), "Subject", "Describes the contents of the file, such as \"Aerial view of Seattle.\""},
-    {mmioFOURCC('I', 'S', 'F', 'T'), "Software",
-     "Identifies the name of the software package used to create the file, such as \"Microsoft WaveEdit.\""},
-    {mmioFOURCC('I', 'S', 'H', 'P'), "Sharpness",
-     "Identifies the changes in sharpness for the digitizer required to produce the file (the format depends on "
-     "the hardware used)."},
-    {mmioFOURCC('I', 'S', 'R', 'C'), "Source",
-     "Identifies the name of the person or organization who supplied the original subject of the file. For "
-     "example, \"Trey Research.\""},
-    {mmioFOURCC('I', 'S', 'R', 'F'), "Source Form",
-     "Identifies the original form of the material that was digitized, such as \"slide,\" \"paper,\" \"map,\" and "
-     "so forth. This is not necessarily the same as IMED."},
-    {mmioFOURCC('I', 'T', 'C', 'H'), "Technician",
-     "Identifies the technician who digitized the subject file. For example, \"Smith, John.\""},
-}};
-
-int InfoIdIndex(FOURCC id) {
-    for (size_t i = 0; i < InfoIdTable.size(); ++i)
-        if (InfoIdTable[i].id == id) return int(i);
-    return -1;
-}
-
-std::string_view InfoList::Text(size_t index) const {
-    if (index >= entries_.size()) return {};
-    const Entry& entry = entries_[index];
-    if (entry.replaced) return *entry.replaced;
-    if (entry.length == 0) return {};
-    return std::string_view(body_.data() + entry.offset, entry.length);
-}
-
-std::string_view InfoList::Text(FOURCC id) const {
-    const int index = InfoIdIndex(id);
-    return index < 0 ? std::string_view() : Text(size_t(index));
-}
-
-bool InfoList::SetText(FOURCC id, std::string_view text) {
-    const int index = InfoIdIndex(id);
-    if (index < 0) return false;
-    // A text ends at its first zero, as it will in the file.
-    entries_[size_t(index)].replaced = std::string(text.substr(0, text.find('\0')));
-    return true;
-}
-
-bool InfoList::HasTexts() const {
-    for (size_t i = 0; i < entries_.size(); ++i)
-        if (!Text(i).empty()) return true;
-    return false;
-}
-
-void InfoList::TakeBody(std::vector<char> body) {
-    body_ = std::move(body);
-    entries_ = {};
-    const auto* bytes = reinterpret_cast<const uint8_t*>(body_.data());
-    const size_t size = body_.size();
-    size_t at = 0;
-    for (;;) {
-        uint32_t id = 0, length = 0;
-        if (!ReadU32(bytes, size, at, id) || !ReadU32(bytes, size, at + 4, length)) break;
-        const size_t textStart = at + kChunkHeaderBytes;
-        const size_t held = std::min<size_t>(length, size - textStart);
-        const int index = InfoIdIndex(id);
-        if (index >= 0) {
-            const char* text = body_.data() + textStart;
-            entries_[size_t(index)].offset = uint32_t(textStart);
-            entries_[size_t(index)].length = uint32_t(std::find(text, text + held, '\0') - text);
-        }
-        const uint64_t next = uint64_t(textStart) + length + (length & 1);
-        if (next >= size) break;
-        at = size_t(next);
-    }
-}
-
-void DisplayList::Add(uint32_t type, std::vector<uint8_t> data) {
-    DisplayEntry entry;
-    entry.type = type;
-    entry.data = std::move(data);
-    entries_.push_back(std::move(entry));
-}
-
-const DisplayEntry* DisplayList::First(uint32_t type) const {
-    for (const DisplayEntry& entry : entries_)
-        if (entry.type == type) return &entry;
-    return nullptr;
-}
-
 // ---- handle operations ----
 
 int WaveIOOpen(PWaveIOHandle& handle, const char* fileName, FOURCC formType, uint32_t flags) {
@@ -482,8 +369,7 @@ int WaveIOOpen(PWaveIOHandle& handle, const char* fileName, FOURCC formType, uin
     const LONG fileEnd = ::mmioSeek(file.get(), 0, SEEK_END);
     if (fileEnd < 0 || !SeekTo(file.get(), int64_t(riff.dwDataOffset) + kListTypeBytes)) return WaveIOErrFile;
     const int64_t fileSize = fileEnd;
-    if (int64_t(riff.dwDataOffset) + riff.cksize > fileSize)
-        riff.cksize = uint32_t(std::max<int64_t>(0, fileSize - riff.dwDataOffset));
+    CutRiffToFile(riff, fileSize);
 
     Scan scan;
     try {
@@ -608,12 +494,23 @@ int WaveIOFree(PWaveIOHandle& handle) {
 
 int WaveIOBeginAccess(WaveIOHandle* handle) {
     if (!handle) return WaveIOErrBadParam;
-    if (!handle->file) {
+    const bool reopened = !handle->file;
+    if (reopened) {
         MMCKINFO riff{};
         if (OpenRiffForm(handle->fileName.c_str(), kWaveFormType, handle->file, riff) != 0) return WaveIOErrFile;
+        // Cut as at open, so that no size computed from it passes the file.
+        const LONG fileEnd = ::mmioSeek(handle->file.get(), 0, SEEK_END);
+        if (fileEnd < 0) {
+            handle->file.reset();
+            return WaveIOErrFile;
+        }
+        CutRiffToFile(riff, fileEnd);
         handle->riffChunk = riff;
     }
-    return WaveIOSeek(handle, int32_t(std::min<uint32_t>(handle->position, INT32_MAX))) == 0 ? 0 : WaveIOErrFile;
+    if (WaveIOSeek(handle, int32_t(std::min<uint32_t>(handle->position, INT32_MAX))) == 0) return 0;
+    // A file opened here is not left open behind a failure.
+    if (reopened) handle->file.reset();
+    return WaveIOErrFile;
 }
 
 int WaveIOEndAccess(WaveIOHandle* handle) {
@@ -659,8 +556,12 @@ int WaveIOSeek(WaveIOHandle* handle, int32_t sample) {
     if (HMMIO file = handle->file.get()) {
         if (handle->dataOffset < kChunkHeaderBytes || !SeekTo(file, int64_t(handle->dataOffset) - kChunkHeaderBytes))
             return WaveIOErrFile;
+        // The chunk header is read where it stands, without the RIFF record
+        // as parent: the system adds the parent's offset and size in 32 bits,
+        // which wraps for a streamed file's placeholder size, and a file
+        // being written still has a RIFF size of 0.
         MMCKINFO chunk{};
-        if (::mmioDescend(file, &chunk, &handle->riffChunk, 0) != 0 || chunk.ckid != kData ||
+        if (::mmioDescend(file, &chunk, nullptr, 0) != 0 || chunk.ckid != kData ||
             chunk.dwDataOffset != handle->dataOffset)
             return WaveIOErrFile;
         // Descending reads the record afresh; what was written stays marked.
@@ -671,6 +572,15 @@ int WaveIOSeek(WaveIOHandle* handle, int32_t sample) {
         handle->bytesLeft = end > offset ? end - offset : 0;
     }
     const uint32_t reached = WaveBytesToSamples(format, offset);
+    handle->position = reached > handle->rangeStart ? reached - handle->rangeStart : 0;
+    return 0;
+}
+
+int WaveIOSeekToEnd(WaveIOHandle* handle) {
+    if (!handle || !handle->file) return WaveIOErrFile;
+    if (!SeekTo(handle->file.get(), int64_t(handle->dataOffset) + handle->dataBytes)) return WaveIOErrFile;
+    handle->bytesLeft = 0;
+    const uint32_t reached = WaveBytesToSamples(&handle->format, handle->dataBytes);
     handle->position = reached > handle->rangeStart ? reached - handle->rangeStart : 0;
     return 0;
 }

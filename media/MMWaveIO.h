@@ -36,6 +36,7 @@
 #include <vector>
 
 #include "framework/Handles.h"
+#include "media/MMRiffLists.h"
 
 static_assert(sizeof(WAVEFORMATEX) == 18, "the system's wave format record is packed");
 
@@ -120,68 +121,6 @@ bool WaveFormatTexts(const WAVEFORMATEX* format, std::string& name, std::string&
 char WaveListSeparator();
 char WaveDecimalSeparator();
 
-// ---- INFO and DISP lists ----
-
-struct InfoId {
-    FOURCC id;
-    const char* name;
-    const char* description;
-};
-constexpr size_t kInfoIdCount = 23;
-extern const std::array<InfoId, kInfoIdCount> InfoIdTable;
-// The row of an id in InfoIdTable, or -1.
-int InfoIdIndex(FOURCC id);
-
-// The texts of a LIST/INFO chunk, one entry per InfoIdTable row. A text lies
-// either in the chunk body as read from the file or in its own replacement.
-class InfoList {
-public:
-    // The text for a row (empty when absent); the view lives until the next change.
-    std::string_view Text(size_t index) const;
-    std::string_view Text(FOURCC id) const;
-    // Replaces a text; false for an id not in the table.
-    bool SetText(FOURCC id, std::string_view text);
-    // True when at least one text is non-empty.
-    bool HasTexts() const;
-
-    // Takes a LIST/INFO body (without its list type) and finds its texts.
-    void TakeBody(std::vector<char> body);
-    bool HasBody() const { return !body_.empty(); }
-
-private:
-    struct Entry {
-        uint32_t offset = 0;  // into body_
-        uint32_t length = 0;
-        std::optional<std::string> replaced;
-    };
-    std::vector<char> body_;
-    std::array<Entry, kInfoIdCount> entries_{};
-};
-
-constexpr uint32_t kDisplayText = 1;    // CF_TEXT: zero-terminated text
-constexpr uint32_t kDisplayBitmap = 8;  // CF_DIB: a packed device-independent bitmap
-
-struct DisplayEntry {
-    uint32_t type = 0;   // clipboard format number
-    uint32_t flags = 0;
-    std::vector<uint8_t> data;                         // as read from the file
-    std::optional<std::vector<uint8_t>> replacement;   // written instead of data when set
-    const std::vector<uint8_t>& Current() const { return replacement ? *replacement : data; }
-};
-
-// The DISP chunks of a file, in file order.
-class DisplayList {
-public:
-    const std::vector<DisplayEntry>& Entries() const { return entries_; }
-    std::vector<DisplayEntry>& Entries() { return entries_; }
-    void Add(uint32_t type, std::vector<uint8_t> data);
-    // The first entry of that type, or null.
-    const DisplayEntry* First(uint32_t type) const;
-
-private:
-    std::vector<DisplayEntry> entries_;
-};
-
 // ---- the handle ----
 
 // One parsed wave file, in one zero-filled block: this header, then the
@@ -237,6 +176,9 @@ int WaveIOEndAccess(WaveIOHandle* handle);
 int WaveIOSetBuffer(WaveIOHandle* handle, int32_t size);
 // Positions at a sample frame relative to rangeStart, clamped to the range.
 int WaveIOSeek(WaveIOHandle* handle, int32_t sample);
+// Positions the open file behind the last sample byte, where WaveIOWrite
+// appends to an existing file (WaveIOSeek stops at the last sample).
+int WaveIOSeekToEnd(WaveIOHandle* handle);
 // Bytes read (never more than count nor past rangeEnd), or -1.
 int32_t WaveIORead(WaveIOHandle* handle, void* buffer, int32_t count);
 // Bytes written at the current position, or -1.

@@ -28,7 +28,8 @@ install_missing() {
 # What a minimal Debian lacks: the build program, Python for the scripts'
 # generators, certificates for the npm registry.
 packages=(make python3 ca-certificates g++-mingw-w64-i686 wine wine64 wine32:i386 xvfb xauth x11-utils
-          imagemagick fonts-noto-cjk fonts-ipafont-gothic googletest alsa-utils locales)
+          imagemagick fonts-noto-cjk fonts-ipafont-gothic googletest alsa-utils locales
+          clang libclang-rt-14-dev)
 # Tools that may come from elsewhere (npm ships inside some nodejs builds):
 # their package is installed only when the command is missing.
 commands=(cmake:cmake npm:npm)

@@ -9,3 +9,5 @@ trap 'stop_wine; stop_xvfb' EXIT
 start_wine
 cd "$build"
 ctest --output-on-failure --timeout 900 "$@"
+# The native fuzzing of the system-free units (WC_FUZZ_SECONDS=0 skips it).
+[ "${WC_FUZZ_SECONDS:-15}" = 0 ] || bash "$repo/scripts/fuzz.sh"

@@ -3,6 +3,7 @@
 #include "support/AudioFixtures.h"
 #include "support/ChainFixtures.h"
 
+#include <algorithm>
 #include <cstring>
 #include <random>
 #include <vector>
@@ -170,23 +171,26 @@ TEST_F(ConverterTest, NibbleFormatsWithMoreThanTwoChannelsCannotConvert) {
     EXPECT_THROW(converter->Opened(), EMMADPCMError);
 }
 
-TEST_F(ConverterTest, ACorruptBlockStopsTheConversion) {
+TEST_F(ConverterTest, ACorruptBlockPlaysAsSilenceAndTheNextBlocksDecode) {
+    // A bad predictor index cleared can-convert, and the rest of the file
+    // went to the output device as PCM: full-scale noise.
     const auto format = MsAdpcmFormat(1, 1024);  // four blocks per chunk
     auto data = RandomMsAdpcmBlocks(format, 16, 5);
-    data[8 * 1024] = 9;  // predictor index out of range, in the third chunk
+    const auto clean = data;
+    data[9 * 1024] = 9;  // predictor index out of range, in the third chunk
     Build(&format.wfx, data);
     Run();
-    const auto first = DirectDecode(&format.wfx, converter->PWaveFormat(),
-                                    std::vector<uint8_t>(data.begin(), data.begin() + 8 * 1024));
-    std::vector<uint8_t> out;
-    bool more = true;
-    for (int i = 0; i < 100 && more && out.size() < first.size(); ++i) sink->PullOnce(4096, out, more);
-    EXPECT_EQ(out, first);
-    EXPECT_FALSE(converter->CanConvert());
-    // Later pulls go upstream unchanged: the raw bytes after the bad chunk.
-    std::vector<uint8_t> raw;
-    sink->PullOnce(100, raw, more);
-    EXPECT_EQ(raw, std::vector<uint8_t>(data.begin() + 12 * 1024, data.begin() + 12 * 1024 + 100));
+    const auto expectedAll = DirectDecode(&format.wfx, converter->PWaveFormat(), clean);
+    const size_t blockPcm = size_t(format.samplesPerBlock) * 2;
+    ASSERT_EQ(expectedAll.size(), 16 * blockPcm);
+    const auto got = sink->PullAll(4096);
+    EXPECT_TRUE(converter->CanConvert());
+    ASSERT_EQ(got.size(), expectedAll.size());
+    // Every block but the damaged one as a clean decode gives it; that one silent.
+    EXPECT_TRUE(std::equal(got.begin(), got.begin() + 9 * blockPcm, expectedAll.begin()));
+    EXPECT_EQ(std::vector<uint8_t>(got.begin() + 9 * blockPcm, got.begin() + 10 * blockPcm),
+              std::vector<uint8_t>(blockPcm, 0));
+    EXPECT_TRUE(std::equal(got.begin() + 10 * blockPcm, got.end(), expectedAll.begin() + 10 * blockPcm));
 }
 
 TEST_F(ConverterTest, LoopFieldsTravelUpstreamAndAWrapEndsTheBuffer) {

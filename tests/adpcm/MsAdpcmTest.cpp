@@ -247,16 +247,41 @@ TEST(MsAdpcmDecode, EightBitOutputTruncatesTowardZero) {
     for (size_t i = 0; i < wide.size(); ++i) EXPECT_EQ(narrow[i], wide[i] / 256 + 128) << i;
 }
 
-TEST(MsAdpcmDecode, ABadPredictorIndexAbortsTheWholeCall) {
+TEST(MsAdpcmDecode, ADamagedBlockDecodesAsSilenceOfItsLength) {
+    // A bad predictor index made the whole call return 0: the converter then
+    // sent the compressed bytes on as PCM, full-scale noise.
     const auto f = MsFormat(1, 8, 4);
     const auto good = Block({{0, 16, 1, 2}}, {0x11});
     const auto bad = Block({{7, 16, 1, 2}}, {0x11});
-    EXPECT_EQ(Decode(f, good).size(), 4u);
-    EXPECT_TRUE(Decode(f, Concat(good, bad)).empty());
+    const auto other = Block({{1, 20, 300, -300}}, {0x7F});
+    ASSERT_EQ(Decode(f, good).size(), 4u);
+    const auto goodAlone = Decode(f, good);
+    const auto otherAlone = Decode(f, other);
+    std::vector<int> expected = goodAlone;
+    expected.insert(expected.end(), {0, 0, 0, 0});
+    expected.insert(expected.end(), otherAlone.begin(), otherAlone.end());
+    EXPECT_EQ(Decode(f, Concat(Concat(good, bad), other)), expected);
+    EXPECT_EQ(Decode(f, bad), (std::vector<int>{0, 0, 0, 0}));
     auto three = MsFormat(1, 8, 4);
     three.numCoef = 3;  // a custom set of three pairs: index 3 is out of range
-    EXPECT_TRUE(Decode(three, Block({{3, 16, 1, 2}}, {0x11})).empty());
-    EXPECT_EQ(Decode(three, Block({{2, 16, 1, 2}}, {0x11})).size(), 4u);
+    EXPECT_EQ(Decode(three, Block({{3, 16, 1, 2}}, {0x11})), (std::vector<int>{0, 0, 0, 0}));
+    const auto inRange = Decode(three, Block({{2, 16, 1, 2}}, {0x11}));
+    ASSERT_EQ(inRange.size(), 4u);
+    EXPECT_EQ(inRange[0], 2);  // sample 2, then sample 1, as the header holds them
+    EXPECT_EQ(inRange[1], 1);
+}
+
+TEST(MsAdpcmDecode, ADamagedStereoBlockSilencesBothChannelsAndEightBitIsTheZeroLine) {
+    const auto f = MsFormat(2, 16, 6);
+    // Only the right channel's predictor is out of range: the block is lost whole.
+    const auto bad = Block({{0, 16, 1, 2}, {200, 16, 1, 2}}, {0x11, 0x22});
+    // 16 bytes hold the two header frames and two code frames: 4 frames of 2 samples.
+    EXPECT_EQ(Decode(f, bad), std::vector<int>(8, 0));
+    auto pcm8 = PcmFormat(2, 8, 22050);
+    std::vector<uint8_t> out(64, 0xEE);
+    ASSERT_EQ(DecodeMSADPCM(&f.wfx, &pcm8, bad.data(), uint32_t(bad.size()), out.data(), uint32_t(out.size())), 8u);
+    EXPECT_EQ(std::vector<uint8_t>(out.begin(), out.begin() + 8), std::vector<uint8_t>(8, 128));
+    EXPECT_EQ(out[8], 0xEE);
 }
 
 TEST(MsAdpcmDecode, ABlockCutShortYieldsTheFramesItsBytesHold) {

@@ -177,6 +177,40 @@ TEST_F(WaveFileChainTest, ASinkWritesWhatItsInputDelivers) {
     EXPECT_EQ(got, data);
 }
 
+TEST_F(WaveFileChainTest, WithoutOverwriteASinkAppendsBehindTheExistingSamples) {
+    // The append started at position 0 and overwrote the existing samples.
+    const WAVEFORMATEX format = WavePCMFormat(1, 16, 8000);
+    const auto existing = MakeTestSamples16(1, 700, 2);
+    const auto added = MakeTestSamples16(1, 450, 6);
+    const auto path = Write("append.wav", MakePcmWave(1, 8000, 16, existing));
+    auto& source = wc::MakeComponent<TestSource>(root, &format, added);
+    file.SetOverwriteExisting(false);
+    file.SetFileName(path);
+    file.SetInput(&source);
+    source.Opened();
+    file.Opened();
+    source.Started();
+    file.Started();
+    bool more = true;
+    for (int i = 0; i < 100 && more; ++i) {
+        Buffer buffer(256);
+        more = false;
+        file.BufferLoad(buffer.header(), more);
+    }
+    file.Closed();
+
+    TMMWave back;
+    back.SetFileName(path);
+    EXPECT_EQ(back.DataSize(), 1150);
+    back.OpenFile();
+    std::vector<uint8_t> expected = existing;
+    expected.insert(expected.end(), added.begin(), added.end());
+    std::vector<uint8_t> got(expected.size() + 100);
+    ASSERT_EQ(back.ReadData(got.data(), int32_t(got.size())), int32_t(expected.size()));
+    got.resize(expected.size());
+    EXPECT_EQ(got, expected);
+}
+
 TEST_F(WaveFileChainTest, PlayedBuffersAreAppendedToo) {
     const WAVEFORMATEX format = WavePCMFormat(1, 8, 8000);
     auto& source = wc::MakeComponent<TestSource>(root, &format, std::vector<uint8_t>{});

@@ -1,0 +1,64 @@
+#!/usr/bin/env python3
+"""Writes the seed inputs of the fuzz targets: well-formed cases of each
+unit (a standard Microsoft ADPCM format with blocks, nibble streams, PCM
+blocks of every width, a LIST/INFO body and DISP bodies), laid out as each
+target takes its input apart."""
+import os
+import struct
+import sys
+
+out = sys.argv[1]
+COEF = [(256, 0), (512, -256), (0, 0), (192, 64), (240, 0), (460, -208), (392, -232)]
+
+
+def write(target, name, data):
+    os.makedirs(os.path.join(out, target), exist_ok=True)
+    with open(os.path.join(out, target, name), "wb") as f:
+        f.write(data)
+
+
+def ms_block(channels, align, seed):
+    b = bytes([seed % 7] * channels)
+    b += b"".join(struct.pack("<h", 16 + 8 * c) for c in range(channels))
+    b += b"".join(struct.pack("<h", 100 * (c + 1)) for c in range(channels))
+    b += b"".join(struct.pack("<h", -50 * (c + 1)) for c in range(channels))
+    codes = bytes((seed * 37 + i * 11) & 0xFF for i in range(align - len(b)))
+    return b + codes
+
+
+for channels, align in ((1, 256), (2, 512), (4, 64)):
+    spb = (align - 7 * channels) * 8 // (4 * channels) + 2
+    extra = struct.pack("<HH", spb, 7) + b"".join(struct.pack("<hh", a, b) for a, b in COEF)
+    head = bytes([len(extra), 0, channels]) + struct.pack("<IIH", 22050, 11100, align) + bytes([0])
+    head += struct.pack("<H", len(extra)) + extra + bytes([0, 0, 0])
+    write("adpcm_ms_fuzz", "ms_%d_%d" % (channels, align), head + b"".join(ms_block(channels, align, s) for s in range(3)))
+
+state = struct.pack("<6h", 0, 0, 0, 0, 40, 1000)
+write("adpcm_nibble_fuzz", "stream", state + bytes((i * 29 + 3) & 0xFF for i in range(256)))
+write("adpcm_nibble_fuzz", "high_index", struct.pack("<6h", 7, 88, 32000, 15, 88, -32000) + bytes(range(64)))
+
+
+def fmt(tag, channels, bits, extra=b""):
+    align = channels * bits // 8
+    return struct.pack("<HHIIHHH", tag, channels, 44100, 44100 * align, align, bits, len(extra)) + extra.ljust(22, b"\0")
+
+
+ext = lambda sub, valid: struct.pack("<HI", valid, 3) + struct.pack("<H", sub) + bytes.fromhex("000000001000800000aa00389b71")
+tail = struct.pack("<ii", 16384, 8192) + bytes([1, 1])
+pcm16 = b"".join(struct.pack("<h", (i * 997) % 65536 - 32768) for i in range(200))
+write("pcm_fuzz", "pcm16_stereo", fmt(1, 2, 16) + tail + pcm16)
+write("pcm_fuzz", "pcm8_mono", fmt(1, 1, 8) + struct.pack("<ii", 32768, 0) + bytes([0, 1]) + bytes(range(256)))
+write("pcm_fuzz", "pcm24", fmt(1, 2, 24) + tail + bytes((i * 13) & 0xFF for i in range(600)))
+write("pcm_fuzz", "float32_ext", fmt(0xFFFE, 2, 32, ext(3, 32)) + tail +
+      b"".join(struct.pack("<f", (i - 50) / 40.0) for i in range(100)))
+write("pcm_fuzz", "int32_ext", fmt(0xFFFE, 1, 32, ext(1, 24)) + tail + bytes((i * 7) & 0xFF for i in range(400)))
+
+
+def sub(tag, text):
+    body = text + b"\0"
+    return tag + struct.pack("<I", len(body)) + body + (b"\0" if len(body) & 1 else b"")
+
+
+write("riff_lists_fuzz", "info", sub(b"INAM", b"A title") + sub(b"IART", b"Someone") + sub(b"ICMT", b"odd"))
+write("riff_lists_fuzz", "disp_text", struct.pack("<I", 1) + b"Shown text\0")
+write("riff_lists_fuzz", "disp_dib", struct.pack("<IIiiHHII", 8, 40, 2, 2, 1, 8, 0, 8) + bytes(40))
