@@ -216,7 +216,8 @@ public:
     // `ready` (may be empty) is called on the reader thread after each column.
     ColumnReader(TMMWave& wave, int32_t block, int blocks, std::function<void()> ready)
         : wave_(wave), block_(block), blocks_(blocks), ready_(std::move(ready)),
-          format_(wave.PWaveFormat()), eightBit_(wave.BitLength() == 8), columns_(size_t(blocks)) {
+          format_(wave.PWaveFormat()), eightBit_(wave.BitLength() == 8), wide_(PCMIsWideFormat(format_)),
+          frameBytes_(wide_ ? format_->nBlockAlign : 1), columns_(size_t(blocks)) {
         reader_ = std::thread([this] { Read(); });
     }
     ~ColumnReader() {
@@ -267,7 +268,8 @@ private:
             }
             if (read < 1) break;
             int16_t a, b, c, d;
-            PCMFindPeaks(format_, piece.data(), uint32_t(read), a, b, c, d);
+            if (wide_) PCMFindWidePeaks(format_, piece.data(), uint32_t(read), a, b, c, d);
+            else PCMFindPeaks(format_, piece.data(), uint32_t(read), a, b, c, d);
             merger.Add(WavePeak{a, b, c, d});
             got += read;
             if (read < want) break;
@@ -283,7 +285,9 @@ private:
     }
 
     void Read() {
-        std::vector<uint8_t> piece(size_t(std::min(kPieceBytes, block_)));
+        // Pieces of whole frames, so no frame is split between two scans.
+        const int32_t pieceBytes = std::min(kPieceBytes - kPieceBytes % frameBytes_, block_);
+        std::vector<uint8_t> piece(static_cast<size_t>(pieceBytes));
         for (int x = 0; x < blocks_; ++x) {
             WavePeak peak;
             const bool more = ScanBlock(piece, peak);
@@ -308,6 +312,8 @@ private:
     const std::function<void()> ready_;
     const WAVEFORMATEX* const format_;
     const bool eightBit_;
+    const bool wide_;        // 24/32-bit integer or float: scanned on the 16-bit scale
+    const int32_t frameBytes_;
     WavePeakTable columns_;
     int done_ = 0;
     bool ended_ = false;
@@ -509,7 +515,11 @@ public:
             return;
         }
         const int64_t dataSize = wave.DataSize();
-        const int32_t block = int32_t(std::max<int64_t>((dataSize / w_) & ~int64_t(3), 4));
+        int32_t block = int32_t(std::max<int64_t>((dataSize / w_) & ~int64_t(3), 4));
+        // Samples wider than 16 bits are scanned in whole frames: every
+        // column starts on a frame.
+        if (const WAVEFORMATEX* format = wave.PWaveFormat(); PCMIsWideFormat(format))
+            block = std::max<int32_t>(block - block % format->nBlockAlign, format->nBlockAlign);
         wave.OpenFile();
         open_ = true;
         try {
@@ -652,8 +662,8 @@ bool TMMWaveOpenDialog::CanDrawWave() const {
     if (!source_) return false;
     const TMMWave& wave = source_->Wave();
     const WAVEFORMATEX* format = wave.PWaveFormat();
-    return !wave.FileName().empty() && format && wave.FormatTag() == WAVE_FORMAT_PCM && wave.DataSize() > 0 &&
-           format->nChannels <= 2;
+    return !wave.FileName().empty() && format && (wave.FormatTag() == WAVE_FORMAT_PCM || PCMIsWideFormat(format)) &&
+           wave.DataSize() > 0 && format->nChannels <= 2;
 }
 
 bool TMMWaveOpenDialog::Playing() const { return output_ && (output_->State() & wosPlaying) != 0; }
@@ -958,7 +968,9 @@ void TMMWaveOpenDialog::PaintPicture(HDC dc) {
 void TMMWaveOpenDialog::DrawLocator(int64_t oldPosition, int64_t newPosition) {
     HWND area = Control(kWaveArea);
     const int64_t dataSize = source_ ? source_->Wave().DataSize() : 0;
-    if (area && Preview && source_ && source_->Wave().FormatTag() == WAVE_FORMAT_PCM && dataSize > 0) {
+    const TMMWave* wave = source_ ? &source_->Wave() : nullptr;
+    if (area && Preview && wave && (wave->FormatTag() == WAVE_FORMAT_PCM || PCMIsWideFormat(wave->PWaveFormat())) &&
+        dataSize > 0) {
         RECT r;
         ::GetClientRect(area, &r);
         ::InflateRect(&r, -kAreaInset, -kAreaInset);

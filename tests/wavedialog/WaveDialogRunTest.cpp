@@ -4,6 +4,7 @@
 
 #include <windows.h>
 
+#include <cstring>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -70,6 +71,7 @@ protected:
         WriteFileBytes(dir_ / "i_short.wav", MakePcmWave(1, 8000, 16, AlternatingSamples16(10, 30000)));
         WriteFileBytes(dir_ / "j_picture.wav", MakeWaveWithPicture(8, 8, 255, 0, 0));
         WriteFileBytes(dir_ / "k_pcm22.wav", MakePcmWave(1, 22050, 16, MakeTestSamples16(1, 22050 * 3, 7)));
+        WriteWideCopies(MakeTestSamples16(2, 44100 * 3));
         wc::Application().OnException = [this](const std::exception& error) {
             std::lock_guard lock(errorsMutex_);
             errors_.push_back(error.what());
@@ -83,6 +85,29 @@ protected:
         EXPECT_TRUE(errors_.empty()) << "first error: " << errors_.front();
     }
     std::string Path(const char* name) const { return dir_ / name; }
+
+    // The 16-bit stereo samples of a_pcm44.wav widened: as 24-bit integers
+    // with noise below their top 16 bits (m_wide24.wav), and as 32-bit floats
+    // of value / 32768 (n_float.wav).
+    void WriteWideCopies(const std::vector<uint8_t>& samples16) {
+        std::vector<uint8_t> wide24, floats;
+        uint32_t noise = 12345;
+        for (size_t i = 0; i + 1 < samples16.size(); i += 2) {
+            const int16_t v = int16_t(uint16_t(samples16[i] | (samples16[i + 1] << 8)));
+            noise = noise * 1103515245u + 12345u;
+            wide24.push_back(uint8_t(noise >> 24));
+            wide24.push_back(samples16[i]);
+            wide24.push_back(samples16[i + 1]);
+            const float f = float(v) / 32768.0f;
+            uint32_t bits;
+            std::memcpy(&bits, &f, 4);
+            for (int b = 0; b < 4; ++b) floats.push_back(uint8_t(bits >> (8 * b)));
+        }
+        WriteFileBytes(dir_ / "m_wide24.wav", MakePcmWave(2, 44100, 24, wide24));
+        std::vector<uint8_t> floatWave = MakePcmWave(2, 44100, 32, floats);
+        floatWave[20] = 3;  // WAVE_FORMAT_IEEE_FLOAT
+        WriteFileBytes(dir_ / "n_float.wav", floatWave);
+    }
 
     // Selects the file and waits until the panel has described it (the label changed).
     static std::string Select(HWND frame, const std::string& prefix) {
@@ -476,4 +501,26 @@ TEST_F(WaveDialogRun, PlayComesBackWhenPlaybackEndsAfterPreviewWasUntickedDuring
     EXPECT_TRUE(greyedWhilePlaying) << "the panel's rules grey Play while the output plays";
     EXPECT_EQ(afterEnd, "Play");
     EXPECT_TRUE(enabledAfter) << "a playable file with an idle device: Play is enabled";
+}
+
+// 24-bit and float waves were drawn as if their bytes were 16-bit samples: noise.
+TEST_F(WaveDialogRun, TwentyFourBitAndFloatWavesDrawTheColumnsOfTheirSixteenBitReduction) {
+    dialog_.Preview = true;
+    Pixels sixteen, wide24, floats;
+    RunDriven(dialog_, [&](HWND frame) {
+        Select(frame, "a_");
+        sixteen = CaptureClient(PanelControl(frame, kWaveArea));
+        Select(frame, "m_");
+        wide24 = CaptureClient(PanelControl(frame, kWaveArea));
+        Select(frame, "n_");
+        floats = CaptureClient(PanelControl(frame, kWaveArea));
+    });
+    ASSERT_GT(sixteen.width, 20);
+    ASSERT_TRUE(sixteen.Contains(kGreen));
+    ASSERT_EQ(wide24.width, sixteen.width);
+    ASSERT_EQ(floats.width, sixteen.width);
+    for (int x = 0; x < sixteen.width; ++x) {
+        EXPECT_EQ(wide24.RowsOf(x, kGreen), sixteen.RowsOf(x, kGreen)) << "24-bit, column " << x;
+        EXPECT_EQ(floats.RowsOf(x, kGreen), sixteen.RowsOf(x, kGreen)) << "float, column " << x;
+    }
 }
