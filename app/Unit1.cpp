@@ -2,8 +2,10 @@
 
 #include <windows.h>
 
+#include <utility>
 #include <vector>
 
+#include "app/CleanCheck.h"
 #include "framework/Files.h"
 #include "framework/Handles.h"
 #include "framework/Strings.h"
@@ -42,8 +44,9 @@ std::string BuildOutputPath(std::string_view folder, std::string_view sourcePath
     return std::string(folder) + "\\Clean_" + ExtractBaseName(sourcePath);
 }
 
-std::string BuildConverterCommandLine(std::string_view sourcePath, std::string_view folder) {
-    return "extras\\ffmpeg -i \"" + std::string(sourcePath) + "\" -f wav -bitexact -y \"" +
+std::string BuildConverterCommandLine(std::string_view sourcePath, std::string_view folder, std::string_view codec) {
+    const std::string keepFormat = codec.empty() ? std::string() : "-c:a " + std::string(codec) + " ";
+    return "extras\\ffmpeg -i \"" + std::string(sourcePath) + "\" -f wav -bitexact -y " + keepFormat + "\"" +
            BuildOutputPath(folder, sourcePath) + "\"";
 }
 
@@ -70,33 +73,72 @@ void TForm1::DeclareMethods(wc::MethodTable& methods) {
     methods.Method("BtnCleanFileClick", this, &TForm1::BtnCleanFileClick);
 }
 
+LRESULT TForm1::WndProc(UINT message, WPARAM wParam, LPARAM lParam) {
+    if (message == WM_CLOSE && jobRunning_) {
+        closePending_ = true;  // closed once the job's outcome was shown
+        return 0;
+    }
+    if (message == WM_SETCURSOR && busyCursor_) {
+        ::SetCursor(::LoadCursor(nullptr, IDC_WAIT));
+        return TRUE;
+    }
+    return wc::TForm::WndProc(message, wParam, lParam);
+}
+
+// The labels hold the choices: the output path shown and the one the job
+// writes are both made from them.
 void TForm1::UpdateOutputState() {
     if (!IsChoiceMade(Label1->Caption())) return;
     if (!IsChoiceMade(Label2->Caption())) return;
     BtnCleanFile->SetEnabled(true);
-    Label5->SetCaption(BuildOutputPath(PBFolderDialog1->Folder, MMWaveOpenDialog1->FileName));
+    Label5->SetCaption(BuildOutputPath(Label2->Caption(), Label1->Caption()));
 }
 
 void TForm1::btnSlInpClick(wc::TComponent*) {
+    if (jobRunning_) return;
     if (!MMWaveOpenDialog1->Execute()) return;
     Label1->SetCaption(MMWaveOpenDialog1->FileName);
     UpdateOutputState();
 }
 
 void TForm1::BtnSloutClick(wc::TComponent*) {
+    if (jobRunning_) return;
     if (!PBFolderDialog1->Execute()) return;
     Label2->SetCaption(PBFolderDialog1->Folder);
     UpdateOutputState();
 }
 
 void TForm1::BtnCleanFileClick(wc::TComponent*) {
-    const std::string commandLine =
-        BuildConverterCommandLine(MMWaveOpenDialog1->FileName, PBFolderDialog1->Folder);
-    RunConverterJob(commandLine, kLogFileName);  // the outcome is told by the output file alone
-    if (wc::FileExists(Label5->Caption()))
-        wc::ShowMessage(wc::ShiftJisToWide(kOutputCompletedMessage));
-    else
-        wc::ShowMessage(wc::ShiftJisToWide(kConversionFailedMessage));
+    if (jobRunning_) return;  // one job at a time
+    jobRunning_ = true;
+    // Every way out ends the job and carries out a close asked for during it.
+    struct JobEnd {
+        TForm1& form;
+        ~JobEnd() {
+            form.busyCursor_ = false;
+            form.jobRunning_ = false;
+            if (std::exchange(form.closePending_, false)) form.Close();
+        }
+    } jobEnd{*this};
+    RunCleanJob();
+}
+
+void TForm1::RunCleanJob() {
+    const std::string source = Label1->Caption();
+    const std::string folder = Label2->Caption();
+    const std::string output = BuildOutputPath(folder, source);
+    const std::string commandLine = BuildConverterCommandLine(source, folder, KeepFormatCodecOf(source));
+
+    busyCursor_ = true;
+    const HCURSOR previousCursor = ::SetCursor(::LoadCursor(nullptr, IDC_WAIT));
+    RunConverterJob(commandLine, kLogFileName);
+    const CleanCheckResult check = CheckCleanCopy(source, output, [] { wc::Application().ProcessMessages(); });
+    if (!check.logLine.empty())
+        AppendLogLine(wc::ExtractFileDir(wc::ExecutablePath()) + "\\" + kLogFileName, check.logLine);
+    busyCursor_ = false;
+    ::SetCursor(previousCursor);
+
+    wc::ShowMessage(wc::ShiftJisToWide(check.success ? kOutputCompletedMessage : kConversionFailedMessage));
 }
 
 bool TForm1::RunConverterJob(const std::string& commandLine, const std::string& logFileName) {

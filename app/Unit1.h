@@ -1,6 +1,12 @@
 // The main window: choose a source wave file and an output folder, then
-// "CLEAN FILE" runs the converter and reports whether the output exists.
-// Whether a file or folder has been chosen is read back from the labels.
+// "CLEAN FILE" runs the converter and reports whether the output holds the
+// source's samples. Whether a file or folder has been chosen, and which, is
+// read back from the labels.
+//
+// Everything runs on the user-interface thread. A job dispatches window
+// messages while it waits, so the handlers can be entered again during it:
+// jobRunning_ makes the buttons ignore presses meanwhile, and a close asked
+// for during a job is held in closePending_ until its outcome was shown.
 #pragma once
 
 #include <string>
@@ -21,8 +27,10 @@ extern const char kConversionFailedMessage[];
 std::string ExtractBaseName(std::string_view path);
 // folder + "\Clean_" + base name of the source, with no normalisation.
 std::string BuildOutputPath(std::string_view folder, std::string_view sourcePath);
-// The converter's command line for one job.
-std::string BuildConverterCommandLine(std::string_view sourcePath, std::string_view folder);
+// The converter's command line for one job; a non-empty `codec` is put in as
+// "-c:a <codec> " just before the output path.
+std::string BuildConverterCommandLine(std::string_view sourcePath, std::string_view folder,
+                                      std::string_view codec = {});
 // A choice counts as made unless the caption begins with "No".
 bool IsChoiceMade(std::string_view caption);
 
@@ -49,6 +57,7 @@ public:
 protected:
     void DeclareFields(wc::FieldTable& fields) override;
     void DeclareMethods(wc::MethodTable& methods) override;
+    LRESULT WndProc(UINT message, WPARAM wParam, LPARAM lParam) override;
 
 private:
     // Runs the converter hidden with its console output in the log beside
@@ -56,4 +65,10 @@ private:
     bool RunConverterJob(const std::string& commandLine, const std::string& logFileName);
     // Steps 3 to 6 shared by both choosing buttons.
     void UpdateOutputState();
+    // Converter, check, log line and message of one job.
+    void RunCleanJob();
+
+    bool jobRunning_ = false;    // a job (converter, check or its message) is under way
+    bool closePending_ = false;  // the window was closed during the job
+    bool busyCursor_ = false;    // the wait cursor shows over the window
 };

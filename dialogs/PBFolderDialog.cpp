@@ -1,6 +1,7 @@
 #include "dialogs/PBFolderDialog.h"
 
 #include <algorithm>
+#include <cctype>
 #include <exception>
 
 #include <shellapi.h>
@@ -148,6 +149,15 @@ bool ForceDirectories(std::string path) {
     return ::CreateDirectoryA(path.c_str(), nullptr) || wc::DirectoryExists(path);
 }
 
+// "C:\..." or "\\server\...": a path that names the same folder from any
+// current directory. Display names of items outside the file system are not.
+bool IsAbsoluteFolderPath(const std::string& path) {
+    const bool drive = path.size() >= 3 && std::isalpha(static_cast<unsigned char>(path[0])) && path[1] == ':' &&
+                       path[2] == '\\';
+    const bool network = path.size() > 2 && path[0] == '\\' && path[1] == '\\' && path[2] != '\\';
+    return drive || network;
+}
+
 wc::ShellFolderHandle DesktopFolder() {
     wc::ShellFolderHandle desktop;
     if (FAILED(::SHGetDesktopFolder(desktop.put()))) desktop.reset();
@@ -262,8 +272,10 @@ void TPBFolderDialog::SetNewFolderEnabled(bool enabled) {
     UpdateButtonEnabled();
 }
 
+// A new folder can only be made inside a file-system folder named by an
+// absolute path; a display name would be taken relative to the current folder.
 void TPBFolderDialog::UpdateButtonEnabled() {
-    if (button_) ::EnableWindow(button_, NewFolderEnabled && selectionValid_);
+    if (button_) ::EnableWindow(button_, NewFolderEnabled && selectionValid_ && selectionInFileSystem_);
 }
 
 bool TPBFolderDialog::SetProperty(const std::string& name, const wc::LayoutValue& value) {
@@ -390,6 +402,7 @@ void TPBFolderDialog::BrowserInitialized(HWND window) {
                    SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
 
     ::SetWindowLongPtrA(window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
+    selectionInFileSystem_ = IsAbsoluteFolderPath(currentPath_);
     CreateNewFolderButton();
     if (button_) {
         UpdateButtonEnabled();
@@ -424,6 +437,7 @@ void TPBFolderDialog::SelectionChanged(HWND window, LPCITEMIDLIST item) {
     // A copy: the browser frees its own list when the selection moves on.
     if (initialized_ && item) remembered_.reset(::ILClone(item));
     currentPath_ = path;
+    selectionInFileSystem_ = IsAbsoluteFolderPath(currentPath_);
 
     if (Flags & ShowPath) {
         std::string status = ShortenPath(currentPath_, kStatusLength);
@@ -519,6 +533,7 @@ void TPBFolderDialog::BrowserClosing() {
 }
 
 void TPBFolderDialog::NewFolderCommand() {
+    if (!selectionInFileSystem_) return;  // the button is disabled then; a stray command changes nothing
     std::string name;
     if (!wc::InputQuery(newFolderCaption_, "", name, browser_) || name.empty()) return;
 

@@ -180,4 +180,5 @@ private:
     bool initialized_ = false;
     bool reopenRequested_ = false;
     bool selectionValid_ = true;
+    bool selectionInFileSystem_ = false;  // the selection is a file-system folder with an absolute path
 };

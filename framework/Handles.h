@@ -7,12 +7,17 @@
 
 #include <windows.h>
 #include <mmsystem.h>
+#include <mmreg.h>
+#include <msacm.h>
 #include <shlobj.h>
 
 #include <utility>
 
 // Declared by <gdiplus.h>; repeated here so that this header stays light.
 extern "C" void WINAPI GdiplusShutdown(ULONG_PTR token);
+// Defined with the run-time codec manager binding (media/MMACM.cpp): closes
+// a conversion stream through the bound acmStreamClose.
+void AcmStreamCloseBound(HACMSTREAM stream) noexcept;
 
 namespace wc {
 
@@ -121,6 +126,12 @@ struct ShellFolder {
     static Type Invalid() noexcept { return nullptr; }
     static void Close(Type h) noexcept { h->Release(); }
 };
+// A codec manager conversion stream (acmStreamOpen, bound at run time).
+struct AcmStream {
+    using Type = HACMSTREAM;
+    static Type Invalid() noexcept { return nullptr; }
+    static void Close(Type h) noexcept { ::AcmStreamCloseBound(h); }
+};
 struct GdiplusToken {
     using Type = ULONG_PTR;
     static Type Invalid() noexcept { return 0; }
@@ -143,6 +154,7 @@ using WindowHandle = UniqueHandle<traits::Window>;
 using HookHandle = UniqueHandle<traits::Hook>;
 using GdiplusTokenHandle = UniqueHandle<traits::GdiplusToken>;
 using ShellFolderHandle = UniqueHandle<traits::ShellFolder>;
+using AcmStreamHandle = UniqueHandle<traits::AcmStream>;
 
 // A GDI object of one type (HFONT, HBITMAP, HBRUSH, HPEN, HRGN).
 template <class T>

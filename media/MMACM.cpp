@@ -9,7 +9,8 @@ constexpr uintptr_t kFirstValidModule = 32;
 
 template <class T>
 void BindOne(T& slot, const char* name, const AcmBinding::Lookup& lookup) {
-    slot = reinterpret_cast<T>(lookup(name));
+    // Through the generic function pointer type: the entry point has its real type only by name.
+    slot = reinterpret_cast<T>(reinterpret_cast<void (*)()>(lookup(name)));
 }
 
 AcmBinding& ProcessBinding() {
@@ -94,3 +95,7 @@ void AcmFinalize() {
 }
 
 const AcmBinding& Acm() { return ProcessBinding(); }
+
+void AcmStreamCloseBound(HACMSTREAM stream) noexcept {
+    if (const auto close = Acm().EntryPoints().acmStreamClose) close(stream, 0);
+}

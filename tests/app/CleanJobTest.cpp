@@ -6,6 +6,7 @@
 #include <shlobj.h>
 
 #include "DialogDriving.h"
+#include "WaveSources.h"
 #include "app/Unit1.h"
 #include "framework/Files.h"
 #include "framework/Strings.h"
@@ -18,18 +19,37 @@ namespace {
 
 const std::wstring kMainTitle = L"Wave Cleaner 2026";
 
-// A copy of the program, optionally with its converter, in a folder whose
-// name has spaces.
+enum class Converter { None, Real, StandIn };
+
+// A copy of the program, with the real converter, the stand-in (see
+// standin/StandInConverter.cpp) or none, in a folder whose name has spaces.
 struct ProgramCopy {
-    explicit ProgramCopy(bool withConverter, const std::string& name = "wc program copy") : dir(name) {
+    explicit ProgramCopy(Converter converter, const std::string& name = "wc program copy") : dir(name) {
         EXPECT_TRUE(CopyFileTo(ProgramDir() + "\\WaveCleaner.exe", exe()));
-        if (withConverter) {
+        if (converter != Converter::None) {
             ::CreateDirectoryA((dir / "extras").c_str(), nullptr);
-            EXPECT_TRUE(CopyFileTo(ProgramDir() + "\\extras\\ffmpeg.exe", dir / "extras\\ffmpeg.exe"));
+            const std::string from = converter == Converter::Real ? "\\extras\\ffmpeg.exe" : "\\standin_converter.exe";
+            EXPECT_TRUE(CopyFileTo(ProgramDir() + from, dir / "extras\\ffmpeg.exe"));
         }
     }
+    explicit ProgramCopy(bool withConverter) : ProgramCopy(withConverter ? Converter::Real : Converter::None) {}
     std::string exe() const { return dir / "WaveCleaner.exe"; }
     std::string log() const { return dir / "Cvlog.log"; }
+    // Tells the stand-in what to do on its next runs ("fail", "wrong-sample", "sleep <ms>").
+    void TellStandIn(const std::string& orders) const {
+        WriteFileBytes(dir / "extras\\standin.txt", std::vector<uint8_t>(orders.begin(), orders.end()));
+    }
+    // The stand-in's record of its n-th run (1-based); empty when there was none.
+    std::string StandInRun(int n) const {
+        const std::string path = dir / ("extras\\standin-run-" + std::to_string(n) + ".txt");
+        if (!wc::FileExists(path)) return {};
+        const auto bytes = ReadFileBytes(path);
+        return std::string(bytes.begin(), bytes.end());
+    }
+    std::string LogText() const {
+        const auto bytes = ReadFileBytes(log());
+        return std::string(bytes.begin(), bytes.end());
+    }
     TempDir dir;
 };
 
@@ -148,8 +168,10 @@ TEST(MainWindowLayout, IsScaledFromItsDesignResolutionToTheScreens) {
     }
 }
 
-const std::wstring kSuccess = wc::ShiftJisToWide(kOutputCompletedMessage);
-const std::wstring kFailure = wc::ShiftJisToWide(kConversionFailedMessage);
+// The two messages as the user reads them, written here from their texts.
+const std::wstring kSuccess = L"出力を完了しました。";
+const std::wstring kFailure =
+    L"コンバート中にエラーが発生しました。\rインストールディレクトリ内にあるCvlog.logファイルを\rVarnel担当までお送りください。";
 
 TEST(CleanJob, CleansARealWaveThroughTheWindowIntoABitExactCopy) {
     ProgramCopy program(true);
@@ -196,11 +218,16 @@ TEST(CleanJob, MissingConverterLeavesAnEmptyLogAndReportsFailure) {
     app.ChooseFolder(ToWide(output.path));
     EXPECT_EQ(app.Clean(), kFailure);
     ASSERT_TRUE(wc::FileExists(program.log()));
-    EXPECT_EQ(ReadFileBytes(program.log()).size(), 0u);
+    // Nothing from a converter: only the check's line for support.
+    const std::string log = program.LogText();
+    EXPECT_EQ(log.rfind("clean copy check failed: ", 0), 0u) << log;
+    EXPECT_NE(log.find("missing"), std::string::npos) << log;
+    EXPECT_EQ(log.find('\n'), log.size() - 1) << "one line: " << log;
 
-    // An output file left from before counts as success, whatever the converter did.
+    // Regression: an output file left from before counted as success, whatever the converter did.
     WriteFileBytes(output.path + "\\Clean_take.wav", {1, 2, 3});
-    EXPECT_EQ(app.Clean(), kSuccess);
+    EXPECT_EQ(app.Clean(), kFailure);
+    EXPECT_NE(program.LogText().find("not a RIFF WAVE file"), std::string::npos) << program.LogText();
 }
 
 TEST(CleanJob, SecondJobOverwritesTheLogAndTheLogStaysBesideTheProgram) {
@@ -222,8 +249,303 @@ TEST(CleanJob, SecondJobOverwritesTheLogAndTheLogStaysBesideTheProgram) {
 
     // Without the converter the second job's log is empty: created anew, not appended to.
     ASSERT_TRUE(::DeleteFileA((program.dir / "extras\\ffmpeg.exe").c_str()));
-    EXPECT_EQ(app.Clean(), kSuccess);  // the first job's output is still there
+    EXPECT_EQ(app.Clean(), kSuccess);  // the first job's output is still there, holding the source's samples
     EXPECT_EQ(ReadFileBytes(program.log()).size(), 0u);
+}
+
+// ---- with the stand-in converter ----
+
+// Expected record lines of one stand-in run, written out here.
+std::string CommandRecord(const std::string& source, const std::string& output, const std::string& codec = "") {
+    return "command=extras\\ffmpeg -i \"" + source + "\" -f wav -bitexact -y " +
+           (codec.empty() ? "" : "-c:a " + codec + " ") + "\"" + output + "\"\n";
+}
+
+HWND MessageBoxOf(const RunningProgram& app, std::chrono::milliseconds timeout) {
+    return WaitFor([&] { return FindTopWindow(app.id(), L"#32770", L"Wave Cleaner"); }, timeout);
+}
+
+TEST(CleanJobStandIn, GetsTheCommandLineFolderHandlesAndHiddenWindowOfTheTable) {
+    ProgramCopy program(Converter::StandIn);
+    TempDir sources("wc source files");
+    DesktopFolder output("wc stand-in output");
+    const std::string plain = sources / "take one.wav";
+    const std::string deep = sources / "deep take.wav";
+    WriteFileBytes(plain, MakePcmWave(2, 44100, 16, MakeTestSamples16(2, 3000)));
+    WriteFileBytes(deep, app_test::MakeWave(app_test::kTagPcm, 2, 96000, 24, app_test::PatternBytes(6 * 500, 4)));
+
+    RunningProgram app(program, program.dir.path());
+    ASSERT_TRUE(app.main());
+    app.ChooseFile(ToWide(plain));
+    app.ChooseFolder(ToWide(output.path));
+    EXPECT_EQ(app.Clean(), kSuccess);
+    const std::string run = program.StandInRun(1);
+    EXPECT_EQ(run, CommandRecord(plain, output.path + "\\Clean_take one.wav") +
+                       "directory=" + program.dir.path() + "\n"
+                       "flags=101 show=0\n"
+                       "stdout=1 stderr=1\n");
+    const std::string log = program.LogText();
+    EXPECT_NE(log.find("stand-in converter: standard output\n"), std::string::npos) << log;
+    EXPECT_NE(log.find("stand-in converter: standard error\n"), std::string::npos) << log;
+
+    // A 24-bit source: the codec option goes in before the output path. The
+    // stand-in's plain copy of it is a 24-bit clean copy.
+    app.ChooseFile(ToWide(deep));
+    EXPECT_EQ(app.Clean(), kSuccess);
+    const std::string deepRun = program.StandInRun(2);
+    EXPECT_EQ(deepRun.substr(0, deepRun.find('\n') + 1),
+              CommandRecord(deep, output.path + "\\Clean_deep take.wav", "pcm_s24le"));
+}
+
+// Regression: a stale output counted as success although the converter failed.
+TEST(CleanJobStandIn, AStaleOutputAndAFailingConverterGiveTheFailureMessage) {
+    ProgramCopy program(Converter::StandIn);
+    TempDir sources("wc source files");
+    DesktopFolder output("wc stand-in stale");
+    const std::string source = sources / "take.wav";
+    WriteFileBytes(source, MakePcmWave(1, 22050, 16, MakeTestSamples16(1, 2000)));
+    // Left from an earlier run of another take of the same name.
+    WriteFileBytes(output.path + "\\Clean_take.wav", MakePcmWave(1, 22050, 16, MakeTestSamples16(1, 2000, 77)));
+    program.TellStandIn("fail\n");
+
+    RunningProgram app(program, program.dir.path());
+    ASSERT_TRUE(app.main());
+    app.ChooseFile(ToWide(source));
+    app.ChooseFolder(ToWide(output.path));
+    EXPECT_EQ(app.Clean(), kFailure);
+    const std::string log = program.LogText();
+    EXPECT_NE(log.find("stand-in converter: told to fail"), std::string::npos) << log;
+    EXPECT_NE(log.find("clean copy check failed: "), std::string::npos) << log;
+}
+
+TEST(CleanJobStandIn, AWrongSampleGivesTheFailureMessageAndALogLine) {
+    ProgramCopy program(Converter::StandIn);
+    TempDir sources("wc source files");
+    DesktopFolder output("wc stand-in wrong");
+    const std::string source = sources / "take.wav";
+    WriteFileBytes(source, MakePcmWave(2, 44100, 16, MakeTestSamples16(2, 1500)));
+    program.TellStandIn("wrong-sample\n");
+
+    RunningProgram app(program, program.dir.path());
+    ASSERT_TRUE(app.main());
+    app.ChooseFile(ToWide(source));
+    app.ChooseFolder(ToWide(output.path));
+    EXPECT_EQ(app.Clean(), kFailure);
+    EXPECT_TRUE(wc::FileExists(output.path + "\\Clean_take.wav"));
+    const std::string log = program.LogText();
+    // The stand-in changes the file's last byte: the last of the 1500 frames.
+    const size_t line = log.find("clean copy check failed: ");
+    ASSERT_NE(line, std::string::npos) << log;
+    EXPECT_NE(log.find("first differing frame 1499", line), std::string::npos) << log;
+    EXPECT_NE(log.find("source 1500 frames, output 1500 frames", line), std::string::npos) << log;
+    EXPECT_EQ(log.substr(log.size() - 2), "\r\n");
+}
+
+// Regression: a second press during a job started a second converter, and
+// "Output Folder" could change the path the outcome was judged by.
+TEST(CleanJobStandIn, PressesDuringASlowJobAreIgnored) {
+    ProgramCopy program(Converter::StandIn);
+    TempDir sources("wc source files");
+    DesktopFolder output("wc stand-in slow");
+    const std::string source = sources / "take.wav";
+    WriteFileBytes(source, MakePcmWave(1, 8000, 16, MakeTestSamples16(1, 800)));
+    program.TellStandIn("sleep 3000\n");
+
+    RunningProgram app(program, program.dir.path());
+    ASSERT_TRUE(app.main());
+    app.ChooseFile(ToWide(source));
+    app.ChooseFolder(ToWide(output.path));
+    HWND clean = app.Control(L"CLEAN FILE");
+    ASSERT_TRUE(WaitFor([&] { return ::IsWindowEnabled(clean) ? clean : nullptr; }));
+    Click(clean);
+    ASSERT_TRUE(WaitFor([&] { return program.StandInRun(1).empty() ? nullptr : clean; })) << "no converter ran";
+    Click(clean);
+    Click(clean);
+    Click(app.Control(L"Output Folder"));
+    Click(app.Control(L"Source File"));
+
+    HWND box = MessageBoxOf(app, std::chrono::milliseconds(30000));
+    ASSERT_TRUE(box) << "no outcome";
+    EXPECT_EQ(MessageBoxText(box), kSuccess);
+    EXPECT_FALSE(FindFolderBrowser(app.id())) << "the folder browser opened during the job";
+    EXPECT_FALSE(FindOpenDialog(app.id())) << "the open dialog opened during the job";
+    PressOk(box);
+    // No second job follows the first.
+    EXPECT_FALSE(WaitFor([&] { return FindTopWindow(app.id(), L"#32770", L"Wave Cleaner"); },
+                         std::chrono::milliseconds(4000)));
+    EXPECT_EQ(program.StandInRun(2), "");
+    EXPECT_TRUE(app.WaitForText(ToWide(output.path)));
+}
+
+// Regression: closing the window during a job hid it, and the outcome came
+// up with a quit pending.
+TEST(CleanJobStandIn, ClosingDuringAJobWaitsForItsOutcome) {
+    ProgramCopy program(Converter::StandIn);
+    TempDir sources("wc source files");
+    DesktopFolder output("wc stand-in close");
+    const std::string source = sources / "take.wav";
+    WriteFileBytes(source, MakePcmWave(1, 8000, 16, MakeTestSamples16(1, 800)));
+    program.TellStandIn("sleep 2500\n");
+
+    RunningProgram app(program, program.dir.path());
+    ASSERT_TRUE(app.main());
+    app.ChooseFile(ToWide(source));
+    app.ChooseFolder(ToWide(output.path));
+    HWND clean = app.Control(L"CLEAN FILE");
+    ASSERT_TRUE(WaitFor([&] { return ::IsWindowEnabled(clean) ? clean : nullptr; }));
+    Click(clean);
+    ASSERT_TRUE(WaitFor([&] { return program.StandInRun(1).empty() ? nullptr : clean; })) << "no converter ran";
+    ::PostMessageW(app.main(), WM_CLOSE, 0, 0);
+
+    HWND box = MessageBoxOf(app, std::chrono::milliseconds(30000));
+    ASSERT_TRUE(box) << "the outcome was not shown";
+    EXPECT_TRUE(::IsWindowVisible(app.main())) << "the window went before the outcome";
+    EXPECT_EQ(MessageBoxText(box), kSuccess);
+    EXPECT_FALSE(app.ClosedWithin(std::chrono::milliseconds(1000))) << "ended with the outcome still up";
+    PressOk(box);
+    EXPECT_TRUE(app.ClosedWithin(std::chrono::milliseconds(10000))) << "the close was not carried out";
+}
+
+// Regression: after "New folder" and Cancel the browser's folder was the new
+// one while the window still showed the old; the converter wrote to one
+// folder and the message was about the other.
+TEST(CleanJobStandIn, NewFolderThenCancelKeepsTheShownFolderForTheJob) {
+    ProgramCopy program(Converter::StandIn);
+    TempDir sources("wc source files");
+    DesktopFolder output("wc stand-in chosen");
+    const std::string made = output.path + "\\made meanwhile";
+    const std::string source = sources / "take.wav";
+    WriteFileBytes(source, MakePcmWave(1, 8000, 16, MakeTestSamples16(1, 800)));
+
+    RunningProgram app(program, program.dir.path());
+    ASSERT_TRUE(app.main());
+    app.ChooseFile(ToWide(source));
+    app.ChooseFolder(ToWide(output.path));
+
+    Click(app.Control(L"Output Folder"));
+    HWND browser = WaitFor([&] { return FindFolderBrowser(app.id()); });
+    ASSERT_TRUE(browser) << "no folder browser";
+    HWND newFolder = FindChildById(browser, 255);
+    ASSERT_TRUE(newFolder && WaitFor([&] { return ::IsWindowEnabled(newFolder) ? newFolder : nullptr; }))
+        << "the new-folder button is not usable on the chosen folder";
+    ::PostMessageW(newFolder, BM_CLICK, 0, 0);
+    HWND prompt = WaitFor([&] { return FindTopWindow(app.id(), L"", L"New folder"); });
+    ASSERT_TRUE(prompt) << "no name prompt";
+    SetText(FindChildById(prompt, 100), L"made meanwhile");  // the input box's edit field
+    PressOk(prompt);
+    HWND reopened = WaitFor([&] {
+        HWND now = FindFolderBrowser(app.id());
+        return now && !::IsWindow(browser) ? now : nullptr;
+    });
+    ASSERT_TRUE(reopened) << "the browser did not reopen";
+    ASSERT_TRUE(wc::DirectoryExists(made));
+    Cancel(reopened);
+    ASSERT_TRUE(WaitFor([&] { return FindFolderBrowser(app.id()) ? nullptr : app.main(); }));
+    EXPECT_TRUE(app.WaitForText(ToWide(output.path + "\\Clean_take.wav")));
+
+    EXPECT_EQ(app.Clean(), kSuccess);
+    const std::string run = program.StandInRun(1);
+    EXPECT_EQ(run.substr(0, run.find('\n') + 1), CommandRecord(source, output.path + "\\Clean_take.wav"));
+    EXPECT_TRUE(wc::FileExists(output.path + "\\Clean_take.wav"));
+    EXPECT_FALSE(wc::FileExists(made + "\\Clean_take.wav"));
+}
+
+// ---- with the real converter ----
+
+std::string Ffmpeg() { return ProgramDir() + "\\extras\\ffmpeg.exe"; }
+
+// Runs the real converter here, for making sources and decoding them.
+bool RunFfmpeg(const std::string& arguments, const std::string& folder) {
+    ChildProcess ffmpeg(Ffmpeg(), "-hide_banner -loglevel error -nostdin -y " + arguments, folder);
+    if (!ffmpeg.Wait(std::chrono::seconds(120))) return false;
+    DWORD code = 1;
+    ::GetExitCodeProcess(ffmpeg.handle(), &code);
+    return code == 0;
+}
+
+struct SourceKind {
+    std::string name;            // the file name
+    std::vector<uint8_t> file;   // the source, when written here
+    std::string encodeWith;      // else made by the converter from a 16-bit wave with this codec
+    unsigned outputBits;         // bits per sample of the clean copy
+    bool systemDecodesAlike = true;  // the system's codec decodes the source as the converter does
+};
+
+// Regression: 24-bit, 32-bit and float sources lost their low bits and were reported done.
+TEST(CleanJobRealConverter, EverySourceKindKeepsEverySampleOrIsReportedFailed) {
+    ProgramCopy program(Converter::Real);
+    TempDir sources("wc source kinds");
+    DesktopFolder output("wc every kind");
+    using namespace app_test;
+
+    // 8-bit: unsigned samples, and the signed 16-bit values the clean copy holds for them.
+    const std::vector<uint8_t> narrow{0x00, 0x01, 0x7F, 0x80, 0x81, 0xFE, 0xFF, 0x40};
+    const std::vector<uint8_t> widened{0x00, 0x80, 0x00, 0x81, 0x00, 0xFF, 0x00, 0x00,
+                                       0x00, 0x01, 0x00, 0x7E, 0x00, 0x7F, 0x00, 0xC0};
+    std::vector<uint8_t> eightBit, eightBitWide;
+    for (int i = 0; i < 500; ++i) {
+        eightBit.insert(eightBit.end(), narrow.begin(), narrow.end());
+        eightBitWide.insert(eightBitWide.end(), widened.begin(), widened.end());
+    }
+    // Floats: a ramp of exactly representable values and some with every mantissa bit in use.
+    std::vector<uint8_t> floats = PatternBytes(4 * 2 * 3000, 31);
+    for (size_t i = 3; i < floats.size(); i += 4) floats[i] = uint8_t((floats[i] & 0x80) | 0x3E);  // |x| < 1
+
+    std::vector<SourceKind> kinds = {
+        {"pcm 8.wav", MakeWave(kTagPcm, 2, 22050, 8, eightBit), "", 16},
+        {"pcm 16.wav", MakePcmWave(2, 44100, 16, MakeTestSamples16(2, 6000, 3)), "", 16},
+        {"pcm 24.wav", MakeWave(kTagPcm, 2, 48000, 24, PatternBytes(3 * 2 * 5000, 24)), "", 24},
+        {"pcm 32.wav", MakeWave(kTagPcm, 2, 48000, 32, PatternBytes(4 * 2 * 5000, 32)), "", 32},
+        {"float 32.wav", MakeWave(kTagFloat, 2, 44100, 32, floats), "", 32},
+        {"ext 24 six.wav", MakeWave(0, 6, 48000, 24, PatternBytes(3 * 6 * 4000, 6), kTagPcm), "", 24},
+        {"ms adpcm.wav", {}, "adpcm_ms", 16},
+        // The converter computes an IMA difference as ((2 * code + 1) * step) >> 3, the system's codec
+        // adds the shifted steps; the two differ by a few units on most samples, so the copy does not
+        // hold the source's samples as the system decodes them, and the user is told.
+        {"ima adpcm.wav", {}, "adpcm_ima_wav", 16, false},
+        {"a-law.wav", {}, "pcm_alaw", 16},
+    };
+    const std::string plain16 = sources / "plain16.wav";
+    WriteFileBytes(plain16, MakePcmWave(2, 22050, 16, MakeTestSamples16(2, 9000, 5)));
+
+    RunningProgram app(program, program.dir.path());
+    ASSERT_TRUE(app.main());
+    app.ChooseFolder(ToWide(output.path));
+    for (const SourceKind& kind : kinds) {
+        SCOPED_TRACE(kind.name);
+        const std::string source = sources / kind.name;
+        std::vector<uint8_t> expected;
+        if (kind.encodeWith.empty()) {
+            WriteFileBytes(source, kind.file);
+            expected = kind.name == "pcm 8.wav" ? eightBitWide : ChunkOf(kind.file, "data");
+        } else {
+            ASSERT_TRUE(RunFfmpeg("-i \"" + plain16 + "\" -c:a " + kind.encodeWith + " \"" + source + "\"",
+                                  sources.path()));
+            // What the converter itself decodes the source to.
+            const std::string raw = sources / (kind.name + ".raw");
+            ASSERT_TRUE(RunFfmpeg("-i \"" + source + "\" -f s16le -c:a pcm_s16le \"" + raw + "\"", sources.path()));
+            expected = ReadFileBytes(raw);
+        }
+        ASSERT_FALSE(expected.empty());
+        app.ChooseFile(ToWide(source));
+        if (kind.systemDecodesAlike) {
+            EXPECT_EQ(app.Clean(), kSuccess) << program.LogText();
+        } else {
+            EXPECT_EQ(app.Clean(), kFailure);
+            const std::string log = program.LogText();
+            const size_t line = log.find("clean copy check failed: ");
+            ASSERT_NE(line, std::string::npos) << log;
+            EXPECT_NE(log.find("first differing frame 1;", line), std::string::npos) << log;
+            EXPECT_NE(log.find("(IMA ADPCM)", line), std::string::npos) << log;
+        }
+        const auto cleaned = ReadFileBytes(output.path + "\\Clean_" + kind.name);
+        const auto fmt = ChunkOf(cleaned, "fmt ");
+        ASSERT_GE(fmt.size(), 16u);
+        EXPECT_EQ(U16At(fmt, 14), kind.outputBits);
+        const auto data = ChunkOf(cleaned, "data");
+        EXPECT_EQ(data.size(), expected.size());
+        EXPECT_TRUE(data == expected) << "the clean copy's samples differ";
+    }
 }
 
 }  // namespace

@@ -166,10 +166,53 @@ TEST_F(FolderBrowser, AnItemOutsideTheFileSystemShowsItsDisplayNameAndGivesAnEmp
         buttonEnabled = ::IsWindowEnabled(NewFolderButton(browser));
         ts::PressOk(browser);
     });
-    EXPECT_TRUE(okEnabled);
-    EXPECT_TRUE(buttonEnabled);  // the display name counts as a selection
+    EXPECT_TRUE(okEnabled);  // the display name counts as a selection
+    EXPECT_FALSE(buttonEnabled);  // but no folder can be made in it
     EXPECT_TRUE(chosen);
     EXPECT_EQ(dialog.Folder, "");
+}
+
+// Regression: on an item outside the file system the new folder was made from
+// its display name, relative to the current folder, and reported as made.
+TEST_F(FolderBrowser, NewFolderIsOfferedOnlyOnAFileSystemFolder) {
+    TPBFolderDialog dialog(nullptr);
+    dialog.Folder = dir.path();
+    wc::ItemIdListHandle computer;
+    ASSERT_TRUE(SUCCEEDED(::SHGetSpecialFolderLocation(nullptr, CSIDL_DRIVES, computer.put())));
+    SHFILEINFOA info{};
+    ::SHGetFileInfoA(reinterpret_cast<LPCSTR>(computer.get()), 0, &info, sizeof info,
+                     SHGFI_PIDL | SHGFI_DISPLAYNAME | SHGFI_TYPENAME);
+    const std::string displayName = info.szDisplayName;
+    char current[MAX_PATH] = "";
+    ::GetCurrentDirectoryA(MAX_PATH, current);
+    int initialized = 0;
+    dialog.OnInitialized = [&](TPBFolderDialog*, HWND) { ++initialized; };
+    bool onFolder = false, onComputer = true, stillOpen = false, prompted = false;
+    Run(dialog, [&] {
+        HWND browser = WaitForBrowser();
+        WaitUntil([&] { return StatusText(browser) == dir.path(); }, "starting folder not shown");
+        onFolder = ::IsWindowEnabled(NewFolderButton(browser));
+        SelectItem(browser, computer.get());
+        WaitUntil([&] { return StatusText(browser) == displayName; }, "the display name was not shown");
+        onComputer = ::IsWindowEnabled(NewFolderButton(browser));
+        // The command itself, as a click would send it: no prompt, no folder, no reopening.
+        ::PostMessageW(browser, WM_COMMAND, MAKEWPARAM(TPBFolderDialog::kNewFolderButtonId, BN_CLICKED),
+                       LPARAM(NewFolderButton(browser)));
+        ::Sleep(1000);
+        if (HWND prompt = ts::FindTopWindow(::GetCurrentProcessId(), L"", L"New folder")) {
+            prompted = true;
+            PressCancel(prompt);
+            WaitGone(prompt);
+        }
+        stillOpen = FindBrowser() == browser;
+        PressCancel(browser);
+    });
+    EXPECT_TRUE(onFolder);
+    EXPECT_FALSE(onComputer);
+    EXPECT_FALSE(prompted);
+    EXPECT_TRUE(stillOpen);
+    EXPECT_EQ(initialized, 1);
+    EXPECT_FALSE(wc::DirectoryExists(std::string(current) + "\\" + displayName));
 }
 
 TEST_F(FolderBrowser, OnlyFileSystemDisablesOkAndTheButtonForAnItemWithoutAPath) {

@@ -48,6 +48,8 @@ TEST_F(MainWindowFolder, RunsTheChooserWithItsStoredSettings) {
         HWND browser = WaitForBrowser();
         HWND button = NewFolderButton(browser);
         buttonVisible = button && ::IsWindowVisible(button);
+        // Usable once a file-system folder is selected.
+        SelectPathUntilShown(browser, dir.path(), "the folder was not shown");
         buttonEnabled = button && ::IsWindowEnabled(button);
         titleShown = ts::FindChild(browser, L"Current folder:") != nullptr;
         owner = ::GetWindow(browser, GW_OWNER);

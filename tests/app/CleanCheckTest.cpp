@@ -1,0 +1,213 @@
+// The job's own part around the converter, in this process: the codec option
+// that keeps a source's sample format, and the check of a clean copy against
+// its source, with copies written here as the converter would or would not.
+#include <gtest/gtest.h>
+
+#include <tuple>
+
+#include "WaveSources.h"
+#include "app/CleanCheck.h"
+#include "app/Unit1.h"
+#include "media/MMACM.h"
+#include "support/TestSupport.h"
+
+using namespace testing_support;
+using namespace app_test;
+using Verdict = CleanCheckResult::Verdict;
+
+namespace {
+
+struct CodecCase {
+    const char* what;
+    uint16_t tag, channels, bits, subTag;
+    const char* codec;
+};
+
+class KeepFormatCodecFor : public ::testing::TestWithParam<CodecCase> {};
+
+TEST_P(KeepFormatCodecFor, NamesTheCodecForSamplesSixteenBitsCannotHold) {
+    const CodecCase& c = GetParam();
+    TempDir dir("wc codec");
+    const std::string path = dir / "source.wav";
+    const size_t frameBytes = size_t(c.channels) * ((c.bits + 7) / 8);
+    WriteFileBytes(path, MakeWave(c.tag, c.channels, 44100, c.bits, PatternBytes(frameBytes * 100, 3), c.subTag));
+    EXPECT_EQ(KeepFormatCodecOf(path), c.codec) << c.what;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Formats, KeepFormatCodecFor,
+    ::testing::Values(CodecCase{"8-bit PCM", kTagPcm, 1, 8, 0, ""},
+                      CodecCase{"16-bit PCM", kTagPcm, 2, 16, 0, ""},
+                      CodecCase{"24-bit PCM", kTagPcm, 2, 24, 0, "pcm_s24le"},
+                      CodecCase{"32-bit PCM", kTagPcm, 2, 32, 0, "pcm_s32le"},
+                      CodecCase{"32-bit float", kTagFloat, 2, 32, 0, "pcm_f32le"},
+                      CodecCase{"64-bit float", kTagFloat, 1, 64, 0, "pcm_f64le"},
+                      CodecCase{"extensible 16-bit PCM", 0, 6, 16, kTagPcm, ""},
+                      CodecCase{"extensible 24-bit PCM", 0, 6, 24, kTagPcm, "pcm_s24le"},
+                      CodecCase{"extensible 32-bit PCM", 0, 2, 32, kTagPcm, "pcm_s32le"},
+                      CodecCase{"extensible 32-bit float", 0, 2, 32, kTagFloat, "pcm_f32le"},
+                      CodecCase{"A-law", 6, 1, 8, 0, ""}));
+
+TEST(KeepFormatCodecOfFile, LeavesTheCommandAloneForAFileThatIsNoWave) {
+    TempDir dir("wc codec");
+    WriteFileBytes(dir / "noise.wav", PatternBytes(300, 9));
+    EXPECT_EQ(KeepFormatCodecOf(dir / "noise.wav"), "");
+    EXPECT_EQ(KeepFormatCodecOf(dir / "missing.wav"), "");
+}
+
+TEST(ConverterCommandLine, PutsTheCodecOptionJustBeforeTheOutputPath) {
+    EXPECT_EQ(BuildConverterCommandLine("C:\\my music\\take 1.wav", "D:\\out", "pcm_s24le"),
+              "extras\\ffmpeg -i \"C:\\my music\\take 1.wav\" -f wav -bitexact -y -c:a pcm_s24le "
+              "\"D:\\out\\Clean_take 1.wav\"");
+    EXPECT_EQ(BuildConverterCommandLine("C:\\a.wav", "E:\\", "pcm_f64le"),
+              "extras\\ffmpeg -i \"C:\\a.wav\" -f wav -bitexact -y -c:a pcm_f64le \"E:\\\\Clean_a.wav\"");
+    EXPECT_EQ(BuildConverterCommandLine("C:\\a.wav", "D:\\out", ""),
+              "extras\\ffmpeg -i \"C:\\a.wav\" -f wav -bitexact -y \"D:\\out\\Clean_a.wav\"");
+}
+
+// The check of one source against one output in a fresh folder.
+class CleanCopyCheck : public ::testing::Test {
+protected:
+    CleanCheckResult Check(const std::vector<uint8_t>& sourceFile, const std::vector<uint8_t>* outputFile) {
+        WriteFileBytes(source, sourceFile);
+        if (outputFile) WriteFileBytes(output, *outputFile);
+        return CheckCleanCopy(source, output, [this] { ++blocks; });
+    }
+    TempDir dir{"wc check"};
+    const std::string source = dir / "take.wav";
+    const std::string output = dir / "Clean_take.wav";
+    int blocks = 0;
+};
+
+TEST_F(CleanCopyCheck, AnEqualSixteenBitCopyIsVerifiedWithNothingToLog) {
+    const auto samples = MakeTestSamples16(2, 5000);
+    const auto file = MakePcmWave(2, 44100, 16, samples);
+    const auto result = Check(file, &file);
+    EXPECT_EQ(result.verdict, Verdict::Verified);
+    EXPECT_TRUE(result.success);
+    EXPECT_EQ(result.logLine, "");
+}
+
+TEST_F(CleanCopyCheck, OneWrongSampleFailsAndNamesItsFrame) {
+    const auto samples = MakeTestSamples16(2, 5000);
+    auto changed = samples;
+    changed[4 * 1234 + 2] ^= 0x10;  // frame 1234, right channel
+    const auto out = MakePcmWave(2, 44100, 16, changed);
+    const auto result = Check(MakePcmWave(2, 44100, 16, samples), &out);
+    EXPECT_EQ(result.verdict, Verdict::Differs);
+    EXPECT_FALSE(result.success);
+    EXPECT_NE(result.logLine.find("first differing frame 1234"), std::string::npos) << result.logLine;
+    EXPECT_NE(result.logLine.find("source 5000 frames, output 5000 frames"), std::string::npos) << result.logLine;
+}
+
+TEST_F(CleanCopyCheck, AShortCopyFailsAndTellsBothLengths) {
+    const auto samples = MakeTestSamples16(1, 800);
+    const std::vector<uint8_t> shorter(samples.begin(), samples.end() - 2);
+    const auto out = MakePcmWave(1, 8000, 16, shorter);
+    const auto result = Check(MakePcmWave(1, 8000, 16, samples), &out);
+    EXPECT_FALSE(result.success);
+    EXPECT_NE(result.logLine.find("source 800 frames, output 799 frames"), std::string::npos) << result.logLine;
+}
+
+TEST_F(CleanCopyCheck, AMissingOrForeignOutputFails) {
+    const auto file = MakePcmWave(1, 8000, 16, MakeTestSamples16(1, 800));
+    auto missing = Check(file, nullptr);
+    EXPECT_FALSE(missing.success);
+    EXPECT_NE(missing.logLine.find("missing"), std::string::npos) << missing.logLine;
+    // Regression: a file left at the output path counted as a clean copy, whatever it held.
+    const std::vector<uint8_t> stale{1, 2, 3};
+    auto foreign = Check(file, &stale);
+    EXPECT_FALSE(foreign.success);
+    EXPECT_NE(foreign.logLine.find("not a RIFF WAVE file"), std::string::npos) << foreign.logLine;
+}
+
+// Regression: 24-bit sources came out as 16 bits and were reported as done.
+TEST_F(CleanCopyCheck, ADeepSourceCutToSixteenBitsFailsOnItsFormat) {
+    const std::vector<uint8_t> deep = PatternBytes(3 * 2 * 400, 5);
+    const auto cut = MakePcmWave(2, 44100, 16, MakeTestSamples16(2, 400));
+    const auto result = Check(MakeWave(kTagPcm, 2, 44100, 24, deep), &cut);
+    EXPECT_FALSE(result.success);
+    EXPECT_NE(result.logLine.find("format"), std::string::npos) << result.logLine;
+}
+
+TEST_F(CleanCopyCheck, DeepAndFloatSourcesNeedTheirOwnFormatAndBytes) {
+    for (const auto& [tag, bits, subTag] : {std::tuple{kTagPcm, 24, 0}, std::tuple{kTagPcm, 32, 0},
+                                            std::tuple{kTagFloat, 32, 0}, std::tuple{kTagFloat, 64, 0},
+                                            std::tuple{uint16_t(0), 24, int(kTagPcm)}}) {
+        const auto data = PatternBytes(size_t(bits / 8) * 6 * 300, bits);
+        const auto file = MakeWave(tag, 6, 48000, uint16_t(bits), data, uint16_t(subTag));
+        // The converter writes extensible for these; plain tags hold the same samples.
+        const auto plain = MakeWave(subTag ? uint16_t(subTag) : tag, 6, 48000, uint16_t(bits), data);
+        EXPECT_TRUE(Check(file, &plain).success) << bits << " bits, tag " << tag;
+        EXPECT_TRUE(Check(plain, &file).success) << bits << " bits, tag " << tag;
+    }
+}
+
+TEST_F(CleanCopyCheck, EightBitSamplesAreComparedAsTheConverterWidensThem) {
+    // Unsigned 8-bit samples and the signed 16-bit values they stand for.
+    const std::vector<uint8_t> narrow{0x00, 0x01, 0x7F, 0x80, 0x81, 0xFE, 0xFF, 0x40};
+    const std::vector<int16_t> wide{-32768, -32512, -256, 0, 256, 32256, 32512, -16384};
+    std::vector<uint8_t> narrowData, wideData;
+    for (int repeat = 0; repeat < 100; ++repeat) {
+        narrowData.insert(narrowData.end(), narrow.begin(), narrow.end());
+        for (int16_t v : wide) {
+            wideData.push_back(uint8_t(v & 0xFF));
+            wideData.push_back(uint8_t(uint16_t(v) >> 8));
+        }
+    }
+    const auto eight = MakeWave(kTagPcm, 2, 11025, 8, narrowData);
+    const auto sixteen = MakeWave(kTagPcm, 2, 11025, 16, wideData);
+    EXPECT_TRUE(Check(eight, &sixteen).success);
+    const auto result = Check(eight, &eight);  // a copy left at 8 bits is not what the command makes
+    EXPECT_FALSE(result.success);
+    EXPECT_NE(result.logLine.find("format"), std::string::npos) << result.logLine;
+}
+
+TEST_F(CleanCopyCheck, AFormatNothingHereDecodesIsJudgedByExistenceAndSaysSo) {
+    // MPEG layer 3 (tag 0x55) in a wave file.
+    const auto mp3 = MakeWave(0x55, 2, 44100, 0, PatternBytes(4000, 8));
+    const std::vector<uint8_t> anything{9, 9, 9};
+    const auto present = Check(mp3, &anything);
+    EXPECT_EQ(present.verdict, Verdict::Unverifiable);
+    EXPECT_TRUE(present.success);
+    EXPECT_NE(present.logLine.find("existence"), std::string::npos) << present.logLine;
+    ASSERT_TRUE(::DeleteFileA(output.c_str()));
+    const auto absent = Check(mp3, nullptr);
+    EXPECT_FALSE(absent.success);
+    EXPECT_NE(absent.logLine.find("missing"), std::string::npos) << absent.logLine;
+}
+
+TEST_F(CleanCopyCheck, ReadsALongSourceInManyBlocks) {
+    const auto file = MakePcmWave(2, 44100, 16, MakeTestSamples16(2, 200000));  // 800 000 bytes
+    EXPECT_TRUE(Check(file, &file).success);
+    EXPECT_GE(blocks, 10);
+}
+
+TEST(CleanCheckLog, AppendsOneLineToWhatIsThere) {
+    TempDir dir("wc log");
+    const std::string log = dir / "Cvlog.log";
+    WriteFileBytes(log, {'f', 'f', 'm', 'p', 'e', 'g', '\n'});
+    ASSERT_TRUE(AppendLogLine(log, "clean copy check failed: x"));
+    const auto bytes = ReadFileBytes(log);
+    EXPECT_EQ(std::string(bytes.begin(), bytes.end()), "ffmpeg\nclean copy check failed: x\r\n");
+    ASSERT_TRUE(AppendLogLine(dir / "new.log", "line"));
+    const auto fresh = ReadFileBytes(dir / "new.log");
+    EXPECT_EQ(std::string(fresh.begin(), fresh.end()), "line\r\n");
+}
+
+// The two messages, against the Shift-JIS bytes of their texts as the system converts them here.
+std::string ShiftJis(const std::wstring& text) {
+    const int size = ::WideCharToMultiByte(932, 0, text.data(), int(text.size()), nullptr, 0, nullptr, nullptr);
+    std::string out(size_t(size > 0 ? size : 0), '\0');
+    ::WideCharToMultiByte(932, 0, text.data(), int(text.size()), out.data(), size, nullptr, nullptr);
+    return out;
+}
+
+TEST(ResultMessages, AreTheJapaneseTextsInShiftJis) {
+    EXPECT_EQ(std::string(kOutputCompletedMessage), ShiftJis(L"出力を完了しました。"));
+    EXPECT_EQ(std::string(kConversionFailedMessage),
+              ShiftJis(L"コンバート中にエラーが発生しました。\rインストールディレクトリ内にあるCvlog.logファイルを\r"
+                       L"Varnel担当までお送りください。"));
+}
+
+}  // namespace

@@ -1,0 +1,91 @@
+// A stand-in for the converter, put in place of extras\ffmpeg.exe by the
+// cleaning job's tests. It records what it was given, then copies the source
+// (given after "-i") to the output (the last argument), which for a plain
+// 16-bit PCM source is exactly the clean copy the real converter writes.
+//
+// Beside it, standin.txt may hold, one per line: "fail" (write nothing and
+// exit with 1), "wrong-sample" (flip the lowest bit of the copy's last byte,
+// a sample of the data chunk that ends the file), "sleep <ms>" (before
+// anything else). Each run writes its record to the first free
+// standin-run-<n>.txt beside it:
+//   command=<the command line as received>
+//   directory=<the working directory>
+//   flags=<start-up flags, hex> show=<show-window value>
+//   stdout=<file type> stderr=<file type> (1: disk file)
+// and writes one line to its standard output and one to its standard error.
+#include <windows.h>
+
+#include <cstdio>
+#include <fstream>
+#include <iterator>
+#include <sstream>
+#include <string>
+#include <vector>
+
+namespace {
+
+std::string OwnFolder() {
+    char path[MAX_PATH] = "";
+    ::GetModuleFileNameA(nullptr, path, MAX_PATH);
+    std::string text = path;
+    return text.substr(0, text.find_last_of('\\'));
+}
+
+void WriteTo(DWORD which, const std::string& text) {
+    DWORD written = 0;
+    ::WriteFile(::GetStdHandle(which), text.data(), DWORD(text.size()), &written, nullptr);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    const std::string folder = OwnFolder();
+    bool fail = false, wrongSample = false;
+    DWORD sleepMs = 0;
+    {
+        std::ifstream control(folder + "\\standin.txt");
+        std::string line;
+        while (std::getline(control, line)) {
+            if (!line.empty() && line.back() == '\r') line.pop_back();
+            if (line == "fail") fail = true;
+            else if (line == "wrong-sample") wrongSample = true;
+            else if (line.rfind("sleep ", 0) == 0) sleepMs = DWORD(std::stoul(line.substr(6)));
+        }
+    }
+
+    STARTUPINFOA startup{};
+    startup.cb = sizeof startup;
+    ::GetStartupInfoA(&startup);
+    char directory[MAX_PATH] = "";
+    ::GetCurrentDirectoryA(MAX_PATH, directory);
+    std::ostringstream record;
+    record << "command=" << ::GetCommandLineA() << "\n"
+           << "directory=" << directory << "\n"
+           << "flags=" << std::hex << startup.dwFlags << std::dec << " show=" << startup.wShowWindow << "\n"
+           << "stdout=" << ::GetFileType(::GetStdHandle(STD_OUTPUT_HANDLE))
+           << " stderr=" << ::GetFileType(::GetStdHandle(STD_ERROR_HANDLE)) << "\n";
+    for (int run = 1; run < 1000; ++run) {
+        const std::string name = folder + "\\standin-run-" + std::to_string(run) + ".txt";
+        if (::GetFileAttributesA(name.c_str()) != INVALID_FILE_ATTRIBUTES) continue;
+        std::ofstream(name, std::ios::binary) << record.str();
+        break;
+    }
+    WriteTo(STD_OUTPUT_HANDLE, "stand-in converter: standard output\n");
+    WriteTo(STD_ERROR_HANDLE, "stand-in converter: standard error\n");
+
+    if (sleepMs) ::Sleep(sleepMs);
+    if (fail || argc < 4) {
+        WriteTo(STD_ERROR_HANDLE, "stand-in converter: told to fail\n");
+        return 1;
+    }
+    std::string source;
+    for (int i = 1; i + 1 < argc; ++i)
+        if (std::string(argv[i]) == "-i") source = argv[i + 1];
+    std::ifstream in(source, std::ios::binary);
+    std::vector<char> bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    if (!in.good() && !in.eof()) return 2;
+    if (wrongSample && !bytes.empty()) bytes.back() = char(bytes.back() ^ 1);
+    std::ofstream out(argv[argc - 1], std::ios::binary | std::ios::trunc);
+    out.write(bytes.data(), std::streamsize(bytes.size()));
+    return out.good() ? 0 : 3;
+}
