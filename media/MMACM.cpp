@@ -7,9 +7,16 @@ namespace {
 // The loader's old convention: module values below 32 are error codes.
 constexpr uintptr_t kFirstValidModule = 32;
 
+// The system hands every entry point back as FARPROC, a function of no
+// arguments returning an integer; the real signature is given by the slot.
+// The hop goes through void (*)(), the language's generic function pointer,
+// which converts to and from any function pointer type.
+using GenericProc = void (*)();
+
 template <class T>
 void BindOne(T& slot, const char* name, const AcmBinding::Lookup& lookup) {
-    slot = reinterpret_cast<T>(lookup(name));
+    const auto generic = reinterpret_cast<GenericProc>(lookup(name));
+    slot = reinterpret_cast<T>(generic);
 }
 
 AcmBinding& ProcessBinding() {

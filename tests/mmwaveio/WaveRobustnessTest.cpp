@@ -64,7 +64,9 @@ TEST(WaveRobustness, MutatedFilesGiveCodesAndKeepTheInvariants) {
         }
         ++opened;
         ASSERT_LE(int64_t(h->dataOffset) + h->dataBytes, int64_t(bytes.size())) << round;
-        if (h->format.nBlockAlign) ASSERT_EQ(h->dataBytes % h->format.nBlockAlign, 0u) << round;
+        if (h->format.nBlockAlign) {
+            ASSERT_EQ(h->dataBytes % h->format.nBlockAlign, 0u) << round;
+        }
         (void)WaveFormatDescription(&h->format);
         if (WaveIOBeginAccess(h) == 0) {
             const int32_t seekTo = int32_t(rng.Below(h->totalSamples + 2));
