@@ -16,7 +16,10 @@ constexpr DWORD kPressedLookMs = 100;
 // How long an accelerator press shows the pressed look.
 constexpr DWORD kAcceleratorPressMs = 150;
 // Dialog code with a tab stop: arrow keys and all keys (DLGC_WANTARROWS | DLGC_WANTALLKEYS).
-constexpr LRESULT kDialogCodeWithTabStop = 5;
+// A focusable button asks the dialog manager for arrows and all keys
+// (Space and Enter press it) but Tab, which moves through the form's tab order.
+constexpr LRESULT kDialogCodeWithTabStop = DLGC_WANTARROWS | DLGC_WANTALLKEYS;
+constexpr LRESULT kDialogCodeForTab = DLGC_WANTARROWS;
 // Alpha of the bevel ring and of the shadow under the body.
 constexpr BYTE kBevelAlpha = 160;
 constexpr BYTE kShadowAlpha = 180;
@@ -418,7 +421,14 @@ void TAdvSmoothButton::Notification(wc::TComponent* component) {
 }
 
 void TAdvSmoothButton::Click() {
-    // The framework's forms keep no modal result; ModalResult is kept for the layout.
+    if (modalResult_ != wc::mrNone) {
+        for (wc::TWinControl* parent = Parent(); parent; parent = parent->Parent()) {
+            if (auto* form = dynamic_cast<wc::TForm*>(parent)) {
+                form->SetModalResult(modalResult_);
+                break;
+            }
+        }
+    }
     wc::TWinControl::Click();
 }
 
@@ -669,18 +679,35 @@ void TAdvSmoothButton::DrawButton(TGPGraphics& g, const std::string& caption, co
     }
 }
 
-void TAdvSmoothButton::Paint(HDC dc) {
+void TAdvSmoothButton::PaintBehind(HDC dc) {
+    wc::TWinControl* parent = Parent();
+    if (!parent || !parent->HandleAllocated() || !HandleAllocated()) return;
+    HWND self = Handle();
+    RECT own;
+    ::GetWindowRect(self, &own);
+    const int saved = ::SaveDC(dc);
+    ::IntersectClipRect(dc, 0, 0, Width(), Height());
+    POINT origin;
+    ::GetViewportOrgEx(dc, &origin);
     // The parent's background under the control, as if the control were not there.
-    if (wc::TWinControl* parent = Parent(); parent && parent->HandleAllocated()) {
-        const int saved = ::SaveDC(dc);
-        ::IntersectClipRect(dc, 0, 0, Width(), Height());
-        POINT origin;
-        ::GetViewportOrgEx(dc, &origin);
-        ::SetViewportOrgEx(dc, origin.x - Left(), origin.y - Top(), nullptr);
-        ::SendMessageA(parent->Handle(), WM_ERASEBKGND, WPARAM(dc), 0);
-        ::SendMessageA(parent->Handle(), WM_PRINTCLIENT, WPARAM(dc), PRF_CLIENT);
-        ::RestoreDC(dc, saved);
+    ::SetViewportOrgEx(dc, origin.x - Left(), origin.y - Top(), nullptr);
+    ::SendMessageA(parent->Handle(), WM_ERASEBKGND, WPARAM(dc), 0);
+    ::SendMessageA(parent->Handle(), WM_PRINTCLIENT, WPARAM(dc), PRF_CLIENT);
+    // Then the other children of the parent that overlap it, bottom-most
+    // first, each at its place (one above it covers it on screen anyway).
+    for (HWND sibling = ::GetWindow(self, GW_HWNDLAST); sibling; sibling = ::GetWindow(sibling, GW_HWNDPREV)) {
+        RECT bounds, overlap;
+        if (sibling == self || !(::GetWindowLongA(sibling, GWL_STYLE) & WS_VISIBLE) || !::GetWindowRect(sibling, &bounds) ||
+            !::IntersectRect(&overlap, &bounds, &own))
+            continue;
+        ::SetViewportOrgEx(dc, origin.x + bounds.left - own.left, origin.y + bounds.top - own.top, nullptr);
+        ::SendMessageA(sibling, WM_PRINT, WPARAM(dc), PRF_ERASEBKGND | PRF_CLIENT | PRF_NONCLIENT | PRF_CHILDREN);
     }
+    ::RestoreDC(dc, saved);
+}
+
+void TAdvSmoothButton::Paint(HDC dc) {
+    PaintBehind(dc);
     const TGPBitmap& bitmap = RenderedBitmap();
     TGPGraphics g(dc);
     g.DrawImage(bitmap, 0, 0);
@@ -756,6 +783,19 @@ bool TAdvSmoothButton::DialogChar(char key) {
     return true;
 }
 
+LRESULT TAdvSmoothButton::DialogCode(const MSG* message) const {
+    if (!TabStop()) return 0;
+    const bool tab = message && (message->message == WM_KEYDOWN || message->message == WM_CHAR) &&
+                     message->wParam == VK_TAB;
+    return tab ? kDialogCodeForTab : kDialogCodeWithTabStop;
+}
+
+void TAdvSmoothButton::MoveFocusByTab(bool backwards) {
+    HWND root = ::GetAncestor(Handle(), GA_ROOT);
+    if (HWND next = ::GetNextDlgTabItem(root, Handle(), backwards ? TRUE : FALSE); next && next != Handle())
+        ::SetFocus(next);
+}
+
 LRESULT TAdvSmoothButton::WndProc(UINT message, WPARAM wParam, LPARAM lParam) {
     const int x = short(LOWORD(lParam)), y = short(HIWORD(lParam));
     unsigned shift = 0;
@@ -792,7 +832,8 @@ LRESULT TAdvSmoothButton::WndProc(UINT message, WPARAM wParam, LPARAM lParam) {
             if (OnDblClick) OnDblClick(this);
             return 0;
         case BM_CLICK: Click(); return 0;
-        case WM_GETDLGCODE: return TabStop() ? kDialogCodeWithTabStop : 0;
+        case WM_GETDLGCODE: return DialogCode(reinterpret_cast<const MSG*>(lParam));
+        case wc::CM_DIALOGCHAR: return DialogChar(char(wParam)) ? 1 : 0;
         case WM_SETFOCUS:
             focused_ = true;
             Changed();
@@ -807,6 +848,11 @@ LRESULT TAdvSmoothButton::WndProc(UINT message, WPARAM wParam, LPARAM lParam) {
         case WM_KEYDOWN:
         case WM_KEYUP: {
             WORD key = WORD(wParam);
+            if (message == WM_KEYDOWN && key == VK_TAB) {
+                // Reached here without the dialog manager: follow the tab order anyway.
+                MoveFocusByTab(::GetKeyState(VK_SHIFT) < 0);
+                return 0;
+            }
             const TKeyEvent& handler = message == WM_KEYDOWN ? OnKeyDown : OnKeyUp;
             if (handler) handler(this, key, 0);
             return 0;

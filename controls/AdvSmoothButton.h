@@ -281,6 +281,12 @@ public:
     void Click() override;
     // An accelerator character for this button: pressed, clicked, released; true when consumed.
     bool DialogChar(char key);
+    // The keys the dialog manager leaves to this control.
+    LRESULT DialogCode(const MSG* message) const;
+    void MoveFocusByTab(bool backwards);
+    // Paints what shows through the rounded corners: the parent's background
+    // and the sibling windows beneath this one.
+    void PaintBehind(HDC dc);
     // A component that goes away: the appearance lets go of it.
     void Notification(wc::TComponent* component);
 

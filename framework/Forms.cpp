@@ -3,6 +3,8 @@
 #include <commctrl.h>
 #include <ole2.h>
 
+#include <vector>
+
 #include "framework/Exceptions.h"
 #include "framework/Files.h"
 #include "framework/Strings.h"
@@ -87,13 +89,79 @@ void TForm::Close() {
 }
 
 LRESULT TForm::WndProc(UINT message, WPARAM wParam, LPARAM lParam) {
+    if (message == WM_SYSCHAR && DialogChar(char(wParam))) return 0;
     if (message == WM_CLOSE) {
+        if (modal_ && modalResult_ == mrNone) modalResult_ = mrCancel;
         ::ShowWindow(Handle(), SW_HIDE);
         SetVisible(false);
         if (Application().MainForm() == this) Application().Terminate();
         return 0;
     }
     return TWinControl::WndProc(message, wParam, lParam);
+}
+
+// ---- modal forms and accelerators ----
+
+namespace {
+
+BOOL CALLBACK CollectWindow(HWND window, LPARAM list) {
+    reinterpret_cast<std::vector<HWND>*>(list)->push_back(window);
+    return TRUE;
+}
+
+struct DialogCharOffer {
+    char key;
+    bool taken;
+};
+
+BOOL CALLBACK OfferDialogChar(HWND child, LPARAM data) {
+    auto* offer = reinterpret_cast<DialogCharOffer*>(data);
+    if (!::IsWindowVisible(child) || !::IsWindowEnabled(child)) return TRUE;
+    offer->taken = ::SendMessageA(child, CM_DIALOGCHAR, WPARAM(BYTE(offer->key)), 0) != 0;
+    return offer->taken ? FALSE : TRUE;
+}
+
+}  // namespace
+
+int TForm::ShowModal() {
+    HWND window = Handle();
+    // The thread's other windows take no input while this form is up.
+    std::vector<HWND> disabled;
+    ::EnumThreadWindows(::GetCurrentThreadId(), CollectWindow, reinterpret_cast<LPARAM>(&disabled));
+    std::erase_if(disabled, [window](HWND other) {
+        return other == window || !::IsWindowVisible(other) || !::IsWindowEnabled(other);
+    });
+    for (HWND other : disabled) ::EnableWindow(other, FALSE);
+    modalResult_ = mrNone;
+    modal_ = true;
+    Show();
+    ::SetActiveWindow(window);
+    MSG message;
+    while (modalResult_ == mrNone) {
+        const BOOL got = ::GetMessageA(&message, nullptr, 0, 0);
+        if (got == 0) {
+            ::PostQuitMessage(int(message.wParam));  // for the loop of Run
+            modalResult_ = mrCancel;
+            break;
+        }
+        if (got == -1) {
+            modalResult_ = mrCancel;
+            break;
+        }
+        Application().ProcessMessage(message);
+    }
+    modal_ = false;
+    for (HWND other : disabled) ::EnableWindow(other, TRUE);
+    ::ShowWindow(window, SW_HIDE);
+    SetVisible(false);
+    return modalResult_;
+}
+
+bool TForm::DialogChar(char key) {
+    if (!HandleAllocated()) return false;
+    DialogCharOffer offer{key, false};
+    ::EnumChildWindows(Handle(), OfferDialogChar, reinterpret_cast<LPARAM>(&offer));
+    return offer.taken;
 }
 
 // ---- TApplication ----
@@ -128,6 +196,11 @@ bool TApplication::ProcessMessage(MSG& message) {
     if (message.message == WM_QUIT) {
         terminated_ = true;
         return false;
+    }
+    if (message.message == WM_SYSCHAR && message.hwnd) {
+        // Alt+letter presses the control with that accelerator anywhere on the form.
+        auto* form = dynamic_cast<TForm*>(TWinControl::FromHandle(::GetAncestor(message.hwnd, GA_ROOT)));
+        if (form && form->DialogChar(char(message.wParam))) return true;
     }
     HWND active = ::GetActiveWindow();
     if (active && TWinControl::FromHandle(active) && ::IsDialogMessageA(active, &message)) return true;

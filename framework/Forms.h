@@ -13,6 +13,15 @@ namespace wc {
 
 enum TPosition { poDesigned, poScreenCenter };
 
+// Modal results: 0 keeps a modal form open; the others end ShowModal.
+inline constexpr int mrNone = 0;
+inline constexpr int mrOk = 1;
+inline constexpr int mrCancel = 2;
+
+// Sent by a form to its controls for an Alt+letter: wParam is the
+// character; a control that takes it as its accelerator answers non-zero.
+inline constexpr UINT CM_DIALOGCHAR = WM_APP + 0x0B00;
+
 class TForm : public TWinControl {
 public:
     explicit TForm(TComponent* owner);
@@ -21,6 +30,15 @@ public:
     // Shows the form; a form placed at the screen centre is centred now, with its real size.
     void Show();
     void Close();
+
+    // Shows the form with the thread's other windows disabled and dispatches
+    // messages until a modal result is set (closing the form sets mrCancel);
+    // gives that result.
+    int ShowModal();
+    int ModalResult() const noexcept { return modalResult_; }
+    void SetModalResult(int value) noexcept { modalResult_ = value; }
+    // Offers an Alt+letter to the form's controls; true when one took it.
+    bool DialogChar(char key);
 
     TPosition Position() const noexcept { return position_; }
     int PixelsPerInch() const noexcept { return pixelsPerInch_; }
@@ -39,6 +57,8 @@ private:
     TPosition position_ = poDesigned;
     int pixelsPerInch_ = 96;  // the layout's design resolution
     int clientWidth_ = -1, clientHeight_ = -1;
+    int modalResult_ = mrNone;
+    bool modal_ = false;
 };
 
 class TApplication : public TComponent {
@@ -77,6 +97,7 @@ public:
     std::function<void(const std::exception&)> OnException;
 
 private:
+    friend class TForm;  // the modal loop dispatches as the main loop does
     bool ProcessMessage(MSG& message);
 
     TForm* mainForm_ = nullptr;

@@ -7,10 +7,15 @@ namespace {
 // The loader's old convention: module values below 32 are error codes.
 constexpr uintptr_t kFirstValidModule = 32;
 
+// The system hands every entry point back as FARPROC, a function of no
+// arguments returning an integer; the real signature is given by the slot.
+// The hop goes through void (*)(), the language's generic function pointer,
+// which converts to and from any function pointer type.
+using GenericProc = void (*)();
+
 template <class T>
 void BindOne(T& slot, const char* name, const AcmBinding::Lookup& lookup) {
-    // Through the generic function pointer type: the entry point has its real type only by name.
-    slot = reinterpret_cast<T>(reinterpret_cast<void (*)()>(lookup(name)));
+    slot = reinterpret_cast<T>(reinterpret_cast<GenericProc>(lookup(name)));
 }
 
 AcmBinding& ProcessBinding() {

@@ -1,8 +1,41 @@
+// How it works. Start pulls the first NumBuffers buffers from Input (each a
+// pool block: the 60-byte chain header, then the samples), prepares each
+// header once and queues it. The device reports on the system's thread
+// through DeviceCallback, which only counts (outstanding_) and forwards a
+// returned buffer: in cmWindow mode as a message to the hidden window, so
+// DoneHandler runs on the user-interface thread; in cmThread mode to the
+// queue of the worker TMMWaveOutThread, which runs DoneHandler; in
+// cmCallback mode (Windows 95 only) DoneHandler runs on the system's thread
+// at once. DoneHandler takes the buffer back, keeps the position
+// bookkeeping, refills the buffer and queues it again. When the last buffer
+// is back it pauses the device and posts WomEndPlay to the hidden window,
+// whose procedure runs Stop: every Stop, Close and Reset does its work on
+// the user-interface thread (a call on another thread is sent there and
+// fails cleanly if that thread does not answer in time).
+//
+// Locks. handOver_ (always there) decides the hand-over between a
+// DoneHandler run and Stop, Close and Reset: a run enters by raising
+// handlerDepth_ under it only while no stop or reset is under way, and
+// leaves by lowering it and deciding under it whether to post WomEndPlay.
+// Stop sets Finished and, when a run is in progress, StopPending under the
+// same lock, so exactly one of the two sides completes the stop: either
+// Stop sees no run and finishes itself, or the run sees StopPending and
+// posts the end message. Close behind a pending stop waits for that stop
+// (ClosePending). Reset blocks new runs (rewinding_) and waits, dispatching
+// sent messages, until the run in progress has left before it touches the
+// ring and the headers. lock_ (Open to Close) guards the counters raised
+// after a write, the bytes played and the loop start.
+//
+// Failures of the worker or the device callback never wait on the
+// user-interface thread: they are posted to the hidden window, whose thread
+// closes the device and reports them; joining the worker is bounded.
 #include "media/MMWavOut.h"
 
 #include <algorithm>
 #include <cstring>
 #include <exception>
+#include <string>
+#include <utility>
 
 #include "framework/Controls.h"
 #include "framework/Forms.h"
@@ -27,6 +60,9 @@ constexpr uint32_t WrapLowBits = 0xFFFFF;
 constexpr UINT WomStopRequest = 0x8002;
 constexpr UINT WomCloseRequest = 0x8003;
 constexpr UINT MarshalTimeoutMs = 5000;
+constexpr UINT WomResetRequest = 0x8004;
+// A failure of the worker or of the device callback, to be reported here.
+constexpr UINT WomFailure = 0x8005;
 
 const char* const WindowClass = "TMMWaveOutWindow";
 const char* const OpenPrefix = "WaveOutOpen:\n\r";
@@ -37,6 +73,8 @@ const char* const ResetPrefix = "WaveOutReset:\n\r";
 const char* const WritePrefix = "WaveOutWrite:\n\r";
 const char* const PreparePrefix = "WaveOutPrepareHeader:\n\r";
 const char* const PositionPrefix = "WaveOutGetPosition:\n\r";
+const char* const RefillBusy = "WaveOutReset:\n\rThe refill in progress did not end";
+const char* const MarshalFailure = "WaveOut:\n\rThe user-interface thread did not answer in time";
 
 // The operating-system family, read once: Windows 95 alone may call back at
 // interrupt time; 95, 98, ME and NT 4.0 and later report through a function.
@@ -78,6 +116,18 @@ public:
 private:
     wc::CriticalSection* section_;
 };
+
+// Runs the messages other threads have sent to this one (a Stop or Close
+// marshalled to the hidden window), without taking posted ones.
+void DispatchSentMessages() noexcept {
+    MSG message;
+    ::PeekMessageA(&message, nullptr, 0, 0, PM_NOREMOVE | PM_QS_SENDMESSAGE);
+}
+
+// The device writes a header's flags on its own thread.
+DWORD HeaderFlags(const WAVEHDR& header) noexcept {
+    return static_cast<const volatile DWORD&>(header.dwFlags);
+}
 
 UINT DeviceNumber(TMMDeviceId id) { return id == MapperId ? WAVE_MAPPER : static_cast<UINT>(id); }
 
@@ -131,13 +181,19 @@ TMMWaveOut::~TMMWaveOut() {
     }
     if (thread_) {
         thread_->Terminate();
-        thread_.reset();
+        JoinWorker();
     }
-    if (device_) ::waveOutClose(device_);
+    if (device_) {
+        ::waveOutReset(device_);
+        DropHeaders();
+        ::waveOutClose(device_);
+    }
     device_ = nullptr;
     CloseEvents();
     DetachFromChain();
     ReleaseHeaders();
+    // The window stops calling into this object before it goes.
+    if (window_) ::SetWindowLongPtrA(window_.get(), GWLP_USERDATA, 0);
     window_.reset();
     pool_.FreeAllBlocks();
 }
@@ -192,6 +248,8 @@ void TMMWaveOut::SetBufferSize(int32_t value) {
     const int32_t size = std::max(value, MinWaveOutBufferSize);
     if (size == ConfiguredBufferSize()) return;
     if (state_.load() & wosOpen) Error(MMLoadString(MMMsg::PropertyWhileOpen));
+    // No header may point into a block that is freed here.
+    ReleaseHeaders();
     pool_.FreeAllBlocks();
     TMMCustomWaveOutComponent::SetBufferSize(size);
 }
@@ -311,6 +369,8 @@ bool TMMWaveOut::WaitSlices(int slices, Predicate keepWaiting) {
             wc::Application().ProcessMessages();
             if (wc::Application().Terminated()) break;
         }
+        // A Stop or Close another thread sends here must not wait out our wait.
+        DispatchSentMessages();
         ::Sleep(SliceMs);
     }
     return !keepWaiting();
@@ -336,11 +396,11 @@ void TMMWaveOut::CreateCallbackWindow() {
 
 LRESULT CALLBACK TMMWaveOut::WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
     auto* self = reinterpret_cast<TMMWaveOut*>(::GetWindowLongPtrA(window, GWLP_USERDATA));
-    if (self) return self->HandleWindowMessage(message, wParam, lParam);
+    if (self) return self->HandleWindowMessage(window, message, wParam, lParam);
     return ::DefWindowProcA(window, message, wParam, lParam);
 }
 
-LRESULT TMMWaveOut::HandleWindowMessage(UINT message, WPARAM wParam, LPARAM lParam) {
+LRESULT TMMWaveOut::HandleWindowMessage(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
     try {
         if (message == WomStopRequest) {
             StopNow();
@@ -350,10 +410,26 @@ LRESULT TMMWaveOut::HandleWindowMessage(UINT message, WPARAM wParam, LPARAM lPar
             CloseNow();
             return 0;
         }
+        if (message == WomResetRequest) {
+            Reset();
+            return 0;
+        }
+        if (message == WomFailure) {
+            std::string text;
+            {
+                wc::CriticalSectionLock lock(handOver_);
+                text = std::exchange(failure_, std::string());
+            }
+            CloseQuietly();
+            if (!text.empty()) wc::HandleException(EMMWaveOutError(text));
+            return 0;
+        }
         const bool ours = device_ && reinterpret_cast<HWAVEOUT>(wParam) == device_;
         if (!ours ||
             (message != MM_WOM_OPEN && message != MM_WOM_CLOSE && message != MM_WOM_DONE && message != WomEndPlay))
-            return ::DefWindowProcA(window_.get(), message, wParam, lParam);
+            return ::DefWindowProcA(window, message, wParam, lParam);
+        // The end of an earlier playback does not stop this one.
+        if (message == WomEndPlay && static_cast<uint32_t>(lParam) != playback_.load()) return 0;
         switch (message) {
             case MM_WOM_OPEN: state_ = wosOpen; break;
             case MM_WOM_CLOSE: state_ = wosClosed; break;
@@ -404,9 +480,31 @@ void CALLBACK TMMWaveOut::DeviceCallback(HWAVEOUT device, UINT message, DWORD_PT
             }
         }
     } catch (const std::exception& error) {
-        self->CloseQuietly();
-        wc::HandleException(error);
+        // Closing and reporting wait on the user-interface thread: not here.
+        self->ReportFailure(error);
     }
+}
+
+void TMMWaveOut::ReportFailure(const std::exception& error) noexcept {
+    try {
+        wc::CriticalSectionLock lock(handOver_);
+        if (failure_.empty()) failure_ = error.what();
+    } catch (...) {
+        // Out of memory for the text: the close below still happens.
+    }
+    if (window_) ::PostMessageA(window_.get(), WomFailure, 0, 0);
+}
+
+bool TMMWaveOut::WaitHandlersOut() {
+    // In cmWindow mode the runs are on this thread: a run in progress is one
+    // this call is nested in, and waiting for it would never end.
+    if (callBackMode_ == cmWindow) return true;
+    return WaitSlices(OpenCloseSlices, [this] { return handlerDepth_.load() > 0; });
+}
+
+bool TMMWaveOut::OnWindowThread() const noexcept {
+    HWND window = window_.get();
+    return !window || ::GetWindowThreadProcessId(window, nullptr) == ::GetCurrentThreadId();
 }
 
 // Drops done messages still waiting for this device, so that a later start
@@ -427,8 +525,11 @@ void TMMWaveOut::FlushDoneMessages() {
         ::SetEvent(flushEvent_.get());
         const DWORD begin = ::GetTickCount();
         while (::WaitForSingleObject(flushEvent_.get(), 0) == WAIT_OBJECT_0 && !thread_->Finished() &&
-               ::GetTickCount() - begin < ThreadLimitMs)
+               ::GetTickCount() - begin < ThreadLimitMs) {
+            // The worker may be sending us a Stop in the meantime.
+            DispatchSentMessages();
             ::Sleep(0);
+        }
     }
 }
 
@@ -454,14 +555,35 @@ void TMMWaveOut::StartThread() {
 void TMMWaveOut::StopThread() {
     if (thread_ && readyEvent_ && quitEvent_ && !threadFailed_.load()) {
         ::SetEvent(quitEvent_.get());
-        ::WaitForSingleObject(readyEvent_.get(), ThreadLimitMs);
+        // Dispatches what the worker sends here while it ends.
+        HANDLE ready = readyEvent_.get();
+        const DWORD begin = ::GetTickCount();
+        while (::MsgWaitForMultipleObjects(1, &ready, FALSE, SliceMs, QS_SENDMESSAGE) != WAIT_OBJECT_0 &&
+               ::GetTickCount() - begin < ThreadLimitMs)
+            DispatchSentMessages();
     }
     if (thread_ && thread_->ThreadId() != ::GetCurrentThreadId()) {
         thread_->Terminate();
-        thread_.reset();
+        JoinWorker();
     }
     CloseEvents();
     lock_.reset();
+}
+
+void TMMWaveOut::JoinWorker() noexcept {
+    if (!thread_) return;
+    const DWORD begin = ::GetTickCount();
+    while (!thread_->Finished() && ::GetTickCount() - begin < ThreadLimitMs) {
+        DispatchSentMessages();
+        ::Sleep(1);
+    }
+    if (thread_->Finished()) {
+        thread_.reset();  // the body has returned: the join is immediate
+        return;
+    }
+    // A body stuck in the application's own code: it is left running rather
+    // than hanging this thread; its object is deliberately not freed.
+    static_cast<void>(thread_.release());
 }
 
 void TMMWaveOut::CloseEvents() noexcept {
@@ -512,21 +634,10 @@ void TMMWaveOutThread::Run() {
             }
         }
     } catch (const std::exception& error) {
+        // The user-interface thread closes the device and reports: this
+        // thread never waits on it, which may be joining this one.
         owner_->threadFailed_ = true;
-        if (owner_->state_.load() & wosOpen) {
-            owner_->closing_ = true;
-            try {
-                owner_->StopNow();
-            } catch (...) {
-            }
-            if (owner_->device_) ::waveOutClose(owner_->device_);
-            owner_->device_ = nullptr;
-            owner_->closing_ = false;
-            if (!owner_->IsDestroying() && owner_->OnClose) owner_->OnClose(owner_);
-            owner_->CloseEvents();
-            owner_->lock_.reset();
-        }
-        wc::HandleException(error);
+        owner_->ReportFailure(error);
         return;
     }
     if (!owner_->threadFailed_.load() && owner_->readyEvent_) ::SetEvent(owner_->readyEvent_.get());
@@ -593,6 +704,19 @@ void TMMWaveOut::QueueHeader(WaveHdrEx* header) {
         --unhandled_;
         Check(result, WritePrefix);
     }
+}
+
+void TMMWaveOut::DropHeaders() noexcept {
+    // Every prepared header, also one prepared at the start but never queued.
+    for (WaveHdrEx* header : headers_) {
+        if (!header) continue;
+        for (int tries = 0; tries < DoneTries && (HeaderFlags(header->wh) & WHDR_INQUEUE); ++tries) ::Sleep(0);
+        // Given up on: marked done, but still prepared, so it is unprepared.
+        header->wh.dwFlags = (HeaderFlags(header->wh) & ~WHDR_INQUEUE) | WHDR_DONE;
+        if (device_ && (header->wh.dwFlags & WHDR_PREPARED))
+            ::waveOutUnprepareHeader(device_, &header->wh, sizeof(WAVEHDR));
+    }
+    ReleaseHeaders();
 }
 
 void TMMWaveOut::ReleaseHeaders() noexcept {
@@ -680,6 +804,7 @@ void TMMWaveOut::Start() {
     ringIndex_ = 0;
     outstanding_ = 0;
     unhandled_ = 0;
+    ++playback_;
     HCURSOR previous = nullptr;
     bool hourGlass = showHourGlass_ && int64_t{BufferSize()} * numBuffers_ > HourGlassBytes;
     if (hourGlass) previous = ::SetCursor(::LoadCursorA(nullptr, reinterpret_cast<LPCSTR>(IDC_WAIT)));
@@ -716,10 +841,13 @@ void TMMWaveOut::Start() {
 }
 
 void TMMWaveOut::DoneHandler(WaveHdrEx* returned) {
-    ++handlerDepth_;
-    if (!(state_.load() & wosPlaying) || resetting_.load() || finished_.load() || buffersInUse_ <= 0) {
-        EndRun(false);
-        return;
+    {
+        // A run enters only while no stop or reset is under way; one that
+        // does not enter touches nothing and owes no end message.
+        wc::CriticalSectionLock lock(handOver_);
+        if (!(state_.load() & wosPlaying) || resetting_.load() || rewinding_ || finished_.load() || buffersInUse_ <= 0)
+            return;
+        ++handlerDepth_;
     }
     try {
         WaveHdrEx* header = headers_[ringIndex_] ? headers_[ringIndex_] : returned;
@@ -754,7 +882,11 @@ void TMMWaveOut::DoneHandler(WaveHdrEx* returned) {
             if (OnLooping) OnLooping(this);
         }
         if (moreBuffers_.load() && !stopPending_.load()) {
-            for (int tries = 0; tries < DoneTries && !(header->wh.dwFlags & WHDR_DONE); ++tries) ::Sleep(DoneSleepMs);
+            const bool windowThread = OnWindowThread();
+            for (int tries = 0; tries < DoneTries && !(HeaderFlags(header->wh) & WHDR_DONE); ++tries) {
+                if (windowThread) DispatchSentMessages();
+                ::Sleep(DoneSleepMs);
+            }
             if (LoadHeader(header) <= 0 && !stopPending_.load()) Error(MMLoadString(MMMsg::ErrorFillingBuffer));
             if (!stopPending_.load() && header->wh.dwBytesRecorded > 0) QueueHeader(header);
         }
@@ -770,17 +902,25 @@ void TMMWaveOut::DoneHandler(WaveHdrEx* returned) {
 // device (or a stop waits for this run), pause and hand the stop to the
 // hidden window's thread.
 void TMMWaveOut::EndRun(bool ran) {
-    const int32_t depth = --handlerDepth_;
-    if (depth != 0 || endPosted_.load()) return;
-    // Ends once every queued buffer has been through here, not merely when
-    // the device has none left: done messages may still wait in a queue, and
-    // their buffers are owed to OnBufferReady and the position count.
-    if (!(stopPending_.load() || (ran && unhandled_.load() <= 0))) return;
-    endPosted_ = true;
-    finished_ = true;
+    uint32_t playback = 0;
+    {
+        // Decided under the same lock as Stop's look at the depth: a stop
+        // asked for before this point is seen here, one asked for after it
+        // sees the depth at 0 and completes by itself.
+        wc::CriticalSectionLock lock(handOver_);
+        const int32_t depth = --handlerDepth_;
+        if (depth != 0 || endPosted_.load()) return;
+        // Ends once every queued buffer has been through here, not merely when
+        // the device has none left: done messages may still wait in a queue, and
+        // their buffers are owed to OnBufferReady and the position count.
+        if (!(stopPending_.load() || (ran && unhandled_.load() <= 0))) return;
+        endPosted_ = true;
+        finished_ = true;
+        playback = playback_.load();
+    }
     const MMRESULT result = device_ ? ::waveOutPause(device_) : MMRESULT{MMSYSERR_NOERROR};
     // Posted before a pause failure is raised, so the stop still happens.
-    ::PostMessageA(window_.get(), WomEndPlay, reinterpret_cast<WPARAM>(device_), 0);
+    ::PostMessageA(window_.get(), WomEndPlay, reinterpret_cast<WPARAM>(device_), static_cast<LPARAM>(playback));
     Check(result, PausePrefix);
 }
 
@@ -845,10 +985,12 @@ void TMMWaveOut::Restart() {
 
 // Runs `operation` on the hidden window's thread when called from another one.
 bool TMMWaveOut::Marshal(UINT request) {
-    HWND window = window_.get();
-    if (!window || ::GetWindowThreadProcessId(window, nullptr) == ::GetCurrentThreadId()) return false;
+    if (OnWindowThread()) return false;
     DWORD_PTR ignored = 0;
-    return ::SendMessageTimeoutA(window, request, 0, 0, SMTO_NORMAL, MarshalTimeoutMs, &ignored) != 0;
+    if (::SendMessageTimeoutA(window_.get(), request, 0, 0, SMTO_NORMAL, MarshalTimeoutMs, &ignored) != 0) return true;
+    // Doing the work here, beside the window's thread, would race it.
+    FireError();
+    throw EMMWaveOutError(MarshalFailure);
 }
 
 void TMMWaveOut::Stop() {
@@ -858,39 +1000,44 @@ void TMMWaveOut::Stop() {
 
 void TMMWaveOut::StopNow() {
     if (!(state_.load() & (wosPlaying | wosPaused))) return;
+    struct Running {
+        bool& flag;
+        explicit Running(bool& f) : flag(f) { flag = true; }
+        ~Running() { flag = false; }
+    };
     try {
+        bool deferred = false;
         {
-            OptionalLock lock(lock_.get());
+            wc::CriticalSectionLock lock(handOver_);
             finished_ = true;
             resetting_ = true;
+            if (handlerDepth_.load() > 0) {
+                // The run in progress sees this when it leaves and posts the
+                // end message (again, should an earlier one have been used up).
+                stopPending_ = true;
+                endPosted_ = false;
+                deferred = true;
+            }
         }
         wrapCount_ = 0;
         wrapSpan_ = 0;
         ResetDevice();
-        if (handlerDepth_.load() > 0) {
-            stopPending_ = true;
-            return;
+        if (deferred) return;
+        {
+            // Its waits dispatch sent messages: a Close arriving there waits for this stop.
+            Running running(stopRunning_);
+            SetStateFlag(wosPlaying | wosPaused, false);
+            WaitSlices(OpenCloseSlices, [this] { return outstanding_.load() > 0; });
+            FlushDoneMessages();
+            TMMCustomSoundComponent::Stopped();
+            DropHeaders();
+            buffersInUse_ = 0;
+            outstanding_ = 0;
+            unhandled_ = 0;
+            ringIndex_ = 0;
+            stopPending_ = false;
+            resetting_ = false;
         }
-        SetStateFlag(wosPlaying | wosPaused, false);
-        WaitSlices(OpenCloseSlices, [this] { return outstanding_.load() > 0; });
-        FlushDoneMessages();
-        TMMCustomSoundComponent::Stopped();
-        // Every prepared header, also one prepared at the start but never queued.
-        for (WaveHdrEx* header : headers_) {
-            if (!header) continue;
-            int tries = 0;
-            while (!(header->wh.dwFlags & WHDR_DONE) && tries < DoneTries) ++tries;
-            if (!(header->wh.dwFlags & WHDR_DONE)) header->wh.dwFlags = WHDR_DONE;
-            if (device_ && (header->wh.dwFlags & WHDR_PREPARED))
-                ::waveOutUnprepareHeader(device_, &header->wh, sizeof(WAVEHDR));
-        }
-        ReleaseHeaders();
-        buffersInUse_ = 0;
-        outstanding_ = 0;
-        unhandled_ = 0;
-        ringIndex_ = 0;
-        stopPending_ = false;
-        resetting_ = false;
         if (!IsDestroying() && OnStop) OnStop(this);
         if (closePending_.load()) CloseNow();
     } catch (...) {
@@ -901,13 +1048,17 @@ void TMMWaveOut::StopNow() {
 }
 
 void TMMWaveOut::Close() {
-    if (Marshal(WomCloseRequest)) return;
+    try {
+        if (Marshal(WomCloseRequest)) return;
+    } catch (...) {
+        return;  // Close never raises; Error has fired OnError
+    }
     CloseNow();
 }
 
 void TMMWaveOut::CloseNow() noexcept {
-    // A worker that ended on a failure closed the device itself; its object
-    // goes with the next close or open once its body has returned.
+    // A worker that ended on a failure left the device to this thread; its
+    // object goes with the next close or open once its body has returned.
     if (thread_ && threadFailed_.load() && thread_->Finished() && thread_->ThreadId() != ::GetCurrentThreadId())
         thread_.reset();
     if (!(state_.load() & wosOpen)) return;
@@ -925,13 +1076,20 @@ void TMMWaveOut::CloseNow() noexcept {
                 }
             }
         }
-        if (stopPending_.load()) {
+        if (stopPending_.load() || stopRunning_) {
+            // A stop owns the device: it closes once it has finished.
             closePending_ = true;
             return;
         }
         closePending_ = false;
         bool timedOut = false;
         if (device_) {
+            // A stop that failed half-way leaves headers prepared: they go
+            // before the device does, and the table forgets their blocks.
+            if (std::any_of(headers_.begin(), headers_.end(), [](WaveHdrEx* header) { return header != nullptr; })) {
+                ::waveOutReset(device_);
+                DropHeaders();
+            }
             Check(::waveOutClose(device_), ClosePrefix);
             timedOut = !WaitSlices(OpenCloseSlices, [this] { return (state_.load() & wosClosed) == 0; });
             wrapCount_ = 0;
@@ -954,14 +1112,43 @@ void TMMWaveOut::CloseNow() noexcept {
 }
 
 void TMMWaveOut::Reset() {
+    if (Marshal(WomResetRequest)) return;
     const uint32_t state = state_.load();
-    if (!(state & (wosPlaying | wosPaused)) || resetting_.load()) return;
-    try {
+    if (!(state & (wosPlaying | wosPaused))) return;
+    {
+        wc::CriticalSectionLock lock(handOver_);
+        if (resetting_.load() || rewinding_) return;
+        // From here no run enters; the one in progress, if any, is waited for.
+        // Resetting alone would not do: the device callback clears it when
+        // the last buffer comes back, which may happen in the middle of this.
         resetting_ = true;
+        rewinding_ = true;
+    }
+    struct EndRewind {
+        TMMWaveOut& self;
+        ~EndRewind() {
+            wc::CriticalSectionLock lock(self.handOver_);
+            self.rewinding_ = false;
+        }
+    } endRewind{*this};
+    try {
+        if (!WaitHandlersOut()) Error(RefillBusy);
+        {
+            // A run that ended meanwhile may have seen the last buffer: its
+            // end message belongs to the playback this reset replaces.
+            wc::CriticalSectionLock lock(handOver_);
+            ++playback_;
+            finished_ = false;
+            endPosted_ = false;
+        }
         Check(::waveOutPause(device_), PausePrefix);
         FlushDoneMessages();
         ResetDevice();
-        WaitSlices(ResetSlices, [this] { return resetting_.load(); });
+        // Nothing outstanding: nothing comes back to clear the flag.
+        WaitSlices(ResetSlices, [this] { return resetting_.load() && outstanding_.load() > 0; });
+        // A callback that was under way before the flush above has posted by
+        // now (the device's reset waits for it): its message goes too.
+        FlushDoneMessages();
         Check(::waveOutRestart(device_), RestartPrefix);
         Check(::waveOutPause(device_), PausePrefix);
         resetting_ = false;
@@ -983,6 +1170,11 @@ void TMMWaveOut::Reset() {
             ++queued;
         }
         buffersInUse_ = queued;
+        {
+            // Runs may enter again before the device hands back the first buffer.
+            wc::CriticalSectionLock lock(handOver_);
+            rewinding_ = false;
+        }
         if (!(state_.load() & wosPaused)) Check(::waveOutRestart(device_), RestartPrefix);
         if (queued == 0) StopNow();
     } catch (...) {

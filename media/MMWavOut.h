@@ -1,21 +1,6 @@
 // The wave output: the sink at the end of a processing chain that plays
-// through one of the system's wave output devices.
-//
-// How it works: Start pulls the first NumBuffers buffers from Input (each a
-// pool block: the 60-byte chain header, then the samples), prepares each
-// header once and queues it. The device hands buffers back through a
-// function callback, which only counts and forwards: in cmWindow mode to a
-// hidden window of the user-interface thread, in cmThread mode to the worker
-// thread's queue (cmCallback runs the refill at once, which only Windows 95
-// allows). DoneHandler takes the buffer back at the ring index, keeps the
-// position bookkeeping, refills the buffer and queues it again by flipping
-// its flags. When the source has announced its last buffer and the last
-// outstanding one has come back, DoneHandler pauses the device and posts
-// WomEndPlay to the hidden window, whose procedure calls Stop: playback
-// therefore always ends on the user-interface thread, and OnStop fires there.
-//
-// A Stop or Close asked for while a DoneHandler run is in progress is
-// deferred (StopPending, ClosePending) and completed by that WomEndPlay.
+// through one of the system's wave output devices. How the threads meet is
+// described at the top of MMWavOut.cpp.
 #pragma once
 
 #include <windows.h>
@@ -187,7 +172,7 @@ private:
     static void CALLBACK DeviceCallback(HWAVEOUT device, UINT message, DWORD_PTR instance, DWORD_PTR param1,
                                         DWORD_PTR param2);
     static LRESULT CALLBACK WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
-    LRESULT HandleWindowMessage(UINT message, WPARAM wParam, LPARAM lParam);
+    LRESULT HandleWindowMessage(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
     void DeviceNotify(UINT message, WaveHdrEx* header);
     // Lowers the outstanding count; true when the buffer is to be ignored.
     bool CountReturned();
@@ -217,8 +202,21 @@ private:
     // The end of a DoneHandler run; `ran`: the run did its work.
     void EndRun(bool ran);
     // Sends the request to the hidden window when called on another thread;
-    // false when the caller is to do the work itself.
+    // false when the caller is to do the work itself. Raises when the
+    // window's thread does not answer in time: the work is never done beside it.
     bool Marshal(UINT request);
+    // Whether the calling thread owns the hidden window.
+    bool OnWindowThread() const noexcept;
+    // Hands a failure of the worker or the device callback to the hidden
+    // window, whose thread closes the device and reports it.
+    void ReportFailure(const std::exception& error) noexcept;
+    // Waits, bounded, for the worker's body to end, and frees it.
+    void JoinWorker() noexcept;
+    // Waits, bounded and dispatching sent messages, until no DoneHandler run
+    // of another thread is in progress; false when one never ends.
+    bool WaitHandlersOut();
+    // Unprepares every header in the table and gives it back to the pool.
+    void DropHeaders() noexcept;
     void StopNow();
     void CloseNow() noexcept;
 
@@ -246,7 +244,22 @@ private:
     // Buffers queued and not yet taken back by DoneHandler.
     std::atomic<int32_t> unhandled_{0};
 
+    // Guards the hand-over between a DoneHandler run and Stop, Close and
+    // Reset: handlerDepth_, stopPending_, finished_, resetting_ (when set by
+    // Stop or Reset), endPosted_, playback_ and failure_. Never held while
+    // waiting, calling the device or firing events.
+    wc::CriticalSection handOver_;
     std::atomic<int32_t> handlerDepth_{0};
+    // Numbers each playback (Start, Reset); WomEndPlay carries it, so the end
+    // message of an earlier playback cannot stop a later one.
+    std::atomic<uint32_t> playback_{0};
+    // Set while StopNow runs on the window's thread: a Close dispatched
+    // during its waits is deferred to its end.
+    bool stopRunning_ = false;
+    // Set by Reset from its start until its refill is queued: no run enters.
+    // Guarded by handOver_.
+    bool rewinding_ = false;
+    std::string failure_;
     std::atomic<bool> stopPending_{false};
     std::atomic<bool> closePending_{false};
     std::atomic<bool> finished_{false};

@@ -12,6 +12,10 @@ select_arch
 targets=()
 [ "${1:-}" = --program ] && targets=(--target WaveCleaner)
 
+# CI builds with warnings as errors; other builds list them (below).
+werror=OFF
+[ -n "${CI:-}" ] && werror=ON
+
 log="$build/build.log"
 mkdir -p "$build"
 : >"$log"
@@ -22,7 +26,8 @@ build_tree() {
   if [ -f "$dir/CMakeCache.txt" ] && ! grep -qE "^CMAKE_TOOLCHAIN_FILE:[A-Z]+=$chain\$" "$dir/CMakeCache.txt"; then
     rm -rf "$dir/CMakeCache.txt" "$dir/CMakeFiles"
   fi
-  cmake -S "$repo" -B "$dir" -DCMAKE_TOOLCHAIN_FILE="$chain" -DWC_FFMPEG_EXE="$converter" "$@" &&
+  cmake -S "$repo" -B "$dir" -DCMAKE_TOOLCHAIN_FILE="$chain" -DWC_FFMPEG_EXE="$converter" \
+        -DWC_WERROR="$werror" "$@" &&
     cmake --build "$dir" --parallel "$(nproc)" "${targets[@]}"
 }
 if ! { build_tree "$build" "$toolchain" "$ffmpeg_cache" &&

@@ -138,7 +138,9 @@ void CheckAgainstFfmpeg(uint16_t channels, uint32_t rate, uint32_t frames) {
     // block agree whatever the rounding.
     const uint16_t perBlock = uint16_t(encoded.format[18] | (encoded.format[19] << 8));
     for (size_t i = 0; i < ours.size(); ++i) {
-        if ((i / channels) % perBlock < 2) ASSERT_EQ(ours[i], encoded.ffmpegDecoded[i]) << "header frame, sample " << i;
+        if ((i / channels) % perBlock < 2) {
+            ASSERT_EQ(ours[i], encoded.ffmpegDecoded[i]) << "header frame, sample " << i;
+        }
     }
     size_t firstDifference = 0;
     while (firstDifference < ours.size() && ours[firstDifference] == encoded.ffmpegDecoded[firstDifference])

@@ -178,9 +178,9 @@ TEST_P(WaveOutDeviceTest, ARefillWithoutTheAnnouncedDataClosesTheDeviceAndReport
         reported = error.what();
     };
     out_->Start();
-    // In thread mode the worker closes the device first and reports after:
-    // the handler must stay until the report is in, or the application's
-    // default handler would show a message box on the worker.
+    // The failure is closed and reported on this thread in every mode, once
+    // the message the worker posted is dispatched: the handler stays until
+    // the report is in, or the default handler would show a message box.
     const bool closed = PumpUntil([&] {
         std::lock_guard<std::mutex> hold(lock);
         return out_->State() == wosClosed && !reported.empty();

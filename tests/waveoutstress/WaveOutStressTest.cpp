@@ -1,0 +1,183 @@
+// Start, Stop, Reset and Close from the user-interface thread racing the
+// refill of the callback mode, while two other threads burn the processor.
+#include "WaveOutFixtures.h"
+
+#include <atomic>
+#include <mutex>
+#include <set>
+#include <thread>
+
+#include "framework/Forms.h"
+#include "media/MMDSPObj.h"
+
+namespace waveout_tests {
+namespace {
+
+// Rounds per callback mode: on the shared two-core test machine a round
+// takes up to about 100 ms, so 500 keep both modes near two minutes.
+constexpr int StressRounds = 500;
+// A round that has not ended by then is taken as hung.
+constexpr auto RoundLimit = std::chrono::seconds(10);
+
+// Keeps both processors busy while it lives, so the threads of the wave
+// output are pre-empted at arbitrary points.
+class CpuBurners {
+public:
+    CpuBurners() {
+        for (auto& thread : threads_)
+            thread = std::thread([this] {
+                uint32_t spin = 1;
+                while (!quit_.load(std::memory_order_relaxed)) spin = spin * 1103515245u + 12345u;
+                sink_.fetch_add(spin, std::memory_order_relaxed);
+            });
+    }
+    ~CpuBurners() {
+        quit_ = true;
+        for (auto& thread : threads_) thread.join();
+    }
+
+private:
+    std::atomic<bool> quit_{false};
+    std::atomic<uint32_t> sink_{0};
+    std::thread threads_[2];
+};
+
+class WaveOutStressTest : public WaveOutTest {
+protected:
+    // Every header queued this round, to look at once the playback is over.
+    void TrackHeaders() {
+        out_->OnBufferFilled = [this](wc::TComponent*, WaveHdrEx* header) {
+            std::lock_guard<std::mutex> hold(lock_);
+            headers_.insert(header);
+        };
+    }
+    // After a stop, no header may still be prepared or on the device.
+    void ExpectHeadersLetGo(int round) {
+        std::lock_guard<std::mutex> hold(lock_);
+        for (WaveHdrEx* header : headers_) {
+            EXPECT_EQ(header->wh.dwFlags & (WHDR_PREPARED | WHDR_INQUEUE), 0u)
+                << "round " << round << ": a header is still prepared after the stop";
+        }
+        headers_.clear();
+    }
+
+    std::mutex lock_;
+    std::set<WaveHdrEx*> headers_;
+};
+
+TEST_P(WaveOutStressTest, StartStopResetAndCloseRacingTheRefillEndEveryPlaybackOnce) {
+    // 40 buffers of 512 bytes: about 0.1 s of sound, a handful of refills per round.
+    Build(DistinctPcm(512 * 40));
+    out_->SetBufferSize(512);
+    TrackHeaders();
+    // A refill that takes a moment widens the window a stop can fall into.
+    out_->OnBufferLoad = [](wc::TComponent*, WaveHdrEx*, bool&) { ::Sleep(0); };
+    CpuBurners burners;
+    int expectedStops = 0;
+    for (int round = 0; round < StressRounds; ++round) {
+        const int kind = round % 4;
+        const auto begin = std::chrono::steady_clock::now();
+        ASSERT_NO_THROW(out_->Start()) << "round " << round;
+        ++expectedStops;
+        // Let a few buffers come back so that refills are under way.
+        PumpUntil([this] { return out_->BytesPlayed() > 0 || !out_->IsPlaying(); }, RoundLimit);
+        switch (kind) {
+            case 0: out_->Stop(); break;
+            case 1:
+                out_->Reset();
+                out_->Stop();
+                break;
+            case 2: out_->Close(); break;
+            case 3: {
+                // Marshalled to this thread while it pumps.
+                std::atomic<bool> done{false};
+                std::thread other([&] {
+                    out_->Stop();
+                    done = true;
+                });
+                PumpUntil([&] { return done.load(); }, RoundLimit);
+                other.join();
+                break;
+            }
+        }
+        ASSERT_TRUE(PumpUntil([&] { return stops_ >= expectedStops && !out_->IsPlaying(); }, RoundLimit))
+            << "round " << round << " (kind " << kind << "): OnStop never fired, the stop was lost (state "
+            << out_->State() << ", outstanding " << out_->Outstanding() << ", source at " << source_->Position()
+            << " of " << data_.size() << ", stops " << stops_ << " of " << expectedStops << ")";
+        ASSERT_EQ(stops_, expectedStops) << "round " << round << ": OnStop fired more than once";
+        EXPECT_EQ(out_->Outstanding(), 0) << "round " << round;
+        ExpectHeadersLetGo(round);
+        ASSERT_LT(std::chrono::steady_clock::now() - begin, RoundLimit) << "round " << round << " hung";
+        // Now and then the blocks are given back and taken anew.
+        if (round % 25 == 24) {
+            out_->Close();
+            out_->SetBufferSize(out_->BufferSize() == 512 ? 768 : 512);
+        }
+    }
+    // No late end message stops anything twice.
+    PumpUntil([] { return false; }, std::chrono::milliseconds(200));
+    EXPECT_EQ(stops_, expectedStops);
+    EXPECT_EQ(errors_, 0);
+}
+
+INSTANTIATE_TEST_SUITE_P(Modes, WaveOutStressTest, ::testing::Values(cmWindow, cmThread),
+                         [](const testing::TestParamInfo<TMMCBMode>& info) {
+                             return std::string(info.param == cmWindow ? "Window" : "Thread");
+                         });
+
+// A source that announces more data and then has none.
+class FailingSource : public TMMDSPComponent {
+public:
+    FailingSource(wc::TComponent* owner, const WAVEFORMATEX* format) : TMMDSPComponent(owner) {
+        SetPWaveFormat(format);
+    }
+    bool PublishesOutput() const override { return true; }
+    void BufferLoad(WaveHdrEx* header, bool& more) override {
+        header->wh.dwBytesRecorded = loads++ < 2 ? header->wh.dwBufferLength : 0;
+        more = true;
+    }
+    std::atomic<int> loads{0};
+};
+
+// The worker reported its failure through the application's handler while
+// the destructor was joining it: a handler that needs this thread hung both.
+TEST(WaveOutWorkerFailure, DestructionWhileTheWorkerFailsEndsAndTheFailureIsReportedOnTheWindowThread) {
+    if (std::getenv("WC_WAVEOUT_NODEVICE")) GTEST_SKIP() << "no wave output device in this run";
+    WAVEFORMATEX format = testing_support::PcmFormat(2, 16, 44100);
+    // A window of this thread that the handler must reach, as a message box
+    // owned by the main window would.
+    wc::WindowHandle window(::CreateWindowExA(0, "STATIC", "", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr,
+                                              ::GetModuleHandleA(nullptr), nullptr));
+    ASSERT_TRUE(window);
+    const DWORD uiThread = ::GetCurrentThreadId();
+    std::atomic<DWORD> reportedOn{0};
+    std::atomic<bool> reachedWindow{true};
+    wc::Application().OnException = [&](const std::exception&) {
+        reportedOn = ::GetCurrentThreadId();
+        DWORD_PTR ignored = 0;
+        if (!::SendMessageTimeoutA(window.get(), WM_NULL, 0, 0, SMTO_NORMAL, 3000, &ignored)) reachedWindow = false;
+    };
+    for (int round = 0; round < 20; ++round) {
+        auto source = std::make_unique<FailingSource>(nullptr, &format);
+        auto out = std::make_unique<TMMWaveOut>(nullptr);
+        out->SetCallBackMode(cmThread);
+        out->SetNumBuffers(2);
+        out->SetBufferSize(1024);
+        out->SetInput(source.get());
+        out->Start();
+        // The worker's failing refill is the third load.
+        const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+        while (source->loads.load() < 3 && std::chrono::steady_clock::now() < end) ::Sleep(0);
+        ASSERT_GE(source->loads.load(), 3) << "the worker never refilled";
+        out.reset();
+        EXPECT_EQ(TMMDSPThread::LiveCount(), 0u);
+    }
+    wc::Application().OnException = nullptr;
+    EXPECT_TRUE(reachedWindow.load()) << "the failure was reported while this thread could not answer";
+    if (reportedOn.load() != 0) {
+        EXPECT_EQ(reportedOn.load(), uiThread) << "reported on the worker";
+    }
+}
+
+}  // namespace
+}  // namespace waveout_tests
