@@ -288,6 +288,10 @@ void TGPStringFormat::SetLineAlignment(Gdiplus::StringAlignment alignment) {
 void TGPStringFormat::SetHotkeyPrefix(Gdiplus::HotkeyPrefix prefix) {
     Check(GP::GdipSetStringFormatHotkeyPrefix(format_, prefix));
 }
+void TGPStringFormat::SetFormatFlags(int flags) { Check(GP::GdipSetStringFormatFlags(format_, INT(flags))); }
+void TGPStringFormat::SetTrimming(Gdiplus::StringTrimming trimming) {
+    Check(GP::GdipSetStringFormatTrimming(format_, trimming));
+}
 
 TGPImageAttributes::TGPImageAttributes() { Check(GP::GdipCreateImageAttributes(&attributes_)); }
 TGPImageAttributes::~TGPImageAttributes() {

@@ -228,6 +228,9 @@ public:
     void SetAlignment(Gdiplus::StringAlignment alignment);
     void SetLineAlignment(Gdiplus::StringAlignment alignment);
     void SetHotkeyPrefix(Gdiplus::HotkeyPrefix prefix);
+    // StringFormatFlags added together (StringFormatFlagsNoWrap, say).
+    void SetFormatFlags(int flags);
+    void SetTrimming(Gdiplus::StringTrimming trimming);
 
 private:
     Gdiplus::GpStringFormat* format_ = nullptr;

@@ -34,8 +34,20 @@ UINT CodePageOf(const wc::TFont& font) {
     return font.Charset() == SHIFTJIS_CHARSET ? wc::kShiftJisCodePage : CP_ACP;
 }
 
-float PointSize(const wc::TFont& font) {
-    return float(std::abs(font.Height())) * 72.0f / 96.0f;
+// A font's height is in pixels of the screen it is shown on (forms scale it
+// with the screen's density). GDI+ turns points into pixels at the drawing
+// surface's own resolution, which for a cache bitmap is the screen's: a size
+// in points taken as height * 72 / 96 would be scaled a second time on any
+// screen of another density. So the caption fonts are made in pixels.
+float EmPixels(const wc::TFont& font) { return float(std::abs(font.Height())); }
+
+// A caption without a line break is drawn on one line: when it is wider than
+// its box it is cut with an ellipsis, never wrapped onto a second line that
+// the body would clip.
+void KeepSingleLineCaption(TGPStringFormat& format, const std::wstring& caption) {
+    if (caption.find_first_of(L"\r\n") != std::wstring::npos) return;
+    format.SetFormatFlags(Gdiplus::StringFormatFlagsNoWrap);
+    format.SetTrimming(Gdiplus::StringTrimmingEllipsisCharacter);
 }
 
 int FontStyle(const wc::TFont& font) {
@@ -239,7 +251,7 @@ bool TGDIPStatus::SetProperty(const std::string& name, const wc::LayoutValue& va
 
 RectF TGDIPStatus::MeasureCaption(TGPGraphics& graphics, const std::string& caption) const {
     TGPFontFamily family(wc::ToWide(font_.Name(), CodePageOf(font_)));
-    TGPFont font(family, PointSize(font_), FontStyle(font_));
+    TGPFont font(family, EmPixels(font_), FontStyle(font_), Gdiplus::UnitPixel);
     return graphics.MeasureString(wc::ToWide(caption, CodePageOf(font_)), font, RectF(0, 0, kMeasureBox, kMeasureBox));
 }
 
@@ -268,7 +280,7 @@ void TGDIPStatus::Draw(TGPGraphics& graphics, int x, int y, const std::string& c
     fill_.Fill(&graphics, rect);
     if (!caption.empty()) {
         TGPFontFamily family(wc::ToWide(font_.Name(), CodePageOf(font_)));
-        TGPFont font(family, PointSize(font_), FontStyle(font_));
+        TGPFont font(family, EmPixels(font_), FontStyle(font_), Gdiplus::UnitPixel);
         const std::wstring text = wc::ToWide(caption, CodePageOf(font_));
         const RectF size = graphics.MeasureString(text, font, RectF(0, 0, kMeasureBox, kMeasureBox));
         const float tx = (width_ - 2 * spacing_ - size.Width) / 2 + x + spacing_;
@@ -407,6 +419,13 @@ void TAdvSmoothButton::ChangeScale(int m, int d) {
         font.SetHeight(::MulDiv(font.Height(), m, d));
         copyingParentFont_ = false;
     }
+    ScaleStatusFont(m, d);
+}
+
+void TAdvSmoothButton::ScaleStatusFont(int m, int d) {
+    // The badge's text grows with the body it sits on.
+    wc::TFont& font = status_.Appearance().Font();
+    font.SetHeight(::MulDiv(font.Height(), m, d));
 }
 
 void TAdvSmoothButton::Loaded() {
@@ -667,14 +686,15 @@ void TAdvSmoothButton::DrawButton(TGPGraphics& g, const std::string& caption, co
     if (!caption.empty()) {
         const wc::TFont& look = appearance_.Font();
         TGPFontFamily family(wc::ToWide(look.Name(), CodePageOf(look)));
-        TGPFont font(family, PointSize(look), FontStyle(look));
+        TGPFont font(family, EmPixels(look), FontStyle(look), Gdiplus::UnitPixel);
+        const std::wstring text = wc::ToWide(caption, CodePageOf(look));
         TGPStringFormat format;
         format.SetAlignment(ToStringAlignment(appearance_.Alignment()));
         format.SetLineAlignment(ToStringAlignment(appearance_.Alignment()));
         format.SetHotkeyPrefix(Gdiplus::HotkeyPrefixShow);
+        KeepSingleLineCaption(format, text);
         g.SetTextRenderingHint(Gdiplus::TextRenderingHintClearTypeGridFit);
-        g.DrawString(wc::ToWide(caption, CodePageOf(look)), font, textRect, &format,
-                     TGPSolidBrush(MakeGDIPColor(captionColor, 255)));
+        g.DrawString(text, font, textRect, &format, TGPSolidBrush(MakeGDIPColor(captionColor, 255)));
         g.SetTextRenderingHint(Gdiplus::TextRenderingHintAntiAlias);
     }
 }

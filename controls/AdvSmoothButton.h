@@ -331,6 +331,7 @@ private:
     void Changed();
     void RebuildCache();
     void ResizeCache();
+    void ScaleStatusFont(int m, int d);
     void Paint(HDC dc);
     void MouseDown(TMouseButton button, unsigned shift, int x, int y);
     void MouseUp(TMouseButton button, unsigned shift, int x, int y);

@@ -458,6 +458,13 @@ void TPBFolderDialog::SelectionChanged(HWND window, LPCITEMIDLIST item) {
     if (OnSelectionChanged) OnSelectionChanged(this, window, item, currentPath_);
 }
 
+void TPBFolderDialog::ScaleButtonFont(int dpi) {
+    // The framework's default font is sized for 96 pixels per inch; the button
+    // is placed and sized for the screen's density, and its caption goes with it.
+    const wc::TFont defaults;
+    buttonFont_.SetHeight(::MulDiv(defaults.Height(), dpi, 96));
+}
+
 void TPBFolderDialog::CreateNewFolderButton() {
     RECT client;
     ::GetClientRect(browser_, &client);
@@ -492,6 +499,7 @@ void TPBFolderDialog::CreateNewFolderButton() {
                                     ::GetModuleHandleA(nullptr), nullptr);
     if (!button) return;
 
+    ScaleButtonFont(dpi);
     HFONT font = buttonFont_.Handle();
     ::SendMessageA(button, WM_SETFONT, reinterpret_cast<WPARAM>(font), TRUE);
     SIZE text{};

@@ -153,6 +153,8 @@ private:
     void BrowserInitialized(HWND window);
     void SelectionChanged(HWND window, LPCITEMIDLIST item);
     void CreateNewFolderButton();
+    // The button's font at the screen's density (the default font is made for 96).
+    void ScaleButtonFont(int dpi);
     void NewFolderCommand();
     void BrowserClosing();
     void ResolveLabelCaption();

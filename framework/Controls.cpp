@@ -35,6 +35,17 @@ int ScreenPixelsPerInch() {
     return ::GetDeviceCaps(screen.get(), LOGPIXELSY);
 }
 
+int WindowPixelsPerInch(HWND window) {
+    // GetDpiForWindow (Windows 10 1607 and later) knows the density of the
+    // window's own monitor; older systems have one density for all screens.
+    using GetDpiForWindowFunction = UINT(WINAPI*)(HWND);
+    static const auto getDpiForWindow = reinterpret_cast<GetDpiForWindowFunction>(
+        reinterpret_cast<void*>(::GetProcAddress(::GetModuleHandleA("user32.dll"), "GetDpiForWindow")));
+    if (window && getDpiForWindow)
+        if (const UINT dpi = getDpiForWindow(window)) return int(dpi);
+    return ScreenPixelsPerInch();
+}
+
 LRESULT CALLBACK ControlWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
     TWinControl* control = TWinControl::FromHandle(window);
     if (!control && message == WM_NCCREATE) {
@@ -306,8 +317,10 @@ void TWinControl::ChangeScale(int m, int d) {
     // Edges are scaled, not sizes, so that controls that meet at design time still meet.
     const int left = ::MulDiv(left_, m, d), top = ::MulDiv(top_, m, d);
     SetBounds(left, top, ::MulDiv(left_ + width_, m, d) - left, ::MulDiv(top_ + height_, m, d) - top);
-    if (!parentFont_) font_.SetHeight(::MulDiv(font_.Height(), m, d));
     for (TWinControl* child : controls_) child->ChangeScale(m, d);
+    // The font last: a control that sizes itself to its text (a label) does so
+    // from its scaled place with the scaled font, and that size is not scaled again.
+    if (!parentFont_) font_.SetHeight(::MulDiv(font_.Height(), m, d));
 }
 
 void TWinControl::Invalidate() {
@@ -389,6 +402,12 @@ bool TLabel::SetProperty(const std::string& name, const LayoutValue& value) {
         return TWinControl::SetProperty(name, value);
     }
     return true;
+}
+
+void TLabel::ChangeScale(int m, int d) {
+    TWinControl::ChangeScale(m, d);
+    // The text's width at the new size is measured, not assumed from the old one.
+    AdjustBounds();
 }
 
 void TLabel::Loaded() {

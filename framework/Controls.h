@@ -155,6 +155,7 @@ public:
 
     bool SetProperty(const std::string& name, const LayoutValue& value) override;
     void Loaded() override;
+    void ChangeScale(int m, int d) override;
 
 protected:
     void CreateParams(TCreateParams& params) override;
@@ -181,6 +182,9 @@ protected:
 
 // The screen's pixels per inch.
 int ScreenPixelsPerInch();
+// The pixels per inch of the monitor that shows the window (the screen's
+// where the system has one density for all).
+int WindowPixelsPerInch(HWND window);
 
 // Given to the application's exception handler (defined with the application object).
 void HandleException(const std::exception& error) noexcept;

@@ -3,6 +3,7 @@
 #include <commctrl.h>
 #include <ole2.h>
 
+#include <algorithm>
 #include <vector>
 
 #include "framework/Exceptions.h"
@@ -50,11 +51,10 @@ void TForm::Loaded() {
     // The layout is designed at pixelsPerInch_; scale it to the screen.
     const int screen = ScreenPixelsPerInch();
     if (screen != pixelsPerInch_) {
-        ChangeScale(screen, pixelsPerInch_);
         if (clientWidth_ >= 0) clientWidth_ = ::MulDiv(clientWidth_, screen, pixelsPerInch_);
         if (clientHeight_ >= 0) clientHeight_ = ::MulDiv(clientHeight_, screen, pixelsPerInch_);
-        pixelsPerInch_ = screen;
     }
+    ScaleToDensity(screen);
     if (clientWidth_ >= 0 || clientHeight_ >= 0) {
         TCreateParams params;
         CreateParams(params);
@@ -63,7 +63,53 @@ void TForm::Loaded() {
         SetBounds(Left(), Top(), clientWidth_ >= 0 ? frame.right - frame.left : Width(),
                   clientHeight_ >= 0 ? frame.bottom - frame.top : Height());
     }
-    Handle();
+    // The window's own monitor may have another density than the screen's default.
+    ScaleToDensity(WindowPixelsPerInch(Handle()));
+}
+
+void TForm::ScaleToDensity(int pixelsPerInch) {
+    if (pixelsPerInch > 0 && pixelsPerInch != pixelsPerInch_) {
+        ChangeScale(pixelsPerInch, pixelsPerInch_);
+        pixelsPerInch_ = pixelsPerInch;
+    }
+    // Checked, not assumed: text does not grow exactly in step with the density.
+    SeparateLabels(*this, pixelsPerInch_);
+}
+
+void TForm::DpiChanged(int pixelsPerInch, const RECT& suggested) {
+    ScaleToDensity(pixelsPerInch);
+    SetBounds(suggested.left, suggested.top, suggested.right - suggested.left, suggested.bottom - suggested.top);
+    Invalidate();
+}
+
+namespace {
+
+// The least room between two labels of one row, in pixels at 96 per inch:
+// the layouts place a value label this far after its caption label.
+constexpr int kLabelGap = 3;
+
+bool SameRow(TWinControl& a, TWinControl& b) {
+    return a.Top() < b.Top() + b.Height() && b.Top() < a.Top() + a.Height();
+}
+
+}  // namespace
+
+void SeparateLabels(TWinControl& parent, int pixelsPerInch) {
+    std::vector<TLabel*> labels;
+    for (TWinControl* child : parent.Controls()) {
+        if (auto* label = dynamic_cast<TLabel*>(child); label && label->Visible()) labels.push_back(label);
+        else if (child->Visible()) SeparateLabels(*child, pixelsPerInch);
+    }
+    std::stable_sort(labels.begin(), labels.end(), [](TLabel* a, TLabel* b) { return a->Left() < b->Left(); });
+    const int gap = ::MulDiv(kLabelGap, pixelsPerInch, 96);
+    for (size_t i = 0; i < labels.size(); ++i) {
+        TLabel& left = *labels[i];
+        for (size_t j = i + 1; j < labels.size(); ++j) {
+            TLabel& right = *labels[j];
+            if (SameRow(left, right) && right.Left() < left.Left() + left.Width())
+                right.SetLeft(left.Left() + left.Width() + gap);
+        }
+    }
 }
 
 void TForm::ReadLayoutResource(const char* resourceName) {
@@ -90,6 +136,10 @@ void TForm::Close() {
 
 LRESULT TForm::WndProc(UINT message, WPARAM wParam, LPARAM lParam) {
     if (message == WM_SYSCHAR && DialogChar(char(wParam))) return 0;
+    if (message == kDpiChangedMessage && lParam) {
+        DpiChanged(HIWORD(wParam), *reinterpret_cast<const RECT*>(lParam));
+        return 0;
+    }
     if (message == WM_CLOSE) {
         if (modal_ && modalResult_ == mrNone) modalResult_ = mrCancel;
         ::ShowWindow(Handle(), SW_HIDE);

@@ -22,6 +22,16 @@ inline constexpr int mrCancel = 2;
 // character; a control that takes it as its accelerator answers non-zero.
 inline constexpr UINT CM_DIALOGCHAR = WM_APP + 0x0B00;
 
+// Sent to a per-monitor aware window whose monitor density changed
+// (WM_DPICHANGED): wParam holds the new pixels per inch (y in the high word),
+// lParam points to the window rectangle the system suggests.
+constexpr UINT kDpiChangedMessage = 0x02E0;
+
+// Labels of one row that came out wider than the layout's room push their
+// right-hand neighbours along, so that none is drawn over another; the
+// controls inside child containers are checked too.
+void SeparateLabels(TWinControl& parent, int pixelsPerInch);
+
 class TForm : public TWinControl {
 public:
     explicit TForm(TComponent* owner);
@@ -45,6 +55,13 @@ public:
 
     bool SetProperty(const std::string& name, const LayoutValue& value) override;
     void Loaded() override;
+
+    // Scales fonts and positions together from the current density to that
+    // one, then checks that no label covers another.
+    void ScaleToDensity(int pixelsPerInch);
+    // The window moved to a monitor of that density: rescale and take the
+    // system's suggested rectangle.
+    void DpiChanged(int pixelsPerInch, const RECT& suggested);
 
 protected:
     void CreateParams(TCreateParams& params) override;
