@@ -8,6 +8,8 @@
 #include <windows.h>
 #include <mmsystem.h>
 #include <shlobj.h>
+#include <mmreg.h>
+#include <msacm.h>
 
 #include <utility>
 
@@ -121,6 +123,12 @@ struct ShellFolder {
     static Type Invalid() noexcept { return nullptr; }
     static void Close(Type h) noexcept { h->Release(); }
 };
+// A conversion stream of the audio compression manager (needs msacm32 linked).
+struct AcmStream {
+    using Type = HACMSTREAM;
+    static Type Invalid() noexcept { return nullptr; }
+    static void Close(Type h) noexcept { ::acmStreamClose(h, 0); }
+};
 struct GdiplusToken {
     using Type = ULONG_PTR;
     static Type Invalid() noexcept { return 0; }
@@ -143,6 +151,7 @@ using WindowHandle = UniqueHandle<traits::Window>;
 using HookHandle = UniqueHandle<traits::Hook>;
 using GdiplusTokenHandle = UniqueHandle<traits::GdiplusToken>;
 using ShellFolderHandle = UniqueHandle<traits::ShellFolder>;
+using AcmStreamHandle = UniqueHandle<traits::AcmStream>;
 
 // A GDI object of one type (HFONT, HBITMAP, HBRUSH, HPEN, HRGN).
 template <class T>
