@@ -30,7 +30,10 @@ bool RunFfmpeg(const std::string& arguments, const std::string& folder, const st
     wc::FileHandle output(::CreateFileA(log.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, &inherit, CREATE_ALWAYS,
                                         FILE_ATTRIBUTE_NORMAL, nullptr));
     if (!output) return false;
-    std::string line = "\"" + Ffmpeg() + "\" -hide_banner -nostdin -y " + arguments;
+    std::string line = "\"";
+    line += Ffmpeg();
+    line += "\" -hide_banner -nostdin -y ";
+    line += arguments;
     std::vector<char> mutableLine(line.begin(), line.end());
     mutableLine.push_back('\0');
     STARTUPINFOA startup{};
