@@ -28,11 +28,11 @@ namespace {
 
 // Frames handed to the system decoder in one conversion: large enough to
 // keep the per-call cost low, small enough that a seek wastes little.
-constexpr uint32_t kFramesPerConvert = 8;
+constexpr uint32_t kFramesPerConvert = 32;
 // The largest frame: MPEG-1 layer II at 384 kbit/s and 32 kHz (1728 bytes),
 // layer I at 448 kbit/s and 32 kHz (1680); layer III 2.5 at 8 kHz stays below.
 constexpr uint32_t kMaxFrameBytes = 2880;
-// Decoded bytes of one conversion: 8 frames of 1152 stereo 16-bit samples,
+// Decoded bytes of one conversion: its frames of 1152 stereo 16-bit samples,
 // doubled for a decoder that hands a held-back frame out late.
 constexpr uint32_t kConvertOutputBytes = 2 * kFramesPerConvert * 1152 * 2 * 2;
 // Layer III takes up to 511 bytes of a frame's data from the frames before
@@ -357,6 +357,12 @@ int32_t Deliver(Decoder& d, uint8_t* out, uint32_t frames) {
     const int in = Channels(d);
     const int outCh = OutChannels(d);
     const int16_t* s = d.fifo.data() + d.fifoAt;
+    if (in == outCh) {
+        // Every channel as decoded.
+        std::memcpy(out, s, size_t(frames) * in * 2);
+        s += size_t(frames) * in;
+        frames = 0;
+    }
     int16_t value[2];
     for (uint32_t i = 0; i < frames; ++i, s += in) {
         if (in == 1 || d.channelMode == MpegBoth) {
@@ -371,9 +377,10 @@ int32_t Deliver(Decoder& d, uint8_t* out, uint32_t frames) {
         }
         std::memcpy(out + size_t(i) * outCh * 2, value, size_t(outCh) * 2);
     }
-    d.fifoAt += size_t(frames) * in;
-    d.delivered += frames;
-    return int32_t(frames) * outCh * 2;
+    const size_t delivered = size_t(s - (d.fifo.data() + d.fifoAt)) / size_t(in);
+    d.fifoAt += delivered * in;
+    d.delivered += delivered;
+    return int32_t(delivered) * outCh * 2;
 }
 
 int32_t Read(Decoder& d, void* buffer, int32_t count, int32_t* frameOut) {
