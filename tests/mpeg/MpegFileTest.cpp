@@ -246,6 +246,15 @@ bool PumpUntil(const std::function<bool()>& done, std::chrono::milliseconds time
     return true;
 }
 
+// The 16-bit stereo sample frames that are not both zero.
+std::vector<uint8_t> WithoutSilentFrames(const std::vector<uint8_t>& pcm) {
+    std::vector<uint8_t> sound;
+    sound.reserve(pcm.size());
+    for (size_t at = 0; at + 4 <= pcm.size(); at += 4)
+        if (pcm[at] | pcm[at + 1] | pcm[at + 2] | pcm[at + 3]) sound.insert(sound.end(), pcm.begin() + at, pcm.begin() + at + 4);
+    return sound;
+}
+
 class MpegPlaybackTest : public ::testing::TestWithParam<const char*> {};
 
 TEST_P(MpegPlaybackTest, WaveOutputPlaysWhatTheDecoderGives) {
@@ -274,9 +283,13 @@ TEST_P(MpegPlaybackTest, WaveOutputPlaysWhatTheDecoderGives) {
     out.Close();
     EXPECT_EQ(errors, 0);
     EXPECT_EQ(out.BytesPlayed(), int64_t(expected.size()));
-    const std::vector<uint8_t> captured = ReadFileBytes(CapturePath());
-    EXPECT_NE(std::search(captured.begin(), captured.end(), expected.begin(), expected.end()), captured.end())
-        << "captured " << captured.size() << " bytes, decoded " << expected.size();
+    // Wine's driver pads an underrun (a busy host) with silence: compare
+    // the non-silent sample frames, in order.
+    const std::vector<uint8_t> captured = WithoutSilentFrames(ReadFileBytes(CapturePath()));
+    const std::vector<uint8_t> sound = WithoutSilentFrames(expected);
+    ASSERT_GT(sound.size(), expected.size() / 2);
+    EXPECT_NE(std::search(captured.begin(), captured.end(), sound.begin(), sound.end()), captured.end())
+        << "captured " << captured.size() << " bytes of sound, decoded " << sound.size();
 }
 
 INSTANTIATE_TEST_SUITE_P(Mp3AndMp2, MpegPlaybackTest, ::testing::Values("cbr44s.mp3", "s44.mp2"),
