@@ -15,8 +15,9 @@
 
 // Declared by <gdiplus.h>; repeated here so that this header stays light.
 extern "C" void WINAPI GdiplusShutdown(ULONG_PTR token);
-// Defined with the run-time codec manager binding (media/MMACM.cpp): closes
-// a conversion stream through the bound acmStreamClose.
+// Closes a conversion stream. The program defines it with its run-time codec
+// manager binding (media/MMACM.cpp); a module linked to the codec manager
+// itself (the MPEG decoder library) calls acmStreamClose directly.
 void AcmStreamCloseBound(HACMSTREAM stream) noexcept;
 
 namespace wc {

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "media/MMMPEG.h"
 #include "media/MMWave.h"
 
 namespace {
@@ -24,6 +25,7 @@ std::vector<TRegisterRec>& List() {
         fileTypes = std::make_unique<std::vector<TRegisterRec>>();
         // The readers of this library, in their registration order.
         Insert(*fileTypes, TMMCustomFileClass::Of<TMMWaveFile>(), WaveFilePriority);
+        Insert(*fileTypes, TMMCustomFileClass::Of<TMMMPEGFile>(), MpegFilePriority);
     }
     return *fileTypes;
 }
@@ -49,7 +51,13 @@ std::unique_ptr<TMMCustomFile> CreateFileReader(const std::string& fileName, wc:
     const std::vector<TRegisterRec> entries = List();
     for (const TRegisterRec& entry : entries) {
         if (!entry.FileClass.Create) continue;
-        std::unique_ptr<TMMCustomFile> reader = entry.FileClass.Create(owner);
+        // A reader whose library is missing cannot be made; the others may still read the file.
+        std::unique_ptr<TMMCustomFile> reader;
+        try {
+            reader = entry.FileClass.Create(owner);
+        } catch (const std::exception&) {
+            continue;
+        }
         if (reader && reader->CanRead(fileName)) return reader;
     }
     return nullptr;

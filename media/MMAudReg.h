@@ -1,7 +1,7 @@
 // The process-wide registry of audio file reader classes, in ascending
 // priority, so that a caller can ask the readers in turn which one accepts a
-// file. The wave file reader registers itself with priority 5 on first use
-// of the registry.
+// file. The wave file reader (priority 5) and the MPEG file reader
+// (priority 1) are registered, in that order, on first use of the registry.
 #pragma once
 
 #include <functional>
@@ -30,6 +30,7 @@ struct TRegisterRec {
 };
 
 inline constexpr int WaveFilePriority = 5;
+inline constexpr int MpegFilePriority = 1;
 
 // Inserts before the first entry whose priority is 0 or more and greater
 // than `priority` (at the end when there is none); a class name already

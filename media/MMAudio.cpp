@@ -6,9 +6,19 @@
 #include "framework/Exceptions.h"
 #include "framework/Layout.h"
 
-bool TMMCustomFile::TrailingHeader() const { throw wc::Exception("Abstract Error"); }
+namespace {
+[[noreturn]] void Abstract() { throw wc::Exception("Abstract Error"); }
+}  // namespace
 
-void TMMCustomFile::SetTrailingHeader(bool) { throw wc::Exception("Abstract Error"); }
+uint32_t TMMCustomFile::TrailingHeader() const { Abstract(); }
+void TMMCustomFile::SetTrailingHeader(uint32_t) { Abstract(); }
+bool TMMCustomFile::ReadTag(MpegTagInfo&) { Abstract(); }
+void TMMCustomFile::SetDecryptCallback(TMpegDecryptProc, uint32_t) { Abstract(); }
+void TMMCustomFile::SetDecryptMode(uint8_t) { Abstract(); }
+void TMMCustomFile::ScanFile(uint8_t, uint32_t, uint32_t) { Abstract(); }
+void TMMCustomFile::ScanFileEx(uint32_t, uint32_t) { Abstract(); }
+void TMMCustomFile::EncryptFile(const std::string&, uint32_t, uint32_t, uint32_t) { Abstract(); }
+void TMMCustomFile::AbortRead() { Abstract(); }
 
 int32_t TMMCustomFile::SampleRate() const {
     const WAVEFORMATEX* format = PWaveFormat();

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "media/MMDSPObj.h"
+#include "media/MMMPType.h"
 #include "media/MMObj.h"
 
 // File kinds a reader answers with FileKind and writes into the file info.
@@ -53,10 +54,10 @@ public:
     virtual std::string GetFileMask() const { return {}; }
 
     virtual int32_t GetBlockSize() const = 0;
-    // Only readers of formats with a trailing header implement these; the
-    // base raises "Abstract Error".
-    virtual bool TrailingHeader() const;
-    virtual void SetTrailingHeader(bool value);
+    // Only readers of formats with a trailing header implement these (its
+    // size in bytes); the base raises "Abstract Error".
+    virtual uint32_t TrailingHeader() const;
+    virtual void SetTrailingHeader(uint32_t value);
     virtual bool IsEmpty() const = 0;
     // Length in milliseconds.
     virtual int32_t Time() const = 0;
@@ -75,6 +76,15 @@ public:
     virtual int32_t Channels() const;
     virtual int32_t BitRate() const { return 0; }
     virtual void Hook() {}
+    // Readers of tagged, encrypted or scanned files (MPEG, CD tracks)
+    // implement these; the base raises "Abstract Error".
+    virtual bool ReadTag(MpegTagInfo& tag);
+    virtual void SetDecryptCallback(TMpegDecryptProc callback, uint32_t user);
+    virtual void SetDecryptMode(uint8_t mode);
+    virtual void ScanFile(uint8_t writeScanFile, uint32_t value1, uint32_t value2);
+    virtual void ScanFileEx(uint32_t value1, uint32_t value2);
+    virtual void EncryptFile(const std::string& fileName, uint32_t value1, uint32_t value2, uint32_t value3);
+    virtual void AbortRead();
 
     // Fires OnChange, then OnChanged.
     virtual void Change();

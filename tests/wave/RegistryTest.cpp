@@ -40,19 +40,21 @@ std::vector<std::string> Order() {
 class RegistryTest : public ::testing::Test {
 protected:
     void TearDown() override {
-        for (const char* name : {"TMMMPEGFile", "TMMCDAFile", "Three", "Five", "Minus", "MinusFive", "Zero"}) UnregisterFileType(name);
+        // Back to the start-up registrations.
+        FreeFileTypes();
     }
 };
 
-TEST_F(RegistryTest, TheWaveReaderIsRegisteredAtStartUp) {
-    ASSERT_EQ(Order(), (std::vector<std::string>{"TMMWaveFile"}));
-    EXPECT_EQ(RegisteredFileTypes()[0].Priority, 5);
+TEST_F(RegistryTest, TheWaveAndMpegReadersAreRegisteredAtStartUp) {
+    ASSERT_EQ(Order(), (std::vector<std::string>{"TMMMPEGFile", "TMMWaveFile"}));
+    EXPECT_EQ(RegisteredFileTypes()[0].Priority, 1);
+    EXPECT_EQ(RegisteredFileTypes()[1].Priority, 5);
     ASSERT_NE(FindFileType("TMMWaveFile"), nullptr);
     EXPECT_EQ(FindFileType("TMMNoSuchFile"), nullptr);
 }
 
 TEST_F(RegistryTest, EntriesAreOrderedByPriorityAndRegisteredOnce) {
-    RegisterFileType(Named("TMMMPEGFile"), 1);
+    RegisterFileType(Named("TMMMPEGFile"), 1);  // registered at start-up: ignored
     RegisterFileType(Named("TMMCDAFile"), 4);
     EXPECT_EQ(Order(), (std::vector<std::string>{"TMMMPEGFile", "TMMCDAFile", "TMMWaveFile"}));
     RegisterFileType(Named("Three"), 3);
@@ -69,12 +71,12 @@ TEST_F(RegistryTest, EntriesAreOrderedByPriorityAndRegisteredOnce) {
 
 TEST_F(RegistryTest, NegativePrioritiesNeverStopTheWalk) {
     RegisterFileType(Named("Minus"), -1);
-    EXPECT_EQ(Order(), (std::vector<std::string>{"Minus", "TMMWaveFile"}));
+    EXPECT_EQ(Order(), (std::vector<std::string>{"Minus", "TMMMPEGFile", "TMMWaveFile"}));
     RegisterFileType(Named("Zero"), 0);
-    EXPECT_EQ(Order(), (std::vector<std::string>{"Minus", "Zero", "TMMWaveFile"}));
+    EXPECT_EQ(Order(), (std::vector<std::string>{"Minus", "Zero", "TMMMPEGFile", "TMMWaveFile"}));
     // -5 walks past the -1 entry and stops at the first non-negative one above it.
     RegisterFileType(Named("MinusFive"), -5);
-    EXPECT_EQ(Order(), (std::vector<std::string>{"Minus", "MinusFive", "Zero", "TMMWaveFile"}));
+    EXPECT_EQ(Order(), (std::vector<std::string>{"Minus", "MinusFive", "Zero", "TMMMPEGFile", "TMMWaveFile"}));
     RegisterFileType(Named("Five"), 5);
     EXPECT_EQ(Order().back(), "Five");
 }
@@ -82,7 +84,7 @@ TEST_F(RegistryTest, NegativePrioritiesNeverStopTheWalk) {
 TEST_F(RegistryTest, FreedListsStartOverWithTheStartUpEntries) {
     RegisterFileType(Named("Three"), 3);
     FreeFileTypes();
-    EXPECT_EQ(Order(), (std::vector<std::string>{"TMMWaveFile"}));
+    EXPECT_EQ(Order(), (std::vector<std::string>{"TMMMPEGFile", "TMMWaveFile"}));
 }
 
 class WaveReaderTest : public ::testing::Test {
