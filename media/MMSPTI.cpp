@@ -1,10 +1,11 @@
-// Threads: see the header. gState.lock guards gState.scanned, gState.devices
-// and gState.adapters; the platform pointer is set only while no device
-// context lives.
+// Threads: see the header. State().lock guards scanned, adapters, devices,
+// ports and the pending requests with their `detached` flags; the platform
+// pointer is set only while no device context lives.
 #include "media/MMSPTI.h"
 
 #include <mmsystem.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <memory>
@@ -113,12 +114,15 @@ namespace {
 CDSystemPlatform gSystemPlatform;
 CDPlatform* gPlatform = &gSystemPlatform;
 
+struct PendingPassThrough;
+
 struct SPTIState {
     wc::CriticalSection lock;
     bool scanned = false;
     int adapters = 0;
     std::vector<SPTIDevice> devices;
     std::vector<wc::FileHandle> ports;  // owners of the port handles
+    std::vector<PendingPassThrough*> pending;  // owned by their completion threads
 };
 SPTIState& State() {
     static SPTIState state;
@@ -218,6 +222,9 @@ struct PendingPassThrough {
     wc::KernelHandle overlappedEvent;
     HANDLE device = nullptr;
     SRB_ExecSCSICmd* srb = nullptr;
+    // Set by an abort: the caller has given the request block up, so the
+    // completion must not touch it.
+    bool detached = false;
 };
 
 void FinishRequest(SRB_ExecSCSICmd* srb, const CDPassThroughRequest& request, bool succeeded) {
@@ -239,6 +246,10 @@ DWORD WINAPI CompletionThread(void* parameter) {
     std::unique_ptr<PendingPassThrough> job(static_cast<PendingPassThrough*>(parameter));
     DWORD transferred = 0;
     const BOOL ok = CDCurrentPlatform().OverlappedResult(job->device, &job->overlapped, &transferred, TRUE);
+    SPTIState& state = State();
+    wc::CriticalSectionLock hold(state.lock);
+    state.pending.erase(std::remove(state.pending.begin(), state.pending.end(), job.get()), state.pending.end());
+    if (job->detached) return 0;
     const HANDLE event = static_cast<HANDLE>(job->srb->SRB_PostProc);
     FinishRequest(job->srb, job->request, ok != FALSE);
     if (event) ::SetEvent(event);
@@ -290,9 +301,18 @@ DWORD Execute(SPTIState& state, SRB_ExecSCSICmd* srb) {
             const DWORD error = platform.LastError();
             if (notify && error == ERROR_IO_PENDING) {
                 PendingPassThrough* raw = job.release();
+                {
+                    wc::CriticalSectionLock hold(state.lock);
+                    state.pending.push_back(raw);
+                }
                 DWORD id = 0;
                 wc::KernelHandle thread(::CreateThread(nullptr, 0, CompletionThread, raw, 0, &id));
                 if (!thread) {
+                    {
+                        wc::CriticalSectionLock hold(state.lock);
+                        state.pending.erase(std::remove(state.pending.begin(), state.pending.end(), raw),
+                                            state.pending.end());
+                    }
                     job.reset(raw);
                     DWORD transferred = 0;
                     FinishRequest(srb, job->request,
@@ -393,9 +413,17 @@ DWORD __cdecl SPTISendASPI32Command(void* request) {
         if (srb->SRB_HaId >= adapters) return srb->SRB_Status = SS_INVALID_HA;
         return Execute(state, srb);
     }
-    case SC_ABORT_SRB:
-        // A pass-through request cannot be withdrawn; its thread finishes it.
-        return header->SRB_Status = SS_COMP;
+    case SC_ABORT_SRB: {
+        // The pass-through itself runs on; its completion leaves the request block alone.
+        auto* srb = static_cast<SRB_Abort*>(request);
+        wc::CriticalSectionLock hold(state.lock);
+        for (PendingPassThrough* job : state.pending)
+            if (job->srb == srb->SRB_ToAbort && !job->detached) {
+                job->detached = true;
+                job->srb->SRB_Status = SS_ABORTED;
+            }
+        return srb->SRB_Status = SS_COMP;
+    }
     default:
         return header->SRB_Status = SS_INVALID_CMD;
     }

@@ -533,6 +533,18 @@ TEST_F(AspiReads, ReadsAtTheEndOfTheAudioAreaAreZeroedAndShortened) {
     EXPECT_EQ(buffer[4 * 2352 - 1], 0);
 }
 
+TEST_F(AspiReads, AShiftedReadDeliversTheStreamFromItsShiftedPosition) {
+    Open();
+    ASSERT_TRUE(drive_.Describe(std::string("device 0 0 0 vendor=PLEXTOR product=X\n") + kEnhancedDisc +
+                                "shift 2 -588\n"));
+    std::vector<uint8_t> first(2 * 2352), second(2 * 2352);
+    ASSERT_EQ(cdReadSectorsOnce(context_.get(), first.data(), int64_t(first.size()), 700, 2), 0);
+    ASSERT_EQ(cdReadSectorsOnce(context_.get(), second.data(), int64_t(second.size()), 700, 2), 0);
+    EXPECT_EQ(FirstDifference(ExpectedSectors(700, 2), first.data()), -1);
+    EXPECT_EQ(FirstDifference(ExpectedSectors(700, 2, -588), second.data()), -1);
+    EXPECT_NE(first, second);
+}
+
 class AspiWaits : public AspiCommands {};
 
 TEST_F(AspiWaits, APendingRequestCompletesThroughItsEvent) {

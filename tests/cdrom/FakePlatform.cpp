@@ -91,6 +91,8 @@ BOOL FakePlatform::IoControl(HANDLE device, DWORD code, void* in, DWORD inSize, 
 }
 
 BOOL FakePlatform::OverlappedResult(HANDLE, OVERLAPPED*, DWORD* transferred, BOOL) {
+    if (completionGate) ::WaitForSingleObject(completionGate, 10000);
+    if (completed) ::SetEvent(completed);
     if (transferred) *transferred = 0;
     lastError_ = pendingError_;
     return pendingResult_;

@@ -44,6 +44,10 @@ public:
     std::map<DWORD, IoHandler> handlers;
     std::vector<IoCall> ioCalls;
     bool pendingOverlapped = false;  // overlapped calls answer ERROR_IO_PENDING first
+    // When set, a pending call's completion waits for this event (at most 10 s)
+    // and signals `completed` once it has its result.
+    HANDLE completionGate = nullptr;
+    HANDLE completed = nullptr;
 
     DWORD logicalDrives = 0;
     std::map<char, UINT> driveTypes;

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <memory>
 
 #include "FakePlatform.h"
 #include "media/MMASPI.h"
@@ -265,6 +266,34 @@ TEST_F(PassThroughTest, APendingPassThroughIsFinishedByItsOwnThreadAndSignalled)
     EXPECT_EQ(cdSetSpeed(context_.get(), 1200), 0);
     EXPECT_EQ(requests_.back().sptd.DataIn, SCSI_IOCTL_DATA_UNSPECIFIED);
     EXPECT_TRUE(fake_.ioCalls.back().overlapped);
+}
+
+TEST_F(PassThroughTest, AnAbortedPendingPassThroughLeavesTheRequestBlockAlone) {
+    ASSERT_EQ(Init(false), 0);
+    wc::KernelHandle gate(::CreateEventA(nullptr, TRUE, FALSE, nullptr));
+    wc::KernelHandle completed(::CreateEventA(nullptr, TRUE, FALSE, nullptr));
+    wc::KernelHandle notify(::CreateEventA(nullptr, TRUE, FALSE, nullptr));
+    fake_.pendingOverlapped = true;
+    fake_.completionGate = gate.get();
+    fake_.completed = completed.get();
+    auto srb = std::make_unique<SRB_ExecSCSICmd>();
+    srb->SRB_Cmd = SC_EXEC_SCSI_CMD;
+    srb->SRB_Flags = SRB_EVENT_NOTIFY;
+    srb->SRB_Target = 1;
+    srb->SRB_CDBLen = 12;
+    srb->CDBByte[0] = 0xBB;
+    srb->SRB_PostProc = notify.get();
+    ASSERT_EQ(SPTISendASPI32Command(srb.get()), SS_PENDING);
+    SRB_Abort abort{};
+    abort.SRB_Cmd = SC_ABORT_SRB;
+    abort.SRB_ToAbort = srb.get();
+    EXPECT_EQ(SPTISendASPI32Command(&abort), SS_COMP);
+    EXPECT_EQ(srb->SRB_Status, SS_ABORTED);
+    ::SetEvent(gate.get());
+    ASSERT_EQ(::WaitForSingleObject(completed.get(), 10000), WAIT_OBJECT_0);
+    // The completion thread takes the lock the abort took; once it has, it is done.
+    EXPECT_EQ(::WaitForSingleObject(notify.get(), 200), DWORD(WAIT_TIMEOUT));
+    EXPECT_EQ(srb->SRB_Status, SS_ABORTED);
 }
 
 TEST_F(PassThroughTest, ACheckConditionFailsTheRequestAndCopiesTheSense) {
