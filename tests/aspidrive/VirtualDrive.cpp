@@ -304,8 +304,9 @@ DWORD WINAPI CompleteLater(void* parameter) {
     if (!pending->aborted && !pending->done) {
         pending->done = true;
         HANDLE event = static_cast<HANDLE>(pending->srb->SRB_PostProc);
+        const bool notify = (pending->srb->SRB_Flags & SRB_EVENT_NOTIFY) != 0;
         pending->srb->SRB_Status = pending->finalStatus;
-        if (event) ::SetEvent(event);
+        if (notify && event) ::SetEvent(event);
     }
     return 0;
 }
@@ -331,7 +332,7 @@ DWORD Execute(SRB_ExecSCSICmd* srb) {
     const uint8_t status = Run(world, *device, srb);
     const bool notify = (srb->SRB_Flags & SRB_EVENT_NOTIFY) != 0;
     const bool never = std::find(world.never.begin(), world.never.end(), srb->CDBByte[0]) != world.never.end();
-    if (never || (notify && world.pendingMs > 0)) {
+    if (never || world.pendingMs > 0) {
         auto pending = std::make_shared<Pending>();
         pending->srb = srb;
         pending->finalStatus = status;

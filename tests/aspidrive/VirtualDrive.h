@@ -17,7 +17,8 @@
 //   tocraw BYTE...                    the READ TOC answer as given
 //   cdtext BLOCK TYPE "item" ...      items of one pack type (disc first)
 //   cdtextraw BYTE...                 the CD-Text READ TOC answer as given
-//   pending MS                        event-notified commands complete after MS
+//   pending MS                        commands complete after MS (signalling the
+//                                     event of an event-notified one)
 //   never OPCODE                      commands with this opcode never complete
 //   fail OPCODE ATTEMPT               that attempt (1-based) of the opcode fails
 //   shift READ BYTES                  that read (1-based, any read opcode) starts BYTES later

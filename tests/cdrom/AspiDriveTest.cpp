@@ -556,6 +556,38 @@ TEST_F(AspiWaits, APendingRequestCompletesThroughItsEvent) {
     EXPECT_FALSE(context_->busy);
 }
 
+TEST_F(AspiWaits, WithoutCompletionEventTheStatusIsPolledUntilTheRequestCompletes) {
+    Open();
+    context_->completionEvent.reset();
+    ASSERT_TRUE(drive_.Describe(std::string("device 0 0 0 vendor=PLEXTOR product=X\n") + kEnhancedDisc + "pending 60\n"));
+    Mark();
+    std::vector<uint8_t> buffer(2 * 2352);
+    ASSERT_EQ(cdReadSectorsOnce(context_.get(), buffer.data(), int64_t(buffer.size()), 321, 2), 0);
+    EXPECT_EQ(FirstDifference(ExpectedSectors(321, 2), buffer.data()), -1);
+    const auto log = Since();
+    ASSERT_EQ(log.size(), 1u);
+    EXPECT_EQ(log[0].flags, 0x08) << "no event notification asked";
+}
+
+TEST_F(AspiWaits, APolledRequestEndsWithTheAbortFlag) {
+    Open();
+    context_->completionEvent.reset();
+    ASSERT_TRUE(drive_.Describe(std::string("device 0 0 0 vendor=PLEXTOR product=X\n") + kEnhancedDisc + "never 0xD8\n"));
+    std::vector<uint8_t> buffer(2352);
+    CDDeviceContext* context = context_.get();
+    std::thread aborter([context] {
+        while (!context->busy) ::Sleep(1);
+        ::Sleep(50);
+        cdAbort(context);
+    });
+    const DWORD started = ::GetTickCount();
+    const int status = cdReadSectorsOnce(context, buffer.data(), int64_t(buffer.size()), 0, 1);
+    const DWORD elapsed = ::GetTickCount() - started;
+    aborter.join();
+    EXPECT_EQ(status, CDErrTimeout);
+    EXPECT_LT(elapsed, 5000u) << "abort ends the polling long before its 9999 ms";
+}
+
 TEST_F(AspiWaits, ARequestThatNeverCompletesTimesOutAfterTenSeconds) {
     Open();
     ASSERT_TRUE(drive_.Describe(std::string("device 0 0 0 vendor=PLEXTOR product=X\n") + kEnhancedDisc + "never 0x43\n"));
