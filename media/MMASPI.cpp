@@ -116,7 +116,8 @@ int ExecSCSI(CDDeviceContext& context, uint8_t adapter, uint8_t target, uint8_t 
              uint8_t direction, void* buffer, uint32_t length) {
     if (!context.send) return CDErrASPIFailed;
     wc::CriticalSectionLock hold(context.lock);
-    context.busy = true;
+    // A read with retries keeps the flag set across its requests.
+    const bool wasBusy = context.busy.exchange(true);
     SRB_ExecSCSICmd srb{};
     srb.SRB_Cmd = SC_EXEC_SCSI_CMD;
     srb.SRB_HaId = adapter;
@@ -158,7 +159,7 @@ int ExecSCSI(CDDeviceContext& context, uint8_t adapter, uint8_t target, uint8_t 
         }
     }
     if (result == 0) result = *status == SS_COMP ? 0 : CDErrASPIFailed;
-    context.busy = false;
+    context.busy = wasBusy;
     return result;
 }
 
@@ -418,7 +419,9 @@ int cdSetDevice(CDDeviceContext* context, int index) {
         cdGetDriveLetter(context, index, letter);
         context->driveLetter = letter;
     } else if (context->ioctlMode) {
-        context->driveLetter = CdRomLetters()[size_t(index)];
+        // The drives may have changed since they were counted.
+        const std::vector<char> letters = CdRomLetters();
+        context->driveLetter = size_t(index) < letters.size() ? letters[size_t(index)] : 0;
     }
     return 0;
 }
@@ -434,7 +437,9 @@ int cdGetDeviceName(CDDeviceContext* context, int index, char* buffer, int size)
     }
     std::string name = "Generic Win32 Device";
     CDPlatform& platform = CDCurrentPlatform();
-    const char letter = CdRomLetters()[size_t(index)];
+    const std::vector<char> letters = CdRomLetters();
+    if (size_t(index) >= letters.size()) return CDErrInvalidDevice;
+    const char letter = letters[size_t(index)];
     std::vector<uint8_t> data;
     if (platform.RegReadBinary(HKEY_LOCAL_MACHINE, "SYSTEM\\MountedDevices",
                                std::string("\\DosDevices\\") + letter + ":", data)) {
@@ -469,7 +474,9 @@ int cdGetDriveLetter(CDDeviceContext* context, int index, char& letter) {
     if (index < 0 || index >= cdGetNumDevices(context)) return CDErrInvalidDevice;
     CDPlatform& platform = CDCurrentPlatform();
     if (context->ioctlMode) {
-        letter = CdRomLetters()[size_t(index)];
+        const std::vector<char> letters = CdRomLetters();
+        if (size_t(index) >= letters.size()) return CDErrInvalidDevice;
+        letter = letters[size_t(index)];
         return 0;
     }
     if (platform.PassThroughCapable()) {
