@@ -4,8 +4,9 @@ build="${WC_BUILD_DIR:-$repo/build}"
 export WC_WINEPREFIX="${WC_WINEPREFIX:-$build/wineprefix}"
 export WINEPREFIX="$WC_WINEPREFIX"
 export WINEDEBUG=-all
-# No Mono or Gecko install prompts on the first boot.
-export WINEDLLOVERRIDES="mscoree,mshtml="
+# No Mono or Gecko install prompts on the first boot; a test may set its own
+# overrides (keeping these two).
+export WINEDLLOVERRIDES="${WINEDLLOVERRIDES:-mscoree,mshtml=}"
 cache="${WC_CACHE_DIR:-${XDG_CACHE_HOME:-$HOME/.cache}/wavecleaner}"
 
 # The program is a 32-bit Windows program, run by Wine's 32-bit loader. Some

@@ -1,0 +1,114 @@
+// CD-ROM device access: finding drives, selecting one, setting it up for
+// digital audio extraction by its make, and reading the table of contents,
+// CD-Text and raw audio sectors.
+//
+// Three ways to a drive, decided by cdInit: SCSI commands through an ASPI
+// manager library (WNASPI32.DLL, C2ASPI.DLL or ASAPI.DLL); the same commands
+// through ASPI emulated over the system's SCSI pass-through (MMSPTI); or, in
+// IOCTL mode, no SCSI commands at all: drives by letter, audio by the raw-read
+// control code, status through the media control interface.
+//
+// Every operation returns a status (0, or a CDErr* code of MMCDATyp.h) and
+// never throws.
+//
+// Threads: the operations run on their caller's thread (the user-interface
+// thread, or the CD reader's burst thread for reads). The context's lock is
+// held by every SCSI request and every IOCTL raw read; `abort` and `busy` are
+// atomics, so cdAbort and cdDone can reach a request in progress without the
+// lock.
+#pragma once
+
+#include <windows.h>
+
+#include <atomic>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "framework/Handles.h"
+#include "media/MMCDATyp.h"
+#include "media/MMDDK.h"
+#include "media/MMSCSI.h"
+
+struct CDDeviceEntry {
+    uint8_t adapter = 0;
+    uint8_t target = 0;
+    uint8_t lun = 0;
+    std::array<uint8_t, CDInquiryLength> inquiry{};  // vendor at 8-15, product at 16-31
+};
+
+struct CDDeviceContext {
+    wc::CriticalSection lock;
+    int selected = -2;
+    char driveLetter = 0;
+    std::string mciAlias;  // empty when no MCI device is open
+    std::vector<CDDeviceEntry> devices;
+    int current = -1;      // index of the selected entry in `devices`
+    int driveType = CDTypeInitial;
+    int sectorSize = CDRawSectorSize;
+    bool byteSwap = false;
+    CDReadMethod readMethod = rmReadCD;
+    bool typeTested = false;
+    bool mmcCapable = false;
+    int speed = 0;
+    bool opened = false;
+    bool firstRead = false;
+    std::atomic<bool> abort{false};
+    std::atomic<bool> busy{false};
+    bool aspiMode = false;
+    bool ioctlMode = false;
+    SendASPI32CommandProc send = nullptr;
+    GetASPI32SupportInfoProc supportInfo = nullptr;
+    wc::KernelHandle completionEvent;
+    wc::FileHandle ioctlDevice;
+    CDRawReadInfo rawRead{};
+    // From the last TOC read: the first sector of the first audio track and
+    // the end of the audio area.
+    int32_t firstAudioSector = 0;
+    int32_t audioEnd = 0;
+};
+
+using CDDeviceHandle = std::unique_ptr<CDDeviceContext>;
+
+// Starts a context. `ioctlPreferred` in: prefer drive letters (NT family);
+// out: whether IOCTL mode is in force. `status` 0 when a mode was entered.
+CDDeviceHandle cdInit(int& status, bool& ioctlPreferred);
+// Closes, waits up to 10000 ms for an outstanding ASPI request, frees; clears `context`.
+int cdDone(CDDeviceHandle& context);
+int cdGetNumDevices(CDDeviceContext* context);
+int cdSetDevice(CDDeviceContext* context, int index);
+// Copies the name with its terminator, cut to `size` bytes.
+int cdGetDeviceName(CDDeviceContext* context, int index, char* buffer, int size);
+int cdGetDriveLetter(CDDeviceContext* context, int index, char& letter);
+int cdSetDriveType(CDDeviceContext* context, int type, bool apply);
+int cdOpen(CDDeviceContext* context, bool rawOnly);
+int cdClose(CDDeviceContext* context);
+int cdMediaPresent(CDDeviceContext* context);
+int cdSetSpeed(CDDeviceContext* context, int speed);
+int cdReadTOC(CDDeviceContext* context, CDTrackList& toc);
+int cdReadCDText(CDDeviceContext* context, CDTextInfo& text);
+int cdLockDevice(CDDeviceContext* context, bool lock);
+int cdStop(CDDeviceContext* context);
+// One read of `count` (1 .. 255) sectors with the drive's read method, no
+// retries; the data arrives as 2352-byte sectors in host byte order.
+// `bufferSize` must hold count sectors of the drive's sector size.
+int cdReadSectorsOnce(CDDeviceContext* context, uint8_t* buffer, int64_t bufferSize, int32_t first, int count);
+// The read with retries that every copy mode uses.
+int cdReadSectors(CDDeviceContext* context, uint8_t* buffer, int64_t bufferSize, int32_t first, int count);
+int cdAbort(CDDeviceContext* context);
+// 0, or CDErrNoMemory (-100) for an unknown code; the text is copied with its
+// terminator, cut to `size` bytes.
+int cdGetErrorText(int code, char* buffer, int size);
+
+// Releases the ASPI manager bound for the process (a new platform is set).
+void CDForgetManager();
+
+// Parses the packs of a CD-Text READ TOC answer (4-byte header, 18-byte
+// packs) into the text block slots.
+void CDParseTextPacks(const uint8_t* data, int64_t size, CDTextInfo& text);
+
+// Compacts `count` sectors of `sectorSize` bytes to 2352-byte sectors in place.
+void CDCompactSectors(uint8_t* buffer, int count, int sectorSize);
+// Swaps the bytes of every 16-bit sample.
+void CDSwapSamples(uint8_t* buffer, int64_t bytes);

@@ -1,0 +1,545 @@
+// The CD-ROM layer's start-up, pass-through emulation, IOCTL mode and MCI
+// use, through a scripted platform.
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <memory>
+
+#include "FakePlatform.h"
+#include "media/MMASPI.h"
+#include "media/MMDDK.h"
+#include "media/MMSCSI.h"
+
+namespace {
+
+class SeamTest : public ::testing::Test {
+protected:
+    void SetUp() override { CDSetPlatform(&fake_); }
+    void TearDown() override {
+        cdDone(context_);
+        CDSetPlatform(nullptr);
+    }
+    int Init(bool ioctlPreferred) {
+        int status = 1;
+        ioctl_ = ioctlPreferred;
+        context_ = cdInit(status, ioctl_);
+        return status;
+    }
+    FakePlatform fake_;
+    CDDeviceHandle context_;
+    bool ioctl_ = false;
+};
+
+// An ASPI manager with one adapter and a CD-ROM drive at target 3.
+void AnswerLikeAManager(FakePlatform& fake, const char* vendor = "PLEXTOR ", const char* product = "CD-R   PX-W4012A") {
+    fake.supportInfo = [] { return DWORD(0x0101); };
+    fake.send = [vendor, product](void* request) -> DWORD {
+        auto* srb = static_cast<SRB_ExecSCSICmd*>(request);
+        if (srb->SRB_Cmd != SC_EXEC_SCSI_CMD) return srb->SRB_Status = SS_COMP;
+        if (srb->SRB_Target != 3 || srb->SRB_Lun != 0) return srb->SRB_Status = SS_NO_DEVICE;
+        if (srb->CDBByte[0] == 0x12) {
+            std::memset(srb->SRB_BufPointer, 0, srb->SRB_BufLen);
+            srb->SRB_BufPointer[0] = 5;
+            std::memcpy(srb->SRB_BufPointer + 8, vendor, 8);
+            std::memcpy(srb->SRB_BufPointer + 16, product, 16);
+        }
+        return srb->SRB_Status = SS_COMP;
+    };
+}
+
+TEST_F(SeamTest, TheManagersAreTriedInOrderUnderTheQuietErrorModeWithTheirEntryPointNames) {
+    fake_.libraries["C2ASPI.DLL"] = {"SendASPI32Command"};
+    fake_.libraries["ASAPI.DLL"] = {"SendASAPI32Command", "GetASAPI32SupportInfo"};
+    AnswerLikeAManager(fake_);
+    ASSERT_EQ(Init(false), 0);
+    ASSERT_EQ(fake_.loads.size(), 3u);
+    EXPECT_EQ(fake_.loads[0].first, "WNASPI32.DLL");
+    EXPECT_EQ(fake_.loads[1].first, "C2ASPI.DLL");
+    EXPECT_EQ(fake_.loads[2].first, "ASAPI.DLL");
+    for (const auto& load : fake_.loads) EXPECT_EQ(load.second, 0x8001u) << load.first;
+    EXPECT_EQ(fake_.errorMode, 0u) << "the error mode is put back";
+    const std::vector<std::string> asked = {"SendASPI32Command", "GetASPI32SupportInfo", "SendASAPI32Command",
+                                            "GetASAPI32SupportInfo"};
+    EXPECT_EQ(fake_.procsAsked, asked);
+    EXPECT_EQ(fake_.freed, std::vector<std::string>{"C2ASPI.DLL"});
+    EXPECT_TRUE(context_->aspiMode);
+    EXPECT_FALSE(ioctl_);
+    EXPECT_EQ(cdGetNumDevices(context_.get()), 1);
+    char name[64];
+    ASSERT_EQ(cdGetDeviceName(context_.get(), 0, name, sizeof(name)), 0);
+    EXPECT_STREQ(name, "PLEXTOR - CD-R   PX-W4012A");
+}
+
+TEST_F(SeamTest, TheBoundManagerStaysForTheProcess) {
+    fake_.libraries["WNASPI32.DLL"] = {"SendASPI32Command", "GetASPI32SupportInfo"};
+    AnswerLikeAManager(fake_);
+    ASSERT_EQ(Init(false), 0);
+    cdDone(context_);
+    ASSERT_EQ(Init(false), 0);
+    EXPECT_EQ(fake_.loads.size(), 1u);
+}
+
+TEST_F(SeamTest, PreferringIoctlOnTheNtFamilyLoadsNoManager) {
+    fake_.libraries["WNASPI32.DLL"] = {"SendASPI32Command", "GetASPI32SupportInfo"};
+    fake_.logicalDrives = (1 << 2) | (1 << 3) | (1 << 5);
+    fake_.driveTypes = {{'C', DRIVE_FIXED}, {'D', DRIVE_CDROM}, {'F', DRIVE_CDROM}};
+    ASSERT_EQ(Init(true), 0);
+    EXPECT_TRUE(fake_.loads.empty());
+    EXPECT_TRUE(ioctl_);
+    EXPECT_TRUE(context_->ioctlMode);
+    EXPECT_EQ(cdGetNumDevices(context_.get()), 2);
+    char letter = 0;
+    ASSERT_EQ(cdGetDriveLetter(context_.get(), 1, letter), 0);
+    EXPECT_EQ(letter, 'F');
+    ASSERT_EQ(cdSetDevice(context_.get(), 1), 0);
+    EXPECT_EQ(context_->driveLetter, 'F');
+}
+
+TEST_F(SeamTest, WithoutManagerOrPassThroughNoModeIsEnteredAndTheLibraryIsMissed) {
+    fake_.passThrough = false;
+    EXPECT_EQ(Init(false), CDErrNoASPILibrary);
+    EXPECT_FALSE(context_->aspiMode);
+    EXPECT_FALSE(context_->ioctlMode);
+    EXPECT_EQ(cdGetNumDevices(context_.get()), 0);
+}
+
+TEST_F(SeamTest, WithoutPassThroughAManagerNotReadyOrWithoutAdaptersStillGivesAspiModeWithoutDevices) {
+    fake_.libraries["WNASPI32.DLL"] = {"SendASPI32Command", "GetASPI32SupportInfo"};
+    AnswerLikeAManager(fake_);
+    struct Case {
+        bool nt;
+        DWORD info;
+    };
+    // The 95 family and NT 3.x; a manager answering 0xE8 (no adapters), one
+    // answering "complete" with 0 adapters, one with another status.
+    for (const Case& c : {Case{false, 0xE800}, Case{false, 0x0100}, Case{true, 0x0200}, Case{true, 0x0100}}) {
+        SCOPED_TRACE(c.info);
+        fake_.nt = c.nt;
+        fake_.passThrough = false;
+        fake_.supportInfo = [info = c.info] { return info; };
+        cdDone(context_);
+        EXPECT_EQ(Init(false), 0);
+        EXPECT_TRUE(context_->aspiMode);
+        EXPECT_FALSE(ioctl_);
+        EXPECT_EQ(cdGetNumDevices(context_.get()), 0);
+    }
+}
+
+TEST_F(SeamTest, AspiModeFindsTheDriveLetterByTheDevicesCdRomNumber) {
+    fake_.libraries["WNASPI32.DLL"] = {"SendASPI32Command", "GetASPI32SupportInfo"};
+    AnswerLikeAManager(fake_);
+    fake_.logicalDrives = (1 << 3) | (1 << 4);
+    fake_.driveTypes = {{'D', DRIVE_CDROM}, {'E', DRIVE_CDROM}};
+    fake_.dosDevices = {{"D:", "\\Device\\CdRom01"}, {"E:", "\\Device\\CdRom0"}};
+    ASSERT_EQ(Init(false), 0);
+    char letter = 0;
+    ASSERT_EQ(cdGetDriveLetter(context_.get(), 0, letter), 0);
+    EXPECT_EQ(letter, 'E');
+}
+
+TEST_F(SeamTest, OnThe95FamilyTheDriveLetterComesFromTheConfigurationManager) {
+    fake_.nt = false;
+    fake_.passThrough = false;
+    fake_.libraries["WNASPI32.DLL"] = {"SendASPI32Command", "GetASPI32SupportInfo"};
+    AnswerLikeAManager(fake_, "NEC     ", "CD-ROM DRIVE:222");
+    fake_.subkeys["Config Manager\\Enum"] = {"C1A2", "C1A3", "C1A4"};
+    fake_.stringValues["Config Manager\\Enum\\C1A2|HardWareKey"] = "ESDI\\GENERIC_IDE__DISK";
+    fake_.stringValues["Config Manager\\Enum\\C1A3|HardWareKey"] = "SCSI\\NEC_____CD-ROM_DRIVE:222\\PCI&VEN_1000&REV&03";
+    fake_.stringValues["Config Manager\\Enum\\C1A4|HardWareKey"] = "SCSI\\NEC_____CD-ROM_DRIVE:222\\PCI&VEN_1000&REV&04";
+    const std::string wrong = "Enum\\SCSI\\NEC_____CD-ROM_DRIVE:222\\PCI&VEN_1000&REV&03|";
+    fake_.stringValues[wrong + "Class"] = "CDROM";
+    fake_.stringValues[wrong + "DeviceDesc"] = "NEC CD-ROM DRIVE:222";
+    fake_.stringValues[wrong + "SCSILUN"] = "0";
+    fake_.stringValues[wrong + "SCSITargetID"] = "2";  // another target
+    fake_.stringValues[wrong + "CurrentDriveLetterAssignment"] = "G";
+    const std::string right = "Enum\\SCSI\\NEC_____CD-ROM_DRIVE:222\\PCI&VEN_1000&REV&04|";
+    fake_.stringValues[right + "Class"] = "CDROM";
+    fake_.stringValues[right + "DeviceDesc"] = "nec cd-rom drive:222";
+    fake_.stringValues[right + "SCSILUN"] = "0";
+    fake_.stringValues[right + "SCSITargetID"] = "3";
+    fake_.stringValues[right + "CurrentDriveLetterAssignment"] = "HI";
+    ASSERT_EQ(Init(false), 0);
+    ASSERT_EQ(cdSetDevice(context_.get(), 0), 0);
+    EXPECT_EQ(context_->driveLetter, 'H');
+}
+
+// ---- pass-through ----
+
+// One SCSI port with one bus: a disk at target 0 and a CD-ROM drive at target 1.
+std::vector<uint8_t> InquiryDataOfOnePort() {
+    std::vector<uint8_t> data(2048, 0);
+    data[0] = 1;                 // buses
+    data[4] = 2;                 // units on bus 0
+    data[4 + 1] = 7;             // initiator id
+    data[4 + 4] = 16;            // first unit at 16
+    auto unit = [&](size_t at, uint8_t target, uint8_t type, uint32_t next) {
+        data[at] = 0;            // path
+        data[at + 1] = target;
+        data[at + 2] = 0;        // lun
+        data[at + 4] = 36;       // inquiry length
+        std::memcpy(&data[at + 8], &next, 4);
+        data[at + 12] = type;
+    };
+    unit(16, 0, 0x00, 64);
+    unit(64, 1, 0x05, 0);
+    return data;
+}
+
+class PassThroughTest : public SeamTest {
+protected:
+    void SetUp() override {
+        SeamTest::SetUp();
+        fake_.devices["\\\\.\\SCSI0:"] = 0;
+        fake_.handlers[IOCTL_SCSI_GET_INQUIRY_DATA_CODE] = [](const FakePlatform::IoCall&, void*, void* out,
+                                                              DWORD& returned, DWORD&) {
+            const auto data = InquiryDataOfOnePort();
+            std::memcpy(out, data.data(), data.size());
+            returned = DWORD(data.size());
+            return TRUE;
+        };
+        fake_.handlers[IOCTL_SCSI_PASS_THROUGH_DIRECT_CODE] = [this](const FakePlatform::IoCall& call, void* in,
+                                                                     void*, DWORD&, DWORD& error) {
+            auto* request = static_cast<CDPassThroughRequest*>(in);
+            requests_.push_back(*request);
+            if (failures_ > 0) {
+                --failures_;
+                error = failError_;
+                return FALSE;
+            }
+            if (request->sptd.Cdb[0] == 0x12) {
+                auto* buffer = static_cast<uint8_t*>(request->sptd.DataBuffer);
+                std::memset(buffer, 0, request->sptd.DataTransferLength);
+                buffer[0] = request->sptd.TargetId == 1 ? 5 : 0;
+                std::memcpy(buffer + 8, "TEAC    CD-532S         ", 24);
+            }
+            if (request->sptd.Cdb[0] == 0x1E) {
+                request->sptd.ScsiStatus = 2;
+                request->sense[0] = 0x70;
+                request->sense[2] = 0x02;
+            }
+            return TRUE;
+        };
+    }
+    std::vector<CDPassThroughRequest> requests_;
+    int failures_ = 0;
+    DWORD failError_ = 0;
+};
+
+TEST_F(PassThroughTest, WithoutManagerTheScsiPortsAnswerAsAnEmulatedAspiManager) {
+    ASSERT_EQ(Init(false), 0);
+    ASSERT_GE(fake_.opens.size(), 2u);
+    EXPECT_EQ(fake_.opens[0].first, "\\\\.\\SCSI0:");
+    EXPECT_EQ(fake_.opens[0].second, DWORD(GENERIC_READ | GENERIC_WRITE));
+    EXPECT_EQ(fake_.opens[1].first, "\\\\.\\SCSI1:");
+    ASSERT_EQ(fake_.ioCalls.front().code, IOCTL_SCSI_GET_INQUIRY_DATA_CODE);
+    EXPECT_EQ(fake_.ioCalls.front().outSize, 2048u);
+    EXPECT_TRUE(context_->aspiMode);
+    // Only the listed units are asked; both answer, the CD-ROM drive stays.
+    ASSERT_EQ(requests_.size(), 2u);
+    ASSERT_EQ(cdGetNumDevices(context_.get()), 1);
+    EXPECT_EQ(context_->devices[0].target, 1);
+    const CDPassThroughDirect& sptd = requests_[1].sptd;
+    EXPECT_EQ(sptd.Length, sizeof(CDPassThroughDirect));
+    EXPECT_EQ(sptd.PathId, 0);
+    EXPECT_EQ(sptd.TargetId, 1);
+    EXPECT_EQ(sptd.Lun, 0);
+    EXPECT_EQ(sptd.CdbLength, 6);
+    const uint8_t inquiry[6] = {0x12, 0, 0, 0, 0x38, 0};
+    EXPECT_EQ(std::memcmp(sptd.Cdb, inquiry, 6), 0);
+    EXPECT_EQ(sptd.DataIn, SCSI_IOCTL_DATA_IN);
+    EXPECT_EQ(sptd.DataTransferLength, 56u);
+    EXPECT_EQ(sptd.TimeOutValue, 5u);
+    EXPECT_EQ(sptd.SenseInfoOffset, offsetof(CDPassThroughRequest, sense));
+    EXPECT_EQ(sptd.SenseInfoLength, 14);
+    char name[64];
+    ASSERT_EQ(cdGetDeviceName(context_.get(), 0, name, sizeof(name)), 0);
+    EXPECT_STREQ(name, "TEAC - CD-532S");
+}
+
+TEST_F(PassThroughTest, APendingPassThroughIsFinishedByItsOwnThreadAndSignalled) {
+    fake_.pendingOverlapped = true;
+    ASSERT_EQ(Init(false), 0);
+    ASSERT_EQ(cdGetNumDevices(context_.get()), 1);
+    ASSERT_EQ(cdSetDevice(context_.get(), 0), 0);
+    EXPECT_EQ(cdSetSpeed(context_.get(), 1200), 0);
+    EXPECT_EQ(requests_.back().sptd.DataIn, SCSI_IOCTL_DATA_UNSPECIFIED);
+    EXPECT_TRUE(fake_.ioCalls.back().overlapped);
+}
+
+TEST_F(PassThroughTest, AnAbortedPendingPassThroughLeavesTheRequestBlockAlone) {
+    ASSERT_EQ(Init(false), 0);
+    wc::KernelHandle gate(::CreateEventA(nullptr, TRUE, FALSE, nullptr));
+    wc::KernelHandle completed(::CreateEventA(nullptr, TRUE, FALSE, nullptr));
+    wc::KernelHandle notify(::CreateEventA(nullptr, TRUE, FALSE, nullptr));
+    fake_.pendingOverlapped = true;
+    fake_.completionGate = gate.get();
+    fake_.completed = completed.get();
+    auto srb = std::make_unique<SRB_ExecSCSICmd>();
+    srb->SRB_Cmd = SC_EXEC_SCSI_CMD;
+    srb->SRB_Flags = SRB_EVENT_NOTIFY;
+    srb->SRB_Target = 1;
+    srb->SRB_CDBLen = 12;
+    srb->CDBByte[0] = 0xBB;
+    srb->SRB_PostProc = notify.get();
+    ASSERT_EQ(SPTISendASPI32Command(srb.get()), SS_PENDING);
+    SRB_Abort abort{};
+    abort.SRB_Cmd = SC_ABORT_SRB;
+    abort.SRB_ToAbort = srb.get();
+    EXPECT_EQ(SPTISendASPI32Command(&abort), SS_COMP);
+    EXPECT_EQ(srb->SRB_Status, SS_ABORTED);
+    ::SetEvent(gate.get());
+    ASSERT_EQ(::WaitForSingleObject(completed.get(), 10000), WAIT_OBJECT_0);
+    // The completion thread takes the lock the abort took; once it has, it is done.
+    EXPECT_EQ(::WaitForSingleObject(notify.get(), 200), DWORD(WAIT_TIMEOUT));
+    EXPECT_EQ(srb->SRB_Status, SS_ABORTED);
+}
+
+TEST_F(PassThroughTest, ACheckConditionFailsTheRequestAndCopiesTheSense) {
+    ASSERT_EQ(Init(false), 0);
+    ASSERT_EQ(cdSetDevice(context_.get(), 0), 0);
+    SRB_ExecSCSICmd srb{};
+    srb.SRB_Cmd = SC_EXEC_SCSI_CMD;
+    srb.SRB_Target = 1;
+    srb.SRB_SenseLen = 14;
+    srb.SRB_CDBLen = 6;
+    srb.CDBByte[0] = 0x1E;
+    EXPECT_EQ(SPTISendASPI32Command(&srb), SS_ERR);
+    EXPECT_EQ(srb.SRB_Status, SS_ERR);
+    EXPECT_EQ(srb.SRB_TargStat, 2);
+    EXPECT_EQ(srb.SenseArea[0], 0x70);
+    EXPECT_EQ(srb.SenseArea[2], 0x02);
+    EXPECT_EQ(cdLockDevice(context_.get(), true), CDErrLock);
+}
+
+TEST_F(PassThroughTest, AfterMediaChangedThePortIsReopenedByItsScsiAddressAndTheRequestSentOnce) {
+    ASSERT_EQ(Init(false), 0);
+    ASSERT_EQ(cdSetDevice(context_.get(), 0), 0);
+    fake_.dosDevices[""] = std::string("Floppy0\0CdRom0", 14);
+    fake_.devices["\\\\.\\Floppy0"] = 0;
+    fake_.devices["\\\\.\\CdRom0"] = 0;
+    fake_.handlers[IOCTL_SCSI_GET_ADDRESS_CODE] = [this](const FakePlatform::IoCall& call, void*, void* out,
+                                                        DWORD& returned, DWORD& error) {
+        CDScsiAddress address{sizeof(CDScsiAddress), 0, 0, 0, 0};
+        if (fake_.handleNames[call.device] == "\\\\.\\CdRom0") address.TargetId = 1;
+        std::memcpy(out, &address, sizeof(address));
+        returned = sizeof(address);
+        return TRUE;
+    };
+    failures_ = 1;
+    failError_ = ERROR_MEDIA_CHANGED;
+    const size_t before = requests_.size();
+    ASSERT_EQ(cdSetSpeed(context_.get(), 1200), 0);
+    EXPECT_EQ(requests_.size(), before + 2);
+    EXPECT_EQ(fake_.handleNames[fake_.ioCalls.back().device], "\\\\.\\CdRom0");
+    // A second failure of the same kind is not retried.
+    failures_ = 2;
+    failError_ = ERROR_INVALID_HANDLE;
+    EXPECT_EQ(cdSetSpeed(context_.get(), 2400), CDErrASPIFailed);
+}
+
+TEST_F(PassThroughTest, TheEmulatedAdapterAnswersItsInquiryAndRefusesWhatItDoesNotKnow) {
+    ASSERT_EQ(Init(false), 0);
+    EXPECT_EQ(SPTIGetASPI32SupportInfo(), 0x0101u);
+    SRB_HAInquiry inquiry{};
+    inquiry.SRB_Cmd = SC_HA_INQUIRY;
+    EXPECT_EQ(SPTISendASPI32Command(&inquiry), SS_COMP);
+    EXPECT_EQ(inquiry.HA_Count, 1);
+    EXPECT_EQ(inquiry.HA_SCSI_ID, 7);
+    EXPECT_EQ(std::string(inquiry.HA_ManagerId, 14), "SPTI ASPI v1.0");
+    EXPECT_EQ(std::string(inquiry.HA_Identifier, 15), "SCSI Adapter 00");
+    uint32_t maxTransfer = 0;
+    std::memcpy(&maxTransfer, &inquiry.HA_Unique[4], 4);
+    EXPECT_EQ(maxTransfer, 0x10000u);
+    inquiry.SRB_HaId = 1;
+    EXPECT_EQ(SPTISendASPI32Command(&inquiry), 129u);
+    SRB_GDEVBlock type{};
+    type.SRB_Cmd = SC_GET_DEV_TYPE;
+    type.SRB_Target = 1;
+    EXPECT_EQ(SPTISendASPI32Command(&type), SS_COMP);
+    EXPECT_EQ(type.SRB_DeviceType, 5);
+    type.SRB_Target = 6;
+    EXPECT_EQ(SPTISendASPI32Command(&type), 130u);
+    SRB_Header unknown{};
+    unknown.SRB_Cmd = 0x7F;
+    EXPECT_EQ(SPTISendASPI32Command(&unknown), 128u);
+}
+
+TEST_F(SeamTest, WithoutPortsTheEmulatedManagerHasNoAdapters) {
+    EXPECT_EQ(SPTIGetASPI32SupportInfo(), 0xE800u);
+    EXPECT_EQ(Init(false), 0);
+    EXPECT_TRUE(context_->ioctlMode);
+}
+
+// ---- IOCTL mode ----
+
+class IoctlTest : public SeamTest {
+protected:
+    void SetUp() override {
+        SeamTest::SetUp();
+        fake_.logicalDrives = (1 << 2) | (1 << 4);
+        fake_.driveTypes = {{'C', DRIVE_FIXED}, {'E', DRIVE_CDROM}};
+        fake_.devices["\\\\.\\E:"] = 0;
+        ASSERT_EQ(Init(true), 0);
+        ASSERT_TRUE(context_->ioctlMode);
+    }
+    std::vector<uint8_t> Utf16(const std::string& text) {
+        std::vector<uint8_t> bytes;
+        for (char c : text) {
+            bytes.push_back(uint8_t(c));
+            bytes.push_back(0);
+        }
+        bytes.push_back(0);
+        bytes.push_back(0);
+        return bytes;
+    }
+};
+
+TEST_F(IoctlTest, TheDeviceNameIsTheFriendlyNameOfTheMountedDevice) {
+    // 43 characters at the end are dropped: "#" and the interface class in braces, and "0000".
+    fake_.binaryValues["SYSTEM\\MountedDevices|\\DosDevices\\E:"] =
+        Utf16("\\??\\SCSI#CdRom&Ven_PLEXTOR#RW5&2b3c&0&000#{53f5630d-b6bf-11d0-94f2-00a0c91efb8b}0000");
+    fake_.stringValues["SYSTEM\\CurrentControlSet\\Enum\\SCSI\\CdRom&Ven_PLEXTOR/RW5&2b3c&0&000|FriendlyName"] =
+        "PLEXTOR CD-R PX-W4012A SCSI CdRom Device";
+    char name[64];
+    ASSERT_EQ(cdGetDeviceName(context_.get(), 0, name, sizeof(name)), 0);
+    EXPECT_STREQ(name, "PLEXTOR CD-R PX-W4012A");
+}
+
+TEST_F(IoctlTest, ADriveWithoutMountedDeviceEntryIsAGenericWin32Device) {
+    char name[64];
+    ASSERT_EQ(cdGetDeviceName(context_.get(), 0, name, sizeof(name)), 0);
+    EXPECT_STREQ(name, "Generic Win32 Device");
+    fake_.binaryValues["SYSTEM\\MountedDevices|\\DosDevices\\E:"] = Utf16("no prefix");
+    ASSERT_EQ(cdGetDeviceName(context_.get(), 0, name, sizeof(name)), 0);
+    EXPECT_STREQ(name, "Generic Win32 Device");
+}
+
+TEST_F(IoctlTest, OpeningTriesSixTimesWithWriteAccessFromTheFifth) {
+    ASSERT_EQ(cdSetDevice(context_.get(), 0), 0);
+    fake_.opens.clear();
+    fake_.devices["\\\\.\\E:"] = -1;
+    EXPECT_EQ(cdOpen(context_.get(), true), CDErrOpen);
+    ASSERT_EQ(fake_.opens.size(), 6u);
+    for (size_t i = 0; i < 6; ++i) {
+        EXPECT_EQ(fake_.opens[i].first, "\\\\.\\E:");
+        EXPECT_EQ(fake_.opens[i].second, DWORD(i >= 4 ? GENERIC_READ | GENERIC_WRITE : GENERIC_READ)) << i;
+    }
+    fake_.opens.clear();
+    fake_.devices["\\\\.\\E:"] = 4;
+    EXPECT_EQ(cdOpen(context_.get(), true), 0);
+    EXPECT_EQ(fake_.opens.size(), 5u);
+    EXPECT_TRUE(fake_.mciCommands.empty()) << "opened raw: no MCI device";
+}
+
+TEST_F(IoctlTest, OpeningWithMciOpensTheCdAudioDeviceByAliasInFramesFormat) {
+    ASSERT_EQ(cdSetDevice(context_.get(), 0), 0);
+    ASSERT_EQ(cdOpen(context_.get(), false), 0);
+    const std::vector<std::string> expected = {"open E: type cdaudio alias CD4242: shareable",
+                                               "set CD4242: time format msf"};
+    EXPECT_EQ(fake_.mciCommands, expected);
+    ASSERT_EQ(cdClose(context_.get()), 0);
+    EXPECT_EQ(fake_.mciCommands.back(), "close CD4242:");
+    fake_.mciErrors["open E: type cdaudio alias CD4242: shareable"] = 263;
+    EXPECT_EQ(cdOpen(context_.get(), false), CDErrOpen);
+    EXPECT_FALSE(context_->opened);
+}
+
+TEST_F(IoctlTest, ARawReadAsksForTheSectorsAtTheirDiskOffsetInCdDaMode) {
+    ASSERT_EQ(cdSetDevice(context_.get(), 0), 0);
+    ASSERT_EQ(cdOpen(context_.get(), true), 0);
+    fake_.handlers[IOCTL_CDROM_RAW_READ_CODE] = [](const FakePlatform::IoCall& call, void*, void* out,
+                                                   DWORD& returned, DWORD&) {
+        std::memset(out, 0x5A, call.outSize);
+        returned = call.outSize;
+        return TRUE;
+    };
+    std::vector<uint8_t> buffer(3 * 2352);
+    ASSERT_EQ(cdReadSectorsOnce(context_.get(), buffer.data(), int64_t(buffer.size()), 1200000, 3), 0);
+    const auto& call = fake_.ioCalls.back();
+    ASSERT_EQ(call.in.size(), 16u);
+    // Offset 1200000 * 2048 = 2457600000 = 0x927C0000 (beyond 31 bits), 3 sectors, CD-DA (2).
+    const std::vector<uint8_t> expected = {0x00, 0x00, 0x7C, 0x92, 0x00, 0x00, 0x00, 0x00,
+                                           3,    0,    0,    0,    2,    0,    0,    0};
+    EXPECT_EQ(call.in, expected);
+    EXPECT_EQ(call.outSize, 3u * 2352);
+    EXPECT_EQ(buffer.back(), 0x5A);
+    fake_.handlers.erase(IOCTL_CDROM_RAW_READ_CODE);
+    EXPECT_EQ(cdReadSectorsOnce(context_.get(), buffer.data(), int64_t(buffer.size()), 0, 3), CDErrRead);
+}
+
+TEST_F(IoctlTest, ReadTocTakesPositionsFromMciAndControlFlagsFromTheSystemsTable) {
+    ASSERT_EQ(cdSetDevice(context_.get(), 0), 0);
+    fake_.handlers[IOCTL_CDROM_READ_TOC_CODE] = [](const FakePlatform::IoCall& call, void*, void* out,
+                                                   DWORD& returned, DWORD&) {
+        CDRomTOC toc{};
+        toc.FirstTrack = 1;
+        toc.LastTrack = 2;
+        toc.TrackData[0] = {0, 0x10, 1, 0, {0, 0, 2, 0}};
+        toc.TrackData[1] = {0, 0x14, 2, 0, {0, 4, 28, 50}};
+        std::memcpy(out, &toc, sizeof(toc));
+        returned = sizeof(toc);
+        return TRUE;
+    };
+    fake_.mciAnswers = {{"status CD4242: number of tracks", "2"},
+                        {"status CD4242: position track 1", "00:02:00"},
+                        {"status CD4242: length track 1", "04:26:50"},
+                        {"status CD4242: position track 2", "04:28:50"},
+                        {"status CD4242: length track 2", "10:00:00"}};
+    CDTrackList toc;
+    ASSERT_EQ(cdReadTOC(context_.get(), toc), 0);
+    EXPECT_EQ(fake_.ioCalls.back().outSize, 804u);
+    ASSERT_EQ(toc.count, 2);
+    EXPECT_EQ(toc.tracks[0].start, 0x000200u);
+    EXPECT_EQ(toc.tracks[0].length, 0x321A04u);
+    EXPECT_EQ(toc.tracks[0].audio, 1);
+    EXPECT_EQ(toc.tracks[1].number, 2);
+    EXPECT_EQ(toc.tracks[1].audio, 0);
+    EXPECT_EQ(context_->audioEnd, 20000);
+    EXPECT_FALSE(context_->opened) << "the device was opened for the call only";
+    fake_.mciErrors["status CD4242: length track 2"] = 263;
+    EXPECT_EQ(cdReadTOC(context_.get(), toc), CDErrNotReady);
+}
+
+TEST_F(IoctlTest, MediaPresenceAndStopGoThroughMci) {
+    ASSERT_EQ(cdSetDevice(context_.get(), 0), 0);
+    fake_.mciAnswers["status CD4242: media present"] = "true";
+    EXPECT_EQ(cdMediaPresent(context_.get()), 0);
+    EXPECT_EQ(fake_.mciCommands.front(), "open E: type cdaudio alias CD4242: shareable");
+    EXPECT_EQ(fake_.mciCommands.back(), "close CD4242:");
+    fake_.mciAnswers["status CD4242: media present"] = "false";
+    EXPECT_EQ(cdMediaPresent(context_.get()), CDErrNotReady);
+    fake_.mciCommands.clear();
+    fake_.mciAnswers["status CD4242: mode"] = "playing";
+    EXPECT_EQ(cdStop(context_.get()), 0);
+    EXPECT_NE(std::find(fake_.mciCommands.begin(), fake_.mciCommands.end(), "stop CD4242:"), fake_.mciCommands.end());
+    fake_.mciCommands.clear();
+    fake_.mciAnswers["status CD4242: mode"] = "stopped";
+    EXPECT_EQ(cdStop(context_.get()), 0);
+    EXPECT_EQ(std::find(fake_.mciCommands.begin(), fake_.mciCommands.end(), "stop CD4242:"), fake_.mciCommands.end());
+    fake_.mciErrors["status CD4242: mode"] = 263;
+    EXPECT_EQ(cdStop(context_.get()), CDErrStop);
+}
+
+TEST_F(IoctlTest, LockingSendsTheMediaRemovalCallWithOneByte) {
+    ASSERT_EQ(cdSetDevice(context_.get(), 0), 0);
+    ASSERT_EQ(cdOpen(context_.get(), true), 0);
+    fake_.handlers[IOCTL_STORAGE_MEDIA_REMOVAL_CODE] = [](const FakePlatform::IoCall&, void*, void*, DWORD&,
+                                                          DWORD&) { return TRUE; };
+    ASSERT_EQ(cdLockDevice(context_.get(), true), 0);
+    EXPECT_EQ(fake_.ioCalls.back().in, std::vector<uint8_t>{1});
+    ASSERT_EQ(cdLockDevice(context_.get(), false), 0);
+    EXPECT_EQ(fake_.ioCalls.back().in, std::vector<uint8_t>{0});
+    fake_.handlers.erase(IOCTL_STORAGE_MEDIA_REMOVAL_CODE);
+    EXPECT_EQ(cdLockDevice(context_.get(), true), CDErrLock);
+}
+
+TEST_F(IoctlTest, SpeedAndCdTextNeedAspiMode) {
+    ASSERT_EQ(cdSetDevice(context_.get(), 0), 0);
+    EXPECT_EQ(cdSetSpeed(context_.get(), 1200), CDErrNeedsASPI);
+    CDTextInfo text;
+    EXPECT_EQ(cdReadCDText(context_.get(), text), CDErrNeedsASPI);
+}
+
+}  // namespace
