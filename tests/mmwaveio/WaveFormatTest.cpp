@@ -149,8 +149,10 @@ DWORD WINAPI NewVersion() { return 0x04000000; }
 std::vector<std::string> asked;
 FARPROC Recorder(const char* name, DWORD(WINAPI* version)()) {
     asked.push_back(name);
-    if (std::string(name) == "acmGetVersion") return reinterpret_cast<FARPROC>(version);
-    return reinterpret_cast<FARPROC>(&NewVersion);  // any non-empty pointer
+    // Through the generic function pointer type, as the system hands entry points out.
+    using Generic = void (*)();
+    if (std::string(name) == "acmGetVersion") return reinterpret_cast<FARPROC>(reinterpret_cast<Generic>(version));
+    return reinterpret_cast<FARPROC>(reinterpret_cast<Generic>(&NewVersion));  // any non-empty pointer
 }
 
 TEST(AcmBinding, VersionBelowTwoBindsOnlyTheVersionEntry) {
