@@ -24,38 +24,6 @@ constexpr uint32_t kRate = 44100;
 constexpr uint32_t kSeconds = 600;
 constexpr uint32_t kChunkBytes = 4096;
 
-std::string Ffmpeg() { return wc::ExtractFileDir(wc::ExecutablePath()) + "\\extras\\ffmpeg.exe"; }
-
-// Runs ffmpeg with its console output in `log`; false when it fails.
-bool RunFfmpeg(const std::string& arguments, const std::string& folder, const std::string& log) {
-    SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
-    wc::FileHandle output(::CreateFileA(log.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, &inherit, CREATE_ALWAYS,
-                                        FILE_ATTRIBUTE_NORMAL, nullptr));
-    if (!output) return false;
-    std::string line = "\"";
-    line += Ffmpeg();
-    line += "\" -hide_banner -nostdin -y ";
-    line += arguments;
-    std::vector<char> mutableLine(line.begin(), line.end());
-    mutableLine.push_back('\0');
-    STARTUPINFOA startup{};
-    startup.cb = sizeof startup;
-    startup.dwFlags = STARTF_USESTDHANDLES;
-    startup.hStdInput = nullptr;
-    startup.hStdOutput = output.get();
-    startup.hStdError = output.get();
-    PROCESS_INFORMATION created{};
-    if (!::CreateProcessA(nullptr, mutableLine.data(), nullptr, nullptr, TRUE, CREATE_NO_WINDOW, nullptr,
-                          folder.c_str(), &startup, &created))
-        return false;
-    wc::KernelHandle process(created.hProcess);
-    wc::KernelHandle thread(created.hThread);
-    ::WaitForSingleObject(process.get(), INFINITE);
-    DWORD code = 1;
-    ::GetExitCodeProcess(process.get(), &code);
-    return code == 0;
-}
-
 std::vector<uint8_t> ReadWhole(const std::string& path) {
     // Shared for writing too: a child's inherited handle may outlive it briefly.
     wc::FileHandle file(::CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
@@ -161,8 +129,8 @@ BENCHMARK_CASE("adpcm_decode_ms") {
     {
         const auto pcm = MakePcmFile();
         if (!WriteWhole(pcmPath, pcm.data(), pcm.size()) ||
-            !RunFfmpeg("-i pcm.wav -c:a adpcm_ms ms.wav", folder, log)) {
-            std::printf("adpcm_decode_ms: cannot make the ADPCM file with %s\n", Ffmpeg().c_str());
+            !bench::RunFfmpeg("-i pcm.wav -c:a adpcm_ms ms.wav", folder, log)) {
+            std::printf("adpcm_decode_ms: cannot make the ADPCM file with %s\n", bench::Ffmpeg().c_str());
             cleanUp();
             return;
         }
@@ -172,7 +140,7 @@ BENCHMARK_CASE("adpcm_decode_ms") {
     double ffmpeg = 1e300;
     for (int run = 0; run < 3; ++run) {
         // Its exit code is not trusted here under every host; the report is.
-        RunFfmpeg("-benchmark -i ms.wav -f null -", folder, log);
+        bench::RunFfmpeg("-benchmark -i ms.wav -f null -", folder, log);
         const double time = ParseBenchTime(log);
         if (time > 0) ffmpeg = std::min(ffmpeg, time);
     }

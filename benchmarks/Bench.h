@@ -39,6 +39,12 @@ void Report(const std::string& name, double ratio, double target);
 // its path; the caller deletes it.
 std::string MakePcmWaveFile(const std::string& name, uint32_t fileBytes, const std::function<uint8_t(size_t)>& byteAt);
 
+// The converter beside the benchmark executable (extras\ffmpeg.exe).
+std::string Ffmpeg();
+// Runs the converter with `arguments` in `folder`, its console output in
+// `log`; false when it cannot start, fails or runs past ten minutes.
+bool RunFfmpeg(const std::string& arguments, const std::string& folder, const std::string& log);
+
 }  // namespace bench
 
 #define WC_BENCH_CONCAT2(a, b) a##b

@@ -4,9 +4,45 @@
 #include <vector>
 
 #include "Bench.h"
+#include "framework/Files.h"
 #include "framework/Handles.h"
 
 namespace bench {
+
+namespace {
+constexpr DWORD kFfmpegTimeoutMs = 10 * 60 * 1000;
+}  // namespace
+
+std::string Ffmpeg() { return wc::ExtractFileDir(wc::ExecutablePath()) + "\\extras\\ffmpeg.exe"; }
+
+bool RunFfmpeg(const std::string& arguments, const std::string& folder, const std::string& log) {
+    SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
+    wc::FileHandle output(::CreateFileA(log.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, &inherit, CREATE_ALWAYS,
+                                        FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!output) return false;
+    std::string line = "\"";
+    line += Ffmpeg();
+    line += "\" -hide_banner -nostdin -y ";
+    line += arguments;
+    std::vector<char> mutableLine(line.begin(), line.end());
+    mutableLine.push_back('\0');
+    STARTUPINFOA startup{};
+    startup.cb = sizeof startup;
+    startup.dwFlags = STARTF_USESTDHANDLES;
+    startup.hStdOutput = output.get();
+    startup.hStdError = output.get();
+    PROCESS_INFORMATION created{};
+    if (!::CreateProcessA(nullptr, mutableLine.data(), nullptr, nullptr, TRUE, CREATE_NO_WINDOW, nullptr, folder.c_str(),
+                          &startup, &created))
+        return false;
+    wc::KernelHandle process(created.hProcess);
+    wc::KernelHandle thread(created.hThread);
+    // Encoding ten minutes of sound takes a while on a slow machine; nothing here needs longer.
+    if (::WaitForSingleObject(process.get(), kFfmpegTimeoutMs) != WAIT_OBJECT_0) return false;
+    DWORD code = 1;
+    ::GetExitCodeProcess(process.get(), &code);
+    return code == 0;
+}
 
 std::string MakePcmWaveFile(const std::string& name, uint32_t fileBytes, const std::function<uint8_t(size_t)>& byteAt) {
     char folder[MAX_PATH];

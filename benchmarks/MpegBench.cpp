@@ -24,38 +24,6 @@ namespace {
 constexpr int32_t kChunkBytes = 9216;
 constexpr int kSeconds = 600;
 
-std::string Ffmpeg() { return wc::ExtractFileDir(wc::ExecutablePath()) + "\\extras\\ffmpeg.exe"; }
-
-// Runs ffmpeg in `folder` with its console output in `log`; false when it fails.
-bool RunFfmpeg(const std::string& arguments, const std::string& folder, const std::string& log) {
-    SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
-    wc::FileHandle output(::CreateFileA(log.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, &inherit, CREATE_ALWAYS,
-                                        FILE_ATTRIBUTE_NORMAL, nullptr));
-    if (!output) return false;
-    std::string line = "\"";
-    line += Ffmpeg();
-    line += "\" -hide_banner -nostdin -y ";
-    line += arguments;
-    std::vector<char> mutableLine(line.begin(), line.end());
-    mutableLine.push_back('\0');
-    STARTUPINFOA startup{};
-    startup.cb = sizeof startup;
-    startup.dwFlags = STARTF_USESTDHANDLES;
-    startup.hStdOutput = output.get();
-    startup.hStdError = output.get();
-    PROCESS_INFORMATION created{};
-    if (!::CreateProcessA(nullptr, mutableLine.data(), nullptr, nullptr, TRUE, CREATE_NO_WINDOW, nullptr, folder.c_str(),
-                          &startup, &created))
-        return false;
-    wc::KernelHandle process(created.hProcess);
-    wc::KernelHandle thread(created.hThread);
-    // Encoding ten minutes takes a while under an emulator; a minute is never needed to decode.
-    if (::WaitForSingleObject(process.get(), 10 * 60 * 1000) != WAIT_OBJECT_0) return false;
-    DWORD code = 1;
-    ::GetExitCodeProcess(process.get(), &code);
-    return code == 0;
-}
-
 std::string ReadText(const std::string& path) {
     wc::FileHandle file(::CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0, nullptr));
     if (!file) return {};
@@ -98,14 +66,14 @@ BENCHMARK_CASE("mpeg_decode") {
     };
     const std::string source = "-f lavfi -i \"aevalsrc=0.4*sin(2*PI*440*t)+0.1*sin(2*PI*3100*t)|0.3*sin(2*PI*660*t)+0.1*sin(2*PI*5200*t):s=44100:d=" +
                                std::to_string(kSeconds) + "\" -c:a libmp3lame -b:a 192k long.mp3";
-    if (!RunFfmpeg(source, folder, log)) {
-        std::printf("mpeg_decode: cannot make the MP3 file with %s\n", Ffmpeg().c_str());
+    if (!bench::RunFfmpeg(source, folder, log)) {
+        std::printf("mpeg_decode: cannot make the MP3 file with %s\n", bench::Ffmpeg().c_str());
         cleanUp();
         return;
     }
     double ffmpeg = 1e300;
     for (int run = 0; run < 3; ++run) {
-        RunFfmpeg("-benchmark -i long.mp3 -f null -", folder, log);
+        bench::RunFfmpeg("-benchmark -i long.mp3 -f null -", folder, log);
         const double time = ParseBenchTime(log);
         if (time > 0) ffmpeg = std::min(ffmpeg, time);
     }

@@ -94,12 +94,12 @@ CaptionInk FindCaptionInk(TAdvSmoothButton& button) {
 int GdiCaptionWidth(TAdvSmoothButton& button) {
     const wc::TFont& look = button.Appearance().Font();
     const UINT codePage = look.Charset() == SHIFTJIS_CHARSET ? wc::kShiftJisCodePage : CP_ACP;
-    LOGFONTW spec{};
-    spec.lfHeight = look.Height();
-    spec.lfCharSet = BYTE(look.Charset());
+    LOGFONTW logFont{};
+    logFont.lfHeight = look.Height();
+    logFont.lfCharSet = BYTE(look.Charset());
     const std::wstring face = wc::ToWide(look.Name(), codePage);
-    face.copy(spec.lfFaceName, LF_FACESIZE - 1);
-    wc::FontHandle font(::CreateFontIndirectW(&spec));
+    face.copy(logFont.lfFaceName, LF_FACESIZE - 1);
+    wc::FontHandle font(::CreateFontIndirectW(&logFont));
     wc::WindowDc dc(nullptr);
     HGDIOBJ previous = ::SelectObject(dc.get(), font.get());
     const std::wstring caption = wc::ToWide(button.Caption(), codePage);
