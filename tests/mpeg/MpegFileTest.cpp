@@ -236,16 +236,6 @@ std::string CapturePath() {
     return windows;
 }
 
-bool PumpUntil(const std::function<bool()>& done, std::chrono::milliseconds timeout) {
-    const auto end = std::chrono::steady_clock::now() + timeout;
-    while (!done()) {
-        if (std::chrono::steady_clock::now() > end) return false;
-        wc::Application().ProcessMessages();
-        ::Sleep(2);
-    }
-    return true;
-}
-
 // The 16-bit stereo sample frames that are not both zero.
 std::vector<uint8_t> WithoutSilentFrames(const std::vector<uint8_t>& pcm) {
     std::vector<uint8_t> sound;

@@ -5,6 +5,7 @@
 #include <thread>
 
 #include "framework/Files.h"
+#include "framework/Forms.h"
 #include "framework/Strings.h"
 
 namespace testing_support {
@@ -133,6 +134,16 @@ static void PumpThisThread() {
         ::TranslateMessage(&message);
         ::DispatchMessageW(&message);
     }
+}
+
+bool PumpUntil(const std::function<bool()>& done, std::chrono::milliseconds timeout) {
+    const auto end = std::chrono::steady_clock::now() + timeout;
+    while (!done()) {
+        if (std::chrono::steady_clock::now() > end) return false;
+        wc::Application().ProcessMessages();
+        ::Sleep(2);
+    }
+    return true;
 }
 
 HWND WaitFor(const std::function<HWND()>& find, std::chrono::milliseconds timeout) {

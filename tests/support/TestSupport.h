@@ -65,6 +65,9 @@ std::wstring WindowText(HWND window);
 std::wstring ClassNameOf(HWND window);
 // Polls `find` (every 20 ms, messages of this thread dispatched) until it returns a window.
 HWND WaitFor(const std::function<HWND()>& find, std::chrono::milliseconds timeout = kWindowTimeout);
+// Dispatches the application's messages every 2 ms until `done` holds; false
+// when `timeout` passes first.
+bool PumpUntil(const std::function<bool()>& done, std::chrono::milliseconds timeout = std::chrono::seconds(20));
 // A visible top-level window of that process (0: any) with that class and/or title.
 HWND FindTopWindow(DWORD processId, const std::wstring& className, const std::wstring& title);
 // A descendant window whose text is exactly `text` (and class, when given).

@@ -59,16 +59,6 @@ std::vector<uint8_t> DistinctPcm(size_t bytes, uint32_t seed) {
     return data;
 }
 
-bool PumpUntil(const std::function<bool()>& done, std::chrono::milliseconds timeout) {
-    const auto end = std::chrono::steady_clock::now() + timeout;
-    while (!done()) {
-        if (std::chrono::steady_clock::now() > end) return false;
-        wc::Application().ProcessMessages();
-        ::Sleep(2);
-    }
-    return true;
-}
-
 void WaveOutTest::SetUp() {
     if (std::getenv("WC_WAVEOUT_NODEVICE")) GTEST_SKIP() << "no wave output device in this run";
     ASSERT_FALSE(CapturePath().empty()) << "the ALSA default device is not redirected to a file";

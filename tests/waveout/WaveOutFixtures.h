@@ -14,6 +14,7 @@
 #include "media/MMWavOut.h"
 #include "support/AudioFixtures.h"
 #include "support/ChainFixtures.h"
+#include "support/TestSupport.h"
 
 namespace waveout_tests {
 
@@ -27,7 +28,7 @@ int CountRuns(const std::vector<uint8_t>& haystack, const std::vector<uint8_t>& 
 // Samples no run of silence can be taken for: no two equal bytes in a row.
 std::vector<uint8_t> DistinctPcm(size_t bytes, uint32_t seed = 7);
 // Dispatches this thread's messages until `done` holds or the time is up.
-bool PumpUntil(const std::function<bool()>& done, std::chrono::milliseconds timeout = std::chrono::seconds(20));
+using testing_support::PumpUntil;
 
 class WaveOutTest : public ::testing::TestWithParam<TMMCBMode> {
 protected:
