@@ -844,3 +844,11 @@ int cdGetErrorText(int code, char* buffer, int size) {
     CopyText("Unknown error code", buffer, size);
     return CDErrNoMemory;
 }
+
+// Not built yet: every copy mode but the normal one answers "Unable to start device".
+int cdStartBurst(CDDeviceContext*, int32_t, int32_t, int) { return CDErrStart; }
+int cdReadBurst(CDDeviceContext*, uint8_t*, int64_t) { return CDErrRead; }
+int cdStopBurst(CDDeviceContext*) { return 0; }
+int cdStartSync(CDDeviceContext*, int32_t, int32_t, int) { return CDErrStart; }
+int64_t cdReadSync(CDDeviceContext*, uint8_t*, int64_t) { return CDErrRead; }
+int cdStopSync(CDDeviceContext*) { return 0; }

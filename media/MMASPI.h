@@ -20,6 +20,7 @@
 
 #include <windows.h>
 
+#include <array>
 #include <atomic>
 #include <cstdint>
 #include <memory>
@@ -36,6 +37,42 @@ struct CDDeviceEntry {
     uint8_t target = 0;
     uint8_t lun = 0;
     std::array<uint8_t, CDInquiryLength> inquiry{};  // vendor at 8-15, product at 16-31
+};
+
+// The burst reader: a thread of its own fills two buffers ahead of the
+// consumer (cdStartBurst .. cdStopBurst). The context's lock guards `fill`,
+// `counts`, `current` and `remaining`; `fillIndex` belongs to the thread,
+// `readIndex` to the consumer; the buffers, events and the thread handle are
+// set up before the thread starts and released after it ended.
+struct CDBurstState {
+    enum class Fill : uint8_t { Empty, Requested, Filled };
+    std::array<std::vector<uint8_t>, 2> buffers;  // sectorsPerRead x 2368 bytes each
+    std::array<Fill, 2> fill{};
+    std::array<int, 2> counts{};  // sectors of a filled buffer: 0 at the end, -2 after a failed read
+    int sectorsPerRead = 0;
+    int32_t current = 0;    // the next sector the thread reads
+    int32_t remaining = 0;  // sectors the thread has still to read
+    int fillIndex = 0;
+    int readIndex = 0;
+    std::atomic<bool> stop{false};
+    wc::KernelHandle requestEvent;  // auto-reset: the consumer asks for a fill
+    wc::KernelHandle signalEvent;   // auto-reset: the thread has started, or ended
+    wc::KernelHandle thread;
+};
+
+// Synchronised reading (cdStartSync .. cdStopSync), on the consumer's thread
+// only: overlapping passes matched against the previous pass's last quarter.
+struct CDSyncState {
+    bool running = false;
+    int sectorsPerRead = 0;
+    int32_t current = 0;  // the first sector of the next pass
+    int32_t end = 0;      // one past the last sector wanted
+    int64_t wanted = 0;   // bytes still to hand out
+    bool havePrevious = false;
+    std::vector<uint8_t> data;     // one pass: 2 x sectorsPerRead sectors
+    std::vector<uint8_t> compare;  // the last quarter of the previous pass
+    int64_t outPos = 0;            // data[outPos .. outEnd) is not handed out yet
+    int64_t outEnd = 0;
 };
 
 struct CDDeviceContext {
@@ -67,6 +104,9 @@ struct CDDeviceContext {
     // the end of the audio area.
     int32_t firstAudioSector = 0;
     int32_t audioEnd = 0;
+    // The read engine's copy modes.
+    CDBurstState burst;
+    CDSyncState sync;
 };
 
 using CDDeviceHandle = std::unique_ptr<CDDeviceContext>;
@@ -97,6 +137,27 @@ int cdReadSectorsOnce(CDDeviceContext* context, uint8_t* buffer, int64_t bufferS
 // The read with retries that every copy mode uses.
 int cdReadSectors(CDDeviceContext* context, uint8_t* buffer, int64_t bufferSize, int32_t first, int count);
 int cdAbort(CDDeviceContext* context);
+
+// Burst mode: a reader thread fills two buffers of sectorsPerRead sectors ahead of the consumer.
+// Reads sectors first .. first+count-1. Answers 0, or -1 when the device is not open,
+// CDErrNoMemory, or the thread start failure. Waits up to 5000 ms for the thread to announce itself.
+int cdStartBurst(CDDeviceContext* context, int32_t first, int32_t count, int sectorsPerRead);
+// Copies the next filled buffer into `buffer` (bufferSize >= sectorsPerRead * 2352) and requests
+// the following fill. Answers the sectors copied (0 at the end), or -15 when the buffer stayed
+// empty or its read failed.
+int cdReadBurst(CDDeviceContext* context, uint8_t* buffer, int64_t bufferSize);
+// Stops the thread (1000 ms, then terminate), waits for a read in progress, frees the buffers.
+// Harmless when burst mode is not running.
+int cdStopBurst(CDDeviceContext* context);
+
+// Synchronised mode: overlapping passes of 2*sectorsPerRead sectors advancing by sectorsPerRead,
+// matched against the previous pass's last quarter.
+int cdStartSync(CDDeviceContext* context, int32_t first, int32_t count, int sectorsPerRead);
+// Copies up to `bytes` bytes of synchronised data in order. Answers the bytes copied (0 at the
+// end), or a negative status (-16 "Synchronisation failed", -15 "Unable to read audio data", ...).
+int64_t cdReadSync(CDDeviceContext* context, uint8_t* buffer, int64_t bytes);
+// Frees the synchronised buffers. Harmless when not running.
+int cdStopSync(CDDeviceContext* context);
 // 0, or CDErrNoMemory (-100) for an unknown code; the text is copied with its
 // terminator, cut to `size` bytes.
 int cdGetErrorText(int code, char* buffer, int size);
