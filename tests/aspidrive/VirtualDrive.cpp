@@ -62,6 +62,7 @@ struct World {
     std::map<int, std::vector<int>> failures;  // opcode -> attempts
     std::map<int, int> attempts;               // opcode -> commands seen
     std::map<int, int> shifts;                 // read number -> bytes
+    std::vector<std::pair<int64_t, int64_t>> silence;  // silent stream bytes [from, to)
     int reads = 0;
     std::vector<VirtualDriveLogRecord> log;
     std::vector<std::shared_ptr<Pending>> pending;
@@ -146,6 +147,9 @@ bool LoadLine(World& world, const std::vector<std::string>& w) {
         world.never.push_back(int(Number(w[1])));
     } else if (key == "fail" && w.size() == 3) {
         world.failures[int(Number(w[1]))].push_back(int(Number(w[2])));
+    } else if (key == "silence" && w.size() == 3) {
+        const int64_t first = Number(w[1]), count = Number(w[2]);
+        world.silence.push_back({first * 2352, (first + count) * 2352});
     } else if (key == "shift" && w.size() == 3) {
         world.shifts[int(Number(w[1]))] = int(Number(w[2]));
     } else {
@@ -281,6 +285,8 @@ uint8_t Run(World& world, Device& device, SRB_ExecSCSICmd* srb) {
             uint8_t* sector = &answer[size_t(s) * size_t(blockSize)];
             const int64_t base = (int64_t(lba) + s) * 2352 + shift;
             for (int k = 0; k < 2352; ++k) sector[k] = VirtualDiscByte(base + k);
+            for (const auto& [from, to] : world.silence)
+                for (int64_t p = std::max(from, base); p < std::min(to, base + 2352); ++p) sector[p - base] = 0;
             if (device.bigEndian)
                 for (int k = 0; k + 1 < 2352; k += 2) std::swap(sector[k], sector[k + 1]);
         }
