@@ -366,6 +366,11 @@ TEST_F(SyncMode, RequestsOfAnySizeAreServedInOrder) {
     const std::vector<uint8_t> sync = ReadSync(3000, 47, 10, 5001, &status);
     EXPECT_EQ(status, 0);
     EXPECT_EQ(Mismatch(DiscBytes(3000, 47), sync), -1);
+    // One request for more than the whole range: every pass in one call, then the end.
+    status = 1;
+    const std::vector<uint8_t> whole = ReadSync(3000, 47, 10, 47 * kSector + 100, &status);
+    EXPECT_EQ(status, 0);
+    EXPECT_EQ(Mismatch(DiscBytes(3000, 47), whole), -1);
 }
 
 TEST_F(SyncMode, WithTenSectorsPerReadThePassesAreTwentySectorReadsAdvancingByTen) {
