@@ -3,7 +3,8 @@
 //
 // Threads: requests arrive on the caller's thread; a command answered with
 // pending completion is finished by a short-lived thread of its own after the
-// configured delay. gLock guards gWorld (description, counters, log and the
+// configured delay, holding a reference to this library until it has left
+// it. gLock guards gWorld (description, counters, log and the
 // list of pending requests); a completion thread writes into the caller's
 // request block only under gLock and only when the request was not aborted.
 #include <windows.h>
@@ -302,9 +303,7 @@ uint8_t Run(World& world, Device& device, SRB_ExecSCSICmd* srb) {
     }
 }
 
-DWORD WINAPI CompleteLater(void* parameter) {
-    std::unique_ptr<std::shared_ptr<Pending>> owner(static_cast<std::shared_ptr<Pending>*>(parameter));
-    std::shared_ptr<Pending> pending = *owner;
+void Complete(std::shared_ptr<Pending> pending) {
     ::Sleep(pending->delay);
     Hold hold;
     if (!pending->aborted && !pending->done) {
@@ -314,7 +313,24 @@ DWORD WINAPI CompleteLater(void* parameter) {
         pending->srb->SRB_Status = pending->finalStatus;
         if (notify && event) ::SetEvent(event);
     }
-    return 0;
+}
+
+// A completion thread keeps this library loaded until it has left it: a test
+// that frees the library while a completion is still asleep must not pull
+// the code from under it.
+struct Completion {
+    std::shared_ptr<Pending> pending;
+    HMODULE self = nullptr;
+};
+
+DWORD WINAPI CompleteLater(void* parameter) {
+    HMODULE self = nullptr;
+    {
+        std::unique_ptr<Completion> completion(static_cast<Completion*>(parameter));
+        self = completion->self;
+        Complete(completion->pending);
+    }
+    ::FreeLibraryAndExitThread(self, 0);
 }
 
 DWORD Execute(SRB_ExecSCSICmd* srb) {
@@ -346,11 +362,18 @@ DWORD Execute(SRB_ExecSCSICmd* srb) {
         world.pending.push_back(pending);
         srb->SRB_Status = SS_PENDING;
         if (!never) {
-            auto owner = std::make_unique<std::shared_ptr<Pending>>(pending);
-            HANDLE thread = ::CreateThread(nullptr, 0, CompleteLater, owner.get(), 0, nullptr);
-            if (thread) {
-                owner.release();
-                ::CloseHandle(thread);
+            auto completion = std::make_unique<Completion>();
+            completion->pending = pending;
+            if (::GetModuleHandleExA(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS,
+                                     reinterpret_cast<LPCSTR>(reinterpret_cast<void*>(&CompleteLater)),
+                                     &completion->self)) {
+                HANDLE thread = ::CreateThread(nullptr, 0, CompleteLater, completion.get(), 0, nullptr);
+                if (thread) {
+                    completion.release();
+                    ::CloseHandle(thread);
+                } else {
+                    ::FreeLibrary(completion->self);
+                }
             }
         }
         return SS_PENDING;
