@@ -1,39 +1,19 @@
-// Driving the real wave chooser of this process: Execute runs on the test's
-// thread while a second thread selects files and reads the panel back.
+// Reading the wave chooser's panel back while support/DialogDriver.h drives
+// the dialog: its controls, and the pixels of its areas.
 #pragma once
 
 #include <windows.h>
 
-#include <chrono>
 #include <cstdint>
-#include <functional>
 #include <string>
 #include <vector>
 
-#include "dialogs/MMCstDlg.h"
-
 namespace wavedialog_tests {
 
-// Runs dialog.Execute() here while `drive` gets the dialog frame on another
-// thread. A dialog still open when `drive` returns is cancelled.
-bool RunDriven(TMMCustomOpenDialog& dialog, const std::function<void(HWND frame)>& drive);
-
-// A message box of this process other than the frame, or null.
-HWND FindMessageBox(HWND frame);
-
-bool WaitUntil(const std::function<bool()>& condition,
-               std::chrono::milliseconds timeout = std::chrono::milliseconds(10000));
-
-std::vector<std::string> ListViewItems(HWND frame);
-// Selects (only) the list item whose text starts with `prefix`.
-bool SelectListViewItem(HWND frame, const std::string& prefix);
-void TypeFileName(HWND frame, const std::string& text);
-void PressButton(HWND window, int id);  // posts the button's click to its parent
-
-// The panel's controls, found below the frame by id.
+// The panel: the window holding the format label and "Play" (for
+// old-style dialogs the frame itself); its controls by id.
+HWND Panel(HWND frame);
 HWND PanelControl(HWND frame, int id);
-std::string TextOf(HWND window);
-bool IsChecked(HWND checkBox);
 
 // The client area of a window as 0x00RRGGBB pixels, row by row, read from
 // its device context.
