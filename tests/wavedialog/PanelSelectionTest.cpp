@@ -31,7 +31,7 @@ constexpr uint32_t kBlack = Rgb(0, 0, 0);
 // Reads of the scan (a column's block: kLargeDataBytes / area width, or
 // a_pcm44.wav's 529200 / width) are slowed to this much each; the parse
 // reads short chunk headers and stays fast.
-constexpr DWORD kSlowReadMs = 25;
+constexpr DWORD kSlowReadMs = 40;
 constexpr LONG kSlowReadBytes = 1024;
 
 class PanelSelection : public WaveDialogRun {
@@ -70,6 +70,7 @@ int ScanFront(const Pixels& area, bool& marked) {
 }  // namespace
 
 TEST_F(PanelSelection, QuickRunOfSelectionsIsDescribedOnceAfterTheTimerAndOpensOnlyTheLastFile) {
+    // Every selection of a quick run was opened and parsed at once; only the panel's update waited for the timer.
     SystemCallWatch watch;
     ASSERT_TRUE(watch.Complete()) << "the executable imports the multimedia file and wave output functions";
     std::vector<TextLog::Entry> labels;
@@ -87,7 +88,9 @@ TEST_F(PanelSelection, QuickRunOfSelectionsIsDescribedOnceAfterTheTimerAndOpensO
     ASSERT_TRUE(run);
     ASSERT_EQ(labels.size(), 1u) << "one panel update for the run; first: " << (labels.empty() ? "" : labels[0].text);
     EXPECT_EQ(labels[0].text, "PCM; 22.050 kHz, 16 Bit, Mono; " + FileSizeKB(Path("k_pcm22.wav")));
-    EXPECT_GE(labels[0].at - selected, 50ms) << "the panel waits for its 50 ms timer";
+    // An update at the selection would come within a few milliseconds; the
+    // timer's 50 ms are measured by another clock than this one, so a little is allowed.
+    EXPECT_GE(labels[0].at - selected, 45ms) << "the panel waits for its 50 ms timer";
     EXPECT_EQ(watch.OpensOf(Path("h_square16.wav")), 0) << "a file passed over in the run is not opened";
     EXPECT_EQ(watch.OpensOf(Path("k_pcm22.wav")), 1);
 }
