@@ -275,6 +275,8 @@ private:
     LRESULT WaveAreaMessage(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
     LRESULT PictureMessage(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
 
+    // Opens the file of the last selection (when the update timer fires).
+    void OpenSelection();
     void UpdatePanel();
     // The Play button by the panel's rules for the file (and Auto Play's
     // start when `autoStart`); deferred while a scan reads the wave.
@@ -319,6 +321,9 @@ private:
     bool chainBuilt_ = false;
     int64_t locator_ = -1;  // bytes; -1: none drawn
     bool redrawPending_ = false;
+    // A selection waits for the update timer to be opened: its name.
+    bool pendingSelection_ = false;
+    std::string pendingName_;
     wc::WindowSubclass waveArea_;
     wc::WindowSubclass picture_;
 };

@@ -4,9 +4,9 @@
 // (1004), a picture area (1005), "Play", "Preview" and "Auto Play" under the
 // system's file list. The two areas are statics whose window procedures are
 // replaced, so the panel paints them itself. A selection change only closes
-// playback, points the wave at the new file and (re)starts timer 99 of the
-// waveform area; the panel is described and drawn when that timer fires,
-// so scrolling through the list with the keyboard opens one file, not all.
+// playback, notes the new name and (re)starts timer 99 of the waveform
+// area; the file is opened (once), described and drawn when that timer
+// fires, so scrolling through the list with the keyboard opens one file, not all.
 // The waveform is computed once per selection into the peak table (one
 // block read and one peak scan per pixel column); repaints, and ticking
 // Preview again, draw from the table and touch no file. Playback runs the
@@ -730,6 +730,8 @@ void TMMWaveOpenDialog::DoCloseDialog() {
     peaksKnown_ = false;
     autoStartPending_ = false;
     redrawPending_ = false;
+    pendingSelection_ = false;
+    pendingName_.clear();
     peaks_.clear();
     if (output_) output_->Close();
     output_.reset();
@@ -761,41 +763,53 @@ void TMMWaveOpenDialog::DoFileOK(const std::string& fileName, bool& isOk) {
 void TMMWaveOpenDialog::DoSelChange(const std::string& fileName) {
     if (source_) {
         const std::string name = ReduceSelectedName(fileName);
-        TMMWave& wave = source_->Wave();
-        if (name != wave.FileName()) {
-            const auto scheduleUpdate = [this] {
-                redrawPending_ = true;
-                if (HWND area = waveArea_.window()) ::SetTimer(area, kUpdateTimerId, kUpdateDelayMs, nullptr);
-            };
+        const std::string& shown = pendingSelection_ ? pendingName_ : source_->Wave().FileName();
+        if (name != shown) {
+            // Playback stops now; the file is opened when the timer fires, so
+            // that a quick run of selections opens only the last one.
             CancelScan();
             peaksKnown_ = false;
             autoStartPending_ = false;
             output_->Close();
-            try {
-                // One parse: a name that is no wave refuses to be set, and the panel shows "Unknown".
-                bool isWave = true;
-                try {
-                    wave.SetFileName(name);
-                } catch (const EMMWaveError&) {
-                    isWave = false;
-                }
-                if (isWave && !wave.FileName().empty()) {
-                    // Asked with the converter on: a disabled one would pass anything as playable.
-                    converter_->SetEnabled(true);
-                    converter_->SetEnabled(converter_->CanPlayInput());
-                } else {
-                    wave.ClearWave();
-                }
-            } catch (...) {
-                // The panel must not go on describing the previous file as this one.
-                wave.ClearWave();
-                scheduleUpdate();
-                throw;
-            }
-            scheduleUpdate();
+            pendingName_ = name;
+            pendingSelection_ = true;
+            redrawPending_ = true;
+            if (HWND area = waveArea_.window()) ::SetTimer(area, kUpdateTimerId, kUpdateDelayMs, nullptr);
         }
     }
     TMMCustomOpenDialog::DoSelChange(fileName);
+}
+
+void TMMWaveOpenDialog::OpenSelection() {
+    if (!pendingSelection_ || !source_) return;
+    pendingSelection_ = false;
+    const std::string name = std::exchange(pendingName_, std::string());
+    TMMWave& wave = source_->Wave();
+    if (name == wave.FileName()) return;
+    // A Preview tick meanwhile may have begun a scan of the wave, or Play a playback.
+    CancelScan();
+    peaksKnown_ = false;
+    output_->Close();
+    try {
+        // One parse: a name that is no wave refuses to be set, and the panel shows "Unknown".
+        bool isWave = true;
+        try {
+            wave.SetFileName(name);
+        } catch (const EMMWaveError&) {
+            isWave = false;
+        }
+        if (isWave && !wave.FileName().empty()) {
+            // Asked with the converter on: a disabled one would pass anything as playable.
+            converter_->SetEnabled(true);
+            converter_->SetEnabled(converter_->CanPlayInput());
+        } else {
+            wave.ClearWave();
+        }
+    } catch (...) {
+        // The panel must not go on describing the previous file as this one.
+        wave.ClearWave();
+        throw;
+    }
 }
 
 void TMMWaveOpenDialog::UpdatePanel() {
@@ -859,7 +873,8 @@ void TMMWaveOpenDialog::UpdatePlayButton(bool autoStart) {
     }
     AdjustOutputBuffer();
     ::EnableWindow(play, TRUE);
-    if (autoStart && AutoPlay) StartPlayback();
+    // A selection still to be opened starts when its own update comes.
+    if (autoStart && AutoPlay && !pendingSelection_) StartPlayback();
 }
 
 void TMMWaveOpenDialog::AdjustOutputBuffer() {
@@ -1019,7 +1034,7 @@ void TMMWaveOpenDialog::DoCommand(HWND hookWindow, HWND frameWindow, int control
         case kPlayButton:
             if (HasOutputDevice()) {
                 if (Playing()) output_->Close();
-                else if (!scan_ && !wave.IsEmpty() && OutputAcceptsFormat()) StartPlayback();
+                else if (!scan_ && !pendingSelection_ && !wave.IsEmpty() && OutputAcceptsFormat()) StartPlayback();
             }
             break;
         case kPreviewCheck:
@@ -1034,6 +1049,8 @@ void TMMWaveOpenDialog::DoCommand(HWND hookWindow, HWND frameWindow, int control
             if (!AutoPlay) {
                 autoStartPending_ = false;
                 output_->Close();
+            } else if (pendingSelection_) {
+                // The panel update of the new selection starts it.
             } else if (scan_) {
                 autoStartPending_ = true;  // starts when the scan has ended
             } else if (!Playing() && !wave.IsEmpty() && HasOutputDevice() && OutputAcceptsFormat()) {
@@ -1086,6 +1103,12 @@ LRESULT TMMWaveOpenDialog::WaveAreaMessage(HWND window, UINT message, WPARAM wPa
     if (message == WM_TIMER && wParam == kUpdateTimerId) {
         redrawPending_ = false;
         ::KillTimer(window, kUpdateTimerId);
+        try {
+            OpenSelection();
+        } catch (...) {
+            UpdatePanel();  // the cleared wave, not the previous file
+            throw;
+        }
         UpdatePanel();
         return 0;
     }

@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <cstdlib>
 
-#include "WaveDialogDriver.h"
+#include "WavePanel.h"
 #include "controls/AdvSmoothButton.h"
 #include "framework/Handles.h"
 #include "framework/Strings.h"

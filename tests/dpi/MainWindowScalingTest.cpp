@@ -11,7 +11,8 @@
 
 #include "DialogDriving.h"
 #include "LayoutChecks.h"
-#include "WaveDialogDriver.h"
+#include "WavePanel.h"
+#include "support/DialogDriver.h"
 #include "app/Unit1.h"
 #include "controls/AdvGDIP.h"
 #include "framework/Strings.h"
@@ -196,7 +197,7 @@ TEST_F(MainWindowAtDensity, WaveChooserPanelShowsItsTextsWholeAndApart) {
     std::vector<std::string> problems;
     bool shown = false, saved = false;
     DialogDriver driver([] { return FindOpenDialog(kThisProcess); }, [&](HWND dialog) {
-        wavedialog_tests::SelectListViewItem(dialog, "take");
+        testing_support::SelectListViewItem(dialog, "take");
         ::Sleep(500);
         std::vector<HWND> controls;
         HWND label = wavedialog_tests::PanelControl(dialog, kFormatLabelId);

@@ -3,7 +3,7 @@
 # (scripts/wine-dpi.sh). Each run is told the density it expects, so that a
 # prefix left at 96 cannot pass for another.
 target_sources(${area}_tests PRIVATE ${CMAKE_CURRENT_LIST_DIR}/../app/DialogDriving.cpp
-                                     ${CMAKE_CURRENT_LIST_DIR}/../wavedialog/WaveDialogDriver.cpp)
+                                     ${CMAKE_CURRENT_LIST_DIR}/../wavedialog/WavePanel.cpp)
 target_include_directories(${area}_tests PRIVATE ${CMAKE_CURRENT_LIST_DIR}/../app
                                                  ${CMAKE_CURRENT_LIST_DIR}/../wavedialog)
 file(MAKE_DIRECTORY ${CMAKE_BINARY_DIR}/test-output)

@@ -6,6 +6,7 @@
 #include <cstring>
 #include <utility>
 
+#include "support/DialogDriver.h"
 #include "support/TestSupport.h"
 #include "framework/Files.h"
 #include "framework/InputBox.h"
@@ -20,29 +21,10 @@ namespace {
 // The browser's status line (BIF_STATUSTEXT) has this control id.
 constexpr int kStatusControlId = 0x3743;
 
-bool IsOurDialog(HWND window) {
-    DWORD process = 0;
-    ::GetWindowThreadProcessId(window, &process);
-    return process == ::GetCurrentProcessId() && ::IsWindowVisible(window) && ts::ClassNameOf(window) == L"#32770";
-}
-
 HWND TreeOf(HWND browser) {
     for (HWND child : ts::Descendants(browser))
         if (ts::ClassNameOf(child) == L"SysTreeView32") return child;
     return nullptr;
-}
-
-BOOL CALLBACK CollectTop(HWND window, LPARAM data) {
-    reinterpret_cast<std::vector<HWND>*>(data)->push_back(window);
-    return TRUE;
-}
-
-std::vector<HWND> OurDialogs() {
-    std::vector<HWND> all, ours;
-    ::EnumWindows(CollectTop, reinterpret_cast<LPARAM>(&all));
-    for (HWND window : all)
-        if (IsOurDialog(window)) ours.push_back(window);
-    return ours;
 }
 
 }  // namespace
@@ -65,7 +47,7 @@ std::string ShortDir::Make(const std::string& name) const {
 }
 
 HWND FindBrowser() {
-    for (HWND window : OurDialogs())
+    for (HWND window : ts::ProcessDialogs())
         if (TreeOf(window)) return window;
     return nullptr;
 }
@@ -82,7 +64,7 @@ HWND WaitForBrowser(HWND previous) {
 
 HWND WaitForDialog(const std::wstring& title) {
     HWND dialog = ts::WaitFor([&]() -> HWND {
-        for (HWND window : OurDialogs())
+        for (HWND window : ts::ProcessDialogs())
             if (ts::WindowText(window) == title) return window;
         return nullptr;
     });
@@ -95,11 +77,7 @@ void WaitGone(HWND window) {
 }
 
 void WaitUntil(const std::function<bool()>& condition, const std::string& what) {
-    const auto deadline = ts::Clock::now() + ts::kWindowTimeout;
-    while (!condition()) {
-        if (ts::Clock::now() > deadline) throw DriverFailure(what);
-        ::Sleep(20);
-    }
+    if (!ts::WaitUntil(condition, ts::kWindowTimeout)) throw DriverFailure(what);
 }
 
 std::string StatusText(HWND browser) {
@@ -155,8 +133,6 @@ void SelectItem(HWND browser, LPCITEMIDLIST item) {
     ::SendMessageA(browser, BFFM_SETSELECTIONA, FALSE, reinterpret_cast<LPARAM>(item));
 }
 
-void PressCancel(HWND dialog) { ::PostMessageW(dialog, WM_COMMAND, MAKEWPARAM(IDCANCEL, BN_CLICKED), 0); }
-
 void EnterNewFolderName(HWND browser, const std::string& name, const std::wstring& promptTitle) {
     HWND button = NewFolderButton(browser);
     if (!button) throw DriverFailure("the browser has no new-folder button");
@@ -175,11 +151,9 @@ std::string Narrow(const std::wstring& text) { return wc::FromWide(text); }
 void CancelDialogsUntil(const std::atomic<bool>& done) {
     const auto deadline = ts::Clock::now() + std::chrono::seconds(30);
     while (!done && ts::Clock::now() < deadline) {
-        for (HWND dialog : OurDialogs()) PressCancel(dialog);
+        for (HWND dialog : ts::ProcessDialogs()) ts::PressButton(dialog, IDCANCEL);
         ::Sleep(100);
     }
 }
-
-// ---- registry ----
 
 }  // namespace folderdialog_test

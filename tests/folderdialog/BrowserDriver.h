@@ -14,6 +14,7 @@
 #include <thread>
 #include <vector>
 
+#include "support/DialogDriver.h"
 #include "support/Registry.h"
 
 namespace folderdialog_test {
@@ -62,7 +63,6 @@ void SelectPath(HWND browser, const std::string& path);
 // now and then drops a selection made while it is still filling its tree.
 void SelectPathUntilShown(HWND browser, const std::string& path, const std::string& what);
 void SelectItem(HWND browser, LPCITEMIDLIST item);
-void PressCancel(HWND dialog);
 // Enters `name` in the name prompt that the new-folder button opens, and confirms it.
 void EnterNewFolderName(HWND browser, const std::string& name, const std::wstring& promptTitle = L"New folder");
 
@@ -93,6 +93,7 @@ auto WhileDriving(const std::function<void()>& drive, Run run, std::string& fail
     return result;
 }
 
+using testing_support::PressButton;
 using testing_support::RegistryKeyAbsence;
 using testing_support::RegistryOverride;
 

@@ -71,7 +71,7 @@ TEST_F(FolderBrowser, OpensCentredWithTheStartingFolderSelected) {
         ::GetWindowRect(browser, &bounds);
         treeText = SelectedTreeText(browser);
         titleShown = ts::FindChild(browser, L"Current folder:") != nullptr;
-        PressCancel(browser);
+        PressButton(browser, IDCANCEL);
     });
     EXPECT_FALSE(chosen);
     const int width = bounds.right - bounds.left, height = bounds.bottom - bounds.top;
@@ -116,7 +116,7 @@ TEST_F(FolderBrowser, CancelReturnsFalseAndKeepsTheStartingFolder) {
     const bool chosen = Run(dialog, [&] {
         HWND browser = WaitForBrowser();
         SelectPathUntilShown(browser, second, "the new selection was not shown");
-        PressCancel(browser);
+        PressButton(browser, IDCANCEL);
     });
     EXPECT_FALSE(chosen);
     EXPECT_EQ(dialog.Folder, first);
@@ -137,7 +137,7 @@ TEST_F(FolderBrowser, AMissingStartingFolderOpensAtTheBrowsersOwnDefault) {
         HWND browser = WaitForBrowser();
         ::Sleep(300);
         status = StatusText(browser);
-        PressCancel(browser);
+        PressButton(browser, IDCANCEL);
     });
     EXPECT_FALSE(chosen);
     EXPECT_EQ(initialized, 1);
@@ -201,11 +201,11 @@ TEST_F(FolderBrowser, NewFolderIsOfferedOnlyOnAFileSystemFolder) {
         ::Sleep(1000);
         if (HWND prompt = ts::FindTopWindow(::GetCurrentProcessId(), L"", L"New folder")) {
             prompted = true;
-            PressCancel(prompt);
+            PressButton(prompt, IDCANCEL);
             WaitGone(prompt);
         }
         stillOpen = FindBrowser() == browser;
-        PressCancel(browser);
+        PressButton(browser, IDCANCEL);
     });
     EXPECT_TRUE(onFolder);
     EXPECT_FALSE(onComputer);
@@ -234,7 +234,7 @@ TEST_F(FolderBrowser, OnlyFileSystemDisablesOkAndTheButtonForAnItemWithoutAPath)
         SelectItem(browser, computer.get());  // handled before SendMessage returns
         okOnComputer = ::IsWindowEnabled(::GetDlgItem(browser, IDOK));
         buttonOnComputer = ::IsWindowEnabled(NewFolderButton(browser));
-        PressCancel(browser);
+        PressButton(browser, IDCANCEL);
     });
     EXPECT_TRUE(okOnFolder);
     EXPECT_TRUE(buttonOnFolder);
@@ -318,13 +318,13 @@ TEST_F(FolderBrowser, ACancelledOrEmptyNamePromptChangesNothing) {
         ::PostMessageW(NewFolderButton(browser), BM_CLICK, 0, 0);
         HWND prompt = WaitForDialog(L"New folder");
         ::SendMessageA(::GetDlgItem(prompt, 100), WM_SETTEXT, 0, reinterpret_cast<LPARAM>("Ignored"));
-        PressCancel(prompt);
+        PressButton(prompt, IDCANCEL);
         WaitGone(prompt);
         EnterNewFolderName(browser, "");  // OK with no name
         ::Sleep(500);
         stillOpen = ::IsWindow(browser) && FindBrowser() == browser;
         status = StatusText(browser);
-        PressCancel(browser);
+        PressButton(browser, IDCANCEL);
     });
     EXPECT_TRUE(stillOpen);
     EXPECT_EQ(status, data);
@@ -351,7 +351,7 @@ TEST_F(FolderBrowser, ANameThatCannotBeMadeShowsTheSystemTextAndReopensAtThePrev
             ts::PressOk(box);
             HWND reopened = WaitForBrowser(browser);
             WaitUntil([&] { return StatusText(reopened) == data; }, "did not reopen at the previous selection");
-            PressCancel(reopened);
+            PressButton(reopened, IDCANCEL);
         });
         EXPECT_FALSE(chosen);
         EXPECT_FALSE(expected.empty());
@@ -382,7 +382,7 @@ TEST_F(FolderBrowser, TheButtonFollowsVisibleEnabledAndCaptionChanges) {
         enabledAfter = ::IsWindowEnabled(button);
         textAfter = Narrow(ts::WindowText(button));
     };
-    Run(dialog, [&] { PressCancel(WaitForBrowser()); });
+    Run(dialog, [&] { PressButton(WaitForBrowser(), IDCANCEL); });
     EXPECT_FALSE(visibleAtStart);
     EXPECT_FALSE(enabledAtStart);
     EXPECT_TRUE(visibleAfter);
@@ -401,7 +401,7 @@ TEST_F(FolderBrowser, EmptyCaptionListsGiveAnEmptyButtonText) {
         HWND button = NewFolderButton(browser);
         hasButton = button != nullptr;
         if (button) text = Narrow(ts::WindowText(button));
-        PressCancel(browser);
+        PressButton(browser, IDCANCEL);
     });
     EXPECT_TRUE(hasButton);
     EXPECT_EQ(text, "");
@@ -438,7 +438,7 @@ TEST_F(FolderBrowser, NewFolderButtonSitsByTheScreenResolutionTable) {
         text = Narrow(ts::WindowText(button));
         id = ::GetDlgCtrlID(button);
         style = ::GetWindowLongA(button, GWL_STYLE);
-        PressCancel(browser);
+        PressButton(browser, IDCANCEL);
     });
     EXPECT_EQ(text, "New folder");
     EXPECT_EQ(id, 255);

@@ -53,7 +53,7 @@ TEST_F(MainWindowFolder, RunsTheChooserWithItsStoredSettings) {
         buttonEnabled = button && ::IsWindowEnabled(button);
         titleShown = ts::FindChild(browser, L"Current folder:") != nullptr;
         owner = ::GetWindow(browser, GW_OWNER);
-        PressCancel(browser);
+        PressButton(browser, IDCANCEL);
     });
     EXPECT_TRUE(buttonVisible);
     EXPECT_TRUE(buttonEnabled);
@@ -80,7 +80,7 @@ TEST_F(MainWindowFolder, PutsTheChosenFolderIntoLabel2AndKeepsItOnCancel) {
         // The next run starts at the last choice.
         WaitUntil([&] { return StatusText(browser) == out; }, "did not start at the last choice");
         SelectPath(browser, dir.path());
-        PressCancel(browser);
+        PressButton(browser, IDCANCEL);
     });
     EXPECT_EQ(form->Label2->Caption(), out);
     EXPECT_EQ(form->PBFolderDialog1->Folder, out);

@@ -8,13 +8,15 @@
 #include <atomic>
 #include <stdexcept>
 
-#include "OpenDialogDriver.h"
+#include "RecordingOpenDialog.h"
 #include "framework/Dialogs.h"
 #include "framework/Forms.h"
 #include "framework/Strings.h"
+#include "support/DialogDriver.h"
 #include "support/TestSupport.h"
 
 using namespace opendialog_tests;
+using namespace testing_support;
 using testing_support::TempDir;
 using testing_support::WindowText;
 

@@ -5,7 +5,7 @@
 
 #include <windows.h>
 
-#include "WaveDialogDriver.h"
+#include "WavePanel.h"
 #include "WaveFixtures.h"
 #include "dialogs/MMCstDlg.h"
 #include "framework/Handles.h"
@@ -67,15 +67,6 @@ TEST(PreviewBuffer, RatesCountByTheirLow16Bits) {
     EXPECT_EQ(SizeFor(2, 16, 96000), 4096);
     // 88200 -> 22664: the 1024 step.
     EXPECT_EQ(SizeFor(2, 16, 88200), 2048);
-}
-
-TEST(PreviewBuffer, RatesAboveTheTableGetAFixedSizeHoweverOftenAsked) {
-    // Kept unchanged and scaled again, the size doubled with every selection.
-    const WAVEFORMATEX high = PcmFormat(2, 16, 64000);
-    const int32_t first = PreviewBufferSize(&high);
-    EXPECT_EQ(first, 8192);
-    for (int i = 0; i < 10; ++i) EXPECT_EQ(PreviewBufferSize(&high), first);
-    EXPECT_EQ(SizeFor(1, 8, 192000), 16384) << "192000 -> 61392, above 48000";
 }
 
 TEST(WaveRows, ExtremesLandOnTheAreasFirstAndLastRow) {

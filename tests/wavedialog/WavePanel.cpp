@@ -1,11 +1,8 @@
-#include "WaveDialogDriver.h"
+#include "WavePanel.h"
 
-#include <commctrl.h>
-#include <dlgs.h>
-
+#include <algorithm>
 #include <array>
 #include <fstream>
-#include <thread>
 
 #include "framework/Handles.h"
 #include "support/TestSupport.h"
@@ -14,126 +11,19 @@ using namespace testing_support;
 
 namespace wavedialog_tests {
 
-bool RunDriven(TMMCustomOpenDialog& dialog, const std::function<void(HWND frame)>& drive) {
-    std::thread driver([&] {
-        HWND frame = WaitFor([] { return FindTopWindow(::GetCurrentProcessId(), L"#32770", L""); });
-        if (!frame) return;
-        drive(frame);
-        // A message box left up would keep the dialog from closing.
-        for (int i = 0; i < 5; ++i)
-            if (HWND box = FindMessageBox(frame)) {
-                ::PostMessageW(box, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), 0);
-                ::Sleep(100);
-            }
-        if (::IsWindow(frame) && !WaitUntil([&] { return !::IsWindow(frame); }, std::chrono::milliseconds(500)))
-            ::PostMessageW(frame, WM_COMMAND, IDCANCEL, 0);
-    });
-    const bool result = dialog.Execute();
-    driver.join();
-    return result;
-}
-
-namespace {
-struct BoxSearch {
-    HWND frame;
-    HWND found;
-};
-BOOL CALLBACK MatchBox(HWND window, LPARAM data) {
-    auto* search = reinterpret_cast<BoxSearch*>(data);
-    DWORD process = 0;
-    ::GetWindowThreadProcessId(window, &process);
-    if (window == search->frame || process != ::GetCurrentProcessId() || !::IsWindowVisible(window)) return TRUE;
-    if (ClassNameOf(window) != L"#32770" || !::GetDlgItem(window, 0xFFFF)) return TRUE;
-    search->found = window;
-    return FALSE;
-}
-}  // namespace
-
-HWND FindMessageBox(HWND frame) {
-    BoxSearch search{frame, nullptr};
-    ::EnumWindows(MatchBox, reinterpret_cast<LPARAM>(&search));
-    return search.found;
-}
-
-bool WaitUntil(const std::function<bool()>& condition, std::chrono::milliseconds timeout) {
-    const auto deadline = Clock::now() + timeout;
-    while (!condition()) {
-        if (Clock::now() > deadline) return false;
-        ::Sleep(20);
-    }
-    return true;
-}
-
-static HWND FileListView(HWND frame) {
+HWND Panel(HWND frame) {
+    // The format label (1003) and "Play" (1000) side by side.
+    const auto isPanel = [](HWND window) { return ::GetDlgItem(window, 1003) && ::GetDlgItem(window, 1000); };
+    if (isPanel(frame)) return frame;
     for (HWND child : Descendants(frame))
-        if (ClassNameOf(child) == L"SysListView32") return child;
+        if (isPanel(child)) return child;
     return nullptr;
-}
-
-std::vector<std::string> ListViewItems(HWND frame) {
-    std::vector<std::string> items;
-    HWND list = FileListView(frame);
-    if (!list) return items;
-    const int count = int(::SendMessageA(list, LVM_GETITEMCOUNT, 0, 0));
-    for (int i = 0; i < count; ++i) {
-        char text[MAX_PATH] = "";
-        LVITEMA item{};
-        item.pszText = text;
-        item.cchTextMax = MAX_PATH;
-        ::SendMessageA(list, LVM_GETITEMTEXTA, WPARAM(i), reinterpret_cast<LPARAM>(&item));
-        items.emplace_back(text);
-    }
-    return items;
-}
-
-bool SelectListViewItem(HWND frame, const std::string& prefix) {
-    HWND list = FileListView(frame);
-    const std::vector<std::string> items = ListViewItems(frame);
-    int index = -1;
-    for (size_t i = 0; i < items.size() && index < 0; ++i)
-        if (items[i].compare(0, prefix.size(), prefix) == 0) index = int(i);
-    if (index < 0) return false;
-    LVITEMA none{};
-    none.stateMask = LVIS_SELECTED;
-    ::SendMessageA(list, LVM_SETITEMSTATE, WPARAM(-1), reinterpret_cast<LPARAM>(&none));
-    LVITEMA item{};
-    item.stateMask = LVIS_SELECTED | LVIS_FOCUSED;
-    item.state = LVIS_SELECTED | LVIS_FOCUSED;
-    ::SendMessageA(list, LVM_SETITEMSTATE, WPARAM(index), reinterpret_cast<LPARAM>(&item));
-    return true;
-}
-
-void TypeFileName(HWND frame, const std::string& text) {
-    for (int id : {cmb13, edt1})
-        for (HWND child : Descendants(frame))
-            if (::GetDlgCtrlID(child) == id && ClassNameOf(child) == L"Edit") {
-                ::SendMessageA(child, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(text.c_str()));
-                return;
-            }
-}
-
-void PressButton(HWND window, int id) {
-    HWND button = PanelControl(window, id);
-    HWND parent = button ? ::GetParent(button) : window;
-    ::PostMessageW(parent, WM_COMMAND, MAKEWPARAM(id, BN_CLICKED), LPARAM(button));
 }
 
 HWND PanelControl(HWND frame, int id) {
-    // The panel is the window holding the format label (1003) and "Play" (1000);
-    // for old-style dialogs that is the frame itself.
-    if (::GetDlgItem(frame, 1003) && ::GetDlgItem(frame, 1000)) return ::GetDlgItem(frame, id);
-    for (HWND child : Descendants(frame))
-        if (::GetDlgItem(child, 1003) && ::GetDlgItem(child, 1000)) return ::GetDlgItem(child, id);
-    return nullptr;
+    HWND panel = Panel(frame);
+    return panel ? ::GetDlgItem(panel, id) : nullptr;
 }
-
-std::string TextOf(HWND window) {
-    char text[1024] = "";
-    ::SendMessageA(window, WM_GETTEXT, sizeof text, reinterpret_cast<LPARAM>(text));
-    return text;
-}
-
-bool IsChecked(HWND checkBox) { return ::SendMessageA(checkBox, BM_GETCHECK, 0, 0) == BST_CHECKED; }
 
 std::vector<int> Pixels::RowsOf(int x, uint32_t color) const {
     std::vector<int> rows;
