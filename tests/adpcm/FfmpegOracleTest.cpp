@@ -19,16 +19,6 @@ namespace {
 
 using namespace testing_support;
 
-std::string Ffmpeg() { return ProgramDir() + "\\extras\\ffmpeg.exe"; }
-
-void RunFfmpeg(const std::string& arguments, const std::string& folder) {
-    ChildProcess ffmpeg(Ffmpeg(), "-hide_banner -loglevel error -nostdin -y " + arguments, folder);
-    ASSERT_TRUE(ffmpeg.Wait(std::chrono::seconds(120))) << arguments;
-    DWORD code = 1;
-    ::GetExitCodeProcess(ffmpeg.handle(), &code);
-    ASSERT_EQ(code, 0u) << arguments;
-}
-
 uint32_t U32(const std::vector<uint8_t>& b, size_t at) {
     return uint32_t(b[at]) | uint32_t(b[at + 1]) << 8 | uint32_t(b[at + 2]) << 16 | uint32_t(b[at + 3]) << 24;
 }
@@ -84,11 +74,11 @@ struct Encoded {
 
 // Encodes `pcm` with ffmpeg and has it decode its own result.
 void EncodeWithFfmpeg(uint16_t channels, uint32_t rate, const std::vector<uint8_t>& pcm, Encoded& out) {
-    ASSERT_TRUE(wc::FileExists(Ffmpeg())) << Ffmpeg();
+    ASSERT_TRUE(wc::FileExists(FfmpegPath())) << FfmpegPath();
     TempDir dir("adpcm");
     WriteFileBytes(dir / "in.wav", MakePcmWave(channels, rate, 16, pcm));
-    RunFfmpeg("-i in.wav -c:a adpcm_ms ms.wav", dir.path());
-    RunFfmpeg("-i ms.wav -c:a pcm_s16le -f wav back.wav", dir.path());
+    ASSERT_TRUE(RunFfmpeg("-i in.wav -c:a adpcm_ms ms.wav", dir.path()));
+    ASSERT_TRUE(RunFfmpeg("-i ms.wav -c:a pcm_s16le -f wav back.wav", dir.path()));
     const auto encoded = ReadFileBytes(dir / "ms.wav");
     out.format = Chunk(encoded, "fmt ");
     out.data = Chunk(encoded, "data");

@@ -452,17 +452,6 @@ TEST(CleanJobStandIn, NewFolderThenCancelKeepsTheShownFolderForTheJob) {
 
 // ---- with the real converter ----
 
-std::string Ffmpeg() { return ProgramDir() + "\\extras\\ffmpeg.exe"; }
-
-// Runs the real converter here, for making sources and decoding them.
-bool RunFfmpeg(const std::string& arguments, const std::string& folder) {
-    ChildProcess ffmpeg(Ffmpeg(), "-hide_banner -loglevel error -nostdin -y " + arguments, folder);
-    if (!ffmpeg.Wait(std::chrono::seconds(120))) return false;
-    DWORD code = 1;
-    ::GetExitCodeProcess(ffmpeg.handle(), &code);
-    return code == 0;
-}
-
 struct SourceKind {
     std::string name;            // the file name
     std::vector<uint8_t> file;   // the source, when written here

@@ -193,41 +193,6 @@ TEST(CreatedWave, AppendingPositionsBehindTheLastSample) {
 
 // ---- a file written by the real converter to a pipe ----
 
-std::string Ffmpeg() { return ProgramDir() + "\\extras\\ffmpeg.exe"; }
-
-// Runs ffmpeg with its standard output going into `outputPath`.
-bool RunFfmpegToFile(const std::string& arguments, const std::string& outputPath) {
-    SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
-    wc::FileHandle out(::CreateFileA(outputPath.c_str(), GENERIC_WRITE, FILE_SHARE_READ, &inherit, CREATE_ALWAYS,
-                                     FILE_ATTRIBUTE_NORMAL, nullptr));
-    if (!out) return false;
-    std::string line = "\"";
-    line += Ffmpeg();
-    line += "\" -hide_banner -loglevel error -nostdin -y ";
-    line += arguments;
-    std::vector<char> mutableLine(line.begin(), line.end());
-    mutableLine.push_back('\0');
-    STARTUPINFOA startup{};
-    startup.cb = sizeof startup;
-    startup.dwFlags = STARTF_USESTDHANDLES;
-    startup.hStdOutput = out.get();
-    startup.hStdError = ::GetStdHandle(STD_ERROR_HANDLE);
-    startup.hStdInput = nullptr;
-    PROCESS_INFORMATION created{};
-    if (!::CreateProcessA(Ffmpeg().c_str(), mutableLine.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr,
-                          &startup, &created))
-        return false;
-    wc::KernelHandle process(created.hProcess);
-    ::CloseHandle(created.hThread);
-    if (::WaitForSingleObject(process.get(), 120000) != WAIT_OBJECT_0) {
-        ::TerminateProcess(process.get(), 1);
-        return false;
-    }
-    DWORD code = 1;
-    ::GetExitCodeProcess(process.get(), &code);
-    return code == 0;
-}
-
 uint32_t U32At(const std::vector<uint8_t>& b, size_t at) {
     return uint32_t(b[at]) | uint32_t(b[at + 1]) << 8 | uint32_t(b[at + 2]) << 16 | uint32_t(b[at + 3]) << 24;
 }
@@ -240,7 +205,7 @@ TEST(StreamedWave, FfmpegPipeOutputOpensAndReadsEverySample) {
     std::string arguments = "-i \"";
     arguments += dir / "in.wav";
     arguments += "\" -c:a pcm_s16le -f wav pipe:1";
-    ASSERT_TRUE(RunFfmpegToFile(arguments, piped));
+    ASSERT_TRUE(RunFfmpeg(arguments, dir.path(), std::chrono::seconds(120), piped));
     const auto bytes = ReadFileBytes(piped);
     ASSERT_GT(bytes.size(), 44u);
     // What makes this file hard: the converter could not go back to write sizes.

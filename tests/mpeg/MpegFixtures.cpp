@@ -53,16 +53,10 @@ const std::map<std::string, std::string>& Recipes() {
     return recipes;
 }
 
-std::string Ffmpeg() { return ProgramDir() + "\\extras\\ffmpeg.exe"; }
-
 }  // namespace
 
 bool RunFfmpeg(const std::string& arguments) {
-    ChildProcess ffmpeg(Ffmpeg(), "-hide_banner -loglevel error -nostdin -y " + arguments, Folder().path());
-    if (!ffmpeg.Wait(std::chrono::seconds(300))) return false;
-    DWORD code = 1;
-    ::GetExitCodeProcess(ffmpeg.handle(), &code);
-    return code == 0;
+    return testing_support::RunFfmpeg(arguments, Folder().path(), std::chrono::seconds(300));
 }
 
 std::string ScratchPath(const std::string& name) { return Folder() / name; }
@@ -73,7 +67,7 @@ std::string Fixture(const std::string& name) {
     auto recipe = Recipes().find(name);
     EXPECT_NE(recipe, Recipes().end()) << name;
     if (recipe == Recipes().end()) return path;
-    EXPECT_TRUE(wc::FileExists(Ffmpeg())) << Ffmpeg();
+    EXPECT_TRUE(wc::FileExists(FfmpegPath())) << FfmpegPath();
     EXPECT_TRUE(RunFfmpeg(recipe->second + " " + name)) << recipe->second;
     return path;
 }

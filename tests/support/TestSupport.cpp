@@ -225,14 +225,26 @@ void SetText(HWND window, const std::wstring& text) {
     ::SendMessageW(window, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(text.c_str()));
 }
 
-ChildProcess::ChildProcess(const std::string& exe, const std::string& arguments, const std::string& workingDir) {
+ChildProcess::ChildProcess(const std::string& exe, const std::string& arguments, const std::string& workingDir,
+                           const std::string& standardOutput) {
     std::string commandLine = "\"" + exe + "\"" + (arguments.empty() ? "" : " " + arguments);
     std::vector<char> mutableLine(commandLine.begin(), commandLine.end());
     mutableLine.push_back('\0');
     STARTUPINFOA startup{};
     startup.cb = sizeof startup;
+    wc::FileHandle output;
+    if (!standardOutput.empty()) {
+        SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
+        output.reset(::CreateFileA(standardOutput.c_str(), GENERIC_WRITE, FILE_SHARE_READ, &inherit, CREATE_ALWAYS,
+                                   FILE_ATTRIBUTE_NORMAL, nullptr));
+        if (!output) throw std::runtime_error("cannot create " + standardOutput);
+        startup.dwFlags = STARTF_USESTDHANDLES;
+        startup.hStdOutput = output.get();
+        startup.hStdError = ::GetStdHandle(STD_ERROR_HANDLE);
+    }
     PROCESS_INFORMATION created{};
-    if (!::CreateProcessA(exe.c_str(), mutableLine.data(), nullptr, nullptr, FALSE, 0, nullptr,
+    // Only a redirected child inherits handles: the one it needs is the output file.
+    if (!::CreateProcessA(exe.c_str(), mutableLine.data(), nullptr, nullptr, output ? TRUE : FALSE, 0, nullptr,
                           workingDir.empty() ? nullptr : workingDir.c_str(), &startup, &created))
         throw std::runtime_error("cannot start " + exe);
     process_.reset(created.hProcess);
@@ -250,6 +262,17 @@ ChildProcess::~ChildProcess() {
 
 bool ChildProcess::Wait(std::chrono::milliseconds timeout) {
     return ::WaitForSingleObject(process_.get(), DWORD(timeout.count())) == WAIT_OBJECT_0;
+}
+
+std::string FfmpegPath() { return ProgramDir() + "\\extras\\ffmpeg.exe"; }
+
+bool RunFfmpeg(const std::string& arguments, const std::string& folder, std::chrono::seconds limit,
+               const std::string& standardOutput) {
+    ChildProcess ffmpeg(FfmpegPath(), "-hide_banner -loglevel error -nostdin -y " + arguments, folder, standardOutput);
+    if (!ffmpeg.Wait(limit)) return false;
+    DWORD code = 1;
+    ::GetExitCodeProcess(ffmpeg.handle(), &code);
+    return code == 0;
 }
 
 }  // namespace testing_support

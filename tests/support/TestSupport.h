@@ -85,7 +85,9 @@ void SetText(HWND window, const std::wstring& text);
 // A program started for a test, ended (if still running) when this goes.
 class ChildProcess {
 public:
-    ChildProcess(const std::string& exe, const std::string& arguments, const std::string& workingDir);
+    // With `standardOutput` set, the program's standard output goes into that file.
+    ChildProcess(const std::string& exe, const std::string& arguments, const std::string& workingDir,
+                 const std::string& standardOutput = {});
     ~ChildProcess();
     DWORD id() const { return id_; }
     HANDLE handle() const { return process_.get(); }
@@ -96,5 +98,14 @@ private:
     wc::KernelHandle process_;
     DWORD id_ = 0;
 };
+
+// The real converter, copied beside the test programs: the outside oracle.
+std::string FfmpegPath();
+// Runs the converter quietly (no banner, errors only, no console input,
+// overwriting its output) with `arguments` in `folder`. True when it ended
+// with exit code 0 within `limit`. With `standardOutput` set, the
+// converter's standard output goes into that file.
+bool RunFfmpeg(const std::string& arguments, const std::string& folder,
+               std::chrono::seconds limit = std::chrono::seconds(120), const std::string& standardOutput = {});
 
 }  // namespace testing_support
