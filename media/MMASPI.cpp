@@ -382,6 +382,8 @@ CDDeviceHandle cdInit(int& status, bool& ioctlPreferred) {
 
 int cdDone(CDDeviceHandle& context) {
     if (!context) return 0;
+    cdStopBurst(context.get());
+    cdStopSync(context.get());
     cdClose(context.get());
     if (context->aspiMode) {
         const DWORD started = ::GetTickCount();
@@ -845,10 +847,3 @@ int cdGetErrorText(int code, char* buffer, int size) {
     return CDErrNoMemory;
 }
 
-// Not built yet: every copy mode but the normal one answers "Unable to start device".
-int cdStartBurst(CDDeviceContext*, int32_t, int32_t, int) { return CDErrStart; }
-int cdReadBurst(CDDeviceContext*, uint8_t*, int64_t) { return CDErrRead; }
-int cdStopBurst(CDDeviceContext*) { return 0; }
-int cdStartSync(CDDeviceContext*, int32_t, int32_t, int) { return CDErrStart; }
-int64_t cdReadSync(CDDeviceContext*, uint8_t*, int64_t) { return CDErrRead; }
-int cdStopSync(CDDeviceContext*) { return 0; }

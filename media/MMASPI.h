@@ -13,9 +13,11 @@
 //
 // Threads: the operations run on their caller's thread (the user-interface
 // thread, or the CD reader's burst thread for reads). The context's lock is
-// held by every SCSI request and every IOCTL raw read; `abort` and `busy` are
-// atomics, so cdAbort and cdDone can reach a request in progress without the
-// lock.
+// held by every SCSI request and every IOCTL raw read, and guards the burst
+// hand-over fields; `abort` and `busy` are atomics, so cdAbort, cdDone and a
+// burst stop can reach a request in progress without the lock. The copy
+// modes (burst and synchronised reading) live in MMASPIRead.cpp, which says
+// how their thread and buffers work.
 #pragma once
 
 #include <windows.h>

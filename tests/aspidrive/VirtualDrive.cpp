@@ -3,7 +3,8 @@
 //
 // Threads: requests arrive on the caller's thread; a command answered with
 // pending completion is finished by a short-lived thread of its own after the
-// configured delay. gLock guards gWorld (description, counters, log and the
+// configured delay, holding a reference to this library until it has left
+// it. gLock guards gWorld (description, counters, log and the
 // list of pending requests); a completion thread writes into the caller's
 // request block only under gLock and only when the request was not aborted.
 #include <windows.h>
@@ -62,6 +63,7 @@ struct World {
     std::map<int, std::vector<int>> failures;  // opcode -> attempts
     std::map<int, int> attempts;               // opcode -> commands seen
     std::map<int, int> shifts;                 // read number -> bytes
+    std::vector<std::pair<int64_t, int64_t>> silence;  // silent stream bytes [from, to)
     int reads = 0;
     std::vector<VirtualDriveLogRecord> log;
     std::vector<std::shared_ptr<Pending>> pending;
@@ -146,6 +148,9 @@ bool LoadLine(World& world, const std::vector<std::string>& w) {
         world.never.push_back(int(Number(w[1])));
     } else if (key == "fail" && w.size() == 3) {
         world.failures[int(Number(w[1]))].push_back(int(Number(w[2])));
+    } else if (key == "silence" && w.size() == 3) {
+        const int64_t first = Number(w[1]), count = Number(w[2]);
+        world.silence.push_back({first * 2352, (first + count) * 2352});
     } else if (key == "shift" && w.size() == 3) {
         world.shifts[int(Number(w[1]))] = int(Number(w[2]));
     } else {
@@ -281,6 +286,8 @@ uint8_t Run(World& world, Device& device, SRB_ExecSCSICmd* srb) {
             uint8_t* sector = &answer[size_t(s) * size_t(blockSize)];
             const int64_t base = (int64_t(lba) + s) * 2352 + shift;
             for (int k = 0; k < 2352; ++k) sector[k] = VirtualDiscByte(base + k);
+            for (const auto& [from, to] : world.silence)
+                for (int64_t p = std::max(from, base); p < std::min(to, base + 2352); ++p) sector[p - base] = 0;
             if (device.bigEndian)
                 for (int k = 0; k + 1 < 2352; k += 2) std::swap(sector[k], sector[k + 1]);
         }
@@ -296,9 +303,7 @@ uint8_t Run(World& world, Device& device, SRB_ExecSCSICmd* srb) {
     }
 }
 
-DWORD WINAPI CompleteLater(void* parameter) {
-    std::unique_ptr<std::shared_ptr<Pending>> owner(static_cast<std::shared_ptr<Pending>*>(parameter));
-    std::shared_ptr<Pending> pending = *owner;
+void Complete(std::shared_ptr<Pending> pending) {
     ::Sleep(pending->delay);
     Hold hold;
     if (!pending->aborted && !pending->done) {
@@ -308,7 +313,24 @@ DWORD WINAPI CompleteLater(void* parameter) {
         pending->srb->SRB_Status = pending->finalStatus;
         if (notify && event) ::SetEvent(event);
     }
-    return 0;
+}
+
+// A completion thread keeps this library loaded until it has left it: a test
+// that frees the library while a completion is still asleep must not pull
+// the code from under it.
+struct Completion {
+    std::shared_ptr<Pending> pending;
+    HMODULE self = nullptr;
+};
+
+DWORD WINAPI CompleteLater(void* parameter) {
+    HMODULE self = nullptr;
+    {
+        std::unique_ptr<Completion> completion(static_cast<Completion*>(parameter));
+        self = completion->self;
+        Complete(completion->pending);
+    }
+    ::FreeLibraryAndExitThread(self, 0);
 }
 
 DWORD Execute(SRB_ExecSCSICmd* srb) {
@@ -340,11 +362,18 @@ DWORD Execute(SRB_ExecSCSICmd* srb) {
         world.pending.push_back(pending);
         srb->SRB_Status = SS_PENDING;
         if (!never) {
-            auto owner = std::make_unique<std::shared_ptr<Pending>>(pending);
-            HANDLE thread = ::CreateThread(nullptr, 0, CompleteLater, owner.get(), 0, nullptr);
-            if (thread) {
-                owner.release();
-                ::CloseHandle(thread);
+            auto completion = std::make_unique<Completion>();
+            completion->pending = pending;
+            if (::GetModuleHandleExA(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS,
+                                     reinterpret_cast<LPCSTR>(reinterpret_cast<void*>(&CompleteLater)),
+                                     &completion->self)) {
+                HANDLE thread = ::CreateThread(nullptr, 0, CompleteLater, completion.get(), 0, nullptr);
+                if (thread) {
+                    completion.release();
+                    ::CloseHandle(thread);
+                } else {
+                    ::FreeLibrary(completion->self);
+                }
             }
         }
         return SS_PENDING;

@@ -22,6 +22,8 @@
 //   never OPCODE                      commands with this opcode never complete
 //   fail OPCODE ATTEMPT               that attempt (1-based) of the opcode fails
 //   shift READ BYTES                  that read (1-based, any read opcode) starts BYTES later
+//   silence FIRST COUNT               sectors FIRST .. FIRST+COUNT-1 hold digital silence
+//                                     (zero bytes) instead of VirtualDiscByte
 #pragma once
 
 #include <cstdint>

@@ -469,6 +469,30 @@ TEST_F(IoctlTest, ARawReadAsksForTheSectorsAtTheirDiskOffsetInCdDaMode) {
     EXPECT_EQ(cdReadSectorsOnce(context_.get(), buffer.data(), int64_t(buffer.size()), 0, 3), CDErrRead);
 }
 
+TEST_F(IoctlTest, AReadOnAClosedDeviceOpensItWithMciForTheCallAndClosesItAgain) {
+    ASSERT_EQ(cdSetDevice(context_.get(), 0), 0);
+    context_->audioEnd = 5000;  // as a table of contents read would leave it
+    bool openDuringRead = false;
+    CDDeviceContext* context = context_.get();
+    fake_.handlers[IOCTL_CDROM_RAW_READ_CODE] = [&](const FakePlatform::IoCall& call, void*, void* out,
+                                                    DWORD& returned, DWORD&) {
+        openDuringRead = context->opened && context->busy;
+        std::memset(out, 0x5A, call.outSize);
+        returned = call.outSize;
+        return TRUE;
+    };
+    std::vector<uint8_t> buffer(2 * 2352);
+    ASSERT_EQ(cdReadSectors(context, buffer.data(), int64_t(buffer.size()), 100, 2), 0);
+    EXPECT_TRUE(openDuringRead) << "open and busy while the read runs";
+    const std::vector<std::string> expected = {"open E: type cdaudio alias CD4242: shareable",
+                                               "set CD4242: time format msf", "close CD4242:"};
+    EXPECT_EQ(fake_.mciCommands, expected);
+    EXPECT_FALSE(context_->opened);
+    EXPECT_FALSE(context_->busy);
+    EXPECT_EQ(buffer.front(), 0x5A);
+    fake_.handlers.erase(IOCTL_CDROM_RAW_READ_CODE);
+}
+
 TEST_F(IoctlTest, ReadTocTakesPositionsFromMciAndControlFlagsFromTheSystemsTable) {
     ASSERT_EQ(cdSetDevice(context_.get(), 0), 0);
     fake_.handlers[IOCTL_CDROM_READ_TOC_CODE] = [](const FakePlatform::IoCall& call, void*, void* out,
