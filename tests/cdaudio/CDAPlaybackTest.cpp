@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
+#include <tuple>
 
 #include "CDAudioFixtures.h"
 #include "media/MMWavOut.h"
@@ -22,7 +23,7 @@ std::string CapturePath() {
     return windows;
 }
 
-class CDAPlaybackTest : public CDAudioTest, public ::testing::WithParamInterface<TMMCBMode> {};
+class CDAPlaybackTest : public CDAudioTest, public ::testing::WithParamInterface<std::tuple<TMMCBMode, TMMCDCopyMode>> {};
 
 TEST_P(CDAPlaybackTest, ATrackPlaysThroughTheWaveOutputByteForByte) {
     ASSERT_FALSE(CapturePath().empty()) << "the ALSA default device is not redirected to a file";
@@ -32,7 +33,8 @@ TEST_P(CDAPlaybackTest, ATrackPlaysThroughTheWaveOutputByteForByte) {
     TMMWaveOut& out = wc::MakeComponent<TMMWaveOut>(root_);
     TMMCDAFile& file = wc::MakeComponent<TMMCDAFile>(root_);
     file.SetFileName("X:\\Track02.cda");
-    out.SetCallBackMode(GetParam());
+    file.Reader().SetCopyMode(std::get<1>(GetParam()));
+    out.SetCallBackMode(std::get<0>(GetParam()));
     out.SetNumBuffers(4);
     out.SetBufferSize(8192);
     out.SetInput(&file);
@@ -56,10 +58,15 @@ TEST_P(CDAPlaybackTest, ATrackPlaysThroughTheWaveOutputByteForByte) {
         << "the device did not receive the track's 232848 bytes in one piece";
 }
 
-INSTANTIATE_TEST_SUITE_P(Modes, CDAPlaybackTest, ::testing::Values(cmWindow, cmThread),
-                         [](const ::testing::TestParamInfo<TMMCBMode>& info) {
-                             return std::string(info.param == cmWindow ? "Window" : "Thread");
-                         });
+std::string PlaybackName(const ::testing::TestParamInfo<std::tuple<TMMCBMode, TMMCDCopyMode>>& info) {
+    static const char* const copyModes[] = {"Normal", "Burst", "Sync"};
+    return std::string(std::get<0>(info.param) == cmWindow ? "Window" : "Thread") + copyModes[std::get<1>(info.param)];
+}
+
+INSTANTIATE_TEST_SUITE_P(Modes, CDAPlaybackTest,
+                         ::testing::Values(std::make_tuple(cmWindow, cmNormal), std::make_tuple(cmThread, cmNormal),
+                                           std::make_tuple(cmThread, cmBurst), std::make_tuple(cmWindow, cmSync)),
+                         PlaybackName);
 
 }  // namespace
 }  // namespace cdaudio_tests

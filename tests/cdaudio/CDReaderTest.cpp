@@ -195,6 +195,59 @@ std::string ModeName(const ::testing::TestParamInfo<std::tuple<TMMCDCopyMode, ui
 // take whole reads straight into the request.
 INSTANTIATE_TEST_SUITE_P(Normal, CDReaderModeTest,
                          ::testing::Combine(::testing::Values(cmNormal), ::testing::Values(4096u, 47040u)), ModeName);
+INSTANTIATE_TEST_SUITE_P(Burst, CDReaderModeTest,
+                         ::testing::Combine(::testing::Values(cmBurst), ::testing::Values(4096u, 47040u)), ModeName);
+INSTANTIATE_TEST_SUITE_P(Sync, CDReaderModeTest,
+                         ::testing::Combine(::testing::Values(cmSync), ::testing::Values(4096u, 47040u)), ModeName);
+
+TEST_F(CDReaderTest, SyncModeWithBlockCount20ReadsTwentySectorPassesAdvancingByTen) {
+    TMMCDReader& reader = NewReader();
+    reader.SetCopyMode(cmSync);
+    reader.SetBlockCount(20);
+    reader.SelectTrack(1);
+    Mark();
+    const std::vector<uint8_t> data = ReadAll(reader, 4096);
+    EXPECT_TRUE(data == DiscBytes(1000, 99)) << "the bytes differ from the disc's";
+    std::vector<std::string> reads = CommandsOf(Since(), 0xBE);
+    ASSERT_GE(reads.size(), 4u);
+    EXPECT_EQ(reads[0], "BE 04 00 00 00 00 00 00 01 F0 00 00") << "the drive's type probe";
+    // Sectors 1000 (03E8), 1010 (03F2), 1020 (03FC), 20 (0x14) each.
+    EXPECT_EQ(reads[1], "BE 04 00 00 03 E8 00 00 14 F0 00 00");
+    EXPECT_EQ(reads[2], "BE 04 00 00 03 F2 00 00 14 F0 00 00");
+    EXPECT_EQ(reads[3], "BE 04 00 00 03 FC 00 00 14 F0 00 00");
+}
+
+TEST_F(CDReaderTest, BurstModeReadsAheadInBlocksOfBlockCountSectors) {
+    TMMCDReader& reader = NewReader();
+    reader.SetCopyMode(cmBurst);
+    reader.SetBlockCount(12);
+    reader.SelectTrack(1);
+    Mark();
+    const std::vector<uint8_t> data = ReadAll(reader, 4096);
+    EXPECT_TRUE(data == DiscBytes(1000, 99)) << "the bytes differ from the disc's";
+    std::vector<std::string> reads = CommandsOf(Since(), 0xBE);
+    // The probe, then 8 reads of 12 sectors and one of 3 from sector 1000.
+    ASSERT_EQ(reads.size(), 10u);
+    EXPECT_EQ(reads[1], "BE 04 00 00 03 E8 00 00 0C F0 00 00");
+    EXPECT_EQ(reads[2], "BE 04 00 00 03 F4 00 00 0C F0 00 00");
+    EXPECT_EQ(reads[9], "BE 04 00 00 04 48 00 00 03 F0 00 00");
+}
+
+TEST_F(CDReaderTest, AFailedReadRaisesTheDeviceLayersText) {
+    // Command 1 of the kind is the type probe at open; the first read after
+    // opening is taken without retries, so its failure is final.
+    ASSERT_TRUE(drive_.Describe(std::string(kDisc) + "fail 0xBE 2\n"));
+    TMMCDReader& reader = NewReader();
+    reader.SelectTrack(1);
+    testing_support::TestSink& sink = wc::MakeComponent<testing_support::TestSink>(root_);
+    sink.SetInput(&reader);
+    reader.Opened();
+    reader.Started();
+    std::vector<uint8_t> out;
+    bool more = false;
+    EXPECT_EQ(FailureOf<EMMCDDAError>([&] { sink.PullOnce(4096, out, more); }), "Unable to read audio data");
+    reader.Closed();
+}
 
 TEST_F(CDReaderTest, NormalModeReadsBlockCountSectorsAtATime) {
     TMMCDReader& reader = NewReader();
