@@ -66,7 +66,12 @@ TMMCDAFile::TMMCDAFile(wc::TComponent* owner) : TMMCustomFile(owner), reader_(st
 
 TMMCDAFile::~TMMCDAFile() {
     try {
-        CloseTrack();
+        // No change notification while going.
+        if (opened_) {
+            opened_ = false;
+            reader_->UnlockMedium();
+            reader_->Closed();
+        }
     } catch (...) {
         // Destruction goes on whatever the drive answered.
     }

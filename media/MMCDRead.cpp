@@ -176,13 +176,7 @@ TMMCDReader::~TMMCDReader() {
     } catch (...) {
         // Destruction goes on whatever the device answered.
     }
-    while (locks_ > 0) {
-        try {
-            UnlockMedium();
-        } catch (...) {
-            locks_ = 0;
-        }
-    }
+    while (locks_ > 0) UnlockMedium();
     DetachFromChain();
     cdDone(context_);
 }
@@ -291,30 +285,25 @@ bool TMMCDReader::MediaPresent() {
     return cdMediaPresent(context_.get()) == 0;
 }
 
-void TMMCDReader::LockMedium() {
+bool TMMCDReader::LockMedium() {
     CheckStarted();
     const char letter = DriveLetter();
-    // Only the first lock of a drive in the process reaches the drive.
-    if (CDDrives().IncLockCount(letter) == 1) {
-        const int status = cdLockDevice(context_.get(), true);
-        if (status != 0) {
-            CDDrives().DecLockCount(letter);
-            RaiseStatus(status);
-        }
-    }
     lockedLetter_ = letter;
     ++locks_;
+    // Only the first lock of a drive in the process reaches the drive. A
+    // drive that refuses (or cannot be reached by letter while closed) still
+    // plays: the lock only keeps the disc in.
+    if (CDDrives().IncLockCount(letter) != 1) return true;
+    return cdLockDevice(context_.get(), true) == 0;
 }
 
-void TMMCDReader::UnlockMedium() {
+bool TMMCDReader::UnlockMedium() {
     CheckStarted();
-    if (locks_ == 0) return;  // never take back another reader's lock
+    if (locks_ == 0) return true;  // never take back another reader's lock
     --locks_;
     // Only the last unlock of a drive in the process reaches the drive.
-    if (CDDrives().DecLockCount(lockedLetter_) == 0) {
-        const int status = cdLockDevice(context_.get(), false);
-        if (status != 0) RaiseStatus(status);
-    }
+    if (CDDrives().DecLockCount(lockedLetter_) != 0) return true;
+    return cdLockDevice(context_.get(), false) == 0;
 }
 
 void TMMCDReader::StopAudio() {
@@ -402,7 +391,7 @@ void TMMCDReader::StartReader() {
     ResetBuffer();
     currentSector_ = rangeStart_;
     aborting_ = false;
-    LockMedium();
+    LockMedium();  // a drive that refuses the lock still reads
     const int32_t count = std::max(endSector_ - currentSector_, 0);
     int status = 0;
     if (copyMode_ == cmBurst) status = cdStartBurst(context_.get(), currentSector_, count, sectorsPerRead_);

@@ -145,8 +145,10 @@ public:
     int32_t Speed() const noexcept { return speed_; }
     void SetSpeed(int32_t value);
     bool MediaPresent();
-    void LockMedium();
-    void UnlockMedium();
+    // Counted per drive in CDDrives(): only the first lock and the last
+    // unlock reach the drive. False when the drive refused that command.
+    bool LockMedium();
+    bool UnlockMedium();
     bool MediumLocked() const noexcept { return locks_ > 0; }
     void StopAudio();
     // Clears the track list; true when a medium is present and the table was read.

@@ -406,6 +406,17 @@ TEST_F(CDReaderTest, TwoReadersLockADriveOnceAndUnlockItWithTheSecond) {
     EXPECT_EQ(CDDrives().LockCount(kDriveLetter), 0);
 }
 
+TEST_F(CDReaderTest, ADriveThatRefusesTheLockStillReads) {
+    ASSERT_TRUE(drive_.Describe(std::string(kDisc) + "fail 0x1E 1\n"));
+    TMMCDReader& reader = NewReader();
+    EXPECT_FALSE(reader.LockMedium());
+    EXPECT_EQ(CDDrives().LockCount(kDriveLetter), 1);
+    EXPECT_TRUE(reader.UnlockMedium());
+    EXPECT_EQ(CDDrives().LockCount(kDriveLetter), 0);
+    reader.SelectTrack(1);
+    EXPECT_TRUE(ReadAll(reader, 4096) == DiscBytes(1000, 99));
+}
+
 TEST_F(CDReaderTest, DestroyingALockedReaderGivesItsLocksBack) {
     {
         wc::TComponent owner(nullptr);
