@@ -6,6 +6,7 @@
 
 #include "CDAudioFixtures.h"
 #include "media/MMErrors.h"
+#include "media/MMSPTI.h"
 
 namespace cdaudio_tests {
 namespace {
@@ -24,6 +25,35 @@ constexpr const char* kWhileOpen = "Change to property while device was open";
 constexpr const char* kInvalidDevice = "Invalid DeviceID";
 
 using CDReaderTest = CDAudioTest;
+
+// The system's platform without any ASPI manager library or pass-through.
+class NoAccessPlatform : public CDSystemPlatform {
+public:
+    bool PassThroughCapable() override { return false; }
+    HMODULE LoadLib(const char*) override { return nullptr; }
+};
+
+TEST_F(CDReaderTest, AReaderWhoseDeviceLayerDidNotStartRaisesItsText) {
+    NoAccessPlatform platform;
+    CDSetPlatform(&platform);
+    {
+        wc::TComponent owner(nullptr);
+        TMMCDReader& reader = wc::MakeComponent<TMMCDReader>(owner);
+        const std::string text = "Could not load WNASPI32.DLL";
+        EXPECT_TRUE(reader.Devices().empty());
+        EXPECT_EQ(FailureOf<EMMCDDAError>([&] { reader.MediaPresent(); }), text);
+        EXPECT_EQ(FailureOf<EMMCDDAError>([&] { reader.ReadTOC(); }), text);
+        EXPECT_EQ(FailureOf<EMMCDDAError>([&] { reader.ReadCDText(); }), text);
+        EXPECT_EQ(FailureOf<EMMCDDAError>([&] { reader.StopAudio(); }), text);
+        EXPECT_EQ(FailureOf<EMMCDDAError>([&] { reader.LockMedium(); }), text);
+        EXPECT_EQ(FailureOf<EMMCDDAError>([&] { reader.SetDeviceID(0); }), text);
+        EXPECT_EQ(FailureOf<EMMCDDAError>([&] { reader.Opened(); }), text);
+        EXPECT_FALSE(reader.ReaderOpened());
+        // Deselecting what was never selected changes nothing and needs no device.
+        reader.SetDeviceID(-2);
+    }
+    CDSetPlatform(nullptr);
+}
 
 TEST_F(CDReaderTest, ListsTheVirtualDriveWithItsNameLetterAndDefaults) {
     TMMCDReader& reader = wc::MakeComponent<TMMCDReader>(root_);
