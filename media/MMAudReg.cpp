@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "media/MMCDA.h"
 #include "media/MMMPEG.h"
 #include "media/MMWave.h"
 
@@ -26,6 +27,7 @@ std::vector<TRegisterRec>& List() {
         // The readers of this library, in their registration order.
         Insert(*fileTypes, TMMCustomFileClass::Of<TMMWaveFile>(), WaveFilePriority);
         Insert(*fileTypes, TMMCustomFileClass::Of<TMMMPEGFile>(), MpegFilePriority);
+        Insert(*fileTypes, TMMCustomFileClass::Of<TMMCDAFile>(), CDAFilePriority);
     }
     return *fileTypes;
 }

@@ -1,7 +1,8 @@
 // The process-wide registry of audio file reader classes, in ascending
 // priority, so that a caller can ask the readers in turn which one accepts a
-// file. The wave file reader (priority 5) and the MPEG file reader
-// (priority 1) are registered, in that order, on first use of the registry.
+// file. The wave file reader (priority 5), the MPEG file reader (priority 1)
+// and the CD track file reader (priority 4) are registered, in that order, on
+// first use of the registry.
 #pragma once
 
 #include <functional>
@@ -31,6 +32,7 @@ struct TRegisterRec {
 
 inline constexpr int WaveFilePriority = 5;
 inline constexpr int MpegFilePriority = 1;
+inline constexpr int CDAFilePriority = 4;
 
 // Inserts before the first entry whose priority is 0 or more and greater
 // than `priority` (at the end when there is none); a class name already

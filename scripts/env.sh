@@ -67,6 +67,7 @@ start_wine() {
     wine wineboot -i >/dev/null 2>&1 || true
     wineserver -w
   fi
+  map_test_cdrom
   wineserver -p
   if ! grep -q '"Managed"="N"' "$WINEPREFIX/user.reg" 2>/dev/null ||
      ! grep -q '"Audio"="alsa"' "$WINEPREFIX/user.reg" 2>/dev/null; then
@@ -97,6 +98,19 @@ open(sys.argv[1], "wb").write(b"\xff\xfe" + "\r\n".join(lines).encode("utf-16-le
 PY
   wine regedit /s "Z:${reg//\//\\}" </dev/null >/dev/null 2>&1 || true
   rm -f "$reg"
+}
+
+# The CD audio tests need a drive letter the system reports as a CD-ROM drive
+# (X:, over an empty folder; the virtual drive of tests/aspidrive answers for
+# it as \Device\CdRom0). Wine's mount manager reads its drive list only when
+# it starts, so the letter is mapped before the server runs.
+map_test_cdrom() {
+  mkdir -p "$build/cdrom-x"
+  [ -L "$WINEPREFIX/dosdevices/x:" ] || ln -sfn "$build/cdrom-x" "$WINEPREFIX/dosdevices/x:"
+  if ! grep -q '^"x:"="cdrom"' "$WINEPREFIX/system.reg"; then
+    wine reg add 'HKLM\Software\Wine\Drives' /v 'x:' /d cdrom /f </dev/null >/dev/null 2>&1 || true
+    wineserver -w
+  fi
 }
 
 stop_wine() { wineserver -k 2>/dev/null || true; }

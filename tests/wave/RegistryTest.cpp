@@ -45,18 +45,20 @@ protected:
     }
 };
 
-TEST_F(RegistryTest, TheWaveAndMpegReadersAreRegisteredAtStartUp) {
-    ASSERT_EQ(Order(), (std::vector<std::string>{"TMMMPEGFile", "TMMWaveFile"}));
+TEST_F(RegistryTest, TheMpegCdTrackAndWaveReadersAreRegisteredAtStartUpByPriority) {
+    ASSERT_EQ(Order(), (std::vector<std::string>{"TMMMPEGFile", "TMMCDAFile", "TMMWaveFile"}));
     EXPECT_EQ(RegisteredFileTypes()[0].Priority, 1);
-    EXPECT_EQ(RegisteredFileTypes()[1].Priority, 5);
+    EXPECT_EQ(RegisteredFileTypes()[1].Priority, 4);
+    EXPECT_EQ(RegisteredFileTypes()[2].Priority, 5);
     ASSERT_NE(FindFileType("TMMWaveFile"), nullptr);
     EXPECT_EQ(FindFileType("TMMNoSuchFile"), nullptr);
 }
 
 TEST_F(RegistryTest, EntriesAreOrderedByPriorityAndRegisteredOnce) {
     RegisterFileType(Named("TMMMPEGFile"), 1);  // registered at start-up: ignored
-    RegisterFileType(Named("TMMCDAFile"), 4);
+    RegisterFileType(Named("TMMCDAFile"), 2);  // registered at start-up: ignored
     EXPECT_EQ(Order(), (std::vector<std::string>{"TMMMPEGFile", "TMMCDAFile", "TMMWaveFile"}));
+    EXPECT_EQ(FindFileType("TMMCDAFile")->Priority, 4);
     RegisterFileType(Named("Three"), 3);
     EXPECT_EQ(Order(), (std::vector<std::string>{"TMMMPEGFile", "Three", "TMMCDAFile", "TMMWaveFile"}));
     RegisterFileType(Named("Five"), 5);
@@ -71,12 +73,12 @@ TEST_F(RegistryTest, EntriesAreOrderedByPriorityAndRegisteredOnce) {
 
 TEST_F(RegistryTest, NegativePrioritiesNeverStopTheWalk) {
     RegisterFileType(Named("Minus"), -1);
-    EXPECT_EQ(Order(), (std::vector<std::string>{"Minus", "TMMMPEGFile", "TMMWaveFile"}));
+    EXPECT_EQ(Order(), (std::vector<std::string>{"Minus", "TMMMPEGFile", "TMMCDAFile", "TMMWaveFile"}));
     RegisterFileType(Named("Zero"), 0);
-    EXPECT_EQ(Order(), (std::vector<std::string>{"Minus", "Zero", "TMMMPEGFile", "TMMWaveFile"}));
+    EXPECT_EQ(Order(), (std::vector<std::string>{"Minus", "Zero", "TMMMPEGFile", "TMMCDAFile", "TMMWaveFile"}));
     // -5 walks past the -1 entry and stops at the first non-negative one above it.
     RegisterFileType(Named("MinusFive"), -5);
-    EXPECT_EQ(Order(), (std::vector<std::string>{"Minus", "MinusFive", "Zero", "TMMMPEGFile", "TMMWaveFile"}));
+    EXPECT_EQ(Order(), (std::vector<std::string>{"Minus", "MinusFive", "Zero", "TMMMPEGFile", "TMMCDAFile", "TMMWaveFile"}));
     RegisterFileType(Named("Five"), 5);
     EXPECT_EQ(Order().back(), "Five");
 }
@@ -84,7 +86,7 @@ TEST_F(RegistryTest, NegativePrioritiesNeverStopTheWalk) {
 TEST_F(RegistryTest, FreedListsStartOverWithTheStartUpEntries) {
     RegisterFileType(Named("Three"), 3);
     FreeFileTypes();
-    EXPECT_EQ(Order(), (std::vector<std::string>{"TMMMPEGFile", "TMMWaveFile"}));
+    EXPECT_EQ(Order(), (std::vector<std::string>{"TMMMPEGFile", "TMMCDAFile", "TMMWaveFile"}));
 }
 
 class WaveReaderTest : public ::testing::Test {

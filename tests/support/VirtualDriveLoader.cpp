@@ -1,0 +1,42 @@
+#include "support/VirtualDriveLoader.h"
+
+#include <cstdio>
+
+VirtualDrive::VirtualDrive() {
+    module_ = ::LoadLibraryA("WNASPI32.DLL");
+    if (!module_) return;
+    load_ = reinterpret_cast<VirtualDriveLoadProc>(reinterpret_cast<void*>(::GetProcAddress(module_, "VirtualDriveLoad")));
+    count_ = reinterpret_cast<VirtualDriveLogCountProc>(
+        reinterpret_cast<void*>(::GetProcAddress(module_, "VirtualDriveLogCount")));
+    entry_ = reinterpret_cast<VirtualDriveLogEntryProc>(
+        reinterpret_cast<void*>(::GetProcAddress(module_, "VirtualDriveLogEntry")));
+}
+
+VirtualDrive::~VirtualDrive() {
+    if (module_) ::FreeLibrary(module_);
+}
+
+::testing::AssertionResult VirtualDrive::Describe(const std::string& description) {
+    const int line = load_(description.c_str());
+    if (line == 0) return ::testing::AssertionSuccess();
+    return ::testing::AssertionFailure() << "the virtual drive did not understand line " << line;
+}
+
+std::vector<VirtualDriveLogRecord> VirtualDrive::Log() const {
+    std::vector<VirtualDriveLogRecord> records(static_cast<size_t>(count_()));
+    for (size_t i = 0; i < records.size(); ++i) entry_(int(i), &records[i]);
+    return records;
+}
+
+std::string Hex(const uint8_t* bytes, size_t count) {
+    std::string text;
+    char part[4];
+    for (size_t i = 0; i < count; ++i) {
+        std::snprintf(part, sizeof(part), i ? " %02X" : "%02X", bytes[i]);
+        text += part;
+    }
+    return text;
+}
+
+std::string CdbText(const VirtualDriveLogRecord& record) { return Hex(record.cdb, record.cdbLength); }
+

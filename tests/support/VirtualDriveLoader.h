@@ -1,0 +1,36 @@
+// The virtual CD-ROM drive as the tests reach it: loads the test double
+// WNASPI32.DLL (tests/aspidrive), describes a world to it and reads its
+// command log.
+#pragma once
+
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "aspidrive/VirtualDrive.h"
+
+class VirtualDrive {
+public:
+    VirtualDrive();
+    ~VirtualDrive();
+    VirtualDrive(const VirtualDrive&) = delete;
+    VirtualDrive& operator=(const VirtualDrive&) = delete;
+    bool loaded() const { return load_ && count_ && entry_; }
+    // Describes the world; false (with the failing line) when the text is not understood.
+    ::testing::AssertionResult Describe(const std::string& description);
+    std::vector<VirtualDriveLogRecord> Log() const;
+    size_t LogSize() const { return size_t(count_()); }
+
+private:
+    HMODULE module_ = nullptr;
+    VirtualDriveLoadProc load_ = nullptr;
+    VirtualDriveLogCountProc count_ = nullptr;
+    VirtualDriveLogEntryProc entry_ = nullptr;
+};
+
+// The bytes of a command block as "12 00 00 00 38 00".
+std::string CdbText(const VirtualDriveLogRecord& record);
+std::string Hex(const uint8_t* bytes, size_t count);
