@@ -13,23 +13,20 @@
 // chain wave file -> ADPCM converter -> wave output; a 50 ms timer moves the
 // play position line, drawn in XOR so that drawing it again erases it.
 //
-// Threads: everything here runs on the dialog's thread except the two
-// helper threads of ColumnReader, which read the wave's column blocks (the
-// read thread) and scan them (the scan thread, and the read thread as well
-// when the scan thread falls behind) while the dialog keeps answering its
-// messages; the ring of pieces, the columns handed over and the quit flag
-// are guarded by ColumnReader::mutex_. The
+// Threads: everything here runs on the dialog's thread except
+// ColumnReader::Read, which runs on the scan's reader thread and reads and
+// scans the wave's column blocks while the dialog keeps answering its
+// messages; the columns it hands over, its progress and its quit flag are
+// guarded by ColumnReader::mutex_. The
 // wave is left to the reader from the scan's start to its end or cancel
 // (a new selection, closing the dialog, unticking Preview), and Play waits
-// for that end. The helpers ask for the next scan step by posting
+// for that end. The reader asks for the next scan step by posting
 // kScanStepMessage to the waveform area; `stepPosted_` keeps one on its way.
 #include "dialogs/MMCstDlg.h"
 
 #include <windows.h>
 
 #include <algorithm>
-#include <array>
-#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <cstring>
@@ -202,49 +199,34 @@ void DrawDefaultPicture(HDC dc, const RECT& r) {
                      info.bmHeight, transparent);
 }
 
-// Reads and scans the wave's column blocks on helper threads, so that the
+// Reads and scans the wave's column blocks on a helper thread, so that the
 // dialog goes on answering while a large file is scanned. Each block is
-// read in pieces, large enough to be read without a copy through the file
-// buffer and small against the processor's cache, into a ring of a few
-// piece buffers. The scan thread scans the pieces while the read thread
-// reads the next ones, so that on a processor with a second core free the
-// scan costs no time of its own; when the scan thread falls behind (no
-// second core free), the read thread scans the waiting pieces itself
-// instead of waiting for it. Whoever finishes a piece merges the scanned
-// pieces in their order into the block's column.
+// read in pieces small enough to stay in the processor's cache while they
+// are scanned (and large enough to be read without a copy through the file
+// buffer); the pieces' peaks are merged into the block's. One thread does
+// both: handing pieces between threads costs more than the scan of a piece
+// just read.
 //
-// Threads: the read thread runs ReadPieces() and is the only one to touch
-// the wave while this lives (the owner opens it before and closes it
-// after); the scan thread runs ScanPieces(); the owner's thread takes the
-// finished columns with Take. `mutex_` guards the ring (`slots_`' states,
-// kinds, lengths and results, `filled_`, `freed_`), the merge (`merger_`,
-// `merged_`, `finished_`, `handed_`), the columns handed over (`columns_`,
-// `done_`, `ended_`), `quit_` and the sleep flags. A piece's bytes belong
-// to the thread that fills or scans it, as its state says.
+// Threads: the reader thread runs Read() and is the only one to touch the
+// wave while this lives (the owner opens it before and closes it after);
+// the owner's thread takes the finished columns with Take. `mutex_` guards
+// `columns_`, `done_`, `ended_` and `quit_`.
 class ColumnReader {
 public:
-    // `ready` (may be empty) is called on a helper thread after each batch of columns.
+    // `ready` (may be empty) is called on the reader thread after each batch of columns.
     ColumnReader(TMMWave& wave, int32_t block, int blocks, std::function<void()> ready)
         : wave_(wave), block_(block), blocks_(blocks), ready_(std::move(ready)),
           format_(wave.PWaveFormat()), eightBit_(wave.BitLength() == 8), wide_(PCMIsWideFormat(format_)),
-          frameBytes_(wide_ ? format_->nBlockAlign : 1), merger_(eightBit_), columns_(size_t(blocks)) {
-        // Pieces of whole frames, so no frame is split between two scans.
-        const int32_t pieceBytes = std::min(kPieceBytes - kPieceBytes % frameBytes_, block_);
-        for (Slot& slot : slots_) slot.data.resize(size_t(pieceBytes));
-        handed_ = std::chrono::steady_clock::now();
-        scanner_ = std::thread([this] { ScanPieces(); });
-        reader_ = std::thread([this] { ReadPieces(); });
+          frameBytes_(wide_ ? format_->nBlockAlign : 1), columns_(size_t(blocks)) {
+        reader_ = std::thread([this] { Read(); });
     }
     ~ColumnReader() {
         {
             std::lock_guard lock(mutex_);
             quit_ = true;
-            Changed();
         }
-        ringWake_.notify_all();
-        // Both look at quit_ between pieces: they end within one piece's read.
+        // The reader looks at quit_ between pieces: it ends within one piece's read.
         reader_.join();
-        scanner_.join();
     }
     ColumnReader(const ColumnReader&) = delete;
     ColumnReader& operator=(const ColumnReader&) = delete;
@@ -262,193 +244,76 @@ public:
 
 private:
     // A piece of a block: larger than the preview's 128 KiB file buffer (so
-    // it is read without a copy), small against the processor's cache, and
-    // large enough that each read call's own cost stays small beside it.
-    static constexpr int32_t kPieceBytes = 512 << 10;
-    // Pieces in the ring: the one being read and a few to be scanned.
-    static constexpr int kSlots = 4;
-    // A waiting thread first keeps looking for this long (a few pieces'
-    // reads), a few dozen pauses apart and letting other threads of its
-    // processor run every few looks, before it sleeps: waking a sleeping
-    // thread costs system calls and a trip through the scheduler, more
-    // than scanning a piece.
-    static constexpr std::chrono::microseconds kSpinTime{300};
-    static constexpr int kPausesPerLook = 64;
-    static constexpr int kLooksPerYield = 8;
-    // The longest single sleep; the wait is taken up again after it.
-    static constexpr std::chrono::milliseconds kSleepSlice{5};
-    // Finished columns are handed to the owner at most this often (and at
-    // the end): each hand-over wakes the owner's thread.
+    // it is read without a copy), small against the processor's cache.
+    static constexpr int32_t kPieceBytes = 256 << 10;
+
+    // Finished columns are handed to the owner in batches, at most this
+    // often (and at the end): each hand-over wakes the owner's thread,
+    // which under load costs more than scanning a column.
     static constexpr std::chrono::milliseconds kHandOverEvery{15};
 
-    enum class State { Free, Filled, Scanning, Scanned };
-    // A piece of samples (the last of its block or not); the end of a block
-    // whose next piece could not be read; the end of the data before the
-    // last block.
-    enum class Kind { Piece, LastPiece, BlockEnd, DataEnd };
-    struct Slot {
-        State state = State::Free;
-        Kind kind = Kind::Piece;
-        int32_t bytes = 0;
-        WavePeak peaks;
-        std::vector<uint8_t> data;
-    };
+    bool Quitting() {
+        std::lock_guard lock(mutex_);
+        return quit_;
+    }
 
-    Slot& At(int64_t position) { return slots_[size_t(position % kSlots)]; }
-    // Under mutex_: something a waiting thread may look for has changed.
-    void Changed() { events_.fetch_add(1, std::memory_order_release); }
-
-    // Under `lock` (of mutex_): waits until `done` holds or quit_ is set;
-    // false when quitting.
-    template <typename Done>
-    bool Wait(std::unique_lock<std::mutex>& lock, bool& asleep, Done done) {
-        while (!quit_ && !done()) {
-            // The event count moves with every change, so this look needs no lock.
-            const uint64_t seen = events_.load(std::memory_order_acquire);
-            lock.unlock();
-            const auto start = std::chrono::steady_clock::now();
-            for (int round = 1; events_.load(std::memory_order_acquire) == seen &&
-                                std::chrono::steady_clock::now() - start < kSpinTime;
-                 ++round) {
-                for (int i = 0; i < kPausesPerLook; ++i) YieldProcessor();
-                if (round % kLooksPerYield == 0) std::this_thread::yield();
+    // One column: false at the end of the data (nothing read).
+    bool ScanBlock(std::vector<uint8_t>& piece, WavePeak& peak) {
+        WavePeakMerger merger(eightBit_);
+        int32_t got = 0;
+        while (got < block_) {
+            // The same pieces as one read of the whole block would gather.
+            if (got > 0 && (wave_.BytesLeft() <= 0 || Quitting())) break;
+            const int32_t want = std::min(int32_t(piece.size()), block_ - got);
+            int32_t read = -1;
+            try {
+                read = wave_.ReadData(piece.data(), want);
+            } catch (...) {
+                read = -1;  // an unreadable block ends the scan like the end of the data
             }
-            lock.lock();
-            if (quit_ || done() || events_.load(std::memory_order_acquire) != seen) continue;
-            asleep = true;
-            ringWake_.wait_for(lock, kSleepSlice, [&] { return quit_ || done(); });
-            asleep = false;
+            if (read < 1) break;
+            int16_t a, b, c, d;
+            if (wide_) PCMFindWidePeaks(format_, piece.data(), uint32_t(read), a, b, c, d);
+            else PCMFindPeaks(format_, piece.data(), uint32_t(read), a, b, c, d);
+            merger.Add(WavePeak{a, b, c, d});
+            got += read;
+            if (read < want) break;
         }
-        return !quit_;
-    }
-    // Under mutex_: wakes a sleeping thread (after the change is noted).
-    void WakeSleepers() {
-        if (readerAsleep_ || scannerAsleep_) ringWake_.notify_all();
+        if (got < 1) return false;
+        peak = merger.Result();
+        if (eightBit_) {
+            // Unsigned bytes around 128 onto the signed 16-bit scale.
+            for (int16_t* v : {&peak.leftFirst, &peak.leftSecond, &peak.rightFirst, &peak.rightSecond})
+                *v = int16_t(int(*v) * 256 - 32768);
+        }
+        return true;
     }
 
-    // Under `lock`: the oldest piece waiting for its scan, or -1.
-    int64_t OldestFilled() {
-        for (int64_t p = freed_; p < filled_; ++p)
-            if (At(p).state == State::Filled) return p;
-        return -1;
-    }
-    // Scans the piece at `position`, claimed by the caller (unlocking
-    // around the scan), and merges what can be merged.
-    void ScanClaimed(std::unique_lock<std::mutex>& lock, int64_t position) {
-        Slot& slot = At(position);
-        slot.state = State::Scanning;
-        lock.unlock();
-        int16_t a, b, c, d;
-        const auto bytes = uint32_t(slot.bytes);
-        if (wide_) PCMFindWidePeaks(format_, slot.data.data(), bytes, a, b, c, d);
-        else PCMFindPeaks(format_, slot.data.data(), bytes, a, b, c, d);
-        lock.lock();
-        slot.peaks = WavePeak{a, b, c, d};
-        slot.state = State::Scanned;
-        Merge(lock);
-    }
-    // Under `lock`: merges the scanned pieces at the head of the ring in
-    // their order, frees their buffers and hands finished columns over.
-    void Merge(std::unique_lock<std::mutex>& lock) {
-        bool ended = false;
-        while (freed_ < filled_ && At(freed_).state == State::Scanned) {
-            Slot& slot = At(freed_);
-            if (slot.kind == Kind::DataEnd) {
-                ended = true;
-            } else {
-                if (slot.kind != Kind::BlockEnd) merger_.Add(slot.peaks);
-                if (slot.kind != Kind::Piece) {
-                    WavePeak peak = merger_.Result();
-                    if (eightBit_) {
-                        // Unsigned bytes around 128 onto the signed 16-bit scale.
-                        for (int16_t* v : {&peak.leftFirst, &peak.leftSecond, &peak.rightFirst, &peak.rightSecond})
-                            *v = int16_t(int(*v) * 256 - 32768);
-                    }
-                    merger_ = WavePeakMerger(eightBit_);
-                    finished_.push_back(peak);
-                    ended = ++merged_ == blocks_;
-                }
-            }
-            slot.state = State::Free;
-            ++freed_;
-            Changed();
-        }
-        WakeSleepers();
-        const auto now = std::chrono::steady_clock::now();
-        if (!ended && (finished_.empty() || now - handed_ < kHandOverEvery)) return;
-        handed_ = now;
-        for (const WavePeak& column : finished_) columns_[size_t(done_++)] = column;
-        finished_.clear();
-        ended_ = ended_ || ended;
-        lock.unlock();
-        changed_.notify_all();
-        if (ready_) ready_();
-        lock.lock();
-    }
-
-    // The read thread: each block's pieces, the last one marked, and a
-    // DataEnd where the data ended before the last block.
-    void ReadPieces() {
+    void Read() {
+        // Pieces of whole frames, so no frame is split between two scans.
+        const int32_t pieceBytes = std::min(kPieceBytes - kPieceBytes % frameBytes_, block_);
+        std::vector<uint8_t> piece(static_cast<size_t>(pieceBytes));
+        std::vector<WavePeak> finished;  // columns not yet handed over
+        auto handed = std::chrono::steady_clock::now();
         for (int x = 0; x < blocks_; ++x) {
-            int32_t got = 0;
-            bool more = true;
-            while (more) {
-                Slot* slot = FreeSlot();
-                if (!slot) return;
-                // The same pieces as one read of the whole block would gather.
-                const int32_t want = std::min(int32_t(slot->data.size()), block_ - got);
-                int32_t read = -1;
-                try {
-                    read = wave_.ReadData(slot->data.data(), want);
-                } catch (...) {
-                    read = -1;  // an unreadable block ends the scan like the end of the data
-                }
-                if (read < 1) {
-                    // A block cut short keeps what was read of it; then
-                    // the data has ended.
-                    Send(got > 0 ? Kind::BlockEnd : Kind::DataEnd, 0);
-                    if (got > 0) break;
-                    return;
-                }
-                got += read;
-                more = got < block_ && read == want && wave_.BytesLeft() > 0;
-                Send(more ? Kind::Piece : Kind::LastPiece, read);
+            if (Quitting()) return;
+            WavePeak peak;
+            const bool more = ScanBlock(piece, peak);
+            if (more) finished.push_back(peak);
+            const bool ended = !more || x + 1 == blocks_;
+            const auto now = std::chrono::steady_clock::now();
+            if (!ended && now - handed < kHandOverEvery) continue;
+            handed = now;
+            {
+                std::lock_guard lock(mutex_);
+                if (quit_) return;
+                for (const WavePeak& column : finished) columns_[size_t(done_++)] = column;
+                ended_ = ended;
             }
-        }
-    }
-    // A free buffer at the ring's end for the next read, or nullptr when
-    // quitting. While the ring is full the reader scans waiting pieces.
-    Slot* FreeSlot() {
-        std::unique_lock lock(mutex_);
-        while (!quit_ && filled_ - freed_ == kSlots) {
-            const int64_t waiting = OldestFilled();
-            if (waiting >= 0) ScanClaimed(lock, waiting);
-            else if (!Wait(lock, readerAsleep_, [&] { return filled_ - freed_ < kSlots || OldestFilled() >= 0; }))
-                return nullptr;
-        }
-        return quit_ ? nullptr : &At(filled_);
-    }
-    // Hands the piece at the ring's end on to be scanned.
-    void Send(Kind kind, int32_t bytes) {
-        std::unique_lock lock(mutex_);
-        Slot& slot = At(filled_);
-        slot.kind = kind;
-        slot.bytes = bytes;
-        const bool samples = kind == Kind::Piece || kind == Kind::LastPiece;
-        slot.state = samples ? State::Filled : State::Scanned;
-        ++filled_;
-        Changed();
-        WakeSleepers();
-        if (!samples) Merge(lock);  // nothing to scan: merged at once
-    }
-
-    // The scan thread: scans the waiting pieces in their order.
-    void ScanPieces() {
-        std::unique_lock lock(mutex_);
-        while (!ended_ && !quit_) {
-            const int64_t waiting = OldestFilled();
-            if (waiting >= 0) ScanClaimed(lock, waiting);
-            else if (!Wait(lock, scannerAsleep_, [&] { return ended_ || OldestFilled() >= 0; })) return;
+            finished.clear();
+            changed_.notify_all();
+            if (ready_) ready_();
+            if (ended) return;
         }
     }
 
@@ -458,26 +323,14 @@ private:
     const std::function<void()> ready_;
     const WAVEFORMATEX* const format_;
     const bool eightBit_;
-    const bool wide_;  // 24/32-bit integer or float: scanned on the 16-bit scale
+    const bool wide_;        // 24/32-bit integer or float: scanned on the 16-bit scale
     const int32_t frameBytes_;
-
-    std::mutex mutex_;
-    std::condition_variable ringWake_;  // the helper threads' sleeps
-    std::condition_variable changed_;   // the owner's wait in Take
-    std::atomic<uint64_t> events_{0};
-    bool quit_ = false;
-    bool readerAsleep_ = false, scannerAsleep_ = false;
-    std::array<Slot, kSlots> slots_;
-    int64_t filled_ = 0, freed_ = 0;  // pieces handed on to be scanned, and merged
-    WavePeakMerger merger_;
-    int merged_ = 0;                  // columns merged
-    std::vector<WavePeak> finished_;  // merged columns not yet handed over
-    std::chrono::steady_clock::time_point handed_;
     WavePeakTable columns_;
     int done_ = 0;
     bool ended_ = false;
-
-    std::thread scanner_;
+    bool quit_ = false;
+    std::mutex mutex_;
+    std::condition_variable changed_;
     std::thread reader_;
 };
 
@@ -648,7 +501,7 @@ private:
 
 // One scan of a wave into the peak table, one block read and one peak
 // scan per pixel column, drawn as it goes. The blocks are read and scanned
-// on helper threads (ColumnReader); the drawing runs on the thread that
+// on a helper thread (ColumnReader); the drawing runs on the thread that
 // owns the scan, in steps that each draw the columns known by then. The wave is open from the start of the scan to its end (or
 // its cancelling: destroying the scan stops the reader within one piece and
 // closes the file).
