@@ -213,7 +213,7 @@ void DrawDefaultPicture(HDC dc, const RECT& r) {
 // `columns_`, `done_`, `ended_` and `quit_`.
 class ColumnReader {
 public:
-    // `ready` (may be empty) is called on the reader thread after each column.
+    // `ready` (may be empty) is called on the reader thread after each batch of columns.
     ColumnReader(TMMWave& wave, int32_t block, int blocks, std::function<void()> ready)
         : wave_(wave), block_(block), blocks_(blocks), ready_(std::move(ready)),
           format_(wave.PWaveFormat()), eightBit_(wave.BitLength() == 8), wide_(PCMIsWideFormat(format_)),
@@ -246,6 +246,11 @@ private:
     // A piece of a block: larger than the preview's 128 KiB file buffer (so
     // it is read without a copy), small against the processor's cache.
     static constexpr int32_t kPieceBytes = 256 << 10;
+
+    // Finished columns are handed to the owner in batches, at most this
+    // often (and at the end): each hand-over wakes the owner's thread,
+    // which under load costs more than scanning a column.
+    static constexpr std::chrono::milliseconds kHandOverEvery{15};
 
     bool Quitting() {
         std::lock_guard lock(mutex_);
@@ -288,21 +293,27 @@ private:
         // Pieces of whole frames, so no frame is split between two scans.
         const int32_t pieceBytes = std::min(kPieceBytes - kPieceBytes % frameBytes_, block_);
         std::vector<uint8_t> piece(static_cast<size_t>(pieceBytes));
+        std::vector<WavePeak> finished;  // columns not yet handed over
+        auto handed = std::chrono::steady_clock::now();
         for (int x = 0; x < blocks_; ++x) {
+            if (Quitting()) return;
             WavePeak peak;
             const bool more = ScanBlock(piece, peak);
+            if (more) finished.push_back(peak);
+            const bool ended = !more || x + 1 == blocks_;
+            const auto now = std::chrono::steady_clock::now();
+            if (!ended && now - handed < kHandOverEvery) continue;
+            handed = now;
             {
                 std::lock_guard lock(mutex_);
                 if (quit_) return;
-                if (more) {
-                    columns_[size_t(x)] = peak;
-                    done_ = x + 1;
-                }
-                ended_ = !more || x + 1 == blocks_;
+                for (const WavePeak& column : finished) columns_[size_t(done_++)] = column;
+                ended_ = ended;
             }
+            finished.clear();
             changed_.notify_all();
             if (ready_) ready_();
-            if (!more) return;
+            if (ended) return;
         }
     }
 

@@ -1,9 +1,7 @@
 // Peak finding is the hot path here: the wave preview scans whole files
-// with it. It runs in two passes over each block: the lowest and highest
-// value per channel first (with SSE2 minimum and maximum when the processor
-// has them), then, per channel, the first frame holding either of them,
-// which decides the order of the pair. The second pass reads a block the
-// first has just brought into the cache and usually stops early.
+// with it. 16-bit data goes through one SSE2 pass when the processor has
+// SSE2 (checked at run time: the 32-bit program also runs on processors
+// without it); the scalar scan serves 8-bit data and the rest.
 #include "media/MMPCMSup.h"
 
 #include <emmintrin.h>
@@ -24,6 +22,9 @@ void StoreI16(uint8_t* p, int32_t v) {
 constexpr int32_t kLow8 = 127, kHigh8 = -127;
 constexpr int32_t kLow16 = 32767, kHigh16 = -32767;
 
+// A channel's extremes and the frames where each was first seen. Only the
+// order of the two frames is used; the SSE2 scan gives exact frames only
+// where it needs them to settle that order.
 struct Extremes {
     int32_t low, high;
     uint32_t lowFrame = 0, highFrame = 0;
@@ -71,100 +72,160 @@ bool HasSse2() {
     return present;
 }
 
+// The 16-bit scan walks a block once, in chunks of whole vectors. Each
+// vector lane keeps its running lowest and highest value and the number of
+// the chunk in which that value last moved (strictly). A lane's first sight
+// of its final extreme therefore lies in the chunk noted for it, and a
+// channel's in the earliest chunk noted by its lanes at that extreme. The
+// order of the pair follows from the two chunks; only when both extremes
+// lie in one chunk is that chunk read again, from the cache, for the exact
+// frames. The pass itself does no more per vector than a minimum and a
+// maximum, which keeps it as fast as the memory it reads.
+//
+// Vectors per chunk: 32 vectors (512 bytes) keep the bookkeeping at the end
+// of a chunk small beside its loads, and a rescan short. Chunk numbers are
+// 16-bit lanes; a block of more than 65535 such chunks (32 MiB) takes
+// longer chunks.
+constexpr uint32_t kChunkVectors = 32;
+constexpr uint32_t kMaxChunks = 0xFFFF;
+
+#define WC_SSE2 __attribute__((target("sse2"), always_inline)) inline
+
+// Every lane gets the lowest (highest) value of its channel's lanes: lane l
+// carries channel l % channels.
+WC_SSE2 __m128i SpreadMin16(__m128i x, int channels) {
+    x = _mm_min_epi16(x, _mm_shuffle_epi32(x, _MM_SHUFFLE(1, 0, 3, 2)));
+    x = _mm_min_epi16(x, _mm_shuffle_epi32(x, _MM_SHUFFLE(2, 3, 0, 1)));
+    if (channels == 1) {
+        x = _mm_min_epi16(x, _mm_shufflelo_epi16(x, _MM_SHUFFLE(2, 3, 0, 1)));
+        x = _mm_min_epi16(x, _mm_shufflehi_epi16(x, _MM_SHUFFLE(2, 3, 0, 1)));
+    }
+    return x;
+}
+WC_SSE2 __m128i SpreadMax16(__m128i x, int channels) {
+    x = _mm_max_epi16(x, _mm_shuffle_epi32(x, _MM_SHUFFLE(1, 0, 3, 2)));
+    x = _mm_max_epi16(x, _mm_shuffle_epi32(x, _MM_SHUFFLE(2, 3, 0, 1)));
+    if (channels == 1) {
+        x = _mm_max_epi16(x, _mm_shufflelo_epi16(x, _MM_SHUFFLE(2, 3, 0, 1)));
+        x = _mm_max_epi16(x, _mm_shufflehi_epi16(x, _MM_SHUFFLE(2, 3, 0, 1)));
+    }
+    return x;
+}
+
+// Per channel, the earliest chunk noted by a lane whose value is the
+// channel's extreme (`value`, spread over the lanes); spread like the values.
+WC_SSE2 __m128i FirstChunk16(__m128i lanes, __m128i value, __m128i chunks, int channels) {
+    // Chunk numbers are unsigned: flipping the top bit lets the signed
+    // minimum order them.
+    const __m128i top = _mm_set1_epi16(int16_t(0x8000));
+    const __m128i at = _mm_cmpeq_epi16(lanes, value);
+    const __m128i keys =
+        _mm_or_si128(_mm_and_si128(at, _mm_xor_si128(chunks, top)), _mm_andnot_si128(at, _mm_set1_epi16(0x7FFF)));
+    return _mm_xor_si128(SpreadMin16(keys, channels), top);
+}
+
+// Lane 0 or 1 of eight 16-bit lanes, sign-extended.
+WC_SSE2 int32_t Lane16(__m128i x, uint32_t lane) {
+    return int16_t(lane == 0 ? _mm_extract_epi16(x, 0) : _mm_extract_epi16(x, 1));
+}
+
+// The first sample, from vector `from` up to `to`, whose lane is one of
+// `lanes` (a byte mask of a 16-byte vector) and whose value is `value`; its
+// sample index. `to` * 8 when there is none.
+__attribute__((target("sse2"))) uint32_t FirstSample16(const uint8_t* data, uint32_t from, uint32_t to,
+                                                        int32_t value, unsigned lanes) {
+    const __m128i* v = reinterpret_cast<const __m128i*>(data);
+    const __m128i sought = _mm_set1_epi16(int16_t(value));
+    for (uint32_t i = from; i < to; ++i) {
+        const unsigned at = unsigned(_mm_movemask_epi8(_mm_cmpeq_epi16(_mm_loadu_si128(v + i), sought))) & lanes;
+        if (at) return i * 8 + unsigned(__builtin_ctz(at)) / 2;
+    }
+    return to * 8;
+}
+
 // 16-bit data, mono (channels 1) or stereo (channels 2). The stack is
-// realigned on entry: 32-bit callers only promise 4-byte alignment.
-__attribute__((target("sse2"), force_align_arg_pointer)) void Scan16Sse2(const uint8_t* data, uint32_t frames,
-                                                                            int channels, Extremes* out) {
+// realigned on entry: 32-bit callers only promise 4-byte alignment. Out of
+// line, so that its vector registers stay its own.
+__attribute__((target("sse2"), force_align_arg_pointer, noinline)) void Scan16Sse2(const uint8_t* data,
+                                                                                     uint32_t frames, int channels,
+                                                                                     Extremes* out) {
     const uint32_t samples = frames * uint32_t(channels);
-    const uint32_t vectors = samples / 8;
+    // Whole pairs of vectors; the samples behind them go the scalar way.
+    const uint32_t vectors = samples / 16 * 2;
+    const uint32_t chunkVectors = std::max(kChunkVectors, ((vectors + kMaxChunks - 1) / kMaxChunks + 1) & ~1u);
+    const __m128i* v = reinterpret_cast<const __m128i*>(data);
+    // lo and hi: the running extremes up to the last finished chunk; lo1,
+    // hi1 and lo2, hi2 run over the even and the odd vectors, so that two
+    // minimum and maximum chains proceed side by side (the compiler keeps
+    // them in registers, unrolled twice, at about one vector a cycle).
     __m128i lo = _mm_set1_epi16(int16_t(kLow16));
     __m128i hi = _mm_set1_epi16(int16_t(kHigh16));
-    {
-        const __m128i* v = reinterpret_cast<const __m128i*>(data);
-        uint32_t i = 0;
-        // Two accumulators each, so that successive loads do not wait on one another.
-        __m128i lo2 = lo, hi2 = hi;
-        for (; i + 2 <= vectors; i += 2) {
-            const __m128i a = _mm_loadu_si128(v + i);
-            const __m128i b = _mm_loadu_si128(v + i + 1);
-            lo = _mm_min_epi16(lo, a);
-            hi = _mm_max_epi16(hi, a);
+    __m128i lo1 = lo, hi1 = hi, lo2 = lo, hi2 = hi;
+    __m128i loChunk = _mm_setzero_si128(), hiChunk = _mm_setzero_si128();
+    __m128i chunk = _mm_setzero_si128();
+    const __m128i one = _mm_set1_epi16(1);
+    const __m128i* const last = v + vectors;
+    for (const __m128i* p = v; p != last;) {
+        const __m128i* const end = p + std::min(uint32_t(last - p), chunkVectors);
+#pragma GCC unroll 2
+        do {
+            const __m128i a = _mm_loadu_si128(p);
+            const __m128i b = _mm_loadu_si128(p + 1);
+            lo1 = _mm_min_epi16(lo1, a);
+            hi1 = _mm_max_epi16(hi1, a);
             lo2 = _mm_min_epi16(lo2, b);
             hi2 = _mm_max_epi16(hi2, b);
-        }
-        if (i < vectors) {
-            const __m128i a = _mm_loadu_si128(v + i);
-            lo = _mm_min_epi16(lo, a);
-            hi = _mm_max_epi16(hi, a);
-        }
-        lo = _mm_min_epi16(lo, lo2);
-        hi = _mm_max_epi16(hi, hi2);
+            p += 2;
+        } while (p != end);
+        // A lane whose value moved notes this chunk.
+        const __m128i newLo = _mm_min_epi16(lo1, lo2), newHi = _mm_max_epi16(hi1, hi2);
+        const __m128i loKept = _mm_cmpeq_epi16(newLo, lo), hiKept = _mm_cmpeq_epi16(newHi, hi);
+        loChunk = _mm_or_si128(_mm_and_si128(loKept, loChunk), _mm_andnot_si128(loKept, chunk));
+        hiChunk = _mm_or_si128(_mm_and_si128(hiKept, hiChunk), _mm_andnot_si128(hiKept, chunk));
+        lo = newLo;
+        hi = newHi;
+        chunk = _mm_add_epi16(chunk, one);
     }
-    // Fold the lanes: stereo keeps even (left) and odd (right) lanes apart.
-    lo = _mm_min_epi16(lo, _mm_shuffle_epi32(lo, _MM_SHUFFLE(1, 0, 3, 2)));
-    hi = _mm_max_epi16(hi, _mm_shuffle_epi32(hi, _MM_SHUFFLE(1, 0, 3, 2)));
-    lo = _mm_min_epi16(lo, _mm_shuffle_epi32(lo, _MM_SHUFFLE(2, 3, 0, 1)));
-    hi = _mm_max_epi16(hi, _mm_shuffle_epi32(hi, _MM_SHUFFLE(2, 3, 0, 1)));
-    if (channels == 1) {
-        lo = _mm_min_epi16(lo, _mm_shufflelo_epi16(lo, _MM_SHUFFLE(2, 3, 0, 1)));
-        hi = _mm_max_epi16(hi, _mm_shufflelo_epi16(hi, _MM_SHUFFLE(2, 3, 0, 1)));
-    }
-    int32_t low[2] = {int16_t(_mm_extract_epi16(lo, 0)), int16_t(_mm_extract_epi16(lo, 1))};
-    int32_t high[2] = {int16_t(_mm_extract_epi16(hi, 0)), int16_t(_mm_extract_epi16(hi, 1))};
-    for (uint32_t s = vectors * 8; s < samples; ++s) {
-        const int c = int(s % uint32_t(channels));
-        const int32_t v = LoadI16(data + 2 * s);
-        low[c] = std::min(low[c], v);
-        high[c] = std::max(high[c], v);
-    }
+    const __m128i low = SpreadMin16(lo, channels), high = SpreadMax16(hi, channels);
+    const __m128i lowIn = FirstChunk16(lo, low, loChunk, channels);
+    const __m128i highIn = FirstChunk16(hi, high, hiChunk, channels);
 
-    // The first frame of each extreme; an extreme still at its starting
-    // value was never replaced and keeps frame 0.
-    uint32_t lowFrame[2] = {0, 0}, highFrame[2] = {0, 0};
-    unsigned pending = 0;  // bit 2c: low of channel c still sought; bit 2c+1: high
-    for (int c = 0; c < channels; ++c) {
-        if (low[c] != kLow16) pending |= 1u << (2 * c);
-        if (high[c] != kHigh16) pending |= 2u << (2 * c);
-    }
-    const __m128i lows = channels == 1 ? _mm_set1_epi16(int16_t(low[0]))
-                                       : _mm_set1_epi32(int32_t(uint16_t(low[0]) | (uint32_t(uint16_t(low[1])) << 16)));
-    const __m128i highs = channels == 1
-                              ? _mm_set1_epi16(int16_t(high[0]))
-                              : _mm_set1_epi32(int32_t(uint16_t(high[0]) | (uint32_t(uint16_t(high[1])) << 16)));
-    // Byte masks of a movemask result: which lanes belong to which channel.
-    const unsigned laneMask[2] = {channels == 1 ? 0xFFFFu : 0x3333u, 0xCCCCu};
-    const uint32_t bytesPerFrame = 2u * uint32_t(channels);
-    // Only the order of the two matters: a channel is settled by the first
-    // frame holding either sought extreme (the other, if sought, comes
-    // later), which cuts the pass short on most blocks.
-    constexpr uint32_t kLater = 0xFFFFFFFFu;
-    const auto settle = [&](int c, bool atLowValue, bool atHighValue, uint32_t lowAt, uint32_t highAt) {
-        const bool seekLow = pending & (1u << (2 * c)), seekHigh = pending & (2u << (2 * c));
-        if (!(seekLow && atLowValue) && !(seekHigh && atHighValue)) return;
-        if (seekLow) lowFrame[c] = atLowValue ? lowAt : kLater;
-        if (seekHigh) highFrame[c] = atHighValue ? highAt : kLater;
-        pending &= ~(3u << (2 * c));
-    };
-    const __m128i* v = reinterpret_cast<const __m128i*>(data);
-    for (uint32_t i = 0; pending && i < vectors; ++i) {
-        const __m128i a = _mm_loadu_si128(v + i);
-        const unsigned atLow = unsigned(_mm_movemask_epi8(_mm_cmpeq_epi16(a, lows)));
-        const unsigned atHigh = unsigned(_mm_movemask_epi8(_mm_cmpeq_epi16(a, highs)));
-        if (!(atLow | atHigh)) continue;
-        for (int c = 0; c < channels; ++c) {
-            const unsigned l = atLow & laneMask[c], h = atHigh & laneMask[c];
-            settle(c, l != 0, h != 0, l ? (i * 16 + unsigned(__builtin_ctz(l))) / bytesPerFrame : 0,
-                   h ? (i * 16 + unsigned(__builtin_ctz(h))) / bytesPerFrame : 0);
+    const uint32_t cn = uint32_t(channels);
+    const uint32_t chunkFrames = chunkVectors * 8 / cn;
+    for (uint32_t c = 0; c < cn; ++c) {
+        Extremes e{Lane16(low, c), Lane16(high, c)};
+        // Frames standing for the order of the two: an extreme still at its
+        // starting value was never replaced and keeps frame 0; one that was
+        // gets the first frame of its chunk, or, when both share a chunk,
+        // its exact frame.
+        const uint32_t lowChunk = e.low == kLow16 ? 0 : uint32_t(uint16_t(Lane16(lowIn, c)));
+        const uint32_t highChunk = e.high == kHigh16 ? 0 : uint32_t(uint16_t(Lane16(highIn, c)));
+        if (lowChunk != highChunk) {
+            e.lowFrame = lowChunk * chunkFrames;
+            e.highFrame = highChunk * chunkFrames;
+        } else {
+            const unsigned lanes = cn == 1 ? 0xFFFFu : 0x3333u << (2 * c);
+            const uint32_t from = lowChunk * chunkVectors, to = std::min(vectors, from + chunkVectors);
+            if (e.low != kLow16) e.lowFrame = FirstSample16(data, from, to, e.low, lanes) / cn;
+            if (e.high != kHigh16) e.highFrame = FirstSample16(data, from, to, e.high, lanes) / cn;
         }
+        // The samples behind the last whole vector come last in time.
+        for (uint32_t s = vectors * 8 + c; s < samples; s += cn) {
+            const int32_t value = LoadI16(data + 2 * s);
+            if (value < e.low) {
+                e.low = value;
+                e.lowFrame = s / cn;
+            }
+            if (value > e.high) {
+                e.high = value;
+                e.highFrame = s / cn;
+            }
+        }
+        out[c] = e;
     }
-    for (uint32_t s = vectors * 8; pending && s < samples; ++s) {
-        const int c = int(s % uint32_t(channels));
-        const int32_t value = LoadI16(data + 2 * s);
-        const uint32_t frame = s / uint32_t(channels);
-        settle(c, value == low[c], value == high[c], frame, frame);
-    }
-    for (int c = 0; c < channels; ++c) out[c] = Extremes{low[c], high[c], lowFrame[c], highFrame[c]};
 }
+
+#undef WC_SSE2
 
 int32_t Clamp(int64_t v, int32_t low, int32_t high, bool& clipped) {
     if (v > high) {

@@ -265,6 +265,138 @@ TEST(PcmFindPeaks, ExtremesAtEitherEndOfABlockAreFound) {
     EXPECT_EQ(Find(f, Words(samples)), (Peaks{500, -32768, 0, -900}));
 }
 
+// ---- PCMFindPeaks on large blocks, as the wave preview scans them ----
+
+// 16-bit samples, all `fill`, with the given (sample index, value) pairs set.
+std::vector<uint8_t> Planted(size_t samples, int fill, const std::vector<std::pair<size_t, int>>& values) {
+    std::vector<int> words(samples, fill);
+    for (const auto& [at, value] : values) words[at] = value;
+    return Words(words);
+}
+
+TEST(PcmFindPeaksLargeBlocks, AnEarlierEqualLowestDecidesTheOrder) {
+    const auto mono = PcmFormat(1, 16);
+    // -700 first at sample 10000, again at 30000; 700 at 20000 only.
+    EXPECT_EQ(Find(mono, Planted(32768, 0, {{10000, -700}, {20000, 700}, {30000, -700}})),
+              (Peaks{-700, 700, -700, 700}));
+    // 700 first at 20000 and again at 31000; -700 at 25000 and 30000.
+    EXPECT_EQ(Find(mono, Planted(32768, 0, {{25000, -700}, {20000, 700}, {30000, -700}, {31000, 700}})),
+              (Peaks{700, -700, 700, -700}));
+}
+
+TEST(PcmFindPeaksLargeBlocks, NeighbouringSamplesAreOrderedExactly) {
+    // Both extremes close together, also astride multiples of 8, 16, ... 512 samples.
+    const auto mono = PcmFormat(1, 16);
+    for (size_t edge : {8u, 16u, 64u, 256u, 512u, 4096u, 20000u}) {
+        EXPECT_EQ(Find(mono, Planted(65536, 3, {{edge - 1, 50}, {edge, -50}})), (Peaks{50, -50, 50, -50}))
+            << "at " << edge;
+        EXPECT_EQ(Find(mono, Planted(65536, 3, {{edge - 1, -50}, {edge, 50}})), (Peaks{-50, 50, -50, 50}))
+            << "at " << edge;
+    }
+}
+
+TEST(PcmFindPeaksLargeBlocks, StereoChannelsKeepTheirOwnOrder) {
+    const auto stereo = PcmFormat(2, 16);
+    // Left: high at frame 100, low at frame 9000. Right: low at frame 5, high at frame 9001.
+    auto data = Planted(2 * 16384, 0,
+                        {{2 * 100, 1200}, {2 * 9000, -1300}, {2 * 5 + 1, -40}, {2 * 9001 + 1, 45}, {2 * 9500 + 1, 30}});
+    EXPECT_EQ(Find(stereo, data), (Peaks{1200, -1300, -40, 45}));
+}
+
+TEST(PcmFindPeaksLargeBlocks, ExtremesInTheFirstAndLastFramesAreFound) {
+    const auto stereo = PcmFormat(2, 16);
+    const size_t frames = 40000;
+    EXPECT_EQ(Find(stereo, Planted(2 * frames, 0, {{0, 9}, {1, -9}, {2 * frames - 2, -8}, {2 * frames - 1, 8}})),
+              (Peaks{9, -8, -9, 8}));
+    const auto mono = PcmFormat(1, 16);
+    // The highest (0) is first seen at frame 0, the lowest in the last frame.
+    EXPECT_EQ(Find(mono, Planted(frames, 0, {{frames - 1, -32768}})), (Peaks{0, -32768, 0, -32768}));
+    EXPECT_EQ(Find(mono, Planted(frames, 0, {{frames - 2, 32767}, {frames - 1, -32768}})),
+              (Peaks{32767, -32768, 32767, -32768}));
+}
+
+TEST(PcmFindPeaksLargeBlocks, ExtremesBehindTheLastWholeVectorsCount) {
+    // 10003 mono samples: the last few lie behind every whole run of 16 or 32 samples.
+    const auto mono = PcmFormat(1, 16);
+    EXPECT_EQ(Find(mono, Planted(10003, 1, {{10002, -77}, {10001, 78}})), (Peaks{78, -77, 78, -77}));
+    // A half frame at the end is not a sample of the block.
+    auto data = Planted(2 * 5001, 1, {});
+    data.push_back(0x00);
+    data.push_back(0x80);  // -32768 in the left half of a frame cut short
+    EXPECT_EQ(Find(PcmFormat(2, 16), data), (Peaks{1, 1, 1, 1}));
+}
+
+TEST(PcmFindPeaksLargeBlocks, OnlyTheMostNegativeSampleKeepsTheHighestAtItsStart) {
+    const auto mono = PcmFormat(1, 16);
+    // The highest never leaves -32767, so it counts as seen at frame 0, before any lowest.
+    EXPECT_EQ(Find(mono, Planted(50000, -32768, {})), (Peaks{-32768, -32767, -32768, -32767}));
+    EXPECT_EQ(Find(mono, Planted(50000, -32767, {{30000, -32768}})), (Peaks{-32767, -32768, -32767, -32768}));
+    // The lowest never leaves 32767: the highest, at frame 0 as well, is reported second.
+    EXPECT_EQ(Find(mono, Planted(50000, 32767, {})), (Peaks{32767, 32767, 32767, 32767}));
+}
+
+TEST(PcmFindPeaksLargeBlocks, EightBitBlocksFollowTheSameRules) {
+    const auto mono = PcmFormat(1, 8);
+    std::vector<uint8_t> bytes(70001, 128);
+    bytes[40000] = 3;
+    bytes[20000] = 250;
+    bytes[60000] = 3;
+    EXPECT_EQ(Find(mono, bytes), (Peaks{250, 3, 250, 3}));
+    const auto stereo = PcmFormat(2, 8);
+    bytes.assign(70001, 128);  // 35000 frames and a half
+    bytes[2 * 100] = 0;
+    bytes[2 * 30000] = 255;
+    bytes[2 * 50 + 1] = 255;
+    bytes[2 * 60 + 1] = 0;
+    bytes[70000] = 1;  // the half frame
+    EXPECT_EQ(Find(stereo, bytes), (Peaks{0, 255, 255, 0}));
+}
+
+TEST(PcmFindPeaksLargeBlocks, AgreesWithTheFrameByFrameDefinition) {
+    std::mt19937 random(11);
+    std::vector<uint8_t> storage((300u << 10) + 64);
+    for (const auto& f : {PcmFormat(1, 16), PcmFormat(2, 16), PcmFormat(1, 8), PcmFormat(2, 8)}) {
+        for (int round = 0; round < 60; ++round) {
+            const size_t bytes = round % 4 == 0 ? (256u << 10) : 4097 + random() % (296u << 10);
+            const size_t offset = random() % 8;
+            uint8_t* data = storage.data() + offset;
+            // Mostly quiet data; a few values beyond it, some repeated, land anywhere,
+            // often right at a multiple of 16 to 1024 bytes or just before one.
+            for (size_t i = 0; i < bytes; ++i) data[i] = uint8_t(random() % 16 + 120);
+            for (int k = 0; k < 12; ++k) {
+                const size_t span = size_t(16) << (random() % 7);
+                size_t at = random() % bytes;
+                if (k % 2) at = std::min(bytes - 1, at / span * span - (random() % 3) * (f.wBitsPerSample / 8u));
+                const uint8_t loud[] = {0x00, 0x80, 0x01, 0xFF, 0x7F, 0x02, 0xFE};
+                data[at] = loud[random() % sizeof loud];
+                if (k % 3 == 0 && at + 4096 < bytes) data[at + 4096] = data[at];  // a later tie
+            }
+            ASSERT_EQ(Find(f, data, bytes), Reference(f, data, bytes))
+                << "channels " << f.nChannels << " bits " << f.wBitsPerSample << " bytes " << bytes << " offset "
+                << offset << " round " << round;
+        }
+    }
+}
+
+TEST(PcmFindPeaksLargeBlocks, ABlockOfMoreThanThirtyTwoMebibytesIsScannedWhole) {
+    // Far beyond what a short run of chunk numbers can count.
+    const auto mono = PcmFormat(1, 16);
+    const size_t samples = (40u << 20) / 2 + 5, middle = samples / 2;
+    std::vector<int> words(samples, 0);
+    words[17] = 600;             // the highest, early
+    words[samples - 3] = -600;   // the lowest, late
+    words[middle] = -599;        // nearly as low, in the middle
+    words[middle + 1] = 600;     // a later tie of the highest
+    EXPECT_EQ(Find(mono, Words(words)), (Peaks{600, -600, 600, -600}));
+    // The highest now first stands in the middle, the lowest first right behind it.
+    words[17] = 0;
+    words[middle + 2] = -600;
+    EXPECT_EQ(Find(mono, Words(words)), (Peaks{600, -600, 600, -600}));
+    // The lowest now first stands one sample before the highest.
+    words[middle] = -600;
+    EXPECT_EQ(Find(mono, Words(words)), (Peaks{-600, 600, -600, 600}));
+}
+
 // ---- PCMIsValidFormat ----
 
 TEST(PcmFormatCheck, AcceptsMonoAndStereoOfEightAndSixteenBitsOnly) {
