@@ -82,10 +82,18 @@ struct MsChannel {
     int32_t c1, c2, delta, s1, s2;
 };
 
+// One code. Clipping and a delta outside its range are rare on real sound
+// (and steady in silence), so both limits are branches the processor
+// predicts away rather than selects on every sample's dependency chain.
 inline int32_t MsStep(MsChannel& ch, unsigned code) {
     const int32_t predicted = (ch.s1 * ch.c1 + ch.s2 * ch.c2) >> 8;
-    const int32_t sample = std::clamp(predicted + (int32_t(code ^ 8) - 8) * ch.delta, -32768, 32767);
-    ch.delta = std::clamp((MSADPCMAdaptationTable[code] * ch.delta) >> 8, kMinDelta, kMaxDelta);
+    int32_t sample = predicted + (int32_t(code ^ 8) - 8) * ch.delta;
+    if (uint32_t(sample + 32768) > 65535u) [[unlikely]]
+        sample = sample < 0 ? -32768 : 32767;
+    int32_t delta = (MSADPCMAdaptationTable[code] * ch.delta) >> 8;
+    if (uint32_t(delta - kMinDelta) > uint32_t(kMaxDelta - kMinDelta)) [[unlikely]]
+        delta = delta < kMinDelta ? kMinDelta : kMaxDelta;
+    ch.delta = delta;
     ch.s2 = ch.s1;
     ch.s1 = sample;
     return sample;
@@ -101,6 +109,20 @@ inline void Put(uint8_t*& out, int32_t sample) {
     }
 }
 
+// A left and a right sample in one store.
+template <uint32_t SampleBytes>
+inline void PutPair(uint8_t*& out, int32_t left, int32_t right) {
+    if constexpr (SampleBytes == 2) {
+        const uint32_t pair = uint32_t(uint16_t(left)) | uint32_t(uint16_t(right)) << 16;
+        std::memcpy(out, &pair, 4);  // the target is little-endian
+        out += 4;
+    } else {
+        const auto pair = uint16_t(uint8_t(left / 256 + 128) | uint8_t(right / 256 + 128) << 8);
+        std::memcpy(out, &pair, 2);
+        out += 2;
+    }
+}
+
 // The code frames of one block; `Channels` 0 stands for any count.
 template <uint32_t SampleBytes, unsigned Channels>
 void DecodeCodes(const uint8_t* codes, uint32_t frames, unsigned channels, MsChannel* ch, uint8_t*& out) {
@@ -109,8 +131,9 @@ void DecodeCodes(const uint8_t* codes, uint32_t frames, unsigned channels, MsCha
         uint32_t k = 0;
         for (; k + 2 <= frames; k += 2) {
             const unsigned byte = codes[k / 2];
-            Put<SampleBytes>(out, MsStep(c, byte >> 4));
-            Put<SampleBytes>(out, MsStep(c, byte & 15));
+            const int32_t first = MsStep(c, byte >> 4);
+            const int32_t second = MsStep(c, byte & 15);
+            PutPair<SampleBytes>(out, first, second);
         }
         if (k < frames) Put<SampleBytes>(out, MsStep(c, codes[k / 2] >> 4));
         ch[0] = c;
@@ -118,8 +141,9 @@ void DecodeCodes(const uint8_t* codes, uint32_t frames, unsigned channels, MsCha
         MsChannel left = ch[0], right = ch[1];
         for (uint32_t k = 0; k < frames; ++k) {
             const unsigned byte = codes[k];
-            Put<SampleBytes>(out, MsStep(left, byte >> 4));
-            Put<SampleBytes>(out, MsStep(right, byte & 15));
+            const int32_t l = MsStep(left, byte >> 4);
+            const int32_t r = MsStep(right, byte & 15);
+            PutPair<SampleBytes>(out, l, r);
         }
         ch[0] = left;
         ch[1] = right;

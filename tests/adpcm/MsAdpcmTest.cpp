@@ -210,6 +210,17 @@ TEST(MsAdpcmDecode, SamplesAreClampedToSixteenBits) {
     EXPECT_EQ(Decode(f, Block({{0, 2000, 32000, 0}}, {0x78})), (std::vector<int>{0, 32000, 32767, 32767 - 8 * 4796}));
 }
 
+TEST(MsAdpcmDecode, StereoChannelsClipEachOnTheirOwnAndRecoverInBothWidths) {
+    // Left 32000 + 7*2000 clips high while right -32000 - 7*2000 clips low;
+    // both deltas become 614*2000/256 = 4796, and the next codes bring them
+    // back: 32767 - 8*4796 = -5601 and -32768 + 7*4796 = 804.
+    const auto f = MsFormat(2, 16, 4);
+    const auto block = Block({{0, 2000, 32000, 0}, {0, 2000, -32000, 0}}, {0x79, 0x87});
+    EXPECT_EQ(Decode(f, block), (std::vector<int>{0, 0, 32000, -32000, 32767, -32768, -5601, 804}));
+    // The same through 8 bits: each sample / 256 toward zero, plus 128.
+    EXPECT_EQ(Decode(f, block, 1 << 16, 8), (std::vector<int>{128, 128, 253, 3, 255, 0, 107, 131}));
+}
+
 TEST(MsAdpcmDecode, AnEverGrowingDeltaIsCappedAndKeepsTheSignOfItsCodes) {
     // Code 8 raises the delta threefold each time: without a cap its product
     // leaves 32 bits within a few dozen codes and the samples turn around.
