@@ -75,7 +75,7 @@ TEST_P(WaveOutStressTest, StartStopResetAndCloseRacingTheRefillEndEveryPlaybackO
     CpuBurners burners;
     int expectedStops = 0;
     for (int round = 0; round < StressRounds; ++round) {
-        const int kind = round % 4;
+        const int kind = round % 5;
         const auto begin = std::chrono::steady_clock::now();
         ASSERT_NO_THROW(out_->Start()) << "round " << round;
         ++expectedStops;
@@ -99,6 +99,10 @@ TEST_P(WaveOutStressTest, StartStopResetAndCloseRacingTheRefillEndEveryPlaybackO
                 other.join();
                 break;
             }
+            case 4:
+                // Back to the start, then played to its end.
+                out_->Reset();
+                break;
         }
         ASSERT_TRUE(PumpUntil([&] { return stops_ >= expectedStops && !out_->IsPlaying(); }, RoundLimit))
             << "round " << round << " (kind " << kind << "): OnStop never fired, the stop was lost (state "
