@@ -174,7 +174,7 @@ TEST_P(WaveOutStressTest, StartStopResetAndCloseRacingTheRefillEndEveryPlaybackO
 // cmCallback is not among them: it refills inside the device's callback,
 // calling wave functions there, which only Windows 95 allows. NT-family
 // systems, Wine included, deadlock on it (a copy of this program that Wine
-// reported as Windows 95 hung in its first rounds); WaveOutCallbackMode in
+// reported as Windows 95 hung in the rounds); WaveOutCallbackMode in
 // the waveout tests checks which systems take the mode.
 INSTANTIATE_TEST_SUITE_P(Modes, WaveOutStressTest, ::testing::Values(cmWindow, cmThread),
                          [](const testing::TestParamInfo<TMMCBMode>& info) {
