@@ -14,17 +14,26 @@
 // fails cleanly if that thread does not answer in time).
 //
 // Locks. handOver_ (always there) decides the hand-over between a
-// DoneHandler run and Stop, Close and Reset: a run enters by raising
+// DoneHandler run and Start, Stop, Close and Reset: a run enters by raising
 // handlerDepth_ under it only while no stop or reset is under way, and
-// leaves by lowering it and deciding under it whether to post WomEndPlay.
+// leaves by lowering it and deciding under it whether to post WomEndPlay. A
+// run that ends the playback stays counted until it has paused the device
+// and posted, so its pause cannot land on the ring of a later Start or Reset.
 // Stop sets Finished and, when a run is in progress, StopPending under the
 // same lock, so exactly one of the two sides completes the stop: either
 // Stop sees no run and finishes itself, or the run sees StopPending and
 // posts the end message. Close behind a pending stop waits for that stop
-// (ClosePending). Reset blocks new runs (rewinding_) and waits, dispatching
-// sent messages, until the run in progress has left before it touches the
-// ring and the headers. lock_ (Open to Close) guards the counters raised
-// after a write, the bytes played and the loop start.
+// (ClosePending). Reset drops the runs of the ring it replaces (rewinding_)
+// and waits, dispatching sent messages, until the run in progress has left
+// before it touches the ring and the headers. While Start or Reset queue a
+// new ring (refilling_) the device may already hand buffers back (a paused
+// device does not always hold them): those runs are counted (heldRuns_) and
+// done by Start or Reset themselves, on the user-interface thread, before
+// they let runs in under the same lock, so none is lost and none runs beside
+// the refill. Each end message carries the number of its playback
+// (playback_, raised by Start and Reset): a late one stops nothing newer.
+// lock_ (Open to Close) guards the counters raised after a write, the bytes
+// played and the loop start.
 //
 // Failures of the worker or the device callback never wait on the
 // user-interface thread: they are posted to the hidden window, whose thread
@@ -805,6 +814,11 @@ void TMMWaveOut::Start() {
     outstanding_ = 0;
     unhandled_ = 0;
     ++playback_;
+    SetRefilling(true);
+    struct RefillEnd {
+        TMMWaveOut& self;
+        ~RefillEnd() { self.SetRefilling(false); }
+    } refillEnd{*this};
     HCURSOR previous = nullptr;
     bool hourGlass = showHourGlass_ && int64_t{BufferSize()} * numBuffers_ > HourGlassBytes;
     if (hourGlass) previous = ::SetCursor(::LoadCursorA(nullptr, reinterpret_cast<LPCSTR>(IDC_WAIT)));
@@ -828,6 +842,7 @@ void TMMWaveOut::Start() {
             TMMCustomSoundComponent::Stopped();
             Error("WaveOutStart:\n\r" + MMLoadString(MMMsg::UnableToStartDevice));
         }
+        LetRunsIn();
         if (!(state_.load() & wosPaused)) Check(::waveOutRestart(device_), RestartPrefix);
         if (OnStart) OnStart(this);
     } catch (...) {
@@ -840,17 +855,59 @@ void TMMWaveOut::Start() {
     }
 }
 
+bool TMMWaveOut::RunsAllowed() const noexcept {
+    return (state_.load() & wosPlaying) && !resetting_.load() && !rewinding_ && !finished_.load() && buffersInUse_ > 0;
+}
+
 void TMMWaveOut::DoneHandler(WaveHdrEx* returned) {
     {
         // A run enters only while no stop or reset is under way; one that
         // does not enter touches nothing and owes no end message.
         wc::CriticalSectionLock lock(handOver_);
-        if (!(state_.load() & wosPlaying) || resetting_.load() || rewinding_ || finished_.load() || buffersInUse_ <= 0)
+        if (refilling_) {
+            // Start or Reset is still queueing the ring this buffer belongs
+            // to: it does this run once it has, so the run is neither lost
+            // nor done beside the refill.
+            ++heldRuns_;
             return;
+        }
+        if (!RunsAllowed()) return;
         ++handlerDepth_;
     }
+    RunDone(returned);
+}
+
+void TMMWaveOut::LetRunsIn() {
+    for (;;) {
+        {
+            wc::CriticalSectionLock lock(handOver_);
+            if (heldRuns_ <= 0 || !RunsAllowed()) {
+                // Decided under the lock a held run is counted under: none is left behind.
+                heldRuns_ = 0;
+                refilling_ = false;
+                return;
+            }
+            --heldRuns_;
+            ++handlerDepth_;
+        }
+        RunDone(nullptr);
+    }
+}
+
+void TMMWaveOut::SetRefilling(bool on) noexcept {
+    wc::CriticalSectionLock lock(handOver_);
+    refilling_ = on;
+    heldRuns_ = 0;
+}
+
+void TMMWaveOut::RunDone(WaveHdrEx* returned) {
+    // Buffers come back in the order they were queued: the ring says which.
+    WaveHdrEx* header = headers_[ringIndex_] ? headers_[ringIndex_] : returned;
+    if (!header) {
+        EndRun(false);
+        return;
+    }
     try {
-        WaveHdrEx* header = headers_[ringIndex_] ? headers_[ringIndex_] : returned;
         --unhandled_;
         {
             OptionalLock lock(lock_.get());
@@ -906,14 +963,20 @@ void TMMWaveOut::EndRun(bool ran) {
     {
         // Decided under the same lock as Stop's look at the depth: a stop
         // asked for before this point is seen here, one asked for after it
-        // sees the depth at 0 and completes by itself.
+        // either sees the depth at 0 and completes by itself, or sees this
+        // run still pausing the device and is owed the end message below.
         wc::CriticalSectionLock lock(handOver_);
-        const int32_t depth = --handlerDepth_;
-        if (depth != 0 || endPosted_.load()) return;
         // Ends once every queued buffer has been through here, not merely when
         // the device has none left: done messages may still wait in a queue, and
         // their buffers are owed to OnBufferReady and the position count.
-        if (!(stopPending_.load() || (ran && unhandled_.load() <= 0))) return;
+        const bool ends = handlerDepth_.load() == 1 && !endPosted_.load() &&
+                          (stopPending_.load() || (ran && unhandled_.load() <= 0));
+        if (!ends) {
+            --handlerDepth_;
+            return;
+        }
+        // The run stays counted until it has paused the device: a Reset or
+        // Start waits for it, and its pause cannot land on their new ring.
         endPosted_ = true;
         finished_ = true;
         playback = playback_.load();
@@ -921,6 +984,19 @@ void TMMWaveOut::EndRun(bool ran) {
     const MMRESULT result = device_ ? ::waveOutPause(device_) : MMRESULT{MMSYSERR_NOERROR};
     // Posted before a pause failure is raised, so the stop still happens.
     ::PostMessageA(window_.get(), WomEndPlay, reinterpret_cast<WPARAM>(device_), static_cast<LPARAM>(playback));
+    bool again = false;
+    {
+        wc::CriticalSectionLock lock(handOver_);
+        // A Stop that came while the device was being paused left the stop to
+        // this run; the message above may already have been used up by it.
+        again = --handlerDepth_ == 0 && stopPending_.load() && !endPosted_.load();
+        if (again) {
+            endPosted_ = true;
+            playback = playback_.load();
+        }
+    }
+    if (again)
+        ::PostMessageA(window_.get(), WomEndPlay, reinterpret_cast<WPARAM>(device_), static_cast<LPARAM>(playback));
     Check(result, PausePrefix);
 }
 
@@ -1129,6 +1205,8 @@ void TMMWaveOut::Reset() {
         ~EndRewind() {
             wc::CriticalSectionLock lock(self.handOver_);
             self.rewinding_ = false;
+            self.refilling_ = false;
+            self.heldRuns_ = 0;
         }
     } endRewind{*this};
     try {
@@ -1151,6 +1229,15 @@ void TMMWaveOut::Reset() {
         FlushDoneMessages();
         Check(::waveOutRestart(device_), RestartPrefix);
         Check(::waveOutPause(device_), PausePrefix);
+        {
+            // Every buffer of the replaced ring is back and its message gone:
+            // a buffer that comes back from here on is one of the new ring,
+            // and the device may hand one back before the ring is all queued.
+            wc::CriticalSectionLock lock(handOver_);
+            rewinding_ = false;
+            refilling_ = true;
+            heldRuns_ = 0;
+        }
         resetting_ = false;
         ringIndex_ = 0;
         outstanding_ = 0;
@@ -1170,11 +1257,7 @@ void TMMWaveOut::Reset() {
             ++queued;
         }
         buffersInUse_ = queued;
-        {
-            // Runs may enter again before the device hands back the first buffer.
-            wc::CriticalSectionLock lock(handOver_);
-            rewinding_ = false;
-        }
+        LetRunsIn();
         if (!(state_.load() & wosPaused)) Check(::waveOutRestart(device_), RestartPrefix);
         if (queued == 0) StopNow();
     } catch (...) {

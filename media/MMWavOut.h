@@ -199,8 +199,17 @@ private:
     void FlushDoneMessages();
     // Position bookkeeping back to the start of the data.
     void ResetPositions();
+    // Whether a run may take a buffer back now. Called under handOver_.
+    bool RunsAllowed() const noexcept;
+    // The work of a DoneHandler run that has entered (raised the depth).
+    void RunDone(WaveHdrEx* returned);
     // The end of a DoneHandler run; `ran`: the run did its work.
     void EndRun(bool ran);
+    // Called by Start and Reset once the ring is queued: does the runs held
+    // back meanwhile, then lets runs in.
+    void LetRunsIn();
+    // Whether the ring of buffers is being queued (Start, Reset).
+    void SetRefilling(bool on) noexcept;
     // Sends the request to the hidden window when called on another thread;
     // false when the caller is to do the work itself. Raises when the
     // window's thread does not answer in time: the work is never done beside it.
@@ -256,9 +265,16 @@ private:
     // Set while StopNow runs on the window's thread: a Close dispatched
     // during its waits is deferred to its end.
     bool stopRunning_ = false;
-    // Set by Reset from its start until its refill is queued: no run enters.
-    // Guarded by handOver_.
+    // Set by Reset until every buffer of the ring it replaces is back and its
+    // done message gone: a run that comes meanwhile is of that ring and is
+    // dropped. Guarded by handOver_.
     bool rewinding_ = false;
+    // Set by Start and Reset while they queue the first buffers of a ring: a
+    // run that comes meanwhile (the device may hand a buffer back at once) is
+    // counted in heldRuns_ and done by that thread before it lets runs in.
+    // Both guarded by handOver_.
+    bool refilling_ = false;
+    int32_t heldRuns_ = 0;
     std::string failure_;
     std::atomic<bool> stopPending_{false};
     std::atomic<bool> closePending_{false};

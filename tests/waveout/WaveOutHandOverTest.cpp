@@ -58,6 +58,27 @@ TEST_P(WaveOutHandOverTest, ResetDuringARefillWaitsForItAndPlaysTheDataToItsEnd)
     EXPECT_EQ(errors_, 0);
 }
 
+// A buffer the device handed back while Reset was still queueing the new ring
+// was dropped: it was never refilled and the playback never ended.
+TEST_P(WaveOutHandOverTest, ABufferBackWhileResetStillQueuesIsRunAndThePlaybackEnds) {
+    Build(DistinctPcm(4096 * 12));
+    std::atomic<bool> slowLoads{false};
+    out_->OnBufferLoad = [&](wc::TComponent*, WaveHdrEx*, bool&) {
+        // Long enough for the buffer queued before to come back from the device.
+        if (slowLoads.load()) ::Sleep(60);
+    };
+    out_->Start();
+    ASSERT_TRUE(PumpUntil([this] { return out_->BytesPlayed() > 0; }));
+    slowLoads = true;
+    out_->Reset();
+    slowLoads = false;
+    ASSERT_TRUE(PumpUntil([this] { return stops_ > 0; }, std::chrono::seconds(5)))
+        << "the playback never ended after the reset (outstanding " << out_->Outstanding() << ")";
+    EXPECT_EQ(stops_, 1);
+    EXPECT_EQ(source_->Position(), data_.size());
+    EXPECT_EQ(errors_, 0);
+}
+
 INSTANTIATE_TEST_SUITE_P(Modes, WaveOutHandOverTest, ::testing::Values(cmWindow, cmThread),
                          [](const testing::TestParamInfo<TMMCBMode>& info) {
                              return std::string(info.param == cmWindow ? "Window" : "Thread");
