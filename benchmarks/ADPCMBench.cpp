@@ -104,24 +104,6 @@ std::vector<uint8_t> MakePcmFile() {
     return file;
 }
 
-// ffmpeg's user time from its -benchmark line; its real time when the host
-// reports no user time (Wine does not always account it).
-double ParseBenchTime(const std::string& log) {
-    const std::vector<uint8_t> text = ReadWhole(log);
-    const std::string s(text.begin(), text.end());
-    const size_t user = s.find("utime=");
-    const size_t real = s.find("rtime=");
-    if (user != std::string::npos && std::atof(s.c_str() + user + 6) > 0) return std::atof(s.c_str() + user + 6);
-    return real == std::string::npos ? -1 : std::atof(s.c_str() + real + 6);
-}
-
-// User time of the calling thread, in seconds.
-double ThreadUserSeconds() {
-    FILETIME created, exited, kernel, user;
-    if (!::GetThreadTimes(::GetCurrentThread(), &created, &exited, &kernel, &user)) return 0;
-    return double(uint64_t(user.dwHighDateTime) << 32 | user.dwLowDateTime) / 1e7;
-}
-
 }  // namespace
 
 BENCHMARK_CASE("adpcm_decode_ms") {
@@ -151,7 +133,7 @@ BENCHMARK_CASE("adpcm_decode_ms") {
     for (int run = 0; run < 3; ++run) {
         // Its exit code is not trusted here under every host; the report is.
         bench::RunFfmpeg("-benchmark -i ms.wav -f null -", folder, log);
-        const double time = ParseBenchTime(log);
+        const double time = bench::FfmpegBenchSeconds(log);
         if (time > 0) ffmpeg = std::min(ffmpeg, time);
     }
 
@@ -159,11 +141,11 @@ BENCHMARK_CASE("adpcm_decode_ms") {
     volatile uint32_t sink = 0;
     double ours = 1e300, oursWall = 1e300, readWall = 1e300, decodeUser = 1e300;
     for (int run = 0; run < 3; ++run) {
-        const double userBefore = ThreadUserSeconds();
+        const double userBefore = bench::ThreadUserSeconds();
         const double wallBefore = bench::Now();
         const auto file = ReadWhole(msPath);
         const double readEnd = bench::Now();
-        const double readUser = ThreadUserSeconds();
+        const double readUser = bench::ThreadUserSeconds();
         size_t fmtAt = 0, fmtSize = 0, dataAt = 0, dataSize = 0;
         if (!FindChunk(file, "fmt ", fmtAt, fmtSize) || !FindChunk(file, "data", dataAt, dataSize) || fmtSize < 18) {
             decoded = false;
@@ -185,7 +167,7 @@ BENCHMARK_CASE("adpcm_decode_ms") {
             sink = sink + out[0];
         }
         if (total < uint64_t(kRate) * kSeconds * 4) decoded = false;
-        const double userAfter = ThreadUserSeconds();
+        const double userAfter = bench::ThreadUserSeconds();
         ours = std::min(ours, userAfter - userBefore);
         decodeUser = std::min(decodeUser, userAfter - readUser);
         oursWall = std::min(oursWall, bench::Now() - wallBefore);

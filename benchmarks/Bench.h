@@ -44,6 +44,13 @@ std::string Ffmpeg();
 // Runs the converter with `arguments` in `folder`, its console output in
 // `log`; false when it cannot start, fails or runs past ten minutes.
 bool RunFfmpeg(const std::string& arguments, const std::string& folder, const std::string& log);
+// The converter's user time from the -benchmark line in its log; its real
+// time when the host reports no user time (Wine does not always account
+// it); -1 when the log has neither.
+double FfmpegBenchSeconds(const std::string& log);
+
+// User time of the calling thread, in seconds.
+double ThreadUserSeconds();
 
 }  // namespace bench
 

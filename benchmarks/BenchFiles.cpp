@@ -1,6 +1,9 @@
 #include <windows.h>
 
 #include <algorithm>
+#include <cstdlib>
+#include <fstream>
+#include <iterator>
 #include <vector>
 
 #include "Bench.h"
@@ -42,6 +45,21 @@ bool RunFfmpeg(const std::string& arguments, const std::string& folder, const st
     DWORD code = 1;
     ::GetExitCodeProcess(process.get(), &code);
     return code == 0;
+}
+
+double FfmpegBenchSeconds(const std::string& log) {
+    std::ifstream in(log, std::ios::binary);
+    const std::string s((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    const size_t user = s.find("utime=");
+    const size_t real = s.find("rtime=");
+    if (user != std::string::npos && std::atof(s.c_str() + user + 6) > 0) return std::atof(s.c_str() + user + 6);
+    return real == std::string::npos ? -1 : std::atof(s.c_str() + real + 6);
+}
+
+double ThreadUserSeconds() {
+    FILETIME created, exited, kernel, user;
+    if (!::GetThreadTimes(::GetCurrentThread(), &created, &exited, &kernel, &user)) return 0;
+    return double(uint64_t(user.dwHighDateTime) << 32 | user.dwLowDateTime) / 1e7;
 }
 
 std::string MakePcmWaveFile(const std::string& name, uint32_t fileBytes, const std::function<uint8_t(size_t)>& byteAt) {

@@ -24,33 +24,6 @@ namespace {
 constexpr int32_t kChunkBytes = 9216;
 constexpr int kSeconds = 600;
 
-std::string ReadText(const std::string& path) {
-    wc::FileHandle file(::CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0, nullptr));
-    if (!file) return {};
-    std::string text(1 << 16, '\0');
-    DWORD got = 0;
-    ::ReadFile(file.get(), text.data(), DWORD(text.size()), &got, nullptr);
-    text.resize(got);
-    return text;
-}
-
-// ffmpeg's user time from its -benchmark line; its real time when the host
-// reports no user time.
-double ParseBenchTime(const std::string& log) {
-    const std::string s = ReadText(log);
-    const size_t user = s.find("utime=");
-    const size_t real = s.find("rtime=");
-    if (user != std::string::npos && std::atof(s.c_str() + user + 6) > 0) return std::atof(s.c_str() + user + 6);
-    return real == std::string::npos ? -1 : std::atof(s.c_str() + real + 6);
-}
-
-// User time of the calling thread, in seconds.
-double ThreadUserSeconds() {
-    FILETIME created, exited, kernel, user;
-    if (!::GetThreadTimes(::GetCurrentThread(), &created, &exited, &kernel, &user)) return 0;
-    return double(uint64_t(user.dwHighDateTime) << 32 | user.dwLowDateTime) / 1e7;
-}
-
 }  // namespace
 
 BENCHMARK_CASE("mpeg_decode") {
@@ -74,7 +47,7 @@ BENCHMARK_CASE("mpeg_decode") {
     double ffmpeg = 1e300;
     for (int run = 0; run < 3; ++run) {
         bench::RunFfmpeg("-benchmark -i long.mp3 -f null -", folder, log);
-        const double time = ParseBenchTime(log);
+        const double time = bench::FfmpegBenchSeconds(log);
         if (time > 0) ffmpeg = std::min(ffmpeg, time);
     }
     bool decoded = true;
@@ -82,7 +55,7 @@ BENCHMARK_CASE("mpeg_decode") {
     double ours = 1e300;
     try {
         for (int run = 0; run < 3; ++run) {
-            const double before = ThreadUserSeconds();
+            const double before = bench::ThreadUserSeconds();
             TMMMpeg mpeg;
             mpeg.SetFileName(mp3);
             mpeg.Open();
@@ -94,7 +67,7 @@ BENCHMARK_CASE("mpeg_decode") {
                 sink = sink + chunk[0];
             }
             if (total < uint64_t(44100) * 4 * kSeconds) decoded = false;
-            ours = std::min(ours, ThreadUserSeconds() - before);
+            ours = std::min(ours, bench::ThreadUserSeconds() - before);
         }
     } catch (const std::exception& error) {
         std::printf("mpeg_decode: %s\n", error.what());

@@ -10,6 +10,10 @@ namespace {
 [[noreturn]] void Abstract() { throw wc::Exception("Abstract Error"); }
 }  // namespace
 
+TMMFileTag FileTagOf(const MpegTagInfo& tag) {
+    return TMMFileTag{tag.Title, tag.Artist, tag.Album, tag.Year, tag.Comment, tag.Track, tag.Genre};
+}
+
 uint32_t TMMCustomFile::TrailingHeader() const { Abstract(); }
 void TMMCustomFile::SetTrailingHeader(uint32_t) { Abstract(); }
 bool TMMCustomFile::ReadTag(MpegTagInfo&) { Abstract(); }

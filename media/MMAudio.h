@@ -40,6 +40,9 @@ struct TMMFileInfo {
     TMMFileTag Tag;
 };
 
+// The tag texts of a file info record from a reader's tag record.
+TMMFileTag FileTagOf(const MpegTagInfo& tag);
+
 class TMMCustomFile : public TMMDSPComponent {
 public:
     explicit TMMCustomFile(wc::TComponent* owner) : TMMDSPComponent(owner) {}

@@ -202,13 +202,7 @@ bool TMMCDAFile::GetFileInfo(const std::string& fileName, TMMFileInfo& info) {
         info.Info[1] = uint32_t(file.BitRate());
         MpegTagInfo tag;
         file.ReadTag(tag);
-        info.Tag.Title = tag.Title;
-        info.Tag.Artist = tag.Artist;
-        info.Tag.Album = tag.Album;
-        info.Tag.Year = tag.Year;
-        info.Tag.Comment = tag.Comment;
-        info.Tag.Track = tag.Track;
-        info.Tag.Genre = tag.Genre;
+        info.Tag = FileTagOf(tag);
         return true;
     } catch (const std::exception&) {
         return false;

@@ -460,13 +460,7 @@ bool TMMMPEGFile::GetMpegFileInfo(const std::string& fileName, TMMFileInfo& info
     std::memcpy(&info.Info[2], &mpeg.MsPerFrame, sizeof mpeg.MsPerFrame);
     MpegTagInfo tag;
     MpegTagFromBlock(mpeg.Tag, tag);
-    info.Tag.Title = tag.Title;
-    info.Tag.Artist = tag.Artist;
-    info.Tag.Album = tag.Album;
-    info.Tag.Year = tag.Year;
-    info.Tag.Comment = tag.Comment;
-    info.Tag.Track = tag.Track;
-    info.Tag.Genre = tag.Genre;
+    info.Tag = FileTagOf(tag);
     return true;
 }
 
