@@ -67,7 +67,7 @@ start_wine() {
     wine wineboot -i >/dev/null 2>&1 || true
     wineserver -w
   fi
-  map_test_cdrom
+  set_test_cdrom off
   wineserver -p
   if ! grep -q '"Managed"="N"' "$WINEPREFIX/user.reg" 2>/dev/null ||
      ! grep -q '"Audio"="alsa"' "$WINEPREFIX/user.reg" 2>/dev/null; then
@@ -103,14 +103,33 @@ PY
 # The CD audio tests need a drive letter the system reports as a CD-ROM drive
 # (X:, over an empty folder; the virtual drive of tests/aspidrive answers for
 # it as \Device\CdRom0). Wine's mount manager reads its drive list only when
-# it starts, so the letter is mapped before the server runs.
-map_test_cdrom() {
-  mkdir -p "$build/cdrom-x"
-  [ -L "$WINEPREFIX/dosdevices/x:" ] || ln -sfn "$build/cdrom-x" "$WINEPREFIX/dosdevices/x:"
-  if ! grep -q '^"x:"="cdrom"' "$WINEPREFIX/system.reg"; then
-    wine reg add 'HKLM\Software\Wine\Drives' /v 'x:' /d cdrom /f </dev/null >/dev/null 2>&1 || true
-    wineserver -w
+# it starts, so the letter is mapped or removed while no server runs. Only
+# those tests get it: with a CD-ROM drive under "My Computer" the shell's
+# folder browser now and then fails to select a path.
+set_test_cdrom() {
+  if [ "$1" = on ]; then
+    mkdir -p "$build/cdrom-x"
+    [ -L "$WINEPREFIX/dosdevices/x:" ] || ln -sfn "$build/cdrom-x" "$WINEPREFIX/dosdevices/x:"
+    if ! grep -q '^"x:"="cdrom"' "$WINEPREFIX/system.reg"; then
+      wine reg add 'HKLM\Software\Wine\Drives' /v 'x:' /d cdrom /f </dev/null >/dev/null 2>&1 || true
+      wineserver -w
+    fi
+  else
+    rm -f "$WINEPREFIX/dosdevices/x:"
+    if grep -q '^"x:"="cdrom"' "$WINEPREFIX/system.reg"; then
+      wine reg delete 'HKLM\Software\Wine\Drives' /v 'x:' /f </dev/null >/dev/null 2>&1 || true
+      wineserver -w
+    fi
   fi
+}
+
+# Restarts the Wine server with the test CD-ROM drive mapped (on) or not (off).
+restart_wine_with_cdrom() {
+  wineserver -k 2>/dev/null || true
+  wineserver -w 2>/dev/null || true
+  set_test_cdrom "$1"
+  wineserver -p
+  wine cmd /c exit </dev/null >/dev/null 2>&1 || true
 }
 
 stop_wine() { wineserver -k 2>/dev/null || true; }
