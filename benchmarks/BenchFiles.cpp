@@ -84,6 +84,9 @@ std::string MakePcmWaveFile(const std::string& name, uint32_t fileBytes, const s
         ::WriteFile(file.get(), block.data(), n, &done, nullptr);
         left -= n;
     }
+    // Written out to the disk now: otherwise the system writes the file
+    // back while the timed reads run, on the same two processors.
+    ::FlushFileBuffers(file.get());
     return path;
 }
 

@@ -14,19 +14,20 @@
 // play position line, drawn in XOR so that drawing it again erases it.
 //
 // Threads: everything here runs on the dialog's thread except
-// ColumnReader::Read, which runs on the scan's reader thread and reads and
-// scans the wave's column blocks while the dialog keeps answering its
-// messages; the columns it hands over, its progress and its quit flag are
-// guarded by ColumnReader::mutex_. The
-// wave is left to the reader from the scan's start to its end or cancel
-// (a new selection, closing the dialog, unticking Preview), and Play waits
-// for that end. The reader asks for the next scan step by posting
-// kScanStepMessage to the waveform area; `stepPosted_` keeps one on its way.
+// ColumnReader::Work, which runs on the scan's workers and reads and scans
+// the wave's column blocks while the dialog keeps answering its messages;
+// the columns they hand over and their progress are guarded by
+// ColumnReader::mutex_. The wave is left to the workers from the scan's
+// start to its end or cancel (a new selection, closing the dialog,
+// unticking Preview), and Play waits for that end. The workers ask for the
+// next scan step by posting kScanStepMessage to the waveform area;
+// `stepPosted_` keeps one on its way.
 #include "dialogs/MMCstDlg.h"
 
 #include <windows.h>
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <cstring>
@@ -199,34 +200,48 @@ void DrawDefaultPicture(HDC dc, const RECT& r) {
                      info.bmHeight, transparent);
 }
 
-// Reads and scans the wave's column blocks on a helper thread, so that the
-// dialog goes on answering while a large file is scanned. Each block is
-// read in pieces small enough to stay in the processor's cache while they
-// are scanned (and large enough to be read without a copy through the file
-// buffer); the pieces' peaks are merged into the block's. One thread does
-// both: handing pieces between threads costs more than the scan of a piece
-// just read.
+// Reads and scans the wave's column blocks on helper threads, so that the
+// dialog goes on answering while a large file is scanned.
 //
-// Threads: the reader thread runs Read() and is the only one to touch the
-// wave while this lives (the owner opens it before and closes it after);
-// the owner's thread takes the finished columns with Take. `mutex_` guards
-// `columns_`, `done_`, `ended_` and `quit_`.
+// How it works. Each worker reads through a wave of its own, open on the
+// same file: on a machine with two processors a large file gets a second
+// wave, and the two workers take the columns in turn (even and odd), so
+// that both the copying out of the system's file cache and the scan run
+// on both processors, and the columns still arrive from left to right.
+// Each column's block is read in pieces small enough to stay in the
+// processor's cache while they are scanned (and large enough to be read
+// without a copy through the file buffer); the pieces' peaks are merged
+// into the column's. A worker positions its wave at the start of each of
+// its columns, so it reads exactly the block one read of the whole file in
+// column order would have given that column, up to the end of the data:
+// the column after a short one is the last, and gets the wave's end block.
+//
+// Threads: worker k runs Work(k) and is the only one to touch waves_[k]
+// while this lives (the owner opens the waves before and closes them
+// after); the owner's thread takes the finished columns with Take.
+// `mutex_` guards `columns_`, `have_`, `done_`, `end_`, `ended_` and
+// `working_`; `quit_` is atomic.
 class ColumnReader {
 public:
-    // `ready` (may be empty) is called on the reader thread after each batch of columns.
-    ColumnReader(TMMWave& wave, int32_t block, int blocks, std::function<void()> ready)
-        : wave_(wave), block_(block), blocks_(blocks), ready_(std::move(ready)),
-          format_(wave.PWaveFormat()), eightBit_(wave.BitLength() == 8), wide_(PCMIsWideFormat(format_)),
-          frameBytes_(wide_ ? format_->nBlockAlign : 1), columns_(size_t(blocks)) {
-        reader_ = std::thread([this] { Read(); });
+    // `ready` (may be empty) is called on a worker after each batch of columns.
+    ColumnReader(std::vector<TMMWave*> waves, int32_t block, int blocks, std::function<void()> ready)
+        : waves_(std::move(waves)), block_(block), ready_(std::move(ready)), format_(waves_[0]->PWaveFormat()),
+          eightBit_(waves_[0]->BitLength() == 8), wide_(PCMIsWideFormat(format_)),
+          frameBytes_(wide_ ? format_->nBlockAlign : 1),
+          dataOffset_(waves_[0]->Handle() ? waves_[0]->Handle()->dataOffset : 0), columns_(size_t(blocks)),
+          have_(size_t(blocks)) {
+        // Pieces of whole frames, so no frame is split between two scans.
+        pieceBytes_ = std::min(kPieceBytes - kPieceBytes % frameBytes_, block_);
+        // The columns that hold data, and the one behind them that gets the end block.
+        const int64_t total = waves_[0]->PlayListBytes();
+        end_ = int(std::min<int64_t>(blocks, (total + block_ - 1) / block_ + 1));
+        working_ = int(waves_.size());
+        for (int k = 0; k < int(waves_.size()); ++k) workers_.emplace_back([this, k] { Work(k); });
     }
     ~ColumnReader() {
-        {
-            std::lock_guard lock(mutex_);
-            quit_ = true;
-        }
-        // The reader looks at quit_ between pieces: it ends within one piece's read.
-        reader_.join();
+        // A worker looks at quit_ before each piece: all end within one piece's read.
+        quit_ = true;
+        for (std::thread& worker : workers_) worker.join();
     }
     ColumnReader(const ColumnReader&) = delete;
     ColumnReader& operator=(const ColumnReader&) = delete;
@@ -244,94 +259,147 @@ public:
 
 private:
     // A piece of a block: larger than the preview's 128 KiB file buffer (so
-    // it is read without a copy), small against the processor's cache.
-    static constexpr int32_t kPieceBytes = 256 << 10;
-
+    // it is read without a copy), and within the processor's own cache.
+    static constexpr int32_t kPieceBytes = 512 << 10;
+    // A cache line: read to an address placed within its line as the file
+    // offset is, the copy out of the system's file cache runs faster than
+    // to any other place.
+    static constexpr uint32_t kCopyAlignment = 64;
     // Finished columns are handed to the owner in batches, at most this
     // often (and at the end): each hand-over wakes the owner's thread,
     // which under load costs more than scanning a column.
     static constexpr std::chrono::milliseconds kHandOverEvery{15};
 
-    bool Quitting() {
-        std::lock_guard lock(mutex_);
-        return quit_;
-    }
+    struct Column {
+        int x;
+        WavePeak peak;
+        bool full;  // the whole block was read
+    };
 
-    // One column: false at the end of the data (nothing read).
-    bool ScanBlock(std::vector<uint8_t>& piece, WavePeak& peak) {
+    // Column x read through `wave` into `buffer` (kCopyAlignment bytes
+    // longer than a piece, starting on such a boundary); `at` is where the
+    // wave stands (-1: not known). False when nothing could be read.
+    bool ScanColumn(TMMWave& wave, int x, uint8_t* buffer, int64_t& at, Column& column) {
+        const int64_t start = int64_t(x) * block_;
+        if (at != start) {
+            at = -1;
+            try {
+                wave.SetPosition(int32_t(start));
+            } catch (...) {
+                return false;  // an unreadable block ends the scan like the end of the data
+            }
+        }
         WavePeakMerger merger(eightBit_);
         int32_t got = 0;
         while (got < block_) {
             // The same pieces as one read of the whole block would gather.
-            if (got > 0 && (wave_.BytesLeft() <= 0 || Quitting())) break;
-            const int32_t want = std::min(int32_t(piece.size()), block_ - got);
+            if (got > 0 && (wave.BytesLeft() <= 0 || quit_)) break;
+            const int32_t want = std::min(pieceBytes_, block_ - got);
+            uint8_t* const piece = buffer + (dataOffset_ + uint64_t(start) + uint64_t(got)) % kCopyAlignment;
             int32_t read = -1;
             try {
-                read = wave_.ReadData(piece.data(), want);
+                read = wave.ReadData(piece, want);
             } catch (...) {
-                read = -1;  // an unreadable block ends the scan like the end of the data
+                read = -1;
             }
             if (read < 1) break;
             int16_t a, b, c, d;
-            if (wide_) PCMFindWidePeaks(format_, piece.data(), uint32_t(read), a, b, c, d);
-            else PCMFindPeaks(format_, piece.data(), uint32_t(read), a, b, c, d);
+            if (wide_) PCMFindWidePeaks(format_, piece, uint32_t(read), a, b, c, d);
+            else PCMFindPeaks(format_, piece, uint32_t(read), a, b, c, d);
             merger.Add(WavePeak{a, b, c, d});
             got += read;
             if (read < want) break;
         }
         if (got < 1) return false;
-        peak = merger.Result();
+        at = start + got;
+        column.x = x;
+        column.full = got >= block_;
+        column.peak = merger.Result();
         if (eightBit_) {
             // Unsigned bytes around 128 onto the signed 16-bit scale.
-            for (int16_t* v : {&peak.leftFirst, &peak.leftSecond, &peak.rightFirst, &peak.rightSecond})
+            WavePeak& p = column.peak;
+            for (int16_t* v : {&p.leftFirst, &p.leftSecond, &p.rightFirst, &p.rightSecond})
                 *v = int16_t(int(*v) * 256 - 32768);
         }
         return true;
     }
 
-    void Read() {
-        // Pieces of whole frames, so no frame is split between two scans.
-        const int32_t pieceBytes = std::min(kPieceBytes - kPieceBytes % frameBytes_, block_);
-        std::vector<uint8_t> piece(static_cast<size_t>(pieceBytes));
-        std::vector<WavePeak> finished;  // columns not yet handed over
-        auto handed = std::chrono::steady_clock::now();
-        for (int x = 0; x < blocks_; ++x) {
-            if (Quitting()) return;
-            WavePeak peak;
-            const bool more = ScanBlock(piece, peak);
-            if (more) finished.push_back(peak);
-            const bool ended = !more || x + 1 == blocks_;
-            const auto now = std::chrono::steady_clock::now();
-            if (!ended && now - handed < kHandOverEvery) continue;
-            handed = now;
-            {
-                std::lock_guard lock(mutex_);
-                if (quit_) return;
-                for (const WavePeak& column : finished) columns_[size_t(done_++)] = column;
-                ended_ = ended;
-            }
-            finished.clear();
-            changed_.notify_all();
-            if (ready_) ready_();
-            if (ended) return;
-        }
+    // Under mutex_: the columns known from the left, and whether that is all.
+    void Advance() {
+        while (done_ < end_ && have_[size_t(done_)]) ++done_;
+        ended_ = done_ >= end_ || working_ == 0;
     }
 
-    TMMWave& wave_;
+    // Hands `batch` to the owner; `failed` is the column this worker could
+    // not read (or -1), `last` whether it reads no more.
+    void HandOver(std::vector<Column>& batch, int failed, bool last) {
+        {
+            std::lock_guard lock(mutex_);
+            for (const Column& column : batch) {
+                columns_[size_t(column.x)] = column.peak;
+                have_[size_t(column.x)] = true;
+                // A short column ends the data: the next one gets the end block and is the last.
+                if (!column.full) end_ = std::min(end_, column.x + 2);
+            }
+            if (failed >= 0) end_ = std::min(end_, failed);
+            if (last) --working_;
+            Advance();
+        }
+        batch.clear();
+        changed_.notify_all();
+        if (ready_) ready_();
+    }
+
+    int End() {
+        std::lock_guard lock(mutex_);
+        return end_;
+    }
+
+    void Work(int k) {
+        TMMWave& wave = *waves_[size_t(k)];
+        std::vector<uint8_t> memory(size_t(pieceBytes_) + 2 * kCopyAlignment);
+        uint8_t* const buffer = memory.data() + (kCopyAlignment - uintptr_t(memory.data()) % kCopyAlignment);
+        const int step = int(waves_.size());
+        // The scan starts with the wave at the data's start.
+        int64_t at = k == 0 ? 0 : -1;
+        std::vector<Column> batch;
+        auto handed = std::chrono::steady_clock::now();
+        int failed = -1;
+        for (int x = k; !quit_ && x < End(); x += step) {
+            Column column;
+            if (!ScanColumn(wave, x, buffer, at, column)) {
+                failed = x;
+                break;
+            }
+            batch.push_back(column);
+            const auto now = std::chrono::steady_clock::now();
+            if (column.full && now - handed < kHandOverEvery) continue;
+            handed = now;
+            HandOver(batch, -1, false);
+        }
+        HandOver(batch, failed, true);
+    }
+
+    const std::vector<TMMWave*> waves_;
     const int32_t block_;
-    const int blocks_;
     const std::function<void()> ready_;
     const WAVEFORMATEX* const format_;
     const bool eightBit_;
     const bool wide_;        // 24/32-bit integer or float: scanned on the 16-bit scale
     const int32_t frameBytes_;
+    const uint32_t dataOffset_;  // where the data starts in the file
+    int32_t pieceBytes_ = 0;
+    std::atomic<bool> quit_{false};
+
     WavePeakTable columns_;
-    int done_ = 0;
+    std::vector<bool> have_;  // which columns are in columns_
+    int done_ = 0;            // the columns known from the left
+    int end_ = 0;             // no column from here on
+    int working_ = 0;         // workers still reading
     bool ended_ = false;
-    bool quit_ = false;
     std::mutex mutex_;
     std::condition_variable changed_;
-    std::thread reader_;
+    std::vector<std::thread> workers_;
 };
 
 }  // namespace
@@ -501,10 +569,11 @@ private:
 
 // One scan of a wave into the peak table, one block read and one peak
 // scan per pixel column, drawn as it goes. The blocks are read and scanned
-// on a helper thread (ColumnReader); the drawing runs on the thread that
-// owns the scan, in steps that each draw the columns known by then. The wave is open from the start of the scan to its end (or
-// its cancelling: destroying the scan stops the reader within one piece and
-// closes the file).
+// on helper threads (ColumnReader); the drawing runs on the thread that
+// owns the scan, in steps that each draw the columns known by then. The
+// wave is open from the start of the scan to its end (or its cancelling:
+// destroying the scan stops the workers within one piece and closes the
+// file).
 class WavePeakScan {
 public:
     enum class Status { Running, Finished };
@@ -535,10 +604,11 @@ public:
         open_ = true;
         try {
             wave.SetPosition(0);
-            reader_ = std::make_unique<ColumnReader>(wave, block, w_, std::move(columnRead));
+            std::vector<TMMWave*> waves{&wave};
+            if (TMMWave* second = OpenSecondWave(wave)) waves.push_back(second);
+            reader_ = std::make_unique<ColumnReader>(std::move(waves), block, w_, std::move(columnRead));
         } catch (...) {
-            wave.CloseFile();
-            open_ = false;
+            End();
             throw;
         }
     }
@@ -581,14 +651,35 @@ public:
 
 private:
     static constexpr std::chrono::milliseconds kWaitStep{100};
+    // Below this many data bytes the scan takes a few milliseconds: one
+    // worker, and no second parse of the file.
+    static constexpr int64_t kSecondReaderDataSize = 16 << 20;
 
     static RECT Inner(const RECT& area) {
         RECT r = area;
         ::InflateRect(&r, -kAreaInset, -kAreaInset);
         return r;
     }
+    // A second wave on the same file for a second worker, when the machine
+    // has a second processor and the file is large enough to gain more
+    // than parsing its header again costs; null otherwise, or when it
+    // cannot be opened (one worker reads it all then).
+    TMMWave* OpenSecondWave(const TMMWave& wave) {
+        if (std::thread::hardware_concurrency() < 2 || wave.DataSize() < kSecondReaderDataSize) return nullptr;
+        try {
+            auto second = std::make_unique<TMMWave>();
+            second->Assign(&wave);
+            second->OpenFile();
+            second_ = std::move(second);
+        } catch (...) {
+            return nullptr;
+        }
+        return second_.get();
+    }
     void End() {
         reader_.reset();
+        if (second_) second_->CloseFile();
+        second_.reset();
         if (open_) wave_.CloseFile();
         open_ = false;
     }
@@ -601,6 +692,7 @@ private:
     WaveScanPainter painter_;
     bool open_ = false;
     int x_ = 0;  // the next column to draw
+    std::unique_ptr<TMMWave> second_;  // open while the scan runs, or null
     std::unique_ptr<ColumnReader> reader_;
 };
 

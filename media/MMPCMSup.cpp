@@ -1,10 +1,11 @@
 // Peak finding is the hot path here: the wave preview scans whole files
-// with it. 16-bit data goes through one SSE2 pass when the processor has
-// SSE2 (checked at run time: the 32-bit program also runs on processors
-// without it); the scalar scan serves 8-bit data and the rest.
+// with it. 16-bit data goes through one vector pass, AVX2 or SSE2, as the
+// processor has them (checked at run time: the 32-bit program also runs on
+// processors without either); the scalar scan serves 8-bit data and the
+// rest.
 #include "media/MMPCMSup.h"
 
-#include <emmintrin.h>
+#include <immintrin.h>
 
 #include <algorithm>
 #include <cstring>
@@ -23,7 +24,7 @@ constexpr int32_t kLow8 = 127, kHigh8 = -127;
 constexpr int32_t kLow16 = 32767, kHigh16 = -32767;
 
 // A channel's extremes and the frames where each was first seen. Only the
-// order of the two frames is used; the SSE2 scan gives exact frames only
+// order of the two frames is used; the vector scan gives exact frames only
 // where it needs them to settle that order.
 struct Extremes {
     int32_t low, high;
@@ -69,6 +70,16 @@ bool HasSse2() {
 #else
     static const bool present = __builtin_cpu_supports("sse2");
 #endif
+    return present;
+}
+
+// AVX2 with its register state kept by the system (the compiler's check
+// asks both the processor and the system).
+bool HasAvx2() {
+    static const bool present = [] {
+        __builtin_cpu_init();
+        return __builtin_cpu_supports("avx2") != 0;
+    }();
     return present;
 }
 
@@ -143,21 +154,20 @@ __attribute__((target("sse2"))) uint32_t FirstSample16(const uint8_t* data, uint
     return to * 8;
 }
 
-// 16-bit data, mono (channels 1) or stereo (channels 2). The stack is
-// realigned on entry: 32-bit callers only promise 4-byte alignment. Out of
-// line, so that its vector registers stay its own.
-__attribute__((target("sse2"), force_align_arg_pointer, noinline)) void Scan16Sse2(const uint8_t* data,
-                                                                                     uint32_t frames, int channels,
-                                                                                     Extremes* out) {
-    const uint32_t samples = frames * uint32_t(channels);
-    // Whole pairs of vectors; the samples behind them go the scalar way.
-    const uint32_t vectors = samples / 16 * 2;
-    const uint32_t chunkVectors = std::max(kChunkVectors, ((vectors + kMaxChunks - 1) / kMaxChunks + 1) & ~1u);
+// The vector pass's result: per lane its lowest and highest value and the
+// chunks in which they last moved.
+struct Lanes16 {
+    __m128i lo, hi, loChunk, hiChunk;
+};
+
+// The pass over `vectors` vectors (an even count) in chunks of
+// `chunkVectors` (even too). lo and hi: the running extremes up to the
+// last finished chunk; lo1, hi1 and lo2, hi2 run over the even and the odd
+// vectors, so that two minimum and maximum chains proceed side by side
+// (the compiler keeps them in registers, unrolled twice, at about one
+// vector a cycle).
+WC_SSE2 void Pass16Sse2(const uint8_t* data, uint32_t vectors, uint32_t chunkVectors, Lanes16& out) {
     const __m128i* v = reinterpret_cast<const __m128i*>(data);
-    // lo and hi: the running extremes up to the last finished chunk; lo1,
-    // hi1 and lo2, hi2 run over the even and the odd vectors, so that two
-    // minimum and maximum chains proceed side by side (the compiler keeps
-    // them in registers, unrolled twice, at about one vector a cycle).
     __m128i lo = _mm_set1_epi16(int16_t(kLow16));
     __m128i hi = _mm_set1_epi16(int16_t(kHigh16));
     __m128i lo1 = lo, hi1 = hi, lo2 = lo, hi2 = hi;
@@ -186,6 +196,77 @@ __attribute__((target("sse2"), force_align_arg_pointer, noinline)) void Scan16Ss
         hi = newHi;
         chunk = _mm_add_epi16(chunk, one);
     }
+    out = Lanes16{lo, hi, loChunk, hiChunk};
+}
+
+// Two lanes' states folded into one: the value that wins (`aWins`, `bWins`
+// the lanes where a or b does strictly) and its chunk; on a tie the earlier
+// chunk, as the value was first seen there.
+__attribute__((target("avx2"), always_inline)) inline __m128i FoldChunks16(__m128i aWins, __m128i aChunk, __m128i bWins,
+                                                                          __m128i bChunk) {
+    const __m128i top = _mm_set1_epi16(int16_t(0x8000));
+    const __m128i earlier =
+        _mm_xor_si128(_mm_min_epi16(_mm_xor_si128(aChunk, top), _mm_xor_si128(bChunk, top)), top);
+    return _mm_or_si128(_mm_or_si128(_mm_and_si128(aWins, aChunk), _mm_and_si128(bWins, bChunk)),
+                        _mm_andnot_si128(_mm_or_si128(aWins, bWins), earlier));
+}
+
+// The same pass with 32-byte vectors: each holds an even vector of the
+// 16-byte pass in its low half and the following odd one in its high half,
+// and a chunk is as many bytes as there. One chain suffices: a minimum
+// and a maximum per vector keep pace with the cache. At the end the halves
+// fold into the 16-byte pass's lanes. Out of line, so that no caller
+// runs with the upper register halves in use.
+__attribute__((target("avx2"), noinline)) void Pass16Avx2(const uint8_t* data, uint32_t vectors,
+                                                          uint32_t chunkVectors, Lanes16& out) {
+    const __m256i* v = reinterpret_cast<const __m256i*>(data);
+    __m256i lo = _mm256_set1_epi16(int16_t(kLow16));
+    __m256i hi = _mm256_set1_epi16(int16_t(kHigh16));
+    __m256i lo1 = lo, hi1 = hi;
+    __m256i loChunk = _mm256_setzero_si256(), hiChunk = _mm256_setzero_si256();
+    __m256i chunk = _mm256_setzero_si256();
+    const __m256i* const last = v + vectors / 2;
+    const uint32_t chunkWide = chunkVectors / 2;
+    for (const __m256i* p = v; p != last;) {
+        const __m256i* const end = p + std::min(uint32_t(last - p), chunkWide);
+#pragma GCC unroll 4
+        do {
+            const __m256i a = _mm256_loadu_si256(p);
+            lo1 = _mm256_min_epi16(lo1, a);
+            hi1 = _mm256_max_epi16(hi1, a);
+            ++p;
+        } while (p != end);
+        const __m256i loKept = _mm256_cmpeq_epi16(lo1, lo), hiKept = _mm256_cmpeq_epi16(hi1, hi);
+        loChunk = _mm256_or_si256(_mm256_and_si256(loKept, loChunk), _mm256_andnot_si256(loKept, chunk));
+        hiChunk = _mm256_or_si256(_mm256_and_si256(hiKept, hiChunk), _mm256_andnot_si256(hiKept, chunk));
+        lo = lo1;
+        hi = hi1;
+        chunk = _mm256_sub_epi16(chunk, _mm256_set1_epi16(-1));
+    }
+    const __m128i loA = _mm256_castsi256_si128(lo), loB = _mm256_extracti128_si256(lo, 1);
+    const __m128i hiA = _mm256_castsi256_si128(hi), hiB = _mm256_extracti128_si256(hi, 1);
+    out.lo = _mm_min_epi16(loA, loB);
+    out.hi = _mm_max_epi16(hiA, hiB);
+    out.loChunk = FoldChunks16(_mm_cmpgt_epi16(loB, loA), _mm256_castsi256_si128(loChunk), _mm_cmpgt_epi16(loA, loB),
+                               _mm256_extracti128_si256(loChunk, 1));
+    out.hiChunk = FoldChunks16(_mm_cmpgt_epi16(hiA, hiB), _mm256_castsi256_si128(hiChunk), _mm_cmpgt_epi16(hiB, hiA),
+                               _mm256_extracti128_si256(hiChunk, 1));
+}
+
+// 16-bit data, mono (channels 1) or stereo (channels 2). The stack is
+// realigned on entry: 32-bit callers only promise 4-byte alignment. Out of
+// line, so that its vector registers stay its own.
+__attribute__((target("sse2"), force_align_arg_pointer, noinline)) void Scan16Vector(const uint8_t* data,
+                                                                                       uint32_t frames, int channels,
+                                                                                       bool avx2, Extremes* out) {
+    const uint32_t samples = frames * uint32_t(channels);
+    // Whole pairs of vectors; the samples behind them go the scalar way.
+    const uint32_t vectors = samples / 16 * 2;
+    const uint32_t chunkVectors = std::max(kChunkVectors, ((vectors + kMaxChunks - 1) / kMaxChunks + 1) & ~1u);
+    Lanes16 lanes;
+    if (avx2) Pass16Avx2(data, vectors, chunkVectors, lanes);
+    else Pass16Sse2(data, vectors, chunkVectors, lanes);
+    const __m128i lo = lanes.lo, hi = lanes.hi, loChunk = lanes.loChunk, hiChunk = lanes.hiChunk;
     const __m128i low = SpreadMin16(lo, channels), high = SpreadMax16(hi, channels);
     const __m128i lowIn = FirstChunk16(lo, low, loChunk, channels);
     const __m128i highIn = FirstChunk16(hi, high, hiChunk, channels);
@@ -288,8 +369,25 @@ bool PCMScaleVolume(const WAVEFORMATEX* format, void* buffer, uint32_t bytes, in
     return clipped;
 }
 
+bool PCMPeakScanAvailable(PCMPeakScan scan) noexcept {
+    switch (scan) {
+    case PCMPeakScan::scalar: return true;
+    case PCMPeakScan::sse2: return HasSse2();
+    case PCMPeakScan::avx2: return HasSse2() && HasAvx2();
+    }
+    return false;
+}
+
 void PCMFindPeaks(const WAVEFORMATEX* format, const void* data, uint32_t bytes, int16_t& leftFirst,
                   int16_t& leftSecond, int16_t& rightFirst, int16_t& rightSecond) noexcept {
+    static const PCMPeakScan fastest = PCMPeakScanAvailable(PCMPeakScan::avx2)   ? PCMPeakScan::avx2
+                                       : PCMPeakScanAvailable(PCMPeakScan::sse2) ? PCMPeakScan::sse2
+                                                                                 : PCMPeakScan::scalar;
+    PCMFindPeaksUsing(fastest, format, data, bytes, leftFirst, leftSecond, rightFirst, rightSecond);
+}
+
+void PCMFindPeaksUsing(PCMPeakScan scan, const WAVEFORMATEX* format, const void* data, uint32_t bytes,
+                       int16_t& leftFirst, int16_t& leftSecond, int16_t& rightFirst, int16_t& rightSecond) noexcept {
     const bool wide = !format || format->wBitsPerSample != 8;
     const int channels = format && format->nChannels == 1 ? 1 : 2;
     const uint32_t frameBytes = (wide ? 2u : 1u) * uint32_t(channels);
@@ -301,8 +399,9 @@ void PCMFindPeaks(const WAVEFORMATEX* format, const void* data, uint32_t bytes, 
     }
     const auto* in = static_cast<const uint8_t*>(data);
     Extremes found[2];
-    if (wide && HasSse2())
-        Scan16Sse2(in, frames, channels, found);
+    if (!PCMPeakScanAvailable(scan)) scan = PCMPeakScan::scalar;
+    if (wide && scan != PCMPeakScan::scalar)
+        Scan16Vector(in, frames, channels, scan == PCMPeakScan::avx2, found);
     else if (wide)
         ScanScalar<true>(in, frames, frameBytes, channels, found);
     else

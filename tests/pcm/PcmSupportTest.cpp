@@ -158,12 +158,31 @@ std::ostream& operator<<(std::ostream& os, const Peaks& p) {
     return os << "(" << p.l1 << ", " << p.l2 << " | " << p.r1 << ", " << p.r2 << ")";
 }
 
+constexpr PCMPeakScan kScans[] = {PCMPeakScan::scalar, PCMPeakScan::sse2, PCMPeakScan::avx2};
+const char* NameOf(PCMPeakScan scan) {
+    return scan == PCMPeakScan::scalar ? "scalar" : scan == PCMPeakScan::sse2 ? "SSE2" : "AVX2";
+}
+
+// PCMFindPeaks's result; every scan this processor runs must give the same.
 Peaks Find(const WAVEFORMATEX& f, const uint8_t* data, size_t bytes) {
     Peaks p{11, 11, 11, 11};
     PCMFindPeaks(&f, data, uint32_t(bytes), p.l1, p.l2, p.r1, p.r2);
+    for (PCMPeakScan scan : kScans) {
+        if (!PCMPeakScanAvailable(scan)) continue;
+        Peaks by{11, 11, 11, 11};
+        PCMFindPeaksUsing(scan, &f, data, uint32_t(bytes), by.l1, by.l2, by.r1, by.r2);
+        EXPECT_EQ(by, p) << "the " << NameOf(scan) << " scan, " << bytes << " bytes";
+    }
     return p;
 }
 Peaks Find(const WAVEFORMATEX& f, const std::vector<uint8_t>& data) { return Find(f, data.data(), data.size()); }
+
+TEST(PcmFindPeaks, EveryScanOfThisProcessorIsHeldAgainstTheOthers) {
+    // Find compares the scans the processor runs; one it lacks is reported, not passed over.
+    EXPECT_TRUE(PCMPeakScanAvailable(PCMPeakScan::scalar));
+    for (PCMPeakScan scan : kScans)
+        if (!PCMPeakScanAvailable(scan)) GTEST_SKIP() << "this processor lacks the " << NameOf(scan) << " scan";
+}
 
 TEST(PcmFindPeaks, ThePairFollowsTheOrderInTime) {
     const auto f = PcmFormat(1, 16);

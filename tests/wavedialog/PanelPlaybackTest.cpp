@@ -282,7 +282,8 @@ TEST_F(WaveDialogRun, AutoPlayCheckBoxStartsAndStopsTheSelectedFile) {
 }
 
 TEST_F(WaveDialogRun, ClosingTheDialogLeavesNoDeviceFileOrThreadOfThePanel) {
-    WriteFileBytes(dir_ / "p_large.wav", MakePcmWave(2, 44100, 16, MakeTestSamples16(2, 786432, 3)));
+    // 20 MiB of samples: a wave this large is scanned by two workers, each through a wave of its own.
+    WriteFileBytes(dir_ / "p_large.wav", MakePcmWave(2, 44100, 16, MakeTestSamples16(2, 5 << 20, 3)));
     dialog_.Preview = true;
     SystemCallWatch watch;
     ASSERT_TRUE(watch.Complete());

@@ -9,6 +9,7 @@
 
 #include <chrono>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "SystemCallWatch.h"
@@ -40,6 +41,9 @@ protected:
         WaveDialogRun::SetUp();
         WriteFileBytes(dir_ / "p_large.wav", MakePcmWave(2, 44100, 16, MakeTestSamples16(2, kLargeFrames, 3)));
     }
+    // Selecting the file that starts with `prefix`, of `dataBytes` bytes of
+    // samples, then another before its scan ends.
+    void CheckNewSelectionCancelsTheScan(const char* prefix, const char* name, int64_t dataBytes);
 };
 
 // The waveform area inside its two bevels.
@@ -115,6 +119,17 @@ TEST_F(PanelSelection, EachSelectionOpensItsFileOnce) {
 }
 
 TEST_F(PanelSelection, NewSelectionCancelsTheScanOfTheFileBefore) {
+    // Beside the 3 MiB wave, one of 20 MiB: scanned by two workers, each through a wave of its own.
+    constexpr uint32_t kHugeFrames = 5 << 20;
+    WriteFileBytes(dir_ / "q_huge.wav", MakePcmWave(2, 44100, 16, MakeTestSamples16(2, kHugeFrames, 4)));
+    for (const auto& [prefix, name, dataBytes] :
+         {std::tuple{"p_", "p_large.wav", kLargeDataBytes}, std::tuple{"q_", "q_huge.wav", int64_t(kHugeFrames) * 4}}) {
+        SCOPED_TRACE(name);
+        CheckNewSelectionCancelsTheScan(prefix, name, dataBytes);
+    }
+}
+
+void PanelSelection::CheckNewSelectionCancelsTheScan(const char* prefix, const char* name, int64_t dataBytes) {
     dialog_.Preview = true;
     SystemCallWatch watch;
     ASSERT_TRUE(watch.Complete());
@@ -129,20 +144,20 @@ TEST_F(PanelSelection, NewSelectionCancelsTheScanOfTheFileBefore) {
         ::Sleep(300);
         alone = CaptureClient(area);
         watch.SlowReads(kSlowReadMs, kSlowReadBytes);
-        SelectListViewItem(frame, "p_");
-        scanning = WaitUntil([&] { return watch.BytesReadFrom(Path("p_large.wav")) > 0; }, 5000ms);
-        readAtSwitch = watch.BytesReadFrom(Path("p_large.wav"));
+        SelectListViewItem(frame, prefix);
+        scanning = WaitUntil([&] { return watch.BytesReadFrom(Path(name)) > 0; }, 5000ms);
+        readAtSwitch = watch.BytesReadFrom(Path(name));
         label = Select(frame, "h_");
         ::Sleep(400);
         afterCancel = CaptureClient(area);
-        readAfter = watch.BytesReadFrom(Path("p_large.wav"));
+        readAfter = watch.BytesReadFrom(Path(name));
         ::Sleep(300);
-        readLater = watch.BytesReadFrom(Path("p_large.wav"));
+        readLater = watch.BytesReadFrom(Path(name));
         openAfter = watch.OpenFiles();
     });
     ASSERT_TRUE(scanning) << "the large wave's scan began";
     EXPECT_EQ(label, "PCM; 11.025 kHz, 16 Bit, Mono; " + FileSizeKB(Path("h_square16.wav")));
-    EXPECT_LT(readAfter, kLargeDataBytes / 2) << "the scan stopped at the new selection (read " << readAtSwitch
+    EXPECT_LT(readAfter, dataBytes / 2) << "the scan stopped at the new selection (read " << readAtSwitch
                                               << " bytes by then)";
     EXPECT_EQ(readLater, readAfter) << "nothing more is read of the file passed over";
     EXPECT_EQ(openAfter, 0) << "the cancelled scan closed its file";

@@ -3,6 +3,10 @@
 // and the waveform computed from a file and redrawn from its peak table.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <utility>
+#include <vector>
+
 #include <windows.h>
 
 #include "WavePanel.h"
@@ -223,4 +227,102 @@ TEST(WaveDrawing, UnreadableFormatDrawsNothingAndTouchesNoPixel) {
     DrawWavePeaks(canvas.dc(), kArea, wave, WaveDrawColors{}, peaks);
     EXPECT_EQ(peaks[0].High(), 0) << "the table is cleared";
     EXPECT_EQ(canvas.At(100, 20), Rgb(255, 255, 255)) << "an empty wave draws nothing";
+}
+
+namespace {
+
+// The peak pair of one channel over samples [from, to) (stride `channels`),
+// frame by frame: the lowest and the highest, each where first seen, in the
+// order they occur; the highest starts above the most negative sample.
+std::pair<int, int> ChannelPeaks(const std::vector<int>& samples, size_t from, size_t to, size_t channels,
+                                 size_t channel) {
+    int low = 32767, high = -32767;
+    size_t lowAt = 0, highAt = 0;
+    for (size_t i = from + channel, frame = 0; i < to; i += channels, ++frame) {
+        if (samples[i] < low) low = samples[i], lowAt = frame;
+        if (samples[i] > high) high = samples[i], highAt = frame;
+    }
+    return highAt < lowAt ? std::pair{high, low} : std::pair{low, high};
+}
+
+// What the waveform of a wave's samples (on the 16-bit scale) is in a
+// `columns` wide area: each column one block of the data, data bytes /
+// columns rounded down to 4.
+std::vector<WavePeak> ExpectedColumns(const std::vector<int>& samples, size_t channels, size_t sampleBytes,
+                                      int columns) {
+    const size_t dataBytes = samples.size() * sampleBytes;
+    const size_t blockSamples = ((dataBytes / size_t(columns)) & ~size_t(3)) / sampleBytes;
+    std::vector<WavePeak> expected;
+    for (int x = 0; x < columns; ++x) {
+        const size_t from = size_t(x) * blockSamples, to = std::min(samples.size(), from + blockSamples);
+        const auto left = ChannelPeaks(samples, from, to, channels, 0);
+        const auto right = channels == 2 ? ChannelPeaks(samples, from, to, channels, 1) : left;
+        expected.push_back(WavePeak{int16_t(left.first), int16_t(left.second), int16_t(right.first),
+                                    int16_t(right.second)});
+    }
+    return expected;
+}
+
+// Samples whose loudness changes every few thousand frames, so that each
+// column has its own extremes, some of them at the very edges of a block.
+std::vector<int> VaryingSamples(size_t count, int range, uint32_t seed) {
+    std::vector<int> samples(count);
+    uint32_t state = seed;
+    int amplitude = range / 2;
+    for (size_t i = 0; i < count; ++i) {
+        state = state * 1664525u + 1013904223u;
+        if (i % 4099 == 0) amplitude = 1 + int(state >> 8) % (range / 2);
+        samples[i] = int((state >> 12) % uint32_t(2 * amplitude + 1)) - amplitude;
+    }
+    return samples;
+}
+
+}  // namespace
+
+TEST(WaveDrawing, LargeSixteenBitWaveGivesEveryColumnTheExtremesOfItsOwnBlock) {
+    // 20 MiB of stereo samples: a wave this large is read by two workers, each taking every other column.
+    TempDir dir("wavedraw");
+    const std::string path = dir / "large16.wav";
+    const std::vector<int> samples = VaryingSamples(size_t(20 << 20) / 2 + 2 * 777, 65535, 5);
+    std::vector<uint8_t> bytes;
+    for (int v : samples) {
+        bytes.push_back(uint8_t(v));
+        bytes.push_back(uint8_t(uint32_t(v) >> 8));
+    }
+    testing_support::WriteFileBytes(path, testing_support::MakePcmWave(2, 44100, 16, bytes));
+    TestCanvas canvas;
+    WavePeakTable peaks;
+    Draw(path, canvas, peaks);
+    const int columns = kInner.right - kInner.left;
+    const std::vector<WavePeak> expected = ExpectedColumns(samples, 2, 2, columns);
+    for (int x = 0; x < columns; ++x) {
+        ASSERT_EQ(peaks[size_t(x)].leftFirst, expected[size_t(x)].leftFirst) << "column " << x;
+        ASSERT_EQ(peaks[size_t(x)].leftSecond, expected[size_t(x)].leftSecond) << "column " << x;
+        ASSERT_EQ(peaks[size_t(x)].rightFirst, expected[size_t(x)].rightFirst) << "column " << x;
+        ASSERT_EQ(peaks[size_t(x)].rightSecond, expected[size_t(x)].rightSecond) << "column " << x;
+    }
+}
+
+TEST(WaveDrawing, LargeEightBitMonoWaveGivesEveryColumnTheExtremesOfItsOwnBlock) {
+    TempDir dir("wavedraw");
+    const std::string path = dir / "large8.wav";
+    const std::vector<int> centred = VaryingSamples(size_t(18 << 20) + 333, 255, 9);
+    std::vector<uint8_t> bytes;
+    std::vector<int> scaled;  // what the drawing shows: the byte value v as v * 256 - 32768
+    for (int v : centred) {
+        const int byte = std::clamp(v + 128, 0, 255);
+        bytes.push_back(uint8_t(byte));
+        scaled.push_back(byte * 256 - 32768);
+    }
+    testing_support::WriteFileBytes(path, testing_support::MakePcmWave(1, 22050, 8, bytes));
+    TestCanvas canvas;
+    WavePeakTable peaks;
+    Draw(path, canvas, peaks);
+    const int columns = kInner.right - kInner.left;
+    const std::vector<WavePeak> expected = ExpectedColumns(scaled, 1, 1, columns);
+    for (int x = 0; x < columns; ++x) {
+        ASSERT_EQ(peaks[size_t(x)].leftFirst, expected[size_t(x)].leftFirst) << "column " << x;
+        ASSERT_EQ(peaks[size_t(x)].leftSecond, expected[size_t(x)].leftSecond) << "column " << x;
+        ASSERT_EQ(peaks[size_t(x)].rightFirst, expected[size_t(x)].rightFirst) << "column " << x;
+    }
 }
