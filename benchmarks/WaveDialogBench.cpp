@@ -6,10 +6,10 @@
 // A repaint afterwards comes from the peak table alone: it runs with the
 // file already deleted, and its time is printed beside.
 #include <windows.h>
-#include <commctrl.h>
 
 #include <algorithm>
 #include <atomic>
+#include <chrono>
 #include <cstdio>
 #include <thread>
 #include <string>
@@ -20,6 +20,7 @@
 #include "framework/Handles.h"
 #include "media/MMPCMSup.h"
 #include "media/MMWave.h"
+#include "support/DialogDriver.h"
 
 namespace {
 
@@ -108,52 +109,8 @@ namespace {
 constexpr double kAnswerBudget = 0.100;
 constexpr DWORD kProbeEveryMs = 10;
 // Bounds of the driving thread's waits.
-constexpr double kFindSeconds = 20, kScanSeconds = 60;
-
-struct Found {
-    HWND window = nullptr;
-    const wchar_t* className;
-};
-
-BOOL CALLBACK FindOwnDialog(HWND window, LPARAM data) {
-    auto* found = reinterpret_cast<Found*>(data);
-    DWORD process = 0;
-    ::GetWindowThreadProcessId(window, &process);
-    wchar_t name[64] = L"";
-    ::GetClassNameW(window, name, 64);
-    if (process != ::GetCurrentProcessId() || !::IsWindowVisible(window) || std::wstring(name) != found->className)
-        return TRUE;
-    found->window = window;
-    return FALSE;
-}
-
-BOOL CALLBACK FindChild(HWND window, LPARAM data) {
-    auto* found = reinterpret_cast<Found*>(data);
-    wchar_t name[64] = L"";
-    ::GetClassNameW(window, name, 64);
-    if (std::wstring(name) != found->className) return TRUE;
-    found->window = window;
-    return FALSE;
-}
-
-// Selects the list item whose text starts with `prefix`.
-bool SelectItem(HWND list, const std::string& prefix) {
-    const int count = int(::SendMessageA(list, LVM_GETITEMCOUNT, 0, 0));
-    for (int i = 0; i < count; ++i) {
-        char text[MAX_PATH] = "";
-        LVITEMA item{};
-        item.pszText = text;
-        item.cchTextMax = MAX_PATH;
-        ::SendMessageA(list, LVM_GETITEMTEXTA, WPARAM(i), reinterpret_cast<LPARAM>(&item));
-        if (std::string(text).compare(0, prefix.size(), prefix) != 0) continue;
-        LVITEMA state{};
-        state.stateMask = LVIS_SELECTED | LVIS_FOCUSED;
-        state.state = LVIS_SELECTED | LVIS_FOCUSED;
-        ::SendMessageA(list, LVM_SETITEMSTATE, WPARAM(i), reinterpret_cast<LPARAM>(&state));
-        return true;
-    }
-    return false;
-}
+constexpr std::chrono::milliseconds kFindTime{20000};
+constexpr double kScanSeconds = 60;
 
 // The waveform area's last column shows the wave: the scan has ended.
 bool LastColumnDrawn(HWND frame) {
@@ -187,34 +144,30 @@ BENCHMARK_CASE("wavedialog_answer") {
     int answers = 0;
     bool selected = false, drawn = false;
     std::thread driver([&] {
-        Found frame{nullptr, L"#32770"};
-        for (const double start = bench::Now(); !frame.window && bench::Now() - start < kFindSeconds; ::Sleep(50))
-            ::EnumWindows(FindOwnDialog, reinterpret_cast<LPARAM>(&frame));
-        if (!frame.window) return;
-        Found list{nullptr, L"SysListView32"};
-        for (const double start = bench::Now(); bench::Now() - start < kFindSeconds; ::Sleep(50)) {
-            list.window = nullptr;
-            ::EnumChildWindows(frame.window, FindChild, reinterpret_cast<LPARAM>(&list));
-            if (list.window && SelectItem(list.window, "wc_bench_answer")) {
-                selected = true;
-                break;
-            }
-        }
+        HWND frame = nullptr;
+        const auto findFrame = [&] {
+            const std::vector<HWND> dialogs = testing_support::ProcessDialogs();
+            frame = dialogs.empty() ? nullptr : dialogs.front();
+            return frame != nullptr;
+        };
+        if (!testing_support::WaitUntil(findFrame, kFindTime)) return;
+        selected = testing_support::WaitUntil(
+            [&] { return testing_support::SelectListViewItem(frame, "wc_bench_answer"); }, kFindTime);
         const double start = bench::Now();
         while (selected && bench::Now() - start < kScanSeconds) {
             const double before = bench::Now();
             DWORD_PTR result = 0;
-            ::SendMessageTimeoutA(frame.window, WM_NULL, 0, 0, SMTO_NORMAL, 30000, &result);
+            ::SendMessageTimeoutA(frame, WM_NULL, 0, 0, SMTO_NORMAL, 30000, &result);
             longest = std::max(longest, bench::Now() - before);
             ++answers;
-            if (LastColumnDrawn(frame.window)) {
+            if (LastColumnDrawn(frame)) {
                 drawn = true;
                 scanTime = bench::Now() - start;
                 break;
             }
             ::Sleep(kProbeEveryMs);
         }
-        ::PostMessageA(frame.window, WM_COMMAND, IDCANCEL, 0);
+        if (frame) ::PostMessageA(frame, WM_COMMAND, IDCANCEL, 0);
     });
     dialog.Execute();
     driver.join();
