@@ -3,6 +3,10 @@
 #include <commctrl.h>
 #include <shlobj.h>
 
+#include <string>
+
+#include "framework/Strings.h"
+
 namespace testing_support {
 
 namespace {
@@ -65,7 +69,14 @@ void ChooseFileIn(HWND dialog, const std::wstring& path) {
 void Cancel(HWND dialog) { ::PostMessageW(dialog, WM_COMMAND, MAKEWPARAM(IDCANCEL, BN_CLICKED), 0); }
 
 void ChooseFolderInProcess(HWND browser, const std::string& path) {
-    ::SendMessageA(browser, BFFM_SETSELECTIONA, TRUE, reinterpret_cast<LPARAM>(path.c_str()));
+    // The browser fills its tree as it comes up, and a selection sent before
+    // the tree holds the path does not take: it is sent again until the
+    // status line shows the path (or the wait ends, and OK shows what went).
+    const std::wstring shown = L"\n" + wc::ToWide(path) + L"\n";
+    WaitFor([&] {
+        ::SendMessageA(browser, BFFM_SETSELECTIONA, TRUE, reinterpret_cast<LPARAM>(path.c_str()));
+        return StatusTexts(browser).find(shown) != std::wstring::npos ? browser : nullptr;
+    });
     PressOk(browser);
 }
 
