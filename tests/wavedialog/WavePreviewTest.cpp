@@ -276,6 +276,16 @@ void ExpectColumns(const WavePeakTable& peaks, const std::vector<WavePeak>& expe
     }
 }
 
+// Draws the wave at `path` and holds every column of its peak table
+// against the blocks of `samples` (its samples on the 16-bit scale).
+void ExpectDrawnColumns(const std::string& path, const std::vector<int>& samples, size_t channels,
+                        size_t sampleBytes) {
+    TestCanvas canvas;
+    WavePeakTable peaks;
+    Draw(path, canvas, peaks);
+    ExpectColumns(peaks, ExpectedColumns(samples, channels, sampleBytes, kInner.right - kInner.left));
+}
+
 // Samples whose loudness changes every few thousand frames, so that each
 // column has its own extremes, some of them at the very edges of a block.
 std::vector<int> VaryingSamples(size_t count, int range, uint32_t seed) {
@@ -303,11 +313,7 @@ TEST(WaveDrawing, LargeSixteenBitWaveGivesEveryColumnTheExtremesOfItsOwnBlock) {
         bytes.push_back(uint8_t(uint32_t(v) >> 8));
     }
     testing_support::WriteFileBytes(path, testing_support::MakePcmWave(2, 44100, 16, bytes));
-    TestCanvas canvas;
-    WavePeakTable peaks;
-    Draw(path, canvas, peaks);
-    const int columns = kInner.right - kInner.left;
-    ExpectColumns(peaks, ExpectedColumns(samples, 2, 2, columns));
+    ExpectDrawnColumns(path, samples, 2, 2);
 }
 
 TEST(WaveDrawing, LargeEightBitMonoWaveGivesEveryColumnTheExtremesOfItsOwnBlock) {
@@ -322,9 +328,5 @@ TEST(WaveDrawing, LargeEightBitMonoWaveGivesEveryColumnTheExtremesOfItsOwnBlock)
         scaled.push_back(byte * 256 - 32768);
     }
     testing_support::WriteFileBytes(path, testing_support::MakePcmWave(1, 22050, 8, bytes));
-    TestCanvas canvas;
-    WavePeakTable peaks;
-    Draw(path, canvas, peaks);
-    const int columns = kInner.right - kInner.left;
-    ExpectColumns(peaks, ExpectedColumns(scaled, 1, 1, columns));
+    ExpectDrawnColumns(path, scaled, 1, 1);
 }
