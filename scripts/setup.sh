@@ -6,30 +6,52 @@ source "$(dirname "${BASH_SOURCE[0]}")/env.sh"
 
 sudo=""; [ "$(id -u)" = 0 ] || sudo=sudo
 updated=""
-# Installs the named packages that are missing. One by one: apt's resolver
-# gives up on the whole set when it mixes i386 and amd64 packages that share
-# dependencies.
-install_missing() {
-  local missing=() p
-  for p in "$@"; do
-    dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
+# Reads the package indexes, once per run. Registries lag now and then (a
+# mirror mid-sync serves an index of the wrong size): the error is shown,
+# tried once more, and the set-up goes on with the indexes that did arrive.
+apt_update() {
+  [ -z "$updated" ] || return 0
+  updated=1
+  local try err; err=$(mktemp)
+  for try in 1 2; do
+    if $sudo apt-get update -qq 2>"$err"; then rm -f "$err"; return 0; fi
+    echo "setup: apt-get update failed (try $try of 2):"
+    sed 's/^/setup:   /' "$err" | head -n 12
   done
+  rm -f "$err"
+  echo "setup: going on with the package indexes that were read"
+}
+
+is_installed() { dpkg-query -W -f='${Status}' "$1" 2>/dev/null | grep -q "install ok installed"; }
+
+# Installs the named packages that are missing, one by one: apt's resolver
+# gives up on the whole set when it mixes i386 and amd64 packages that share
+# dependencies. Returns non-zero, with apt's words, when one cannot be had.
+install_missing() {
+  local missing=() p err
+  for p in "$@"; do is_installed "$p" || missing+=("$p"); done
   ((${#missing[@]})) || return 0
   echo "setup: installing ${missing[*]}"
-  if ! dpkg --print-foreign-architectures | grep -qx i386; then
-    $sudo dpkg --add-architecture i386
-  fi
-  if [ -z "$updated" ]; then $sudo apt-get update -qq; updated=1; fi
+  apt_update
+  err=$(mktemp)
   for p in "${missing[@]}"; do
-    DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends "$p" >/dev/null
+    if ! DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends "$p" \
+         >/dev/null 2>"$err"; then
+      echo "setup: could not install $p:"
+      grep -v '^debconf' "$err" | sed 's/^/setup:   /' | tail -n 12
+      rm -f "$err"
+      return 1
+    fi
   done
+  rm -f "$err"
 }
 
 # What a minimal Debian lacks: the build program, Python for the scripts'
-# generators, certificates for the npm registry.
-packages=(make python3 ca-certificates g++-mingw-w64-i686 wine wine64 wine32:i386 xvfb xauth x11-utils
-          imagemagick fonts-noto-cjk fonts-ipafont-gothic googletest alsa-utils locales
-          clang libclang-rt-14-dev)
+# generators, certificates for the npm registry, objdump for the check of
+# the 32-bit build's bindings.
+packages=(make python3 ca-certificates g++-mingw-w64-i686 wine wine64
+          xvfb xauth x11-utils imagemagick fonts-noto-cjk fonts-ipafont-gothic googletest
+          alsa-utils locales clang libclang-rt-14-dev binutils)
 # Tools that may come from elsewhere (npm ships inside some nodejs builds):
 # their package is installed only when the command is missing.
 commands=(cmake:cmake npm:npm)
@@ -38,7 +60,22 @@ for entry in "${commands[@]}"; do
 done
 install_missing "${packages[@]}"
 
-# A kernel without 32-bit support runs a 64-bit build under wine64 (env.sh).
+# 32-bit Wine only where the kernel runs 32-bit code (and WC_ARCH does not
+# ask for the 64-bit path). Elsewhere the i386 architecture is not even
+# added: its indexes are the ones a lagging mirror breaks, for nothing.
+if [ "${WC_ARCH:-}" != x86_64 ] && kernel_runs_32bit; then
+  if ! dpkg --print-foreign-architectures | grep -qx i386; then
+    $sudo dpkg --add-architecture i386
+    updated=""  # the i386 indexes are new
+  fi
+  if ! install_missing wine32:i386; then
+    echo "setup: 32-bit Wine could not be installed (above); the tests run the 64-bit build under wine64"
+  fi
+elif dpkg --print-foreign-architectures | grep -qx i386 &&
+     ! dpkg-query -W -f='${Architecture}\n' 2>/dev/null | grep -qx i386; then
+  # Left by an earlier set-up, with no package of its own: dropped.
+  $sudo dpkg --remove-architecture i386 || true
+fi
 select_arch
 [ "$WC_ARCH" = i686 ] || install_missing g++-mingw-w64-x86-64
 
