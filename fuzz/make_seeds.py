@@ -62,3 +62,34 @@ def sub(tag, text):
 write("riff_lists_fuzz", "info", sub(b"INAM", b"A title") + sub(b"IART", b"Someone") + sub(b"ICMT", b"odd"))
 write("riff_lists_fuzz", "disp_text", struct.pack("<I", 1) + b"Shown text\0")
 write("riff_lists_fuzz", "disp_dib", struct.pack("<IIiiHHII", 8, 40, 2, 2, 1, 8, 0, 8) + bytes(40))
+
+
+# MPEG audio frames: valid headers over bodies of pseudo-random bits (the
+# first bytes zero, so that a layer III frame asks nothing of the bit
+# reservoir), three frames to a seed, after the control byte.
+def mpeg_frame(version, layer, bitrate, rate, mode, ext, seed, crc=False):
+    lsf = version != 3
+    kbps = [[[0, 32, 64, 96, 128, 160, 192, 224, 256, 288, 320, 352, 384, 416, 448],
+             [0, 32, 48, 56, 64, 80, 96, 112, 128, 160, 192, 224, 256, 320, 384],
+             [0, 32, 40, 48, 56, 64, 80, 96, 112, 128, 160, 192, 224, 256, 320]],
+            [[0, 32, 48, 56, 64, 80, 96, 112, 128, 144, 160, 176, 192, 224, 256],
+             [0, 8, 16, 24, 32, 40, 48, 56, 64, 80, 96, 112, 128, 144, 160],
+             [0, 8, 16, 24, 32, 40, 48, 56, 64, 80, 96, 112, 128, 144, 160]]][lsf][layer - 1][bitrate]
+    hz = {3: [44100, 48000, 32000], 2: [22050, 24000, 16000], 0: [11025, 12000, 8000]}[version][rate]
+    if layer == 1:
+        size = 12 * kbps * 1000 // hz * 4
+    elif layer == 2 or not lsf:
+        size = 144 * kbps * 1000 // hz
+    else:
+        size = 72 * kbps * 1000 // hz
+    head = bytes([0xFF, 0xE0 | version << 3 | (4 - layer) << 1 | (0 if crc else 1), bitrate << 4 | rate << 2, mode << 6 | ext << 4])
+    body = bytes(2 if crc else 0) + bytes(3) + bytes((seed * 131 + i * 71 + (i * i) % 251) & 0xFF for i in range(size - 7))
+    return (head + body)[:size]
+
+
+for name, args in {"l3_mpeg1_js": (3, 3, 9, 0, 1, 3), "l3_mpeg1_mono": (3, 3, 5, 1, 3, 0),
+                   "l3_mpeg2_is": (2, 3, 8, 0, 1, 1), "l3_mpeg25_8k": (0, 3, 2, 2, 3, 0),
+                   "l2_mpeg1": (3, 2, 10, 0, 0, 0), "l2_mpeg1_js": (3, 2, 4, 1, 1, 2), "l2_mpeg2": (2, 2, 8, 0, 2, 0),
+                   "l1_mpeg1": (3, 1, 6, 0, 1, 1), "l1_mpeg2_crc": (2, 1, 5, 1, 3, 0)}.items():
+    frames = b"".join(mpeg_frame(*args, seed=s, crc=name.endswith("crc")) for s in range(3))
+    write("mpeg_decoder_fuzz", name, bytes([len(name)]) + frames)

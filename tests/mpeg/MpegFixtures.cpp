@@ -43,6 +43,14 @@ const std::map<std::string, std::string>& Recipes() {
         {"m44.mp2", Source(44100, 1, 3) + "-c:a mp2 -b:a 96k"},
         {"s32.mp2", Source(32000, 2, 2) + "-c:a mp2 -b:a 128k"},
         {"s44.mp2", Source(44100, 2, 2) + "-c:a mp2 -b:a 192k"},
+        {"ls44.mp3", Source(44100, 2, 3) + "-c:a libmp3lame -b:a 160k -joint_stereo 0"},
+        {"s24.mp3", Source(24000, 2, 3) + "-c:a libmp3lame -b:a 48k"},
+        {"m16.mp3", Source(16000, 1, 3) + "-c:a libmp3lame -b:a 32k"},
+        {"s12.mp3", Source(12000, 2, 3) + "-c:a libmp3lame -b:a 24k"},
+        {"s11.mp3", Source(11025, 2, 3) + "-c:a libmp3lame -b:a 32k"},
+        {"m8.mp3", Source(8000, 1, 3) + "-c:a libmp3lame -b:a 16k"},
+        {"s22.mp2", Source(22050, 2, 3) + "-c:a mp2 -b:a 64k"},
+        {"s48low.mp2", Source(48000, 2, 3) + "-c:a mp2 -b:a 64k"},
         {"plain.mp3", Source(44100, 2, 1) + "-c:a libmp3lame -b:a 128k -id3v2_version 0"},
         {"tagged.mp3", Source(44100, 2, 1) + "-c:a libmp3lame -b:a 128k -write_id3v1 1 -metadata title=\"Test Title\" "
                                              "-metadata artist=\"Some Artist\" -metadata album=\"An Album\" -metadata date=2001 "

@@ -13,3 +13,5 @@ add_library(MMMPEG24 SHARED ${CMAKE_CURRENT_LIST_DIR}/oldlib/OldMpegLibrary.cpp)
 set_target_properties(MMMPEG24 PROPERTIES PREFIX "" OUTPUT_NAME MMMPEG24)
 target_link_options(MMMPEG24 PRIVATE -Wl,--kill-at)
 add_dependencies(mpeg_tests MMMPEG24)
+# Our decoder itself, compared with the converter's decoding.
+target_link_libraries(mpeg_tests PRIVATE mpegdecoder)

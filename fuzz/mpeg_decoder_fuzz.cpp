@@ -1,0 +1,40 @@
+// Our MPEG audio decoder on raw frames: the input after its first byte is
+// walked as the library walks a stream (a frame where a header parses, else
+// one byte on), every frame decoded. The first byte picks the synthesis
+// path and whether the decoder forgets its history between frames.
+#include <vector>
+
+#include "FuzzInput.h"
+#include "mpegdec/MpegDecoder.h"
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    if (size > (1u << 20)) return 0;
+    FuzzInput in(data, size);
+    const uint8_t control = in.U8();
+    const std::vector<uint8_t> bytes = in.Rest();
+    mpegdec::MpegDecoder decoder;
+    const mpegdec::SynthesisPath paths[] = {mpegdec::SynthesisPath::plain, mpegdec::SynthesisPath::sse2,
+                                            mpegdec::SynthesisPath::avx2};
+    const mpegdec::SynthesisPath path = paths[control % 3];
+    if (mpegdec::SynthesisPathAvailable(path)) decoder.SetSynthesisPath(path);
+    const bool resetEach = (control & 0x80) != 0;
+    std::vector<int16_t> pcm(mpegdec::kMaxFrameSamples * 2);
+    size_t pos = 0;
+    while (pos + 4 <= bytes.size()) {
+        // Exactly the rest, so that a read past the frame's end is caught.
+        std::vector<uint8_t> rest(bytes.begin() + std::ptrdiff_t(pos), bytes.end());
+        int samples = -1;
+        const mpegdec::DecodeResult result = decoder.DecodeFrame(rest.data(), rest.size(), pcm.data(), samples);
+        if (result == mpegdec::DecodeResult::badHeader) {
+            if (samples != 0) __builtin_trap();
+            ++pos;
+            continue;
+        }
+        if (result == mpegdec::DecodeResult::truncated) break;
+        const mpegdec::FrameHeader& h = decoder.LastHeader();
+        if (samples != h.samplesPerFrame || h.frameBytes <= 0 || h.frameBytes > mpegdec::kMaxFrameBytes) __builtin_trap();
+        pos += size_t(h.frameBytes);
+        if (resetEach) decoder.Reset();
+    }
+    return 0;
+}

@@ -1,0 +1,46 @@
+// What the decoder keeps between frames, shared by the layer decoders
+// (MpegLayer12.cpp, MpegLayer3.cpp) and the frame dispatch (MpegDecoder.cpp).
+#pragma once
+
+#include <cstdint>
+
+#include "mpegdec/MpegDecoder.h"
+#include "mpegdec/MpegSynthesis.h"
+
+namespace mpegdec {
+
+// Main data a layer III frame may reach back to: main_data_begin is 9 bits
+// (511 bytes), and a frame's own main data is at most 2881 bytes.
+constexpr int kReservoirBytes = 4096;
+
+struct DecoderState {
+    FrameHeader header;
+    DecoderCoverage coverage;
+    Synthesis synthesis;
+    // Subband samples of one frame: [channel][subband][time slot], each
+    // subband's slots in a row as the filter bank takes them.
+    alignas(32) float subbands[2][32][36];
+
+    // Layer III.
+    uint8_t reservoir[kReservoirBytes];
+    int reservoirSize = 0;          // bytes of main data kept from earlier frames
+    alignas(32) float overlap[2][32][18];  // second half of the last inverse transform
+    int overlapBands[2] = {0, 0};   // subbands whose overlap may be non-zero
+
+    void Reset() {
+        synthesis.Reset();
+        reservoirSize = 0;
+        for (auto& channel : overlap)
+            for (auto& band : channel)
+                for (float& x : band) x = 0.0f;
+        overlapBands[0] = overlapBands[1] = 0;
+    }
+};
+
+// The layers. `data` is the frame after its header (and check word), `size`
+// its bytes; they fill state.subbands and answer the time slots filled.
+DecodeResult DecodeLayer1(DecoderState& state, const uint8_t* data, int size, int& slots);
+DecodeResult DecodeLayer2(DecoderState& state, const uint8_t* data, int size, int& slots);
+DecodeResult DecodeLayer3(DecoderState& state, const uint8_t* data, int size, int& slots);
+
+}  // namespace mpegdec

@@ -1,0 +1,23 @@
+// Decoding of the layer III Huffman code books: each book becomes a
+// multi-level lookup table (a first look at 8 bits, further levels for the
+// longer codes), built once on first use.
+#pragma once
+
+#include <cstdint>
+
+#include "mpegdec/MpegBits.h"
+
+namespace mpegdec {
+
+struct HuffmanEntry {
+    int16_t value;  // a leaf: the decoded value; a link: the index of its sub-table
+    uint8_t bits;   // a leaf: bits the code takes at this level; a link: bits that index the sub-table
+    uint8_t link;   // 1 for a link
+};
+
+// Decodes one value of book `table` (1..31 but 4 and 14; 32 and 33 are the
+// count1 books A and B): x * 16 + y for pairs, v * 8 + w * 4 + x * 2 + y
+// for quadruples.
+int DecodeHuffman(BitReader& bits, int table);
+
+}  // namespace mpegdec

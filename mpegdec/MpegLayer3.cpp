@@ -1,0 +1,644 @@
+// Layer III: side information, the bit reservoir, scalefactors, Huffman
+// decoding, requantisation, joint stereo (mid/side and intensity), the
+// reordering of short blocks, the alias reduction and the inverse modified
+// cosine transform with its overlap, down to subband samples.
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+
+#include "mpegdec/MpegBits.h"
+#include "mpegdec/MpegDecoderState.h"
+#include "mpegdec/MpegHuffman.h"
+#include "mpegdec/MpegTables.h"
+
+namespace mpegdec {
+
+namespace {
+
+constexpr int kLines = 576;
+// The largest magnitude a pair can carry: 15 plus 13 bits of linbits.
+constexpr int kMaxMagnitude = 15 + (1 << 13) - 1;
+
+struct Granule {
+    int part23Length = 0;
+    int bigValues = 0;
+    int globalGain = 0;
+    int scalefacCompress = 0;
+    bool windowSwitching = false;
+    int blockType = 0;
+    bool mixed = false;
+    int tableSelect[3] = {0, 0, 0};
+    int subblockGain[3] = {0, 0, 0};
+    int region0Count = 0;
+    int region1Count = 0;
+    bool preflag = false;
+    int scalefacScale = 0;
+    int count1Table = 0;
+};
+
+struct SideInfo {
+    int mainDataBegin = 0;
+    int scfsi[2][4] = {};
+    Granule granules[2][2];
+};
+
+struct Scalefactors {
+    int longBands[22] = {};
+    int shortBands[13][3] = {};
+    // MPEG-2 intensity: the largest value each scalefactor could take
+    // (that value marks an illegal intensity position).
+    int longMax[22] = {};
+    int shortMax[13][3] = {};
+};
+
+struct Constants {
+    float pow43[kMaxMagnitude + 1];
+    float quarterPowers[4];  // 2^(i/4)
+    // The long inverse transform's 36 outputs x[i] hold only 18 distinct
+    // values: x[17 - i] = -x[i] and x[35 - i] = x[18 + i] (the cosine's
+    // arguments sum to 72 and to 144 half-periods). transform[k][j] gives
+    // x[j] for j < 9 and x[18 + j - 9] for j >= 9, padded to 20 columns for
+    // whole vectors; the windows apply afterwards.
+    static constexpr int kColumns = 20;
+    alignas(32) float longTransform[18][kColumns];
+    float longWindow[4][36];
+    // The short transform with its window folded in: [k][i] for 12 outputs.
+    alignas(32) float shortTransform[6][12];
+    float aliasCs[8], aliasCa[8];
+    float intensity1[7][2];  // MPEG-1 intensity ratios for positions 0..6: left, right
+    Constants() {
+        const double pi = std::acos(-1.0);
+        for (int i = 0; i <= kMaxMagnitude; ++i) pow43[i] = float(std::pow(double(i), 4.0 / 3.0));
+        for (int i = 0; i < 4; ++i) quarterPowers[i] = float(std::pow(2.0, i / 4.0));
+        double window[4][36];
+        for (int i = 0; i < 36; ++i) window[0][i] = std::sin(pi / 36 * (i + 0.5));
+        for (int i = 0; i < 36; ++i) {
+            // Start and stop windows join the long window to the short ones.
+            window[1][i] = i < 18 ? window[0][i] : i < 24 ? 1.0 : i < 30 ? std::sin(pi / 12 * (i - 18 + 0.5)) : 0.0;
+            window[3][i] = i < 6 ? 0.0 : i < 12 ? std::sin(pi / 12 * (i - 6 + 0.5)) : i < 18 ? 1.0 : window[0][i];
+            window[2][i] = 0.0;
+        }
+        for (int type = 0; type < 4; ++type)
+            for (int i = 0; i < 36; ++i) longWindow[type][i] = float(window[type][i]);
+        for (int k = 0; k < 18; ++k)
+            for (int j = 0; j < kColumns; ++j) {
+                const int i = j < 9 ? j : 9 + j;
+                longTransform[k][j] = j < 18 ? float(std::cos(pi / 72 * (2 * i + 1 + 18) * (2 * k + 1))) : 0.0f;
+            }
+        for (int k = 0; k < 6; ++k)
+            for (int i = 0; i < 12; ++i)
+                shortTransform[k][i] = float(std::cos(pi / 24 * (2 * i + 1 + 6) * (2 * k + 1)) * std::sin(pi / 12 * (i + 0.5)));
+        const double c[8] = {-0.6, -0.535, -0.33, -0.185, -0.095, -0.041, -0.0142, -0.0037};
+        for (int i = 0; i < 8; ++i) {
+            const double root = std::sqrt(1.0 + c[i] * c[i]);
+            aliasCs[i] = float(1.0 / root);
+            aliasCa[i] = float(c[i] / root);
+        }
+        for (int p = 0; p < 7; ++p) {
+            if (p == 6) {
+                intensity1[p][0] = 1.0f;
+                intensity1[p][1] = 0.0f;
+                continue;
+            }
+            const double ratio = std::tan(p * pi / 12);
+            intensity1[p][0] = float(ratio / (1 + ratio));
+            intensity1[p][1] = float(1 / (1 + ratio));
+        }
+    }
+};
+
+const Constants& K() {
+    static const Constants constants;
+    return constants;
+}
+
+// 2^(exponent / 4).
+inline float QuarterPower(int exponent) {
+    return std::ldexp(K().quarterPowers[exponent & 3], exponent >> 2);
+}
+
+bool ReadSideInfo(BitReader& bits, const FrameHeader& h, SideInfo& side) {
+    const bool mpeg1 = h.version == MpegVersion::mpeg1;
+    const int channels = h.channels;
+    side.mainDataBegin = int(bits.Read(mpeg1 ? 9 : 8));
+    bits.Skip(mpeg1 ? (channels == 1 ? 5 : 3) : (channels == 1 ? 1 : 2));
+    if (mpeg1)
+        for (int ch = 0; ch < channels; ++ch)
+            for (int b = 0; b < 4; ++b) side.scfsi[ch][b] = int(bits.Read(1));
+    const int granules = mpeg1 ? 2 : 1;
+    for (int gr = 0; gr < granules; ++gr)
+        for (int ch = 0; ch < channels; ++ch) {
+            Granule& g = side.granules[gr][ch];
+            g.part23Length = int(bits.Read(12));
+            g.bigValues = int(bits.Read(9));
+            g.globalGain = int(bits.Read(8));
+            g.scalefacCompress = int(bits.Read(mpeg1 ? 4 : 9));
+            g.windowSwitching = bits.Read(1) != 0;
+            if (g.windowSwitching) {
+                g.blockType = int(bits.Read(2));
+                g.mixed = bits.Read(1) != 0;
+                for (int r = 0; r < 2; ++r) g.tableSelect[r] = int(bits.Read(5));
+                for (int w = 0; w < 3; ++w) g.subblockGain[w] = int(bits.Read(3));
+                // Block type 0 never comes with window switching.
+                if (g.blockType == 0) return false;
+                g.region0Count = g.blockType == 2 && !g.mixed ? 8 : 7;
+                g.region1Count = 36;
+            } else {
+                for (int r = 0; r < 3; ++r) g.tableSelect[r] = int(bits.Read(5));
+                g.region0Count = int(bits.Read(4));
+                g.region1Count = int(bits.Read(3));
+            }
+            g.preflag = mpeg1 ? bits.Read(1) != 0 : false;
+            g.scalefacScale = int(bits.Read(1));
+            g.count1Table = int(bits.Read(1));
+            if (g.bigValues > kLines / 2) return false;
+        }
+    return !bits.overrun();
+}
+
+// MPEG-1 scalefactors; those of the first granule stay in `sf` for the
+// second granule's shared bands.
+void ReadScalefactors1(BitReader& bits, const Granule& g, const int* scfsi, int gr, Scalefactors& sf) {
+    static const uint8_t slen1[16] = {0, 0, 0, 0, 3, 1, 1, 1, 2, 2, 2, 3, 3, 3, 4, 4};
+    static const uint8_t slen2[16] = {0, 1, 2, 3, 0, 1, 2, 3, 1, 2, 3, 1, 2, 3, 2, 3};
+    const int s1 = slen1[g.scalefacCompress], s2 = slen2[g.scalefacCompress];
+    if (g.windowSwitching && g.blockType == 2) {
+        int first = 0;
+        if (g.mixed) {
+            for (int sfb = 0; sfb < 8; ++sfb) sf.longBands[sfb] = int(bits.Read(s1));
+            first = 3;
+        }
+        for (int sfb = first; sfb < 12; ++sfb)
+            for (int w = 0; w < 3; ++w) sf.shortBands[sfb][w] = int(bits.Read(sfb < 6 ? s1 : s2));
+        for (int w = 0; w < 3; ++w) sf.shortBands[12][w] = 0;
+        return;
+    }
+    static const int groupEdges[5] = {0, 6, 11, 16, 21};
+    for (int group = 0; group < 4; ++group) {
+        if (gr == 1 && scfsi[group]) continue;
+        for (int sfb = groupEdges[group]; sfb < groupEdges[group + 1]; ++sfb)
+            sf.longBands[sfb] = int(bits.Read(group < 2 ? s1 : s2));
+    }
+    sf.longBands[21] = 0;
+}
+
+// MPEG-2 and 2.5 scalefactors. `intensityRight`: the right channel of an
+// intensity stereo frame, whose scalefactors are coded differently.
+// Answers the intensity scale bit (right channel) and sets the preflag.
+void ReadScalefactors2(BitReader& bits, Granule& g, bool intensityRight, Scalefactors& sf) {
+    static const uint8_t counts[6][3][4] = {
+        {{6, 5, 5, 5}, {9, 9, 9, 9}, {6, 9, 9, 9}},       {{6, 5, 7, 3}, {9, 9, 12, 6}, {6, 9, 12, 6}},
+        {{11, 10, 0, 0}, {18, 18, 0, 0}, {15, 18, 0, 0}}, {{7, 7, 7, 0}, {12, 12, 12, 0}, {6, 15, 12, 0}},
+        {{6, 6, 6, 3}, {12, 9, 9, 6}, {6, 12, 9, 6}},     {{8, 8, 5, 0}, {15, 12, 9, 0}, {6, 18, 9, 0}},
+    };
+    int slen[4] = {0, 0, 0, 0};
+    int row = 0;
+    int c = g.scalefacCompress;
+    if (!intensityRight) {
+        if (c < 400) {
+            slen[0] = (c >> 4) / 5, slen[1] = (c >> 4) % 5, slen[2] = (c & 15) >> 2, slen[3] = c & 3;
+            row = 0;
+        } else if (c < 500) {
+            c -= 400;
+            slen[0] = (c >> 2) / 5, slen[1] = (c >> 2) % 5, slen[2] = c & 3;
+            row = 1;
+        } else {
+            c -= 500;
+            slen[0] = c / 3, slen[1] = c % 3;
+            row = 2;
+            g.preflag = true;
+        }
+    } else {
+        c >>= 1;
+        if (c < 180) {
+            slen[0] = c / 36, slen[1] = (c % 36) / 6, slen[2] = (c % 36) % 6;
+            row = 3;
+        } else if (c < 244) {
+            c -= 180;
+            slen[0] = (c & 63) >> 4, slen[1] = (c & 15) >> 2, slen[2] = c & 3;
+            row = 4;
+        } else {
+            c -= 244;
+            slen[0] = c / 3, slen[1] = c % 3;
+            row = 5;
+        }
+    }
+    const bool isShort = g.windowSwitching && g.blockType == 2;
+    const int kind = isShort ? (g.mixed ? 2 : 1) : 0;
+    // The values in order, then placed: long bands, or the long bands of a
+    // mixed block (6) followed by short bands from 3, window by window.
+    int values[39];
+    int maxima[39];
+    int n = 0;
+    for (int group = 0; group < 4; ++group)
+        for (int i = 0; i < counts[row][kind][group]; ++i) {
+            values[n] = int(bits.Read(slen[group]));
+            maxima[n] = (1 << slen[group]) - 1;
+            ++n;
+        }
+    for (int sfb = 0; sfb < 22; ++sfb) sf.longBands[sfb] = sf.longMax[sfb] = 0;
+    for (int sfb = 0; sfb < 13; ++sfb)
+        for (int w = 0; w < 3; ++w) sf.shortBands[sfb][w] = sf.shortMax[sfb][w] = 0;
+    int i = 0;
+    if (!isShort) {
+        for (int sfb = 0; sfb < 21 && i < n; ++sfb, ++i) sf.longBands[sfb] = values[i], sf.longMax[sfb] = maxima[i];
+        // The last band takes the intensity limit of the band below it.
+        sf.longMax[21] = sf.longMax[20];
+        return;
+    }
+    int sfb = 0;
+    if (g.mixed) {
+        for (; sfb < 6 && i < n; ++sfb, ++i) sf.longBands[sfb] = values[i], sf.longMax[sfb] = maxima[i];
+        sfb = 3;
+    }
+    for (; sfb < 12; ++sfb)
+        for (int w = 0; w < 3 && i < n; ++w, ++i) sf.shortBands[sfb][w] = values[i], sf.shortMax[sfb][w] = maxima[i];
+    for (int w = 0; w < 3; ++w) sf.shortMax[12][w] = sf.shortMax[11][w];
+}
+
+// Huffman-decodes one granule's spectrum up to bit `end`; answers the
+// count of lines that may be non-zero.
+int ReadSpectrum(BitReader& bits, const Granule& g, const BandTable& bands, uint64_t end, int* values, DecoderCoverage& coverage) {
+    const int bigEnd = std::min(g.bigValues * 2, kLines);
+    int region1, region2;
+    if (g.windowSwitching) {
+        region1 = g.blockType == 2 && !g.mixed ? bands.shortEdges[3] * 3 : bands.longEdges[8];
+        region2 = kLines;
+    } else {
+        region1 = bands.longEdges[std::min(g.region0Count + 1, 22)];
+        region2 = bands.longEdges[std::min(g.region0Count + g.region1Count + 2, 22)];
+    }
+    int i = 0;
+    for (int region = 0; region < 3 && i < bigEnd; ++region) {
+        const int regionEnd = std::min(region == 0 ? region1 : region == 1 ? region2 : kLines, bigEnd);
+        const int table = g.tableSelect[region];
+        if (kHuffmanSources[table].size == 0) {
+            // Tables 0, 4 and 14: all zero (4 and 14 are not used; read as zero).
+            for (; i < regionEnd; ++i) values[i] = 0;
+            continue;
+        }
+        coverage.huffmanTables |= 1u << table;
+        const int linbits = kLinbits[table];
+        for (; i < regionEnd; i += 2) {
+            const int pair = DecodeHuffman(bits, table);
+            int x = pair >> 4, y = pair & 15;
+            if (linbits && x == 15) x += int(bits.Read(linbits));
+            if (x && bits.Read(1)) x = -x;
+            if (linbits && y == 15) y += int(bits.Read(linbits));
+            if (y && bits.Read(1)) y = -y;
+            values[i] = x;
+            values[i + 1] = y;
+        }
+    }
+    // A stream that lies about its lengths stops here; what was read stands.
+    if (bits.position() > end) return i;
+    const int count1Book = g.count1Table ? 33 : 32;
+    if (bits.position() < end) coverage.count1Tables |= 1u << g.count1Table;
+    while (i + 4 <= kLines && bits.position() < end) {
+        const int quad = DecodeHuffman(bits, count1Book);
+        int v[4] = {(quad >> 3) & 1, (quad >> 2) & 1, (quad >> 1) & 1, quad & 1};
+        for (int& x : v)
+            if (x && bits.Read(1)) x = -x;
+        // A quadruple that runs past the granule's bits is padding.
+        if (bits.position() > end) break;
+        for (int k = 0; k < 4; ++k) values[i + k] = v[k];
+        i += 4;
+    }
+    return i;
+}
+
+// Requantises `count` values into xr (bitstream order); answers the count
+// of lines that may be non-zero.
+int Requantise(const Granule& g, const Scalefactors& sf, const BandTable& bands, const int* values, int count, float* xr) {
+    const Constants& k = K();
+    const int shift = g.scalefacScale ? 2 : 1;  // scalefactor steps in quarter powers of two: 2 or 4
+    std::fill(xr, xr + kLines, 0.0f);
+    auto scaleRun = [&](int from, int to, int exponent) {
+        const float gain = QuarterPower(exponent);
+        to = std::min(to, count);
+        for (int i = from; i < to; ++i) {
+            const int v = values[i];
+            if (v == 0) continue;
+            const float magnitude = k.pow43[v < 0 ? -v : v] * gain;
+            xr[i] = v < 0 ? -magnitude : magnitude;
+        }
+    };
+    const int base = g.globalGain - 210;
+    const bool isShort = g.windowSwitching && g.blockType == 2;
+    int line = 0;
+    int firstShort = 0;
+    if (!isShort || g.mixed) {
+        for (int sfb = 0; sfb < 22 && line < count; ++sfb) {
+            const int end = bands.longEdges[sfb + 1];
+            if (isShort && end > 36) break;
+            const int scale = sf.longBands[sfb] + (g.preflag ? kPretab[sfb] : 0);
+            scaleRun(bands.longEdges[sfb], end, base - (scale << shift));
+            line = end;
+        }
+        if (!isShort) return count;
+        firstShort = 3;
+    }
+    for (int sfb = firstShort; sfb < 13 && line < count; ++sfb) {
+        const int width = bands.shortEdges[sfb + 1] - bands.shortEdges[sfb];
+        for (int w = 0; w < 3; ++w) {
+            const int exponent = base - 8 * g.subblockGain[w] - (sf.shortBands[sfb][w] << shift);
+            scaleRun(line, line + width, exponent);
+            line += width;
+        }
+    }
+    return count;
+}
+
+// Joint stereo of one granule: mid/side and intensity, on bitstream order.
+void JointStereo(const FrameHeader& h, const Granule& right, const Scalefactors& rightSf, int intensityScale, const BandTable& bands,
+                 float* l, float* r, int* counts) {
+    const bool ms = (h.modeExtension & 2) != 0;
+    const bool intensity = (h.modeExtension & 1) != 0;
+    const bool mpeg1 = h.version == MpegVersion::mpeg1;
+    const float root = float(1.0 / std::sqrt(2.0));
+    const int count = std::max(counts[0], counts[1]);
+    auto midSide = [&](int from, int to) {
+        to = std::min(to, count);
+        for (int i = from; i < to; ++i) {
+            const float m = l[i], s = r[i];
+            l[i] = (m + s) * root;
+            r[i] = (m - s) * root;
+        }
+    };
+    // One band of intensity stereo at position `pos` (limit: the illegal position).
+    auto band = [&](int from, int to, int pos, int limit) {
+        if (pos == limit) {
+            if (ms) midSide(from, to);
+            return;
+        }
+        float kl, kr;
+        if (mpeg1) {
+            kl = K().intensity1[pos][0];
+            kr = K().intensity1[pos][1];
+        } else {
+            // Positions step by 2^-1/4 (scale 0) or 2^-1/2 (scale 1), on the
+            // left for odd positions, on the right for even ones.
+            const int steps = (pos + 1) / 2;
+            const float f = QuarterPower(-steps * (intensityScale ? 2 : 1));
+            kl = pos & 1 ? f : 1.0f;
+            kr = pos & 1 ? 1.0f : f;
+            if (pos == 0) kl = kr = 1.0f;
+        }
+        for (int i = from; i < to; ++i) {
+            const float x = l[i];
+            l[i] = x * kl;
+            r[i] = x * kr;
+        }
+    };
+    if (!intensity) {
+        if (ms) midSide(0, count);
+        return;
+    }
+    const int rightCount = counts[1];
+    const bool isShort = right.windowSwitching && right.blockType == 2;
+    auto nonZero = [&](int from, int to) {
+        for (int i = from; i < std::min(to, rightCount); ++i)
+            if (r[i] != 0.0f) return true;
+        return false;
+    };
+    int line = 0;
+    bool shortHasData = false;
+    int firstShort = 0;
+    if (isShort) {
+        firstShort = right.mixed ? 3 : 0;
+        int start = right.mixed ? 36 : 0;
+        for (int sfb = firstShort; sfb < 13; ++sfb) {
+            const int width = bands.shortEdges[sfb + 1] - bands.shortEdges[sfb];
+            if (nonZero(start, start + 3 * width)) shortHasData = true;
+            start += 3 * width;
+        }
+    }
+    if (!isShort || right.mixed) {
+        // Long bands: intensity above the last band with right-channel data.
+        int longBands = 22;
+        if (isShort) longBands = 0;
+        if (isShort)
+            while (longBands < 22 && bands.longEdges[longBands + 1] <= 36) ++longBands;
+        int first = 0;
+        for (int sfb = 0; sfb < longBands; ++sfb)
+            if (nonZero(bands.longEdges[sfb], bands.longEdges[sfb + 1])) first = sfb + 1;
+        if (isShort && shortHasData) first = longBands;
+        for (int sfb = 0; sfb < longBands; ++sfb) {
+            const int from = bands.longEdges[sfb], to = bands.longEdges[sfb + 1];
+            if (sfb < first) {
+                if (ms) midSide(from, to);
+                continue;
+            }
+            const int own = mpeg1 && sfb == 21 ? 20 : sfb;
+            band(from, to, rightSf.longBands[own], mpeg1 ? 7 : rightSf.longMax[sfb]);
+        }
+        line = bands.longEdges[longBands];
+        if (!isShort) return;
+    }
+    // Short bands, each window on its own.
+    int first[3] = {firstShort, firstShort, firstShort};
+    {
+        int start = line;
+        for (int sfb = firstShort; sfb < 13; ++sfb) {
+            const int width = bands.shortEdges[sfb + 1] - bands.shortEdges[sfb];
+            for (int w = 0; w < 3; ++w)
+                if (nonZero(start + w * width, start + (w + 1) * width)) first[w] = sfb + 1;
+            start += 3 * width;
+        }
+    }
+    for (int sfb = firstShort; sfb < 13; ++sfb) {
+        const int width = bands.shortEdges[sfb + 1] - bands.shortEdges[sfb];
+        for (int w = 0; w < 3; ++w) {
+            const int from = line + w * width, to = from + width;
+            if (sfb < first[w]) {
+                if (ms) midSide(from, to);
+                continue;
+            }
+            const int own = mpeg1 && sfb == 12 ? 11 : sfb;
+            band(from, to, rightSf.shortBands[own][w], mpeg1 ? 7 : rightSf.shortMax[sfb][w]);
+        }
+        line += 3 * width;
+    }
+}
+
+// Short bands from `firstSfb` on go from band, window, line order to line,
+// window order: within each subband, window w's six lines at 3 k + w.
+void Reorder(const BandTable& bands, int firstSfb, float* xr) {
+    float out[kLines];
+    const int start = bands.shortEdges[firstSfb] * 3;
+    int line = start;
+    for (int sfb = firstSfb; sfb < 13; ++sfb) {
+        const int from = bands.shortEdges[sfb], width = bands.shortEdges[sfb + 1] - from;
+        for (int w = 0; w < 3; ++w)
+            for (int f = 0; f < width; ++f) out[3 * (from + f) + w] = xr[line++];
+    }
+    std::memcpy(xr + start, out + start, sizeof(float) * size_t(kLines - start));
+}
+
+void AliasReduce(float* xr, int boundaries) {
+    const Constants& k = K();
+    for (int sb = 1; sb <= boundaries; ++sb) {
+        float* hi = xr + 18 * sb;
+        for (int i = 0; i < 8; ++i) {
+            const float a = hi[-1 - i], b = hi[i];
+            hi[-1 - i] = a * k.aliasCs[i] - b * k.aliasCa[i];
+            hi[i] = b * k.aliasCs[i] + a * k.aliasCa[i];
+        }
+    }
+}
+
+// The inverse transform, overlap and frequency inversion of one granule of
+// one channel into 18 time slots of `subbands` (from slot `first`).
+void Hybrid(DecoderState& state, int ch, const Granule& g, float* xr, float (*subbands)[36], int first) {
+    const Constants& k = K();
+    int last = kLines - 1;
+    while (last >= 0 && xr[last] == 0.0f) --last;
+    const int active = (last + 18) / 18;  // subbands with data
+    const int bandsToRun = std::max(active, state.overlapBands[ch]);
+    const bool isShort = g.windowSwitching && g.blockType == 2;
+    for (int sb = 0; sb < 32; ++sb) {
+        float* overlap = state.overlap[ch][sb];
+        float out[18];
+        if (sb >= bandsToRun) {
+            for (int t = 0; t < 18; ++t) subbands[sb][first + t] = 0.0f;
+            continue;
+        }
+        const float* x = xr + 18 * sb;
+        alignas(16) float z[36];
+        if (sb >= active) {
+            // No data: only the overlap of the last granule comes out.
+            std::memset(z, 0, sizeof z);
+        } else if (isShort && !(g.mixed && sb < 2)) {
+            std::memset(z, 0, sizeof z);
+            for (int w = 0; w < 3; ++w) {
+                float y[12] = {};
+                for (int j = 0; j < 6; ++j) {
+                    const float v = x[3 * j + w];
+                    if (v == 0.0f) continue;
+                    for (int i = 0; i < 12; ++i) y[i] += v * k.shortTransform[j][i];
+                }
+                for (int i = 0; i < 12; ++i) z[6 + 6 * w + i] += y[i];
+            }
+        } else {
+            const int type = g.windowSwitching && !(g.mixed && sb < 2) ? g.blockType : 0;
+            alignas(16) float y[Constants::kColumns] = {};
+            for (int j = 0; j < 18; ++j) {
+                const float v = x[j];
+                if (v == 0.0f) continue;
+                const float* row = k.longTransform[j];
+                for (int i = 0; i < Constants::kColumns; ++i) y[i] += v * row[i];
+            }
+            const float* win = k.longWindow[type];
+            for (int i = 0; i < 9; ++i) {
+                z[i] = y[i] * win[i];
+                z[17 - i] = -y[i] * win[17 - i];
+                z[18 + i] = y[9 + i] * win[18 + i];
+                z[35 - i] = y[9 + i] * win[35 - i];
+            }
+        }
+        for (int t = 0; t < 18; ++t) {
+            out[t] = z[t] + overlap[t];
+            overlap[t] = z[18 + t];
+        }
+        if (sb & 1)
+            for (int t = 1; t < 18; t += 2) out[t] = -out[t];
+        for (int t = 0; t < 18; ++t) subbands[sb][first + t] = out[t];
+    }
+    state.overlapBands[ch] = active;
+}
+
+}  // namespace
+
+DecodeResult DecodeLayer3(DecoderState& state, const uint8_t* data, int size, int& slots) {
+    const FrameHeader& h = state.header;
+    const bool mpeg1 = h.version == MpegVersion::mpeg1;
+    const int channels = h.channels;
+    const int granules = mpeg1 ? 2 : 1;
+    slots = 18 * granules;
+    const int sideBytes = mpeg1 ? (channels == 1 ? 17 : 32) : (channels == 1 ? 9 : 17);
+    if (size < sideBytes) return DecodeResult::truncated;
+    BitReader sideBits(data, size_t(sideBytes));
+    SideInfo side;
+    const bool sideOk = ReadSideInfo(sideBits, h, side);
+
+    // This frame's main data joins the reservoir whatever happens, for the
+    // frames after it.
+    const uint8_t* main = data + sideBytes;
+    const int mainSize = size - sideBytes;
+    const int available = state.reservoirSize;
+    uint8_t buffer[kReservoirBytes + kMaxFrameBytes];
+    const int back = side.mainDataBegin;
+    const bool haveData = sideOk && back <= available;
+    int bufferSize = 0;
+    if (haveData) {
+        std::memcpy(buffer, state.reservoir + (available - back), size_t(back));
+        std::memcpy(buffer + back, main, size_t(mainSize));
+        bufferSize = back + mainSize;
+    }
+    {
+        // Keep the newest bytes; main_data_begin reaches back 511 at most.
+        constexpr int keep = 511;
+        const int total = available + mainSize;
+        if (mainSize >= keep) {
+            std::memcpy(state.reservoir, main + (mainSize - keep), keep);
+            state.reservoirSize = keep;
+        } else if (total <= keep) {
+            std::memcpy(state.reservoir + available, main, size_t(mainSize));
+            state.reservoirSize = total;
+        } else {
+            const int drop = total - keep;
+            std::memmove(state.reservoir, state.reservoir + drop, size_t(available - drop));
+            std::memcpy(state.reservoir + (available - drop), main, size_t(mainSize));
+            state.reservoirSize = keep;
+        }
+    }
+    if (!sideOk || !haveData) {
+        std::memset(state.subbands, 0, sizeof state.subbands);
+        return sideOk ? DecodeResult::missingData : DecodeResult::badSideInfo;
+    }
+
+    const BandTable& bands = kBands[int(h.version) * 3 + h.sampleRateIndex];
+    BitReader bits(buffer, size_t(bufferSize));
+    Scalefactors sf[2];
+    int values[kLines];
+    alignas(16) float xr[2][kLines];
+    const bool intensity = h.mode == 1 && (h.modeExtension & 1);
+    for (int gr = 0; gr < granules; ++gr) {
+        int counts[2] = {0, 0};
+        int intensityScale = 0;
+        for (int ch = 0; ch < channels; ++ch) {
+            Granule& g = side.granules[gr][ch];
+            const uint64_t start = bits.position();
+            const uint64_t end = start + uint64_t(g.part23Length);
+            if (mpeg1) {
+                ReadScalefactors1(bits, g, side.scfsi[ch], gr, sf[ch]);
+            } else {
+                ReadScalefactors2(bits, g, intensity && ch == 1, sf[ch]);
+                if (intensity && ch == 1) intensityScale = g.scalefacCompress & 1;
+            }
+            int count = 0;
+            if (bits.position() <= end) count = ReadSpectrum(bits, g, bands, end, values, state.coverage);
+            state.coverage.blockTypes |= (1u << g.blockType) | (g.mixed ? 16u : 0u);
+            counts[ch] = Requantise(g, sf[ch], bands, values, count, xr[ch]);
+            bits.SeekTo(end);
+        }
+        if (h.mode == 1 && channels == 2) {
+            state.coverage.stereo |= uint32_t(h.modeExtension) << 4;
+            JointStereo(h, side.granules[gr][1], sf[1], intensityScale, bands, xr[0], xr[1], counts);
+        }
+        for (int ch = 0; ch < channels; ++ch) {
+            const Granule& g = side.granules[gr][ch];
+            const bool isShort = g.windowSwitching && g.blockType == 2;
+            if (isShort) {
+                Reorder(bands, g.mixed ? 3 : 0, xr[ch]);
+                if (g.mixed) AliasReduce(xr[ch], 1);
+            } else {
+                AliasReduce(xr[ch], 31);
+            }
+            Hybrid(state, ch, g, xr[ch], state.subbands[ch], 18 * gr);
+        }
+    }
+    return DecodeResult::ok;
+}
+
+}  // namespace mpegdec

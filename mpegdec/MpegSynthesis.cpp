@@ -1,0 +1,270 @@
+#include "mpegdec/MpegSynthesis.h"
+
+#include <cmath>
+#include <cstring>
+
+#include "mpegdec/MpegTables.h"
+
+#if defined(__i386__) || defined(__x86_64__)
+#include <immintrin.h>
+#define MPEGDEC_X86 1
+#if defined(_WIN32)
+#include <windows.h>
+#endif
+#endif
+
+namespace mpegdec {
+
+// One step of the filter bank works on V, the 64 values the matrixing makes
+// of the 32 new subband samples:
+//   V[i] = sum_k S[k] cos((16 + i)(2k + 1) pi / 64),  i = 0..63.
+// With A[j] = sum_k S[k] cos((2k + 1) j pi / 64), a 32-point cosine
+// transform (A[32] = 0), the cosine's symmetries give
+//   V[0..16] = A[16..32],  V[17..47] = -A[31..1],  V[48..63] = -A[0..15],
+// so only the transform is computed (see Dct below). The output is then
+//   out[j] = sum_m V_(2m)[j] D[64m + j] + V_(2m+1)[32 + j] D[64m + 32 + j],
+// m = 0..7, where V_d is the V of d steps ago and D the window: two
+// contiguous runs of 32 per term, which vectorise directly.
+namespace {
+
+typedef float Vec4 __attribute__((vector_size(16)));
+typedef float Vec8 __attribute__((vector_size(32)));
+
+// 1 / (2 cos((2k + 1) pi / 2N)) for the transform of size N (index N + k).
+struct DctFactors {
+    float f[64];
+    DctFactors() {
+        const double pi = std::acos(-1.0);
+        for (int n = 2; n <= 32; n *= 2)
+            for (int k = 0; k < n / 2; ++k) f[n + k] = float(0.5 / std::cos((2 * k + 1) * pi / (2 * n)));
+    }
+};
+
+struct Tables {
+    DctFactors dct;
+    alignas(32) float window[512];  // D scaled to 16-bit full scale
+    Tables() {
+        for (int i = 0; i < 512; ++i) {
+            const int32_t h = kSynthesisWindowHalf[i <= 256 ? i : 512 - i];
+            // Units of 2^-16, times 32768 for 16-bit full scale: h / 2.
+            const double value = h / 2.0;
+            window[i] = float((i / 64) % 2 == 1 ? -value : value);
+        }
+    }
+};
+
+const Tables& T() {
+    static const Tables tables;
+    return tables;
+}
+
+// The cosine transform out[j] = sum_k in[k] cos((2k + 1) j pi / 2N), split
+// into two of half the size (even outputs from the sums of mirrored inputs,
+// odd ones from their scaled differences), on every lane at once: each lane
+// is one time slot.
+template <int N, typename V>
+__attribute__((always_inline)) inline void Dct(const V* in, V* out, const float* factors) {
+    if constexpr (N == 1) {
+        out[0] = in[0];
+    } else {
+        V sums[N / 2], differences[N / 2], even[N / 2], odd[N / 2];
+        for (int k = 0; k < N / 2; ++k) {
+            sums[k] = in[k] + in[N - 1 - k];
+            differences[k] = (in[k] - in[N - 1 - k]) * factors[N + k];
+        }
+        Dct<N / 2>(sums, even, factors);
+        Dct<N / 2>(differences, odd, factors);
+        for (int j = 0; j < N / 2; ++j) out[2 * j] = even[j];
+        for (int j = 0; j < N / 2 - 1; ++j) out[2 * j + 1] = odd[j] + odd[j + 1];
+        out[N - 1] = odd[N / 2 - 1];
+    }
+}
+
+// V of the new step from lane `lane` of the transform A.
+template <typename V>
+__attribute__((always_inline)) inline void SpreadV(const V* a, int lane, float* v) {
+    for (int i = 0; i < 16; ++i) v[i] = a[16 + i][lane];
+    v[16] = 0.0f;
+    for (int i = 17; i < 48; ++i) v[i] = -a[48 - i][lane];
+    for (int i = 48; i < 64; ++i) v[i] = -a[i - 48][lane];
+}
+
+inline void SpreadScalar(const float* a, float* v) {
+    for (int i = 0; i < 16; ++i) v[i] = a[16 + i];
+    v[16] = 0.0f;
+    for (int i = 17; i < 48; ++i) v[i] = -a[48 - i];
+    for (int i = 48; i < 64; ++i) v[i] = -a[i - 48];
+}
+
+inline int16_t Clip16(float x) {
+    // Rounds half to even, as the vector conversions do.
+    const float r = std::nearbyint(x);
+    if (r >= 32767.0f) return 32767;
+    if (r <= -32768.0f) return -32768;
+    return int16_t(r);
+}
+
+// The subband samples of time slots t0.. (up to L of them) as lanes.
+template <typename V, int L>
+__attribute__((always_inline)) inline void Gather(const float* subbands, int bandStride, int t0, int count, V* in) {
+    for (int k = 0; k < 32; ++k) {
+        const float* from = subbands + k * bandStride + t0;
+        if (count == L) {
+            std::memcpy(&in[k], from, sizeof(V));
+        } else {
+            V x = {};
+            for (int l = 0; l < count; ++l) x[l] = from[l];
+            in[k] = x;
+        }
+    }
+}
+
+void RunPlain(const float* subbands, int bandStride, int slots, float (*hist)[64], int& n, int16_t* pcm, int stride) {
+    const Tables& t = T();
+    for (int slot = 0; slot < slots; ++slot) {
+        float in[32], a[32];
+        for (int k = 0; k < 32; ++k) in[k] = subbands[k * bandStride + slot];
+        Dct<32>(in, a, t.dct.f);
+        n = (n - 1) & 15;
+        SpreadScalar(a, hist[n]);
+        float acc[32] = {};
+        for (int m = 0; m < 8; ++m) {
+            const float* even = hist[(n + 2 * m) & 15];
+            const float* odd = hist[(n + 2 * m + 1) & 15] + 32;
+            const float* d = t.window + 64 * m;
+            for (int j = 0; j < 32; ++j) acc[j] += even[j] * d[j] + odd[j] * d[32 + j];
+        }
+        int16_t* out = pcm + slot * 32 * stride;
+        for (int j = 0; j < 32; ++j) out[j * stride] = Clip16(acc[j]);
+    }
+}
+
+#if MPEGDEC_X86
+__attribute__((target("sse2"))) inline void Store16(const __m128* acc, int16_t* out, int stride) {
+    alignas(16) int16_t pcm[32];
+    for (int i = 0; i < 4; ++i) {
+        const __m128i lo = _mm_cvtps_epi32(acc[2 * i]), hi = _mm_cvtps_epi32(acc[2 * i + 1]);
+        _mm_store_si128(reinterpret_cast<__m128i*>(pcm + 8 * i), _mm_packs_epi32(lo, hi));
+    }
+    if (stride == 1) {
+        std::memcpy(out, pcm, sizeof pcm);
+    } else {
+        for (int j = 0; j < 32; ++j) out[j * stride] = pcm[j];
+    }
+}
+
+__attribute__((target("sse2"), force_align_arg_pointer)) void RunSse2(const float* subbands, int bandStride, int slots,
+                                                                    float (*hist)[64], int& n, int16_t* pcm, int stride) {
+    const Tables& t = T();
+    for (int t0 = 0; t0 < slots; t0 += 4) {
+        const int count = slots - t0 < 4 ? slots - t0 : 4;
+        Vec4 in[32], a[32];
+        Gather<Vec4, 4>(subbands, bandStride, t0, count, in);
+        Dct<32>(in, a, t.dct.f);
+        for (int lane = 0; lane < count; ++lane) {
+            n = (n - 1) & 15;
+            SpreadV(a, lane, hist[n]);
+            __m128 acc[8];
+            for (auto& x : acc) x = _mm_setzero_ps();
+            for (int m = 0; m < 8; ++m) {
+                const float* even = hist[(n + 2 * m) & 15];
+                const float* odd = hist[(n + 2 * m + 1) & 15] + 32;
+                const float* d = t.window + 64 * m;
+                for (int i = 0; i < 8; ++i) {
+                    const __m128 e = _mm_mul_ps(_mm_load_ps(even + 4 * i), _mm_load_ps(d + 4 * i));
+                    const __m128 o = _mm_mul_ps(_mm_load_ps(odd + 4 * i), _mm_load_ps(d + 32 + 4 * i));
+                    acc[i] = _mm_add_ps(acc[i], _mm_add_ps(e, o));
+                }
+            }
+            Store16(acc, pcm + (t0 + lane) * 32 * stride, stride);
+        }
+    }
+}
+
+__attribute__((target("avx2,fma"), force_align_arg_pointer)) void RunAvx2(const float* subbands, int bandStride, int slots,
+                                                                        float (*hist)[64], int& n, int16_t* pcm, int stride) {
+    const Tables& t = T();
+    for (int t0 = 0; t0 < slots; t0 += 8) {
+        const int count = slots - t0 < 8 ? slots - t0 : 8;
+        Vec8 in[32], a[32];
+        Gather<Vec8, 8>(subbands, bandStride, t0, count, in);
+        Dct<32>(in, a, t.dct.f);
+        for (int lane = 0; lane < count; ++lane) {
+            n = (n - 1) & 15;
+            SpreadV(a, lane, hist[n]);
+            __m256 acc[4];
+            for (auto& x : acc) x = _mm256_setzero_ps();
+            for (int m = 0; m < 8; ++m) {
+                const float* even = hist[(n + 2 * m) & 15];
+                const float* odd = hist[(n + 2 * m + 1) & 15] + 32;
+                const float* d = t.window + 64 * m;
+                for (int i = 0; i < 4; ++i) {
+                    acc[i] = _mm256_fmadd_ps(_mm256_load_ps(even + 8 * i), _mm256_load_ps(d + 8 * i), acc[i]);
+                    acc[i] = _mm256_fmadd_ps(_mm256_load_ps(odd + 8 * i), _mm256_load_ps(d + 32 + 8 * i), acc[i]);
+                }
+            }
+            __m128 halves[8];
+            for (int i = 0; i < 4; ++i) {
+                halves[2 * i] = _mm256_castps256_ps128(acc[i]);
+                halves[2 * i + 1] = _mm256_extractf128_ps(acc[i], 1);
+            }
+            Store16(halves, pcm + (t0 + lane) * 32 * stride, stride);
+        }
+    }
+}
+#endif
+
+}  // namespace
+
+bool SynthesisPathAvailable(SynthesisPath path) {
+#if MPEGDEC_X86
+    static const bool sse2 = [] {
+#if defined(_WIN32)
+        return ::IsProcessorFeaturePresent(PF_XMMI64_INSTRUCTIONS_AVAILABLE) != 0;
+#else
+        __builtin_cpu_init();
+        return __builtin_cpu_supports("sse2") != 0;
+#endif
+    }();
+    // The compiler's check asks both the processor and the system (that the
+    // system keeps the wide registers).
+    static const bool avx2 = [] {
+        __builtin_cpu_init();
+        return __builtin_cpu_supports("avx2") != 0 && __builtin_cpu_supports("fma") != 0;
+    }();
+    switch (path) {
+    case SynthesisPath::plain: return true;
+    case SynthesisPath::sse2: return sse2;
+    case SynthesisPath::avx2: return sse2 && avx2;
+    }
+    return false;
+#else
+    return path == SynthesisPath::plain;
+#endif
+}
+
+SynthesisPath FastestSynthesisPath() {
+    static const SynthesisPath fastest = SynthesisPathAvailable(SynthesisPath::avx2)   ? SynthesisPath::avx2
+                                         : SynthesisPathAvailable(SynthesisPath::sse2) ? SynthesisPath::sse2
+                                                                                        : SynthesisPath::plain;
+    return fastest;
+}
+
+Synthesis::Synthesis() : path_(FastestSynthesisPath()) { Reset(); }
+
+void Synthesis::Reset() {
+    std::memset(history_, 0, sizeof history_);
+    newest_[0] = newest_[1] = 0;
+}
+
+void Synthesis::Run(int channel, const float* subbands, int bandStride, int slots, int16_t* pcm, int stride) {
+    float (*hist)[64] = history_[channel & 1];
+    int& n = newest_[channel & 1];
+#if MPEGDEC_X86
+    if (path_ == SynthesisPath::avx2) return RunAvx2(subbands, bandStride, slots, hist, n, pcm, stride);
+    if (path_ == SynthesisPath::sse2) return RunSse2(subbands, bandStride, slots, hist, n, pcm, stride);
+#endif
+    RunPlain(subbands, bandStride, slots, hist, n, pcm, stride);
+}
+
+}  // namespace mpegdec

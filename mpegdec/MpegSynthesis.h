@@ -1,0 +1,35 @@
+// The polyphase synthesis filter bank: 32 subband samples in, 32 PCM
+// samples out per step, one history per channel. The matrixing and the
+// windowing run on SSE2 vectors, or AVX2 ones where the processor has them
+// with FMA (chosen once at run time), with a plain path for processors without SSE2.
+#pragma once
+
+#include <cstdint>
+
+namespace mpegdec {
+
+enum class SynthesisPath { plain, sse2, avx2 };
+
+// Whether this processor can run `path`, and the fastest path it can run.
+bool SynthesisPathAvailable(SynthesisPath path);
+SynthesisPath FastestSynthesisPath();
+
+class Synthesis {
+public:
+    Synthesis();
+    void Reset();
+    // Forces a path (tests and benchmarks compare them); the default is the fastest.
+    void SetPath(SynthesisPath path) { path_ = path; }
+
+    // Runs `slots` steps of channel `channel` (0 or 1): subbands[sb *
+    // bandStride + t] in, 16-bit samples out at pcm[t * 32 * stride + i *
+    // stride], rounded to the nearest and clipped. Full scale is 1.0.
+    void Run(int channel, const float* subbands, int bandStride, int slots, int16_t* pcm, int stride);
+
+private:
+    alignas(32) float history_[2][16][64];
+    int newest_[2];
+    SynthesisPath path_;
+};
+
+}  // namespace mpegdec

@@ -1,0 +1,196 @@
+// Our decoder (mpegdec/MpegDecoder.h) against the converter's 16-bit decoding
+// of the same files, sample for sample.
+//
+// Layer III files from the LAME encoder start with an Info frame that holds
+// no audio, and the converter trims them gaplessly: it drops the encoder
+// delay plus 529 samples (the decoder's own delay, as LAME's tag counts it)
+// at the start and the padding less 529 at the end. The plain decoder does
+// no trimming, so this harness skips the Info frame and shifts by the
+// delay + 529, both read from the tag: LAME writes the delay and the padding
+// as two 12-bit numbers 141 bytes after the "Info" (or "Xing") mark. Layer II
+// files carry no tag and are compared as they are.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+
+#include "MpegFixtures.h"
+#include "MpegStreamWriter.h"
+#include "mpegdec/MpegDecoder.h"
+#include "support/TestSupport.h"
+
+namespace mpeg_tests {
+namespace {
+
+using mpegdec::DecodeResult;
+
+struct Decoded {
+    std::vector<int16_t> pcm;
+    int channels = 0;
+    int delay = 0, padding = 0;  // from the LAME tag; 0 without one
+    int failures = 0;
+    mpegdec::DecoderCoverage coverage;
+};
+
+Decoded DecodeFile(const std::vector<uint8_t>& file) {
+    Decoded out;
+    size_t pos = 0;
+    if (file.size() > 10 && std::memcmp(file.data(), "ID3", 3) == 0)
+        pos = 10 + (size_t(file[6] & 127) << 21 | size_t(file[7] & 127) << 14 | size_t(file[8] & 127) << 7 | size_t(file[9] & 127));
+    mpegdec::MpegDecoder decoder;
+    std::vector<int16_t> pcm(mpegdec::kMaxFrameSamples * 2);
+    bool first = true;
+    while (pos + 4 <= file.size()) {
+        mpegdec::FrameHeader h;
+        if (mpegdec::ParseHeader(&file[pos], file.size() - pos, h) != mpegdec::HeaderResult::ok) {
+            ++pos;
+            continue;
+        }
+        if (first) {
+            first = false;
+            const std::string head(reinterpret_cast<const char*>(&file[pos]), std::min<size_t>(size_t(h.frameBytes), file.size() - pos));
+            size_t mark = head.find("Info");
+            if (mark == std::string::npos) mark = head.find("Xing");
+            if (mark != std::string::npos && mark + 144 <= head.size()) {
+                const uint8_t* b = &file[pos + mark + 141];
+                out.delay = b[0] << 4 | b[1] >> 4;
+                out.padding = (b[1] & 15) << 8 | b[2];
+                pos += size_t(h.frameBytes);
+                continue;
+            }
+        }
+        int samples = 0;
+        const DecodeResult result = decoder.DecodeFrame(&file[pos], file.size() - pos, pcm.data(), samples);
+        if (result == DecodeResult::truncated) break;
+        if (result != DecodeResult::ok) ++out.failures;
+        out.channels = h.channels;
+        out.pcm.insert(out.pcm.end(), pcm.begin(), pcm.begin() + samples * h.channels);
+        pos += size_t(h.frameBytes);
+    }
+    out.coverage = decoder.Coverage();
+    return out;
+}
+
+struct AccuracyCase {
+    const char* fixture;
+    int channels;
+    const char* covers;  // what the file brings to the set
+};
+
+// The recipes are in MpegFixtures.cpp. Together the layer III files reach
+// every Huffman table (1-3, 5-13, 15-31) and both count1 tables, all four
+// block types (long, start, short, stop), plain stereo, joint stereo with
+// and without mid/side, and mono; the checks below say so.
+const AccuracyCase kCases[] = {
+    {"cbr44s.mp3", 2, "MPEG-1 44.1 kHz CBR, joint stereo"},
+    {"vbr44s.mp3", 2, "MPEG-1 44.1 kHz VBR, joint stereo"},
+    {"vbr48m.mp3", 1, "MPEG-1 48 kHz VBR mono"},
+    {"cbr32s.mp3", 2, "MPEG-1 32 kHz"},
+    {"ls44.mp3", 2, "MPEG-1 plain stereo at 160 kbit/s"},
+    {"lsf22s.mp3", 2, "MPEG-2 22.05 kHz, mid/side"},
+    {"s24.mp3", 2, "MPEG-2 24 kHz"},
+    {"m16.mp3", 1, "MPEG-2 16 kHz mono"},
+    {"s12.mp3", 2, "MPEG-2.5 12 kHz"},
+    {"s11.mp3", 2, "MPEG-2.5 11.025 kHz"},
+    {"m8.mp3", 1, "MPEG-2.5 8 kHz mono"},
+    {"s48.mp2", 2, "layer II 48 kHz, 27-subband table"},
+    {"s44.mp2", 2, "layer II 44.1 kHz at 96 kbit/s per channel, 30-subband table"},
+    {"s32.mp2", 2, "layer II 32 kHz, 27-subband table"},
+    {"m44.mp2", 1, "layer II mono 96 kbit/s, 27-subband table"},
+    {"s48low.mp2", 2, "layer II 48 kHz at 32 kbit/s per channel, 8-subband table"},
+    {"s22.mp2", 2, "layer II MPEG-2, its own table"},
+};
+
+// Sample for sample: every sample within 2, the RMS difference at most 1.
+void ExpectClose(const Decoded& ours, const std::vector<int16_t>& reference, int channels, const char* name) {
+    const size_t shift = ours.delay ? size_t(ours.delay + 529) * size_t(channels) : 0;
+    const size_t trimmed = ours.delay ? size_t(ours.delay + ours.padding) * size_t(channels) : 0;
+    ASSERT_EQ(ours.channels, channels);
+    EXPECT_EQ(ours.failures, 0);
+    ASSERT_GT(reference.size(), 0u);
+    ASSERT_EQ(ours.pcm.size(), reference.size() + trimmed);
+    int worst = 0;
+    size_t worstAt = 0;
+    double squares = 0;
+    for (size_t i = 0; i < reference.size(); ++i) {
+        const int d = std::abs(int(ours.pcm[shift + i]) - int(reference[i]));
+        squares += double(d) * d;
+        if (d > worst) worst = d, worstAt = i;
+    }
+    const double rms = std::sqrt(squares / double(reference.size()));
+    std::printf("%-12s max %d rms %.3f\n", name, worst, rms);
+    EXPECT_LE(worst, 2) << "at sample " << worstAt / size_t(channels);
+    EXPECT_LE(rms, 1.0);
+}
+
+class MpegDecoderAccuracy : public ::testing::TestWithParam<AccuracyCase> {};
+
+TEST_P(MpegDecoderAccuracy, MatchesTheConverterSampleForSample) {
+    const AccuracyCase& c = GetParam();
+    SCOPED_TRACE(c.covers);
+    const std::string path = Fixture(c.fixture);
+    ExpectClose(DecodeFile(testing_support::ReadFileBytes(path)), FfmpegDecode(path), c.channels, c.fixture);
+}
+
+INSTANTIATE_TEST_SUITE_P(Fixtures, MpegDecoderAccuracy, ::testing::ValuesIn(kCases), [](const auto& info) {
+    std::string name = info.param.fixture;
+    std::replace(name.begin(), name.end(), '.', '_');
+    return name;
+});
+
+TEST(MpegDecoderCoverage, TheLayer3FixturesReachEveryTableBlockTypeAndStereoMode) {
+    mpegdec::DecoderCoverage all;
+    for (const AccuracyCase& c : kCases) {
+        if (std::string(c.fixture).find(".mp3") == std::string::npos) continue;
+        const Decoded ours = DecodeFile(testing_support::ReadFileBytes(Fixture(c.fixture)));
+        all.huffmanTables |= ours.coverage.huffmanTables;
+        all.count1Tables |= ours.coverage.count1Tables;
+        all.blockTypes |= ours.coverage.blockTypes;
+        all.stereo |= ours.coverage.stereo;
+    }
+    EXPECT_EQ(all.huffmanTables, 0xFFFFBFEEu);  // all but 0 (no code book), 4 and 14 (not used)
+    EXPECT_EQ(all.count1Tables, 3u);            // A and B
+    EXPECT_EQ(all.blockTypes & 15u, 15u);       // long, start, short, stop
+    EXPECT_EQ(all.stereo & 0x2Bu, 0x2Bu);       // stereo, joint stereo, mono, mid/side
+}
+
+struct StreamCase {
+    const char* name;
+    StreamRecipe recipe;
+    int channels;
+};
+
+// Streams no encoder of the converter makes (MpegStreamWriter.h): layer I,
+// and layer III spectra in every block type under plain, mid/side and
+// intensity stereo.
+const StreamCase kStreams[] = {
+    {"l1_joint.mp1", {1, true, 1, 0, true, 1, 40}, 2},
+    {"l1_lsf_mono.mp1", {1, false, 3, 0, false, 2, 40}, 1},
+    {"l3_mono.mp3", {3, true, 3, 0, false, 3, 40}, 1},
+    {"l3_stereo.mp3", {3, true, 0, 0, false, 4, 40}, 2},
+};
+
+class MpegDecoderStreams : public ::testing::TestWithParam<StreamCase> {};
+
+TEST_P(MpegDecoderStreams, MatchesTheConverterSampleForSample) {
+    const StreamCase& c = GetParam();
+    const std::string path = ScratchPath(c.name), raw = path + ".ffmpeg.raw";
+    const std::vector<uint8_t> stream = WriteStream(c.recipe);
+    testing_support::WriteFileBytes(path, stream);
+    ASSERT_TRUE(RunFfmpeg("-f mp3 -i \"" + path + "\" -f s16le -c:a pcm_s16le \"" + raw + "\""));
+    const Decoded ours = DecodeFile(stream);
+    ExpectClose(ours, ToSamples(testing_support::ReadFileBytes(raw)), c.channels, c.name);
+    if (c.recipe.layer == 3) {
+        EXPECT_EQ(ours.coverage.blockTypes & 15u, 15u);
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Written, MpegDecoderStreams, ::testing::ValuesIn(kStreams), [](const auto& info) {
+    std::string name = info.param.name;
+    std::replace(name.begin(), name.end(), '.', '_');
+    return name;
+});
+
+}  // namespace
+}  // namespace mpeg_tests

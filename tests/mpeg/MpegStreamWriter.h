@@ -1,0 +1,26 @@
+// Writes MPEG audio streams the converter's encoders never make, bit by bit
+// from pseudo-random choices, for comparing decoders on them: layer I, and
+// layer III with intensity stereo, mixed blocks and every block type. The
+// layer III spectra use only count1 table B, whose code is four plain bits,
+// so the writer needs no Huffman tables (the encoder-made fixtures cover
+// those). Every frame is self-contained (main_data_begin 0).
+#pragma once
+
+#include <cstdint>
+#include <vector>
+
+namespace mpeg_tests {
+
+struct StreamRecipe {
+    int layer;            // 1 or 3
+    bool mpeg1;           // else MPEG-2 (half rates)
+    int mode;             // 0 stereo, 1 joint, 3 mono
+    int modeExtension;    // joint stereo: layer III bit 0 intensity, bit 1 mid/side; layer I the bound
+    bool randomExtension; // a random mode extension in each frame
+    uint32_t seed;
+    int frames;
+};
+
+std::vector<uint8_t> WriteStream(const StreamRecipe& recipe);
+
+}  // namespace mpeg_tests
