@@ -9,7 +9,7 @@ namespace mpegdec {
 
 namespace {
 
-constexpr int kFirstLevelBits = 8;
+constexpr int kFirstLevelBits = kHuffmanFirstLevelBits;
 // Sub-tables index at most this many bits; longer codes take more levels.
 constexpr int kSubLevelBits = 6;
 
@@ -98,23 +98,7 @@ const Books& AllBooks() {
 
 }  // namespace
 
-int DecodeHuffman(BitReader& bits, int table) {
-    const Books& books = AllBooks();
-    HuffmanEntry e = books.Table(table)[bits.Peek(kFirstLevelBits)];
-    if (!e.link) {
-        bits.Skip(e.bits);
-        return e.value;
-    }
-    bits.Skip(kFirstLevelBits);
-    for (;;) {
-        const HuffmanEntry next = books.Entries()[size_t(e.value) + bits.Peek(e.bits)];
-        if (!next.link) {
-            bits.Skip(next.bits);
-            return next.value;
-        }
-        bits.Skip(e.bits);
-        e = next;
-    }
-}
+const HuffmanEntry* HuffmanTable(int table) { return AllBooks().Table(table); }
+const HuffmanEntry* HuffmanEntries() { return AllBooks().Entries(); }
 
 }  // namespace mpegdec

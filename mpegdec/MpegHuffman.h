@@ -15,9 +15,31 @@ struct HuffmanEntry {
     uint8_t link;   // 1 for a link
 };
 
-// Decodes one value of book `table` (1..31 but 4 and 14; 32 and 33 are the
-// count1 books A and B): x * 16 + y for pairs, v * 8 + w * 4 + x * 2 + y
-// for quadruples.
-int DecodeHuffman(BitReader& bits, int table);
+constexpr int kHuffmanFirstLevelBits = 8;
+
+// The first-level table of book `table` (1..31 but 4 and 14; 32 and 33 are
+// the count1 books A and B), and the storage all sub-tables index into.
+const HuffmanEntry* HuffmanTable(int table);
+const HuffmanEntry* HuffmanEntries();
+
+// Decodes one value: x * 16 + y for pairs, v * 8 + w * 4 + x * 2 + y for
+// quadruples.
+inline int DecodeHuffman(BitReader& bits, const HuffmanEntry* table, const HuffmanEntry* entries) {
+    HuffmanEntry e = table[bits.Peek(kHuffmanFirstLevelBits)];
+    if (!e.link) {
+        bits.Skip(e.bits);
+        return e.value;
+    }
+    bits.Skip(kHuffmanFirstLevelBits);
+    for (;;) {
+        const HuffmanEntry next = entries[size_t(e.value) + bits.Peek(e.bits)];
+        if (!next.link) {
+            bits.Skip(next.bits);
+            return next.value;
+        }
+        bits.Skip(e.bits);
+        e = next;
+    }
+}
 
 }  // namespace mpegdec

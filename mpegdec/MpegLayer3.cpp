@@ -53,7 +53,11 @@ struct Scalefactors {
 
 struct Constants {
     float pow43[kMaxMagnitude + 1];
-    float quarterPowers[4];  // 2^(i/4)
+    // 2^(e/4) for e from kLowestQuarter on; the gains of a granule lie
+    // between -210 - 4 * 18 - 8 * 7 and 45 (global gain 0..255, scalefactors
+    // with preflag and subblock gains), intensity factors near 0.
+    static constexpr int kLowestQuarter = -400, kHighestQuarter = 64;
+    float quarterPowers[kHighestQuarter - kLowestQuarter + 1];
     // The long inverse transform's 36 outputs x[i] hold only 18 distinct
     // values: x[17 - i] = -x[i] and x[35 - i] = x[18 + i] (the cosine's
     // arguments sum to 72 and to 144 half-periods). transform[k][j] gives
@@ -69,7 +73,7 @@ struct Constants {
     Constants() {
         const double pi = std::acos(-1.0);
         for (int i = 0; i <= kMaxMagnitude; ++i) pow43[i] = float(std::pow(double(i), 4.0 / 3.0));
-        for (int i = 0; i < 4; ++i) quarterPowers[i] = float(std::pow(2.0, i / 4.0));
+        for (int e = kLowestQuarter; e <= kHighestQuarter; ++e) quarterPowers[e - kLowestQuarter] = float(std::pow(2.0, e / 4.0));
         double window[4][36];
         for (int i = 0; i < 36; ++i) window[0][i] = std::sin(pi / 36 * (i + 0.5));
         for (int i = 0; i < 36; ++i) {
@@ -114,7 +118,9 @@ const Constants& K() {
 
 // 2^(exponent / 4).
 inline float QuarterPower(int exponent) {
-    return std::ldexp(K().quarterPowers[exponent & 3], exponent >> 2);
+    if (exponent < Constants::kLowestQuarter) return 0.0f;  // far below 16-bit resolution
+    if (exponent > Constants::kHighestQuarter) exponent = Constants::kHighestQuarter;
+    return K().quarterPowers[exponent - Constants::kLowestQuarter];
 }
 
 bool ReadSideInfo(BitReader& bits, const FrameHeader& h, SideInfo& side) {
@@ -268,6 +274,7 @@ int ReadSpectrum(BitReader& bits, const Granule& g, const BandTable& bands, uint
         region1 = bands.longEdges[std::min(g.region0Count + 1, 22)];
         region2 = bands.longEdges[std::min(g.region0Count + g.region1Count + 2, 22)];
     }
+    const HuffmanEntry* entries = HuffmanEntries();
     int i = 0;
     for (int region = 0; region < 3 && i < bigEnd; ++region) {
         const int regionEnd = std::min(region == 0 ? region1 : region == 1 ? region2 : kLines, bigEnd);
@@ -279,8 +286,9 @@ int ReadSpectrum(BitReader& bits, const Granule& g, const BandTable& bands, uint
         }
         coverage.huffmanTables |= 1u << table;
         const int linbits = kLinbits[table];
+        const HuffmanEntry* book = HuffmanTable(table);
         for (; i < regionEnd; i += 2) {
-            const int pair = DecodeHuffman(bits, table);
+            const int pair = DecodeHuffman(bits, book, entries);
             int x = pair >> 4, y = pair & 15;
             if (linbits && x == 15) x += int(bits.Read(linbits));
             if (x && bits.Read(1)) x = -x;
@@ -292,10 +300,10 @@ int ReadSpectrum(BitReader& bits, const Granule& g, const BandTable& bands, uint
     }
     // A stream that lies about its lengths stops here; what was read stands.
     if (bits.position() > end) return i;
-    const int count1Book = g.count1Table ? 33 : 32;
+    const HuffmanEntry* count1Book = HuffmanTable(g.count1Table ? 33 : 32);
     if (bits.position() < end) coverage.count1Tables |= 1u << g.count1Table;
     while (i + 4 <= kLines && bits.position() < end) {
-        const int quad = DecodeHuffman(bits, count1Book);
+        const int quad = DecodeHuffman(bits, count1Book, entries);
         int v[4] = {(quad >> 3) & 1, (quad >> 2) & 1, (quad >> 1) & 1, quad & 1};
         for (int& x : v)
             if (x && bits.Read(1)) x = -x;
@@ -312,13 +320,12 @@ int ReadSpectrum(BitReader& bits, const Granule& g, const BandTable& bands, uint
 int Requantise(const Granule& g, const Scalefactors& sf, const BandTable& bands, const int* values, int count, float* xr) {
     const Constants& k = K();
     const int shift = g.scalefacScale ? 2 : 1;  // scalefactor steps in quarter powers of two: 2 or 4
-    std::fill(xr, xr + kLines, 0.0f);
+    std::fill(xr + count, xr + kLines, 0.0f);
     auto scaleRun = [&](int from, int to, int exponent) {
         const float gain = QuarterPower(exponent);
         to = std::min(to, count);
         for (int i = from; i < to; ++i) {
             const int v = values[i];
-            if (v == 0) continue;
             const float magnitude = k.pow43[v < 0 ? -v : v] * gain;
             xr[i] = v < 0 ? -magnitude : magnitude;
         }
@@ -346,6 +353,8 @@ int Requantise(const Granule& g, const Scalefactors& sf, const BandTable& bands,
             line += width;
         }
     }
+    // Lines the bands do not reach (mixed blocks at 8 kHz).
+    if (line < count) std::fill(xr + line, xr + count, 0.0f);
     return count;
 }
 
@@ -625,6 +634,7 @@ DecodeResult DecodeLayer3(DecoderState& state, const uint8_t* data, int size, in
         if (h.mode == 1 && channels == 2) {
             state.coverage.stereo |= uint32_t(h.modeExtension) << 4;
             JointStereo(h, side.granules[gr][1], sf[1], intensityScale, bands, xr[0], xr[1], counts);
+            counts[0] = counts[1] = std::max(counts[0], counts[1]);
         }
         for (int ch = 0; ch < channels; ++ch) {
             const Granule& g = side.granules[gr][ch];
@@ -633,7 +643,8 @@ DecodeResult DecodeLayer3(DecoderState& state, const uint8_t* data, int size, in
                 Reorder(bands, g.mixed ? 3 : 0, xr[ch]);
                 if (g.mixed) AliasReduce(xr[ch], 1);
             } else {
-                AliasReduce(xr[ch], 31);
+                // Only boundaries next to lines that may be non-zero.
+                AliasReduce(xr[ch], std::min(31, (counts[ch] + 17) / 18));
             }
             Hybrid(state, ch, g, xr[ch], state.subbands[ch], 18 * gr);
         }
