@@ -39,22 +39,22 @@ uint64_t DecodeFile(const std::string& path, std::vector<int16_t>& pcm) {
     // An ID3v2 tag: ten bytes of head and a size in 7-bit bytes.
     if (file.size() > 10 && std::memcmp(bytes.get(), "ID3", 3) == 0)
         pos = 10 + (size_t(file[6] & 127) << 21 | size_t(file[7] & 127) << 14 | size_t(file[8] & 127) << 7 | size_t(file[9] & 127));
-    mpegdec::MpegDecoder decoder;
+    mpegaudio::MpegDecoder decoder;
     uint64_t total = 0;
     size_t out = 0;
     while (pos + 4 <= file.size()) {
         int16_t* frame = pcm.data() + out;
         int samples = 0;
-        const mpegdec::DecodeResult result = decoder.DecodeFrame(&file[pos], file.size() - pos, frame, samples);
-        if (result == mpegdec::DecodeResult::badHeader) {
+        const mpegaudio::DecodeResult result = decoder.DecodeFrame(&file[pos], file.size() - pos, frame, samples);
+        if (result == mpegaudio::DecodeResult::badHeader) {
             ++pos;
             continue;
         }
-        if (result == mpegdec::DecodeResult::truncated) break;
-        const mpegdec::FrameHeader& h = decoder.LastHeader();
+        if (result == mpegaudio::DecodeResult::truncated) break;
+        const mpegaudio::FrameHeader& h = decoder.LastHeader();
         total += uint64_t(samples);
         // The PCM goes to memory as a reader's buffers would take it.
-        out = out + size_t(samples * h.channels) + size_t(mpegdec::kMaxFrameSamples * 2) <= pcm.size() ? out + size_t(samples * h.channels) : 0;
+        out = out + size_t(samples * h.channels) + size_t(mpegaudio::kMaxFrameSamples * 2) <= pcm.size() ? out + size_t(samples * h.channels) : 0;
         pos += size_t(h.frameBytes);
     }
     return total;

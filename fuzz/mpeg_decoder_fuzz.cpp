@@ -12,27 +12,27 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     FuzzInput in(data, size);
     const uint8_t control = in.U8();
     const std::vector<uint8_t> bytes = in.Rest();
-    mpegdec::MpegDecoder decoder;
-    const mpegdec::SynthesisPath paths[] = {mpegdec::SynthesisPath::plain, mpegdec::SynthesisPath::sse2,
-                                            mpegdec::SynthesisPath::avx2};
-    const mpegdec::SynthesisPath path = paths[control % 3];
-    if (mpegdec::SynthesisPathAvailable(path)) decoder.SetSynthesisPath(path);
+    mpegaudio::MpegDecoder decoder;
+    const mpegaudio::SynthesisPath paths[] = {mpegaudio::SynthesisPath::plain, mpegaudio::SynthesisPath::sse2,
+                                            mpegaudio::SynthesisPath::avx2};
+    const mpegaudio::SynthesisPath path = paths[control % 3];
+    if (mpegaudio::SynthesisPathAvailable(path)) decoder.SetSynthesisPath(path);
     const bool resetEach = (control & 0x80) != 0;
-    std::vector<int16_t> pcm(mpegdec::kMaxFrameSamples * 2);
+    std::vector<int16_t> pcm(mpegaudio::kMaxFrameSamples * 2);
     size_t pos = 0;
     while (pos + 4 <= bytes.size()) {
         // Exactly the rest, so that a read past the frame's end is caught.
         std::vector<uint8_t> rest(bytes.begin() + std::ptrdiff_t(pos), bytes.end());
         int samples = -1;
-        const mpegdec::DecodeResult result = decoder.DecodeFrame(rest.data(), rest.size(), pcm.data(), samples);
-        if (result == mpegdec::DecodeResult::badHeader) {
+        const mpegaudio::DecodeResult result = decoder.DecodeFrame(rest.data(), rest.size(), pcm.data(), samples);
+        if (result == mpegaudio::DecodeResult::badHeader) {
             if (samples != 0) __builtin_trap();
             ++pos;
             continue;
         }
-        if (result == mpegdec::DecodeResult::truncated) break;
-        const mpegdec::FrameHeader& h = decoder.LastHeader();
-        if (samples != h.samplesPerFrame || h.frameBytes <= 0 || h.frameBytes > mpegdec::kMaxFrameBytes) __builtin_trap();
+        if (result == mpegaudio::DecodeResult::truncated) break;
+        const mpegaudio::FrameHeader& h = decoder.LastHeader();
+        if (samples != h.samplesPerFrame || h.frameBytes <= 0 || h.frameBytes > mpegaudio::kMaxFrameBytes) __builtin_trap();
         pos += size_t(h.frameBytes);
         if (resetEach) decoder.Reset();
     }

@@ -7,8 +7,6 @@
 #include "mpegdec/MMMPEG32.h"
 
 #include <mmsystem.h>
-#include <mmreg.h>
-#include <msacm.h>
 
 #include <algorithm>
 #include <atomic>
@@ -20,25 +18,18 @@
 #include <vector>
 
 #include "framework/Handles.h"
+#include "mpegdec/MpegDecoder.h"
 #include "mpegdec/MpegStream.h"
-
-// The library is linked to the codec manager itself: its stream owner
-// closes through the linked acmStreamClose.
-void AcmStreamCloseBound(HACMSTREAM stream) noexcept { ::acmStreamClose(stream, 0); }
 
 using namespace mpegdec;
 
 namespace {
 
-// Frames handed to the system decoder in one conversion: large enough to
-// keep the per-call cost low, small enough that a seek wastes little.
+// Frames decoded in one go: large enough to keep the per-call cost low,
+// small enough that a seek wastes little.
 constexpr uint32_t kFramesPerConvert = 32;
-// The largest frame: MPEG-1 layer II at 384 kbit/s and 32 kHz (1728 bytes),
-// layer I at 448 kbit/s and 32 kHz (1680); layer III 2.5 at 8 kHz stays below.
-constexpr uint32_t kMaxFrameBytes = 2880;
-// Decoded bytes of one conversion: its frames of 1152 stereo 16-bit samples,
-// doubled for a decoder that hands a held-back frame out late.
-constexpr uint32_t kConvertOutputBytes = 2 * kFramesPerConvert * 1152 * 2 * 2;
+// Decoded bytes of one go: its frames of 1152 stereo 16-bit samples.
+constexpr uint32_t kConvertOutputBytes = kFramesPerConvert * 1152 * 2 * 2;
 // Layer III takes up to 511 bytes of a frame's data from the frames before
 // it, and overlaps its synthesis with the previous granule: an exact seek
 // decodes this many bytes of earlier frames plus one frame more.
@@ -66,11 +57,8 @@ struct Decoder {
 
     // Open state.
     bool open = false;
-    wc::AcmStreamHandle stream;
-    ACMSTREAMHEADER acmHeader{};
-    std::vector<uint8_t> src;
+    std::unique_ptr<mpegaudio::MpegDecoder> decoder;  // our decoder, while open
     std::vector<uint8_t> dst;
-    bool prepared = false;
     uint32_t nextFrame = 0;      // the next frame to hand to the decoder
     std::vector<int16_t> fifo;   // decoded, not yet delivered samples (decoder channels)
     size_t fifoAt = 0;           // first undelivered sample in fifo
@@ -175,69 +163,13 @@ int32_t LoadFile(Decoder& d, const std::string& name, std::vector<uint8_t>& byte
     return MPEG_OK;
 }
 
-void CloseStream(Decoder& d) {
-    if (d.prepared) {
-        d.acmHeader.cbSrcLength = DWORD(d.src.size());
-        d.acmHeader.cbDstLength = DWORD(d.dst.size());
-        ::acmStreamUnprepareHeader(d.stream.get(), &d.acmHeader, 0);
-        d.prepared = false;
-    }
-    d.stream.reset();
-}
+void CloseStream(Decoder& d) { d.decoder.reset(); }
 
-// Opens a fresh system decoder for the stream's format.
+// Starts a fresh decoder (no history: no reservoir, overlap or filter state).
 int32_t OpenStream(Decoder& d) {
-    CloseStream(d);
-    const FrameHeader& h = d.index.First;
-    WAVEFORMATEX pcm{WAVE_FORMAT_PCM, WORD(h.Channels()), DWORD(h.SampleRate), DWORD(h.SampleRate) * h.Channels() * 2,
-                     WORD(h.Channels() * 2), 16, 0};
-    const DWORD avgBytes = DWORD(std::max(d.bitRateKbps, h.BitRateKbps)) * 1000 / 8;
-    MMRESULT result;
-    HACMSTREAM raw = nullptr;
-    if (h.Layer == 3) {
-        MPEGLAYER3WAVEFORMAT f{};
-        f.wfx.wFormatTag = WAVE_FORMAT_MPEGLAYER3;
-        f.wfx.nChannels = WORD(h.Channels());
-        f.wfx.nSamplesPerSec = DWORD(h.SampleRate);
-        f.wfx.nAvgBytesPerSec = avgBytes;
-        f.wfx.nBlockAlign = 1;
-        f.wfx.cbSize = MPEGLAYER3_WFX_EXTRA_BYTES;
-        f.wID = MPEGLAYER3_ID_MPEG;
-        f.fdwFlags = MPEGLAYER3_FLAG_PADDING_ISO;
-        f.nBlockSize = WORD(h.FrameBytes());
-        f.nFramesPerBlock = 1;
-        result = ::acmStreamOpen(&raw, nullptr, &f.wfx, &pcm, nullptr, 0, 0, ACM_STREAMOPENF_NONREALTIME);
-        if (result != 0) return MPEG_ERR_NO_LAYER3_CODEC;
-    } else {
-        MPEG1WAVEFORMAT f{};
-        f.wfx.wFormatTag = WAVE_FORMAT_MPEG;
-        f.wfx.nChannels = WORD(h.Channels());
-        f.wfx.nSamplesPerSec = DWORD(h.SampleRate);
-        f.wfx.nAvgBytesPerSec = avgBytes;
-        f.wfx.nBlockAlign = WORD(h.FrameBytes());
-        f.wfx.cbSize = sizeof f - sizeof f.wfx;
-        f.fwHeadLayer = h.Layer == 1 ? ACM_MPEG_LAYER1 : ACM_MPEG_LAYER2;
-        f.dwHeadBitrate = DWORD(h.BitRateKbps) * 1000;
-        f.fwHeadMode = h.ModeBits == 0 ? ACM_MPEG_STEREO : h.ModeBits == 1 ? ACM_MPEG_JOINTSTEREO
-                       : h.ModeBits == 2 ? ACM_MPEG_DUALCHANNEL : ACM_MPEG_SINGLECHANNEL;
-        f.fwHeadFlags = h.Version == MpegVersion::Mpeg1 ? ACM_MPEG_ID_MPEG1 : 0;
-        result = ::acmStreamOpen(&raw, nullptr, &f.wfx, &pcm, nullptr, 0, 0, ACM_STREAMOPENF_NONREALTIME);
-        if (result != 0) return MPEG_ERR_NO_LAYER12_CODEC;
-    }
-    d.stream.reset(raw);
-    d.src.assign(size_t(kFramesPerConvert) * kMaxFrameBytes, 0);
+    if (!d.decoder) d.decoder = std::make_unique<mpegaudio::MpegDecoder>();
+    d.decoder->Reset();
     d.dst.assign(kConvertOutputBytes, 0);
-    d.acmHeader = ACMSTREAMHEADER{};
-    d.acmHeader.cbStruct = sizeof d.acmHeader;
-    d.acmHeader.pbSrc = d.src.data();
-    d.acmHeader.cbSrcLength = DWORD(d.src.size());
-    d.acmHeader.pbDst = d.dst.data();
-    d.acmHeader.cbDstLength = DWORD(d.dst.size());
-    if (::acmStreamPrepareHeader(d.stream.get(), &d.acmHeader, 0) != 0) {
-        d.stream.reset();
-        return MPEG_ERR_DECODE;
-    }
-    d.prepared = true;
     return MPEG_OK;
 }
 
@@ -257,29 +189,28 @@ void TakeOutput(Decoder& d, uint32_t bytes) {
     d.fifo.insert(d.fifo.end(), at, at + samples);
 }
 
-// One conversion of the next frames, or the final drain.
+// Decodes the next frames, or notes the end when none is left. A frame our
+// decoder cannot decode (a broken one, or one whose bit reservoir lies
+// before the first frame) still gives its frame of silence, so positions
+// stay frame-exact.
 int32_t DecodeMore(Decoder& d) {
     const uint32_t frames = uint32_t(Frames(d));
-    uint32_t length = 0;
-    DWORD flags = 0;
+    uint32_t bytes = 0;
     uint32_t taken = 0;
     while (d.nextFrame + taken < frames && taken < kFramesPerConvert) {
         const uint32_t i = d.nextFrame + taken;
-        std::memcpy(d.src.data() + length, d.file.data() + d.index.Offsets[i], d.index.Sizes[i]);
-        length += d.index.Sizes[i];
+        const uint64_t offset = d.index.Offsets[i];
+        if (offset >= d.file.size() || bytes + mpegaudio::kMaxFrameSamples * 2 * 2 > d.dst.size()) break;
+        int samples = 0;
+        const mpegaudio::DecodeResult result = d.decoder->DecodeFrame(d.file.data() + offset, d.file.size() - size_t(offset),
+                                                                    reinterpret_cast<int16_t*>(d.dst.data() + bytes), samples);
+        if (result == mpegaudio::DecodeResult::badHeader || result == mpegaudio::DecodeResult::truncated) return MPEG_ERR_DECODE;
+        bytes += uint32_t(samples) * uint32_t(d.decoder->LastHeader().channels) * 2;
         ++taken;
     }
-    if (taken == 0) {
-        flags = ACM_STREAMCONVERTF_END;
-        d.drained = true;
-    }
-    d.acmHeader.cbSrcLength = length;
-    d.acmHeader.cbDstLength = DWORD(d.dst.size());
-    d.acmHeader.cbSrcLengthUsed = 0;
-    d.acmHeader.cbDstLengthUsed = 0;
-    if (::acmStreamConvert(d.stream.get(), &d.acmHeader, flags) != 0) return MPEG_ERR_DECODE;
+    if (taken == 0) d.drained = true;
     d.nextFrame += taken;
-    TakeOutput(d, std::min<DWORD>(d.acmHeader.cbDstLengthUsed, DWORD(d.dst.size())));
+    TakeOutput(d, bytes);
     return MPEG_OK;
 }
 

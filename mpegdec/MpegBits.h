@@ -7,7 +7,7 @@
 #include <cstdint>
 #include <cstring>
 
-namespace mpegdec {
+namespace mpegaudio {
 
 class BitReader {
 public:
@@ -55,4 +55,4 @@ private:
     bool overrun_ = false;
 };
 
-}  // namespace mpegdec
+}  // namespace mpegaudio

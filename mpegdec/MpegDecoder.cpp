@@ -7,7 +7,7 @@
 #include "mpegdec/MpegDecoderState.h"
 #include "mpegdec/MpegTables.h"
 
-namespace mpegdec {
+namespace mpegaudio {
 
 HeaderResult ParseHeader(const uint8_t* data, size_t size, FrameHeader& h) {
     if (size < 4) return HeaderResult::tooShort;
@@ -90,4 +90,4 @@ DecodeResult MpegDecoder::DecodeFrame(const uint8_t* frame, size_t size, int16_t
     return result;
 }
 
-}  // namespace mpegdec
+}  // namespace mpegaudio

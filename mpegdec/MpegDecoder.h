@@ -15,7 +15,7 @@
 
 #include "mpegdec/MpegSynthesis.h"
 
-namespace mpegdec {
+namespace mpegaudio {
 
 enum class MpegVersion : uint8_t { mpeg1, mpeg2, mpeg25 };
 
@@ -98,4 +98,4 @@ private:
     std::unique_ptr<DecoderState> state_;
 };
 
-}  // namespace mpegdec
+}  // namespace mpegaudio

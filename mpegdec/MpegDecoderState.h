@@ -7,7 +7,7 @@
 #include "mpegdec/MpegDecoder.h"
 #include "mpegdec/MpegSynthesis.h"
 
-namespace mpegdec {
+namespace mpegaudio {
 
 // Main data a layer III frame may reach back to: main_data_begin is 9 bits
 // (511 bytes), and a frame's own main data is at most 2881 bytes.
@@ -43,4 +43,4 @@ DecodeResult DecodeLayer1(DecoderState& state, const uint8_t* data, int size, in
 DecodeResult DecodeLayer2(DecoderState& state, const uint8_t* data, int size, int& slots);
 DecodeResult DecodeLayer3(DecoderState& state, const uint8_t* data, int size, int& slots);
 
-}  // namespace mpegdec
+}  // namespace mpegaudio

@@ -5,7 +5,7 @@
 
 #include "mpegdec/MpegTables.h"
 
-namespace mpegdec {
+namespace mpegaudio {
 
 namespace {
 
@@ -101,4 +101,4 @@ const Books& AllBooks() {
 const HuffmanEntry* HuffmanTable(int table) { return AllBooks().Table(table); }
 const HuffmanEntry* HuffmanEntries() { return AllBooks().Entries(); }
 
-}  // namespace mpegdec
+}  // namespace mpegaudio

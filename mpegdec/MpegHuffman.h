@@ -7,7 +7,7 @@
 
 #include "mpegdec/MpegBits.h"
 
-namespace mpegdec {
+namespace mpegaudio {
 
 struct HuffmanEntry {
     int16_t value;  // a leaf: the decoded value; a link: the index of its sub-table
@@ -42,4 +42,4 @@ inline int DecodeHuffman(BitReader& bits, const HuffmanEntry* table, const Huffm
     }
 }
 
-}  // namespace mpegdec
+}  // namespace mpegaudio

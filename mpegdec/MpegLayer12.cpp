@@ -8,7 +8,7 @@
 #include "mpegdec/MpegDecoderState.h"
 #include "mpegdec/MpegTables.h"
 
-namespace mpegdec {
+namespace mpegaudio {
 
 namespace {
 
@@ -166,4 +166,4 @@ DecodeResult DecodeLayer2(DecoderState& state, const uint8_t* data, int size, in
     return bits.overrun() ? DecodeResult::badSideInfo : DecodeResult::ok;
 }
 
-}  // namespace mpegdec
+}  // namespace mpegaudio

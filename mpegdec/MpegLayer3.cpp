@@ -11,7 +11,7 @@
 #include "mpegdec/MpegHuffman.h"
 #include "mpegdec/MpegTables.h"
 
-namespace mpegdec {
+namespace mpegaudio {
 
 namespace {
 
@@ -652,4 +652,4 @@ DecodeResult DecodeLayer3(DecoderState& state, const uint8_t* data, int size, in
     return DecodeResult::ok;
 }
 
-}  // namespace mpegdec
+}  // namespace mpegaudio

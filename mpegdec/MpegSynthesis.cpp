@@ -13,7 +13,7 @@
 #endif
 #endif
 
-namespace mpegdec {
+namespace mpegaudio {
 
 // One step of the filter bank works on V, the 64 values the matrixing makes
 // of the 32 new subband samples:
@@ -267,4 +267,4 @@ void Synthesis::Run(int channel, const float* subbands, int bandStride, int slot
     RunPlain(subbands, bandStride, slots, hist, n, pcm, stride);
 }
 
-}  // namespace mpegdec
+}  // namespace mpegaudio

@@ -6,7 +6,7 @@
 
 #include <cstdint>
 
-namespace mpegdec {
+namespace mpegaudio {
 
 enum class SynthesisPath { plain, sse2, avx2 };
 
@@ -32,4 +32,4 @@ private:
     SynthesisPath path_;
 };
 
-}  // namespace mpegdec
+}  // namespace mpegaudio

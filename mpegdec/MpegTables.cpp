@@ -1,6 +1,6 @@
 #include "mpegdec/MpegTables.h"
 
-namespace mpegdec {
+namespace mpegaudio {
 
 const int16_t kBitrates[2][3][15] = {
     {{0, 32, 64, 96, 128, 160, 192, 224, 256, 288, 320, 352, 384, 416, 448},
@@ -147,4 +147,4 @@ const AllocationTable kAllocationTables[5] = {
     {30, {7, 7, 7, 7, 5, 5, 5, 5, 5, 5, 5, 6, 6, 6, 6, 6, 6, 6, 6, 6, 6, 6, 6, 6, 6, 6, 6, 6, 6, 6}},
 };
 
-}  // namespace mpegdec
+}  // namespace mpegaudio

@@ -6,7 +6,7 @@
 
 #include <cstdint>
 
-namespace mpegdec {
+namespace mpegaudio {
 
 // Bit rates in kbit/s by [MPEG-1 ? 0 : 1][layer - 1][index]; index 0 (free
 // format) and 15 are refused by the header parser.
@@ -67,4 +67,4 @@ struct AllocationTable {
 // 0..3: the four MPEG-1 tables (27, 30, 8 and 12 subbands); 4: MPEG-2 and 2.5.
 extern const AllocationTable kAllocationTables[5];
 
-}  // namespace mpegdec
+}  // namespace mpegaudio

@@ -23,14 +23,14 @@
 namespace mpeg_tests {
 namespace {
 
-using mpegdec::DecodeResult;
+using mpegaudio::DecodeResult;
 
 struct Decoded {
     std::vector<int16_t> pcm;
     int channels = 0;
     int delay = 0, padding = 0;  // from the LAME tag; 0 without one
     int failures = 0;
-    mpegdec::DecoderCoverage coverage;
+    mpegaudio::DecoderCoverage coverage;
 };
 
 Decoded DecodeFile(const std::vector<uint8_t>& file) {
@@ -38,12 +38,12 @@ Decoded DecodeFile(const std::vector<uint8_t>& file) {
     size_t pos = 0;
     if (file.size() > 10 && std::memcmp(file.data(), "ID3", 3) == 0)
         pos = 10 + (size_t(file[6] & 127) << 21 | size_t(file[7] & 127) << 14 | size_t(file[8] & 127) << 7 | size_t(file[9] & 127));
-    mpegdec::MpegDecoder decoder;
-    std::vector<int16_t> pcm(mpegdec::kMaxFrameSamples * 2);
+    mpegaudio::MpegDecoder decoder;
+    std::vector<int16_t> pcm(mpegaudio::kMaxFrameSamples * 2);
     bool first = true;
     while (pos + 4 <= file.size()) {
-        mpegdec::FrameHeader h;
-        if (mpegdec::ParseHeader(&file[pos], file.size() - pos, h) != mpegdec::HeaderResult::ok) {
+        mpegaudio::FrameHeader h;
+        if (mpegaudio::ParseHeader(&file[pos], file.size() - pos, h) != mpegaudio::HeaderResult::ok) {
             ++pos;
             continue;
         }
@@ -140,7 +140,7 @@ INSTANTIATE_TEST_SUITE_P(Fixtures, MpegDecoderAccuracy, ::testing::ValuesIn(kCas
 });
 
 TEST(MpegDecoderCoverage, TheLayer3FixturesReachEveryTableBlockTypeAndStereoMode) {
-    mpegdec::DecoderCoverage all;
+    mpegaudio::DecoderCoverage all;
     for (const AccuracyCase& c : kCases) {
         if (std::string(c.fixture).find(".mp3") == std::string::npos) continue;
         const Decoded ours = DecodeFile(testing_support::ReadFileBytes(Fixture(c.fixture)));
