@@ -162,13 +162,28 @@ struct StreamCase {
 };
 
 // Streams no encoder of the converter makes (MpegStreamWriter.h): layer I,
-// and layer III spectra in every block type under plain, mid/side and
-// intensity stereo.
+// and layer III spectra with random scalefactors in every block type but
+// mixed, at all nine sample rates (so that every scalefactor band edge
+// matters), plain stereo and mid/side. Recipe fields: layer, version, rate
+// index, mode, mode extension, random extension, seed, frames.
 const StreamCase kStreams[] = {
-    {"l1_joint.mp1", {1, true, 1, 0, true, 1, 40}, 2},
-    {"l1_lsf_mono.mp1", {1, false, 3, 0, false, 2, 40}, 1},
-    {"l3_mono.mp3", {3, true, 3, 0, false, 3, 40}, 1},
-    {"l3_stereo.mp3", {3, true, 0, 0, false, 4, 40}, 2},
+    {"l1_joint48.mp1", {1, 1, 1, 1, 0, true, 1, 40}, 2},
+    {"l1_mono24.mp1", {1, 2, 1, 3, 0, false, 2, 40}, 1},
+    {"l1_stereo8.mp1", {1, 25, 2, 0, 0, false, 3, 40}, 2},
+    {"l3_mono44.mp3", {3, 1, 0, 3, 0, false, 4, 40}, 1},
+    {"l3_mono48.mp3", {3, 1, 1, 3, 0, false, 5, 40}, 1},
+    {"l3_mono32.mp3", {3, 1, 2, 3, 0, false, 6, 40}, 1},
+    // A regression: the 24 kHz long band edge between bands 17 and 18 was
+    // 332 instead of 330, unseen by the encoder-made 24 kHz file.
+    {"l3_mono24.mp3", {3, 2, 1, 3, 0, false, 7, 40}, 1},
+    {"l3_mono22.mp3", {3, 2, 0, 3, 0, false, 8, 40}, 1},
+    {"l3_mono16.mp3", {3, 2, 2, 3, 0, false, 9, 40}, 1},
+    {"l3_mono11.mp3", {3, 25, 0, 3, 0, false, 10, 40}, 1},
+    {"l3_mono12.mp3", {3, 25, 1, 3, 0, false, 11, 40}, 1},
+    {"l3_mono8.mp3", {3, 25, 2, 3, 0, false, 12, 40}, 1},
+    {"l3_stereo48.mp3", {3, 1, 1, 0, 0, false, 13, 40}, 2},
+    {"l3_midside48.mp3", {3, 1, 1, 1, 2, false, 14, 40}, 2},
+    {"l3_midside24.mp3", {3, 2, 1, 1, 2, false, 15, 40}, 2},
 };
 
 class MpegDecoderStreams : public ::testing::TestWithParam<StreamCase> {};

@@ -42,21 +42,25 @@ private:
     uint32_t state_;
 };
 
-// 48 kHz (MPEG-1) or 24 kHz (MPEG-2), bit rates that need no padding:
-// layer I 384 and 256 kbit/s (384 and 512 bytes), layer III 320 and
-// 160 kbit/s (960 and 480 bytes).
+// The highest bit rate of the version and layer (MPEG-1 layer I 448 kbit/s,
+// layer III 320; MPEG-2 and 2.5 layer I 256, layer III 160), without
+// padding.
+int Kbps(const StreamRecipe& r) { return r.layer == 1 ? (r.version == 1 ? 448 : 256) : (r.version == 1 ? 320 : 160); }
+
 int FrameBytes(const StreamRecipe& r) {
-    if (r.layer == 1) return r.mpeg1 ? 384 : 512;
-    return r.mpeg1 ? 960 : 480;
+    static const int rates[3][3] = {{44100, 48000, 32000}, {22050, 24000, 16000}, {11025, 12000, 8000}};
+    const int rate = rates[r.version == 1 ? 0 : r.version == 2 ? 1 : 2][r.rateIndex];
+    if (r.layer == 1) return 12 * Kbps(r) * 1000 / rate * 4;
+    return (r.version == 1 ? 144 : 72) * Kbps(r) * 1000 / rate;
 }
 
 void Header(Bits& b, const StreamRecipe& r, int extension) {
     b.Put(0x7FF, 11);
-    b.Put(r.mpeg1 ? 3 : 2, 2);
+    b.Put(r.version == 1 ? 3 : r.version == 2 ? 2 : 0, 2);
     b.Put(uint32_t(4 - r.layer), 2);
     b.Put(1, 1);  // no check word
-    b.Put(r.layer == 1 ? (r.mpeg1 ? 12 : 14) : 14, 4);
-    b.Put(1, 2);  // 48 or 24 kHz
+    b.Put(14, 4);
+    b.Put(uint32_t(r.rateIndex), 2);
     b.Put(0, 2);  // no padding, private bit
     b.Put(uint32_t(r.mode), 2);
     b.Put(uint32_t(extension), 2);
@@ -110,7 +114,8 @@ void PutScalefactors(Bits& b, int count, int width, Random& rnd) {
 
 std::vector<uint8_t> Layer3Frame(const StreamRecipe& r, int extension, Random& rnd, int* kinds) {
     const int channels = r.mode == 3 ? 1 : 2;
-    const int granules = r.mpeg1 ? 2 : 1;
+    const bool mpeg1 = r.version == 1;
+    const int granules = mpeg1 ? 2 : 1;
     const bool intensity = r.mode == 1 && (extension & 1);
     Granule g[2][2];
     int scfsi[2][4] = {};
@@ -130,12 +135,12 @@ std::vector<uint8_t> Layer3Frame(const StreamRecipe& r, int extension, Random& r
             x.mixed = kind == 3;
             for (int& s : x.subblockGain) s = rnd.Below(4);
             x.globalGain = 175 + rnd.Below(25);
-            x.compress = rnd.Below(r.mpeg1 ? 16 : 512);
-            x.preflag = r.mpeg1 && rnd.Below(2);
+            x.compress = rnd.Below(mpeg1 ? 16 : 512);
+            x.preflag = mpeg1 && rnd.Below(2);
             x.scale = rnd.Below(2);
         }
     }
-    if (r.mpeg1)
+    if (mpeg1)
         for (int ch = 0; ch < channels; ++ch)
             for (int group = 0; group < 4; ++group)
                 scfsi[ch][group] = !g[0][ch].switching && !g[1][ch].switching && rnd.Below(2);
@@ -151,7 +156,7 @@ std::vector<uint8_t> Layer3Frame(const StreamRecipe& r, int extension, Random& r
             Granule& x = g[gr][ch];
             Bits& m = x.main;
             const bool isShort = x.blockType == 2;
-            if (r.mpeg1) {
+            if (mpeg1) {
                 const int s1 = slen1[x.compress], s2 = slen2[x.compress];
                 if (isShort) {
                     if (x.mixed) PutScalefactors(m, 8, s1, rnd);
@@ -191,9 +196,9 @@ std::vector<uint8_t> Layer3Frame(const StreamRecipe& r, int extension, Random& r
         }
     Bits b;
     Header(b, r, extension);
-    b.Put(0, r.mpeg1 ? 9 : 8);  // main_data_begin
-    b.Put(0, r.mpeg1 ? (channels == 1 ? 5 : 3) : channels);
-    if (r.mpeg1)
+    b.Put(0, mpeg1 ? 9 : 8);  // main_data_begin
+    b.Put(0, mpeg1 ? (channels == 1 ? 5 : 3) : channels);
+    if (mpeg1)
         for (int ch = 0; ch < channels; ++ch)
             for (int group = 0; group < 4; ++group) b.Put(uint32_t(scfsi[ch][group]), 1);
     for (int gr = 0; gr < granules; ++gr)
@@ -202,7 +207,7 @@ std::vector<uint8_t> Layer3Frame(const StreamRecipe& r, int extension, Random& r
             b.Put(uint32_t(x.part23), 12);
             b.Put(0, 9);  // big_values
             b.Put(uint32_t(x.globalGain), 8);
-            b.Put(uint32_t(x.compress), r.mpeg1 ? 4 : 9);
+            b.Put(uint32_t(x.compress), mpeg1 ? 4 : 9);
             b.Put(x.switching, 1);
             if (x.switching) {
                 b.Put(uint32_t(x.blockType), 2);
@@ -214,7 +219,7 @@ std::vector<uint8_t> Layer3Frame(const StreamRecipe& r, int extension, Random& r
                 b.Put(uint32_t(rnd.Below(16)), 4);
                 b.Put(uint32_t(rnd.Below(8)), 3);
             }
-            if (r.mpeg1) b.Put(x.preflag, 1);
+            if (mpeg1) b.Put(x.preflag, 1);
             b.Put(x.scale, 1);
             b.Put(1, 1);  // count1 table B
         }

@@ -13,7 +13,8 @@ namespace mpeg_tests {
 
 struct StreamRecipe {
     int layer;            // 1 or 3
-    bool mpeg1;           // else MPEG-2 (half rates)
+    int version;          // 1 (MPEG-1), 2 (MPEG-2) or 25 (MPEG-2.5)
+    int rateIndex;        // 0..2 within the version
     int mode;             // 0 stereo, 1 joint, 3 mono
     int modeExtension;    // joint stereo: layer III bit 0 intensity, bit 1 mid/side; layer I the bound
     bool randomExtension; // a random mode extension in each frame
