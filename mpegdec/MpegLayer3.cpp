@@ -376,7 +376,10 @@ void JointStereo(const FrameHeader& h, const Granule& right, const Scalefactors&
     };
     // One band of intensity stereo at position `pos` (limit: the illegal position).
     auto band = [&](int from, int to, int pos, int limit) {
-        if (pos == limit) {
+        // MPEG-1 positions run 0..6 (7 and the larger values a 4-bit
+        // scalefactor can hold are not positions); MPEG-2 marks the
+        // illegal one with the largest value its width holds.
+        if (mpeg1 ? pos >= limit : pos == limit) {
             if (ms) midSide(from, to);
             return;
         }

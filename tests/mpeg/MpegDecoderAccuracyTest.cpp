@@ -164,7 +164,7 @@ struct StreamCase {
 // Streams no encoder of the converter makes (MpegStreamWriter.h): layer I,
 // and layer III spectra with random scalefactors in every block type but
 // mixed, at all nine sample rates (so that every scalefactor band edge
-// matters), plain stereo and mid/side. Recipe fields: layer, version, rate
+// matters), plain stereo, mid/side and MPEG-1 intensity stereo. Recipe fields: layer, version, rate
 // index, mode, mode extension, random extension, seed, frames.
 const StreamCase kStreams[] = {
     {"l1_joint48.mp1", {1, 1, 1, 1, 0, true, 1, 40}, 2},
@@ -184,6 +184,10 @@ const StreamCase kStreams[] = {
     {"l3_stereo48.mp3", {3, 1, 1, 0, 0, false, 13, 40}, 2},
     {"l3_midside48.mp3", {3, 1, 1, 1, 2, false, 14, 40}, 2},
     {"l3_midside24.mp3", {3, 2, 1, 1, 2, false, 15, 40}, 2},
+    // A regression: intensity positions above 7 (a 4-bit scalefactor) read
+    // past the ratio table instead of counting as no position.
+    {"l3_intensity48.mp3", {3, 1, 1, 1, 1, false, 16, 40}, 2},
+    {"l3_joint48.mp3", {3, 1, 1, 1, 0, true, 17, 40}, 2},
 };
 
 class MpegDecoderStreams : public ::testing::TestWithParam<StreamCase> {};
