@@ -82,6 +82,12 @@ int OpenRiffForm(const char* name, FOURCC formType, wc::MmioHandle& file, MMCKIN
     return 0;
 }
 
+// Sizes a writer leaves in a header it meant to fill in later: 0 until a
+// recording is finished, and the placeholders from 0xFFFFFFF8 up that
+// streaming writers put where they cannot go back.
+constexpr uint32_t kFirstPlaceholderSize = 0xFFFFFFF8;
+bool IsPlaceholderSize(uint32_t size) { return size == 0 || size >= kFirstPlaceholderSize; }
+
 // The RIFF size as far as the file holds it. A size too small to hold even
 // the form type and one chunk header is a placeholder (0 is what a recording
 // leaves until it is finished): the form then runs to the end of the file.
@@ -164,7 +170,7 @@ struct Scan {
     std::vector<uint8_t> format;
     bool haveFormat = false;
     bool haveData = false;
-    uint32_t dataDeclared = 0;
+    uint32_t dataDeclared = 0;  // the data chunk's size field as the file holds it
     uint32_t dataOffset = 0;
     int64_t dataEnd = 0;
     bool haveFact = false;
@@ -186,6 +192,7 @@ int ScanChunks(HMMIO file, MMCKINFO& riff, int64_t fileSize, Scan& scan) {
         MMCKINFO chunk{};
         if (::mmioDescend(file, &chunk, &riff, 0) != 0) break;
 
+        const uint32_t declared = chunk.cksize;
         const int64_t chunkEnd = int64_t(chunk.dwDataOffset) + chunk.cksize;
         bool cutByFileEnd = false;
         if (chunkEnd > riffEnd) {
@@ -228,9 +235,16 @@ int ScanChunks(HMMIO file, MMCKINFO& riff, int64_t fileSize, Scan& scan) {
         } else if (chunk.ckid == kData) {
             if (scan.haveData && scan.dataDeclared != 0) break;
             scan.haveData = true;
-            scan.dataDeclared = chunk.cksize;
+            scan.dataDeclared = declared;
             scan.dataOffset = chunk.dwDataOffset;
-            dataEndPending = true;
+            // A real size that the file holds is the data: its pad byte,
+            // chunks behind it and tags appended to the file are no samples.
+            // Only a placeholder or a size past the file's end is measured,
+            // to the next chunk or to the end of the file.
+            if (!IsPlaceholderSize(declared) && chunkEnd <= fileSize)
+                scan.dataEnd = chunkEnd;
+            else
+                dataEndPending = true;
         } else if (chunk.ckid == kFact) {
             if (scan.haveFact) break;
             scan.haveFact = true;

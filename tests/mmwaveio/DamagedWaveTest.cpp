@@ -67,6 +67,17 @@ TEST(StreamedWave, PlaceholderRiffAndDataSizesReadEverySample) {
     }
 }
 
+TEST(DeclaredDataSize, BytesBehindTheDeclaredSamplesAreNoSamples) {
+    // A last data chunk was read to the end of the file: its pad byte, tags
+    // appended to the file and bytes behind a smaller size became samples.
+    TempDir dir("dmg");
+    for (const TrailedWave& wave : WavesWithTrailers()) {
+        SCOPED_TRACE(wave.name);
+        WriteFileBytes(dir / "t.wav", wave.file);
+        EXPECT_EQ(OpenAndRead(dir / "t.wav"), wave.samples);
+    }
+}
+
 TEST(StreamedWave, AFailedBeginAccessLeavesNoFileOpen) {
     // A seek failure inside the access left the reopened file in the handle.
     TempDir dir("dmg");
