@@ -89,12 +89,14 @@ constexpr uint32_t kFirstPlaceholderSize = 0xFFFFFFF8;
 bool IsPlaceholderSize(uint32_t size) { return size == 0 || size >= kFirstPlaceholderSize; }
 
 // The RIFF size as far as the file holds it. A size too small to hold even
-// the form type and one chunk header is a placeholder (0 is what a recording
-// leaves until it is finished): the form then runs to the end of the file.
-// Streamed files carry 0xFFFFFFFF, which the cut brings back to the file.
+// the form type and one chunk header (0 is what a recording leaves until it
+// is finished) and a streaming writer's placeholder are no sizes: the form
+// then runs to the end of the file.
 void CutRiffToFile(MMCKINFO& riff, int64_t fileSize) {
     const int64_t held = std::max<int64_t>(0, fileSize - int64_t(riff.dwDataOffset));
-    if (riff.cksize < kListTypeBytes + kChunkHeaderBytes || int64_t(riff.cksize) > held) riff.cksize = uint32_t(held);
+    if (riff.cksize < kListTypeBytes + kChunkHeaderBytes || IsPlaceholderSize(riff.cksize) ||
+        int64_t(riff.cksize) > held)
+        riff.cksize = uint32_t(held);
 }
 
 // Four printable characters: what every registered chunk id is made of.
