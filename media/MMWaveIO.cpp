@@ -141,6 +141,19 @@ bool Convertible(const WAVEFORMATEX& format) {
     return format.nChannels && format.nSamplesPerSec && format.nAvgBytesPerSec && format.nBlockAlign;
 }
 
+// The block-based ADPCM formats whose last block a writer may cut short:
+// such a block still decodes to the frames its bytes hold, as long as it
+// holds its header (Microsoft ADPCM: predictor, delta and two samples of 7
+// bytes per channel; IMA ADPCM: a sample and a step index, 4 bytes per
+// channel). 0 for any other format, whose data is cut to whole blocks.
+constexpr uint16_t kTagMsAdpcm = 0x0002;
+constexpr uint16_t kTagImaAdpcm = 0x0011;
+uint32_t ShortBlockHeaderBytes(const WAVEFORMATEX& format) {
+    if (format.wFormatTag == kTagMsAdpcm) return 7u * format.nChannels;
+    if (format.wFormatTag == kTagImaAdpcm) return 4u * format.nChannels;
+    return 0;
+}
+
 // ---- INFO and DISP chunks while scanning ----
 
 int ReadInfoChunk(HMMIO file, const MMCKINFO& chunk, InfoList& list) {
@@ -417,7 +430,9 @@ int WaveIOOpen(PWaveIOHandle& handle, const char* fileName, FOURCC formType, uin
     uint32_t dataBytes = 0;
     if (scan.haveData && Convertible(format) && scan.dataEnd > int64_t(scan.dataOffset)) {
         const int64_t measured = scan.dataEnd - scan.dataOffset;
-        dataBytes = uint32_t(measured - measured % format.nBlockAlign);
+        const int64_t rest = measured % format.nBlockAlign;
+        const uint32_t header = ShortBlockHeaderBytes(format);
+        dataBytes = uint32_t(header != 0 && rest >= header ? measured : measured - rest);
     }
 
     built->flags = flags;

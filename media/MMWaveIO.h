@@ -135,7 +135,7 @@ struct WaveIOHandle {
     MMCKINFO riffChunk;     // dirty (MMIO_DIRTY) while a file made by WaveIOCreateFile is written
     MMCKINFO dataChunk;     // filled when positioned or created; dirty once written to
     uint32_t fileSize;      // of the whole file, at open or after finishing
-    uint32_t dataBytes;     // usable sample bytes, always whole blocks
+    uint32_t dataBytes;     // usable sample bytes: whole blocks, but for a short last ADPCM block
     uint32_t dataOffset;    // file offset of the first sample byte
     uint32_t totalSamples;  // sample frames in the data
     uint32_t rangeStart;    // first frame of the readable range

@@ -98,6 +98,33 @@ std::vector<uint8_t> MakePcmWave(uint16_t channels, uint32_t rate, uint16_t bits
     return w.data();
 }
 
+std::vector<uint8_t> RiffChunkBody(const std::vector<uint8_t>& file, const char (&id)[5]) {
+    const auto u32 = [&](size_t at) {
+        return uint32_t(file[at]) | uint32_t(file[at + 1]) << 8 | uint32_t(file[at + 2]) << 16 |
+               uint32_t(file[at + 3]) << 24;
+    };
+    size_t at = 12;
+    while (at + 8 <= file.size()) {
+        const uint64_t size = u32(at + 4);
+        const size_t body = at + 8;
+        const size_t end = size_t(std::min<uint64_t>(body + size, file.size()));
+        if (std::equal(id, id + 4, file.begin() + std::ptrdiff_t(at))) return {file.begin() + std::ptrdiff_t(body), file.begin() + std::ptrdiff_t(end)};
+        at = body + size_t(size) + size_t(size & 1);
+    }
+    return {};
+}
+
+std::vector<uint8_t> MakeWaveOf(const std::vector<uint8_t>& fmt, const std::vector<uint8_t>& data) {
+    ByteWriter w;
+    w.tag("RIFF").u32(0).tag("WAVE");
+    w.tag("fmt ").u32(uint32_t(fmt.size())).bytes(fmt);
+    if (fmt.size() & 1) w.u8(0);
+    w.tag("data").u32(uint32_t(data.size())).bytes(data);
+    if (data.size() & 1) w.u8(0);
+    w.patch_u32(4, uint32_t(w.size() - 8));
+    return w.data();
+}
+
 std::vector<TrailedWave> WavesWithTrailers() {
     std::vector<uint8_t> odd8(1001);
     for (size_t i = 0; i < odd8.size(); ++i) odd8[i] = uint8_t(40 + i % 177);
