@@ -608,6 +608,114 @@ TEST(CleanJobRealConverter, EverySourceKindKeepsEverySampleOrIsReportedFailed) {
         "wc every kind");
 }
 
+// Little-endian 32-bit field of a file written here.
+void PatchU32(std::vector<uint8_t>& file, size_t at, uint32_t value) {
+    for (int i = 0; i < 4; ++i) file[at + i] = uint8_t(value >> (8 * i));
+}
+
+// The sources as recorders, taggers and broken recordings leave them: sizes declared, padded,
+// placeholders, chunks and tags around the samples, short last blocks, RF64.
+TEST(CleanJobRealConverter, DamagedAndOddSourcesAreCleanedToTheirSamples) {
+    using namespace app_test;
+    const auto samples = MakeTestSamples16(2, 4000, 9);
+    const auto plain = MakePcmWave(2, 44100, 16, samples);  // 44-byte header, data last
+    std::vector<uint8_t> odd;                                 // 1001 unsigned samples, then the pad byte
+    std::vector<uint8_t> oddWide;
+    for (int i = 0; i < 1001; ++i) {
+        odd.push_back(uint8_t(i % 2 ? 0xFF : 0x01));
+        oddWide.insert(oddWide.end(), {0x00, uint8_t(i % 2 ? 0x7F : 0x81)});  // 0xFF - 128, 0x01 - 128
+    }
+    auto tagged = plain;  // an ID3 version 1 tag after the RIFF form
+    tagged.insert(tagged.end(), {'T', 'A', 'G'});
+    tagged.resize(tagged.size() + 125, 'x');
+    auto listAfter = plain;
+    for (uint8_t b : std::vector<uint8_t>{'L', 'I', 'S', 'T', 14, 0, 0, 0, 'I', 'N', 'F', 'O', 'I', 'N', 'A', 'M',
+                                          2, 0, 0, 0, 'a', 0})
+        listAfter.push_back(b);
+    PatchU32(listAfter, 4, uint32_t(listAfter.size() - 8));
+    auto declaredSmaller = plain;  // the data chunk says 400 frames fewer than follow it
+    PatchU32(declaredSmaller, 40, uint32_t(samples.size() - 1600));
+    auto interrupted = plain, placeholders = plain;
+    PatchU32(interrupted, 4, 0), PatchU32(interrupted, 40, 0);
+    PatchU32(placeholders, 4, 0xFFFFFFFF), PatchU32(placeholders, 40, 0xFFFFFFF8);
+    ByteWriter rf64;
+    rf64.tag("RF64").u32(0xFFFFFFFF).tag("WAVE").tag("ds64").u32(28);
+    rf64.u32(uint32_t(4 + 36 + 24 + 8 + samples.size())).u32(0).u32(uint32_t(samples.size())).u32(0);
+    rf64.u32(uint32_t(samples.size() / 4)).u32(0).u32(0);
+    rf64.tag("fmt ").u32(16).u16(1).u16(2).u32(44100).u32(44100 * 4).u16(4).u16(16);
+    rf64.tag("data").u32(0xFFFFFFFF).bytes(samples);
+    // The last block cut to half its size, the sizes set to match.
+    const auto cutLastBlock = [](std::vector<uint8_t>& file) {
+        const size_t cut = U16At(ChunkOf(file, "fmt "), 12) / 2;
+        const size_t dataAt = file.size() - ChunkOf(file, "data").size();  // the converter writes data last
+        file.resize(file.size() - cut);
+        PatchU32(file, dataAt - 4, uint32_t(file.size() - dataAt));
+        PatchU32(file, 4, uint32_t(file.size() - 8));
+    };
+
+    CleanEachKind(
+        {
+            {"odd 8-bit mono.wav", MakeWave(kTagPcm, 1, 8000, 8, odd), "", 16, "bytes", "", oddWide},
+            {"appended tag.wav", tagged, "", 16, "data"},
+            {"list after data.wav", listAfter, "", 16, "data"},
+            {"declared smaller.wav", declaredSmaller, "", 16, "data"},
+            {"interrupted.wav", interrupted, "", 16, "bytes", "", samples},
+            {"placeholders.wav", placeholders, "", 16, "bytes", "", samples},
+            {"ms adpcm short.wav", {}, "adpcm_ms", 16, "decode", "", {}, cutLastBlock},
+            {"ima adpcm short.wav", {}, "adpcm_ima_wav", 16, "system", "", {}, cutLastBlock},
+            {"rf64.wav", rf64.data(), "", 16, "bytes", "", samples},
+        },
+        "wc odd sources");
+}
+
+// An 8-bit source of 2 GiB and 1 MiB (sparse, its last MiB a pattern) makes a 16-bit copy past
+// 4 GiB, which only RF64 can describe.
+TEST(CleanJobRealConverter, ACopyPastFourGiBIsWrittenAsRf64AndVerified) {
+    constexpr uint32_t kDataBytes = 0x80100000, kTail = 1 << 20;
+    ProgramCopy program(Converter::Real);
+    TempDir sources("wc large source");
+    DesktopFolder output("wc large output");
+    const std::string source = sources / "large.wav";
+    std::vector<uint8_t> tail(kTail);
+    for (size_t i = 0; i < tail.size(); ++i) tail[i] = uint8_t(i * 7);
+    {
+        ByteWriter header;
+        header.tag("RIFF").u32(36 + kDataBytes).tag("WAVE").tag("fmt ").u32(16).u16(1).u16(1).u32(8000).u32(8000);
+        header.u16(1).u16(8).tag("data").u32(kDataBytes);
+        wc::FileHandle file(::CreateFileA(source.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr));
+        DWORD done = 0;
+        ASSERT_TRUE(::WriteFile(file.get(), header.data().data(), DWORD(header.size()), &done, nullptr));
+        LARGE_INTEGER at;
+        at.QuadPart = int64_t(header.size()) + kDataBytes - kTail;
+        ASSERT_TRUE(::SetFilePointerEx(file.get(), at, nullptr, FILE_BEGIN));
+        ASSERT_TRUE(::WriteFile(file.get(), tail.data(), kTail, &done, nullptr));
+    }
+    {
+        RunningProgram app(program, program.dir.path());
+        ASSERT_TRUE(app.main());
+        app.ChooseFile(ToWide(source));
+        app.ChooseFolder(ToWide(output.path));
+        EXPECT_EQ(app.Clean(), kSuccess) << program.LogText();
+    }
+    const std::string cleaned = output.path + "\\Clean_large.wav";
+    wc::FileHandle file(::CreateFileA(cleaned.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
+    ASSERT_TRUE(file);
+    std::vector<uint8_t> head(64), last(2 * kTail);
+    DWORD done = 0;
+    ASSERT_TRUE(::ReadFile(file.get(), head.data(), DWORD(head.size()), &done, nullptr));
+    EXPECT_EQ(std::string(head.begin(), head.begin() + 4), "RF64");
+    EXPECT_EQ(std::string(head.begin() + 12, head.begin() + 16), "ds64");
+    EXPECT_EQ(app_test::U32At(head, 28) | uint64_t(app_test::U32At(head, 32)) << 32, 2ull * kDataBytes) << "the data size in ds64";
+    LARGE_INTEGER end{};
+    end.QuadPart = -int64_t(last.size());
+    ASSERT_TRUE(::SetFilePointerEx(file.get(), end, nullptr, FILE_END));
+    ASSERT_TRUE(::ReadFile(file.get(), last.data(), DWORD(last.size()), &done, nullptr));
+    for (size_t i = 0; i < tail.size(); i += 4099)  // unsigned b becomes the 16-bit (b - 128) << 8
+        ASSERT_EQ(last[2 * i + 1], uint8_t(tail[i] ^ 0x80)) << "sample " << i << " of the last MiB";
+    file.reset();
+    ::DeleteFileA(cleaned.c_str());
+}
+
 }  // namespace
 
 namespace {
