@@ -2,6 +2,7 @@
 
 #include <windows.h>
 
+#include <string>
 #include <utility>
 #include <vector>
 
@@ -44,10 +45,16 @@ std::string BuildOutputPath(std::string_view folder, std::string_view sourcePath
     return std::string(folder) + "\\Clean_" + ExtractBaseName(sourcePath);
 }
 
-std::string BuildConverterCommandLine(std::string_view sourcePath, std::string_view folder, std::string_view codec) {
+std::string ConverterCommandLine(std::string_view inputPath, std::string_view outputPath, std::string_view codec,
+                                 bool rf64) {
     const std::string keepFormat = codec.empty() ? std::string() : "-c:a " + std::string(codec) + " ";
-    return "extras\\ffmpeg -i \"" + std::string(sourcePath) + "\" -f wav -bitexact -y " + keepFormat + "\"" +
-           BuildOutputPath(folder, sourcePath) + "\"";
+    const std::string large = rf64 ? "-rf64 auto " : "";
+    return "extras\\ffmpeg -i \"" + std::string(inputPath) + "\" -f wav -bitexact -y " + keepFormat + large + "\"" +
+           std::string(outputPath) + "\"";
+}
+
+std::string BuildConverterCommandLine(std::string_view sourcePath, std::string_view folder, std::string_view codec) {
+    return ConverterCommandLine(sourcePath, BuildOutputPath(folder, sourcePath), codec, false);
 }
 
 bool IsChoiceMade(std::string_view caption) { return caption.substr(0, 2) != "No"; }
@@ -127,27 +134,80 @@ void TForm1::RunCleanJob() {
     const std::string source = Label1->Caption();
     const std::string folder = Label2->Caption();
     const std::string output = BuildOutputPath(folder, source);
-    const std::string commandLine = BuildConverterCommandLine(source, folder, KeepFormatCodecOf(source));
+    const std::string logPath = wc::ExtractFileDir(wc::ExecutablePath()) + "\\" + kLogFileName;
 
     busyCursor_ = true;
     const HCURSOR previousCursor = ::SetCursor(::LoadCursor(nullptr, IDC_WAIT));
-    RunConverterJob(commandLine, kLogFileName);
-    const CleanCheckResult check = CheckCleanCopy(source, output, [] { wc::Application().ProcessMessages(); });
-    if (!check.logLine.empty())
-        AppendLogLine(wc::ExtractFileDir(wc::ExecutablePath()) + "\\" + kLogFileName, check.logLine);
+    const std::string failure = CleanAndCheck(source, output, logPath, [] { wc::Application().ProcessMessages(); });
     busyCursor_ = false;
     ::SetCursor(previousCursor);
 
-    wc::ShowMessage(wc::ShiftJisToWide(check.success ? kOutputCompletedMessage : kConversionFailedMessage));
+    wc::ShowMessage(wc::ShiftJisToWide(failure.empty() ? kOutputCompletedMessage : kConversionFailedMessage));
 }
 
-bool TForm1::RunConverterJob(const std::string& commandLine, const std::string& logFileName) {
+namespace {
+
+// A temporary file of this job, removed when the job ends.
+struct TemporaryFile {
+    TemporaryFile() {
+        char folder[MAX_PATH] = "", name[MAX_PATH] = "";
+        if (::GetTempPathA(MAX_PATH, folder) && ::GetTempFileNameA(folder, "wcd", 0, name)) path = name;
+    }
+    ~TemporaryFile() {
+        if (!path.empty()) ::DeleteFileA(path.c_str());
+    }
+    TemporaryFile(const TemporaryFile&) = delete;
+    TemporaryFile& operator=(const TemporaryFile&) = delete;
+    std::string path;
+};
+
+}  // namespace
+
+std::string CleanAndCheck(const std::string& source, const std::string& output, const std::string& logPath,
+                          const std::function<void()>& pump) {
+    const auto fail = [&](const std::string& line) {
+        AppendLogLine(logPath, line);
+        return line;
+    };
+    const CleanPlan plan = PlanCleanJob(source);
+    if (plan.route == CleanPlan::Route::Refuse) {
+        ::DeleteFileA(logPath.c_str());  // the log belongs to this job alone
+        return fail("clean copy refused: " + plan.reason);
+    }
+    // The converter reads the source itself, or the PCM the program decoded it to.
+    std::string input = source;
+    TemporaryFile decoded;
+    if (plan.route == CleanPlan::Route::Decode) {
+        std::string why = "no temporary file can be made";
+        if (decoded.path.empty() || !DecodeToPcmWave(source, decoded.path, pump, why)) {
+            ::DeleteFileA(logPath.c_str());
+            return fail("clean copy refused: the source cannot be decoded here: " + why);
+        }
+        input = decoded.path;
+    }
+
+    DWORD exitCode = 0;
+    if (!RunConverter(ConverterCommandLine(input, output, plan.codec, plan.beyond4GiB), logPath, &exitCode, pump))
+        return fail("clean copy check failed: the converter could not be started (extras\\ffmpeg.exe missing?)");
+    if (exitCode != 0)
+        return fail("clean copy check failed: the converter ended with exit code " + std::to_string(exitCode));
+    const CleanCheckResult check = CheckCleanCopy(input, output, pump);
+    if (!check.success) return fail(check.logLine.empty() ? "clean copy check failed" : check.logLine);
+    return {};
+}
+
+bool TForm1::RunConverterJob(const std::string& commandLine, const std::string& logFileName, DWORD* exitCode) {
+    return RunConverter(commandLine, wc::ExtractFileDir(wc::ExecutablePath()) + "\\" + logFileName, exitCode,
+                        [] { wc::Application().ProcessMessages(); });
+}
+
+bool RunConverter(const std::string& commandLine, const std::string& logPath, DWORD* exitCode,
+                  const std::function<void()>& betweenPolls) {
     // Declared so that every way out closes the log first, then the process,
     // then the thread (destruction runs in reverse order).
     wc::FileHandle thread, process, log;
 
     const std::string programDir = wc::ExtractFileDir(wc::ExecutablePath());
-    const std::string logPath = programDir + "\\" + logFileName;
 
     SECURITY_ATTRIBUTES inheritable{};
     inheritable.nLength = sizeof inheritable;  // 12
@@ -177,9 +237,10 @@ bool TForm1::RunConverterJob(const std::string& commandLine, const std::string& 
 
     ::WaitForInputIdle(process.get(), INFINITE);
     while (::WaitForSingleObject(process.get(), 0) == WAIT_TIMEOUT) {
-        wc::Application().ProcessMessages();
+        if (betweenPolls) betweenPolls();
         ::Sleep(kPollIntervalMs);
     }
+    if (exitCode && !::GetExitCodeProcess(process.get(), exitCode)) *exitCode = DWORD(-1);
     log.reset();
     process.reset();
     thread.reset();

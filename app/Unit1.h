@@ -9,6 +9,7 @@
 // for during a job is held in closePending_ until its outcome was shown.
 #pragma once
 
+#include <functional>
 #include <string>
 #include <string_view>
 
@@ -31,6 +32,22 @@ std::string BuildOutputPath(std::string_view folder, std::string_view sourcePath
 // "-c:a <codec> " just before the output path.
 std::string BuildConverterCommandLine(std::string_view sourcePath, std::string_view folder,
                                       std::string_view codec = {});
+// The same with the converter reading `inputPath` (the source, or the PCM
+// the program decoded it to) and writing `outputPath`; `rf64` adds
+// "-rf64 auto " so that a copy past 4 GiB is written as RF64.
+std::string ConverterCommandLine(std::string_view inputPath, std::string_view outputPath, std::string_view codec,
+                                 bool rf64);
+// Runs the converter hidden, in the directory of the program's executable,
+// with its console output in a new log file at `logPath`; `betweenPolls`
+// runs between the 100 ms polls. True when it was started and has ended,
+// with its exit code in `exitCode` when given.
+bool RunConverter(const std::string& commandLine, const std::string& logPath, DWORD* exitCode,
+                  const std::function<void()>& betweenPolls);
+// One whole job: the source's plan, its decoding when the program decodes
+// it, the converter writing `output`, and the check of the copy. Empty on
+// success, else the line it added to the log at `logPath`.
+std::string CleanAndCheck(const std::string& source, const std::string& output, const std::string& logPath,
+                          const std::function<void()>& pump);
 // A choice counts as made unless the caption begins with "No".
 bool IsChoiceMade(std::string_view caption);
 
@@ -61,8 +78,9 @@ protected:
 
 private:
     // Runs the converter hidden with its console output in the log beside
-    // the executable; true when it was started and has ended.
-    bool RunConverterJob(const std::string& commandLine, const std::string& logFileName);
+    // the executable; true when it was started and has ended, with its exit
+    // code in `exitCode` when given.
+    bool RunConverterJob(const std::string& commandLine, const std::string& logFileName, DWORD* exitCode = nullptr);
     // Steps 3 to 6 shared by both choosing buttons.
     void UpdateOutputState();
     // Converter, check, log line and message of one job.

@@ -5,8 +5,8 @@
 //
 // Beside it, standin.txt may hold, one per line: "fail" (write nothing and
 // exit with 1), "wrong-sample" (flip the lowest bit of the copy's last byte,
-// a sample of the data chunk that ends the file), "sleep <ms>" (before
-// anything else). Each run writes its record to the first free
+// a sample of the data chunk that ends the file), "exit <code>" (write the
+// copy, then end with that code), "sleep <ms>" (before anything else). Each run writes its record to the first free
 // standin-run-<n>.txt beside it:
 //   command=<the command line as received>
 //   directory=<the working directory>
@@ -42,6 +42,7 @@ int main(int argc, char** argv) {
     const std::string folder = OwnFolder();
     bool fail = false, wrongSample = false;
     DWORD sleepMs = 0;
+    int exitCode = 0;
     {
         std::ifstream control(folder + "\\standin.txt");
         std::string line;
@@ -49,6 +50,7 @@ int main(int argc, char** argv) {
             if (!line.empty() && line.back() == '\r') line.pop_back();
             if (line == "fail") fail = true;
             else if (line == "wrong-sample") wrongSample = true;
+            else if (line.rfind("exit ", 0) == 0) exitCode = std::stoi(line.substr(5));
             else if (line.rfind("sleep ", 0) == 0) sleepMs = DWORD(std::stoul(line.substr(6)));
         }
     }
@@ -87,5 +89,5 @@ int main(int argc, char** argv) {
     if (wrongSample && !bytes.empty()) bytes.back() = char(bytes.back() ^ 1);
     std::ofstream out(argv[argc - 1], std::ios::binary | std::ios::trunc);
     out.write(bytes.data(), std::streamsize(bytes.size()));
-    return out.good() ? 0 : 3;
+    return out.good() ? exitCode : 3;
 }
