@@ -5,6 +5,9 @@
 
 #include <algorithm>
 #include <cstdlib>
+#include <exception>
+#include <functional>
+#include <string>
 #include <utility>
 #include <vector>
 
@@ -86,10 +89,16 @@ std::string BuildOutputPath(std::string_view folder, std::string_view sourcePath
     return std::string(folder) + "\\Clean_" + ExtractBaseName(sourcePath);
 }
 
-std::string BuildConverterCommandLine(std::string_view sourcePath, std::string_view folder, std::string_view codec) {
+std::string ConverterCommandLine(std::string_view inputPath, std::string_view outputPath, std::string_view codec,
+                                 bool rf64) {
     const std::string keepFormat = codec.empty() ? std::string() : "-c:a " + std::string(codec) + " ";
-    return "extras\\ffmpeg -i \"" + std::string(sourcePath) + "\" -f wav -bitexact -y " + keepFormat + "\"" +
-           BuildOutputPath(folder, sourcePath) + "\"";
+    const std::string large = rf64 ? "-rf64 auto " : "";
+    return "extras\\ffmpeg -i \"" + std::string(inputPath) + "\" -f wav -bitexact -y " + keepFormat + large + "\"" +
+           std::string(outputPath) + "\"";
+}
+
+std::string BuildConverterCommandLine(std::string_view sourcePath, std::string_view folder, std::string_view codec) {
+    return ConverterCommandLine(sourcePath, BuildOutputPath(folder, sourcePath), codec, false);
 }
 
 bool IsChoiceMade(std::string_view caption) { return caption.substr(0, 2) != "No"; }
@@ -252,7 +261,6 @@ void TForm1::RunCleanJob() {
     bool allVerified = true, stopped = false;
     if (sources.size() == 1) {
         const FileOutcome outcome = CleanOneFile(sources.front(), folder, false);
-        if (!outcome.logLine.empty()) AppendLogLine(logPath, outcome.logLine);
         allVerified = outcome.verified;
         stopped = outcome.stopped;
     } else {
@@ -297,38 +305,22 @@ void TForm1::RunCleanJob() {
 
 TForm1::FileOutcome TForm1::CleanOneFile(const std::string& source, const std::string& folder, bool append) {
     const std::string output = BuildOutputPath(folder, source);
-    const std::string codec = KeepFormatCodecOf(source);
-    const std::string commandLine = BuildConverterCommandLine(source, folder, codec);
     progress_.output = output;
-    progress_.expectedBytes = ExpectedCopyBytes(source, codec);
+    progress_.expectedBytes = ExpectedCopyBytes(source, KeepFormatCodecOf(source));
 
     FileOutcome outcome;
-    appendLog_ = append;
-    RunConverterJob(commandLine, kLogFileName);
-    appendLog_ = false;
-    if (stopRequested_) {
-        FileStopped(source, output);
-        outcome.stopped = true;
-        return outcome;
-    }
-    // The check's stretch of the bar shows it running, not how far it is.
-    ::SetWindowLongPtrA(ProgressBar1->Handle(), GWL_STYLE,
-                        ::GetWindowLongPtrA(ProgressBar1->Handle(), GWL_STYLE) | PBS_MARQUEE);
-    ::SendMessageA(ProgressBar1->Handle(), PBM_SETMARQUEE, TRUE, 0);
-    struct MarqueeEnd {
-        HWND bar;
-        ~MarqueeEnd() {
-            ::SendMessageA(bar, PBM_SETMARQUEE, FALSE, 0);
-            ::SetWindowLongPtrA(bar, GWL_STYLE, ::GetWindowLongPtrA(bar, GWL_STYLE) & ~LONG_PTR(PBS_MARQUEE));
-        }
-    } marqueeEnd{ProgressBar1->Handle()};
     try {
-        const CleanCheckResult check = CheckCleanCopy(source, output, [this] {
-            wc::Application().ProcessMessages();
-            if (stopRequested_) throw JobStopped{};
-        });
-        outcome.verified = check.success;
-        outcome.logLine = check.logLine;
+        // Between its waits the job answers input, moves the bar and leaves
+        // when stopped; a converter left this way is ended (RunConverter).
+        outcome.logLine = CleanAndCheck(
+            source, output, ProgramLogPath(),
+            [this] {
+                wc::Application().ProcessMessages();
+                ShowConverterProgress();
+                if (stopRequested_) throw JobStopped{};
+            },
+            append);
+        outcome.verified = outcome.logLine.empty();
     } catch (const JobStopped&) {
         FileStopped(source, output);
         outcome.stopped = true;
@@ -356,13 +348,70 @@ void TForm1::ShowConverterProgress() {
     ProgressBar1->SetPosition(int(step));
 }
 
-bool TForm1::RunConverterJob(const std::string& commandLine, const std::string& logFileName) {
+namespace {
+
+// A temporary file of this job, removed when the job ends.
+struct TemporaryFile {
+    TemporaryFile() {
+        char folder[MAX_PATH] = "", name[MAX_PATH] = "";
+        if (::GetTempPathA(MAX_PATH, folder) && ::GetTempFileNameA(folder, "wcd", 0, name)) path = name;
+    }
+    ~TemporaryFile() {
+        if (!path.empty()) ::DeleteFileA(path.c_str());
+    }
+    TemporaryFile(const TemporaryFile&) = delete;
+    TemporaryFile& operator=(const TemporaryFile&) = delete;
+    std::string path;
+};
+
+}  // namespace
+
+std::string CleanAndCheck(const std::string& source, const std::string& output, const std::string& logPath,
+                          const std::function<void()>& pump, bool appendToLog) {
+    const auto fail = [&](const std::string& line) {
+        AppendLogLine(logPath, line);
+        return line;
+    };
+    const CleanPlan plan = PlanCleanJob(source);
+    if (plan.route == CleanPlan::Route::Refuse) {
+        if (!appendToLog) ::DeleteFileA(logPath.c_str());  // the log belongs to this job alone
+        return fail("clean copy refused: " + plan.reason);
+    }
+    // The converter reads the source itself, or the PCM the program decoded it to.
+    std::string input = source;
+    TemporaryFile decoded;
+    if (plan.route == CleanPlan::Route::Decode) {
+        std::string why = "no temporary file can be made";
+        if (decoded.path.empty() || !DecodeToPcmWave(source, decoded.path, pump, why)) {
+            if (!appendToLog) ::DeleteFileA(logPath.c_str());
+            return fail("clean copy refused: the source cannot be decoded here: " + why);
+        }
+        input = decoded.path;
+    }
+
+    DWORD exitCode = 0;
+    if (!RunConverter(ConverterCommandLine(input, output, plan.codec, plan.beyond4GiB), logPath, &exitCode, pump,
+                      appendToLog))
+        return fail("clean copy check failed: the converter could not be started (extras\\ffmpeg.exe missing?)");
+    if (exitCode != 0)
+        return fail("clean copy check failed: the converter ended with exit code " + std::to_string(exitCode));
+    const CleanCheckResult check = CheckCleanCopy(input, output, pump);
+    if (!check.success) return fail(check.logLine.empty() ? "clean copy check failed" : check.logLine);
+    return {};
+}
+
+bool TForm1::RunConverterJob(const std::string& commandLine, const std::string& logFileName, DWORD* exitCode) {
+    return RunConverter(commandLine, wc::ExtractFileDir(wc::ExecutablePath()) + "\\" + logFileName, exitCode,
+                        [] { wc::Application().ProcessMessages(); });
+}
+
+bool RunConverter(const std::string& commandLine, const std::string& logPath, DWORD* exitCode,
+                  const std::function<void()>& betweenPolls, bool appendToLog) {
     // Declared so that every way out closes the log first, then the process,
     // then the thread (destruction runs in reverse order).
     wc::FileHandle thread, process, log;
 
     const std::string programDir = wc::ExtractFileDir(wc::ExecutablePath());
-    const std::string logPath = programDir + "\\" + logFileName;
 
     SECURITY_ATTRIBUTES inheritable{};
     inheritable.nLength = sizeof inheritable;  // 12
@@ -370,10 +419,10 @@ bool TForm1::RunConverterJob(const std::string& commandLine, const std::string& 
     inheritable.bInheritHandle = TRUE;
     // Within a batch the log grows; a single job starts it anew.
     log.reset(::CreateFileA(logPath.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                            &inheritable, appendLog_ ? OPEN_ALWAYS : CREATE_ALWAYS,
+                            &inheritable, appendToLog ? OPEN_ALWAYS : CREATE_ALWAYS,
                             FILE_ATTRIBUTE_TEMPORARY | FILE_FLAG_WRITE_THROUGH, nullptr));
     if (!log) return false;
-    if (appendLog_) ::SetFilePointer(log.get(), 0, nullptr, FILE_END);
+    if (appendToLog) ::SetFilePointer(log.get(), 0, nullptr, FILE_END);
 
     STARTUPINFOA startup{};
     startup.cb = sizeof startup;  // 68
@@ -392,29 +441,28 @@ bool TForm1::RunConverterJob(const std::string& commandLine, const std::string& 
     process.reset(created.hProcess);
     thread.reset(created.hThread);
 
+    // A converter left by an exception from `betweenPolls` (a stopped job)
+    // is ended before its handles close, so that its output can go.
+    struct EndOnUnwind {
+        HANDLE converter;
+        int exceptions = std::uncaught_exceptions();
+        ~EndOnUnwind() {
+            if (std::uncaught_exceptions() == exceptions) return;
+            ::TerminateProcess(converter, kStoppedExitCode);
+            ::WaitForSingleObject(converter, kStopWaitMs);
+        }
+    } endOnUnwind{process.get()};
+
     ::WaitForInputIdle(process.get(), INFINITE);
-    // Wakes for the converter's end and for every message as it arrives; the
-    // bar is moved in between.
+    // Wakes for the converter's end and for messages as they arrive, and at
+    // least every kProgressRefreshMs for the caller's progress.
     HANDLE converter = process.get();
-    ULONGLONG nextProgress = ::GetTickCount64();
-    while (!stopRequested_) {
-        const ULONGLONG now = ::GetTickCount64();
-        if (now >= nextProgress) {
-            ShowConverterProgress();
-            nextProgress = now + kProgressRefreshMs;
-        }
-        const DWORD woken =
-            ::MsgWaitForMultipleObjects(1, &converter, FALSE, DWORD(nextProgress - now), QS_ALLINPUT);
-        if (woken == WAIT_OBJECT_0 + 1) {
-            wc::Application().ProcessMessages();
-        } else if (woken != WAIT_TIMEOUT) {
-            break;  // the converter has ended, or it cannot be waited on
-        }
+    for (;;) {
+        const DWORD woken = ::MsgWaitForMultipleObjects(1, &converter, FALSE, kProgressRefreshMs, QS_ALLINPUT);
+        if (woken != WAIT_OBJECT_0 + 1 && woken != WAIT_TIMEOUT) break;  // ended, or it cannot be waited on
+        if (betweenPolls) betweenPolls();
     }
-    if (stopRequested_ && ::WaitForSingleObject(converter, 0) == WAIT_TIMEOUT) {
-        ::TerminateProcess(converter, kStoppedExitCode);
-        ::WaitForSingleObject(converter, kStopWaitMs);  // its files are closed once it has ended
-    }
+    if (exitCode && !::GetExitCodeProcess(process.get(), exitCode)) *exitCode = DWORD(-1);
     log.reset();
     process.reset();
     thread.reset();

@@ -16,6 +16,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -39,6 +40,24 @@ std::string BuildOutputPath(std::string_view folder, std::string_view sourcePath
 // "-c:a <codec> " just before the output path.
 std::string BuildConverterCommandLine(std::string_view sourcePath, std::string_view folder,
                                       std::string_view codec = {});
+// The same with the converter reading `inputPath` (the source, or the PCM
+// the program decoded it to) and writing `outputPath`; `rf64` adds
+// "-rf64 auto " so that a copy past 4 GiB is written as RF64.
+std::string ConverterCommandLine(std::string_view inputPath, std::string_view outputPath, std::string_view codec,
+                                 bool rf64);
+// Runs the converter hidden, in the directory of the program's executable,
+// with its console output in a new log file at `logPath` (at its end with
+// `appendToLog`); `betweenPolls` runs whenever messages arrive and at least
+// every 200 ms, and a converter it leaves by an exception is ended. True when it was started and has ended,
+// with its exit code in `exitCode` when given.
+bool RunConverter(const std::string& commandLine, const std::string& logPath, DWORD* exitCode,
+                  const std::function<void()>& betweenPolls, bool appendToLog = false);
+// One whole job: the source's plan, its decoding when the program decodes
+// it, the converter writing `output`, and the check of the copy. Empty on
+// success, else the line it added to the log at `logPath`. With
+// `appendToLog` (a batch) the log is added to, never deleted or started anew.
+std::string CleanAndCheck(const std::string& source, const std::string& output, const std::string& logPath,
+                          const std::function<void()>& pump, bool appendToLog = false);
 // A choice counts as made unless the caption begins with "No".
 bool IsChoiceMade(std::string_view caption);
 // `first` alone for one item, else followed by " (+N more)" for the other N.
@@ -86,8 +105,9 @@ private:
     };
 
     // Runs the converter hidden with its console output in the log beside
-    // the executable; true when it was started and has ended.
-    bool RunConverterJob(const std::string& commandLine, const std::string& logFileName);
+    // the executable; true when it was started and has ended, with its exit
+    // code in `exitCode` when given.
+    bool RunConverterJob(const std::string& commandLine, const std::string& logFileName, DWORD* exitCode = nullptr);
     // Steps 3 to 6 shared by both choosing buttons.
     void UpdateOutputState();
     // Takes new sources and shows them in Label1.
@@ -110,7 +130,6 @@ private:
     bool stopRequested_ = false;  // Stop, Esc or a close during the job
     bool closePending_ = false;   // the window was closed during the job
     bool busyCursor_ = false;     // the wait cursor shows over the window
-    bool appendLog_ = false;      // the running converter's output goes to the end of the log
 
     // The file being converted, for the progress bar.
     struct Progress {

@@ -393,9 +393,10 @@ int WaveIOOpen(PWaveIOHandle& handle, const char* fileName, FOURCC formType, uin
     WAVEFORMATEX& format = built->format;
     // PCM rates follow from the sample layout, whatever the header says.
     // Normalised before the data is cut to blocks, so the cut uses the block
-    // size the handle keeps.
+    // size the handle keeps. Each sample fills whole bytes: 12 bits take 2,
+    // 20 take 3.
     if (IsPcm(format)) {
-        format.nBlockAlign = uint16_t(uint32_t(format.wBitsPerSample) * format.nChannels / 8);
+        format.nBlockAlign = uint16_t((uint32_t(format.wBitsPerSample) + 7) / 8 * format.nChannels);
         format.nAvgBytesPerSec = uint32_t(format.nBlockAlign) * format.nSamplesPerSec;
     }
     uint32_t dataBytes = 0;

@@ -2,10 +2,6 @@
 // second thread.
 #include <gtest/gtest.h>
 
-#include <windows.h>
-#include <shellapi.h>
-
-#include <cstring>
 
 #include "DialogDriving.h"
 #include "app/Unit1.h"
@@ -141,21 +137,6 @@ TEST_F(MainWindowTest, SeveralFilesChosenAtOnceAreShownWithTheirCount) {
     EXPECT_TRUE(CleanEnabled());
 }
 
-// The block the shell hands a window for a drop: DROPFILES, then the wide
-// names, each zero-terminated, and one more zero, in moveable global memory.
-void PostDrop(HWND window, const std::vector<std::string>& paths) {
-    std::wstring names;
-    for (const std::string& path : paths) names += wc::ToWide(path) + L'\0';
-    names += L'\0';
-    HGLOBAL block = ::GlobalAlloc(GHND, sizeof(DROPFILES) + names.size() * sizeof(wchar_t));
-    auto* header = static_cast<DROPFILES*>(::GlobalLock(block));
-    header->pFiles = sizeof(DROPFILES);
-    header->fWide = TRUE;
-    std::memcpy(header + 1, names.data(), names.size() * sizeof(wchar_t));
-    ::GlobalUnlock(block);
-    ASSERT_TRUE(::PostMessageW(window, WM_DROPFILES, WPARAM(block), 0));  // the window gives it back
-}
-
 TEST_F(MainWindowTest, DroppedWaveFilesBecomeTheSourcesAndOneDroppedFolderTheOutputFolder) {
     const std::string notes = *folderA / "notes.txt";
     WriteFileBytes(notes, {'x'});
@@ -174,7 +155,8 @@ TEST_F(MainWindowTest, DroppedWaveFilesBecomeTheSourcesAndOneDroppedFolderTheOut
     EXPECT_TRUE(CleanEnabled());
 }
 
-// Two sources of one name: the second is refused, the first's copy kept.
+// Two sources of one name: the second is refused, the first's copy kept;
+// a drop while the job runs is refused too.
 TEST_F(MainWindowTest, ASecondSourceOfTheSameNameIsRefusedWithALogLine) {
     const std::string twin = *folderB / "take one.wav";
     const auto twinSamples = MakeTestSamples16(1, 900, 5);
@@ -189,9 +171,11 @@ TEST_F(MainWindowTest, ASecondSourceOfTheSameNameIsRefusedWithALogLine) {
         outcome = MessageBoxText(box);
         PressOk(box);
     });
+    PostDrop(form->Handle(), {otherSource});  // dispatched by the job's first wait
     form->BtnCleanFile->Click();
     ASSERT_TRUE(driver.Done()) << "no outcome";
     EXPECT_EQ(outcome.substr(0, 5), L"コンバート") << "not the failure message";
+    EXPECT_EQ(form->Sources(), (std::vector<std::string>{source, twin})) << "the drop during the job was taken";
     const auto copy = MakePcmWave(1, 8000, 16, MakeTestSamples16(1, 800));  // the first source, as written
     EXPECT_EQ(ReadFileBytes(output / "Clean_take one.wav"), copy);
     const auto log = ReadFileBytes(ProgramDir() + "\\Cvlog.log");

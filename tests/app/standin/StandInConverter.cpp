@@ -5,9 +5,11 @@
 //
 // Beside it, standin.txt may hold, one per line: "fail" (write nothing and
 // exit with 1), "wrong-sample" (flip the lowest bit of the copy's last byte,
-// a sample of the data chunk that ends the file), "sleep <ms>" (before
-// anything else), "hold <n>" (on its n-th run, write the first half of the
-// copy and wait a minute before the rest: a run to be stopped mid-file). Each run writes its record to the first free
+// a sample of the data chunk that ends the file), "exit <code>" (write the
+// copy, then end with that code), "sleep <ms>" (before anything else),
+// "hold <n>" (on its n-th run, write the first half of the copy and wait a
+// minute before the rest: a run to be stopped mid-file). Each run writes its
+// record to the first free
 // standin-run-<n>.txt beside it:
 //   command=<the command line as received>
 //   directory=<the working directory>
@@ -44,6 +46,7 @@ int main(int argc, char** argv) {
     bool fail = false, wrongSample = false;
     DWORD sleepMs = 0;
     int holdRun = 0;
+    int exitCode = 0;
     {
         std::ifstream control(folder + "\\standin.txt");
         std::string line;
@@ -51,6 +54,7 @@ int main(int argc, char** argv) {
             if (!line.empty() && line.back() == '\r') line.pop_back();
             if (line == "fail") fail = true;
             else if (line == "wrong-sample") wrongSample = true;
+            else if (line.rfind("exit ", 0) == 0) exitCode = std::stoi(line.substr(5));
             else if (line.rfind("sleep ", 0) == 0) sleepMs = DWORD(std::stoul(line.substr(6)));
             else if (line.rfind("hold ", 0) == 0) holdRun = std::stoi(line.substr(5));
         }
@@ -100,5 +104,5 @@ int main(int argc, char** argv) {
         ::Sleep(kHoldMs);
     }
     out.write(bytes.data() + done, std::streamsize(bytes.size()) - done);
-    return out.good() ? 0 : 3;
+    return out.good() ? exitCode : 3;
 }
