@@ -3,6 +3,8 @@
 // the real converter.
 #include <gtest/gtest.h>
 
+#include <windows.h>
+#include <commctrl.h>
 #include <shlobj.h>
 
 #include <functional>
@@ -108,6 +110,21 @@ public:
         ASSERT_TRUE(dialog) << "no open dialog";
         ChooseFileIn(dialog, path);
         ASSERT_TRUE(WaitForText(path)) << "the chosen file did not reach the window";
+        ASSERT_TRUE(WaitFor([&] { return FindOpenDialog(id()) ? nullptr : main_; })) << "the dialog stayed open";
+    }
+    // Opens `folder` in the chooser (OK on a folder's path), then types the
+    // names quoted, as a multiple selection is typed.
+    void ChooseFiles(const std::string& folder, const std::vector<std::string>& names) {
+        Click(Control(L"Source File"));
+        HWND dialog = WaitFor([&] { return FindOpenDialog(id()); });
+        ASSERT_TRUE(dialog) << "no open dialog";
+        ChooseFileIn(dialog, ToWide(folder));
+        HWND lookIn = FindChildById(dialog, 0x471);  // the "Look in" box names the open folder
+        ASSERT_TRUE(WaitFor([&] { return WindowText(lookIn) == ToWide(ExtractBaseName(folder)) ? lookIn : nullptr; }))
+            << "the folder did not open";
+        std::wstring typed;
+        for (const std::string& name : names) typed += L"\"" + ToWide(name) + L"\" ";
+        ChooseFileIn(dialog, typed);
         ASSERT_TRUE(WaitFor([&] { return FindOpenDialog(id()) ? nullptr : main_; })) << "the dialog stayed open";
     }
     void ChooseFolder(const std::wstring& path) {
@@ -369,8 +386,8 @@ TEST(CleanJobStandIn, AWrongSampleGivesTheFailureMessageAndALogLine) {
     EXPECT_EQ(log.substr(log.size() - 2), "\r\n");
 }
 
-// Regression: a second press during a job started a second converter, and
-// "Output Folder" could change the path the outcome was judged by.
+// Regression: "Output Folder" during a job could change the path the outcome
+// was judged by. (A press of the job's own button stops it: see the stop tests.)
 TEST(CleanJobStandIn, PressesDuringASlowJobAreIgnored) {
     ProgramCopy program(Converter::StandIn);
     TempDir sources("wc source files");
@@ -387,8 +404,6 @@ TEST(CleanJobStandIn, PressesDuringASlowJobAreIgnored) {
     ASSERT_TRUE(WaitFor([&] { return ::IsWindowEnabled(clean) ? clean : nullptr; }));
     Click(clean);
     ASSERT_TRUE(WaitFor([&] { return program.StandInRun(1).empty() ? nullptr : clean; })) << "no converter ran";
-    Click(clean);
-    Click(clean);
     Click(app.Control(L"Output Folder"));
     Click(app.Control(L"Source File"));
 
@@ -405,33 +420,79 @@ TEST(CleanJobStandIn, PressesDuringASlowJobAreIgnored) {
     EXPECT_TRUE(app.WaitForText(ToWide(output.path)));
 }
 
-// Regression: closing the window during a job hid it, and the outcome came
-// up with a quit pending.
-TEST(CleanJobStandIn, ClosingDuringAJobWaitsForItsOutcome) {
-    ProgramCopy program(Converter::StandIn);
-    TempDir sources("wc source files");
-    DesktopFolder output("wc stand-in close");
-    const std::string source = sources / "take.wav";
-    WriteFileBytes(source, MakePcmWave(1, 8000, 16, MakeTestSamples16(1, 800)));
-    program.TellStandIn("sleep 2500\n");
+// Three sources in one folder, the copies of the stand-in written to `output`.
+struct StandInBatch {
+    StandInBatch() {
+        for (int i = 0; i < 3; ++i) {
+            names.push_back("take " + std::to_string(i + 1) + ".wav");
+            WriteFileBytes(sources / names.back(), MakePcmWave(2, 22050, 16, MakeTestSamples16(2, 4000, i + 1)));
+        }
+    }
+    std::string Source(int i) const { return sources / names[i]; }
+    std::string Copy(int i) const { return output.path + "\\Clean_" + names[i]; }
+    ProgramCopy program{Converter::StandIn};
+    TempDir sources{"wc batch sources"};
+    DesktopFolder output{"wc batch output"};
+    std::vector<std::string> names;
+};
 
-    RunningProgram app(program, program.dir.path());
+// Stop by the button or by Esc while the second file is half written.
+class CleanBatchStop : public ::testing::TestWithParam<bool> {};
+
+TEST_P(CleanBatchStop, DuringTheSecondFileDeletesItsCopyAndKeepsTheFirst) {
+    const bool byEscape = GetParam();
+    StandInBatch batch;
+    batch.program.TellStandIn("hold 2\n");
+    RunningProgram app(batch.program, batch.program.dir.path());
     ASSERT_TRUE(app.main());
-    app.ChooseFile(ToWide(source));
-    app.ChooseFolder(ToWide(output.path));
-    HWND clean = app.Control(L"CLEAN FILE");
-    ASSERT_TRUE(WaitFor([&] { return ::IsWindowEnabled(clean) ? clean : nullptr; }));
-    Click(clean);
-    ASSERT_TRUE(WaitFor([&] { return program.StandInRun(1).empty() ? nullptr : clean; })) << "no converter ran";
-    ::PostMessageW(app.main(), WM_CLOSE, 0, 0);
+    app.ChooseFiles(batch.sources.path(), batch.names);
+    ASSERT_TRUE(app.WaitForText(ToWide(batch.Source(0) + " (+2 more)")));
+    app.ChooseFolder(ToWide(batch.output.path));
+    ASSERT_TRUE(app.WaitForText(ToWide(batch.Copy(0) + " (+2 more)")));
+    Click(app.Control(L"CLEAN FILE"));
 
-    HWND box = MessageBoxOf(app, std::chrono::milliseconds(30000));
-    ASSERT_TRUE(box) << "the outcome was not shown";
-    EXPECT_TRUE(::IsWindowVisible(app.main())) << "the window went before the outcome";
-    EXPECT_EQ(MessageBoxText(box), kSuccess);
-    EXPECT_FALSE(app.ClosedWithin(std::chrono::milliseconds(1000))) << "ended with the outcome still up";
-    PressOk(box);
-    EXPECT_TRUE(app.ClosedWithin(std::chrono::milliseconds(10000))) << "the close was not carried out";
+    ASSERT_TRUE(WaitFor([&] { return wc::FileExists(batch.Copy(1)) ? app.main() : nullptr; })) << "no partial copy";
+    HWND stop = app.Control(L"STOP");
+    ASSERT_TRUE(stop) << "the button is not captioned STOP during the job";
+    EXPECT_TRUE(app.Control(L"file 2 of 3"));
+    // Half of file 2 of 3 written: (1 * 100 + 80 / 2) * 1000 / 300 = 466 of 1000.
+    HWND bar = FindChild(app.main(), L"", L"msctls_progress32");
+    EXPECT_TRUE(WaitFor([&] { return ::SendMessageW(bar, PBM_GETPOS, 0, 0) == 466 ? bar : nullptr; }))
+        << "the bar stands at " << ::SendMessageW(bar, PBM_GETPOS, 0, 0);
+    if (byEscape) {
+        ::PostMessageW(app.main(), WM_KEYDOWN, VK_ESCAPE, 0);
+    } else {
+        Click(stop);
+    }
+
+    ASSERT_TRUE(app.WaitForText(L"CLEAN FILE")) << "the window is not ready again";
+    EXPECT_FALSE(wc::FileExists(batch.Copy(1))) << "the second file's partial copy stayed";
+    EXPECT_EQ(ReadFileBytes(batch.Copy(0)), ReadFileBytes(batch.Source(0))) << "the first copy was touched";
+    EXPECT_FALSE(wc::FileExists(batch.Copy(2)));
+    EXPECT_EQ(batch.program.StandInRun(3), "") << "the third file was started";
+    const std::string log = batch.program.LogText();
+    EXPECT_NE(log.find("stopped: " + batch.Source(1) + ": its unfinished copy was deleted\r\n"), std::string::npos)
+        << log;
+    EXPECT_FALSE(MessageBoxOf(app, std::chrono::milliseconds(1000))) << "a stopped job shows no outcome";
+}
+
+INSTANTIATE_TEST_SUITE_P(ByButtonOrEscape, CleanBatchStop, ::testing::Bool(),
+                         [](const auto& info) { return info.param ? "Escape" : "Button"; });
+
+TEST(CleanJobStandIn, ClosingDuringAJobStopsItThenCloses) {
+    StandInBatch batch;
+    batch.program.TellStandIn("hold 1\n");
+    RunningProgram app(batch.program, batch.program.dir.path());
+    ASSERT_TRUE(app.main());
+    app.ChooseFile(ToWide(batch.Source(0)));
+    app.ChooseFolder(ToWide(batch.output.path));
+    Click(app.Control(L"CLEAN FILE"));
+    ASSERT_TRUE(WaitFor([&] { return wc::FileExists(batch.Copy(0)) ? app.main() : nullptr; })) << "no partial copy";
+
+    ::PostMessageW(app.main(), WM_CLOSE, 0, 0);
+    EXPECT_TRUE(app.ClosedWithin(std::chrono::milliseconds(15000))) << "the window did not close";
+    EXPECT_FALSE(wc::FileExists(batch.Copy(0))) << "the partial copy stayed";
+    EXPECT_NE(batch.program.LogText().find("stopped: " + batch.Source(0)), std::string::npos);
 }
 
 // Regression: after "New folder" and Cancel the browser's folder was the new
@@ -714,6 +775,39 @@ TEST(CleanJobRealConverter, ACopyPastFourGiBIsWrittenAsRf64AndVerified) {
         ASSERT_EQ(last[2 * i + 1], uint8_t(tail[i] ^ 0x80)) << "sample " << i << " of the last MiB";
     file.reset();
     ::DeleteFileA(cleaned.c_str());
+}
+
+TEST(CleanBatchRealConverter, ThreeSourcesOneFailingGiveTheFailureMessageAndOneLineForIt) {
+    ProgramCopy program(Converter::Real);
+    TempDir sources("wc batch real");
+    DesktopFolder output("wc batch real output");
+    const std::vector<std::string> names{"a one.wav", "b gone.wav", "c three.wav"};
+    const auto samplesA = MakeTestSamples16(2, 5000, 11), samplesC = MakeTestSamples16(1, 7000, 12);
+    WriteFileBytes(sources / names[0], MakePcmWave(2, 44100, 16, samplesA));
+    WriteFileBytes(sources / names[1], MakePcmWave(1, 8000, 16, MakeTestSamples16(1, 800)));
+    WriteFileBytes(sources / names[2], MakePcmWave(1, 22050, 16, samplesC));
+
+    RunningProgram app(program, program.dir.path());
+    ASSERT_TRUE(app.main());
+    app.ChooseFiles(sources.path(), names);
+    app.ChooseFolder(ToWide(output.path));
+    ASSERT_TRUE(::DeleteFileA((sources / names[1]).c_str()));  // gone once chosen: the converter finds nothing
+    EXPECT_EQ(app.Clean(), kFailure);
+    EXPECT_FALSE(wc::FileExists(output.path + "\\Clean_b gone.wav"));
+
+    EXPECT_EQ(DataChunk(ReadFileBytes(output.path + "\\Clean_a one.wav")), std::string(samplesA.begin(), samplesA.end()));
+    EXPECT_EQ(DataChunk(ReadFileBytes(output.path + "\\Clean_c three.wav")), std::string(samplesC.begin(), samplesC.end()));
+    const std::string log = program.LogText();
+    size_t at = 0;
+    for (int i = 0; i < 3; ++i) {  // each converter's output after the line naming its source, in order
+        SCOPED_TRACE(names[i]);
+        at = log.find("source " + std::to_string(i + 1) + " of 3: " + (sources / names[i]) + "\r\n", at);
+        ASSERT_NE(at, std::string::npos) << log;
+        EXPECT_NE(log.find("ffmpeg version", at), std::string::npos) << log;
+    }
+    EXPECT_NE(log.find("failed: " + (sources / names[1]) + ": "), std::string::npos) << log;
+    EXPECT_EQ(log.find("failed: " + (sources / names[0])), std::string::npos) << log;
+    EXPECT_EQ(log.find("failed: " + (sources / names[2])), std::string::npos) << log;
 }
 
 }  // namespace
