@@ -2,13 +2,14 @@
 //
 // Threads: every entry point of one instance runs on one thread at a time,
 // except mpeg_AbortReadData, which may come from any thread and only sets
-// the instance's atomic abort flag. The table of live instances is guarded
-// by `liveLock`, held only to look a handle up, add or remove it.
+// the instance's atomic abort flag; the read that sees it clears it. The
+// table of live instances is guarded by `liveLock`, held only to look a
+// handle up, add or remove it.
+//
+// No exception leaves an entry point: each answers MPEG_ERR_MEMORY for a
+// failed allocation and MPEG_ERR_INTERNAL for anything else (as a negative
+// count where it answers a count).
 #include "mpegdec/MMMPEG32.h"
-
-#include <mmsystem.h>
-#include <mmreg.h>
-#include <msacm.h>
 
 #include <algorithm>
 #include <atomic>
@@ -16,29 +17,20 @@
 #include <cstring>
 #include <map>
 #include <memory>
+#include <new>
 #include <string>
 #include <vector>
 
 #include "framework/Handles.h"
+#include "mpegdec/FrameDecoder.h"
 #include "mpegdec/MpegStream.h"
-
-// The library is linked to the codec manager itself: its stream owner
-// closes through the linked acmStreamClose.
-void AcmStreamCloseBound(HACMSTREAM stream) noexcept { ::acmStreamClose(stream, 0); }
 
 using namespace mpegdec;
 
 namespace {
 
-// Frames handed to the system decoder in one conversion: large enough to
-// keep the per-call cost low, small enough that a seek wastes little.
-constexpr uint32_t kFramesPerConvert = 32;
-// The largest frame: MPEG-1 layer II at 384 kbit/s and 32 kHz (1728 bytes),
-// layer I at 448 kbit/s and 32 kHz (1680); layer III 2.5 at 8 kHz stays below.
-constexpr uint32_t kMaxFrameBytes = 2880;
-// Decoded bytes of one conversion: its frames of 1152 stereo 16-bit samples,
-// doubled for a decoder that hands a held-back frame out late.
-constexpr uint32_t kConvertOutputBytes = 2 * kFramesPerConvert * 1152 * 2 * 2;
+// Frames handed to the decoding step in one call, and their bytes at most.
+constexpr size_t kBatchBytes = size_t(kFramesPerBatch) * kMaxFrameBytes;
 // Layer III takes up to 511 bytes of a frame's data from the frames before
 // it, and overlaps its synthesis with the previous granule: an exact seek
 // decodes this many bytes of earlier frames plus one frame more.
@@ -66,18 +58,15 @@ struct Decoder {
 
     // Open state.
     bool open = false;
-    wc::AcmStreamHandle stream;
-    ACMSTREAMHEADER acmHeader{};
-    std::vector<uint8_t> src;
-    std::vector<uint8_t> dst;
-    bool prepared = false;
+    std::unique_ptr<FrameDecoder> codec;
+    std::vector<uint8_t> batch;  // the frames of one decoding call
     uint32_t nextFrame = 0;      // the next frame to hand to the decoder
     std::vector<int16_t> fifo;   // decoded, not yet delivered samples (decoder channels)
     size_t fifoAt = 0;           // first undelivered sample in fifo
-    uint64_t discardSamples = 0; // decoded samples of pre-roll frames still to drop
+    uint64_t discardSamples = 0; // decoded sample frames of pre-roll frames still to drop
     uint32_t baseFrame = 0;      // the frame the position counts from
     uint64_t delivered = 0;      // sample frames delivered since baseFrame
-    bool drained = false;
+    bool drained = false;        // the decoder has been flushed: fifo holds the rest
     bool done = false;
     uint32_t closedPosition = 0;
     std::atomic<bool> abort{false};
@@ -175,118 +164,37 @@ int32_t LoadFile(Decoder& d, const std::string& name, std::vector<uint8_t>& byte
     return MPEG_OK;
 }
 
-void CloseStream(Decoder& d) {
-    if (d.prepared) {
-        d.acmHeader.cbSrcLength = DWORD(d.src.size());
-        d.acmHeader.cbDstLength = DWORD(d.dst.size());
-        ::acmStreamUnprepareHeader(d.stream.get(), &d.acmHeader, 0);
-        d.prepared = false;
-    }
-    d.stream.reset();
-}
-
-// Opens a fresh system decoder for the stream's format.
-int32_t OpenStream(Decoder& d) {
-    CloseStream(d);
-    const FrameHeader& h = d.index.First;
-    WAVEFORMATEX pcm{WAVE_FORMAT_PCM, WORD(h.Channels()), DWORD(h.SampleRate), DWORD(h.SampleRate) * h.Channels() * 2,
-                     WORD(h.Channels() * 2), 16, 0};
-    const DWORD avgBytes = DWORD(std::max(d.bitRateKbps, h.BitRateKbps)) * 1000 / 8;
-    MMRESULT result;
-    HACMSTREAM raw = nullptr;
-    if (h.Layer == 3) {
-        MPEGLAYER3WAVEFORMAT f{};
-        f.wfx.wFormatTag = WAVE_FORMAT_MPEGLAYER3;
-        f.wfx.nChannels = WORD(h.Channels());
-        f.wfx.nSamplesPerSec = DWORD(h.SampleRate);
-        f.wfx.nAvgBytesPerSec = avgBytes;
-        f.wfx.nBlockAlign = 1;
-        f.wfx.cbSize = MPEGLAYER3_WFX_EXTRA_BYTES;
-        f.wID = MPEGLAYER3_ID_MPEG;
-        f.fdwFlags = MPEGLAYER3_FLAG_PADDING_ISO;
-        f.nBlockSize = WORD(h.FrameBytes());
-        f.nFramesPerBlock = 1;
-        result = ::acmStreamOpen(&raw, nullptr, &f.wfx, &pcm, nullptr, 0, 0, ACM_STREAMOPENF_NONREALTIME);
-        if (result != 0) return MPEG_ERR_NO_LAYER3_CODEC;
-    } else {
-        MPEG1WAVEFORMAT f{};
-        f.wfx.wFormatTag = WAVE_FORMAT_MPEG;
-        f.wfx.nChannels = WORD(h.Channels());
-        f.wfx.nSamplesPerSec = DWORD(h.SampleRate);
-        f.wfx.nAvgBytesPerSec = avgBytes;
-        f.wfx.nBlockAlign = WORD(h.FrameBytes());
-        f.wfx.cbSize = sizeof f - sizeof f.wfx;
-        f.fwHeadLayer = h.Layer == 1 ? ACM_MPEG_LAYER1 : ACM_MPEG_LAYER2;
-        f.dwHeadBitrate = DWORD(h.BitRateKbps) * 1000;
-        f.fwHeadMode = h.ModeBits == 0 ? ACM_MPEG_STEREO : h.ModeBits == 1 ? ACM_MPEG_JOINTSTEREO
-                       : h.ModeBits == 2 ? ACM_MPEG_DUALCHANNEL : ACM_MPEG_SINGLECHANNEL;
-        f.fwHeadFlags = h.Version == MpegVersion::Mpeg1 ? ACM_MPEG_ID_MPEG1 : 0;
-        result = ::acmStreamOpen(&raw, nullptr, &f.wfx, &pcm, nullptr, 0, 0, ACM_STREAMOPENF_NONREALTIME);
-        if (result != 0) return MPEG_ERR_NO_LAYER12_CODEC;
-    }
-    d.stream.reset(raw);
-    d.src.assign(size_t(kFramesPerConvert) * kMaxFrameBytes, 0);
-    d.dst.assign(kConvertOutputBytes, 0);
-    d.acmHeader = ACMSTREAMHEADER{};
-    d.acmHeader.cbStruct = sizeof d.acmHeader;
-    d.acmHeader.pbSrc = d.src.data();
-    d.acmHeader.cbSrcLength = DWORD(d.src.size());
-    d.acmHeader.pbDst = d.dst.data();
-    d.acmHeader.cbDstLength = DWORD(d.dst.size());
-    if (::acmStreamPrepareHeader(d.stream.get(), &d.acmHeader, 0) != 0) {
-        d.stream.reset();
-        return MPEG_ERR_DECODE;
-    }
-    d.prepared = true;
-    return MPEG_OK;
-}
-
-// Appends the decoder's output, dropping pre-roll samples first.
-void TakeOutput(Decoder& d, uint32_t bytes) {
-    const int channels = Channels(d);
-    size_t samples = bytes / 2;
-    const int16_t* at = reinterpret_cast<const int16_t*>(d.dst.data());
-    const uint64_t drop = std::min<uint64_t>(d.discardSamples * channels, samples);
-    d.discardSamples -= drop / channels;
-    at += drop;
-    samples -= size_t(drop);
-    if (d.fifoAt > 0 && d.fifoAt == d.fifo.size()) {
+// Hands the next batch of frames to the decoder, or flushes it after the last.
+int32_t DecodeMore(Decoder& d) {
+    if (d.fifoAt == d.fifo.size()) {
         d.fifo.clear();
         d.fifoAt = 0;
     }
-    d.fifo.insert(d.fifo.end(), at, at + samples);
-}
-
-// One conversion of the next frames, or the final drain.
-int32_t DecodeMore(Decoder& d) {
     const uint32_t frames = uint32_t(Frames(d));
-    uint32_t length = 0;
-    DWORD flags = 0;
+    if (d.nextFrame >= frames) {
+        d.drained = true;
+        return d.codec->Finish(d.fifo);
+    }
+    d.batch.clear();
     uint32_t taken = 0;
-    while (d.nextFrame + taken < frames && taken < kFramesPerConvert) {
+    while (d.nextFrame + taken < frames && taken < kFramesPerBatch) {
         const uint32_t i = d.nextFrame + taken;
-        std::memcpy(d.src.data() + length, d.file.data() + d.index.Offsets[i], d.index.Sizes[i]);
-        length += d.index.Sizes[i];
+        const size_t size = d.index.Sizes[i];
+        if (d.batch.size() + size > kBatchBytes) break;
+        d.batch.insert(d.batch.end(), d.file.begin() + d.index.Offsets[i], d.file.begin() + d.index.Offsets[i] + size);
         ++taken;
     }
-    if (taken == 0) {
-        flags = ACM_STREAMCONVERTF_END;
-        d.drained = true;
-    }
-    d.acmHeader.cbSrcLength = length;
-    d.acmHeader.cbDstLength = DWORD(d.dst.size());
-    d.acmHeader.cbSrcLengthUsed = 0;
-    d.acmHeader.cbDstLengthUsed = 0;
-    if (::acmStreamConvert(d.stream.get(), &d.acmHeader, flags) != 0) return MPEG_ERR_DECODE;
+    if (taken == 0) return MPEG_ERR_DECODE;
     d.nextFrame += taken;
-    TakeOutput(d, std::min<DWORD>(d.acmHeader.cbDstLengthUsed, DWORD(d.dst.size())));
-    return MPEG_OK;
+    return d.codec->Decode(d.batch, d.fifo);
 }
 
 // Starts decoding so that the next sample delivered is frame `frame`'s first.
 int32_t StartAt(Decoder& d, uint32_t frame) {
-    const int32_t status = OpenStream(d);
+    if (!d.codec) d.codec = MakeFrameDecoder();
+    const int32_t status = d.codec->Start(d.index.First);
     if (status != MPEG_OK) return status;
+    d.batch.reserve(kBatchBytes);
     uint32_t start = frame;
     if (d.exact && frame > 0) {
         if (d.index.First.Layer == 3) {
@@ -309,7 +217,7 @@ int32_t StartAt(Decoder& d, uint32_t frame) {
 void CloseFile(Decoder& d) {
     if (!d.open) return;
     d.closedPosition = uint32_t(std::min<uint64_t>(d.baseFrame + d.delivered / d.index.First.SamplesPerFrame(), Frames(d)));
-    CloseStream(d);
+    d.codec.reset();
     d.fifo.clear();
     d.fifoAt = 0;
     d.open = false;
@@ -356,6 +264,19 @@ int32_t SetFile(Decoder& d, const char* name) {
     return MPEG_OK;
 }
 
+int32_t OpenFile(Decoder& d) {
+    if (d.empty) return MPEG_ERR_NO_FILE;
+    if (d.open) return MPEG_OK;
+    d.abort = false;
+    const int32_t status = StartAt(d, d.closedPosition);
+    if (status != MPEG_OK) {
+        d.codec.reset();
+        return status;
+    }
+    d.open = true;
+    return MPEG_OK;
+}
+
 // Copies delivered samples out in the output channel layout.
 int32_t Deliver(Decoder& d, uint8_t* out, uint32_t frames) {
     const int in = Channels(d);
@@ -387,30 +308,45 @@ int32_t Deliver(Decoder& d, uint8_t* out, uint32_t frames) {
     return int32_t(delivered) * outCh * 2;
 }
 
+// Decoded sample frames waiting in the fifo.
+size_t Available(const Decoder& d) { return (d.fifo.size() - d.fifoAt) / size_t(Channels(d)); }
+
+// Drops what a seek's pre-roll decoded before the frame asked for.
+void DiscardPreRoll(Decoder& d) {
+    const uint64_t drop = std::min<uint64_t>(d.discardSamples, Available(d));
+    d.fifoAt += size_t(drop) * size_t(Channels(d));
+    d.discardSamples -= drop;
+}
+
 int32_t Read(Decoder& d, void* buffer, int32_t count, int32_t* frameOut) {
     if (!d.open) return -MPEG_ERR_NOT_OPEN;
     if (!buffer || count < 0) return -MPEG_ERR_ARGUMENT;
-    d.abort = false;
     uint8_t* out = static_cast<uint8_t*>(buffer);
     const uint32_t block = uint32_t(OutChannels(d)) * 2;
     uint32_t wanted = uint32_t(count) / block;
     int32_t written = 0;
-    while (wanted > 0 && !d.abort) {
-        const size_t available = (d.fifo.size() - d.fifoAt) / size_t(Channels(d));
+    // An abort that came before this read cancels it too.
+    while (wanted > 0 && !d.abort.exchange(false)) {
+        DiscardPreRoll(d);
+        const size_t available = Available(d);
         if (available > 0) {
             const uint32_t now = uint32_t(std::min<size_t>(available, wanted));
             written += Deliver(d, out + written, now);
             wanted -= now;
             continue;
         }
-        if (d.drained) {
-            d.done = true;
-            break;
-        }
+        if (d.drained) break;
         const int32_t status = DecodeMore(d);
         if (status != MPEG_OK) return -status;
     }
-    if (d.drained && d.fifoAt == d.fifo.size()) d.done = true;
+    // With every frame handed in and nothing left to deliver, flush now: the
+    // read that returns the last sample must be the one that says so.
+    while (!d.drained && d.nextFrame >= uint32_t(Frames(d)) && (DiscardPreRoll(d), Available(d) == 0)) {
+        const int32_t status = DecodeMore(d);
+        if (status != MPEG_OK) return -status;
+    }
+    DiscardPreRoll(d);
+    d.done = d.drained && Available(d) == 0;
     if (frameOut) *frameOut = int32_t(std::min<uint64_t>(d.baseFrame + d.delivered / d.index.First.SamplesPerFrame(), INT32_MAX));
     return written;
 }
@@ -437,26 +373,43 @@ const char* ErrorText(int32_t code) {
     case MPEG_ERR_NO_CALLBACK: return "No decrypt callback set";
     case MPEG_ERR_WAVE_NO_MPEG: return "The WAVE file holds no MPEG audio data";
     case MPEG_ERR_BUSY: return "The MPEG file is open";
+    case MPEG_ERR_MEMORY: return "Not enough memory";
+    case MPEG_ERR_INTERNAL: return "Internal error in the MPEG decoder";
     default: return nullptr;
     }
 }
 
 }  // namespace
 
+// Runs an entry point's body: no exception leaves the library.
+template <class Result, class Body>
+Result Guarded(Result onMemory, Result onOther, Body&& body) noexcept {
+    try {
+        return body();
+    } catch (const std::bad_alloc&) {
+        return onMemory;
+    } catch (...) {
+        return onOther;
+    }
+}
+
 // ---- entry points ----
 
 MMMPEG32_API int32_t WINAPI mpeg_Version() { return MpegLibraryVersion; }
 
 MMMPEG32_API MpegHandle WINAPI mpeg_Init(int32_t* status, MpegNotifyProc notify, void* user) {
-    auto decoder = std::make_unique<Decoder>();
-    decoder->notify = notify;
-    decoder->user = user;
-    Decoder* handle = decoder.get();
-    {
+    Decoder* handle = nullptr;
+    const int32_t result = Guarded<int32_t>(MPEG_ERR_MEMORY, MPEG_ERR_INTERNAL, [&]() -> int32_t {
+        auto decoder = std::make_unique<Decoder>();
+        decoder->notify = notify;
+        decoder->user = user;
+        Decoder* made = decoder.get();
         wc::CriticalSectionLock lock(liveLock);
-        live.emplace(handle, std::move(decoder));
-    }
-    if (status) *status = MPEG_OK;
+        live.emplace(made, std::move(decoder));
+        handle = made;
+        return MPEG_OK;
+    });
+    if (status) *status = result;
     return handle;
 }
 
@@ -470,6 +423,7 @@ MMMPEG32_API void WINAPI mpeg_Done(MpegHandle* handle) {
         owned = std::move(it->second);
         live.erase(it);
     }
+    // Closing frees and never allocates.
     CloseFile(*owned);
     *handle = nullptr;
 }
@@ -479,220 +433,278 @@ MMMPEG32_API void WINAPI mpeg_Done(MpegHandle* handle) {
     if (!d) return fail
 
 MMMPEG32_API int32_t WINAPI mpeg_SetDecryptCallback(MpegHandle handle, MpegDecryptProc callback, uint32_t user) {
-    DECODER_OR(MPEG_ERR_HANDLE);
-    d->decrypt = callback;
-    d->decryptUser = user;
-    return MPEG_OK;
+    return Guarded<int32_t>(MPEG_ERR_MEMORY, MPEG_ERR_INTERNAL, [&]() -> int32_t {
+        DECODER_OR(MPEG_ERR_HANDLE);
+        d->decrypt = callback;
+        d->decryptUser = user;
+        return MPEG_OK;
+    });
 }
 
 MMMPEG32_API int32_t WINAPI mpeg_SetDecryptMode(MpegHandle handle, uint8_t mode) {
-    DECODER_OR(MPEG_ERR_HANDLE);
-    d->decryptMode = mode;
-    return MPEG_OK;
+    return Guarded<int32_t>(MPEG_ERR_MEMORY, MPEG_ERR_INTERNAL, [&]() -> int32_t {
+        DECODER_OR(MPEG_ERR_HANDLE);
+        d->decryptMode = mode;
+        return MPEG_OK;
+    });
 }
 
 MMMPEG32_API int32_t WINAPI mpeg_Clear(MpegHandle handle) {
-    DECODER_OR(MPEG_ERR_HANDLE);
-    ClearFile(*d);
-    Notify(*d, MPEG_OK);
-    return MPEG_OK;
+    return Guarded<int32_t>(MPEG_ERR_MEMORY, MPEG_ERR_INTERNAL, [&]() -> int32_t {
+        DECODER_OR(MPEG_ERR_HANDLE);
+        ClearFile(*d);
+        Notify(*d, MPEG_OK);
+        return MPEG_OK;
+    });
 }
 
 MMMPEG32_API int32_t WINAPI mpeg_SetTrailingHeader(MpegHandle handle, uint32_t size) {
-    DECODER_OR(MPEG_ERR_HANDLE);
-    d->trailing = size;
-    return MPEG_OK;
+    return Guarded<int32_t>(MPEG_ERR_MEMORY, MPEG_ERR_INTERNAL, [&]() -> int32_t {
+        DECODER_OR(MPEG_ERR_HANDLE);
+        if (size == d->trailing) return MPEG_OK;
+        d->trailing = size;
+        if (d->empty) return MPEG_OK;
+        // The audio area changes at once: the file is indexed again, and an
+        // open file goes on from where it was (or its new end).
+        const bool wasOpen = d->open;
+        CloseFile(*d);
+        const uint32_t position = d->closedPosition;
+        const std::string name = d->fileName;
+        int32_t status = SetFile(*d, name.c_str());
+        if (status == MPEG_OK) {
+            d->closedPosition = std::min(position, uint32_t(Frames(*d)));
+            if (wasOpen) status = OpenFile(*d);
+        }
+        Notify(*d, status);
+        return status;
+    });
 }
 
 MMMPEG32_API int32_t WINAPI mpeg_SetExactPosition(MpegHandle handle, BOOL exact) {
-    DECODER_OR(MPEG_ERR_HANDLE);
-    d->exact = exact != FALSE;
-    return MPEG_OK;
+    return Guarded<int32_t>(MPEG_ERR_MEMORY, MPEG_ERR_INTERNAL, [&]() -> int32_t {
+        DECODER_OR(MPEG_ERR_HANDLE);
+        d->exact = exact != FALSE;
+        return MPEG_OK;
+    });
 }
 
 MMMPEG32_API int32_t WINAPI mpeg_SetFileOffset(MpegHandle handle, uint32_t offset) {
-    DECODER_OR(MPEG_ERR_HANDLE);
-    d->fileOffset = offset;
-    return MPEG_OK;
+    return Guarded<int32_t>(MPEG_ERR_MEMORY, MPEG_ERR_INTERNAL, [&]() -> int32_t {
+        DECODER_OR(MPEG_ERR_HANDLE);
+        d->fileOffset = offset;
+        return MPEG_OK;
+    });
 }
 
 MMMPEG32_API int32_t WINAPI mpeg_SetFileName(MpegHandle handle, const char* fileName) {
-    DECODER_OR(MPEG_ERR_HANDLE);
-    const int32_t status = SetFile(*d, fileName);
-    Notify(*d, status);
-    return status;
+    return Guarded<int32_t>(MPEG_ERR_MEMORY, MPEG_ERR_INTERNAL, [&]() -> int32_t {
+        DECODER_OR(MPEG_ERR_HANDLE);
+        const int32_t status = SetFile(*d, fileName);
+        Notify(*d, status);
+        return status;
+    });
 }
 
 MMMPEG32_API int32_t WINAPI mpeg_GetFileName(MpegHandle handle, char* buffer, int32_t size) {
-    DECODER_OR(MPEG_ERR_HANDLE);
-    if (!buffer || size <= 0) return MPEG_ERR_ARGUMENT;
-    const size_t n = std::min<size_t>(d->fileName.size(), size_t(size) - 1);
-    std::memcpy(buffer, d->fileName.data(), n);
-    buffer[n] = 0;
-    return MPEG_OK;
+    return Guarded<int32_t>(MPEG_ERR_MEMORY, MPEG_ERR_INTERNAL, [&]() -> int32_t {
+        DECODER_OR(MPEG_ERR_HANDLE);
+        if (!buffer || size <= 0) return MPEG_ERR_ARGUMENT;
+        const size_t n = std::min<size_t>(d->fileName.size(), size_t(size) - 1);
+        std::memcpy(buffer, d->fileName.data(), n);
+        buffer[n] = 0;
+        return MPEG_OK;
+    });
 }
 
 MMMPEG32_API BOOL WINAPI mpeg_GetEmpty(MpegHandle handle) {
-    DECODER_OR(TRUE);
-    return d->empty ? TRUE : FALSE;
+    return Guarded<BOOL>(TRUE, TRUE, [&]() -> BOOL {
+        DECODER_OR(TRUE);
+        return d->empty ? TRUE : FALSE;
+    });
 }
 
 MMMPEG32_API int32_t WINAPI mpeg_GetFileInfo(MpegHandle handle, MpegFileInfoRec* info) {
-    DECODER_OR(MPEG_ERR_HANDLE);
-    if (!info) return MPEG_ERR_ARGUMENT;
-    if (d->empty) return MPEG_ERR_NO_FILE;
-    const FrameHeader& h = d->index.First;
-    MpegFileInfoRec rec{};
-    rec.Version = h.Version == MpegVersion::Mpeg1 ? 1 : 0;
-    rec.Layer = h.Layer;
-    rec.Channels = h.Channels();
-    rec.SampleRate = h.SampleRate;
-    rec.BitRate = d->bitRateKbps;
-    rec.Mode = uint8_t(h.ModeBits);
-    rec.Frames = Frames(*d);
-    rec.MsPerFrame = h.SamplesPerFrame() * 1000.0 / h.SampleRate;
-    rec.PlayTimeMs = int32_t(std::lround(rec.Frames * rec.MsPerFrame));
-    rec.VersionDetail = h.Version == MpegVersion::Mpeg1 ? 10 : h.Version == MpegVersion::Mpeg2 ? 20 : 25;
-    if (d->layout.HasId3v1) std::memcpy(rec.Tag, d->layout.Id3v1, sizeof rec.Tag);
-    std::memcpy(info, &rec, sizeof rec);
-    return MPEG_OK;
+    return Guarded<int32_t>(MPEG_ERR_MEMORY, MPEG_ERR_INTERNAL, [&]() -> int32_t {
+        DECODER_OR(MPEG_ERR_HANDLE);
+        if (!info) return MPEG_ERR_ARGUMENT;
+        if (d->empty) return MPEG_ERR_NO_FILE;
+        const FrameHeader& h = d->index.First;
+        MpegFileInfoRec rec{};
+        rec.Version = h.Version == MpegVersion::Mpeg1 ? 1 : 0;
+        rec.Layer = h.Layer;
+        rec.Channels = h.Channels();
+        rec.SampleRate = h.SampleRate;
+        rec.BitRate = d->bitRateKbps;
+        rec.Mode = uint8_t(h.ModeBits);
+        rec.Frames = Frames(*d);
+        rec.MsPerFrame = h.SamplesPerFrame() * 1000.0 / h.SampleRate;
+        rec.PlayTimeMs = int32_t(std::lround(rec.Frames * rec.MsPerFrame));
+        rec.VersionDetail = h.Version == MpegVersion::Mpeg1 ? 10 : h.Version == MpegVersion::Mpeg2 ? 20 : 25;
+        if (d->layout.HasId3v1) std::memcpy(rec.Tag, d->layout.Id3v1, sizeof rec.Tag);
+        std::memcpy(info, &rec, sizeof rec);
+        return MPEG_OK;
+    });
 }
 
 MMMPEG32_API int32_t WINAPI mpeg_SetChannelMode(MpegHandle handle, int32_t mode) {
-    DECODER_OR(MPEG_ERR_HANDLE);
-    if (mode < MpegLeft || mode > MpegDownMix) return MPEG_ERR_ARGUMENT;
-    if (d->open) return MPEG_ERR_BUSY;
-    d->channelMode = uint8_t(mode);
-    return MPEG_OK;
+    return Guarded<int32_t>(MPEG_ERR_MEMORY, MPEG_ERR_INTERNAL, [&]() -> int32_t {
+        DECODER_OR(MPEG_ERR_HANDLE);
+        if (mode < MpegLeft || mode > MpegDownMix) return MPEG_ERR_ARGUMENT;
+        if (d->open) return MPEG_ERR_BUSY;
+        d->channelMode = uint8_t(mode);
+        return MPEG_OK;
+    });
 }
 
 MMMPEG32_API int32_t WINAPI mpeg_GetChannelMode(MpegHandle handle, uint8_t* mode) {
-    DECODER_OR(MpegBoth);
-    if (mode) *mode = d->channelMode;
-    return d->channelMode;
+    return Guarded<int32_t>(int32_t(MpegBoth), int32_t(MpegBoth), [&]() -> int32_t {
+        DECODER_OR(MpegBoth);
+        if (mode) *mode = d->channelMode;
+        return d->channelMode;
+    });
 }
 
 MMMPEG32_API int32_t WINAPI mpeg_SetPosition(MpegHandle handle, int32_t frame) {
-    DECODER_OR(MPEG_ERR_HANDLE);
-    if (d->empty) return MPEG_ERR_NO_FILE;
-    if (frame < 0 || frame > Frames(*d)) return MPEG_ERR_POSITION;
-    if (!d->open) {
-        d->closedPosition = uint32_t(frame);
-        return MPEG_OK;
-    }
-    return StartAt(*d, uint32_t(frame));
+    return Guarded<int32_t>(MPEG_ERR_MEMORY, MPEG_ERR_INTERNAL, [&]() -> int32_t {
+        DECODER_OR(MPEG_ERR_HANDLE);
+        if (d->empty) return MPEG_ERR_NO_FILE;
+        if (frame < 0 || frame > Frames(*d)) return MPEG_ERR_POSITION;
+        if (!d->open) {
+            d->closedPosition = uint32_t(frame);
+            return MPEG_OK;
+        }
+        return StartAt(*d, uint32_t(frame));
+    });
 }
 
 MMMPEG32_API int32_t WINAPI mpeg_GetPosition(MpegHandle handle) {
-    DECODER_OR(0);
-    if (d->empty) return 0;
-    if (!d->open) return int32_t(d->closedPosition);
-    return int32_t(std::min<uint64_t>(d->baseFrame + d->delivered / d->index.First.SamplesPerFrame(), Frames(*d)));
+    return Guarded<int32_t>(0, 0, [&]() -> int32_t {
+        DECODER_OR(0);
+        if (d->empty) return 0;
+        if (!d->open) return int32_t(d->closedPosition);
+        return int32_t(std::min<uint64_t>(d->baseFrame + d->delivered / d->index.First.SamplesPerFrame(), Frames(*d)));
+    });
 }
 
 MMMPEG32_API int32_t WINAPI mpeg_OpenFile(MpegHandle handle) {
-    DECODER_OR(MPEG_ERR_HANDLE);
-    if (d->empty) return MPEG_ERR_NO_FILE;
-    if (d->open) return MPEG_OK;
-    const int32_t status = StartAt(*d, d->closedPosition);
-    if (status != MPEG_OK) {
-        CloseStream(*d);
-        return status;
-    }
-    d->open = true;
-    return MPEG_OK;
+    return Guarded<int32_t>(MPEG_ERR_MEMORY, MPEG_ERR_INTERNAL, [&]() -> int32_t {
+        DECODER_OR(MPEG_ERR_HANDLE);
+        return OpenFile(*d);
+    });
 }
 
 MMMPEG32_API int32_t WINAPI mpeg_CloseFile(MpegHandle handle) {
-    DECODER_OR(MPEG_ERR_HANDLE);
-    CloseFile(*d);
-    return MPEG_OK;
+    return Guarded<int32_t>(MPEG_ERR_MEMORY, MPEG_ERR_INTERNAL, [&]() -> int32_t {
+        DECODER_OR(MPEG_ERR_HANDLE);
+        CloseFile(*d);
+        return MPEG_OK;
+    });
 }
 
 MMMPEG32_API int32_t WINAPI mpeg_ResetFile(MpegHandle handle) {
-    DECODER_OR(MPEG_ERR_HANDLE);
-    if (!d->open) return MPEG_ERR_NOT_OPEN;
-    return StartAt(*d, 0);
+    return Guarded<int32_t>(MPEG_ERR_MEMORY, MPEG_ERR_INTERNAL, [&]() -> int32_t {
+        DECODER_OR(MPEG_ERR_HANDLE);
+        if (!d->open) return MPEG_ERR_NOT_OPEN;
+        return StartAt(*d, 0);
+    });
 }
 
 MMMPEG32_API int32_t WINAPI mpeg_ReadDataBytes(MpegHandle handle, void* buffer, int32_t count) {
-    DECODER_OR(-MPEG_ERR_HANDLE);
-    return Read(*d, buffer, count, nullptr);
+    return Guarded<int32_t>(-MPEG_ERR_MEMORY, -MPEG_ERR_INTERNAL, [&]() -> int32_t {
+        DECODER_OR(-MPEG_ERR_HANDLE);
+        return Read(*d, buffer, count, nullptr);
+    });
 }
 
 MMMPEG32_API int32_t WINAPI mpeg_ReadDataBytesEx(MpegHandle handle, void* buffer, int32_t count, int32_t* frame) {
-    DECODER_OR(-MPEG_ERR_HANDLE);
-    return Read(*d, buffer, count, frame);
+    return Guarded<int32_t>(-MPEG_ERR_MEMORY, -MPEG_ERR_INTERNAL, [&]() -> int32_t {
+        DECODER_OR(-MPEG_ERR_HANDLE);
+        return Read(*d, buffer, count, frame);
+    });
 }
 
 MMMPEG32_API int32_t WINAPI mpeg_AbortReadData(MpegHandle handle) {
-    DECODER_OR(MPEG_ERR_HANDLE);
-    d->abort = true;
-    return MPEG_OK;
+    return Guarded<int32_t>(MPEG_ERR_MEMORY, MPEG_ERR_INTERNAL, [&]() -> int32_t {
+        DECODER_OR(MPEG_ERR_HANDLE);
+        d->abort = true;
+        return MPEG_OK;
+    });
 }
 
 MMMPEG32_API BOOL WINAPI mpeg_GetDone(MpegHandle handle) {
-    DECODER_OR(TRUE);
-    if (d->empty) return TRUE;
-    return d->open ? (d->done ? TRUE : FALSE) : (d->closedPosition >= uint32_t(Frames(*d)) ? TRUE : FALSE);
+    return Guarded<BOOL>(TRUE, TRUE, [&]() -> BOOL {
+        DECODER_OR(TRUE);
+        if (d->empty) return TRUE;
+        return d->open ? (d->done ? TRUE : FALSE) : (d->closedPosition >= uint32_t(Frames(*d)) ? TRUE : FALSE);
+    });
 }
 
 MMMPEG32_API int32_t WINAPI mpeg_ScanFile(MpegHandle handle, uint8_t writeScanFile, uint32_t reserved1, uint32_t reserved2) {
-    DECODER_OR(MPEG_ERR_HANDLE);
-    if (d->empty) return MPEG_ERR_NO_FILE;
-    if (reserved1 != 0 || reserved2 != 0) return MPEG_ERR_ARGUMENT;
-    d->bitRateKbps = AverageKbps(*d, 0, uint32_t(Frames(*d)));
-    if (writeScanFile && !WriteScanFile(*d)) return MPEG_ERR_WRITE;
-    Notify(*d, MPEG_OK);
-    return MPEG_OK;
+    return Guarded<int32_t>(MPEG_ERR_MEMORY, MPEG_ERR_INTERNAL, [&]() -> int32_t {
+        DECODER_OR(MPEG_ERR_HANDLE);
+        if (d->empty) return MPEG_ERR_NO_FILE;
+        if (reserved1 != 0 || reserved2 != 0) return MPEG_ERR_ARGUMENT;
+        d->bitRateKbps = AverageKbps(*d, 0, uint32_t(Frames(*d)));
+        if (writeScanFile && !WriteScanFile(*d)) return MPEG_ERR_WRITE;
+        Notify(*d, MPEG_OK);
+        return MPEG_OK;
+    });
 }
 
 MMMPEG32_API int32_t WINAPI mpeg_ScanFileEx(MpegHandle handle, uint32_t firstFrame, uint32_t count) {
-    DECODER_OR(MPEG_ERR_HANDLE);
-    if (d->empty) return MPEG_ERR_NO_FILE;
-    const uint32_t frames = uint32_t(Frames(*d));
-    if (firstFrame >= frames) return MPEG_ERR_POSITION;
-    const uint32_t n = count == 0 ? frames - firstFrame : std::min(count, frames - firstFrame);
-    d->bitRateKbps = AverageKbps(*d, firstFrame, n);
-    Notify(*d, MPEG_OK);
-    return MPEG_OK;
+    return Guarded<int32_t>(MPEG_ERR_MEMORY, MPEG_ERR_INTERNAL, [&]() -> int32_t {
+        DECODER_OR(MPEG_ERR_HANDLE);
+        if (d->empty) return MPEG_ERR_NO_FILE;
+        const uint32_t frames = uint32_t(Frames(*d));
+        if (firstFrame >= frames) return MPEG_ERR_POSITION;
+        const uint32_t n = count == 0 ? frames - firstFrame : std::min(count, frames - firstFrame);
+        d->bitRateKbps = AverageKbps(*d, firstFrame, n);
+        Notify(*d, MPEG_OK);
+        return MPEG_OK;
+    });
 }
 
 MMMPEG32_API int32_t WINAPI mpeg_EncryptFile(MpegHandle handle, const char* fileName, uint32_t startOffset, uint32_t length,
                                             uint32_t reserved) {
-    DECODER_OR(MPEG_ERR_HANDLE);
-    if (d->fileName.empty()) return MPEG_ERR_NO_FILE;
-    if (!fileName || !*fileName || reserved != 0) return MPEG_ERR_ARGUMENT;
-    if (!d->decrypt) return MPEG_ERR_NO_CALLBACK;
-    // The plain bytes of the set file, as they are on disk.
-    const uint8_t mode = d->decryptMode;
-    d->decryptMode = 0;
-    std::vector<uint8_t> bytes;
-    const int32_t status = LoadFile(*d, d->fileName, bytes);
-    d->decryptMode = mode;
-    if (status != MPEG_OK) return status;
-    const uint64_t start = std::min<uint64_t>(startOffset, bytes.size());
-    const uint64_t end = length == 0 ? bytes.size() : std::min<uint64_t>(start + length, bytes.size());
-    if (end > start) d->decrypt(d->decryptUser, uint32_t(start), bytes.data() + start, uint32_t(end - start));
-    wc::FileHandle f(::CreateFileA(fileName, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr));
-    if (!f) return MPEG_ERR_WRITE;
-    DWORD put = 0;
-    if (!::WriteFile(f.get(), bytes.data(), DWORD(bytes.size()), &put, nullptr) || put != bytes.size()) return MPEG_ERR_WRITE;
-    return MPEG_OK;
+    return Guarded<int32_t>(MPEG_ERR_MEMORY, MPEG_ERR_INTERNAL, [&]() -> int32_t {
+        DECODER_OR(MPEG_ERR_HANDLE);
+        if (d->fileName.empty()) return MPEG_ERR_NO_FILE;
+        if (!fileName || !*fileName || reserved != 0) return MPEG_ERR_ARGUMENT;
+        if (!d->decrypt) return MPEG_ERR_NO_CALLBACK;
+        // The plain bytes of the set file, as they are on disk.
+        const uint8_t mode = d->decryptMode;
+        d->decryptMode = 0;
+        std::vector<uint8_t> bytes;
+        const int32_t status = LoadFile(*d, d->fileName, bytes);
+        d->decryptMode = mode;
+        if (status != MPEG_OK) return status;
+        const uint64_t start = std::min<uint64_t>(startOffset, bytes.size());
+        const uint64_t end = length == 0 ? bytes.size() : std::min<uint64_t>(start + length, bytes.size());
+        if (end > start) d->decrypt(d->decryptUser, uint32_t(start), bytes.data() + start, uint32_t(end - start));
+        wc::FileHandle f(::CreateFileA(fileName, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr));
+        if (!f) return MPEG_ERR_WRITE;
+        DWORD put = 0;
+        if (!::WriteFile(f.get(), bytes.data(), DWORD(bytes.size()), &put, nullptr) || put != bytes.size()) return MPEG_ERR_WRITE;
+        return MPEG_OK;
+    });
 }
 
 MMMPEG32_API BOOL WINAPI mpeg_ReadID3Tag(MpegHandle handle, uint8_t* tag) {
-    DECODER_OR(FALSE);
-    if (!tag || d->empty || !d->layout.HasId3v1) return FALSE;
-    std::memcpy(tag, d->layout.Id3v1, 128);
-    return TRUE;
+    return Guarded<BOOL>(FALSE, FALSE, [&]() -> BOOL {
+        DECODER_OR(FALSE);
+        if (!tag || d->empty || !d->layout.HasId3v1) return FALSE;
+        std::memcpy(tag, d->layout.Id3v1, 128);
+        return TRUE;
+    });
 }
 
 MMMPEG32_API int32_t WINAPI mpeg_GetErrorText(int32_t code, char* buffer, int32_t size) {
-    const char* text = ErrorText(code);
-    if (!text || !buffer || size <= 0) return 1;
-    const size_t n = std::min<size_t>(std::strlen(text), size_t(size) - 1);
-    std::memcpy(buffer, text, n);
-    buffer[n] = 0;
-    return 0;
+    return Guarded<int32_t>(1, 1, [&]() -> int32_t {
+        const char* text = ErrorText(code);
+        if (!text || !buffer || size <= 0) return 1;
+        const size_t n = std::min<size_t>(std::strlen(text), size_t(size) - 1);
+        std::memcpy(buffer, text, n);
+        buffer[n] = 0;
+        return 0;
+    });
 }

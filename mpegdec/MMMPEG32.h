@@ -20,6 +20,8 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "mpegdec/MpegStatus.h"
+
 #ifdef MMMPEG32_BUILD
 #define MMMPEG32_API extern "C" __declspec(dllexport)
 #else
@@ -28,30 +30,6 @@
 
 // The version this library answers: the program needs 25 or later.
 inline constexpr int MpegLibraryVersion = 25;
-
-// Status codes.
-enum MpegStatus : int {
-    MPEG_OK = 0,
-    MPEG_ERR_HANDLE = 1,            // not a live decoder instance
-    MPEG_ERR_NO_FILE = 2,           // no usable file is set
-    MPEG_ERR_OPEN = 3,              // the file cannot be opened
-    MPEG_ERR_READ = 4,              // the file cannot be read
-    MPEG_ERR_NO_FRAMES = 5,         // no MPEG audio frames in the file
-    MPEG_ERR_FREE_FORMAT = 6,       // free-format bit rate: not supported
-    MPEG_ERR_RESERVED_FIELD = 7,    // frame header with a reserved bit rate or sample rate
-    MPEG_ERR_ID3V2_SIZE = 8,        // ID3v2 tag size points past the end of the file
-    MPEG_ERR_NO_LAYER3_CODEC = 9,   // no system decoder for format tag 0x0055
-    MPEG_ERR_NO_LAYER12_CODEC = 10, // no system decoder for format tag 0x0050
-    MPEG_ERR_DECODE = 11,           // the system decoder failed
-    MPEG_ERR_NOT_OPEN = 12,         // the file is not open
-    MPEG_ERR_POSITION = 13,         // frame number out of range
-    MPEG_ERR_ARGUMENT = 14,         // invalid argument
-    MPEG_ERR_WRITE = 15,            // a file cannot be written
-    MPEG_ERR_TOO_LARGE = 16,        // file larger than 2 GB
-    MPEG_ERR_NO_CALLBACK = 17,      // decryption asked for without a callback
-    MPEG_ERR_WAVE_NO_MPEG = 18,     // a WAVE file without MPEG audio data
-    MPEG_ERR_BUSY = 19,             // the file is open: close it first
-};
 
 enum MpegChannelMode : uint8_t { MpegLeft = 0, MpegRight = 1, MpegBoth = 2, MpegDownMix = 3 };
 enum MpegSampleMode : uint8_t { MpegStereo = 0, MpegJointStereo = 1, MpegDualChannel = 2, MpegSingleChannel = 3 };

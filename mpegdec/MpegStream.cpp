@@ -17,6 +17,25 @@ constexpr int kBitRates[5][16] = {
 };
 constexpr int kSampleRates[3][3] = {{44100, 48000, 32000}, {22050, 24000, 16000}, {11025, 12000, 8000}};
 
+// The largest frame size over every bit rate, sample rate and padding a
+// header may carry (bit-rate index 0 and 15 and sample-rate index 3 are
+// refused by ParseHeader).
+constexpr uint32_t LargestFrame() {
+    uint32_t largest = 0;
+    for (int version = 0; version < 3; ++version)
+        for (int layer = 1; layer <= 3; ++layer)
+            for (int rate = 1; rate < 15; ++rate)
+                for (int sample = 0; sample < 3; ++sample) {
+                    const int table = version == 0 ? layer - 1 : (layer == 1 ? 3 : 4);
+                    const uint32_t bits = uint32_t(kBitRates[table][rate]) * 1000;
+                    const uint32_t hz = uint32_t(kSampleRates[version][sample]);
+                    const uint32_t size = layer == 1 ? (12 * bits / hz + 1) * 4 : (layer == 3 && version != 0 ? 72 : 144) * bits / hz + 1;
+                    largest = size > largest ? size : largest;
+                }
+    return largest;
+}
+static_assert(LargestFrame() == kMaxFrameBytes, "kMaxFrameBytes must hold the largest frame a header can give");
+
 uint32_t Be32(const uint8_t* p) { return uint32_t(p[0]) << 24 | uint32_t(p[1]) << 16 | uint32_t(p[2]) << 8 | p[3]; }
 uint32_t Le32(const uint8_t* p) { return uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 | uint32_t(p[3]) << 24; }
 uint16_t Le16(const uint8_t* p) { return uint16_t(p[0] | p[1] << 8); }

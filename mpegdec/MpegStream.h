@@ -9,6 +9,14 @@
 
 namespace mpegdec {
 
+// The largest frame any accepted header gives: MPEG-2.5 layer II at
+// 160 kbit/s and 8 kHz, padded: 144 * 160000 / 8000 + 1 = 2881 bytes. (For
+// comparison, a layer I frame of MPEG-1 is at most 12 * 448000 / 32000 = 168
+// slots of 4 bytes, 676 bytes padded; one of MPEG-2.5 at 256 kbit/s and
+// 8 kHz is 385 slots, 1540 bytes.) MpegStream.cpp checks this against its
+// tables when it is compiled.
+inline constexpr uint32_t kMaxFrameBytes = 2881;
+
 enum class MpegVersion : uint8_t { Mpeg1, Mpeg2, Mpeg25 };
 
 struct FrameHeader {

@@ -16,45 +16,6 @@ namespace {
 
 using namespace testing_support;
 
-const MpegEntryPoints& Lib() { return MpegLibrary(); }
-
-// One decoder instance of the library for a test.
-class Instance {
-public:
-    Instance() {
-        if (!MpegLibraryAvailable()) return;
-        int32_t status = -1;
-        handle_ = Lib().mpeg_Init(&status, nullptr, nullptr);
-        EXPECT_EQ(status, 0);
-    }
-    ~Instance() {
-        if (handle_) Lib().mpeg_Done(&handle_);
-    }
-    void* get() const { return handle_; }
-
-private:
-    void* handle_ = nullptr;
-};
-
-MpegFileInfo InfoOf(void* h) {
-    MpegFileInfo info{};
-    EXPECT_EQ(Lib().mpeg_GetFileInfo(h, &info), 0);
-    return info;
-}
-
-std::vector<int16_t> ReadToEnd(void* h) {
-    std::vector<int16_t> samples;
-    std::vector<uint8_t> chunk(6000);
-    for (int guard = 0; guard < 100000; ++guard) {
-        const int32_t got = Lib().mpeg_ReadDataBytes(h, chunk.data(), int32_t(chunk.size()));
-        if (got <= 0) break;
-        const size_t at = samples.size();
-        samples.resize(at + size_t(got) / 2);
-        std::memcpy(samples.data() + at, chunk.data(), size_t(got));
-    }
-    return samples;
-}
-
 struct Expected {
     const char* name;
     int version;  // TMpegVersion ordinal
