@@ -18,6 +18,7 @@
 #include <map>
 #include <memory>
 #include <new>
+#include <numeric>
 #include <string>
 #include <vector>
 
@@ -31,10 +32,24 @@ namespace {
 
 // Frames handed to the decoding step in one call, and their bytes at most.
 constexpr size_t kBatchBytes = size_t(kFramesPerBatch) * kMaxFrameBytes;
+// A frame's output depends on the frame before it (layer III's overlap, the
+// synthesis filter bank's 512-sample history, longer than a layer I frame):
+// a seek decodes this many frames before the one it needs and drops them.
+constexpr uint32_t kSettleFrames = 2;
 // Layer III takes up to 511 bytes of a frame's data from the frames before
-// it, and overlaps its synthesis with the previous granule: an exact seek
-// decodes this many bytes of earlier frames plus one frame more.
-constexpr uint64_t kReservoirBytes = 512;
+// it: a seek also decodes earlier frames until their data holds this many
+// bytes. A frame's data is counted as its size less the most its header,
+// CRC and side information take (4 + 2 + 32 bytes), so never too much.
+constexpr uint64_t kReservoirBytes = 511;
+constexpr uint32_t kFrameOverheadBytes = 38;
+// The synthesis filter bank keeps its history in a ring of 16 slots of 32
+// samples, and a decoder's rounding may depend on where in the ring a
+// frame starts: a seek starts at a frame whose first sample is a multiple
+// of 16 * 32 samples from the start, as in a decode from the start.
+constexpr uint32_t kSynthesisRingSamples = 512;
+// Layer III's synthesis puts 529 samples before the first one of the stream;
+// the encoder's tag counts its padding with them.
+constexpr uint32_t kLayer3DecoderDelay = 529;
 // The reader holds the whole file; beyond this the 32-bit frame offsets end.
 constexpr uint64_t kMaxFileBytes = 0x7FFFFFFF;
 
@@ -55,6 +70,11 @@ struct Decoder {
     FrameIndex index;
     bool empty = true;
     int32_t bitRateKbps = 0;
+    // The decoder's raw output less these sample frames at the start (the
+    // encoder's delay and layer III's own) and at the end (the encoder's
+    // padding) is the stream, sample for sample.
+    uint64_t skipStart = 0;
+    uint64_t trimEnd = 0;
 
     // Open state.
     bool open = false;
@@ -64,11 +84,12 @@ struct Decoder {
     std::vector<int16_t> fifo;   // decoded, not yet delivered samples (decoder channels)
     size_t fifoAt = 0;           // first undelivered sample in fifo
     uint64_t discardSamples = 0; // decoded sample frames of pre-roll frames still to drop
-    uint32_t baseFrame = 0;      // the frame the position counts from
-    uint64_t delivered = 0;      // sample frames delivered since baseFrame
+    uint64_t position = 0;       // the stream's sample frame delivered next
     bool drained = false;        // the decoder has been flushed: fifo holds the rest
     bool done = false;
+    // Where an open starts: a frame, and the same place as a sample.
     uint32_t closedPosition = 0;
+    uint64_t closedSample = 0;
     std::atomic<bool> abort{false};
 };
 
@@ -84,6 +105,20 @@ Decoder* Find(MpegHandle handle) {
 int32_t Frames(const Decoder& d) { return int32_t(d.index.Offsets.size()); }
 
 int Channels(const Decoder& d) { return d.index.First.Channels(); }
+
+uint32_t SamplesPerFrame(const Decoder& d) { return uint32_t(d.index.First.SamplesPerFrame()); }
+
+// Sample frames of the stream after trimming.
+uint64_t Length(const Decoder& d) {
+    const uint64_t raw = uint64_t(Frames(d)) * SamplesPerFrame(d);
+    return raw > d.skipStart + d.trimEnd ? raw - d.skipStart - d.trimEnd : 0;
+}
+
+// The frame the next sample lies in; the frame count once the end is reached.
+int32_t FramePosition(const Decoder& d) {
+    if (d.done) return Frames(d);
+    return int32_t(std::min<uint64_t>(d.position / SamplesPerFrame(d), uint64_t(Frames(d))));
+}
 
 int OutChannels(const Decoder& d) { return Channels(d) == 2 && d.channelMode == MpegBoth ? 2 : 1; }
 
@@ -189,34 +224,48 @@ int32_t DecodeMore(Decoder& d) {
     return d.codec->Decode(d.batch, d.fifo);
 }
 
-// Starts decoding so that the next sample delivered is frame `frame`'s first.
-int32_t StartAt(Decoder& d, uint32_t frame) {
+// The frame a seek starts decoding at so that frame `frame` comes out as a
+// decode from the start gives it.
+uint32_t PreRollStart(const Decoder& d, uint32_t frame) {
+    uint32_t start = frame > kSettleFrames ? frame - kSettleFrames : 0;
+    if (d.index.First.Layer == 3) {
+        uint64_t bytes = 0;
+        while (start > 0 && bytes < kReservoirBytes) {
+            const uint32_t size = d.index.Sizes[--start];
+            bytes += size > kFrameOverheadBytes ? size - kFrameOverheadBytes : 0;
+        }
+    }
+    const uint32_t period = kSynthesisRingSamples / std::gcd(SamplesPerFrame(d), kSynthesisRingSamples);
+    return start / period * period;
+}
+
+// Starts decoding so that the next sample delivered is the stream's sample
+// `sample` (at most its length).
+int32_t StartAt(Decoder& d, uint64_t sample) {
     if (!d.codec) d.codec = MakeFrameDecoder();
     const int32_t status = d.codec->Start(d.index.First);
     if (status != MPEG_OK) return status;
     d.batch.reserve(kBatchBytes);
-    uint32_t start = frame;
-    if (d.exact && frame > 0) {
-        if (d.index.First.Layer == 3) {
-            uint64_t bytes = 0;
-            while (start > 0 && bytes < kReservoirBytes) bytes += d.index.Sizes[--start];
-        }
-        if (start > 0) --start;
-    }
-    d.nextFrame = start;
-    d.discardSamples = uint64_t(frame - start) * d.index.First.SamplesPerFrame();
+    sample = std::min(sample, Length(d));
     d.fifo.clear();
     d.fifoAt = 0;
-    d.baseFrame = frame;
-    d.delivered = 0;
-    d.drained = false;
-    d.done = frame >= uint32_t(Frames(d));
+    d.position = sample;
+    const uint64_t raw = sample + d.skipStart;
+    const uint32_t frame = uint32_t(raw / SamplesPerFrame(d));
+    d.drained = d.done = sample >= Length(d);
+    if (d.done) {
+        d.nextFrame = uint32_t(Frames(d));
+        return MPEG_OK;
+    }
+    d.nextFrame = PreRollStart(d, frame);
+    d.discardSamples = raw - uint64_t(d.nextFrame) * SamplesPerFrame(d);
     return MPEG_OK;
 }
 
 void CloseFile(Decoder& d) {
     if (!d.open) return;
-    d.closedPosition = uint32_t(std::min<uint64_t>(d.baseFrame + d.delivered / d.index.First.SamplesPerFrame(), Frames(d)));
+    d.closedPosition = uint32_t(FramePosition(d));
+    d.closedSample = d.position;
     d.codec.reset();
     d.fifo.clear();
     d.fifoAt = 0;
@@ -232,7 +281,9 @@ void ClearFile(Decoder& d) {
     d.index = FrameIndex{};
     d.empty = true;
     d.bitRateKbps = 0;
+    d.skipStart = d.trimEnd = 0;
     d.closedPosition = 0;
+    d.closedSample = 0;
 }
 
 int32_t SetFile(Decoder& d, const char* name) {
@@ -258,6 +309,11 @@ int32_t SetFile(Decoder& d, const char* name) {
     d.layout = layout;
     d.index = std::move(index);
     d.empty = false;
+    if (d.index.Info.Gapless) {
+        const uint32_t decoderDelay = d.index.First.Layer == 3 ? kLayer3DecoderDelay : 0;
+        d.skipStart = uint64_t(d.index.Info.EncoderDelay) + decoderDelay;
+        d.trimEnd = d.index.Info.EncoderPadding > decoderDelay ? d.index.Info.EncoderPadding - decoderDelay : 0;
+    }
     // A variable-rate file tells its rate only after a scan.
     d.bitRateKbps = d.index.Info.VariableRate ? 0 : d.index.First.BitRateKbps;
     if (d.bitRateKbps == 0) ReadScanFile(d);
@@ -268,7 +324,7 @@ int32_t OpenFile(Decoder& d) {
     if (d.empty) return MPEG_ERR_NO_FILE;
     if (d.open) return MPEG_OK;
     d.abort = false;
-    const int32_t status = StartAt(d, d.closedPosition);
+    const int32_t status = StartAt(d, d.closedSample);
     if (status != MPEG_OK) {
         d.codec.reset();
         return status;
@@ -304,7 +360,7 @@ int32_t Deliver(Decoder& d, uint8_t* out, uint32_t frames) {
     }
     const size_t delivered = size_t(s - (d.fifo.data() + d.fifoAt)) / size_t(in);
     d.fifoAt += delivered * in;
-    d.delivered += delivered;
+    d.position += delivered;
     return int32_t(delivered) * outCh * 2;
 }
 
@@ -323,7 +379,8 @@ int32_t Read(Decoder& d, void* buffer, int32_t count, int32_t* frameOut) {
     if (!buffer || count < 0) return -MPEG_ERR_ARGUMENT;
     uint8_t* out = static_cast<uint8_t*>(buffer);
     const uint32_t block = uint32_t(OutChannels(d)) * 2;
-    uint32_t wanted = uint32_t(count) / block;
+    // Never past the stream's end, which may come before the decoder's.
+    uint32_t wanted = uint32_t(std::min<uint64_t>(uint32_t(count) / block, Length(d) - std::min(d.position, Length(d))));
     int32_t written = 0;
     // An abort that came before this read cancels it too.
     while (wanted > 0 && !d.abort.exchange(false)) {
@@ -341,13 +398,13 @@ int32_t Read(Decoder& d, void* buffer, int32_t count, int32_t* frameOut) {
     }
     // With every frame handed in and nothing left to deliver, flush now: the
     // read that returns the last sample must be the one that says so.
-    while (!d.drained && d.nextFrame >= uint32_t(Frames(d)) && (DiscardPreRoll(d), Available(d) == 0)) {
+    while (!d.drained && d.position < Length(d) && d.nextFrame >= uint32_t(Frames(d)) && (DiscardPreRoll(d), Available(d) == 0)) {
         const int32_t status = DecodeMore(d);
         if (status != MPEG_OK) return -status;
     }
     DiscardPreRoll(d);
-    d.done = d.drained && Available(d) == 0;
-    if (frameOut) *frameOut = int32_t(std::min<uint64_t>(d.baseFrame + d.delivered / d.index.First.SamplesPerFrame(), INT32_MAX));
+    d.done = d.position >= Length(d) || (d.drained && Available(d) == 0);
+    if (frameOut) *frameOut = FramePosition(d);
     return written;
 }
 
@@ -469,10 +526,12 @@ MMMPEG32_API int32_t WINAPI mpeg_SetTrailingHeader(MpegHandle handle, uint32_t s
         const bool wasOpen = d->open;
         CloseFile(*d);
         const uint32_t position = d->closedPosition;
+        const uint64_t sample = d->closedSample;
         const std::string name = d->fileName;
         int32_t status = SetFile(*d, name.c_str());
         if (status == MPEG_OK) {
             d->closedPosition = std::min(position, uint32_t(Frames(*d)));
+            d->closedSample = std::min(sample, Length(*d));
             if (wasOpen) status = OpenFile(*d);
         }
         Notify(*d, status);
@@ -571,9 +630,24 @@ MMMPEG32_API int32_t WINAPI mpeg_SetPosition(MpegHandle handle, int32_t frame) {
         if (frame < 0 || frame > Frames(*d)) return MPEG_ERR_POSITION;
         if (!d->open) {
             d->closedPosition = uint32_t(frame);
+            d->closedSample = uint64_t(frame) * SamplesPerFrame(*d);
             return MPEG_OK;
         }
-        return StartAt(*d, uint32_t(frame));
+        return StartAt(*d, uint64_t(frame) * SamplesPerFrame(*d));
+    });
+}
+
+MMMPEG32_API int32_t WINAPI mpeg_SetSamplePosition(MpegHandle handle, uint32_t sample) {
+    return Guarded<int32_t>(MPEG_ERR_MEMORY, MPEG_ERR_INTERNAL, [&]() -> int32_t {
+        DECODER_OR(MPEG_ERR_HANDLE);
+        if (d->empty) return MPEG_ERR_NO_FILE;
+        if (sample > Length(*d)) return MPEG_ERR_POSITION;
+        if (!d->open) {
+            d->closedSample = sample;
+            d->closedPosition = uint32_t(sample / SamplesPerFrame(*d));
+            return MPEG_OK;
+        }
+        return StartAt(*d, sample);
     });
 }
 
@@ -582,7 +656,7 @@ MMMPEG32_API int32_t WINAPI mpeg_GetPosition(MpegHandle handle) {
         DECODER_OR(0);
         if (d->empty) return 0;
         if (!d->open) return int32_t(d->closedPosition);
-        return int32_t(std::min<uint64_t>(d->baseFrame + d->delivered / d->index.First.SamplesPerFrame(), Frames(*d)));
+        return FramePosition(*d);
     });
 }
 

@@ -76,7 +76,8 @@ MMMPEG32_API int32_t WINAPI mpeg_SetDecryptMode(MpegHandle handle, uint8_t mode)
 MMMPEG32_API int32_t WINAPI mpeg_Clear(MpegHandle handle);
 // Bytes at the end of the file (before an ID3v1 tag) that hold no audio.
 MMMPEG32_API int32_t WINAPI mpeg_SetTrailingHeader(MpegHandle handle, uint32_t size);
-// True: a seek decodes the frames before the target so it starts cleanly.
+// Kept for callers: every seek decodes the frames before its target and
+// starts exactly where a decode from the start would be.
 MMMPEG32_API int32_t WINAPI mpeg_SetExactPosition(MpegHandle handle, BOOL exact);
 MMMPEG32_API int32_t WINAPI mpeg_SetFileName(MpegHandle handle, const char* fileName);
 MMMPEG32_API int32_t WINAPI mpeg_GetFileName(MpegHandle handle, char* buffer, int32_t size);
@@ -86,6 +87,10 @@ MMMPEG32_API int32_t WINAPI mpeg_SetChannelMode(MpegHandle handle, int32_t mode)
 MMMPEG32_API int32_t WINAPI mpeg_GetChannelMode(MpegHandle handle, uint8_t* mode);
 MMMPEG32_API int32_t WINAPI mpeg_SetPosition(MpegHandle handle, int32_t frame);
 MMMPEG32_API int32_t WINAPI mpeg_GetPosition(MpegHandle handle);
+// Positions at a sample frame of the stream (after the encoder's delay is
+// trimmed); the next read starts with exactly the sample a decode from the
+// start gives there. Never called by the program.
+MMMPEG32_API int32_t WINAPI mpeg_SetSamplePosition(MpegHandle handle, uint32_t sample);
 MMMPEG32_API int32_t WINAPI mpeg_OpenFile(MpegHandle handle);
 MMMPEG32_API int32_t WINAPI mpeg_CloseFile(MpegHandle handle);
 MMMPEG32_API int32_t WINAPI mpeg_ResetFile(MpegHandle handle);

@@ -152,6 +152,16 @@ InfoFrame ReadInfoFrame(std::span<const uint8_t> frame, const FrameHeader& heade
         info.VariableRate = frame[xing] == 'X';
         const uint32_t flags = Be32(frame.data() + xing + 4);
         if ((flags & 1) && frame.size() >= xing + 12) info.Frames = Be32(frame.data() + xing + 8);
+        // The fields the flags announce (frames, bytes, table of contents,
+        // quality), then the encoder's tag: a 9-byte encoder name, and at
+        // byte 21 three bytes of 12-bit delay and 12-bit padding.
+        const size_t tag = xing + 8 + ((flags & 1) ? 4 : 0) + ((flags & 2) ? 4 : 0) + ((flags & 4) ? 100 : 0) + ((flags & 8) ? 4 : 0);
+        if (frame.size() >= tag + 24 && frame[tag] >= 0x20 && frame[tag] < 0x7F) {
+            const uint8_t* d = frame.data() + tag + 21;
+            info.Gapless = true;
+            info.EncoderDelay = uint32_t(d[0]) << 4 | d[1] >> 4;
+            info.EncoderPadding = uint32_t(d[1] & 0x0F) << 8 | d[2];
+        }
         return info;
     }
     // VBRI stands 32 bytes after the header: tag, version, delay, quality, bytes, frames.

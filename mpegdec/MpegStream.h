@@ -56,11 +56,16 @@ enum class LayoutResult { Ok, Id3v2PastEnd, WaveWithoutMpeg };
 // and `trailingBytes` before it.
 LayoutResult FindLayout(std::span<const uint8_t> file, uint64_t offset, uint32_t trailingBytes, StreamLayout& layout);
 
-// The frame count a Xing/Info or VBRI header inside `frame` announces.
+// What a Xing/Info or VBRI header inside `frame` announces: the frame
+// count, and from the encoder's tag after a Xing/Info header the samples
+// of encoder delay at the start and of padding at the end.
 struct InfoFrame {
     bool Present = false;       // the frame is an information frame, not audio
     bool VariableRate = false;  // "Xing" or VBRI (an "Info" header marks a constant rate)
     int64_t Frames = -1;        // -1: not given
+    bool Gapless = false;       // the encoder's tag gave delay and padding
+    uint32_t EncoderDelay = 0;
+    uint32_t EncoderPadding = 0;
 };
 InfoFrame ReadInfoFrame(std::span<const uint8_t> frame, const FrameHeader& header);
 
