@@ -65,7 +65,7 @@ write("riff_lists_fuzz", "disp_text", struct.pack("<I", 1) + b"Shown text\0")
 write("riff_lists_fuzz", "disp_dib", struct.pack("<IIiiHHII", 8, 40, 2, 2, 1, 8, 0, 8) + bytes(40))
 
 
-# MPEG audio: a file offset byte and a 16-bit trailing-byte count, then the file.
+# MPEG audio: a file offset byte, a 16-bit trailing-byte count and the index step, then the file.
 def frame(header, size, body=b""):
     return bytes(header) + body + bytes(size - 4 - len(body))
 
@@ -79,7 +79,7 @@ def info_frame(header, size, side, frames, delay, padding):
 
 
 def mpeg(name, file, offset=0, trailing=0):
-    write("mpeg_stream_fuzz", name, bytes([offset]) + struct.pack("<H", trailing) + file)
+    write("mpeg_stream_fuzz", name, bytes([offset]) + struct.pack("<H", trailing) + bytes([3]) + file)
 
 
 l3 = [0xFF, 0xFB, 0x90, 0x64]  # MPEG-1 layer III, 128 kbit/s, 44.1 kHz, joint stereo: 417 bytes

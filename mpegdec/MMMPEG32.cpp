@@ -50,8 +50,73 @@ constexpr uint32_t kSynthesisRingSamples = 512;
 // Layer III's synthesis puts 529 samples before the first one of the stream;
 // the encoder's tag counts its padding with them.
 constexpr uint32_t kLayer3DecoderDelay = 529;
-// The reader holds the whole file; beyond this the 32-bit frame offsets end.
-constexpr uint64_t kMaxFileBytes = 0x7FFFFFFF;
+// The file is read through a cache of this many bytes: many frames per
+// system call, little memory.
+constexpr size_t kCacheBytes = 64 * 1024;
+// An audio area up to this size is indexed whole when the file is set (a
+// few milliseconds); a larger one is indexed as far as reads and seeks go,
+// its frame count meanwhile taken from its information frame or its size.
+constexpr uint64_t kEagerIndexBytes = 1024 * 1024;
+
+// The set file, read in pieces through a cache and decrypted as it is read.
+class FileSource final : public ByteSource {
+public:
+    int32_t Open(const std::string& name, MpegDecryptProc decrypt, uint32_t user) {
+        file_.reset(::CreateFileA(name.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0, nullptr));
+        if (!file_) return MPEG_ERR_OPEN;
+        LARGE_INTEGER size{};
+        if (!::GetFileSizeEx(file_.get(), &size)) return MPEG_ERR_READ;
+        size_ = uint64_t(size.QuadPart);
+        decrypt_ = decrypt;
+        user_ = user;
+        return MPEG_OK;
+    }
+
+    uint64_t Size() const override { return size_; }
+
+    int64_t Read(uint64_t offset, std::span<uint8_t> out) override {
+        if (offset >= size_) return 0;
+        const size_t count = size_t(std::min<uint64_t>(out.size(), size_ - offset));
+        if (offset < cacheAt_ || offset + count > cacheAt_ + cacheBytes_) {
+            if (count >= kCacheBytes) return ReadRaw(offset, out.data(), count);
+            cache_.resize(kCacheBytes);
+            const int64_t got = ReadRaw(offset, cache_.data(), size_t(std::min<uint64_t>(kCacheBytes, size_ - offset)));
+            cacheAt_ = offset;
+            cacheBytes_ = got < 0 ? 0 : size_t(got);
+            if (got < 0) return -1;
+        }
+        const size_t have = size_t(std::min<uint64_t>(count, cacheAt_ + cacheBytes_ - offset));
+        std::memcpy(out.data(), cache_.data() + (offset - cacheAt_), have);
+        return int64_t(have);
+    }
+
+private:
+    // Bytes straight from the file, decrypted (the callback takes the
+    // low 32 bits of the file offset).
+    int64_t ReadRaw(uint64_t offset, uint8_t* to, size_t count) {
+        LARGE_INTEGER at{};
+        at.QuadPart = LONGLONG(offset);
+        if (!::SetFilePointerEx(file_.get(), at, nullptr, FILE_BEGIN)) return -1;
+        size_t done = 0;
+        while (done < count) {
+            DWORD got = 0;
+            const DWORD want = DWORD(std::min<size_t>(count - done, 1 << 20));
+            if (!::ReadFile(file_.get(), to + done, want, &got, nullptr)) return -1;
+            if (got == 0) break;
+            done += got;
+        }
+        if (decrypt_ && done > 0) decrypt_(user_, uint32_t(offset), to, uint32_t(done));
+        return int64_t(done);
+    }
+
+    wc::FileHandle file_;
+    uint64_t size_ = 0;
+    MpegDecryptProc decrypt_ = nullptr;
+    uint32_t user_ = 0;
+    std::vector<uint8_t> cache_;
+    uint64_t cacheAt_ = 0;
+    size_t cacheBytes_ = 0;
+};
 
 struct Decoder {
     MpegNotifyProc notify = nullptr;
@@ -65,7 +130,7 @@ struct Decoder {
     uint8_t channelMode = MpegBoth;
 
     std::string fileName;
-    std::vector<uint8_t> file;
+    std::unique_ptr<FileSource> source;
     StreamLayout layout;
     FrameIndex index;
     bool empty = true;
@@ -102,7 +167,26 @@ Decoder* Find(MpegHandle handle) {
     return it == live.end() ? nullptr : it->second.get();
 }
 
-int32_t Frames(const Decoder& d) { return int32_t(d.index.Offsets.size()); }
+// The frame count: exact once the index is complete; before, the count
+// the information frame gives, or the audio area over the first frame's
+// average size (exact for a constant rate without padding).
+int32_t Frames(const Decoder& d) {
+    const FrameIndex& index = d.index;
+    if (index.Complete() || index.Count() == 0) return int32_t(std::min<size_t>(index.Count(), INT32_MAX));
+    int64_t frames = index.Info.Frames;
+    if (frames <= 0) {
+        const FrameHeader& h = index.First;
+        const double averageBytes = h.SamplesPerFrame() / 8.0 * h.BitRateKbps * 1000.0 / h.SampleRate;
+        frames = std::llround(double(d.layout.AudioEnd - index.Offsets[0]) / averageBytes);
+    }
+    return int32_t(std::clamp<int64_t>(std::max<int64_t>(frames, int64_t(index.Count())), 0, INT32_MAX));
+}
+
+// Indexes on until `count` frames are known or the file ends.
+int32_t Need(Decoder& d, size_t count) {
+    if (d.index.Count() >= count || d.index.Complete()) return MPEG_OK;
+    return d.index.Extend(*d.source, count) ? MPEG_OK : MPEG_ERR_READ;
+}
 
 int Channels(const Decoder& d) { return d.index.First.Channels(); }
 
@@ -160,8 +244,8 @@ bool ReadScanFile(Decoder& d) {
     ScanRecord rec{};
     DWORD got = 0;
     if (!::ReadFile(f.get(), &rec, sizeof rec, &got, nullptr) || got != sizeof rec) return false;
-    if (std::memcmp(rec.magic, "MSCN", 4) != 0 || rec.format != 1 || rec.fileSize != d.file.size() ||
-        rec.frames != uint32_t(Frames(d)))
+    if (std::memcmp(rec.magic, "MSCN", 4) != 0 || rec.format != 1 || rec.fileSize != d.source->Size() ||
+        (d.index.Complete() && rec.frames != uint32_t(Frames(d))))
         return false;
     d.bitRateKbps = int32_t(std::min<uint32_t>(rec.kbps, 10000));
     return true;
@@ -170,33 +254,9 @@ bool ReadScanFile(Decoder& d) {
 bool WriteScanFile(const Decoder& d) {
     wc::FileHandle f(::CreateFileA(ScanFileName(d.fileName).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr));
     if (!f) return false;
-    ScanRecord rec{{'M', 'S', 'C', 'N'}, 1, d.file.size(), uint32_t(Frames(d)), uint32_t(d.bitRateKbps)};
+    ScanRecord rec{{'M', 'S', 'C', 'N'}, 1, d.source->Size(), uint32_t(Frames(d)), uint32_t(d.bitRateKbps)};
     DWORD put = 0;
     return ::WriteFile(f.get(), &rec, sizeof rec, &put, nullptr) && put == sizeof rec;
-}
-
-// Reads the whole file, decrypted when asked.
-int32_t LoadFile(Decoder& d, const std::string& name, std::vector<uint8_t>& bytes) {
-    wc::FileHandle f(::CreateFileA(name.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0, nullptr));
-    if (!f) return MPEG_ERR_OPEN;
-    LARGE_INTEGER size{};
-    if (!::GetFileSizeEx(f.get(), &size)) return MPEG_ERR_READ;
-    if (uint64_t(size.QuadPart) > kMaxFileBytes) return MPEG_ERR_TOO_LARGE;
-    bytes.assign(size_t(size.QuadPart), 0);
-    size_t at = 0;
-    while (at < bytes.size()) {
-        DWORD got = 0;
-        const DWORD want = DWORD(std::min<size_t>(bytes.size() - at, 1 << 20));
-        if (!::ReadFile(f.get(), bytes.data() + at, want, &got, nullptr)) return MPEG_ERR_READ;
-        if (got == 0) break;
-        at += got;
-    }
-    bytes.resize(at);
-    if (d.decryptMode != 0 && !bytes.empty()) {
-        if (!d.decrypt) return MPEG_ERR_NO_CALLBACK;
-        d.decrypt(d.decryptUser, 0, bytes.data(), uint32_t(bytes.size()));
-    }
-    return MPEG_OK;
 }
 
 // Hands the next batch of frames to the decoder, or flushes it after the last.
@@ -205,23 +265,27 @@ int32_t DecodeMore(Decoder& d) {
         d.fifo.clear();
         d.fifoAt = 0;
     }
-    const uint32_t frames = uint32_t(Frames(d));
+    if (Need(d, size_t(d.nextFrame) + kFramesPerBatch) != MPEG_OK) return MPEG_ERR_READ;
+    const size_t frames = d.index.Count();
     if (d.nextFrame >= frames) {
         d.drained = true;
         return d.codec->Finish(d.fifo);
     }
-    d.batch.clear();
+    d.batch.resize(kBatchBytes);
+    size_t used = 0;
     uint32_t taken = 0;
     while (d.nextFrame + taken < frames && taken < kFramesPerBatch) {
         const uint32_t i = d.nextFrame + taken;
         const size_t size = d.index.Sizes[i];
-        if (d.batch.size() + size > kBatchBytes) break;
-        d.batch.insert(d.batch.end(), d.file.begin() + d.index.Offsets[i], d.file.begin() + d.index.Offsets[i] + size);
+        if (used + size > kBatchBytes) break;
+        if (d.source->Read(d.index.Offsets[i], std::span<uint8_t>(d.batch.data() + used, size)) != int64_t(size))
+            return MPEG_ERR_READ;
+        used += size;
         ++taken;
     }
     if (taken == 0) return MPEG_ERR_DECODE;
     d.nextFrame += taken;
-    return d.codec->Decode(d.batch, d.fifo);
+    return d.codec->Decode(std::span<const uint8_t>(d.batch.data(), used), d.fifo);
 }
 
 // The frame a seek starts decoding at so that frame `frame` comes out as a
@@ -243,18 +307,19 @@ uint32_t PreRollStart(const Decoder& d, uint32_t frame) {
 // `sample` (at most its length).
 int32_t StartAt(Decoder& d, uint64_t sample) {
     if (!d.codec) d.codec = MakeFrameDecoder();
-    const int32_t status = d.codec->Start(d.index.First);
+    int32_t status = d.codec->Start(d.index.First);
     if (status != MPEG_OK) return status;
-    d.batch.reserve(kBatchBytes);
-    sample = std::min(sample, Length(d));
+    status = Need(d, size_t((sample + d.skipStart) / SamplesPerFrame(d)) + 1);
+    if (status != MPEG_OK) return status;
+    if (d.index.Complete()) sample = std::min(sample, Length(d));
     d.fifo.clear();
     d.fifoAt = 0;
     d.position = sample;
     const uint64_t raw = sample + d.skipStart;
     const uint32_t frame = uint32_t(raw / SamplesPerFrame(d));
-    d.drained = d.done = sample >= Length(d);
+    d.drained = d.done = frame >= d.index.Count() || (d.index.Complete() && sample >= Length(d));
     if (d.done) {
-        d.nextFrame = uint32_t(Frames(d));
+        d.nextFrame = uint32_t(d.index.Count());
         return MPEG_OK;
     }
     d.nextFrame = PreRollStart(d, frame);
@@ -275,8 +340,7 @@ void CloseFile(Decoder& d) {
 void ClearFile(Decoder& d) {
     CloseFile(d);
     d.fileName.clear();
-    d.file.clear();
-    d.file.shrink_to_fit();
+    d.source.reset();
     d.layout = StreamLayout{};
     d.index = FrameIndex{};
     d.empty = true;
@@ -289,23 +353,28 @@ void ClearFile(Decoder& d) {
 int32_t SetFile(Decoder& d, const char* name) {
     ClearFile(d);
     if (!name || !*name) return MPEG_ERR_NO_FILE;
-    std::vector<uint8_t> bytes;
-    int32_t status = LoadFile(d, name, bytes);
+    if (d.decryptMode != 0 && !d.decrypt) return MPEG_ERR_NO_CALLBACK;
+    auto source = std::make_unique<FileSource>();
+    int32_t status = source->Open(name, d.decryptMode != 0 ? d.decrypt : nullptr, d.decryptUser);
     if (status != MPEG_OK) return status;
     StreamLayout layout;
-    switch (FindLayout(bytes, d.fileOffset, d.trailing, layout)) {
+    switch (FindLayout(*source, d.fileOffset, d.trailing, layout)) {
     case LayoutResult::Id3v2PastEnd: return MPEG_ERR_ID3V2_SIZE;
     case LayoutResult::WaveWithoutMpeg: return MPEG_ERR_WAVE_NO_MPEG;
+    case LayoutResult::ReadError: return MPEG_ERR_READ;
     case LayoutResult::Ok: break;
     }
-    FrameIndex index = BuildIndex(bytes, layout);
+    FrameIndex index;
+    index.Reset(layout);
+    const bool eager = layout.AudioEnd - layout.AudioStart <= kEagerIndexBytes;
+    if (!index.Extend(*source, eager ? SIZE_MAX : 1)) return MPEG_ERR_READ;
     if (index.Offsets.empty()) {
         if (index.SawFreeFormat) return MPEG_ERR_FREE_FORMAT;
         if (index.SawReserved) return MPEG_ERR_RESERVED_FIELD;
         return MPEG_ERR_NO_FRAMES;
     }
     d.fileName = name;
-    d.file = std::move(bytes);
+    d.source = std::move(source);
     d.layout = layout;
     d.index = std::move(index);
     d.empty = false;
@@ -364,6 +433,12 @@ int32_t Deliver(Decoder& d, uint8_t* out, uint32_t frames) {
     return int32_t(delivered) * outCh * 2;
 }
 
+// Sample frames left before the stream's end, once the end is known.
+uint64_t Left(const Decoder& d) {
+    if (!d.index.Complete()) return UINT64_MAX;
+    return Length(d) - std::min(d.position, Length(d));
+}
+
 // Decoded sample frames waiting in the fifo.
 size_t Available(const Decoder& d) { return (d.fifo.size() - d.fifoAt) / size_t(Channels(d)); }
 
@@ -379,15 +454,17 @@ int32_t Read(Decoder& d, void* buffer, int32_t count, int32_t* frameOut) {
     if (!buffer || count < 0) return -MPEG_ERR_ARGUMENT;
     uint8_t* out = static_cast<uint8_t*>(buffer);
     const uint32_t block = uint32_t(OutChannels(d)) * 2;
-    // Never past the stream's end, which may come before the decoder's.
-    uint32_t wanted = uint32_t(std::min<uint64_t>(uint32_t(count) / block, Length(d) - std::min(d.position, Length(d))));
+    uint32_t wanted = uint32_t(count) / block;
     int32_t written = 0;
     // An abort that came before this read cancels it too.
     while (wanted > 0 && !d.abort.exchange(false)) {
         DiscardPreRoll(d);
         const size_t available = Available(d);
+        // Never past the stream's end, which may come before the decoder's.
+        const uint64_t left = Left(d);
+        if (left == 0) break;
         if (available > 0) {
-            const uint32_t now = uint32_t(std::min<size_t>(available, wanted));
+            const uint32_t now = uint32_t(std::min<uint64_t>(std::min<uint64_t>(available, wanted), left));
             written += Deliver(d, out + written, now);
             wanted -= now;
             continue;
@@ -398,12 +475,14 @@ int32_t Read(Decoder& d, void* buffer, int32_t count, int32_t* frameOut) {
     }
     // With every frame handed in and nothing left to deliver, flush now: the
     // read that returns the last sample must be the one that says so.
-    while (!d.drained && d.position < Length(d) && d.nextFrame >= uint32_t(Frames(d)) && (DiscardPreRoll(d), Available(d) == 0)) {
+    while (!d.drained && Left(d) > 0 && (DiscardPreRoll(d), Available(d) == 0)) {
+        if (Need(d, size_t(d.nextFrame) + 1) != MPEG_OK) return -MPEG_ERR_READ;
+        if (d.nextFrame < d.index.Count()) break;
         const int32_t status = DecodeMore(d);
         if (status != MPEG_OK) return -status;
     }
     DiscardPreRoll(d);
-    d.done = d.position >= Length(d) || (d.drained && Available(d) == 0);
+    d.done = Left(d) == 0 || (d.drained && Available(d) == 0);
     if (frameOut) *frameOut = FramePosition(d);
     return written;
 }
@@ -718,6 +797,7 @@ MMMPEG32_API int32_t WINAPI mpeg_ScanFile(MpegHandle handle, uint8_t writeScanFi
         DECODER_OR(MPEG_ERR_HANDLE);
         if (d->empty) return MPEG_ERR_NO_FILE;
         if (reserved1 != 0 || reserved2 != 0) return MPEG_ERR_ARGUMENT;
+        if (Need(*d, SIZE_MAX) != MPEG_OK) return MPEG_ERR_READ;
         d->bitRateKbps = AverageKbps(*d, 0, uint32_t(Frames(*d)));
         if (writeScanFile && !WriteScanFile(*d)) return MPEG_ERR_WRITE;
         Notify(*d, MPEG_OK);
@@ -729,6 +809,7 @@ MMMPEG32_API int32_t WINAPI mpeg_ScanFileEx(MpegHandle handle, uint32_t firstFra
     return Guarded<int32_t>(MPEG_ERR_MEMORY, MPEG_ERR_INTERNAL, [&]() -> int32_t {
         DECODER_OR(MPEG_ERR_HANDLE);
         if (d->empty) return MPEG_ERR_NO_FILE;
+        if (Need(*d, SIZE_MAX) != MPEG_OK) return MPEG_ERR_READ;
         const uint32_t frames = uint32_t(Frames(*d));
         if (firstFrame >= frames) return MPEG_ERR_POSITION;
         const uint32_t n = count == 0 ? frames - firstFrame : std::min(count, frames - firstFrame);
@@ -745,20 +826,24 @@ MMMPEG32_API int32_t WINAPI mpeg_EncryptFile(MpegHandle handle, const char* file
         if (d->fileName.empty()) return MPEG_ERR_NO_FILE;
         if (!fileName || !*fileName || reserved != 0) return MPEG_ERR_ARGUMENT;
         if (!d->decrypt) return MPEG_ERR_NO_CALLBACK;
-        // The plain bytes of the set file, as they are on disk.
-        const uint8_t mode = d->decryptMode;
-        d->decryptMode = 0;
-        std::vector<uint8_t> bytes;
-        const int32_t status = LoadFile(*d, d->fileName, bytes);
-        d->decryptMode = mode;
+        // The plain bytes of the set file, as they are on disk, in pieces.
+        FileSource plain;
+        const int32_t status = plain.Open(d->fileName, nullptr, 0);
         if (status != MPEG_OK) return status;
-        const uint64_t start = std::min<uint64_t>(startOffset, bytes.size());
-        const uint64_t end = length == 0 ? bytes.size() : std::min<uint64_t>(start + length, bytes.size());
-        if (end > start) d->decrypt(d->decryptUser, uint32_t(start), bytes.data() + start, uint32_t(end - start));
+        const uint64_t size = plain.Size();
+        const uint64_t start = std::min<uint64_t>(startOffset, size);
+        const uint64_t end = length == 0 ? size : std::min<uint64_t>(start + length, size);
         wc::FileHandle f(::CreateFileA(fileName, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr));
         if (!f) return MPEG_ERR_WRITE;
-        DWORD put = 0;
-        if (!::WriteFile(f.get(), bytes.data(), DWORD(bytes.size()), &put, nullptr) || put != bytes.size()) return MPEG_ERR_WRITE;
+        std::vector<uint8_t> piece(kCacheBytes);
+        for (uint64_t at = 0; at < size; at += piece.size()) {
+            const size_t count = size_t(std::min<uint64_t>(piece.size(), size - at));
+            if (plain.Read(at, std::span<uint8_t>(piece.data(), count)) != int64_t(count)) return MPEG_ERR_READ;
+            const uint64_t from = std::max(at, start), to = std::min(at + count, end);
+            if (to > from) d->decrypt(d->decryptUser, uint32_t(from), piece.data() + (from - at), uint32_t(to - from));
+            DWORD put = 0;
+            if (!::WriteFile(f.get(), piece.data(), DWORD(count), &put, nullptr) || put != count) return MPEG_ERR_WRITE;
+        }
         return MPEG_OK;
     });
 }

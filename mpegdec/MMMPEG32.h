@@ -1,8 +1,9 @@
 // MMMPEG32.DLL: an MPEG audio decoder library with a flat, stdcall entry
 // point table. It parses MPEG-1, MPEG-2 and MPEG-2.5 layer I, II and III
 // streams (raw, behind an ID3 version 2 tag, or inside a RIFF WAVE "data"
-// chunk), indexes every frame, and decodes through the system's audio
-// compression manager into 16-bit PCM.
+// chunk), read in pieces with a frame index built as far as reads and seeks
+// need it, and decodes through one decoding step (FrameDecoder.h) into
+// 16-bit PCM, gapless: the encoder's delay and padding are trimmed.
 //
 // Conventions: a status is 0 for success, otherwise one of the codes below,
 // whose text mpeg_GetErrorText gives. Positions are frame numbers counted

@@ -10,6 +10,7 @@
 
 #include "framework/Files.h"
 #include "media/MMErrors.h"
+#include "support/ImportPatch.h"
 #include "support/TestSupport.h"
 
 namespace mpeg_tests {
@@ -219,6 +220,41 @@ TEST_F(DecoderLibraryTest, TruncatedLastFrameIsDropped) {
     // start and 1404 - 529 at the end of the 40 frames), less the dropped
     // frame's 1152.
     EXPECT_EQ(ReadToEnd(mpeg.get()).size(), size_t(44100 - 1152) * 2);
+}
+
+using ReadFileProc = BOOL(WINAPI*)(HANDLE, LPVOID, DWORD, LPDWORD, LPOVERLAPPED);
+ReadFileProc realReadFile = nullptr;
+uint64_t bytesRead = 0;
+
+BOOL WINAPI CountingReadFile(HANDLE file, LPVOID buffer, DWORD count, LPDWORD got, LPOVERLAPPED overlapped) {
+    const BOOL ok = realReadFile(file, buffer, count, got, overlapped);
+    if (ok && got) bytesRead += *got;
+    return ok;
+}
+
+// A large file is read in pieces: setting it and asking its information
+// read little of it, and a whole decode reads it about once.
+TEST_F(DecoderLibraryTest, ALargeFileIsReadInPieces) {
+    // 40 copies of a 48 kHz, 192 kbit/s layer II file: frames of 576 bytes
+    // each (144 * 192000 / 48000, never padded).
+    const auto one = ReadFileBytes(Fixture("s48.mp2"));
+    const int framesOfOne = FramesOf(Fixture("s48.mp2")).frames;
+    ASSERT_EQ(one.size(), size_t(framesOfOne) * 576);
+    std::vector<uint8_t> large;
+    for (int i = 0; i < 40; ++i) large.insert(large.end(), one.begin(), one.end());
+    WriteFileBytes(ScratchPath("large.mp2"), large);
+    ImportPatch patch("kernel32.dll", "ReadFile", reinterpret_cast<void*>(&CountingReadFile), ::GetModuleHandleA(MpegLibraryName));
+    ASSERT_TRUE(patch.active());
+    realReadFile = patch.original<ReadFileProc>();
+    bytesRead = 0;
+    Instance mpeg;
+    ASSERT_EQ(Lib().mpeg_SetFileName(mpeg.get(), ScratchPath("large.mp2").c_str()), 0);
+    EXPECT_EQ(InfoOf(mpeg.get()).Frames, 40 * framesOfOne);
+    EXPECT_LE(bytesRead, 256u * 1024) << "of " << large.size();
+    ASSERT_EQ(Lib().mpeg_OpenFile(mpeg.get()), 0);
+    EXPECT_EQ(ReadToEnd(mpeg.get(), 65536).size(), size_t(40) * framesOfOne * 1152 * 2);
+    EXPECT_LE(bytesRead, 2 * large.size() + 256 * 1024);
+    EXPECT_EQ(InfoOf(mpeg.get()).Frames, 40 * framesOfOne) << "counted to the end";
 }
 
 TEST_F(DecoderLibraryTest, BadFilesGiveAStatusWithItsText) {
