@@ -13,6 +13,7 @@
 #include "framework/Handles.h"
 #include "media/MMACM.h"
 #include "media/MMADPCM.h"
+#include "media/MMMPEG.h"
 #include "media/MMWaveIO.h"
 
 namespace {
@@ -21,6 +22,10 @@ namespace {
 // dispatched several times a second even on a slow disk, large enough that
 // the per-call cost of the wave layer and the codec manager stays small.
 constexpr uint32_t kReadBlockBytes = 64 * 1024;
+// Plain PCM is compared in larger reads: a few milliseconds each from the
+// page cache, and few enough calls that the check costs little beside the
+// converter's own pass over the file.
+constexpr uint32_t kLargeReadBytes = 4 * 1024 * 1024;
 
 constexpr uint16_t kTagPcm = WAVE_FORMAT_PCM;           // 1
 constexpr uint16_t kTagFloat = 0x0003;                  // WAVE_FORMAT_IEEE_FLOAT
@@ -29,6 +34,16 @@ constexpr uint16_t kTagImaAdpcm = 0x0011;
 constexpr uint16_t kTagALaw = 0x0006;
 constexpr uint16_t kTagMuLaw = 0x0007;
 constexpr uint16_t kTagGsm610 = 0x0031;
+constexpr uint16_t kTagMpeg = 0x0050;
+constexpr uint16_t kTagMpegLayer3 = 0x0055;
+
+// Sample bytes a plain RIFF copy surely holds: its 32-bit sizes count the
+// data and the header chunks (a few hundred bytes; a megabyte kept free).
+// Past this the converter is told to write RF64.
+constexpr uint64_t kLargestPlainWaveData = 0xFFFFFFFFull - (1u << 20);
+
+// The widest PCM container (64-bit integers and doubles).
+constexpr uint32_t kLargestContainer = 8;
 
 // WAVE_FORMAT_EXTENSIBLE's extension: valid bits (2), channel mask (4), then
 // the sub-format GUID, whose first four bytes hold a format tag and whose
@@ -52,7 +67,7 @@ struct SampleFormat {
     uint16_t tag = 0;             // the format tag; for WAVE_FORMAT_EXTENSIBLE the sub-format's
     uint16_t channels = 0;
     uint32_t rate = 0;
-    uint16_t bytesPerSample = 0;  // of one channel's sample, for PCM kinds
+    uint16_t bytesPerSample = 0;  // the container of one channel's sample, for PCM kinds
 };
 
 // The tag a format stands for: its own, or the sub-format of an extensible
@@ -69,19 +84,26 @@ uint16_t EffectiveTag(const WaveIOHandle& wave) {
     return uint16_t(subTag);
 }
 
+// The container of one channel's sample: the block alignment shared out over
+// the channels, as long as it holds the declared bits. 0 when it does not.
+uint16_t ContainerBytes(const WAVEFORMATEX& f) {
+    if (f.nChannels == 0 || f.nBlockAlign % f.nChannels != 0) return 0;
+    const uint32_t container = f.nBlockAlign / f.nChannels;
+    if (container == 0 || container * 8 < f.wBitsPerSample || container > kLargestContainer) return 0;
+    return uint16_t(container);
+}
+
 SampleFormat Describe(const WaveIOHandle& wave) {
     const WAVEFORMATEX& f = wave.format;
     SampleFormat out;
     out.tag = EffectiveTag(wave);
     out.channels = f.nChannels;
     out.rate = f.nSamplesPerSec;
-    const uint16_t bytes = uint16_t((uint32_t(f.wBitsPerSample) + 7) / 8);
-    // Interleaved samples of whole bytes, as the block alignment must say.
-    const bool packed = f.nChannels > 0 && bytes > 0 && uint32_t(f.nBlockAlign) == uint32_t(f.nChannels) * bytes;
-    if (out.tag == kTagPcm && packed && bytes <= 4) {
+    const uint16_t bytes = ContainerBytes(f);
+    if (out.tag == kTagPcm && bytes > 0 && f.wBitsPerSample > 0) {
         out.kind = bytes == 1 ? SampleKind::Unsigned8 : SampleKind::SignedInt;
         out.bytesPerSample = bytes;
-    } else if (out.tag == kTagFloat && packed && (bytes == 4 || bytes == 8)) {
+    } else if (out.tag == kTagFloat && (bytes == 4 || bytes == 8) && f.wBitsPerSample == bytes * 8) {
         out.kind = SampleKind::Float;
         out.bytesPerSample = bytes;
     } else if (f.wFormatTag == kWaveFormatMSADPCM && IsMSADPCMFormat(&f)) {
@@ -91,6 +113,12 @@ SampleFormat Describe(const WaveIOHandle& wave) {
         out.kind = SampleKind::CodecManager;
     }
     return out;
+}
+
+// Integer containers the converter has a codec for; 5-, 6- and 7-byte ones
+// it has none for, and it would cut them to 16 bits.
+bool ConverterKeepsContainer(uint16_t bytes) {
+    return bytes == 1 || bytes == 2 || bytes == 3 || bytes == 4 || bytes == 8;
 }
 
 // The clean copy's format for a source of this format: 8-bit PCM and
@@ -106,6 +134,7 @@ bool ExpectedOutput(const SampleFormat& source, SampleFormat& output) {
         output.bytesPerSample = 2;
         return true;
     case SampleKind::SignedInt:
+        return ConverterKeepsContainer(source.bytesPerSample);
     case SampleKind::Float:
         return true;
     case SampleKind::Other:
@@ -156,15 +185,50 @@ bool ReadSource(WaveIOHandle& source, uint32_t align, std::vector<uint8_t>& byte
     return true;
 }
 
-class PcmStream : public ExpectedStream {
+// Reads a byte range of a file straight through the system, in the large
+// sequential reads that keep a check of plain PCM close to the disk's pace.
+class RegionReader {
 public:
-    explicit PcmStream(WaveIOHandle& source) : source_(source) {}
-    bool Next(std::vector<uint8_t>& block) override {
-        return ReadSource(source_, source_.format.nBlockAlign, block, failure);
+    RegionReader(const std::string& path, int64_t offset, int64_t length) : left_(length) {
+        file_.reset(::CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                  OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
+        LARGE_INTEGER at;
+        at.QuadPart = offset;
+        if (file_ && !::SetFilePointerEx(file_.get(), at, nullptr, FILE_BEGIN)) file_.reset();
+    }
+    bool Opened() const { return bool(file_); }
+    // Bytes read into `buffer` (up to its size, never past the range), or -1.
+    int64_t Read(std::vector<uint8_t>& buffer) {
+        const DWORD wanted = DWORD(std::min<int64_t>(left_, int64_t(buffer.size())));
+        DWORD done = 0;
+        if (wanted > 0 && !::ReadFile(file_.get(), buffer.data(), wanted, &done, nullptr)) return -1;
+        left_ -= done;
+        return done;
     }
 
 private:
-    WaveIOHandle& source_;
+    wc::FileHandle file_;
+    int64_t left_;
+};
+
+// Plain PCM: the copy holds the source's data bytes as they are.
+class PcmStream : public ExpectedStream {
+public:
+    explicit PcmStream(const WaveIOHandle& source)
+        : reader_(source.fileName, source.dataOffset, source.dataBytes) {}
+    bool Next(std::vector<uint8_t>& block) override {
+        block.resize(kLargeReadBytes);
+        const int64_t read = reader_.Opened() ? reader_.Read(block) : -1;
+        if (read < 0) {
+            failure = "the source's samples cannot be read";
+            return false;
+        }
+        block.resize(size_t(read));
+        return true;
+    }
+
+private:
+    RegionReader reader_;
 };
 
 // 8-bit PCM is unsigned around 128; the converter writes it as signed 16-bit
@@ -304,9 +368,54 @@ private:
     bool ended_ = false;
 };
 
-std::string ExistenceOnly(const std::string& why, bool exists) {
-    return "clean copy check: " + why + "; judged by the output's existence alone: " +
-           (exists ? "the output exists" : "the output is missing");
+// Decodes MPEG audio inside WAVE through the MPEG library, which reads the
+// RIFF form itself, to 16-bit PCM.
+class MpegStream : public ExpectedStream {
+public:
+    // False when the library is missing or refuses the file.
+    bool Open(const std::string& path, std::string& why) {
+        try {
+            mpeg_ = std::make_unique<TMMMpeg>();
+            mpeg_->SetFileName(path);
+            if (mpeg_->IsEmpty() || !mpeg_->PWaveFormat()) {
+                why = "the MPEG library finds no MPEG audio in it";
+                return false;
+            }
+            mpeg_->Open();
+            return true;
+        } catch (const std::exception& error) {
+            why = std::string("the MPEG library cannot decode it: ") + error.what();
+            return false;
+        }
+    }
+    WAVEFORMATEX Format() const { return *mpeg_->PWaveFormat(); }
+    bool Next(std::vector<uint8_t>& block) override {
+        block.resize(kReadBlockBytes);
+        try {
+            const int32_t read = mpeg_->Read(block.data(), int32_t(block.size()));
+            block.resize(size_t(std::max(read, 0)));
+            return true;
+        } catch (const std::exception& error) {
+            failure = std::string("the MPEG library failed to decode the source: ") + error.what();
+            return false;
+        }
+    }
+
+private:
+    std::unique_ptr<TMMMpeg> mpeg_;
+};
+
+bool IsMpegTag(uint16_t tag) { return tag == kTagMpeg || tag == kTagMpegLayer3; }
+
+// Formats the converter decodes otherwise than the system's codec, or that
+// only the program decodes: the program hands the converter PCM for them.
+bool DecodedByProgram(WaveIOHandle& source, const SampleFormat& format) {
+    const uint16_t tag = source.format.wFormatTag;
+    if (IsMpegTag(tag) || tag == kTagImaAdpcm || tag == kTagGsm610) return true;
+    if (format.kind != SampleKind::Other || tag == kTagPcm || tag == kTagFloat || tag == kTagExtensible)
+        return false;
+    std::string why;
+    return CodecManagerStream(source).Open(why);
 }
 
 }  // namespace
@@ -314,8 +423,12 @@ std::string ExistenceOnly(const std::string& why, bool exists) {
 std::string KeepFormatCodec(const WaveIOHandle& source) {
     const SampleFormat format = Describe(source);
     if (format.kind == SampleKind::SignedInt) {
-        if (format.bytesPerSample == 3) return "pcm_s24le";
-        if (format.bytesPerSample == 4) return "pcm_s32le";
+        switch (format.bytesPerSample) {
+        case 3: return "pcm_s24le";
+        case 4: return "pcm_s32le";
+        case 8: return "pcm_s64le";
+        default: break;
+        }
     } else if (format.kind == SampleKind::Float) {
         return format.bytesPerSample == 4 ? "pcm_f32le" : "pcm_f64le";
     }
@@ -329,14 +442,114 @@ std::string KeepFormatCodecOf(const std::string& sourcePath) {
     return KeepFormatCodec(*source);
 }
 
+CleanPlan PlanCleanJob(const std::string& sourcePath) {
+    CleanPlan plan;
+    PWaveIOHandle opened = nullptr;
+    if (WaveIOOpen(opened, sourcePath.c_str()) != 0 || !opened) {
+        plan.reason = "the source \"" + sourcePath + "\" cannot be read as a wave file";
+        return plan;
+    }
+    const WaveIOHandlePtr source(opened);
+    const SampleFormat format = Describe(*source);
+    SampleFormat wanted;
+    if (format.kind == SampleKind::SignedInt && !ConverterKeepsContainer(format.bytesPerSample)) {
+        plan.reason = "no codec keeps " + std::to_string(source->format.wBitsPerSample) + "-bit samples in " +
+                      std::to_string(format.bytesPerSample * 8) +
+                      "-bit containers; the converter would cut them to 16 bits: " + FormatText(*source);
+        return plan;
+    }
+    if (DecodedByProgram(*source, format)) {
+        plan.route = CleanPlan::Route::Decode;
+        return plan;
+    }
+    if (!ExpectedOutput(format, wanted)) {
+        plan.reason = "nothing here decodes the source's format, so a copy could not be verified: " +
+                      FormatText(*source);
+        return plan;
+    }
+    plan.route = CleanPlan::Route::Direct;
+    plan.codec = KeepFormatCodec(*source);
+    const uint64_t copyBytes = uint64_t(source->totalSamples) * wanted.channels * wanted.bytesPerSample;
+    plan.beyond4GiB = copyBytes > kLargestPlainWaveData;
+    return plan;
+}
+
+bool DecodeToPcmWave(const std::string& sourcePath, const std::string& pcmPath,
+                     const std::function<void()>& betweenBlocks, std::string& failure) {
+    PWaveIOHandle opened = nullptr;
+    if (WaveIOOpen(opened, sourcePath.c_str()) != 0 || !opened) {
+        failure = "the source \"" + sourcePath + "\" cannot be read as a wave file";
+        return false;
+    }
+    const WaveIOHandlePtr source(opened);
+    std::unique_ptr<ExpectedStream> decoder;
+    WAVEFORMATEX pcm{};
+    std::string why;
+    if (IsMpegTag(source->format.wFormatTag)) {
+        auto mpeg = std::make_unique<MpegStream>();
+        if (!mpeg->Open(sourcePath, why)) {
+            failure = why + ": " + FormatText(*source);
+            return false;
+        }
+        pcm = mpeg->Format();
+        decoder = std::move(mpeg);
+    } else {
+        auto acm = std::make_unique<CodecManagerStream>(*source);
+        if (!acm->Open(why)) {
+            failure = why + ": " + FormatText(*source);
+            return false;
+        }
+        pcm = WavePCMFormat(source->format.nChannels, 16, source->format.nSamplesPerSec);
+        decoder = std::move(acm);
+        if (WaveIOBeginAccess(source.get()) != 0) {
+            failure = "the source's samples cannot be read";
+            return false;
+        }
+    }
+
+    opened = nullptr;
+    if (WaveIOCreateHandle(opened, &pcm) != 0 || !opened) {
+        failure = "no memory for the decoded copy";
+        return false;
+    }
+    WaveIOHandlePtr decoded(opened);
+    if (WaveIOCreateFile(decoded.get(), pcmPath.c_str()) != 0) {
+        failure = "the decoded copy \"" + pcmPath + "\" cannot be created";
+        return false;
+    }
+    bool written = true;
+    std::vector<uint8_t> block;
+    for (;;) {
+        if (!decoder->Next(block)) {
+            failure = decoder->failure;
+            written = false;
+            break;
+        }
+        if (block.empty()) break;
+        if (WaveIOWrite(decoded.get(), block.data(), int32_t(block.size())) != int32_t(block.size())) {
+            failure = "the decoded copy \"" + pcmPath + "\" cannot be written";
+            written = false;
+            break;
+        }
+        if (betweenBlocks) betweenBlocks();
+    }
+    if (WaveIOEndAccess(decoded.get()) != 0 && written) {
+        failure = "the decoded copy \"" + pcmPath + "\" cannot be finished";
+        written = false;
+    }
+    decoded.reset();
+    if (!written) ::DeleteFileA(pcmPath.c_str());
+    return written;
+}
+
 CleanCheckResult CheckCleanCopy(const std::string& sourcePath, const std::string& outputPath,
                                 const std::function<void()>& betweenBlocks) {
     using Verdict = CleanCheckResult::Verdict;
     CleanCheckResult result;
-    const auto existenceOnly = [&](const std::string& why) {
-        result.verdict = Verdict::Unverifiable;
-        result.success = wc::FileExists(outputPath);
-        result.logLine = ExistenceOnly(why, result.success);
+    const auto undecodable = [&](const std::string& why) {
+        result.verdict = Verdict::Undecodable;
+        result.success = false;
+        result.logLine = "clean copy check failed: " + why;
         return result;
     };
     const auto differs = [&](const std::string& what) {
@@ -348,13 +561,12 @@ CleanCheckResult CheckCleanCopy(const std::string& sourcePath, const std::string
 
     PWaveIOHandle opened = nullptr;
     if (WaveIOOpen(opened, sourcePath.c_str()) != 0 || !opened)
-        return existenceOnly("the source \"" + sourcePath + "\" cannot be read as a wave file");
+        return undecodable("the source \"" + sourcePath + "\" cannot be read as a wave file");
     const WaveIOHandlePtr source(opened);
     const SampleFormat sourceFormat = Describe(*source);
     SampleFormat wanted;
     if (!ExpectedOutput(sourceFormat, wanted))
-        return existenceOnly("the source's format cannot be decoded here: " + FormatText(*source));
-
+        return undecodable("nothing here decodes the source's format: " + FormatText(*source));
     if (!wc::FileExists(outputPath)) return differs("the output \"" + outputPath + "\" is missing");
     opened = nullptr;
     if (WaveIOOpen(opened, outputPath.c_str()) != 0 || !opened)
@@ -379,7 +591,7 @@ CleanCheckResult CheckCleanCopy(const std::string& sourcePath, const std::string
     case SampleKind::CodecManager: {
         auto decoder = std::make_unique<CodecManagerStream>(*source);
         std::string why;
-        if (!decoder->Open(why)) return existenceOnly(why + ": " + FormatText(*source));
+        if (!decoder->Open(why)) return undecodable(why + ": " + FormatText(*source));
         expected = std::move(decoder);
         break;
     }
@@ -387,8 +599,11 @@ CleanCheckResult CheckCleanCopy(const std::string& sourcePath, const std::string
         break;
     }
 
-    if (WaveIOBeginAccess(source.get()) != 0) return differs("the source's samples cannot be read; " + formats);
-    if (WaveIOBeginAccess(output.get()) != 0) return differs("the output's samples cannot be read; " + formats);
+    if (sourceFormat.kind != SampleKind::SignedInt && sourceFormat.kind != SampleKind::Float &&
+        WaveIOBeginAccess(source.get()) != 0)
+        return differs("the source's samples cannot be read; " + formats);
+    RegionReader copy(output->fileName, output->dataOffset, output->dataBytes);
+    if (!copy.Opened()) return differs("the output's samples cannot be read; " + formats);
 
     const uint32_t frameBytes = output->format.nBlockAlign;
     int64_t expectedBytes = 0, outputBytes = 0;
@@ -400,12 +615,11 @@ CleanCheckResult CheckCleanCopy(const std::string& sourcePath, const std::string
         expectedBytes += int64_t(block.size());
         if (firstDifference < 0) {
             written.resize(block.size());
-            const int32_t read =
-                output->bytesLeft == 0 ? 0 : WaveIORead(output.get(), written.data(), int32_t(written.size()));
+            const int64_t read = copy.Read(written);
             if (read < 0) return differs("the output's samples cannot be read; " + formats);
-            const auto mismatch = std::mismatch(block.begin(), block.begin() + read, written.begin());
-            if (mismatch.first != block.begin() + read)
-                firstDifference = outputBytes + (mismatch.first - block.begin());
+            if (std::memcmp(block.data(), written.data(), size_t(read)) != 0)
+                firstDifference = outputBytes + (std::mismatch(block.begin(), block.end(), written.begin()).first -
+                                                 block.begin());
             else if (size_t(read) < block.size())
                 firstDifference = outputBytes + read;  // the output ends early
             outputBytes += read;

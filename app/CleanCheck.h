@@ -1,17 +1,26 @@
 // What the cleaning job asks of the converter and how it checks the result.
 //
-// The converter's fixed command line writes 16-bit PCM unless told a codec,
-// so sources whose samples 16 bits do not hold exactly (integer PCM deeper
-// than 16 bits, float PCM) get the codec option that keeps their format.
+// Every source takes one of three routes (PlanCleanJob):
+// - Direct: the converter reads the source itself. Integer PCM keeps its
+//   container size (8 bits come out as 16, 12 in 2 bytes as 16, 20 in 3 as
+//   24, 64-bit as 64) and float PCM its width, through the codec option; the
+//   copy is checked against the source's data bytes, against our Microsoft
+//   ADPCM decoder, or against the system's codec manager (A-law, mu-law).
+// - Decode: the converter decodes the format otherwise than the system does
+//   (IMA ADPCM) or not at all, so the program decodes the source into a
+//   temporary 16-bit PCM wave (the codec manager, or the MPEG library for
+//   MPEG audio inside WAVE) and the converter cleans that; the copy must hold
+//   exactly those samples.
+// - Refuse: nothing here decodes the source, or no codec keeps its depth
+//   (40-, 48- and 56-bit containers): the converter is not run and the job
+//   fails with the reason in the log.
+// Success is never judged by existence: the converter must have exited with
+// 0 and the copy must be a wave file of the expected layout holding exactly
+// the expected samples.
 //
-// After the converter has ended, the clean copy counts only when it is a RIFF
-// WAVE file whose samples equal the source's: the same data bytes for PCM
-// (8-bit samples widened to 16 bits as the converter does), the source
-// decoded by our Microsoft ADPCM decoder or by the system's codec manager for
-// compressed sources. A source format neither can decode is judged by the
-// output's existence alone. Everything runs on the user-interface thread;
-// the check reads in blocks and calls back between them so the caller can
-// dispatch window messages.
+// Everything runs on the user-interface thread; the check and the decoding
+// work in blocks and call back between them so the caller can dispatch
+// window messages.
 #pragma once
 
 #include <windows.h>
@@ -24,28 +33,44 @@
 
 struct WaveIOHandle;
 
-// The codec option ("pcm_s24le", "pcm_s32le", "pcm_f32le", "pcm_f64le") that
-// keeps the source's sample format, or empty when the converter's default
-// 16-bit PCM holds every sample (8- and 16-bit PCM, compressed formats).
+// The codec option ("pcm_s24le", "pcm_s32le", "pcm_s64le", "pcm_f32le",
+// "pcm_f64le") that keeps the source's sample format, or empty when the
+// converter's default 16-bit PCM holds every sample (8- and 16-bit
+// containers, compressed formats).
 std::string KeepFormatCodec(const WaveIOHandle& source);
 // The same for a file; empty when it is no readable wave file.
 std::string KeepFormatCodecOf(const std::string& sourcePath);
+
+struct CleanPlan {
+    enum class Route { Direct, Decode, Refuse };
+    Route route = Route::Refuse;
+    std::string codec;        // Direct: the codec option, may be empty
+    bool beyond4GiB = false;  // the copy may pass 4 GiB: the converter writes RF64
+    std::string reason;       // Refuse: why, for the log
+};
+CleanPlan PlanCleanJob(const std::string& sourcePath);
+
+// Decodes the source (Decode route) into a 16-bit PCM wave at `pcmPath`.
+// False with the reason in `failure`; a partial file is removed.
+bool DecodeToPcmWave(const std::string& sourcePath, const std::string& pcmPath,
+                     const std::function<void()>& betweenBlocks, std::string& failure);
 
 // The output of a checked job: whether success may be told, and the line for
 // the log (empty when there is nothing to tell support).
 struct CleanCheckResult {
     enum class Verdict {
-        Verified,      // the output holds exactly the source's samples
-        Differs,       // missing, not a wave file, another format, length or sample
-        Unverifiable,  // the source cannot be decoded here: judged by existence
+        Verified,     // the output holds exactly the source's samples
+        Differs,      // missing, not a wave file, another format, length or sample
+        Undecodable,  // the source cannot be decoded here: never success
     };
     Verdict verdict = Verdict::Differs;
     bool success = false;
     std::string logLine;
 };
 
-// Compares the clean copy at `outputPath` with the source. `betweenBlocks`
-// runs after every block read (may be empty).
+// Compares the clean copy at `outputPath` with the source (for the Decode
+// route, with the decoded PCM wave). `betweenBlocks` runs after every block
+// read (may be empty).
 CleanCheckResult CheckCleanCopy(const std::string& sourcePath, const std::string& outputPath,
                                 const std::function<void()>& betweenBlocks);
 

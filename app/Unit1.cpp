@@ -1,7 +1,13 @@
 #include "app/Unit1.h"
 
 #include <windows.h>
+#include <commctrl.h>
 
+#include <algorithm>
+#include <cstdlib>
+#include <exception>
+#include <functional>
+#include <string>
 #include <utility>
 #include <vector>
 
@@ -9,6 +15,7 @@
 #include "framework/Files.h"
 #include "framework/Handles.h"
 #include "framework/Strings.h"
+#include "media/MMWaveIO.h"
 
 const char kOutputCompletedMessage[] =
     "\x8F\x6F\x97\xCD\x82\xF0\x8A\xAE\x97\xB9\x82\xB5\x82\xDC\x82\xB5\x82\xBD\x81\x42";
@@ -27,8 +34,46 @@ const char kConversionFailedMessage[] =
 namespace {
 
 constexpr char kLogFileName[] = "Cvlog.log";
-// How often the job looks whether the converter has ended.
-constexpr DWORD kPollIntervalMs = 100;
+// While the converter runs, the bar is moved this often (input is answered
+// as it arrives): often enough to look smooth, seldom enough that asking
+// the output file's size costs nothing.
+constexpr DWORD kProgressRefreshMs = 200;
+// How long a stopped converter is given to end before its copy is deleted.
+constexpr DWORD kStopWaitMs = 10000;
+// The exit code given to a converter that was stopped.
+constexpr UINT kStoppedExitCode = 0xC000013A;  // STATUS_CONTROL_C_EXIT, as a console break leaves it
+// The bar's range: a thousand steps for the whole job.
+constexpr int kProgressSteps = 1000;
+// Of one file's stretch of the bar, the share of the converter; the rest is the check.
+constexpr int kConverterShare = 80;
+
+// Raised from the check's block callback to leave it when the job is stopped.
+struct JobStopped {};
+
+// The copy's size as the converter writes it: the source's sample frames in
+// the kept format (whole bytes per sample by the codec's name, 16-bit by
+// default) behind a canonical header. 0 when the source cannot be read.
+uint64_t ExpectedCopyBytes(const std::string& source, const std::string& codec) {
+    PWaveIOHandle opened = nullptr;
+    if (WaveIOOpen(opened, source.c_str()) != 0 || !opened) return 0;
+    const WaveIOHandlePtr wave(opened);
+    uint64_t bytesPerSample = 2;
+    // "pcm_s24le", "pcm_f64le": the digits give the bits.
+    const size_t digits = codec.find_first_of("0123456789");
+    if (codec.rfind("pcm_", 0) == 0 && digits != std::string::npos)
+        bytesPerSample = std::max<uint64_t>(1, std::strtoul(codec.c_str() + digits, nullptr, 10) / 8);
+    constexpr uint64_t kCanonicalHeaderBytes = 44;
+    return kCanonicalHeaderBytes + uint64_t(wave->totalSamples) * wave->format.nChannels * bytesPerSample;
+}
+
+std::string ProgramLogPath() { return wc::ExtractFileDir(wc::ExecutablePath()) + "\\" + kLogFileName; }
+
+// The name a copy gets, as the file system compares names (case ignored).
+std::string CopyNameKey(const std::string& source) {
+    std::wstring name = wc::ToWide(ExtractBaseName(source));
+    ::CharUpperBuffW(name.data(), DWORD(name.size()));
+    return wc::FromWide(name);
+}
 
 }  // namespace
 
@@ -44,13 +89,27 @@ std::string BuildOutputPath(std::string_view folder, std::string_view sourcePath
     return std::string(folder) + "\\Clean_" + ExtractBaseName(sourcePath);
 }
 
-std::string BuildConverterCommandLine(std::string_view sourcePath, std::string_view folder, std::string_view codec) {
+std::string ConverterCommandLine(std::string_view inputPath, std::string_view outputPath, std::string_view codec,
+                                 bool rf64) {
     const std::string keepFormat = codec.empty() ? std::string() : "-c:a " + std::string(codec) + " ";
-    return "extras\\ffmpeg -i \"" + std::string(sourcePath) + "\" -f wav -bitexact -y " + keepFormat + "\"" +
-           BuildOutputPath(folder, sourcePath) + "\"";
+    const std::string large = rf64 ? "-rf64 auto " : "";
+    return "extras\\ffmpeg -i \"" + std::string(inputPath) + "\" -f wav -bitexact -y " + keepFormat + large + "\"" +
+           std::string(outputPath) + "\"";
+}
+
+std::string BuildConverterCommandLine(std::string_view sourcePath, std::string_view folder, std::string_view codec) {
+    return ConverterCommandLine(sourcePath, BuildOutputPath(folder, sourcePath), codec, false);
 }
 
 bool IsChoiceMade(std::string_view caption) { return caption.substr(0, 2) != "No"; }
+
+std::string WithMoreCount(std::string_view first, size_t count) {
+    std::string text(first);
+    if (count > 1) text += " (+" + std::to_string(count - 1) + " more)";
+    return text;
+}
+
+std::string FileOfText(size_t k, size_t count) { return "file " + std::to_string(k) + " of " + std::to_string(count); }
 
 TForm1::TForm1(wc::TComponent* owner) : wc::TForm(owner) { ReadLayoutResource("TFORM1"); }
 
@@ -65,6 +124,8 @@ void TForm1::DeclareFields(wc::FieldTable& fields) {
     fields.Field("Label3", Label3);
     fields.Field("Label4", Label4);
     fields.Field("Label5", Label5);
+    fields.Field("ProgressBar1", ProgressBar1);
+    fields.Field("Label6", Label6);
 }
 
 void TForm1::DeclareMethods(wc::MethodTable& methods) {
@@ -75,7 +136,14 @@ void TForm1::DeclareMethods(wc::MethodTable& methods) {
 
 LRESULT TForm1::WndProc(UINT message, WPARAM wParam, LPARAM lParam) {
     if (message == WM_CLOSE && jobRunning_) {
-        closePending_ = true;  // closed once the job's outcome was shown
+        // The job stops as Stop stops it; the window closes once it has.
+        stopRequested_ = true;
+        closePending_ = true;
+        return 0;
+    }
+    if (message == WM_DROPFILES) {
+        wc::DropHandle drop(reinterpret_cast<HDROP>(wParam));
+        if (!jobRunning_) FilesDropped(drop.get());  // refused during a job
         return 0;
     }
     if (message == WM_SETCURSOR && busyCursor_) {
@@ -85,19 +153,52 @@ LRESULT TForm1::WndProc(UINT message, WPARAM wParam, LPARAM lParam) {
     return wc::TForm::WndProc(message, wParam, lParam);
 }
 
+void TForm1::CreateParams(wc::TCreateParams& params) {
+    wc::TForm::CreateParams(params);
+    params.exStyle |= WS_EX_ACCEPTFILES;
+}
+
 // The labels hold the choices: the output path shown and the one the job
 // writes are both made from them.
 void TForm1::UpdateOutputState() {
     if (!IsChoiceMade(Label1->Caption())) return;
     if (!IsChoiceMade(Label2->Caption())) return;
     BtnCleanFile->SetEnabled(true);
-    Label5->SetCaption(BuildOutputPath(Label2->Caption(), Label1->Caption()));
+    Label5->SetCaption(WithMoreCount(BuildOutputPath(Label2->Caption(), sources_.front()), sources_.size()));
+}
+
+void TForm1::SetSources(std::vector<std::string> sources) {
+    sources_ = std::move(sources);
+    Label1->SetCaption(WithMoreCount(sources_.front(), sources_.size()));
+}
+
+void TForm1::FilesDropped(HDROP drop) {
+    std::vector<std::string> waves, folders;
+    const UINT count = ::DragQueryFileW(drop, 0xFFFFFFFF, nullptr, 0);
+    for (UINT i = 0; i < count; ++i) {
+        std::wstring name(::DragQueryFileW(drop, i, nullptr, 0) + 1, L'\0');
+        name.resize(::DragQueryFileW(drop, i, name.data(), UINT(name.size())));
+        const DWORD attributes = ::GetFileAttributesW(name.c_str());
+        if (name.empty() || attributes == INVALID_FILE_ATTRIBUTES) continue;
+        const std::string path = wc::FromWide(name);
+        if (attributes & FILE_ATTRIBUTE_DIRECTORY) {
+            folders.push_back(path);
+        } else if (path.size() > 4 && wc::SameText(path.substr(path.size() - 4), ".wav")) {
+            waves.push_back(path);
+        }
+    }
+    // Anything else is ignored, silently; so is a drop of several folders.
+    if (!waves.empty()) SetSources(std::move(waves));
+    if (folders.size() == 1) Label2->SetCaption(folders.front());
+    if (!waves.empty() || folders.size() == 1) UpdateOutputState();
 }
 
 void TForm1::btnSlInpClick(wc::TComponent*) {
     if (jobRunning_) return;
     if (!MMWaveOpenDialog1->Execute()) return;
-    Label1->SetCaption(MMWaveOpenDialog1->FileName);
+    std::vector<std::string> chosen = MMWaveOpenDialog1->Files();
+    if (chosen.empty()) chosen.push_back(MMWaveOpenDialog1->FileName);
+    SetSources(std::move(chosen));
     UpdateOutputState();
 }
 
@@ -109,13 +210,18 @@ void TForm1::BtnSloutClick(wc::TComponent*) {
 }
 
 void TForm1::BtnCleanFileClick(wc::TComponent*) {
-    if (jobRunning_) return;  // one job at a time
+    if (jobRunning_) {  // the button says "STOP" meanwhile
+        stopRequested_ = true;
+        return;
+    }
     jobRunning_ = true;
+    stopRequested_ = false;
     // Every way out ends the job and carries out a close asked for during it.
     struct JobEnd {
         TForm1& form;
         ~JobEnd() {
             form.busyCursor_ = false;
+            form.ShowJobControls(false);
             form.jobRunning_ = false;
             if (std::exchange(form.closePending_, false)) form.Close();
         }
@@ -123,40 +229,200 @@ void TForm1::BtnCleanFileClick(wc::TComponent*) {
     RunCleanJob();
 }
 
+void TForm1::ShowJobControls(bool running) {
+    BtnCleanFile->SetCaption(running ? "STOP" : "CLEAN FILE");
+    ProgressBar1->SetPosition(0);
+    ProgressBar1->SetVisible(running);
+    Label6->SetCaption("");
+    Label6->SetVisible(running);
+    Label3->SetVisible(!running);
+    // Esc stops the job wherever the focus is in the window.
+    if (running) {
+        wc::Application().OnMessage = [this](const MSG& message) {
+            const bool escape = message.message == WM_KEYDOWN && message.wParam == VK_ESCAPE &&
+                                (message.hwnd == Handle() || ::IsChild(Handle(), message.hwnd));
+            if (escape) stopRequested_ = true;
+            return escape;
+        };
+    } else {
+        wc::Application().OnMessage = nullptr;
+    }
+}
+
 void TForm1::RunCleanJob() {
-    const std::string source = Label1->Caption();
+    const std::vector<std::string> sources = sources_;
     const std::string folder = Label2->Caption();
-    const std::string output = BuildOutputPath(folder, source);
-    const std::string commandLine = BuildConverterCommandLine(source, folder, KeepFormatCodecOf(source));
+    if (sources.empty()) return;
+    const std::string logPath = ProgramLogPath();
 
     busyCursor_ = true;
     const HCURSOR previousCursor = ::SetCursor(::LoadCursor(nullptr, IDC_WAIT));
-    RunConverterJob(commandLine, kLogFileName);
-    const CleanCheckResult check = CheckCleanCopy(source, output, [] { wc::Application().ProcessMessages(); });
-    if (!check.logLine.empty())
-        AppendLogLine(wc::ExtractFileDir(wc::ExecutablePath()) + "\\" + kLogFileName, check.logLine);
+    ShowJobControls(true);
+    bool allVerified = true, stopped = false;
+    if (sources.size() == 1) {
+        const FileOutcome outcome = CleanOneFile(sources.front(), folder, false);
+        allVerified = outcome.verified;
+        stopped = outcome.stopped;
+    } else {
+        // One log for the batch: started empty, each converter's output
+        // appended behind a line naming its source.
+        wc::FileHandle(::CreateFileA(logPath.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                     CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+        std::vector<std::string> copyNames;
+        for (size_t i = 0; i < sources.size() && !stopped; ++i) {
+            const std::string& source = sources[i];
+            progress_.index = i;
+            progress_.count = sources.size();
+            Label6->SetCaption(FileOfText(i + 1, sources.size()));
+            ProgressBar1->SetPosition(int(i * kProgressSteps / sources.size()));
+            const std::string key = CopyNameKey(source);
+            if (std::find(copyNames.begin(), copyNames.end(), key) != copyNames.end()) {
+                AppendLogLine(logPath, "refused: " + source + ": an earlier source of this batch has the same name, "
+                                                              "and its clean copy would be overwritten");
+                allVerified = false;
+                continue;
+            }
+            copyNames.push_back(key);
+            AppendLogLine(logPath, "source " + std::to_string(i + 1) + " of " + std::to_string(sources.size()) +
+                                       ": " + source);
+            const FileOutcome outcome = CleanOneFile(source, folder, true);
+            stopped = outcome.stopped;
+            if (!outcome.verified && !outcome.stopped) {
+                allVerified = false;
+                AppendLogLine(logPath, "failed: " + source + ": " +
+                                           (outcome.logLine.empty() ? "the clean copy could not be verified"
+                                                                    : outcome.logLine));
+            }
+        }
+    }
     busyCursor_ = false;
     ::SetCursor(previousCursor);
-
-    wc::ShowMessage(wc::ShiftJisToWide(check.success ? kOutputCompletedMessage : kConversionFailedMessage));
+    ShowJobControls(false);
+    // A stopped job ends quietly: its log line says what became of it.
+    if (stopped) return;
+    wc::ShowMessage(wc::ShiftJisToWide(allVerified ? kOutputCompletedMessage : kConversionFailedMessage));
 }
 
-bool TForm1::RunConverterJob(const std::string& commandLine, const std::string& logFileName) {
+TForm1::FileOutcome TForm1::CleanOneFile(const std::string& source, const std::string& folder, bool append) {
+    const std::string output = BuildOutputPath(folder, source);
+    progress_.output = output;
+    progress_.expectedBytes = ExpectedCopyBytes(source, KeepFormatCodecOf(source));
+
+    FileOutcome outcome;
+    try {
+        // Between its waits the job answers input, moves the bar and leaves
+        // when stopped; a converter left this way is ended (RunConverter).
+        outcome.logLine = CleanAndCheck(
+            source, output, ProgramLogPath(),
+            [this] {
+                wc::Application().ProcessMessages();
+                ShowConverterProgress();
+                if (stopRequested_) throw JobStopped{};
+            },
+            append);
+        outcome.verified = outcome.logLine.empty();
+    } catch (const JobStopped&) {
+        FileStopped(source, output);
+        outcome.stopped = true;
+    }
+    return outcome;
+}
+
+void TForm1::FileStopped(const std::string& source, const std::string& output) {
+    // The copy is unfinished, or finished but not verified: neither may stay.
+    const bool gone = ::DeleteFileA(output.c_str()) || ::GetLastError() == ERROR_FILE_NOT_FOUND;
+    AppendLogLine(ProgramLogPath(), "stopped: " + source + ": " +
+                                        (gone ? "its unfinished copy was deleted"
+                                              : "its unfinished copy could not be deleted: " + output));
+}
+
+void TForm1::ShowConverterProgress() {
+    int share = 0;
+    WIN32_FILE_ATTRIBUTE_DATA data{};
+    if (progress_.expectedBytes && ::GetFileAttributesExA(progress_.output.c_str(), GetFileExInfoStandard, &data)) {
+        const uint64_t written = uint64_t(data.nFileSizeHigh) << 32 | data.nFileSizeLow;
+        share = int(std::min<uint64_t>(written, progress_.expectedBytes) * kConverterShare / progress_.expectedBytes);
+    }
+    // The file's stretch of the bar, of its count.
+    const int64_t step = (int64_t(progress_.index) * 100 + share) * kProgressSteps / (int64_t(progress_.count) * 100);
+    ProgressBar1->SetPosition(int(step));
+}
+
+namespace {
+
+// A temporary file of this job, removed when the job ends.
+struct TemporaryFile {
+    TemporaryFile() {
+        char folder[MAX_PATH] = "", name[MAX_PATH] = "";
+        if (::GetTempPathA(MAX_PATH, folder) && ::GetTempFileNameA(folder, "wcd", 0, name)) path = name;
+    }
+    ~TemporaryFile() {
+        if (!path.empty()) ::DeleteFileA(path.c_str());
+    }
+    TemporaryFile(const TemporaryFile&) = delete;
+    TemporaryFile& operator=(const TemporaryFile&) = delete;
+    std::string path;
+};
+
+}  // namespace
+
+std::string CleanAndCheck(const std::string& source, const std::string& output, const std::string& logPath,
+                          const std::function<void()>& pump, bool appendToLog) {
+    const auto fail = [&](const std::string& line) {
+        AppendLogLine(logPath, line);
+        return line;
+    };
+    const CleanPlan plan = PlanCleanJob(source);
+    if (plan.route == CleanPlan::Route::Refuse) {
+        if (!appendToLog) ::DeleteFileA(logPath.c_str());  // the log belongs to this job alone
+        return fail("clean copy refused: " + plan.reason);
+    }
+    // The converter reads the source itself, or the PCM the program decoded it to.
+    std::string input = source;
+    TemporaryFile decoded;
+    if (plan.route == CleanPlan::Route::Decode) {
+        std::string why = "no temporary file can be made";
+        if (decoded.path.empty() || !DecodeToPcmWave(source, decoded.path, pump, why)) {
+            if (!appendToLog) ::DeleteFileA(logPath.c_str());
+            return fail("clean copy refused: the source cannot be decoded here: " + why);
+        }
+        input = decoded.path;
+    }
+
+    DWORD exitCode = 0;
+    if (!RunConverter(ConverterCommandLine(input, output, plan.codec, plan.beyond4GiB), logPath, &exitCode, pump,
+                      appendToLog))
+        return fail("clean copy check failed: the converter could not be started (extras\\ffmpeg.exe missing?)");
+    if (exitCode != 0)
+        return fail("clean copy check failed: the converter ended with exit code " + std::to_string(exitCode));
+    const CleanCheckResult check = CheckCleanCopy(input, output, pump);
+    if (!check.success) return fail(check.logLine.empty() ? "clean copy check failed" : check.logLine);
+    return {};
+}
+
+bool TForm1::RunConverterJob(const std::string& commandLine, const std::string& logFileName, DWORD* exitCode) {
+    return RunConverter(commandLine, wc::ExtractFileDir(wc::ExecutablePath()) + "\\" + logFileName, exitCode,
+                        [] { wc::Application().ProcessMessages(); });
+}
+
+bool RunConverter(const std::string& commandLine, const std::string& logPath, DWORD* exitCode,
+                  const std::function<void()>& betweenPolls, bool appendToLog) {
     // Declared so that every way out closes the log first, then the process,
     // then the thread (destruction runs in reverse order).
     wc::FileHandle thread, process, log;
 
     const std::string programDir = wc::ExtractFileDir(wc::ExecutablePath());
-    const std::string logPath = programDir + "\\" + logFileName;
 
     SECURITY_ATTRIBUTES inheritable{};
     inheritable.nLength = sizeof inheritable;  // 12
     inheritable.lpSecurityDescriptor = nullptr;
     inheritable.bInheritHandle = TRUE;
+    // Within a batch the log grows; a single job starts it anew.
     log.reset(::CreateFileA(logPath.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                            &inheritable, CREATE_ALWAYS, FILE_ATTRIBUTE_TEMPORARY | FILE_FLAG_WRITE_THROUGH,
-                            nullptr));
+                            &inheritable, appendToLog ? OPEN_ALWAYS : CREATE_ALWAYS,
+                            FILE_ATTRIBUTE_TEMPORARY | FILE_FLAG_WRITE_THROUGH, nullptr));
     if (!log) return false;
+    if (appendToLog) ::SetFilePointer(log.get(), 0, nullptr, FILE_END);
 
     STARTUPINFOA startup{};
     startup.cb = sizeof startup;  // 68
@@ -175,11 +441,28 @@ bool TForm1::RunConverterJob(const std::string& commandLine, const std::string& 
     process.reset(created.hProcess);
     thread.reset(created.hThread);
 
+    // A converter left by an exception from `betweenPolls` (a stopped job)
+    // is ended before its handles close, so that its output can go.
+    struct EndOnUnwind {
+        HANDLE converter;
+        int exceptions = std::uncaught_exceptions();
+        ~EndOnUnwind() {
+            if (std::uncaught_exceptions() == exceptions) return;
+            ::TerminateProcess(converter, kStoppedExitCode);
+            ::WaitForSingleObject(converter, kStopWaitMs);
+        }
+    } endOnUnwind{process.get()};
+
     ::WaitForInputIdle(process.get(), INFINITE);
-    while (::WaitForSingleObject(process.get(), 0) == WAIT_TIMEOUT) {
-        wc::Application().ProcessMessages();
-        ::Sleep(kPollIntervalMs);
+    // Wakes for the converter's end and for messages as they arrive, and at
+    // least every kProgressRefreshMs for the caller's progress.
+    HANDLE converter = process.get();
+    for (;;) {
+        const DWORD woken = ::MsgWaitForMultipleObjects(1, &converter, FALSE, kProgressRefreshMs, QS_ALLINPUT);
+        if (woken != WAIT_OBJECT_0 + 1 && woken != WAIT_TIMEOUT) break;  // ended, or it cannot be waited on
+        if (betweenPolls) betweenPolls();
     }
+    if (exitCode && !::GetExitCodeProcess(process.get(), exitCode)) *exitCode = DWORD(-1);
     log.reset();
     process.reset();
     thread.reset();

@@ -20,7 +20,7 @@ object Form1: TForm1
   object MMWaveOpenDialog1: TMMWaveOpenDialog
     Filter = 'Wave Files(*.wav)|*.wav'
     InitialDir = #131#82#131#147#131#115#131#133#129#91#131#94#129#91
-    Options = [ofHideReadOnly, ofNoNetworkButton]
+    Options = [ofHideReadOnly, ofAllowMultiSelect, ofNoNetworkButton]
     Title = 'Open Wave File'
   end
   object btnSlInp: TAdvSmoothButton
@@ -147,5 +147,21 @@ object Form1: TForm1
     Height = 18
     Alignment = taRightJustify
     Caption = 'Rewrites a WAV file into a clean, bit-exact copy.'
+  end
+  object ProgressBar1: TProgressBar
+    Left = 184
+    Top = 232
+    Width = 177
+    Height = 16
+    Max = 1000
+    Visible = False
+  end
+  object Label6: TLabel
+    Left = 370
+    Top = 232
+    Width = 60
+    Height = 18
+    Caption = ''
+    Visible = False
   end
 end

@@ -1,5 +1,7 @@
 #include "framework/Controls.h"
 
+#include <commctrl.h>
+
 #include <algorithm>
 
 #include "framework/Exceptions.h"
@@ -452,6 +454,37 @@ void TButton::CreateParams(TCreateParams& params) {
 bool TButton::CommandNotify(WORD code) {
     if (code != BN_CLICKED) return false;
     Click();
+    return true;
+}
+
+TProgressBar::TProgressBar(TComponent* owner) : TWinControl(owner) {}
+
+void TProgressBar::CreateParams(TCreateParams& params) {
+    TWinControl::CreateParams(params);
+    params.className = PROGRESS_CLASSA;
+}
+
+void TProgressBar::CreateWnd() {
+    TWinControl::CreateWnd();
+    ::SendMessageA(Handle(), PBM_SETRANGE32, 0, max_);
+    ::SendMessageA(Handle(), PBM_SETPOS, WPARAM(position_), 0);
+}
+
+void TProgressBar::SetMax(int max) {
+    max_ = max < 1 ? 1 : max;
+    if (HandleAllocated()) ::SendMessageA(Handle(), PBM_SETRANGE32, 0, max_);
+    SetPosition(position_);
+}
+
+void TProgressBar::SetPosition(int position) {
+    position_ = position < 0 ? 0 : position > max_ ? max_ : position;
+    if (HandleAllocated()) ::SendMessageA(Handle(), PBM_SETPOS, WPARAM(position_), 0);
+}
+
+bool TProgressBar::SetProperty(const std::string& name, const LayoutValue& value) {
+    if (name == "Max") SetMax(value.AsInteger());
+    else if (name == "Position") SetPosition(value.AsInteger());
+    else return TWinControl::SetProperty(name, value);
     return true;
 }
 

@@ -180,6 +180,30 @@ protected:
     bool CommandNotify(WORD code) override;
 };
 
+// The common controls' progress bar (msctls_progress32): a position from 0
+// to Max shown as a filled share of the bar.
+class TProgressBar : public TWinControl {
+public:
+    explicit TProgressBar(TComponent* owner);
+    static const char* ClassName() { return "TProgressBar"; }
+
+    int Max() const noexcept { return max_; }
+    void SetMax(int max);
+    int Position() const noexcept { return position_; }
+    // Clamped to 0..Max.
+    void SetPosition(int position);
+
+    bool SetProperty(const std::string& name, const LayoutValue& value) override;
+
+protected:
+    void CreateParams(TCreateParams& params) override;
+    void CreateWnd() override;
+
+private:
+    int max_ = 100;
+    int position_ = 0;
+};
+
 // The screen's pixels per inch.
 int ScreenPixelsPerInch();
 // The pixels per inch of the monitor that shows the window (the screen's

@@ -247,6 +247,7 @@ bool TApplication::ProcessMessage(MSG& message) {
         terminated_ = true;
         return false;
     }
+    if (OnMessage && OnMessage(message)) return true;
     if (message.message == WM_SYSCHAR && message.hwnd) {
         // Alt+letter presses the control with that accelerator anywhere on the form.
         auto* form = dynamic_cast<TForm*>(TWinControl::FromHandle(::GetAncestor(message.hwnd, GA_ROOT)));

@@ -112,6 +112,9 @@ public:
     // Shows the error's message, or hands it to OnException when that is set.
     void HandleException(const std::exception& error);
     std::function<void(const std::exception&)> OnException;
+    // Offered every message before it is dispatched; true keeps it from
+    // being dispatched. Set by a form that watches the keyboard during a job.
+    std::function<bool(const MSG&)> OnMessage;
 
 private:
     friend class TForm;  // the modal loop dispatches as the main loop does

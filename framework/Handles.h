@@ -10,6 +10,7 @@
 #include <mmreg.h>
 #include <msacm.h>
 #include <shlobj.h>
+#include <shellapi.h>
 
 #include <utility>
 
@@ -111,6 +112,12 @@ struct GlobalMemory {
     static Type Invalid() noexcept { return nullptr; }
     static void Close(Type h) noexcept { ::GlobalFree(h); }
 };
+// Files dropped on a window (WM_DROPFILES), given back with DragFinish.
+struct Drop {
+    using Type = HDROP;
+    static Type Invalid() noexcept { return nullptr; }
+    static void Close(Type h) noexcept { ::DragFinish(h); }
+};
 struct Window {
     using Type = HWND;
     static Type Invalid() noexcept { return nullptr; }
@@ -152,6 +159,7 @@ using RegistryKeyHandle = UniqueHandle<traits::RegistryKey>;
 using ModuleHandle = UniqueHandle<traits::Module>;
 using GlobalMemoryHandle = UniqueHandle<traits::GlobalMemory>;
 using WindowHandle = UniqueHandle<traits::Window>;
+using DropHandle = UniqueHandle<traits::Drop>;
 using HookHandle = UniqueHandle<traits::Hook>;
 using GdiplusTokenHandle = UniqueHandle<traits::GdiplusToken>;
 using ShellFolderHandle = UniqueHandle<traits::ShellFolder>;

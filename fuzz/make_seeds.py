@@ -1,8 +1,9 @@
 #!/usr/bin/env python3
 """Writes the seed inputs of the fuzz targets: well-formed cases of each
 unit (a standard Microsoft ADPCM format with blocks, nibble streams, PCM
-blocks of every width, a LIST/INFO body and DISP bodies), laid out as each
-target takes its input apart."""
+blocks of every width, a LIST/INFO body and DISP bodies, MPEG audio streams
+with their tags and wrappers), laid out as each target takes its input
+apart."""
 import os
 import struct
 import sys
@@ -93,3 +94,36 @@ for name, args in {"l3_mpeg1_js": (3, 3, 9, 0, 1, 3), "l3_mpeg1_mono": (3, 3, 5,
                    "l1_mpeg1": (3, 1, 6, 0, 1, 1), "l1_mpeg2_crc": (2, 1, 5, 1, 3, 0)}.items():
     frames = b"".join(mpeg_frame(*args, seed=s, crc=name.endswith("crc")) for s in range(3))
     write("mpeg_decoder_fuzz", name, bytes([len(name)]) + frames)
+
+
+# MPEG audio: a file offset byte, a 16-bit trailing-byte count and the index step, then the file.
+def frame(header, size, body=b""):
+    return bytes(header) + body + bytes(size - 4 - len(body))
+
+
+def info_frame(header, size, side, frames, delay, padding):
+    # "Info" after the side information: flags (frames, bytes, TOC, quality),
+    # then the encoder tag with its 12-bit delay and padding at byte 21.
+    xing = b"Info" + struct.pack(">III", 15, frames, frames * size) + bytes(range(100)) + struct.pack(">I", 50)
+    tag = b"LAME3.100" + bytes(12) + bytes([delay >> 4, (delay & 15) << 4 | padding >> 8, padding & 255]) + bytes(12)
+    return frame(header, size, bytes(side) + xing + tag)
+
+
+def mpeg(name, file, offset=0, trailing=0):
+    write("mpeg_stream_fuzz", name, bytes([offset]) + struct.pack("<H", trailing) + bytes([3]) + file)
+
+
+l3 = [0xFF, 0xFB, 0x90, 0x64]  # MPEG-1 layer III, 128 kbit/s, 44.1 kHz, joint stereo: 417 bytes
+mpeg("l3_info", info_frame(l3, 417, 32, 8, 576, 1200) + b"".join(frame(l3, 417) for _ in range(8)))
+lsf = [0xFF, 0xF3, 0x80, 0xC4]  # MPEG-2 layer III, 64 kbit/s, 22.05 kHz, mono: 208 bytes
+mpeg("lsf_garbage", b"".join(frame(lsf, 208) + (b"\xff\xf3junk" if i % 3 == 0 else b"") for i in range(9)), trailing=5)
+l2 = [0xFF, 0xFD, 0xA4, 0x04]  # MPEG-1 layer II, 192 kbit/s, 48 kHz, stereo: 576 bytes
+id3v2 = b"ID3" + bytes([3, 0, 0, 0, 0, 0, 20]) + bytes(20)
+id3v1 = b"TAG" + b"Title".ljust(30, b"\0") + bytes(94) + bytes([17])
+mpeg("l2_tags", id3v2 + b"".join(frame(l2, 576) for _ in range(6)) + id3v1)
+fmt = struct.pack("<HHIIHH", 0x50, 2, 48000, 24000, 576, 0) + struct.pack("<H", 0)
+data = b"".join(frame(l2, 576) for _ in range(4))
+mpeg("l2_wave", b"RIFF" + struct.pack("<I", 4 + 8 + len(fmt) + 8 + len(data)) + b"WAVE" + b"fmt " + struct.pack("<I", len(fmt)) +
+     fmt + b"data" + struct.pack("<I", len(data)) + data)
+big = [0xFF, 0xE5, 0xEA, 0xC0]  # MPEG-2.5 layer II, 160 kbit/s, 8 kHz, padded: the largest frame, 2881 bytes
+mpeg("l2_largest", b"".join(frame(big, 2881) for _ in range(3)))

@@ -69,26 +69,47 @@ WaveFormatBuffer WaveCopyFormat(const WAVEFORMATEX* format) {
     return copy;
 }
 
+namespace {
+
+// |a| * |b| / |c| with its remainder, exactly: the 128-bit product from
+// 32-bit limbs, divided bit by bit. False when the quotient passes 64 bits.
+bool UnsignedMulDiv(uint64_t a, uint64_t b, uint64_t c, uint64_t& quotient, uint64_t& remainder) {
+    const uint64_t aLow = uint32_t(a), aHigh = a >> 32, bLow = uint32_t(b), bHigh = b >> 32;
+    const uint64_t lowLow = aLow * bLow, lowHigh = aLow * bHigh, highLow = aHigh * bLow, highHigh = aHigh * bHigh;
+    const uint64_t middle = (lowLow >> 32) + uint32_t(lowHigh) + uint32_t(highLow);
+    uint64_t high = highHigh + (lowHigh >> 32) + (highLow >> 32) + (middle >> 32);
+    uint64_t low = (middle << 32) | uint32_t(lowLow);
+    if (high >= c) return false;
+    uint64_t rest = high;
+    quotient = 0;
+    for (int bit = 63; bit >= 0; --bit) {
+        const bool carry = rest >> 63;
+        rest = (rest << 1) | ((low >> bit) & 1);
+        quotient <<= 1;
+        if (carry || rest >= c) {
+            rest -= c;
+            quotient |= 1;
+        }
+    }
+    remainder = rest;
+    return true;
+}
+
+uint64_t Magnitude(int64_t value) { return value < 0 ? 0 - uint64_t(value) : uint64_t(value); }
+
+}  // namespace
+
 int64_t MulDivRound(int64_t a, int64_t b, int64_t c) {
     if (c == 0) return 0;
-    int64_t product;
-    if (!__builtin_mul_overflow(a, b, &product) && !(product == kInt64Min && c == -1)) {
-        const int64_t quotient = product / c;
-        const int64_t remainder = product % c;
-        // |2 * remainder| < 2 * |c|: doubling stays inside 64 bits for any |c| < 2^62.
-        int64_t twice;
-        if (__builtin_mul_overflow(remainder, int64_t(2), &twice)) return quotient + (((remainder > 0) == (c > 0)) ? 1 : -1);
-        return quotient + twice / c;
-    }
-    // The product would overflow: split a into whole multiples of c and a rest.
-    const int64_t whole = a / c;
-    const int64_t rest = a % c;
-    int64_t head;
-    if (__builtin_mul_overflow(whole, b, &head)) return ((whole < 0) != (b < 0)) ? kInt64Min : kInt64Max;
-    const int64_t tail = MulDivRound(rest, b, c);
-    int64_t sum;
-    if (__builtin_add_overflow(head, tail, &sum)) return head < 0 ? kInt64Min : kInt64Max;
-    return sum;
+    const bool negative = a != 0 && b != 0 && ((a < 0) != (b < 0)) != (c < 0);
+    uint64_t quotient = 0, remainder = 0;
+    const uint64_t divisor = Magnitude(c);
+    if (!UnsignedMulDiv(Magnitude(a), Magnitude(b), divisor, quotient, remainder))
+        return negative ? kInt64Min : kInt64Max;
+    // Halves away from zero: the truncated quotient plus (2 * remainder) / c.
+    if (remainder >= divisor - remainder) ++quotient;
+    if (negative) return quotient > uint64_t(kInt64Max) ? kInt64Min : -int64_t(quotient);
+    return quotient > uint64_t(kInt64Max) ? kInt64Max : int64_t(quotient);
 }
 
 uint32_t WaveBytesToSamples(const WAVEFORMATEX* format, uint32_t bytes) {

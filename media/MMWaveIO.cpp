@@ -82,13 +82,21 @@ int OpenRiffForm(const char* name, FOURCC formType, wc::MmioHandle& file, MMCKIN
     return 0;
 }
 
+// Sizes a writer leaves in a header it meant to fill in later: 0 until a
+// recording is finished, and the placeholders from 0xFFFFFFF8 up that
+// streaming writers put where they cannot go back.
+constexpr uint32_t kFirstPlaceholderSize = 0xFFFFFFF8;
+bool IsPlaceholderSize(uint32_t size) { return size == 0 || size >= kFirstPlaceholderSize; }
+
 // The RIFF size as far as the file holds it. A size too small to hold even
-// the form type and one chunk header is a placeholder (0 is what a recording
-// leaves until it is finished): the form then runs to the end of the file.
-// Streamed files carry 0xFFFFFFFF, which the cut brings back to the file.
+// the form type and one chunk header (0 is what a recording leaves until it
+// is finished) and a streaming writer's placeholder are no sizes: the form
+// then runs to the end of the file.
 void CutRiffToFile(MMCKINFO& riff, int64_t fileSize) {
     const int64_t held = std::max<int64_t>(0, fileSize - int64_t(riff.dwDataOffset));
-    if (riff.cksize < kListTypeBytes + kChunkHeaderBytes || int64_t(riff.cksize) > held) riff.cksize = uint32_t(held);
+    if (riff.cksize < kListTypeBytes + kChunkHeaderBytes || IsPlaceholderSize(riff.cksize) ||
+        int64_t(riff.cksize) > held)
+        riff.cksize = uint32_t(held);
 }
 
 // Four printable characters: what every registered chunk id is made of.
@@ -133,6 +141,19 @@ bool Convertible(const WAVEFORMATEX& format) {
     return format.nChannels && format.nSamplesPerSec && format.nAvgBytesPerSec && format.nBlockAlign;
 }
 
+// The block-based ADPCM formats whose last block a writer may cut short:
+// such a block still decodes to the frames its bytes hold, as long as it
+// holds its header (Microsoft ADPCM: predictor, delta and two samples of 7
+// bytes per channel; IMA ADPCM: a sample and a step index, 4 bytes per
+// channel). 0 for any other format, whose data is cut to whole blocks.
+constexpr uint16_t kTagMsAdpcm = 0x0002;
+constexpr uint16_t kTagImaAdpcm = 0x0011;
+uint32_t ShortBlockHeaderBytes(const WAVEFORMATEX& format) {
+    if (format.wFormatTag == kTagMsAdpcm) return 7u * format.nChannels;
+    if (format.wFormatTag == kTagImaAdpcm) return 4u * format.nChannels;
+    return 0;
+}
+
 // ---- INFO and DISP chunks while scanning ----
 
 int ReadInfoChunk(HMMIO file, const MMCKINFO& chunk, InfoList& list) {
@@ -164,7 +185,7 @@ struct Scan {
     std::vector<uint8_t> format;
     bool haveFormat = false;
     bool haveData = false;
-    uint32_t dataDeclared = 0;
+    uint32_t dataDeclared = 0;  // the data chunk's size field as the file holds it
     uint32_t dataOffset = 0;
     int64_t dataEnd = 0;
     bool haveFact = false;
@@ -186,6 +207,7 @@ int ScanChunks(HMMIO file, MMCKINFO& riff, int64_t fileSize, Scan& scan) {
         MMCKINFO chunk{};
         if (::mmioDescend(file, &chunk, &riff, 0) != 0) break;
 
+        const uint32_t declared = chunk.cksize;
         const int64_t chunkEnd = int64_t(chunk.dwDataOffset) + chunk.cksize;
         bool cutByFileEnd = false;
         if (chunkEnd > riffEnd) {
@@ -228,9 +250,16 @@ int ScanChunks(HMMIO file, MMCKINFO& riff, int64_t fileSize, Scan& scan) {
         } else if (chunk.ckid == kData) {
             if (scan.haveData && scan.dataDeclared != 0) break;
             scan.haveData = true;
-            scan.dataDeclared = chunk.cksize;
+            scan.dataDeclared = declared;
             scan.dataOffset = chunk.dwDataOffset;
-            dataEndPending = true;
+            // A real size that the file holds is the data: its pad byte,
+            // chunks behind it and tags appended to the file are no samples.
+            // Only a placeholder or a size past the file's end is measured,
+            // to the next chunk or to the end of the file.
+            if (!IsPlaceholderSize(declared) && chunkEnd <= fileSize)
+                scan.dataEnd = chunkEnd;
+            else
+                dataEndPending = true;
         } else if (chunk.ckid == kFact) {
             if (scan.haveFact) break;
             scan.haveFact = true;
@@ -393,15 +422,18 @@ int WaveIOOpen(PWaveIOHandle& handle, const char* fileName, FOURCC formType, uin
     WAVEFORMATEX& format = built->format;
     // PCM rates follow from the sample layout, whatever the header says.
     // Normalised before the data is cut to blocks, so the cut uses the block
-    // size the handle keeps.
+    // size the handle keeps. Each sample fills whole bytes: 12 bits take 2,
+    // 20 take 3.
     if (IsPcm(format)) {
-        format.nBlockAlign = uint16_t(uint32_t(format.wBitsPerSample) * format.nChannels / 8);
+        format.nBlockAlign = uint16_t((uint32_t(format.wBitsPerSample) + 7) / 8 * format.nChannels);
         format.nAvgBytesPerSec = uint32_t(format.nBlockAlign) * format.nSamplesPerSec;
     }
     uint32_t dataBytes = 0;
     if (scan.haveData && Convertible(format) && scan.dataEnd > int64_t(scan.dataOffset)) {
         const int64_t measured = scan.dataEnd - scan.dataOffset;
-        dataBytes = uint32_t(measured - measured % format.nBlockAlign);
+        const int64_t rest = measured % format.nBlockAlign;
+        const uint32_t header = ShortBlockHeaderBytes(format);
+        dataBytes = uint32_t(header != 0 && rest >= header ? measured : measured - rest);
     }
 
     built->flags = flags;

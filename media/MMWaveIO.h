@@ -8,11 +8,13 @@
 // writing); WaveIOEndAccess finishes a written file and closes it. Every call
 // goes through the system's buffered multimedia file I/O (mmio).
 //
-// The size of the sample data is measured from the data chunk's start to the
-// start of the next chunk, or to the end of the file when the data chunk is
-// the last one; the data chunk's own size field is not trusted (it is often 0
-// after an interrupted recording). Sizes that run past the file are cut to
-// what the file holds.
+// The size of the sample data is the data chunk's own size whenever the file
+// holds that many bytes: a pad byte, the chunks behind the data and tags
+// appended to the file are never samples. A size that cannot be right (0
+// after an interrupted recording, a streaming writer's placeholder from
+// 0xFFFFFFF8 up, a size past the end of the file) is measured instead, to the
+// start of the next chunk or to the end of the file. Other sizes that run
+// past the file are cut to what the file holds.
 //
 // All functions return a result code (0 = success, the WaveIOErr* and RiffErr*
 // values below, or a code of the system's file I/O passed on) or a byte count
@@ -133,7 +135,7 @@ struct WaveIOHandle {
     MMCKINFO riffChunk;     // dirty (MMIO_DIRTY) while a file made by WaveIOCreateFile is written
     MMCKINFO dataChunk;     // filled when positioned or created; dirty once written to
     uint32_t fileSize;      // of the whole file, at open or after finishing
-    uint32_t dataBytes;     // usable sample bytes, whole blocks
+    uint32_t dataBytes;     // usable sample bytes: whole blocks, but for a short last ADPCM block
     uint32_t dataOffset;    // file offset of the first sample byte
     uint32_t totalSamples;  // sample frames in the data
     uint32_t rangeStart;    // first frame of the readable range

@@ -1,8 +1,9 @@
 // MMMPEG32.DLL: an MPEG audio decoder library with a flat, stdcall entry
 // point table. It parses MPEG-1, MPEG-2 and MPEG-2.5 layer I, II and III
 // streams (raw, behind an ID3 version 2 tag, or inside a RIFF WAVE "data"
-// chunk), indexes every frame, and decodes through the system's audio
-// compression manager into 16-bit PCM.
+// chunk), read in pieces with a frame index built as far as reads and seeks
+// need it, and decodes through one decoding step (FrameDecoder.h) into
+// 16-bit PCM, gapless: the encoder's delay and padding are trimmed.
 //
 // Conventions: a status is 0 for success, otherwise one of the codes below,
 // whose text mpeg_GetErrorText gives. Positions are frame numbers counted
@@ -20,6 +21,8 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "mpegdec/MpegStatus.h"
+
 #ifdef MMMPEG32_BUILD
 #define MMMPEG32_API extern "C" __declspec(dllexport)
 #else
@@ -28,30 +31,6 @@
 
 // The version this library answers: the program needs 25 or later.
 inline constexpr int MpegLibraryVersion = 25;
-
-// Status codes.
-enum MpegStatus : int {
-    MPEG_OK = 0,
-    MPEG_ERR_HANDLE = 1,            // not a live decoder instance
-    MPEG_ERR_NO_FILE = 2,           // no usable file is set
-    MPEG_ERR_OPEN = 3,              // the file cannot be opened
-    MPEG_ERR_READ = 4,              // the file cannot be read
-    MPEG_ERR_NO_FRAMES = 5,         // no MPEG audio frames in the file
-    MPEG_ERR_FREE_FORMAT = 6,       // free-format bit rate: not supported
-    MPEG_ERR_RESERVED_FIELD = 7,    // frame header with a reserved bit rate or sample rate
-    MPEG_ERR_ID3V2_SIZE = 8,        // ID3v2 tag size points past the end of the file
-    MPEG_ERR_NO_LAYER3_CODEC = 9,   // no system decoder for format tag 0x0055
-    MPEG_ERR_NO_LAYER12_CODEC = 10, // no system decoder for format tag 0x0050
-    MPEG_ERR_DECODE = 11,           // the system decoder failed
-    MPEG_ERR_NOT_OPEN = 12,         // the file is not open
-    MPEG_ERR_POSITION = 13,         // frame number out of range
-    MPEG_ERR_ARGUMENT = 14,         // invalid argument
-    MPEG_ERR_WRITE = 15,            // a file cannot be written
-    MPEG_ERR_TOO_LARGE = 16,        // file larger than 2 GB
-    MPEG_ERR_NO_CALLBACK = 17,      // decryption asked for without a callback
-    MPEG_ERR_WAVE_NO_MPEG = 18,     // a WAVE file without MPEG audio data
-    MPEG_ERR_BUSY = 19,             // the file is open: close it first
-};
 
 enum MpegChannelMode : uint8_t { MpegLeft = 0, MpegRight = 1, MpegBoth = 2, MpegDownMix = 3 };
 enum MpegSampleMode : uint8_t { MpegStereo = 0, MpegJointStereo = 1, MpegDualChannel = 2, MpegSingleChannel = 3 };
@@ -98,7 +77,8 @@ MMMPEG32_API int32_t WINAPI mpeg_SetDecryptMode(MpegHandle handle, uint8_t mode)
 MMMPEG32_API int32_t WINAPI mpeg_Clear(MpegHandle handle);
 // Bytes at the end of the file (before an ID3v1 tag) that hold no audio.
 MMMPEG32_API int32_t WINAPI mpeg_SetTrailingHeader(MpegHandle handle, uint32_t size);
-// True: a seek decodes the frames before the target so it starts cleanly.
+// Kept for callers: every seek decodes the frames before its target and
+// starts exactly where a decode from the start would be.
 MMMPEG32_API int32_t WINAPI mpeg_SetExactPosition(MpegHandle handle, BOOL exact);
 MMMPEG32_API int32_t WINAPI mpeg_SetFileName(MpegHandle handle, const char* fileName);
 MMMPEG32_API int32_t WINAPI mpeg_GetFileName(MpegHandle handle, char* buffer, int32_t size);
@@ -108,6 +88,10 @@ MMMPEG32_API int32_t WINAPI mpeg_SetChannelMode(MpegHandle handle, int32_t mode)
 MMMPEG32_API int32_t WINAPI mpeg_GetChannelMode(MpegHandle handle, uint8_t* mode);
 MMMPEG32_API int32_t WINAPI mpeg_SetPosition(MpegHandle handle, int32_t frame);
 MMMPEG32_API int32_t WINAPI mpeg_GetPosition(MpegHandle handle);
+// Positions at a sample frame of the stream (after the encoder's delay is
+// trimmed); the next read starts with exactly the sample a decode from the
+// start gives there. Never called by the program.
+MMMPEG32_API int32_t WINAPI mpeg_SetSamplePosition(MpegHandle handle, uint32_t sample);
 MMMPEG32_API int32_t WINAPI mpeg_OpenFile(MpegHandle handle);
 MMMPEG32_API int32_t WINAPI mpeg_CloseFile(MpegHandle handle);
 MMMPEG32_API int32_t WINAPI mpeg_ResetFile(MpegHandle handle);

@@ -17,32 +17,68 @@ constexpr int kBitRates[5][16] = {
 };
 constexpr int kSampleRates[3][3] = {{44100, 48000, 32000}, {22050, 24000, 16000}, {11025, 12000, 8000}};
 
+// The largest frame size over every bit rate, sample rate and padding a
+// header may carry (bit-rate index 0 and 15 and sample-rate index 3 are
+// refused by ParseHeader).
+constexpr uint32_t LargestFrame() {
+    uint32_t largest = 0;
+    for (int version = 0; version < 3; ++version)
+        for (int layer = 1; layer <= 3; ++layer)
+            for (int rate = 1; rate < 15; ++rate)
+                for (int sample = 0; sample < 3; ++sample) {
+                    const int table = version == 0 ? layer - 1 : (layer == 1 ? 3 : 4);
+                    const uint32_t bits = uint32_t(kBitRates[table][rate]) * 1000;
+                    const uint32_t hz = uint32_t(kSampleRates[version][sample]);
+                    const uint32_t size = layer == 1 ? (12 * bits / hz + 1) * 4 : (layer == 3 && version != 0 ? 72 : 144) * bits / hz + 1;
+                    largest = size > largest ? size : largest;
+                }
+    return largest;
+}
+static_assert(LargestFrame() == kMaxFrameBytes, "kMaxFrameBytes must hold the largest frame a header can give");
+
 uint32_t Be32(const uint8_t* p) { return uint32_t(p[0]) << 24 | uint32_t(p[1]) << 16 | uint32_t(p[2]) << 8 | p[3]; }
 uint32_t Le32(const uint8_t* p) { return uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 | uint32_t(p[3]) << 24; }
 uint16_t Le16(const uint8_t* p) { return uint16_t(p[0] | p[1] << 8); }
 
-// The "data" chunk of a RIFF WAVE file whose format tag is MPEG; false
-// for any other file. `isWave` tells whether it was a RIFF WAVE file at all.
-bool FindWaveData(std::span<const uint8_t> file, bool& isWave, uint64_t& start, uint64_t& end) {
-    isWave = file.size() >= 12 && std::memcmp(file.data(), "RIFF", 4) == 0 && std::memcmp(file.data() + 8, "WAVE", 4) == 0;
-    if (!isWave) return false;
+// Reads exactly out.size() bytes at `offset`.
+bool ReadExact(ByteSource& file, uint64_t offset, std::span<uint8_t> out) {
+    return file.Read(offset, out) == int64_t(out.size());
+}
+
+// Bytes of the index window: several frames of the largest size, so one
+// read serves many frames.
+constexpr size_t kWindowBytes = 64 * 1024;
+static_assert(kWindowBytes >= 2 * kMaxFrameBytes + 8);
+
+enum class WaveResult { NotWave, NoMpeg, Found, ReadError };
+
+// The "data" chunk of a RIFF WAVE file whose format tag is MPEG.
+WaveResult FindWaveData(ByteSource& file, uint64_t& start, uint64_t& end) {
+    const uint64_t size = file.Size();
+    uint8_t head[12];
+    if (size < 12) return WaveResult::NotWave;
+    if (!ReadExact(file, 0, head)) return WaveResult::ReadError;
+    if (std::memcmp(head, "RIFF", 4) != 0 || std::memcmp(head + 8, "WAVE", 4) != 0) return WaveResult::NotWave;
     bool mpegFormat = false;
     uint64_t at = 12;
-    while (at + 8 <= file.size()) {
-        const uint64_t size = Le32(file.data() + at + 4);
+    while (at + 8 <= size) {
+        uint8_t chunk[10];
+        if (!ReadExact(file, at, std::span<uint8_t>(chunk, 8))) return WaveResult::ReadError;
+        const uint64_t chunkSize = Le32(chunk + 4);
         const uint64_t body = at + 8;
-        if (std::memcmp(file.data() + at, "fmt ", 4) == 0 && body + 2 <= file.size()) {
-            const uint16_t tag = Le16(file.data() + body);
+        if (std::memcmp(chunk, "fmt ", 4) == 0 && body + 2 <= size) {
+            if (!ReadExact(file, body, std::span<uint8_t>(chunk + 8, 2))) return WaveResult::ReadError;
+            const uint16_t tag = Le16(chunk + 8);
             mpegFormat = tag == 0x0050 || tag == 0x0055;
-        } else if (std::memcmp(file.data() + at, "data", 4) == 0) {
-            if (!mpegFormat) return false;
+        } else if (std::memcmp(chunk, "data", 4) == 0) {
+            if (!mpegFormat) return WaveResult::NoMpeg;
             start = body;
-            end = std::min<uint64_t>(body + size, file.size());
-            return true;
+            end = std::min<uint64_t>(body + chunkSize, size);
+            return WaveResult::Found;
         }
-        at = body + size + (size & 1);
+        at = body + chunkSize + (chunkSize & 1);
     }
-    return false;
+    return WaveResult::NoMpeg;
 }
 
 }  // namespace
@@ -88,31 +124,49 @@ HeaderResult ParseHeader(const uint8_t* b, FrameHeader& h) {
     return HeaderResult::Ok;
 }
 
-LayoutResult FindLayout(std::span<const uint8_t> file, uint64_t offset, uint32_t trailingBytes, StreamLayout& layout) {
+int64_t MemorySource::Read(uint64_t offset, std::span<uint8_t> out) {
+    if (offset >= bytes_.size()) return 0;
+    const size_t count = size_t(std::min<uint64_t>(out.size(), bytes_.size() - offset));
+    std::memcpy(out.data(), bytes_.data() + offset, count);
+    return int64_t(count);
+}
+
+LayoutResult FindLayout(ByteSource& file, uint64_t offset, uint32_t trailingBytes, StreamLayout& layout) {
     layout = StreamLayout{};
-    bool isWave = false;
-    uint64_t start = std::min<uint64_t>(offset, file.size());
-    uint64_t end = file.size();
-    if (offset == 0 && FindWaveData(file, isWave, start, end)) {
-        layout.AudioStart = start;
-        layout.AudioEnd = end;
-        return LayoutResult::Ok;
+    const uint64_t size = file.Size();
+    uint64_t start = std::min<uint64_t>(offset, size);
+    uint64_t end = size;
+    if (offset == 0) {
+        switch (FindWaveData(file, start, end)) {
+        case WaveResult::Found:
+            layout.AudioStart = start;
+            layout.AudioEnd = end;
+            return LayoutResult::Ok;
+        case WaveResult::NoMpeg: return LayoutResult::WaveWithoutMpeg;
+        case WaveResult::ReadError: return LayoutResult::ReadError;
+        case WaveResult::NotWave: break;
+        }
     }
-    if (isWave) return LayoutResult::WaveWithoutMpeg;
     // ID3v2: "ID3", version, flags, a 28-bit size in four 7-bit bytes; a
     // footer of 10 more bytes when flag 0x10 is set.
-    if (end - start >= 10 && std::memcmp(file.data() + start, "ID3", 3) == 0 && file[start + 3] != 0xFF &&
-        (file[start + 6] | file[start + 7] | file[start + 8] | file[start + 9]) < 0x80) {
-        const uint64_t size = uint64_t(file[start + 6]) << 21 | uint64_t(file[start + 7]) << 14 |
-                              uint64_t(file[start + 8]) << 7 | file[start + 9];
-        const uint64_t total = 10 + size + ((file[start + 5] & 0x10) ? 10 : 0);
-        if (start + total > end) return LayoutResult::Id3v2PastEnd;
-        start += total;
+    uint8_t id3[10];
+    if (end - start >= 10) {
+        if (!ReadExact(file, start, id3)) return LayoutResult::ReadError;
+        if (std::memcmp(id3, "ID3", 3) == 0 && id3[3] != 0xFF && (id3[6] | id3[7] | id3[8] | id3[9]) < 0x80) {
+            const uint64_t tagSize = uint64_t(id3[6]) << 21 | uint64_t(id3[7]) << 14 | uint64_t(id3[8]) << 7 | id3[9];
+            const uint64_t total = 10 + tagSize + ((id3[5] & 0x10) ? 10 : 0);
+            if (start + total > end) return LayoutResult::Id3v2PastEnd;
+            start += total;
+        }
     }
-    if (end - start >= 128 && std::memcmp(file.data() + end - 128, "TAG", 3) == 0) {
-        layout.HasId3v1 = true;
-        std::memcpy(layout.Id3v1, file.data() + end - 128, 128);
-        end -= 128;
+    if (end - start >= 128) {
+        if (!ReadExact(file, end - 128, layout.Id3v1)) return LayoutResult::ReadError;
+        if (std::memcmp(layout.Id3v1, "TAG", 3) == 0) {
+            layout.HasId3v1 = true;
+            end -= 128;
+        } else {
+            std::memset(layout.Id3v1, 0, sizeof layout.Id3v1);
+        }
     }
     end = end - std::min<uint64_t>(trailingBytes, end - start);
     layout.AudioStart = start;
@@ -133,6 +187,16 @@ InfoFrame ReadInfoFrame(std::span<const uint8_t> frame, const FrameHeader& heade
         info.VariableRate = frame[xing] == 'X';
         const uint32_t flags = Be32(frame.data() + xing + 4);
         if ((flags & 1) && frame.size() >= xing + 12) info.Frames = Be32(frame.data() + xing + 8);
+        // The fields the flags announce (frames, bytes, table of contents,
+        // quality), then the encoder's tag: a 9-byte encoder name, and at
+        // byte 21 three bytes of 12-bit delay and 12-bit padding.
+        const size_t tag = xing + 8 + ((flags & 1) ? 4 : 0) + ((flags & 2) ? 4 : 0) + ((flags & 4) ? 100 : 0) + ((flags & 8) ? 4 : 0);
+        if (frame.size() >= tag + 24 && frame[tag] >= 0x20 && frame[tag] < 0x7F) {
+            const uint8_t* d = frame.data() + tag + 21;
+            info.Gapless = true;
+            info.EncoderDelay = uint32_t(d[0]) << 4 | d[1] >> 4;
+            info.EncoderPadding = uint32_t(d[1] & 0x0F) << 8 | d[2];
+        }
         return info;
     }
     // VBRI stands 32 bytes after the header: tag, version, delay, quality, bytes, frames.
@@ -145,60 +209,83 @@ InfoFrame ReadInfoFrame(std::span<const uint8_t> frame, const FrameHeader& heade
     return info;
 }
 
-FrameIndex BuildIndex(std::span<const uint8_t> file, const StreamLayout& layout) {
-    FrameIndex index;
-    const uint64_t end = std::min<uint64_t>(layout.AudioEnd, file.size());
-    uint64_t at = layout.AudioStart;
-    bool haveStream = false;
-    // Right after a frame of the stream, where the next one must begin.
-    bool locked = false;
-    // Whether a frame of the stream (or of a first stream) stands at `pos`:
-    // its header, confirmed by the next one unless it ends the area exactly
-    // or follows a frame directly (garbage may come after it).
-    auto frameAt = [&](uint64_t pos, FrameHeader& header) -> bool {
-        if (pos + 4 > end) return false;
-        const HeaderResult result = ParseHeader(file.data() + pos, header);
-        if (result == HeaderResult::Reserved) index.SawReserved = true;
-        if (result == HeaderResult::FreeFormat) index.SawFreeFormat = true;
-        if (result != HeaderResult::Ok) return false;
-        if (haveStream && !header.SameStream(index.First)) return false;
-        const uint64_t next = pos + header.FrameBytes();
-        if (next > end) return false;  // a truncated last frame is dropped
-        if (next == end || (locked && haveStream)) return true;
-        if (next + 4 > end) return haveStream;
-        FrameHeader following;
-        return ParseHeader(file.data() + next, following) == HeaderResult::Ok && following.SameStream(header);
-    };
-    bool first = true;
-    while (at + 4 <= end) {
+void FrameIndex::Reset(const StreamLayout& layout) {
+    *this = FrameIndex{};
+    end_ = layout.AudioEnd;
+    at_ = layout.AudioStart;
+    complete_ = at_ >= end_;
+}
+
+const uint8_t* FrameIndex::Bytes(ByteSource& file, uint64_t pos, size_t count) {
+    if (pos + count > end_) return nullptr;
+    if (pos < windowAt_ || pos + count > windowAt_ + windowBytes_) {
+        if (window_.empty()) window_.resize(kWindowBytes);
+        const size_t want = size_t(std::min<uint64_t>(kWindowBytes, end_ - pos));
+        const int64_t got = file.Read(pos, std::span<uint8_t>(window_.data(), want));
+        if (got < 0) readError_ = true;
+        windowAt_ = pos;
+        windowBytes_ = got < 0 ? 0 : size_t(got);
+        if (pos + count > windowAt_ + windowBytes_) return nullptr;
+    }
+    return window_.data() + (pos - windowAt_);
+}
+
+// Whether a frame of the stream (or of a first stream) stands at `pos`: its
+// header, confirmed by the next one unless it ends the area exactly or
+// follows a frame directly (garbage may come after it).
+bool FrameIndex::FrameAt(ByteSource& file, uint64_t pos, FrameHeader& header) {
+    const uint8_t* bytes = Bytes(file, pos, 4);
+    if (!bytes) return false;
+    const HeaderResult result = ParseHeader(bytes, header);
+    if (result == HeaderResult::Reserved) SawReserved = true;
+    if (result == HeaderResult::FreeFormat) SawFreeFormat = true;
+    if (result != HeaderResult::Ok) return false;
+    if (haveStream_ && !header.SameStream(First)) return false;
+    const uint64_t next = pos + header.FrameBytes();
+    if (next > end_) return false;  // a truncated last frame is dropped
+    if (next == end_ || (locked_ && haveStream_)) return true;
+    if (next + 4 > end_) return haveStream_;
+    // The frame and the next header in the window together.
+    if (!Bytes(file, pos, size_t(next + 4 - pos))) return false;
+    FrameHeader following;
+    return ParseHeader(Bytes(file, next, 4), following) == HeaderResult::Ok && following.SameStream(header);
+}
+
+bool FrameIndex::Extend(ByteSource& file, size_t count) {
+    while (!complete_ && Offsets.size() < count && !readError_) {
+        if (at_ + 4 > end_) {
+            complete_ = true;
+            break;
+        }
         FrameHeader header;
-        if (!frameAt(at, header)) {
-            locked = false;
-            ++at;
+        if (!FrameAt(file, at_, header)) {
+            locked_ = false;
+            ++at_;
             continue;
         }
-        locked = true;
+        locked_ = true;
         const uint32_t size = header.FrameBytes();
-        if (first) {
-            first = false;
-            const InfoFrame info = ReadInfoFrame(file.subspan(size_t(at), size), header);
+        if (first_) {
+            first_ = false;
+            const uint8_t* bytes = Bytes(file, at_, size);
+            const InfoFrame info = bytes ? ReadInfoFrame(std::span<const uint8_t>(bytes, size), header) : InfoFrame{};
             if (info.Present) {
-                index.Info = info;
-                index.First = header;
-                at += size;
+                Info = info;
+                First = header;
+                at_ += size;
                 continue;
             }
         }
-        if (!haveStream) {
-            haveStream = true;
-            index.First = header;
+        if (!haveStream_) {
+            haveStream_ = true;
+            First = header;
         }
-        index.Offsets.push_back(uint32_t(at));
-        index.Sizes.push_back(uint16_t(size));
-        index.AudioBytes += size;
-        at += size;
+        Offsets.push_back(at_);
+        Sizes.push_back(uint16_t(size));
+        AudioBytes += size;
+        at_ += size;
     }
-    return index;
+    return !readError_;
 }
 
 }  // namespace mpegdec

@@ -1,5 +1,7 @@
-// Parsing of an MPEG audio byte stream held in memory: frame headers, the
-// tags around the audio, the Xing/Info and VBRI headers, and the frame index.
+// Parsing of an MPEG audio byte stream read in pieces: frame headers, the
+// tags around the audio, the Xing/Info and VBRI headers, and a frame index
+// that grows as far as it is asked to. Nothing here calls the system: the
+// bytes come through a ByteSource.
 #pragma once
 
 #include <cstddef>
@@ -8,6 +10,14 @@
 #include <vector>
 
 namespace mpegdec {
+
+// The largest frame any accepted header gives: MPEG-2.5 layer II at
+// 160 kbit/s and 8 kHz, padded: 144 * 160000 / 8000 + 1 = 2881 bytes. (For
+// comparison, a layer I frame of MPEG-1 is at most 12 * 448000 / 32000 = 168
+// slots of 4 bytes, 676 bytes padded; one of MPEG-2.5 at 256 kbit/s and
+// 8 kHz is 385 slots, 1540 bytes.) MpegStream.cpp checks this against its
+// tables when it is compiled.
+inline constexpr uint32_t kMaxFrameBytes = 2881;
 
 enum class MpegVersion : uint8_t { Mpeg1, Mpeg2, Mpeg25 };
 
@@ -28,6 +38,27 @@ struct FrameHeader {
     }
 };
 
+// Where the parser's bytes come from.
+class ByteSource {
+public:
+    virtual ~ByteSource() = default;
+    virtual uint64_t Size() const = 0;
+    // Copies bytes from `offset` into `out`: how many (fewer only at the
+    // end), or -1 when the bytes cannot be read.
+    virtual int64_t Read(uint64_t offset, std::span<uint8_t> out) = 0;
+};
+
+// Bytes held in memory.
+class MemorySource final : public ByteSource {
+public:
+    explicit MemorySource(std::span<const uint8_t> bytes) : bytes_(bytes) {}
+    uint64_t Size() const override { return bytes_.size(); }
+    int64_t Read(uint64_t offset, std::span<uint8_t> out) override;
+
+private:
+    std::span<const uint8_t> bytes_;
+};
+
 enum class HeaderResult { Ok, NoSync, Reserved, FreeFormat };
 
 // Decodes the 4 header bytes at `bytes` (at least 4 readable).
@@ -41,34 +72,66 @@ struct StreamLayout {
     uint8_t Id3v1[128] = {};
 };
 
-enum class LayoutResult { Ok, Id3v2PastEnd, WaveWithoutMpeg };
+enum class LayoutResult { Ok, Id3v2PastEnd, WaveWithoutMpeg, ReadError };
 
 // Finds the audio area: after an ID3v2 tag at `offset` (or the "data" chunk
 // of a RIFF WAVE file with tag 0x0050/0x0055), before an ID3v1 tag at the end
 // and `trailingBytes` before it.
-LayoutResult FindLayout(std::span<const uint8_t> file, uint64_t offset, uint32_t trailingBytes, StreamLayout& layout);
+// Reads only the headers it walks and the last 128 bytes.
+LayoutResult FindLayout(ByteSource& file, uint64_t offset, uint32_t trailingBytes, StreamLayout& layout);
 
-// The frame count a Xing/Info or VBRI header inside `frame` announces.
+// What a Xing/Info or VBRI header inside `frame` announces: the frame
+// count, and from the encoder's tag after a Xing/Info header the samples
+// of encoder delay at the start and of padding at the end.
 struct InfoFrame {
     bool Present = false;       // the frame is an information frame, not audio
     bool VariableRate = false;  // "Xing" or VBRI (an "Info" header marks a constant rate)
     int64_t Frames = -1;        // -1: not given
+    bool Gapless = false;       // the encoder's tag gave delay and padding
+    uint32_t EncoderDelay = 0;
+    uint32_t EncoderPadding = 0;
 };
 InfoFrame ReadInfoFrame(std::span<const uint8_t> frame, const FrameHeader& header);
 
-struct FrameIndex {
+// The frames of the audio area, found by walking it from the start as far
+// as asked: a frame is taken where a valid header of the stream stands and,
+// unless the area ends with it, the next header follows; garbage between
+// frames is skipped. A truncated last frame is dropped.
+class FrameIndex {
+public:
+    // Starts over on this audio area; nothing is read yet.
+    void Reset(const StreamLayout& layout);
+    // Walks on until `count` audio frames are known or the area ends;
+    // false when the file could not be read.
+    bool Extend(ByteSource& file, size_t count);
+    // The whole area has been walked.
+    bool Complete() const noexcept { return complete_; }
+    size_t Count() const noexcept { return Offsets.size(); }
+
     FrameHeader First;              // the first audio frame's header
     InfoFrame Info;                 // the information frame before it, if any
-    std::vector<uint32_t> Offsets;  // file offset of every audio frame
-    std::vector<uint16_t> Sizes;    // its size in bytes (truncated to the audio end)
+    std::vector<uint64_t> Offsets;  // file offset of every audio frame
+    std::vector<uint16_t> Sizes;    // its size in bytes
     uint64_t AudioBytes = 0;        // sum of Sizes
     bool SawReserved = false;
     bool SawFreeFormat = false;
-};
 
-// Walks the frames of the audio area, resynchronising over garbage: a frame
-// is taken where a valid header of the stream stands and, unless the area
-// ends with it, the next header follows. The last frame may be truncated.
-FrameIndex BuildIndex(std::span<const uint8_t> file, const StreamLayout& layout);
+private:
+    // The bytes [pos, pos + count) of the area, read through a window;
+    // null past the area's end or when the file cannot be read.
+    const uint8_t* Bytes(ByteSource& file, uint64_t pos, size_t count);
+    bool FrameAt(ByteSource& file, uint64_t pos, FrameHeader& header);
+
+    uint64_t end_ = 0;
+    uint64_t at_ = 0;           // where the walk goes on
+    bool haveStream_ = false;   // First is set
+    bool locked_ = false;       // at_ is right after a frame of the stream
+    bool first_ = true;         // no frame seen yet (the information frame may come)
+    bool complete_ = false;
+    bool readError_ = false;
+    std::vector<uint8_t> window_;
+    uint64_t windowAt_ = 0;
+    size_t windowBytes_ = 0;
+};
 
 }  // namespace mpegdec

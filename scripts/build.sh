@@ -2,7 +2,8 @@
 # Set-up, configure and build: leaves build/bin/WaveCleaner.exe with
 # build/bin/extras/ffmpeg.exe beside it. Quiet unless something fails.
 #   build.sh            the program, the tests and the benchmarks
-#   build.sh --program  the program and its converter only
+#   build.sh --program  the program, what it loads at run time (the MPEG
+#                       decoder library) and its converter; no tests
 # On a machine that runs the 64-bit build (env.sh), the shipped 32-bit
 # program is built too, in build/win32.
 set -euo pipefail
@@ -10,7 +11,7 @@ source "$(dirname "${BASH_SOURCE[0]}")/env.sh"
 bash "$repo/scripts/setup.sh"
 select_arch
 targets=()
-[ "${1:-}" = --program ] && targets=(--target WaveCleaner)
+[ "${1:-}" = --program ] && targets=(--target WaveCleaner MMMPEG32)
 
 # CI builds with warnings as errors; other builds list them (below).
 werror=OFF

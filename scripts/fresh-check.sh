@@ -1,9 +1,11 @@
 #!/usr/bin/env bash
-# Runs the README's test command on a minimal Debian bookworm, the way a new
-# user's machine starts: debootstrap --variant=minbase into a folder, a clone
-# of the repository's committed state inside it, and `bash scripts/test.sh`
-# in a chroot with a clean environment. Prints the last lines and the exit
-# status. Needs root; takes about 15 minutes. Not part of CI.
+# Runs the README's two commands on a minimal Debian bookworm, the way a new
+# user's machine starts: debootstrap --variant=minbase into a folder, the
+# security and update suites an installed system reads, upgraded from them,
+# a clone of the repository's committed state inside it, then
+# `bash scripts/test.sh` and `bash scripts/run.sh` in a chroot with a clean
+# environment. Prints the last lines and the exit status. Needs root; takes
+# about 20 minutes. Not part of CI.
 #   fresh-check.sh [folder]   (default build-fresh/ in the repository)
 set -uo pipefail
 repo="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
@@ -40,6 +42,24 @@ if compgen -G "/usr/local/share/ca-certificates/*.crt" >/dev/null; then
 fi
 cp /etc/resolv.conf "$root/etc/resolv.conf"
 git clone -q "$repo" "$root/src/wavecleaner"
+# An installed Debian reads the security and update suites too, and has
+# taken their updates: the packages a new machine starts with come from
+# there, and the set-up's installs must agree with them (a bare debootstrap
+# has the release alone, which hid a failure that real machines had).
+rm -f "$root/etc/apt/sources.list"
+cat >"$root/etc/apt/sources.list.d/debian.sources" <<'SOURCES'
+Types: deb
+URIs: http://deb.debian.org/debian
+Suites: bookworm bookworm-updates
+Components: main
+Signed-By: /usr/share/keyrings/debian-archive-keyring.gpg
+
+Types: deb
+URIs: http://deb.debian.org/debian-security
+Suites: bookworm-security
+Components: main
+Signed-By: /usr/share/keyrings/debian-archive-keyring.gpg
+SOURCES
 
 mount_in -t proc proc /proc
 mount_in -t sysfs sysfs /sys
@@ -48,11 +68,30 @@ mount_in -t devpts devpts /dev/pts
 mount_in -t tmpfs tmpfs /dev/shm
 mount_in -t tmpfs tmpfs /tmp
 
+echo "fresh-check: upgrading from the security and update suites (log: $work/upgrade.log)"
+if ! chroot "$root" /usr/bin/env -i PATH=/usr/sbin:/usr/bin:/sbin:/bin DEBIAN_FRONTEND=noninteractive \
+     bash -c 'apt-get update -qq && apt-get upgrade -y -qq' >"$work/upgrade.log" 2>&1; then
+  tail -n 20 "$work/upgrade.log"; echo "fresh-check: the upgrade failed" >&2; exit 1
+fi
+
+# Both README commands, each in a clean environment: the test command, then
+# the one that builds and starts the program (headless: it saves a
+# screenshot and ends).
+run_inside() {  # command, log
+  chroot "$root" /usr/bin/env -i HOME=/root TERM=dumb LANG=C.UTF-8 \
+    PATH=/usr/local/sbin:/usr/local/bin:/usr/sbin:/usr/bin:/sbin:/bin \
+    bash -c "cd /src/wavecleaner && $1" >"$2" 2>&1
+}
 echo "fresh-check: running bash scripts/test.sh inside (log: $work/test.log)"
-chroot "$root" /usr/bin/env -i HOME=/root TERM=dumb LANG=C.UTF-8 \
-  PATH=/usr/local/sbin:/usr/local/bin:/usr/sbin:/usr/bin:/sbin:/bin \
-  bash -c 'cd /src/wavecleaner && bash scripts/test.sh' >"$work/test.log" 2>&1
+run_inside "bash scripts/test.sh" "$work/test.log"
 status=$?
 tail -n 25 "$work/test.log"
+echo "fresh-check: test.sh exit status $status"
+echo "fresh-check: running bash scripts/run.sh inside (log: $work/run.log)"
+run_inside "bash scripts/run.sh" "$work/run.log"
+run_status=$?
+tail -n 5 "$work/run.log"
+echo "fresh-check: run.sh exit status $run_status"
+[ "$status" = 0 ] && status=$run_status
 echo "fresh-check: exit status $status"
 exit $status

@@ -4,7 +4,7 @@
 # time from the seeds fuzz/make_seeds.py writes. Exits non-zero on any
 # finding (crash, sanitizer report, leak, time-out); the input that found
 # it is kept under build/fuzz/artifacts/. WC_FUZZ_SECONDS sets the time per
-# target (default 15: about a minute and a quarter for the five).
+# target (default 15: about a minute and a half for the six).
 set -euo pipefail
 source "$(dirname "${BASH_SOURCE[0]}")/env.sh"
 
@@ -20,7 +20,7 @@ trap 'rm -rf "$work"' EXIT
 python3 "$repo/fuzz/make_seeds.py" "$work/seeds"
 mkdir -p "$out/artifacts"
 failed=0
-for target in adpcm_ms_fuzz adpcm_nibble_fuzz pcm_fuzz riff_lists_fuzz mpeg_decoder_fuzz; do
+for target in adpcm_ms_fuzz adpcm_nibble_fuzz pcm_fuzz riff_lists_fuzz mpeg_stream_fuzz mpeg_decoder_fuzz; do
   corpus="$work/corpus/$target"
   mkdir -p "$corpus"
   cp "$work/seeds/$target"/* "$corpus/"

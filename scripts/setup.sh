@@ -46,6 +46,23 @@ install_missing() {
   rm -f "$err"
 }
 
+# Which Windows build the tests run is decided before anything is installed:
+# the 32-bit one only where the kernel runs 32-bit code (or WC_ARCH asks for
+# it). Only then is the i386 architecture added, whose indexes are the ones a
+# lagging mirror breaks; elsewhere one left by an earlier set-up, with no
+# package of its own, is dropped.
+want32=""
+if [ "${WC_ARCH:-}" = i686 ] || { [ "${WC_ARCH:-}" != x86_64 ] && kernel_runs_32bit; }; then want32=1; fi
+if [ -n "$want32" ]; then
+  if ! dpkg --print-foreign-architectures | grep -qx i386; then
+    echo "setup: adding the i386 architecture for 32-bit Wine"
+    $sudo dpkg --add-architecture i386
+  fi
+elif dpkg --print-foreign-architectures | grep -qx i386 &&
+     ! dpkg-query -W -f='${Architecture}\n' 2>/dev/null | grep -qx i386; then
+  $sudo dpkg --remove-architecture i386 || true
+fi
+
 # What a minimal Debian lacks: the build program, Python for the scripts'
 # generators, certificates for the npm registry, objdump for the check of
 # the 32-bit build's bindings.
@@ -60,21 +77,11 @@ for entry in "${commands[@]}"; do
 done
 install_missing "${packages[@]}"
 
-# 32-bit Wine only where the kernel runs 32-bit code (and WC_ARCH does not
-# ask for the 64-bit path). Elsewhere the i386 architecture is not even
-# added: its indexes are the ones a lagging mirror breaks, for nothing.
-if [ "${WC_ARCH:-}" != x86_64 ] && kernel_runs_32bit; then
-  if ! dpkg --print-foreign-architectures | grep -qx i386; then
-    $sudo dpkg --add-architecture i386
-    updated=""  # the i386 indexes are new
-  fi
-  if ! install_missing wine32:i386; then
-    echo "setup: 32-bit Wine could not be installed (above); the tests run the 64-bit build under wine64"
-  fi
-elif dpkg --print-foreign-architectures | grep -qx i386 &&
-     ! dpkg-query -W -f='${Architecture}\n' 2>/dev/null | grep -qx i386; then
-  # Left by an earlier set-up, with no package of its own: dropped.
-  $sudo dpkg --remove-architecture i386 || true
+# 32-bit Wine where 32-bit code runs. When it cannot be had (its i386
+# packages missing from a lagging index, say), the set-up says why and the
+# tests take the 64-bit path (select_arch finds no 32-bit loader).
+if [ -n "$want32" ] && ! install_missing wine32:i386; then
+  echo "setup: 32-bit Wine could not be installed (above); the tests run the 64-bit build under wine64"
 fi
 select_arch
 [ "$WC_ARCH" = i686 ] || install_missing g++-mingw-w64-x86-64

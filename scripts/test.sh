@@ -4,6 +4,8 @@
 set -euo pipefail
 source "$(dirname "${BASH_SOURCE[0]}")/env.sh"
 bash "$repo/scripts/build.sh"
+# What only the shipped 32-bit build has, checked before any test runs.
+bash "$repo/scripts/check-win32.sh"
 WC_FORCE_XVFB=1 start_xvfb
 trap 'stop_wine; stop_xvfb' EXIT
 start_wine

@@ -1,8 +1,10 @@
 #include "DialogDriving.h"
 
 #include <commctrl.h>
+#include <shellapi.h>
 #include <shlobj.h>
 
+#include <cstring>
 #include <string>
 
 #include "framework/Strings.h"
@@ -102,6 +104,19 @@ bool ChooseFolderByTree(HWND browser, const std::wstring& path) {
         item = ::SendMessageW(tree, TVM_GETNEXTITEM, TVGN_NEXTVISIBLE, item);
     }
     return false;
+}
+
+void PostDrop(HWND window, const std::vector<std::string>& paths) {
+    std::wstring names;
+    for (const std::string& path : paths) names += wc::ToWide(path) + L'\0';
+    names += L'\0';
+    HGLOBAL block = ::GlobalAlloc(GHND, sizeof(DROPFILES) + names.size() * sizeof(wchar_t));
+    auto* header = static_cast<DROPFILES*>(::GlobalLock(block));
+    header->pFiles = sizeof(DROPFILES);
+    header->fWide = TRUE;
+    std::memcpy(header + 1, names.data(), names.size() * sizeof(wchar_t));
+    ::GlobalUnlock(block);
+    ::PostMessageW(window, WM_DROPFILES, WPARAM(block), 0);
 }
 
 DialogDriver::DialogDriver(std::function<HWND()> find, std::function<void(HWND)> act)

@@ -8,6 +8,7 @@
 #include <functional>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "support/TestSupport.h"
 
@@ -29,6 +30,11 @@ void ChooseFolderInProcess(HWND browser, const std::string& path);
 // `path`, then presses OK. Works on another process's browser. False when the
 // path never showed up.
 bool ChooseFolderByTree(HWND browser, const std::wstring& path);
+
+// Posts WM_DROPFILES with the block the shell hands a window for a drop:
+// DROPFILES, then the wide names, each zero-terminated, and one more zero,
+// in moveable global memory, which the window gives back.
+void PostDrop(HWND window, const std::vector<std::string>& paths);
 
 // Waits on a second thread for a window and acts on it, while the test
 // thread sits in a modal dialog.

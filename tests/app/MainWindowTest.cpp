@@ -2,9 +2,11 @@
 // second thread.
 #include <gtest/gtest.h>
 
+
 #include "DialogDriving.h"
 #include "app/Unit1.h"
 #include "framework/Strings.h"
+#include "support/DialogDriver.h"
 
 using namespace testing_support;
 
@@ -117,6 +119,67 @@ TEST_F(MainWindowTest, ChoosingAgainRecomputesTheOutputPath) {
     EXPECT_EQ(Text(form->Label2), folderA->path());
     EXPECT_EQ(Text(form->Label5), folderA->path() + "\\Clean_second.wav");
     EXPECT_TRUE(CleanEnabled());
+}
+
+TEST_F(MainWindowTest, SeveralFilesChosenAtOnceAreShownWithTheirCount) {
+    const std::string b = *folderA / "b.wav", c = *folderA / "c.wav";
+    WriteFileBytes(b, MakePcmWave(1, 8000, 16, MakeTestSamples16(1, 80)));
+    WriteFileBytes(c, MakePcmWave(1, 8000, 16, MakeTestSamples16(1, 80)));
+    form->MMWaveOpenDialog1->SetInitialDir(folderA->path());
+    DialogDriver driver([] { return FindOpenDialog(kThisProcess); },
+                        [](HWND dialog) { ChooseFileIn(dialog, L"\"take one.wav\" \"b.wav\" \"c.wav\""); });
+    form->btnSlInp->Click();
+    ASSERT_TRUE(driver.Done());
+    EXPECT_EQ(form->Sources(), (std::vector<std::string>{source, b, c}));
+    EXPECT_EQ(Text(form->Label1), source + " (+2 more)");
+    ChooseFolder(folderB->path());
+    EXPECT_EQ(Text(form->Label5), folderB->path() + "\\Clean_take one.wav (+2 more)");
+    EXPECT_TRUE(CleanEnabled());
+}
+
+TEST_F(MainWindowTest, DroppedWaveFilesBecomeTheSourcesAndOneDroppedFolderTheOutputFolder) {
+    const std::string notes = *folderA / "notes.txt";
+    WriteFileBytes(notes, {'x'});
+    // Neither a WAV file nor a single folder: ignored, without a message.
+    PostDrop(form->Handle(), {notes, folderA->path(), folderB->path()});
+    PostDrop(form->Handle(), {otherSource, notes, source});
+    ASSERT_TRUE(PumpUntil([&] { return Text(form->Label1) != "No file was selected."; }));
+    EXPECT_EQ(Text(form->Label1), otherSource + " (+1 more)");
+    EXPECT_EQ(form->Sources(), (std::vector<std::string>{otherSource, source}));
+    EXPECT_EQ(Text(form->Label2), "No folder was selected.");
+    EXPECT_FALSE(FindMessageBox());
+
+    PostDrop(form->Handle(), {folderA->path()});
+    ASSERT_TRUE(PumpUntil([&] { return Text(form->Label2) == folderA->path(); }));
+    EXPECT_EQ(Text(form->Label5), folderA->path() + "\\Clean_second.wav (+1 more)");
+    EXPECT_TRUE(CleanEnabled());
+}
+
+// Two sources of one name: the second is refused, the first's copy kept;
+// a drop while the job runs is refused too.
+TEST_F(MainWindowTest, ASecondSourceOfTheSameNameIsRefusedWithALogLine) {
+    const std::string twin = *folderB / "take one.wav";
+    const auto twinSamples = MakeTestSamples16(1, 900, 5);
+    WriteFileBytes(twin, MakePcmWave(1, 8000, 16, twinSamples));
+    TempDir output("wc twin output");
+    PostDrop(form->Handle(), {source, twin});
+    PostDrop(form->Handle(), {output.path()});
+    ASSERT_TRUE(PumpUntil([&] { return CleanEnabled(); }));
+
+    std::wstring outcome;
+    DialogDriver driver([] { return FindMessageBox(); }, [&](HWND box) {
+        outcome = MessageBoxText(box);
+        PressOk(box);
+    });
+    PostDrop(form->Handle(), {otherSource});  // dispatched by the job's first wait
+    form->BtnCleanFile->Click();
+    ASSERT_TRUE(driver.Done()) << "no outcome";
+    EXPECT_EQ(outcome.substr(0, 5), L"コンバート") << "not the failure message";
+    EXPECT_EQ(form->Sources(), (std::vector<std::string>{source, twin})) << "the drop during the job was taken";
+    const auto copy = MakePcmWave(1, 8000, 16, MakeTestSamples16(1, 800));  // the first source, as written
+    EXPECT_EQ(ReadFileBytes(output / "Clean_take one.wav"), copy);
+    const auto log = ReadFileBytes(ProgramDir() + "\\Cvlog.log");
+    EXPECT_NE(std::string(log.begin(), log.end()).find("refused: " + twin + ": "), std::string::npos);
 }
 
 TEST_F(MainWindowTest, LayoutIsCentredOnTheScreen) {

@@ -67,6 +67,17 @@ TEST(StreamedWave, PlaceholderRiffAndDataSizesReadEverySample) {
     }
 }
 
+TEST(DeclaredDataSize, BytesBehindTheDeclaredSamplesAreNoSamples) {
+    // A last data chunk was read to the end of the file: its pad byte, tags
+    // appended to the file and bytes behind a smaller size became samples.
+    TempDir dir("dmg");
+    for (const TrailedWave& wave : WavesWithTrailers()) {
+        SCOPED_TRACE(wave.name);
+        WriteFileBytes(dir / "t.wav", wave.file);
+        EXPECT_EQ(OpenAndRead(dir / "t.wav"), wave.samples);
+    }
+}
+
 TEST(StreamedWave, AFailedBeginAccessLeavesNoFileOpen) {
     // A seek failure inside the access left the reopened file in the handle.
     TempDir dir("dmg");
@@ -102,6 +113,9 @@ TEST(InterruptedRecording, EverySampleOnDiskIsRead) {
         {"both 0", 0, 0, &loudStart},            {"riff 0, silence", 0, ~0u, &silentStart},
         {"data 0, silence", ~0u, 0, &silentStart}, {"both 0, silence", 0, 0, &silentStart},
         {"header-only sizes", 36, 0, &silentStart},
+        // Placeholders a streaming writer leaves count as no size, as 0 does.
+        {"riff placeholder", 0xFFFFFFF8, ~0u, &loudStart}, {"data placeholder, silence", ~0u, 0xFFFFFFFC, &silentStart},
+        {"both placeholders, silence", 0xFFFFFFFE, 0xFFFFFFF8, &silentStart},
     };
     for (const Case& c : cases) {
         const uint32_t dataSize = uint32_t(c.samples->size());

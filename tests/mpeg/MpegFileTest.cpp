@@ -180,6 +180,21 @@ TEST_F(MpegFileTest, LoopsAreCountedDownAndMarked) {
     EXPECT_TRUE(std::equal(got.begin(), got.begin() + total, got.begin() + total));
 }
 
+// A pull that ended exactly on the last sample answered "more data", and the
+// next read found nothing: a looped file stopped instead of wrapping.
+TEST_F(MpegFileTest, APullEndingOnTheLastSampleWrapsALoopedFile) {
+    PlayFrom(Fixture("s32.mp2"));
+    const uint32_t total = uint32_t(reader.Frames()) * 1152 * 4;
+    WaveHdrEx fields{};
+    fields.LoopFlag = LongBoolTrue;
+    std::vector<uint8_t> got;
+    bool more = false;
+    EXPECT_EQ(sink.PullOnce(total, got, more, &fields), total);
+    EXPECT_TRUE(more);
+    EXPECT_EQ(fields.LoopMark, LongBoolTrue);
+    EXPECT_EQ(reader.Position(), 0) << "back at the start";
+}
+
 TEST_F(MpegFileTest, EmptyReaderDeliversNothing) {
     sink.SetInput(&reader);
     reader.Opened();

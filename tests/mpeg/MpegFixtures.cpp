@@ -169,4 +169,34 @@ double AlignedSnrDb(const std::vector<int16_t>& reference, const std::vector<int
     return 10.0 * std::log10(signal / noise);
 }
 
+Instance::Instance() {
+    if (!MpegLibraryAvailable()) return;
+    int32_t status = -1;
+    handle_ = Lib().mpeg_Init(&status, nullptr, nullptr);
+    EXPECT_EQ(status, 0);
+}
+
+Instance::~Instance() {
+    if (handle_) Lib().mpeg_Done(&handle_);
+}
+
+MpegFileInfo InfoOf(void* instance) {
+    MpegFileInfo info{};
+    EXPECT_EQ(Lib().mpeg_GetFileInfo(instance, &info), 0);
+    return info;
+}
+
+std::vector<int16_t> ReadToEnd(void* instance, int32_t chunkBytes) {
+    std::vector<int16_t> samples;
+    std::vector<uint8_t> chunk(static_cast<size_t>(chunkBytes));
+    for (int guard = 0; guard < 1'000'000; ++guard) {
+        const int32_t got = Lib().mpeg_ReadDataBytes(instance, chunk.data(), chunkBytes);
+        if (got <= 0) break;
+        const size_t at = samples.size();
+        samples.resize(at + size_t(got) / 2);
+        std::memcpy(samples.data() + at, chunk.data(), size_t(got));
+    }
+    return samples;
+}
+
 }  // namespace mpeg_tests

@@ -40,4 +40,23 @@ std::vector<int16_t> ToSamples(const std::vector<uint8_t>& bytes);
 // that matches best.
 double AlignedSnrDb(const std::vector<int16_t>& reference, const std::vector<int16_t>& ours, int channels, int maxShift);
 
+inline const MpegEntryPoints& Lib() { return MpegLibrary(); }
+
+// One decoder instance of the library for a test.
+class Instance {
+public:
+    Instance();
+    ~Instance();
+    Instance(const Instance&) = delete;
+    Instance& operator=(const Instance&) = delete;
+    void* get() const { return handle_; }
+
+private:
+    void* handle_ = nullptr;
+};
+
+MpegFileInfo InfoOf(void* instance);
+// Reads an open instance to its end in reads of `chunkBytes`.
+std::vector<int16_t> ReadToEnd(void* instance, int32_t chunkBytes = 6000);
+
 }  // namespace mpeg_tests

@@ -39,6 +39,20 @@ TEST(MpegObjectTest, EmptyObjectReportsVersion1AndZeros) {
     EXPECT_EQ(mpeg.Read(buffer, sizeof buffer), 0) << "not open";
 }
 
+// TrailingHeader set after the file name (the stored layout's order) was
+// only stored, while success was reported.
+TEST(MpegObjectTest, TrailingHeaderTakesEffectWhenSetAfterTheFileName) {
+    TMMMpeg mpeg;
+    mpeg.SetFileName(Fixture("plain.mp3"));
+    const int frames = FramesOf(Fixture("plain.mp3")).frames;
+    ASSERT_EQ(mpeg.Frames(), frames);
+    // One byte off the end cuts the last frame short, and a short frame is dropped.
+    mpeg.SetTrailingHeader(1);
+    EXPECT_EQ(mpeg.Frames(), frames - 1);
+    mpeg.SetTrailingHeader(0);
+    EXPECT_EQ(mpeg.Frames(), frames);
+}
+
 TEST(MpegObjectTest, FileNameRunsTheChangeNotificationFromTheLibrary) {
     TMMMpeg mpeg;
     int changes = 0;

@@ -1,5 +1,8 @@
 #include "AudioFixtures.h"
 
+#include <mmreg.h>
+#include <msacm.h>
+
 #include <algorithm>
 #include <cmath>
 #include <cstring>
@@ -67,6 +70,48 @@ std::vector<uint8_t> RandomMsAdpcmBlocks(const MSADPCMWaveFormat& format, size_t
         }
     }
     return data;
+}
+
+std::vector<uint8_t> SystemCodecDecode(const std::vector<uint8_t>& fmtChunk, const std::vector<uint8_t>& data) {
+    if (fmtChunk.size() < 16 || data.empty()) return {};
+    HMODULE acm = ::LoadLibraryA("msacm32.dll");
+    if (!acm) return {};
+    const auto entry = [&](const char* name) { return reinterpret_cast<void*>(::GetProcAddress(acm, name)); };
+    const auto open = reinterpret_cast<decltype(&::acmStreamOpen)>(entry("acmStreamOpen"));
+    const auto size = reinterpret_cast<decltype(&::acmStreamSize)>(entry("acmStreamSize"));
+    const auto prepare = reinterpret_cast<decltype(&::acmStreamPrepareHeader)>(entry("acmStreamPrepareHeader"));
+    const auto convert = reinterpret_cast<decltype(&::acmStreamConvert)>(entry("acmStreamConvert"));
+    const auto unprepare = reinterpret_cast<decltype(&::acmStreamUnprepareHeader)>(entry("acmStreamUnprepareHeader"));
+    const auto close = reinterpret_cast<decltype(&::acmStreamClose)>(entry("acmStreamClose"));
+    std::vector<uint8_t> format(fmtChunk);
+    format.resize(std::max<size_t>(format.size(), sizeof(WAVEFORMATEX)));
+    const auto* source = reinterpret_cast<WAVEFORMATEX*>(format.data());
+    WAVEFORMATEX pcm = PcmFormat(source->nChannels, 16, source->nSamplesPerSec);
+    std::vector<uint8_t> input(data), decoded;
+    HACMSTREAM stream = nullptr;
+    DWORD room = 0;
+    if (open && size && prepare && convert && unprepare && close &&
+        open(&stream, nullptr, reinterpret_cast<WAVEFORMATEX*>(format.data()), &pcm, nullptr, 0, 0,
+             ACM_STREAMOPENF_NONREALTIME) == MMSYSERR_NOERROR) {
+        if (size(stream, DWORD(input.size()), &room, ACM_STREAMSIZEF_SOURCE) == MMSYSERR_NOERROR) {
+            decoded.resize(room);
+            ACMSTREAMHEADER header{};
+            header.cbStruct = sizeof header;
+            header.pbSrc = input.data();
+            header.cbSrcLength = DWORD(input.size());
+            header.pbDst = decoded.data();
+            header.cbDstLength = room;
+            if (prepare(stream, &header, 0) == MMSYSERR_NOERROR &&
+                convert(stream, &header, ACM_STREAMCONVERTF_START | ACM_STREAMCONVERTF_END) == MMSYSERR_NOERROR)
+                decoded.resize(header.cbDstLengthUsed);
+            else
+                decoded.clear();
+            unprepare(stream, &header, 0);
+        }
+        close(stream, 0);
+    }
+    ::FreeLibrary(acm);
+    return decoded;
 }
 
 }  // namespace testing_support

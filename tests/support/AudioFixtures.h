@@ -25,4 +25,9 @@ MSADPCMWaveFormat MsAdpcmFormat(uint16_t channels, uint16_t blockAlign, uint32_t
 // predictor index and a modest delta.
 std::vector<uint8_t> RandomMsAdpcmBlocks(const MSADPCMWaveFormat& format, size_t blocks, unsigned seed);
 
+// The system's codec manager's own decoding of a wave file's data (its "fmt "
+// and "data" chunk bodies) to 16-bit PCM, in one conversion asked directly of
+// MSACM32.DLL; empty when it has no decoder for the format.
+std::vector<uint8_t> SystemCodecDecode(const std::vector<uint8_t>& fmtChunk, const std::vector<uint8_t>& data);
+
 }  // namespace testing_support

@@ -22,8 +22,8 @@ void Write(void** slot, void* value) {
 
 }  // namespace
 
-ImportPatch::ImportPatch(const char* dll, const char* function, void* replacement) {
-    auto* base = reinterpret_cast<BYTE*>(::GetModuleHandleW(nullptr));
+ImportPatch::ImportPatch(const char* dll, const char* function, void* replacement, HMODULE importer) {
+    auto* base = reinterpret_cast<BYTE*>(importer ? importer : ::GetModuleHandleW(nullptr));
     const auto* dos = reinterpret_cast<const IMAGE_DOS_HEADER*>(base);
     if (dos->e_magic != IMAGE_DOS_SIGNATURE) return;
     const auto* nt = At<const IMAGE_NT_HEADERS>(base, DWORD(dos->e_lfanew));

@@ -1,8 +1,8 @@
 // Watching the system calls the code under test makes: the running
-// executable's import address table entry of a system function is pointed
-// at a replacement for as long as an ImportPatch lives. Only calls made
-// through this executable's imports are seen (the code under test is linked
-// into it); the system's own calls between its libraries are not.
+// executable's (or a loaded library's) import address table entry of a
+// system function is pointed at a replacement for as long as an ImportPatch
+// lives. Only calls made through that module's imports are seen; the
+// system's own calls between its libraries are not.
 #pragma once
 
 #include <windows.h>
@@ -12,7 +12,8 @@ namespace testing_support {
 class ImportPatch {
 public:
     // `dll` as the executable names it (case ignored), e.g. "winmm.dll".
-    ImportPatch(const char* dll, const char* function, void* replacement);
+    // `importer`: the module whose imports change (null: the executable).
+    ImportPatch(const char* dll, const char* function, void* replacement, HMODULE importer = nullptr);
     ~ImportPatch();
     ImportPatch(const ImportPatch&) = delete;
     ImportPatch& operator=(const ImportPatch&) = delete;

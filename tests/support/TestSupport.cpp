@@ -1,5 +1,6 @@
 #include "TestSupport.h"
 
+#include <algorithm>
 #include <cmath>
 #include <stdexcept>
 #include <thread>
@@ -95,6 +96,67 @@ std::vector<uint8_t> MakePcmWave(uint16_t channels, uint32_t rate, uint16_t bits
     w.tag("data").u32(uint32_t(samples.size())).bytes(samples);
     if (samples.size() & 1) w.u8(0);
     return w.data();
+}
+
+std::vector<uint8_t> RiffChunkBody(const std::vector<uint8_t>& file, const char (&id)[5]) {
+    const auto u32 = [&](size_t at) {
+        return uint32_t(file[at]) | uint32_t(file[at + 1]) << 8 | uint32_t(file[at + 2]) << 16 |
+               uint32_t(file[at + 3]) << 24;
+    };
+    size_t at = 12;
+    while (at + 8 <= file.size()) {
+        const uint64_t size = u32(at + 4);
+        const size_t body = at + 8;
+        const size_t end = size_t(std::min<uint64_t>(body + size, file.size()));
+        if (std::equal(id, id + 4, file.begin() + std::ptrdiff_t(at))) return {file.begin() + std::ptrdiff_t(body), file.begin() + std::ptrdiff_t(end)};
+        at = body + size_t(size) + size_t(size & 1);
+    }
+    return {};
+}
+
+std::vector<uint8_t> MakeWaveOf(const std::vector<uint8_t>& fmt, const std::vector<uint8_t>& data) {
+    ByteWriter w;
+    w.tag("RIFF").u32(0).tag("WAVE");
+    w.tag("fmt ").u32(uint32_t(fmt.size())).bytes(fmt);
+    if (fmt.size() & 1) w.u8(0);
+    w.tag("data").u32(uint32_t(data.size())).bytes(data);
+    if (data.size() & 1) w.u8(0);
+    w.patch_u32(4, uint32_t(w.size() - 8));
+    return w.data();
+}
+
+std::vector<TrailedWave> WavesWithTrailers() {
+    std::vector<uint8_t> odd8(1001);
+    for (size_t i = 0; i < odd8.size(); ++i) odd8[i] = uint8_t(40 + i % 177);
+    const auto stereo = MakeTestSamples16(2, 700, 3);
+    const auto mono = MakeTestSamples16(1, 1201, 4);
+    const auto withTail = [](std::vector<uint8_t> file, const std::vector<uint8_t>& tail) {
+        file.insert(file.end(), tail.begin(), tail.end());
+        return file;
+    };
+    // An ID3v2.3 tag: header (syncsafe size 17), one TIT2 frame of 7 bytes.
+    const std::vector<uint8_t> id3Bytes = {'I', 'D', '3', 3, 0, 0, 0, 0, 0, 17, 'T', 'I', 'T', '2', 0, 0, 0, 7,
+                                           0,   0,   0,   'S', 'o', 'n', 'g', '!', '!'};
+    std::vector<uint8_t> tag128(128, ' ');
+    std::copy_n("TAGTitle", 8, tag128.begin());
+    ByteWriter list;
+    list.tag("LIST").u32(4 + 8 + 6).tag("INFO").tag("INAM").u32(6).bytes({'T', 'i', 't', 'l', 'e', 0});
+    // Data declared smaller than the form: the form (RIFF size included)
+    // runs on over 300 bytes of 0x7F that no size counts as samples.
+    std::vector<uint8_t> smaller = MakePcmWave(1, 8000, 16, mono);
+    smaller.insert(smaller.end(), 300, 0x7F);
+    const uint32_t riff = uint32_t(smaller.size() - 8);
+    for (int i = 0; i < 4; ++i) smaller[4 + size_t(i)] = uint8_t(riff >> (8 * i));
+    std::vector<uint8_t> listed = withTail(MakePcmWave(1, 8000, 8, odd8), list.data());
+    const uint32_t listedRiff = uint32_t(listed.size() - 8);
+    for (int i = 0; i < 4; ++i) listed[4 + size_t(i)] = uint8_t(listedRiff >> (8 * i));
+    return {
+        {"odd 8-bit mono, pad byte", 1, 8, odd8, MakePcmWave(1, 8000, 8, odd8)},
+        {"ID3 after the form", 2, 16, stereo, withTail(MakePcmWave(2, 22050, 16, stereo), id3Bytes)},
+        {"TAG after the form", 2, 16, stereo, withTail(MakePcmWave(2, 22050, 16, stereo), tag128)},
+        {"LIST after odd data", 1, 8, odd8, listed},
+        {"declared smaller than the form", 1, 16, mono, smaller},
+    };
 }
 
 std::vector<uint8_t> MakeTestSamples16(uint16_t channels, uint32_t frames, uint32_t seed) {

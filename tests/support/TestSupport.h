@@ -53,6 +53,24 @@ private:
 
 // A canonical PCM RIFF WAVE file ("fmt " of 16 bytes, then "data").
 std::vector<uint8_t> MakePcmWave(uint16_t channels, uint32_t rate, uint16_t bits, const std::vector<uint8_t>& samples);
+// The body of the first chunk `id` behind "WAVE" of a RIFF file (the size as
+// declared, cut to the file); empty when there is none.
+std::vector<uint8_t> RiffChunkBody(const std::vector<uint8_t>& file, const char (&id)[5]);
+// A RIFF WAVE file of a "fmt " chunk with that body and a data chunk.
+std::vector<uint8_t> MakeWaveOf(const std::vector<uint8_t>& fmt, const std::vector<uint8_t>& data);
+
+// A wave file whose samples are followed by bytes that are no samples: the
+// pad byte of odd-length data, a chunk behind the data, a tag appended after
+// the RIFF form (ID3 or a 128-byte "TAG" block), bytes beyond a data size
+// smaller than the rest of the form.
+struct TrailedWave {
+    const char* name;
+    uint16_t channels;
+    uint16_t bits;
+    std::vector<uint8_t> samples;  // exactly what the data chunk declares
+    std::vector<uint8_t> file;
+};
+std::vector<TrailedWave> WavesWithTrailers();
 // Deterministic 16-bit samples (a sweep with a little noise), interleaved.
 std::vector<uint8_t> MakeTestSamples16(uint16_t channels, uint32_t frames, uint32_t seed = 1);
 

@@ -382,3 +382,23 @@ TEST_F(WaveObjectTest, AttachingAFormatMakesAFilelessWave) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST_F(WaveObjectTest, DeliversTheDeclaredSamplesAndNothingBehindThem) {
+    // A last data chunk was read to the end of the file: pad bytes, appended
+    // tags and bytes behind a smaller size were delivered as samples.
+    for (const TrailedWave& trailed : WavesWithTrailers()) {
+        SCOPED_TRACE(trailed.name);
+        wave.SetTimeFormat(tfByte);
+        wave.SetFileName(Write(std::string(trailed.name) + ".wav", trailed.file));
+        EXPECT_EQ(wave.DataSize(), int64_t(trailed.samples.size()));
+        wave.OpenFile();
+        std::vector<uint8_t> expected = trailed.samples;
+        expected.insert(expected.end(), 4, 0);  // the end block
+        EXPECT_EQ(ReadAll(wave, 512), expected);
+        wave.CloseFile();
+    }
+}
+
+}  // namespace

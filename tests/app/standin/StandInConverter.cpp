@@ -5,8 +5,11 @@
 //
 // Beside it, standin.txt may hold, one per line: "fail" (write nothing and
 // exit with 1), "wrong-sample" (flip the lowest bit of the copy's last byte,
-// a sample of the data chunk that ends the file), "sleep <ms>" (before
-// anything else). Each run writes its record to the first free
+// a sample of the data chunk that ends the file), "exit <code>" (write the
+// copy, then end with that code), "sleep <ms>" (before anything else),
+// "hold <n>" (on its n-th run, write the first half of the copy and wait a
+// minute before the rest: a run to be stopped mid-file). Each run writes its
+// record to the first free
 // standin-run-<n>.txt beside it:
 //   command=<the command line as received>
 //   directory=<the working directory>
@@ -42,6 +45,8 @@ int main(int argc, char** argv) {
     const std::string folder = OwnFolder();
     bool fail = false, wrongSample = false;
     DWORD sleepMs = 0;
+    int holdRun = 0;
+    int exitCode = 0;
     {
         std::ifstream control(folder + "\\standin.txt");
         std::string line;
@@ -49,7 +54,9 @@ int main(int argc, char** argv) {
             if (!line.empty() && line.back() == '\r') line.pop_back();
             if (line == "fail") fail = true;
             else if (line == "wrong-sample") wrongSample = true;
+            else if (line.rfind("exit ", 0) == 0) exitCode = std::stoi(line.substr(5));
             else if (line.rfind("sleep ", 0) == 0) sleepMs = DWORD(std::stoul(line.substr(6)));
+            else if (line.rfind("hold ", 0) == 0) holdRun = std::stoi(line.substr(5));
         }
     }
 
@@ -64,10 +71,12 @@ int main(int argc, char** argv) {
            << "flags=" << std::hex << startup.dwFlags << std::dec << " show=" << startup.wShowWindow << "\n"
            << "stdout=" << ::GetFileType(::GetStdHandle(STD_OUTPUT_HANDLE))
            << " stderr=" << ::GetFileType(::GetStdHandle(STD_ERROR_HANDLE)) << "\n";
+    int thisRun = 0;
     for (int run = 1; run < 1000; ++run) {
         const std::string name = folder + "\\standin-run-" + std::to_string(run) + ".txt";
         if (::GetFileAttributesA(name.c_str()) != INVALID_FILE_ATTRIBUTES) continue;
         std::ofstream(name, std::ios::binary) << record.str();
+        thisRun = run;
         break;
     }
     WriteTo(STD_OUTPUT_HANDLE, "stand-in converter: standard output\n");
@@ -86,6 +95,14 @@ int main(int argc, char** argv) {
     if (!in.good() && !in.eof()) return 2;
     if (wrongSample && !bytes.empty()) bytes.back() = char(bytes.back() ^ 1);
     std::ofstream out(argv[argc - 1], std::ios::binary | std::ios::trunc);
-    out.write(bytes.data(), std::streamsize(bytes.size()));
-    return out.good() ? 0 : 3;
+    std::streamsize done = 0;
+    if (thisRun == holdRun) {
+        constexpr DWORD kHoldMs = 60000;  // far longer than a test waits for its stop
+        done = std::streamsize(bytes.size() / 2);
+        out.write(bytes.data(), done);
+        out.flush();
+        ::Sleep(kHoldMs);
+    }
+    out.write(bytes.data() + done, std::streamsize(bytes.size()) - done);
+    return out.good() ? exitCode : 3;
 }
