@@ -2,6 +2,7 @@
 // walked as the library walks a stream (a frame where a header parses, else
 // one byte on), every frame decoded. The first byte picks the synthesis
 // path and whether the decoder forgets its history between frames.
+#include <algorithm>
 #include <vector>
 
 #include "FuzzInput.h"
@@ -21,8 +22,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     std::vector<int16_t> pcm(mpegaudio::kMaxFrameSamples * 2);
     size_t pos = 0;
     while (pos + 4 <= bytes.size()) {
-        // Exactly the rest, so that a read past the frame's end is caught.
-        std::vector<uint8_t> rest(bytes.begin() + std::ptrdiff_t(pos), bytes.end());
+        // Exactly the rest (no frame is longer than kMaxFrameBytes), in a
+        // block of its own so that a read past its end is caught.
+        const size_t take = std::min(bytes.size() - pos, size_t(mpegaudio::kMaxFrameBytes));
+        std::vector<uint8_t> rest(bytes.begin() + std::ptrdiff_t(pos), bytes.begin() + std::ptrdiff_t(pos + take));
         int samples = -1;
         const mpegaudio::DecodeResult result = decoder.DecodeFrame(rest.data(), rest.size(), pcm.data(), samples);
         if (result == mpegaudio::DecodeResult::badHeader) {
