@@ -68,6 +68,8 @@ constexpr UINT kLocatorIntervalMs = 50;
 constexpr int32_t kPreviewIOBufferSize = 131072;
 constexpr int32_t kPreviewOutputBufferSize = 32768;
 constexpr int32_t kPreviewOutputBuffers = 10;
+// The largest block of one column: reads count in 32 bits.
+constexpr int64_t kLargestColumnBlock = INT32_MAX & ~3;
 // Above this many data bytes the scan takes long enough to show its progress.
 constexpr int64_t kProgressMarkDataSize = 2097152;
 // The waveform is drawn inside the area's two bevels.
@@ -284,7 +286,7 @@ private:
         if (at != start) {
             at = -1;
             try {
-                wave.SetPosition(int32_t(start));
+                wave.SetPosition(start);
             } catch (...) {
                 return false;  // an unreadable block ends the scan like the end of the data
             }
@@ -387,7 +389,7 @@ private:
     const bool eightBit_;
     const bool wide_;        // 24/32-bit integer or float: scanned on the 16-bit scale
     const int32_t frameBytes_;
-    const uint32_t dataOffset_;  // where the data starts in the file
+    const uint64_t dataOffset_;  // where the data starts in the file
     int32_t pieceBytes_ = 0;
     std::atomic<bool> quit_{false};
 
@@ -595,7 +597,8 @@ public:
             return;
         }
         const int64_t dataSize = wave.DataSize();
-        int32_t block = int32_t(std::max<int64_t>((dataSize / w_) & ~int64_t(3), 4));
+        // A column's block is read in one go: within 32 bits, however large the file.
+        int32_t block = int32_t(std::clamp<int64_t>((dataSize / w_) & ~int64_t(3), 4, kLargestColumnBlock));
         // Samples wider than 16 bits are scanned in whole frames: every
         // column starts on a frame.
         if (const WAVEFORMATEX* format = wave.PWaveFormat(); PCMIsWideFormat(format))

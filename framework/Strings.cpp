@@ -23,6 +23,8 @@ std::string FromWide(std::wstring_view text, UINT codePage) {
     return narrow;
 }
 
+std::wstring PathToWide(std::string_view path) { return ToWide(path, CP_ACP); }
+
 std::string UpperCase(std::string_view text) {
     std::string result(text);
     for (char& c : result)

@@ -18,6 +18,10 @@ std::string FromWide(std::wstring_view text, UINT codePage = CP_ACP);
 // the system's code page is.
 inline std::wstring ShiftJisToWide(std::string_view text) { return ToWide(text, kShiftJisCodePage); }
 
+// The wide name under which the system opens the file of a path string:
+// every file of the wave layer is opened through this one place.
+std::wstring PathToWide(std::string_view path);
+
 std::string UpperCase(std::string_view text);
 bool SameText(std::string_view a, std::string_view b);  // ASCII case-insensitive
 bool StartsWith(std::string_view text, std::string_view prefix);

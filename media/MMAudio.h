@@ -69,8 +69,8 @@ public:
     virtual bool Enabled() const { return enabled_; }
     virtual void SetEnabled(bool value) { enabled_ = value; }
     // The play position in the reader's time format, and in milliseconds.
-    virtual int32_t Position() const = 0;
-    virtual void SetPosition(int32_t value) = 0;
+    virtual int64_t Position() const = 0;
+    virtual void SetPosition(int64_t value) = 0;
     virtual int32_t PositionMs() const = 0;
     virtual void SetPositionMs(int32_t value) = 0;
     // Writer of the read-only numbers below (so they show in layouts): ignored.

@@ -9,6 +9,7 @@
 // AbortRead may come from the user-interface thread meanwhile (see MMCDRead.h).
 #pragma once
 
+#include <algorithm>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -57,8 +58,9 @@ public:
     void SetFileName(const std::string& value) override;
     void SetEnabled(bool value) override;
     // Both in milliseconds from the start of the track.
-    int32_t Position() const override { return PositionMs(); }
-    void SetPosition(int32_t value) override { SetPositionMs(value); }
+    int64_t Position() const override { return PositionMs(); }
+    // Milliseconds: a disc holds far fewer than 2^31 of them.
+    void SetPosition(int64_t value) override { SetPositionMs(int32_t(std::clamp<int64_t>(value, INT32_MIN, INT32_MAX))); }
     int32_t PositionMs() const override;
     void SetPositionMs(int32_t value) override;
     // Title, performer and disc title from the first CD-Text block, else

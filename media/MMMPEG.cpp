@@ -480,7 +480,9 @@ void TMMMPEGFile::SetChannelMode(TChannelMode value) {
     MpegChanged();
 }
 
-void TMMMPEGFile::SetPosition(int32_t value) { mpeg_->SetPosition(value); }
+void TMMMPEGFile::SetPosition(int64_t value) {
+    mpeg_->SetPosition(int32_t(std::clamp<int64_t>(value, INT32_MIN, INT32_MAX)));
+}
 
 void TMMMPEGFile::SetPositionMs(int32_t value) { mpeg_->SetPositionMs(value); }
 

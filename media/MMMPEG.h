@@ -224,8 +224,9 @@ public:
     std::string FileName() const override { return mpeg_->FileName(); }
     void SetFileName(const std::string& value) override { mpeg_->SetFileName(value); }
     // In frames.
-    int32_t Position() const override { return mpeg_->Position(); }
-    void SetPosition(int32_t value) override;
+    int64_t Position() const override { return mpeg_->Position(); }
+    // Frames: beyond the library's 32-bit count is the end.
+    void SetPosition(int64_t value) override;
     int32_t PositionMs() const override { return mpeg_->PositionMs(); }
     void SetPositionMs(int32_t value) override;
     int32_t SampleRate() const override { return mpeg_->SampleRate(); }

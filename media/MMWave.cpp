@@ -8,6 +8,7 @@
 #include <cstring>
 #include <limits>
 
+#include "framework/Strings.h"
 #include "framework/Threads.h"
 #include "media/MMErrors.h"
 
@@ -17,10 +18,7 @@ namespace {
 // writes, so the file can still be finished (headers, lists).
 constexpr int64_t WriteReserveBytes = 10240;
 
-uint32_t ClampU32(int64_t value) {
-    if (value <= 0) return 0;
-    return value > int64_t(UINT32_MAX) ? UINT32_MAX : uint32_t(value);
-}
+int64_t ClampI64(uint64_t value) { return int64_t(std::min<uint64_t>(value, uint64_t(INT64_MAX))); }
 
 int32_t ClampI32(int64_t value) {
     return int32_t(std::clamp<int64_t>(value, std::numeric_limits<int32_t>::min(), std::numeric_limits<int32_t>::max()));
@@ -55,7 +53,7 @@ std::string ExpandFileName(const std::string& name) {
 // The size of a file on disk, -1 when there is none.
 int64_t DiskFileSize(const std::string& name) {
     WIN32_FILE_ATTRIBUTE_DATA data{};
-    if (!GetFileAttributesExA(name.c_str(), GetFileExInfoStandard, &data)) return -1;
+    if (!GetFileAttributesExW(wc::PathToWide(name).c_str(), GetFileExInfoStandard, &data)) return -1;
     if (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) return -1;
     return (int64_t(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
 }
@@ -114,11 +112,9 @@ int32_t TMMWave::SampleRate() const {
     return format ? ClampI32(format->nSamplesPerSec) : 11025;
 }
 
-int32_t TMMWave::FileSize() const { return handle_ ? ClampI32(handle_->fileSize) : 0; }
+int64_t TMMWave::FileSize() const { return handle_ ? ClampI64(handle_->fileSize) : 0; }
 
-int32_t TMMWave::DataSize() const {
-    return handle_ ? SamplesToTime(ClampI32(handle_->totalSamples)) : 0;
-}
+int64_t TMMWave::DataSize() const { return handle_ ? SamplesToTime(ClampI64(handle_->totalSamples)) : 0; }
 
 void TMMWave::SetIOBufferSize(int32_t value) {
     if (value == ioBufferSize_) return;
@@ -129,32 +125,32 @@ void TMMWave::SetIOBufferSize(int32_t value) {
     ioBufferSize_ = size;
 }
 
-int32_t TMMWave::SamplesToBytes(int32_t samples) const {
+int64_t TMMWave::SamplesToBytes(int64_t samples) const {
     const WAVEFORMATEX* format = PWaveFormat();
-    return format ? ClampI32(WaveSamplesToBytes64(format, std::max(samples, 0))) : 0;
+    return format ? WaveSamplesToBytes64(format, std::max<int64_t>(samples, 0)) : 0;
 }
 
-int32_t TMMWave::BytesToSamples(int32_t bytes) const {
+int64_t TMMWave::BytesToSamples(int64_t bytes) const {
     const WAVEFORMATEX* format = PWaveFormat();
-    return format ? ClampI32(WaveBytesToSamples(format, ClampU32(bytes))) : 0;
+    return format ? std::max<int64_t>(WaveBytesToSamples64(format, std::max<int64_t>(bytes, 0)), 0) : 0;
 }
 
-int32_t TMMWave::SamplesToTime(int32_t samples) const {
+int64_t TMMWave::SamplesToTime(int64_t samples) const {
     const WAVEFORMATEX* format = PWaveFormat();
     if (!format) return 0;
     switch (timeFormat_) {
-        case tfMillisecond: return ClampI32(WaveSamplesToMs64(format, samples));
+        case tfMillisecond: return WaveSamplesToMs64(format, samples);
         case tfByte: return SamplesToBytes(samples);
         case tfSample: break;
     }
     return samples;
 }
 
-int32_t TMMWave::TimeToSamples(int32_t value) const {
+int64_t TMMWave::TimeToSamples(int64_t value) const {
     const WAVEFORMATEX* format = PWaveFormat();
     if (!format) return 0;
     switch (timeFormat_) {
-        case tfMillisecond: return ClampI32(WaveMsToSamples(format, ClampU32(value)));
+        case tfMillisecond: return std::max<int64_t>(MulDivRound(std::max<int64_t>(value, 0), format->nSamplesPerSec, 1000), 0);
         case tfByte: return BytesToSamples(value);
         case tfSample: break;
     }
@@ -172,8 +168,7 @@ void TMMWave::BuildPlayList() {
     playList_.Clear();
     if (!PWaveFormat()) return;
     auto add = [this](int64_t start, int64_t length) {
-        const int32_t s = ClampI32(start), n = ClampI32(length);
-        playList_.Add({s, SamplesToBytes(s), n, SamplesToBytes(n)});
+        playList_.Add({start, SamplesToBytes(start), length, SamplesToBytes(length)});
     };
     const int64_t end = std::max(rangeEnd_, rangeStart_);
     if (!cutList_ || cutList_->Empty()) {
@@ -197,37 +192,37 @@ void TMMWave::BuildPlayList() {
     if (playList_.Empty()) add(rangeStart_, 0);
 }
 
-int32_t TMMWave::PlayListSamples() const {
+int64_t TMMWave::PlayListSamples() const {
     if (!handle_) return 0;
-    if (playList_.Empty()) return std::max(rangeEnd_ - rangeStart_, 0);
+    if (playList_.Empty()) return std::max<int64_t>(rangeEnd_ - rangeStart_, 0);
     int64_t sum = 0;
     for (const TMMCutSegment& segment : playList_.Segments()) sum += segment.Samples;
-    return ClampI32(sum);
+    return sum;
 }
 
-int32_t TMMWave::PlayListBytes() const { return SamplesToBytes(PlayListSamples()); }
+int64_t TMMWave::PlayListBytes() const { return SamplesToBytes(PlayListSamples()); }
 
-int32_t TMMWave::PlayListTime() const { return SamplesToTime(PlayListSamples()); }
+int64_t TMMWave::PlayListTime() const { return SamplesToTime(PlayListSamples()); }
 
-int32_t TMMWave::GetPosition() const { return handle_ ? SamplesToTime(position_) : -1; }
+int64_t TMMWave::GetPosition() const { return handle_ ? SamplesToTime(position_) : -1; }
 
 void TMMWave::SeekFile(int64_t fileSample) {
     // The file layer counts from the start of the readable range.
-    const int32_t relative = ClampI32(std::max<int64_t>(fileSample - rangeStart_, 0));
+    const int64_t relative = std::max<int64_t>(fileSample - rangeStart_, 0);
     if (WaveIOSeek(handle_.get(), relative) == 0) return;
     if (WaveIOSeek(handle_.get(), relative) == 0) return;
     RaiseMMError<EMMWaveError>(MMMsg::ErrorSeekingWave);
 }
 
-void TMMWave::SetPosition(int32_t value) {
+void TMMWave::SetPosition(int64_t value) {
     if (!handle_) return;
-    const int32_t requested = std::max(TimeToSamples(value), 0);
+    const int64_t requested = std::max<int64_t>(TimeToSamples(value), 0);
     if (!opened_) {
         position_ = requested;
         return;
     }
-    const int32_t target = std::min(requested, PlayListSamples());
-    const int32_t total = PlayListBytes();
+    const int64_t target = std::min(requested, PlayListSamples());
+    const int64_t total = PlayListBytes();
     PositionHook(true);
 
     const auto& segments = playList_.Segments();
@@ -247,11 +242,11 @@ void TMMWave::SetPosition(int32_t value) {
     if (index == segments.size()) RaiseMMError<EMMWaveError>(MMMsg::ErrorSeekingWave);
     const TMMCutSegment& segment = segments[index];
     // Nothing changes before the seek has succeeded.
-    SeekFile(ListToFileSample(ClampI32(segment.StartSample + segment.Samples + target - sum)));
+    SeekFile(ListToFileSample(segment.StartSample + segment.Samples + target - sum));
 
     totalBytes_ = total;
-    bytesLeft_ = std::max(total - SamplesToBytes(target), 0);
-    segmentBytesLeft_ = SamplesToBytes(ClampI32(sum - target));
+    bytesLeft_ = std::max<int64_t>(total - SamplesToBytes(target), 0);
+    segmentBytesLeft_ = SamplesToBytes(sum - target);
     segmentIndex_ = index;
     position_ = target;
     endDelivered_ = false;
@@ -263,7 +258,7 @@ int32_t TMMWave::ReadData(void* buffer, int32_t count) {
     if (!handle_ || !opened_ || endDelivered_ || !buffer) return -1;
     if (count <= 0) return 0;
     auto* out = static_cast<uint8_t*>(buffer);
-    int32_t wanted = std::min(count, bytesLeft_);
+    int32_t wanted = int32_t(std::min<int64_t>(count, bytesLeft_));
     int32_t gathered = 0;
     const auto& segments = playList_.Segments();
     while (wanted > 0) {
@@ -273,9 +268,9 @@ int32_t TMMWave::ReadData(void* buffer, int32_t count) {
                 break;
             }
             ++segmentIndex_;
-            segmentBytesLeft_ = ClampI32(segments[segmentIndex_].Bytes);
+            segmentBytesLeft_ = segments[segmentIndex_].Bytes;
             try {
-                SeekFile(ListToFileSample(ClampI32(segments[segmentIndex_].StartSample)));
+                SeekFile(ListToFileSample(segments[segmentIndex_].StartSample));
             } catch (const EMMWaveError&) {
                 // Reading never raises: a failed seek ends the data.
                 bytesLeft_ = 0;
@@ -283,7 +278,7 @@ int32_t TMMWave::ReadData(void* buffer, int32_t count) {
             }
             continue;
         }
-        const int32_t n = ReadRawBytes(out + gathered, std::min(wanted, segmentBytesLeft_));
+        const int32_t n = ReadRawBytes(out + gathered, int32_t(std::min<int64_t>(wanted, segmentBytesLeft_)));
         if (n < 1) break;
         gathered += n;
         wanted -= n;
@@ -298,7 +293,7 @@ int32_t TMMWave::ReadData(void* buffer, int32_t count) {
         endDelivered_ = true;
         return mark;
     }
-    bytesLeft_ = std::max(bytesLeft_ - gathered, 0);
+    bytesLeft_ = std::max<int64_t>(bytesLeft_ - gathered, 0);
     position_ = ListToFileSample(BytesToSamples(totalBytes_ - bytesLeft_));
     return gathered;
 }
@@ -306,7 +301,7 @@ int32_t TMMWave::ReadData(void* buffer, int32_t count) {
 int32_t TMMWave::WriteData(const void* buffer, int32_t count) {
     if (!handle_) return -1;
     const int32_t written = WaveIOWrite(handle_.get(), buffer, count);
-    rangeEnd_ = ClampI32(handle_->rangeEnd);
+    rangeEnd_ = ClampI64(handle_->rangeEnd);
     BuildPlayList();
     return written;
 }
@@ -318,7 +313,7 @@ void TMMWave::OpenFile() {
         WaveIOEndAccess(handle_.get());
         RaiseMMError<EMMWaveError>(MMMsg::UnableToSetupIOBuffer);
     }
-    const int32_t position = GetPosition();
+    const int64_t position = GetPosition();
     BuildPlayList();
     PositionHook(false);
     opened_ = true;
@@ -384,10 +379,10 @@ void TMMWave::TakeHandle(WaveIOHandlePtr handle) {
     FreeAll();
     handle_ = std::move(handle);
     if (handle_) {
-        rangeStart_ = ClampI32(handle_->rangeStart);
-        rangeEnd_ = ClampI32(handle_->rangeEnd);
-        position_ = ClampI32(handle_->position);
-        bytesLeft_ = ClampI32(handle_->bytesLeft);
+        rangeStart_ = ClampI64(handle_->rangeStart);
+        rangeEnd_ = ClampI64(handle_->rangeEnd);
+        position_ = ClampI64(handle_->position);
+        bytesLeft_ = ClampI64(handle_->bytesLeft);
     }
     BuildPlayList();
 }
@@ -539,7 +534,7 @@ bool TMMCustomWaveFile::GetFileInfo(const std::string& fileName, TMMFileInfo& in
     const WaveIOHandlePtr handle(raw);
     info = TMMFileInfo{};
     info.Kind = FileKindWave;
-    info.LengthMs = WaveSamplesToMs(&handle->format, handle->totalSamples);
+    info.LengthMs = ClampI32(WaveSamplesToMs64(&handle->format, ClampI64(handle->totalSamples)));
     const char* title = PathFindFileNameA(fileName.c_str());
     info.Tag.Title = title ? title : "";
     return true;
@@ -557,13 +552,14 @@ int32_t TMMCustomWaveFile::Time() const {
 }
 
 int32_t TMMCustomWaveFile::PositionMs() const {
-    const int32_t position = wave_->GetPosition();
-    if (position < 0) return position;
+    const int64_t position = wave_->GetPosition();
+    if (position < 0) return -1;
     return ClampI32(WaveSamplesToMs64(wave_->PWaveFormat(), wave_->TimeToSamples(position)));
 }
 
 void TMMCustomWaveFile::SetPositionMs(int32_t value) {
-    const int32_t samples = ClampI32(WaveMsToSamples(wave_->PWaveFormat(), ClampU32(value)));
+    const WAVEFORMATEX* format = wave_->PWaveFormat();
+    const int64_t samples = format ? MulDivRound(std::max(value, 0), format->nSamplesPerSec, 1000) : 0;
     wave_->SetPosition(wave_->SamplesToTime(samples));
 }
 

@@ -5,7 +5,8 @@
 // sample bytes of the play list block by block: the readable range minus the
 // ranges of an optional cut list. The end of the data is marked by one block
 // of 4 zero bytes; the call after it returns -1. Positions and DataSize are in
-// the TimeFormat unit (samples, bytes or milliseconds).
+// the TimeFormat unit (samples, bytes or milliseconds), 64-bit: a wave's
+// bytes and samples can pass 2^31.
 //
 // TMMCustomWaveFile feeds the samples of its wave into a chain as the
 // chain's head, or, with an Input, writes what the chain delivers into the
@@ -84,9 +85,9 @@ public:
     uint16_t FormatTag() const;
     std::string FormatString() const;
     int32_t SampleRate() const;
-    int32_t FileSize() const;
+    int64_t FileSize() const;
     // The total samples in TimeFormat units; 0 without file.
-    int32_t DataSize() const;
+    int64_t DataSize() const;
     int32_t IOBufferSize() const noexcept { return ioBufferSize_; }
     // At least MinWaveIOBufferSize; applied to an open file (EMMWaveError).
     void SetIOBufferSize(int32_t value);
@@ -97,15 +98,15 @@ public:
     virtual const WAVEFORMATEX* PWaveFormat() const;
     // Value in TimeFormat units; clamped to the play list. Positions the
     // file when it is open (EMMWaveError on a failed seek).
-    virtual void SetPosition(int32_t value);
+    virtual void SetPosition(int64_t value);
     // In TimeFormat units; -1 without file.
-    int32_t GetPosition() const;
-    virtual int32_t SamplesToBytes(int32_t samples) const;
-    virtual int32_t BytesToSamples(int32_t bytes) const;
-    virtual int32_t FileToListSample(int32_t sample) const { return sample; }
-    virtual int32_t ListToFileSample(int32_t sample) const { return sample; }
-    virtual int32_t SamplesToTime(int32_t samples) const;
-    virtual int32_t TimeToSamples(int32_t value) const;
+    int64_t GetPosition() const;
+    virtual int64_t SamplesToBytes(int64_t samples) const;
+    virtual int64_t BytesToSamples(int64_t bytes) const;
+    virtual int64_t FileToListSample(int64_t sample) const { return sample; }
+    virtual int64_t ListToFileSample(int64_t sample) const { return sample; }
+    virtual int64_t SamplesToTime(int64_t samples) const;
+    virtual int64_t TimeToSamples(int64_t value) const;
     // The list is not owned; null removes it. Rebuilds the play list.
     virtual void SetCutList(TMMCutList* list);
     TMMCutList* CutList() const noexcept { return cutList_; }
@@ -147,10 +148,10 @@ public:
     void FreeAll();
     void ClearWave();
     bool IsEmpty() const { return DataSize() == 0; }
-    int32_t BytesLeft() const noexcept { return bytesLeft_; }
-    int32_t PlayListSamples() const;
-    int32_t PlayListBytes() const;
-    int32_t PlayListTime() const;
+    int64_t BytesLeft() const noexcept { return bytesLeft_; }
+    int64_t PlayListSamples() const;
+    int64_t PlayListBytes() const;
+    int64_t PlayListTime() const;
     bool IsOpened() const noexcept { return opened_; }
     // The parsed file (its INFO and DISP lists), or null.
     WaveIOHandle* Handle() const noexcept { return handle_.get(); }
@@ -173,15 +174,15 @@ private:
     bool fileMustExist_ = true;
     int32_t ioBufferSize_ = DefaultWaveIOBufferSize;
     TMMTimeFormats timeFormat_ = tfSample;
-    int32_t rangeStart_ = 0;
-    int32_t rangeEnd_ = 0;
-    int32_t position_ = 0;
-    int32_t bytesLeft_ = 0;
-    int32_t totalBytes_ = 0;
+    int64_t rangeStart_ = 0;
+    int64_t rangeEnd_ = 0;
+    int64_t position_ = 0;
+    int64_t bytesLeft_ = 0;
+    int64_t totalBytes_ = 0;
     TMMCutList* cutList_ = nullptr;
     TMMCutList playList_;
     size_t segmentIndex_ = 0;
-    int32_t segmentBytesLeft_ = 0;
+    int64_t segmentBytesLeft_ = 0;
     bool opened_ = false;
     bool endDelivered_ = false;  // the end block went out since the last positioning
     bool updating_ = false;
@@ -234,8 +235,8 @@ public:
     int32_t Time() const override;
     std::string FileName() const override { return wave_->FileName(); }
     void SetFileName(const std::string& value) override { wave_->SetFileName(value); }
-    int32_t Position() const override { return wave_->GetPosition(); }
-    void SetPosition(int32_t value) override { wave_->SetPosition(value); }
+    int64_t Position() const override { return wave_->GetPosition(); }
+    void SetPosition(int64_t value) override { wave_->SetPosition(value); }
     int32_t PositionMs() const override;
     void SetPositionMs(int32_t value) override;
 
@@ -253,7 +254,7 @@ private:
     bool fileStarted_ = false;
     uint8_t silence_ = 0;
     bool overwriteExisting_ = true;
-    int32_t openPosition_ = 0;
+    int64_t openPosition_ = 0;
 };
 
 class TMMWaveFile : public TMMCustomWaveFile {

@@ -117,6 +117,11 @@ uint32_t WaveBytesToSamples(const WAVEFORMATEX* format, uint32_t bytes) {
     return ClampToU32(MulDivRound(bytes, format->nSamplesPerSec, format->nAvgBytesPerSec));
 }
 
+int64_t WaveBytesToSamples64(const WAVEFORMATEX* format, int64_t bytes) {
+    if (!format) return 0;
+    return MulDivRound(bytes, format->nSamplesPerSec, format->nAvgBytesPerSec);
+}
+
 int64_t WaveSamplesToBytes64(const WAVEFORMATEX* format, int64_t samples) {
     if (!format) return 0;
     return RoundUpToBlock(MulDivRound(samples, format->nAvgBytesPerSec, format->nSamplesPerSec), format->nBlockAlign);

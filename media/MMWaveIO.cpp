@@ -5,11 +5,17 @@
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>
+#include <iterator>
 #include <new>
 #include <utility>
 
+#include "framework/Strings.h"
+
 namespace {
 
+constexpr FOURCC kRf64 = mmioFOURCC('R', 'F', '6', '4');
+constexpr FOURCC kBw64 = mmioFOURCC('B', 'W', '6', '4');
+constexpr FOURCC kDs64 = mmioFOURCC('d', 's', '6', '4');
 constexpr FOURCC kFmt = mmioFOURCC('f', 'm', 't', ' ');
 constexpr FOURCC kData = mmioFOURCC('d', 'a', 't', 'a');
 constexpr FOURCC kFact = mmioFOURCC('f', 'a', 'c', 't');
@@ -18,68 +24,34 @@ constexpr FOURCC kDisp = mmioFOURCC('D', 'I', 'S', 'P');
 
 constexpr uint32_t kChunkHeaderBytes = 8;   // id and size
 constexpr uint32_t kListTypeBytes = 4;      // the list or form type behind a LIST/RIFF header
+constexpr uint32_t kFormHeaderBytes = kChunkHeaderBytes + kListTypeBytes;
 constexpr uint32_t kPcmFmtChunkBytes = 16;  // PCM is stored without cbSize
 constexpr uint32_t kFormatRecordBytes = sizeof(WAVEFORMATEX);
+// A size field of an RF64 or BW64 file that stands for the size in "ds64".
+constexpr uint32_t kSizeInDs64 = 0xFFFFFFFF;
+// "ds64": RIFF size, data size and sample count (8 bytes each), then the
+// length of the table of further chunk sizes (4 bytes).
+constexpr uint32_t kDs64FixedBytes = 28;
+constexpr uint32_t kDs64EntryBytes = 12;  // chunk id, then its 64-bit size
 
-// The largest file mmio's signed 32-bit offsets can address.
-constexpr int64_t kMaxFileSize = 0x7FFFFFFF;
-
-// ---- little-endian writing ----
+// ---- little-endian fields ----
 
 void PutU32(uint8_t* out, uint32_t value) {
     for (int i = 0; i < 4; ++i) out[i] = uint8_t(value >> (8 * i));
 }
+uint32_t GetU32(const uint8_t* in) {
+    return uint32_t(in[0]) | uint32_t(in[1]) << 8 | uint32_t(in[2]) << 16 | uint32_t(in[3]) << 24;
+}
+uint64_t GetU64(const uint8_t* in) { return uint64_t(GetU32(in)) | uint64_t(GetU32(in + 4)) << 32; }
 
-// ---- mmio helpers ----
-
-// mmioOpen writes a full path back into the name with some flags, so it
-// always gets its own generous copy.
-std::vector<char> NameBuffer(const char* name) {
-    std::vector<char> buffer(std::max<size_t>(std::strlen(name) + 1, 1024), 0);
-    std::memcpy(buffer.data(), name, std::strlen(name));
-    return buffer;
+bool ReadAt(BufferedFile& file, int64_t offset, void* buffer, int64_t count) {
+    return file.Seek(offset) && file.Read(buffer, count) == count;
 }
 
-HMMIO OpenMmio(const char* name, DWORD flags) {
-    std::vector<char> buffer = NameBuffer(name);
-    return ::mmioOpenA(buffer.data(), nullptr, flags);
-}
-
-int64_t Tell(HMMIO file) { return ::mmioSeek(file, 0, SEEK_CUR); }
-
-bool SeekTo(HMMIO file, int64_t offset) {
-    if (offset < 0 || offset > kMaxFileSize) return false;
-    return ::mmioSeek(file, LONG(offset), SEEK_SET) == offset;
-}
-
-bool ReadExactly(HMMIO file, void* buffer, uint32_t count) {
-    if (count == 0) return true;
-    if (count > uint32_t(kMaxFileSize)) return false;
-    return ::mmioRead(file, static_cast<HPSTR>(buffer), LONG(count)) == LONG(count);
-}
-
-bool WriteExactly(HMMIO file, const void* buffer, uint32_t count) {
-    if (count == 0) return true;
-    return ::mmioWrite(file, static_cast<const char*>(buffer), LONG(count)) == LONG(count);
-}
-
-// Opening steps shared by WaveIOOpen and WaveIOBeginAccess: a system buffer,
-// read/write unless the file is read-only (falling back to read-only), and
-// the first chunk must be a RIFF form of the requested type.
-int OpenRiffForm(const char* name, FOURCC formType, wc::MmioHandle& file, MMCKINFO& riff) {
-    const DWORD attributes = ::GetFileAttributesA(name);
-    const bool readOnly = attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY);
-    HMMIO opened = nullptr;
-    if (!readOnly) opened = OpenMmio(name, MMIO_READWRITE | MMIO_ALLOCBUF);
-    if (!opened) opened = OpenMmio(name, MMIO_READ | MMIO_ALLOCBUF);
-    if (!opened) return WaveIOErrFile;
-    file.reset(opened);
-    riff = {};
-    if (::mmioDescend(opened, &riff, nullptr, 0) != 0 || riff.ckid != FOURCC_RIFF || riff.fccType != formType) {
-        file.reset();
-        return WaveIOErrFile;
-    }
-    return 0;
+bool WriteU32At(BufferedFile& file, int64_t offset, uint32_t value) {
+    uint8_t bytes[4];
+    PutU32(bytes, value);
+    return file.Seek(offset) && file.Write(bytes, 4);
 }
 
 // Sizes a writer leaves in a header it meant to fill in later: 0 until a
@@ -88,15 +60,80 @@ int OpenRiffForm(const char* name, FOURCC formType, wc::MmioHandle& file, MMCKIN
 constexpr uint32_t kFirstPlaceholderSize = 0xFFFFFFF8;
 bool IsPlaceholderSize(uint32_t size) { return size == 0 || size >= kFirstPlaceholderSize; }
 
+// The sizes of an RF64 or BW64 file's "ds64" chunk.
+struct Ds64 {
+    bool present = false;
+    uint64_t riffSize = 0;
+    uint64_t dataSize = 0;
+    std::vector<std::pair<FOURCC, uint64_t>> table;
+
+    // The real size of a chunk whose size field says `field`; 0 when the
+    // chunk's size is not known.
+    uint64_t SizeOf(FOURCC id, uint32_t field) const {
+        if (!present || field != kSizeInDs64) return field;
+        if (id == kData) return dataSize;
+        for (const auto& [tableId, size] : table)
+            if (tableId == id) return size;
+        return 0;
+    }
+};
+
+// Opening steps shared by WaveIOOpen and WaveIOBeginAccess: read/write
+// unless the file is read-only (falling back to read-only), and the first
+// chunk must be a RIFF form (or its 64-bit kin RF64 and BW64, with their
+// "ds64" chunk first) of the requested type.
+int OpenRiffForm(const std::string& name, FOURCC formType, BufferedFile& file, WaveChunk& riff, Ds64& ds64) {
+    const DWORD attributes = ::GetFileAttributesW(wc::PathToWide(name).c_str());
+    const bool readOnly = attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY);
+    if (readOnly || !file.Open(name, BufferedFile::Access::ReadWrite)) {
+        if (!file.Open(name, BufferedFile::Access::Read)) return WaveIOErrFile;
+    }
+    uint8_t header[kFormHeaderBytes];
+    riff = {};
+    ds64 = {};
+    const auto fail = [&] {
+        file.reset();
+        return WaveIOErrFile;
+    };
+    if (!ReadAt(file, 0, header, sizeof header)) return fail();
+    riff.id = GetU32(header);
+    riff.size = GetU32(header + 4);
+    riff.type = GetU32(header + 8);
+    riff.dataOffset = kChunkHeaderBytes;
+    if ((riff.id != FOURCC_RIFF && riff.id != kRf64 && riff.id != kBw64) || riff.type != formType) return fail();
+    if (riff.id == FOURCC_RIFF) return 0;
+
+    uint8_t fixed[kChunkHeaderBytes + kDs64FixedBytes];
+    if (!ReadAt(file, kFormHeaderBytes, fixed, sizeof fixed) || GetU32(fixed) != kDs64 ||
+        GetU32(fixed + 4) < kDs64FixedBytes)
+        return fail();
+    ds64.present = true;
+    ds64.riffSize = GetU64(fixed + 8);
+    ds64.dataSize = GetU64(fixed + 16);
+    const uint64_t entries = GetU32(fixed + 32);
+    // The table cannot hold more entries than its chunk has room for.
+    if (entries > (GetU32(fixed + 4) - kDs64FixedBytes) / kDs64EntryBytes) return fail();
+    try {
+        for (uint64_t i = 0; i < entries; ++i) {
+            uint8_t entry[kDs64EntryBytes];
+            if (!ReadAt(file, kFormHeaderBytes + sizeof fixed + i * kDs64EntryBytes, entry, sizeof entry)) return fail();
+            ds64.table.emplace_back(GetU32(entry), GetU64(entry + 4));
+        }
+    } catch (const std::bad_alloc&) {
+        return fail();
+    }
+    if (riff.size == kSizeInDs64) riff.size = std::min<uint64_t>(ds64.riffSize, uint64_t(1) << 62);
+    return 0;
+}
+
 // The RIFF size as far as the file holds it. A size too small to hold even
 // the form type and one chunk header (0 is what a recording leaves until it
 // is finished) and a streaming writer's placeholder are no sizes: the form
 // then runs to the end of the file.
-void CutRiffToFile(MMCKINFO& riff, int64_t fileSize) {
-    const int64_t held = std::max<int64_t>(0, fileSize - int64_t(riff.dwDataOffset));
-    if (riff.cksize < kListTypeBytes + kChunkHeaderBytes || IsPlaceholderSize(riff.cksize) ||
-        int64_t(riff.cksize) > held)
-        riff.cksize = uint32_t(held);
+void CutRiffToFile(WaveChunk& riff, int64_t fileSize) {
+    const uint64_t held = uint64_t(std::max<int64_t>(0, fileSize - int64_t(riff.dataOffset)));
+    const bool placeholder = riff.size <= UINT32_MAX && IsPlaceholderSize(uint32_t(riff.size));
+    if (riff.size < kListTypeBytes + kChunkHeaderBytes || placeholder || riff.size > held) riff.size = held;
 }
 
 // Four printable characters: what every registered chunk id is made of.
@@ -156,25 +193,30 @@ uint32_t ShortBlockHeaderBytes(const WAVEFORMATEX& format) {
 
 // ---- INFO and DISP chunks while scanning ----
 
-int ReadInfoChunk(HMMIO file, const MMCKINFO& chunk, InfoList& list) {
-    if (chunk.cksize <= kListTypeBytes) return 0;
+int ReadInfoChunk(BufferedFile& file, const WaveChunk& chunk, InfoList& list) {
+    if (chunk.size <= kListTypeBytes) return 0;
     try {
-        std::vector<char> body(chunk.cksize - kListTypeBytes);
-        if (!ReadExactly(file, body.data(), uint32_t(body.size()))) return RiffErrIO;
+        std::vector<char> body(size_t(chunk.size - kListTypeBytes));
+        if (!ReadAt(file, int64_t(chunk.dataOffset + kListTypeBytes), body.data(), int64_t(body.size())))
+            return RiffErrIO;
         list.TakeBody(std::move(body));
     } catch (const std::bad_alloc&) {
+        return RiffErrNoMemory;
+    } catch (const std::length_error&) {
         return RiffErrNoMemory;
     }
     return 0;
 }
 
-int ReadDisplayChunk(HMMIO file, const MMCKINFO& chunk, DisplayList& list) {
-    if (chunk.cksize <= 4) return 0;
+int ReadDisplayChunk(BufferedFile& file, const WaveChunk& chunk, DisplayList& list) {
+    if (chunk.size <= 4) return 0;
     try {
-        std::vector<uint8_t> body(chunk.cksize);
-        if (!ReadExactly(file, body.data(), uint32_t(body.size()))) return RiffErrIO;
+        std::vector<uint8_t> body(size_t(chunk.size));
+        if (!ReadAt(file, int64_t(chunk.dataOffset), body.data(), int64_t(body.size()))) return RiffErrIO;
         list.AddChunkBody(body.data(), body.size());
     } catch (const std::bad_alloc&) {
+        return RiffErrNoMemory;
+    } catch (const std::length_error&) {
         return RiffErrNoMemory;
     }
     return 0;
@@ -185,35 +227,47 @@ struct Scan {
     std::vector<uint8_t> format;
     bool haveFormat = false;
     bool haveData = false;
-    uint32_t dataDeclared = 0;  // the data chunk's size field as the file holds it
-    uint32_t dataOffset = 0;
+    uint64_t dataDeclared = 0;  // the data chunk's size as the file states it
+    uint64_t dataOffset = 0;
     int64_t dataEnd = 0;
     bool haveFact = false;
-    uint32_t factOffset = 0;
+    uint64_t factOffset = 0;
     std::unique_ptr<InfoList> info;
     std::unique_ptr<DisplayList> display;
 };
 
 // Walks the chunks inside the RIFF form; 0 or the code that ends the open.
-int ScanChunks(HMMIO file, MMCKINFO& riff, int64_t fileSize, Scan& scan) {
-    const int64_t riffEnd = int64_t(riff.dwDataOffset) + riff.cksize;
+int ScanChunks(BufferedFile& file, const WaveChunk& riff, const Ds64& ds64, int64_t fileSize, Scan& scan) {
+    const int64_t riffEnd = int64_t(riff.dataOffset + riff.size);
     scan.dataEnd = fileSize;
     bool dataEndPending = false;
+    int64_t here = kFormHeaderBytes;
     for (;;) {
-        // The system's descend also stops at the parent's end; this keeps it
-        // from reading a header that would reach past the form.
-        const int64_t here = Tell(file);
-        if (here < 0 || here + kChunkHeaderBytes > riffEnd) break;
-        MMCKINFO chunk{};
-        if (::mmioDescend(file, &chunk, &riff, 0) != 0) break;
+        // A header that would reach past the form ends the scan.
+        uint8_t header[kChunkHeaderBytes];
+        if (here + kChunkHeaderBytes > riffEnd || !ReadAt(file, here, header, sizeof header)) break;
+        WaveChunk chunk;
+        chunk.id = GetU32(header);
+        const uint32_t field = GetU32(header + 4);
+        // No file holds 2^62 bytes: a larger size is one the file cannot
+        // hold, cut below like any other (and no sum with it overflows).
+        chunk.size = std::min<uint64_t>(ds64.SizeOf(chunk.id, field), uint64_t(1) << 62);
+        chunk.dataOffset = uint64_t(here) + kChunkHeaderBytes;
+        if (chunk.id == FOURCC_LIST) {
+            uint8_t type[kListTypeBytes];
+            if (chunk.size >= kListTypeBytes && ReadAt(file, int64_t(chunk.dataOffset), type, sizeof type))
+                chunk.type = GetU32(type);
+        }
+        // A size the file states, as opposed to one that stands in for an
+        // unknown size.
+        const bool sized = ds64.present && field == kSizeInDs64 ? chunk.size != 0 : !IsPlaceholderSize(field);
 
-        const uint32_t declared = chunk.cksize;
-        const int64_t chunkEnd = int64_t(chunk.dwDataOffset) + chunk.cksize;
+        const int64_t chunkEnd = int64_t(chunk.dataOffset + chunk.size);
         bool cutByFileEnd = false;
         if (chunkEnd > riffEnd) {
             if (scan.haveFormat && scan.haveData) break;
             if (chunkEnd > fileSize) {
-                chunk.cksize = uint32_t(std::max<int64_t>(0, fileSize - chunk.dwDataOffset));
+                chunk.size = uint64_t(std::max<int64_t>(0, fileSize - int64_t(chunk.dataOffset)));
                 cutByFileEnd = true;
             }
         }
@@ -221,167 +275,168 @@ int ScanChunks(HMMIO file, MMCKINFO& riff, int64_t fileSize, Scan& scan) {
             // Behind a data chunk that claims no bytes (an interrupted
             // recording) come its samples, not a chunk: silence would read
             // as an empty chunk of id 0. They run on to the end of the form.
-            if (scan.dataDeclared == 0 && !PlausibleChunkId(chunk.ckid)) break;
-            scan.dataEnd = int64_t(chunk.dwDataOffset) - kChunkHeaderBytes;
+            if (scan.dataDeclared == 0 && !PlausibleChunkId(chunk.id)) break;
+            scan.dataEnd = int64_t(chunk.dataOffset) - kChunkHeaderBytes;
             dataEndPending = false;
         }
 
         int code = 0;
-        if (chunk.ckid == FOURCC_LIST && chunk.fccType == kInfo) {
+        if (chunk.id == FOURCC_LIST && chunk.type == kInfo) {
             if (!scan.info->HasBody()) code = ReadInfoChunk(file, chunk, *scan.info);
-        } else if (chunk.ckid == kDisp) {
+        } else if (chunk.id == kDisp) {
             code = ReadDisplayChunk(file, chunk, *scan.display);
-        } else if (chunk.ckid == kFmt) {
+        } else if (chunk.id == kFmt) {
             if (scan.haveFormat) break;
             // A format the file ends inside of is no format: its missing
-            // fields would read as zeros.
-            if (cutByFileEnd) return WaveIOErrFile;
+            // fields would read as zeros. Nor is one larger than a format
+            // record can say (a cbSize of 16 bits).
+            if (cutByFileEnd || chunk.size > kFormatRecordBytes + 0xFFFF) return WaveIOErrFile;
             try {
-                scan.format.assign(std::max<uint32_t>(chunk.cksize, kFormatRecordBytes), 0);
+                scan.format.assign(std::max<size_t>(size_t(chunk.size), kFormatRecordBytes), 0);
             } catch (const std::bad_alloc&) {
                 return WaveIOErrNoMemory;
             }
-            if (!ReadExactly(file, scan.format.data(), chunk.cksize)) return WaveIOErrFile;
+            if (!ReadAt(file, int64_t(chunk.dataOffset), scan.format.data(), int64_t(chunk.size))) return WaveIOErrFile;
             // A cbSize that claims more than the chunk holds is cut to it.
             auto* record = reinterpret_cast<WAVEFORMATEX*>(scan.format.data());
-            const uint32_t extraHeld = chunk.cksize > kFormatRecordBytes ? chunk.cksize - kFormatRecordBytes : 0;
+            const uint64_t extraHeld = chunk.size > kFormatRecordBytes ? chunk.size - kFormatRecordBytes : 0;
             if (record->cbSize > extraHeld) record->cbSize = uint16_t(extraHeld);
             scan.haveFormat = true;
-        } else if (chunk.ckid == kData) {
+        } else if (chunk.id == kData) {
             if (scan.haveData && scan.dataDeclared != 0) break;
             scan.haveData = true;
-            scan.dataDeclared = declared;
-            scan.dataOffset = chunk.dwDataOffset;
+            scan.dataDeclared = sized ? chunk.size : 0;
+            scan.dataOffset = chunk.dataOffset;
             // A real size that the file holds is the data: its pad byte,
             // chunks behind it and tags appended to the file are no samples.
             // Only a placeholder or a size past the file's end is measured,
             // to the next chunk or to the end of the file.
-            if (!IsPlaceholderSize(declared) && chunkEnd <= fileSize)
+            if (sized && chunkEnd <= fileSize)
                 scan.dataEnd = chunkEnd;
             else
                 dataEndPending = true;
-        } else if (chunk.ckid == kFact) {
+        } else if (chunk.id == kFact) {
             if (scan.haveFact) break;
             scan.haveFact = true;
             uint8_t count[4];
             // Only a count before the data can be rewritten in place later.
-            if (chunk.cksize >= 4 && ReadExactly(file, count, 4) && !scan.haveData)
-                scan.factOffset = chunk.dwDataOffset;
+            if (chunk.size >= 4 && ReadAt(file, int64_t(chunk.dataOffset), count, 4) && !scan.haveData)
+                scan.factOffset = chunk.dataOffset;
         }
         if (code != 0) return code;
-
-        if (::mmioAscend(file, &chunk, 0) != 0) {
-            if (scan.haveData) break;
-            return WaveIOErrFile;
-        }
+        here = int64_t(chunk.dataOffset + chunk.size + (chunk.size & 1));
     }
     return 0;
 }
 
 // ---- finishing a written file ----
 
-int WriteChunk(HMMIO file, FOURCC id, const std::vector<const void*>& parts, const std::vector<uint32_t>& sizes) {
-    MMCKINFO chunk{};
-    chunk.ckid = id;
-    if (::mmioCreateChunk(file, &chunk, 0) != 0) return WaveIOErrFile;
-    for (size_t i = 0; i < parts.size(); ++i)
-        if (!WriteExactly(file, parts[i], sizes[i])) return WaveIOErrFile;
-    if (::mmioAscend(file, &chunk, 0) != 0) return WaveIOErrFile;
-    return 0;
+// One chunk of the given parts at the current position, with its pad byte.
+bool WriteChunk(BufferedFile& file, FOURCC id, const std::vector<std::pair<const void*, uint32_t>>& parts) {
+    uint32_t size = 0;
+    for (const auto& part : parts) size += part.second;
+    uint8_t header[kChunkHeaderBytes];
+    PutU32(header, id);
+    PutU32(header + 4, size);
+    if (!file.Write(header, sizeof header)) return false;
+    for (const auto& [bytes, count] : parts)
+        if (!file.Write(bytes, count)) return false;
+    const uint8_t pad = 0;
+    return !(size & 1) || file.Write(&pad, 1);
 }
 
-int WriteDisplayChunks(HMMIO file, const DisplayList& list) {
+int WriteDisplayChunks(BufferedFile& file, const DisplayList& list) {
     for (const DisplayEntry& entry : list.Entries()) {
         const std::vector<uint8_t>& data = entry.Current();
         if (data.empty() || (entry.type != kDisplayText && entry.type != kDisplayBitmap)) continue;
         uint8_t type[4];
         PutU32(type, entry.type);
-        int code;
+        bool written;
         if (entry.type == kDisplayText) {
             const auto* text = reinterpret_cast<const char*>(data.data());
             const uint32_t length = uint32_t(std::find(data.begin(), data.end(), 0) - data.begin());
             if (length == 0) continue;
             const char zero = 0;
-            code = WriteChunk(file, kDisp, {type, text, &zero}, {4, length, 1});
+            written = WriteChunk(file, kDisp, {{type, 4}, {text, length}, {&zero, 1}});
         } else {
-            code = WriteChunk(file, kDisp, {type, data.data()}, {4, uint32_t(data.size())});
+            written = WriteChunk(file, kDisp, {{type, 4}, {data.data(), uint32_t(data.size())}});
         }
-        if (code != 0) return code;
+        if (!written) return WaveIOErrFile;
     }
     return 0;
 }
 
-int WriteInfoList(HMMIO file, const InfoList& list) {
+int WriteInfoList(BufferedFile& file, const InfoList& list) {
     if (!list.HasTexts()) return 0;
-    MMCKINFO chunk{};
-    chunk.fccType = kInfo;
-    if (::mmioCreateChunk(file, &chunk, MMIO_CREATELIST) != 0) return WaveIOErrFile;
+    const int64_t start = file.Tell();
+    uint8_t header[kFormHeaderBytes];
+    PutU32(header, FOURCC_LIST);
+    PutU32(header + 4, 0);
+    PutU32(header + 8, kInfo);
+    if (!file.Write(header, sizeof header)) return WaveIOErrFile;
     for (size_t i = 0; i < InfoIdTable.size(); ++i) {
         const std::string_view text = list.Text(i);
         if (text.empty()) continue;
         const char zero = 0;
-        const int code = WriteChunk(file, InfoIdTable[i].id, {text.data(), &zero}, {uint32_t(text.size()), 1});
-        if (code != 0) return code;
+        if (!WriteChunk(file, InfoIdTable[i].id, {{text.data(), uint32_t(text.size())}, {&zero, 1}}))
+            return WaveIOErrFile;
     }
-    if (::mmioAscend(file, &chunk, 0) != 0) return WaveIOErrFile;
+    const int64_t end = file.Tell();
+    if (!WriteU32At(file, start + 4, uint32_t(end - start - kChunkHeaderBytes)) || !file.Seek(end)) return WaveIOErrFile;
     return 0;
 }
 
-// Rewrites sizes and writes the trailing chunks; the file stays open.
-int FinishFile(WaveIOHandle& handle, int64_t& riffEnd) {
-    HMMIO file = handle.file.get();
-    if (::mmioFlush(file, 0) != 0) return WaveIOErrFile;
-    const bool created = handle.riffChunk.dwFlags & MMIO_DIRTY;
-    if (!created) {
-        // Appended to an existing file: both sizes are measured again.
-        handle.dataChunk.cksize = 0;
-        handle.dataChunk.dwFlags |= MMIO_DIRTY;
-        handle.riffChunk.cksize = 0;
-        handle.riffChunk.dwFlags |= MMIO_DIRTY;
-    }
-    // The data ends behind its last byte, wherever the last write was.
-    if (!SeekTo(file, int64_t(handle.dataOffset) + handle.dataBytes)) return WaveIOErrFile;
-    if (::mmioAscend(file, &handle.dataChunk, 0) != 0) return WaveIOErrFile;
+// A size field for `size` bytes: past 32 bits the placeholder a reader
+// measures (no chunk follows such data).
+uint32_t SizeField(uint64_t size) { return size < kFirstPlaceholderSize ? uint32_t(size) : kSizeInDs64; }
 
-    if (!IsPcm(handle.format)) {
-        uint8_t count[4];
-        PutU32(count, handle.totalSamples);
-        if (!created && handle.factOffset != 0) {
-            // An existing count before the data is kept current in place: a
-            // second "fact" behind the data would end the next open's scan.
-            const int64_t back = Tell(file);
-            if (back < 0 || !SeekTo(file, handle.factOffset) || !WriteExactly(file, count, 4) || !SeekTo(file, back))
-                return WaveIOErrFile;
-        } else {
-            const int code = WriteChunk(file, kFact, {count}, {4});
-            if (code != 0) return code;
+// Rewrites sizes, writes the trailing chunks and cuts what an earlier,
+// longer version of the file left behind the form (it would otherwise read
+// as samples the next time); the file stays open.
+int FinishFile(WaveIOHandle& handle) {
+    BufferedFile& file = handle.file;
+    const bool created = handle.riffChunk.dirty;
+    const uint64_t dataEnd = handle.dataOffset + handle.dataBytes;
+    if (handle.dataOffset < kChunkHeaderBytes || !WriteU32At(file, int64_t(handle.dataOffset) - 4, SizeField(handle.dataBytes)))
+        return WaveIOErrFile;
+    handle.dataChunk.size = handle.dataBytes;
+    if (!file.Seek(int64_t(dataEnd))) return WaveIOErrFile;
+    const uint8_t pad = 0;
+    if ((handle.dataBytes & 1) && !file.Write(&pad, 1)) return WaveIOErrFile;
+
+    // Data whose size needs the placeholder ends the form: a reader measures
+    // it to the end of the file.
+    if (SizeField(handle.dataBytes) != kSizeInDs64) {
+        if (!IsPcm(handle.format)) {
+            const uint32_t samples = uint32_t(std::min<uint64_t>(handle.totalSamples, UINT32_MAX));
+            if (!created && handle.factOffset != 0) {
+                // An existing count before the data is kept current in place: a
+                // second "fact" behind the data would end the next open's scan.
+                const int64_t back = file.Tell();
+                if (!WriteU32At(file, int64_t(handle.factOffset), samples) || !file.Seek(back)) return WaveIOErrFile;
+            } else {
+                uint8_t count[4];
+                PutU32(count, samples);
+                if (!WriteChunk(file, kFact, {{count, 4}})) return WaveIOErrFile;
+            }
+        }
+        if (handle.displayList) {
+            if (const int code = WriteDisplayChunks(file, *handle.displayList)) return code;
+        }
+        if (handle.infoList) {
+            if (const int code = WriteInfoList(file, *handle.infoList)) return code;
         }
     }
-    if (handle.displayList) {
-        if (const int code = WriteDisplayChunks(file, *handle.displayList)) return code;
-    }
-    if (handle.infoList) {
-        if (const int code = WriteInfoList(file, *handle.infoList)) return code;
-    }
-    riffEnd = Tell(file);
-    if (riffEnd < 0) return WaveIOErrFile;
-    if (::mmioAscend(file, &handle.riffChunk, 0) != 0) return WaveIOErrFile;
-    const LONG end = ::mmioSeek(file, 0, SEEK_END);
+    const int64_t riffEnd = file.Tell();
+    if (riffEnd < 0 || !WriteU32At(file, 4, SizeField(uint64_t(riffEnd) - kChunkHeaderBytes))) return WaveIOErrFile;
+    handle.riffChunk.size = uint64_t(riffEnd) - kChunkHeaderBytes;
+    handle.riffChunk.dirty = false;
+    const int64_t end = file.Size();
     if (end < 0) return WaveIOErrFile;
-    riffEnd += riffEnd & 1;
-    handle.fileSize = uint32_t(end);
+    if (end > riffEnd && !file.Truncate(riffEnd)) return WaveIOErrFile;
+    handle.fileSize = uint64_t(riffEnd);
     handle.rangeEnd = handle.totalSamples;
-    return 0;
-}
-
-// Cuts what an earlier, longer version of the file left behind the form;
-// it would otherwise read as samples the next time.
-bool TruncateFile(const std::string& name, int64_t size) {
-    wc::FileHandle file(::CreateFileA(name.c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr));
-    if (!file) return false;
-    LARGE_INTEGER at;
-    at.QuadPart = size;
-    return ::SetFilePointerEx(file.get(), at, nullptr, FILE_BEGIN) && ::SetEndOfFile(file.get());
+    return file.Flush() ? 0 : WaveIOErrFile;
 }
 
 }  // namespace
@@ -391,13 +446,12 @@ bool TruncateFile(const std::string& name, int64_t size) {
 int WaveIOOpen(PWaveIOHandle& handle, const char* fileName, FOURCC formType, uint32_t flags) {
     handle = nullptr;
     if (!fileName) return WaveIOErrBadParam;
-    wc::MmioHandle file;
-    MMCKINFO riff{};
-    if (OpenRiffForm(fileName, formType, file, riff) != 0) return WaveIOErrFile;
-
-    const LONG fileEnd = ::mmioSeek(file.get(), 0, SEEK_END);
-    if (fileEnd < 0 || !SeekTo(file.get(), int64_t(riff.dwDataOffset) + kListTypeBytes)) return WaveIOErrFile;
-    const int64_t fileSize = fileEnd;
+    BufferedFile file;
+    WaveChunk riff;
+    Ds64 ds64;
+    if (OpenRiffForm(fileName, formType, file, riff, ds64) != 0) return WaveIOErrFile;
+    const int64_t fileSize = file.Size();
+    if (fileSize < 0) return WaveIOErrFile;
     CutRiffToFile(riff, fileSize);
 
     Scan scan;
@@ -407,7 +461,7 @@ int WaveIOOpen(PWaveIOHandle& handle, const char* fileName, FOURCC formType, uin
     } catch (const std::bad_alloc&) {
         return RiffErrNoMemory;
     }
-    if (const int code = ScanChunks(file.get(), riff, fileSize, scan)) return code;
+    if (const int code = ScanChunks(file, riff, ds64, fileSize, scan)) return code;
     if (!scan.haveFormat) return WaveIOErrGeneral;
 
     NewHandle built;
@@ -428,20 +482,20 @@ int WaveIOOpen(PWaveIOHandle& handle, const char* fileName, FOURCC formType, uin
         format.nBlockAlign = uint16_t((uint32_t(format.wBitsPerSample) + 7) / 8 * format.nChannels);
         format.nAvgBytesPerSec = uint32_t(format.nBlockAlign) * format.nSamplesPerSec;
     }
-    uint32_t dataBytes = 0;
+    uint64_t dataBytes = 0;
     if (scan.haveData && Convertible(format) && scan.dataEnd > int64_t(scan.dataOffset)) {
-        const int64_t measured = scan.dataEnd - scan.dataOffset;
-        const int64_t rest = measured % format.nBlockAlign;
+        const uint64_t measured = uint64_t(scan.dataEnd) - scan.dataOffset;
+        const uint64_t rest = measured % format.nBlockAlign;
         const uint32_t header = ShortBlockHeaderBytes(format);
-        dataBytes = uint32_t(header != 0 && rest >= header ? measured : measured - rest);
+        dataBytes = header != 0 && rest >= header ? measured : measured - rest;
     }
 
     built->flags = flags;
     built->riffChunk = riff;
-    built->fileSize = uint32_t(fileSize);
+    built->fileSize = uint64_t(fileSize);
     built->dataBytes = dataBytes;
     built->dataOffset = scan.dataOffset;
-    built->totalSamples = WaveBytesToSamples(&format, dataBytes);
+    built->totalSamples = uint64_t(WaveBytesToSamples64(&format, int64_t(dataBytes)));
     built->rangeStart = 0;
     built->rangeEnd = built->totalSamples;
     built->factOffset = scan.factOffset;
@@ -473,30 +527,35 @@ int WaveIOCreateHandle(PWaveIOHandle& handle, const WAVEFORMATEX* format) {
 int WaveIOCreateFile(WaveIOHandle* handle, const char* fileName) {
     if (!handle || !fileName) return WaveIOErrBadParam;
     if (handle->file) return WaveIOErrFile;  // still busy with another file
-    wc::MmioHandle file(OpenMmio(fileName, MMIO_CREATE | MMIO_READWRITE | MMIO_ALLOCBUF));
-    if (!file) return WaveIOErrFile;
+    BufferedFile file;
+    if (!file.Open(fileName, BufferedFile::Access::Create)) return WaveIOErrFile;
 
     const auto fail = [&](int code) {
         file.reset();
         WaveIODeleteFile(fileName);
         return code;
     };
-    MMCKINFO riff{};
-    riff.fccType = kWaveFormType;
-    if (::mmioCreateChunk(file.get(), &riff, MMIO_CREATERIFF) != 0) return fail(WaveIOErrFile);
-    riff.dwFlags |= MMIO_DIRTY;  // marks the file as made here until it is finished
-
-    MMCKINFO fmt{};
-    fmt.ckid = kFmt;
+    uint8_t form[kFormHeaderBytes];
+    PutU32(form, FOURCC_RIFF);
+    PutU32(form + 4, 0);
+    PutU32(form + 8, kWaveFormType);
     const uint32_t formatBytes = IsPcm(handle->format) ? kPcmFmtChunkBytes : WaveFormatSize(&handle->format);
-    if (::mmioCreateChunk(file.get(), &fmt, 0) != 0 || !WriteExactly(file.get(), &handle->format, formatBytes) ||
-        ::mmioAscend(file.get(), &fmt, 0) != 0)
+    uint8_t dataHeader[kChunkHeaderBytes];
+    PutU32(dataHeader, kData);
+    PutU32(dataHeader + 4, 0);
+    if (!file.Write(form, sizeof form) || !WriteChunk(file, kFmt, {{&handle->format, formatBytes}}) ||
+        !file.Write(dataHeader, sizeof dataHeader))
         return fail(WaveIOErrFile);
 
-    MMCKINFO data{};
-    data.ckid = kData;
-    if (::mmioCreateChunk(file.get(), &data, 0) != 0) return fail(WaveIOErrFile);
-    data.dwFlags |= MMIO_DIRTY;
+    WaveChunk riff;
+    riff.id = FOURCC_RIFF;
+    riff.type = kWaveFormType;
+    riff.dataOffset = kChunkHeaderBytes;
+    riff.dirty = true;  // marks the file as made here until it is finished
+    WaveChunk data;
+    data.id = kData;
+    data.dataOffset = uint64_t(file.Tell());
+    data.dirty = true;
 
     try {
         handle->fileName = fileName;
@@ -506,13 +565,13 @@ int WaveIOCreateFile(WaveIOHandle* handle, const char* fileName) {
     handle->file = std::move(file);
     handle->riffChunk = riff;
     handle->dataChunk = data;
-    handle->dataOffset = data.dwDataOffset;
+    handle->dataOffset = data.dataOffset;
     handle->fileSize = 0;
     handle->dataBytes = 0;
     handle->factOffset = 0;
-    handle->totalSamples = WaveBytesToSamples(&handle->format, handle->dataBytes);
+    handle->totalSamples = 0;
     handle->rangeStart = 0;
-    handle->rangeEnd = handle->totalSamples;
+    handle->rangeEnd = 0;
     handle->bytesLeft = 0;
     handle->position = 0;
     return 0;
@@ -528,10 +587,11 @@ int WaveIOBeginAccess(WaveIOHandle* handle) {
     if (!handle) return WaveIOErrBadParam;
     const bool reopened = !handle->file;
     if (reopened) {
-        MMCKINFO riff{};
-        if (OpenRiffForm(handle->fileName.c_str(), kWaveFormType, handle->file, riff) != 0) return WaveIOErrFile;
+        WaveChunk riff;
+        Ds64 ds64;
+        if (OpenRiffForm(handle->fileName, kWaveFormType, handle->file, riff, ds64) != 0) return WaveIOErrFile;
         // Cut as at open, so that no size computed from it passes the file.
-        const LONG fileEnd = ::mmioSeek(handle->file.get(), 0, SEEK_END);
+        const int64_t fileEnd = handle->file.Size();
         if (fileEnd < 0) {
             handle->file.reset();
             return WaveIOErrFile;
@@ -539,7 +599,7 @@ int WaveIOBeginAccess(WaveIOHandle* handle) {
         CutRiffToFile(riff, fileEnd);
         handle->riffChunk = riff;
     }
-    if (WaveIOSeek(handle, int32_t(std::min<uint32_t>(handle->position, INT32_MAX))) == 0) return 0;
+    if (WaveIOSeek(handle, int64_t(std::min<uint64_t>(handle->position, INT64_MAX))) == 0) return 0;
     // A file opened here is not left open behind a failure.
     if (reopened) handle->file.reset();
     return WaveIOErrFile;
@@ -547,165 +607,95 @@ int WaveIOBeginAccess(WaveIOHandle* handle) {
 
 int WaveIOEndAccess(WaveIOHandle* handle) {
     if (!handle || !handle->file) return 0;
-    int code = 0;
-    int64_t riffEnd = 0;
-    const bool written = handle->dataChunk.dwFlags & MMIO_DIRTY;
-    if (written) code = FinishFile(*handle, riffEnd);
+    const int code = handle->dataChunk.dirty ? FinishFile(*handle) : 0;
     handle->file.reset();
-    handle->pausedBuffer = 0;
-    handle->dataChunk.dwFlags &= ~MMIO_DIRTY;
+    handle->dataChunk.dirty = false;
     handle->bytesLeft = 0;
     handle->position = 0;
-    if (written && code == 0 && handle->fileSize > riffEnd) {
-        if (!TruncateFile(handle->fileName, riffEnd)) return WaveIOErrFile;
-        handle->fileSize = uint32_t(riffEnd);
-    }
     return code;
 }
 
 int WaveIOSetBuffer(WaveIOHandle* handle, int32_t size) {
     if (!handle) return WaveIOErrBadParam;
     if (!handle->file || size < 0) return WaveIOErrGeneral;
-    // The system's buffer change forgets where the file stood; put it back.
-    HMMIO file = handle->file.get();
-    const int64_t at = Tell(file);
-    handle->pausedBuffer = 0;
-    const int code = int(::mmioSetBuffer(file, nullptr, size, 0));
-    if (code == 0 && at >= 0 && !SeekTo(file, at)) return WaveIOErrFile;
-    return code;
+    return handle->file.SetBufferSize(size) ? 0 : WaveIOErrFile;
 }
 
-int WaveIOSeek(WaveIOHandle* handle, int32_t sample) {
+int WaveIOSeek(WaveIOHandle* handle, int64_t sample) {
     if (!handle || sample < 0) return WaveIOErrFile;
     const WAVEFORMATEX* format = &handle->format;
-    const uint32_t range = handle->rangeEnd > handle->rangeStart ? handle->rangeEnd - handle->rangeStart : 0;
+    const uint64_t range = handle->rangeEnd > handle->rangeStart ? handle->rangeEnd - handle->rangeStart : 0;
     // An empty range has no sample to clamp to: it stays at its start.
-    const uint32_t clamped = range == 0 ? 0 : std::min<uint32_t>(uint32_t(sample), range - 1);
-    const uint32_t absolute = uint32_t(std::min<uint64_t>(uint64_t(clamped) + handle->rangeStart, UINT32_MAX));
+    const uint64_t clamped = range == 0 ? 0 : std::min<uint64_t>(uint64_t(sample), range - 1);
+    const uint64_t absolute = std::min<uint64_t>(clamped + handle->rangeStart, INT64_MAX);
     // Never past the data, whatever the rounding of a compressed format gives.
-    const uint32_t offset = std::min(WaveSamplesToBytes(format, absolute), handle->dataBytes);
+    const uint64_t offset =
+        std::min<uint64_t>(uint64_t(WaveSamplesToBytes64(format, int64_t(absolute))), handle->dataBytes);
 
-    if (HMMIO file = handle->file.get()) {
-        if (handle->dataOffset < kChunkHeaderBytes || !SeekTo(file, int64_t(handle->dataOffset) - kChunkHeaderBytes))
+    if (BufferedFile& file = handle->file) {
+        // The data chunk's header must still stand where it was found.
+        uint8_t header[kChunkHeaderBytes];
+        if (handle->dataOffset < kChunkHeaderBytes ||
+            !ReadAt(file, int64_t(handle->dataOffset) - kChunkHeaderBytes, header, sizeof header) ||
+            GetU32(header) != kData)
             return WaveIOErrFile;
-        // The chunk header is read where it stands, without the RIFF record
-        // as parent: the system adds the parent's offset and size in 32 bits,
-        // which wraps for a streamed file's placeholder size, and a file
-        // being written still has a RIFF size of 0.
-        MMCKINFO chunk{};
-        if (::mmioDescend(file, &chunk, nullptr, 0) != 0 || chunk.ckid != kData ||
-            chunk.dwDataOffset != handle->dataOffset)
-            return WaveIOErrFile;
-        // Descending reads the record afresh; what was written stays marked.
-        chunk.dwFlags |= handle->dataChunk.dwFlags & MMIO_DIRTY;
-        handle->dataChunk = chunk;
-        if (!SeekTo(file, int64_t(handle->dataOffset) + offset)) return WaveIOErrFile;
-        const uint32_t end = std::min(WaveSamplesToBytes(format, handle->rangeEnd), handle->dataBytes);
+        handle->dataChunk.id = kData;
+        handle->dataChunk.dataOffset = handle->dataOffset;
+        if (!handle->dataChunk.dirty) handle->dataChunk.size = GetU32(header + 4);
+        if (!file.Seek(int64_t(handle->dataOffset + offset))) return WaveIOErrFile;
+        const uint64_t end = std::min<uint64_t>(
+            uint64_t(WaveSamplesToBytes64(format, int64_t(std::min<uint64_t>(handle->rangeEnd, INT64_MAX)))),
+            handle->dataBytes);
         handle->bytesLeft = end > offset ? end - offset : 0;
     }
-    const uint32_t reached = WaveBytesToSamples(format, offset);
+    const uint64_t reached = uint64_t(WaveBytesToSamples64(format, int64_t(offset)));
     handle->position = reached > handle->rangeStart ? reached - handle->rangeStart : 0;
     return 0;
 }
 
 int WaveIOSeekToEnd(WaveIOHandle* handle) {
     if (!handle || !handle->file) return WaveIOErrFile;
-    if (!SeekTo(handle->file.get(), int64_t(handle->dataOffset) + handle->dataBytes)) return WaveIOErrFile;
+    if (!handle->file.Seek(int64_t(handle->dataOffset + handle->dataBytes))) return WaveIOErrFile;
     handle->bytesLeft = 0;
-    const uint32_t reached = WaveBytesToSamples(&handle->format, handle->dataBytes);
+    const uint64_t reached = uint64_t(WaveBytesToSamples64(&handle->format, int64_t(handle->dataBytes)));
     handle->position = reached > handle->rangeStart ? reached - handle->rangeStart : 0;
     return 0;
 }
 
-namespace {
-
-// Large reads bypass the file's buffer: a request at least as large as the
-// buffer takes what the buffer still holds, then the buffer is switched off
-// and the rest comes from the file straight into the caller's memory, one
-// copy less. The buffer stays off while large reads follow one another, and
-// comes back (at the same file position) before the next small read, a
-// write, or a change of its size. A file with written data keeps to the
-// buffered path.
-bool ResumeBuffer(WaveIOHandle& handle) {
-    if (handle.pausedBuffer == 0) return true;
-    const int32_t size = std::exchange(handle.pausedBuffer, 0);
-    HMMIO file = handle.file.get();
-    const int64_t at = Tell(file);  // without a buffer, the system's own position
-    return at >= 0 && ::mmioSetBuffer(file, nullptr, size, 0) == 0 && SeekTo(file, at);
-}
-
-LONG ReadAtPosition(WaveIOHandle& handle, char* buffer, LONG count) {
-    HMMIO file = handle.file.get();
-    MMIOINFO info{};
-    const bool written = (handle.dataChunk.dwFlags & MMIO_DIRTY) != 0;
-    const LONG size = handle.pausedBuffer ? handle.pausedBuffer
-                      : ::mmioGetInfo(file, &info, 0) == 0 && info.pchBuffer ? info.cchBuffer
-                                                                             : 0;
-    if (written || size <= 0 || count < size) {
-        if (!ResumeBuffer(handle)) return -1;
-        return ::mmioRead(file, buffer, count);
-    }
-    LONG done = 0;
-    if (handle.pausedBuffer == 0) {
-        const LONG buffered = LONG(std::max<ptrdiff_t>(info.pchEndRead - info.pchNext, 0));
-        const LONG take = std::min(buffered, count);
-        if (take > 0) {
-            const LONG got = ::mmioRead(file, buffer, take);
-            if (got < 0) return -1;
-            done = got;
-            if (got < take || done == count) return done;
-        }
-        // Where the reader stands, from the buffer's own bookkeeping (asking
-        // the file could load the buffer anew).
-        const int64_t at = int64_t(info.lBufOffset) + (info.pchNext - info.pchBuffer) + done;
-        if (::mmioSetBuffer(file, nullptr, 0, 0) != 0) return done ? done : -1;
-        handle.pausedBuffer = info.cchBuffer;
-        if (Tell(file) != at && !SeekTo(file, at)) return done ? done : -1;
-    }
-    const LONG got = ::mmioRead(file, buffer + done, count - done);
-    if (got < 0) return done ? done : -1;
-    return done + got;
-}
-
-}  // namespace
-
 int32_t WaveIORead(WaveIOHandle* handle, void* buffer, int32_t count) {
     if (!handle || !handle->file || !buffer || count < 0) return -1;
     if (handle->bytesLeft == 0) return -1;
-    const uint32_t wanted = std::min<uint32_t>(uint32_t(count), handle->bytesLeft);
-    const LONG got = wanted ? ReadAtPosition(*handle, static_cast<char*>(buffer), LONG(wanted)) : 0;
+    const uint64_t wanted = std::min<uint64_t>(uint64_t(count), handle->bytesLeft);
+    const int64_t got = wanted ? handle->file.Read(buffer, int64_t(wanted)) : 0;
     if (got < 0) return -1;
     if (got < count) handle->bytesLeft = 0;
     if (got > 0) {
-        handle->bytesLeft -= std::min<uint32_t>(handle->bytesLeft, uint32_t(got));
-        const uint32_t range = handle->rangeEnd > handle->rangeStart ? handle->rangeEnd - handle->rangeStart : 0;
-        const uint32_t left = WaveBytesToSamples(&handle->format, handle->bytesLeft);
+        handle->bytesLeft -= std::min<uint64_t>(handle->bytesLeft, uint64_t(got));
+        const uint64_t range = handle->rangeEnd > handle->rangeStart ? handle->rangeEnd - handle->rangeStart : 0;
+        const uint64_t left = uint64_t(WaveBytesToSamples64(&handle->format, int64_t(handle->bytesLeft)));
         handle->position = range > left ? range - left : 0;
     }
-    return got;
+    return int32_t(got);
 }
 
 int32_t WaveIOWrite(WaveIOHandle* handle, const void* buffer, int32_t count) {
     if (!handle || !handle->file || !buffer || count <= 0) return -1;
-    if (!ResumeBuffer(*handle)) return -1;
-    HMMIO file = handle->file.get();
-    const LONG written = ::mmioWrite(file, static_cast<const char*>(buffer), count);
-    if (written < 0) return -1;
-    if (written == 0) return 0;
-    handle->dataChunk.dwFlags |= MMIO_DIRTY;
-    const int64_t at = Tell(file);
+    BufferedFile& file = handle->file;
+    if (!file.Write(buffer, count)) return -1;
+    handle->dataChunk.dirty = true;
+    const int64_t at = file.Tell();
     if (at < int64_t(handle->dataOffset)) return -1;
-    const uint32_t offset = uint32_t(at - handle->dataOffset);
-    handle->position = WaveBytesToSamples(&handle->format, offset);
+    const uint64_t offset = uint64_t(at) - handle->dataOffset;
+    handle->position = uint64_t(WaveBytesToSamples64(&handle->format, int64_t(offset)));
     handle->dataBytes = std::max(handle->dataBytes, offset);
     if (handle->position > handle->totalSamples) {
         handle->totalSamples = handle->position;
         handle->rangeEnd = handle->position;
     }
     handle->bytesLeft = handle->rangeEnd > handle->position
-                            ? WaveSamplesToBytes(&handle->format, handle->rangeEnd - handle->position)
+                            ? uint64_t(WaveSamplesToBytes64(&handle->format, int64_t(handle->rangeEnd - handle->position)))
                             : 0;
-    return written;
+    return count;
 }
 
 bool IsWaveFile(const char* fileName, uint32_t flags) {
@@ -715,6 +705,23 @@ bool IsWaveFile(const char* fileName, uint32_t flags) {
     return true;
 }
 
-bool WaveIOFileExists(const char* fileName) { return fileName && OpenMmio(fileName, MMIO_EXIST) != nullptr; }
-bool WaveIOParseName(const char* fileName) { return fileName && OpenMmio(fileName, MMIO_PARSE) != nullptr; }
-bool WaveIODeleteFile(const char* fileName) { return fileName && OpenMmio(fileName, MMIO_DELETE) != nullptr; }
+bool WaveIOFileExists(const char* fileName) {
+    if (!fileName || !*fileName) return false;
+    const DWORD attributes = ::GetFileAttributesW(wc::PathToWide(fileName).c_str());
+    return attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY);
+}
+
+bool WaveIOParseName(const char* fileName) {
+    if (!fileName || !*fileName) return false;
+    const std::wstring name = wc::PathToWide(fileName);
+    // A name the system can make a full path of, with a file part.
+    wchar_t* filePart = nullptr;
+    wchar_t full[MAX_PATH * 4];
+    const DWORD length = ::GetFullPathNameW(name.c_str(), DWORD(std::size(full)), full, &filePart);
+    return length > 0 && length < std::size(full) && filePart && *filePart &&
+           name.find_first_of(L"*?\"<>|") == std::wstring::npos;
+}
+
+bool WaveIODeleteFile(const char* fileName) {
+    return fileName && *fileName && ::DeleteFileW(wc::PathToWide(fileName).c_str());
+}

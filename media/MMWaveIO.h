@@ -5,8 +5,13 @@
 // chunk structure into a new WaveIOHandle and closes the file again, so a
 // handle that is merely open holds no system file. WaveIOBeginAccess reopens
 // the file for reading (or a new file is made by WaveIOCreateFile for
-// writing); WaveIOEndAccess finishes a written file and closes it. Every call
-// goes through the system's buffered multimedia file I/O (mmio).
+// writing); WaveIOEndAccess finishes a written file and closes it. Files are
+// read and written through BufferedFile, with 64-bit offsets: sizes and
+// positions here are 64-bit wherever a wave can pass 2 GiB.
+//
+// Besides RIFF forms, the 64-bit forms RF64 and BW64 are read: their "ds64"
+// chunk gives the sizes (RIFF, data and any other chunk) that their 32-bit
+// size fields stand in for with 0xFFFFFFFF.
 //
 // The size of the sample data is the data chunk's own size whenever the file
 // holds that many bytes: a pad byte, the chunks behind the data and tags
@@ -37,7 +42,7 @@
 #include <string_view>
 #include <vector>
 
-#include "framework/Handles.h"
+#include "media/MMBufferedFile.h"
 #include "media/MMRiffLists.h"
 
 static_assert(sizeof(WAVEFORMATEX) == 18, "the system's wave format record is packed");
@@ -92,6 +97,7 @@ int64_t MulDivRound(int64_t a, int64_t b, int64_t c);
 
 // Conversions through the format's rates; 0 for no format or a zero divisor.
 uint32_t WaveBytesToSamples(const WAVEFORMATEX* format, uint32_t bytes);
+int64_t WaveBytesToSamples64(const WAVEFORMATEX* format, int64_t bytes);
 // Rounded up to whole blocks (nBlockAlign); saturates at the largest whole block.
 uint32_t WaveSamplesToBytes(const WAVEFORMATEX* format, uint32_t samples);
 uint32_t WaveSamplesToMs(const WAVEFORMATEX* format, uint32_t samples);
@@ -125,25 +131,36 @@ char WaveDecimalSeparator();
 
 // ---- the handle ----
 
+// One chunk of a file: its id, size (64-bit: an RF64 file's "ds64" gives
+// sizes past 4 GiB), list or form type, and the offset of its body.
+struct WaveChunk {
+    FOURCC id = 0;
+    uint64_t size = 0;
+    FOURCC type = 0;
+    uint64_t dataOffset = 0;
+    // Data chunk: bytes were written to it since the file was opened.
+    // RIFF chunk: the file was made by WaveIOCreateFile and is not finished.
+    bool dirty = false;
+};
+
 // One parsed wave file, in one zero-filled block: this header, then the
 // format with its extra bytes, then one spare zero byte. Made only by
 // WaveIOOpen and WaveIOCreateHandle, freed only by WaveIOFree.
 struct WaveIOHandle {
     uint32_t size;          // bytes of the whole block
     uint32_t flags;         // the open flags (WaveIOFlagFile)
-    wc::MmioHandle file;    // open while the file is accessed
-    MMCKINFO riffChunk;     // dirty (MMIO_DIRTY) while a file made by WaveIOCreateFile is written
-    MMCKINFO dataChunk;     // filled when positioned or created; dirty once written to
-    uint32_t fileSize;      // of the whole file, at open or after finishing
-    uint32_t dataBytes;     // usable sample bytes: whole blocks, but for a short last ADPCM block
-    uint32_t dataOffset;    // file offset of the first sample byte
-    uint32_t totalSamples;  // sample frames in the data
-    uint32_t rangeStart;    // first frame of the readable range
-    uint32_t rangeEnd;      // end frame of the readable range
-    uint32_t bytesLeft;     // to read from the current position to rangeEnd
-    uint32_t position;      // current frame, relative to rangeStart
-    uint32_t factOffset;    // offset of the sample count of a "fact" chunk before the data; 0: none
-    int32_t pausedBuffer = 0;  // the file buffer's size while large reads have it switched off; 0: on
+    BufferedFile file;      // open while the file is accessed
+    WaveChunk riffChunk;    // dirty while a file made by WaveIOCreateFile is written
+    WaveChunk dataChunk;    // filled when positioned or created; dirty once written to
+    uint64_t fileSize;      // of the whole file, at open or after finishing
+    uint64_t dataBytes;     // usable sample bytes: whole blocks, but for a short last ADPCM block
+    uint64_t dataOffset;    // file offset of the first sample byte
+    uint64_t totalSamples;  // sample frames in the data
+    uint64_t rangeStart;    // first frame of the readable range
+    uint64_t rangeEnd;      // end frame of the readable range
+    uint64_t bytesLeft;     // to read from the current position to rangeEnd
+    uint64_t position;      // current frame, relative to rangeStart
+    uint64_t factOffset;    // offset of the sample count of a "fact" chunk before the data; 0: none
     std::string fileName;
     std::unique_ptr<DisplayList> displayList;
     std::unique_ptr<InfoList> infoList;
@@ -177,7 +194,7 @@ int WaveIOEndAccess(WaveIOHandle* handle);
 // The I/O buffer size of the open file.
 int WaveIOSetBuffer(WaveIOHandle* handle, int32_t size);
 // Positions at a sample frame relative to rangeStart, clamped to the range.
-int WaveIOSeek(WaveIOHandle* handle, int32_t sample);
+int WaveIOSeek(WaveIOHandle* handle, int64_t sample);
 // Positions the open file behind the last sample byte, where WaveIOWrite
 // appends to an existing file (WaveIOSeek stops at the last sample).
 int WaveIOSeekToEnd(WaveIOHandle* handle);

@@ -451,7 +451,8 @@ void LowLevelRound(const std::string& path, uint64_t fileBytes, Counts& counts) 
     }
     // Every byte of the readable range: the data, unless a format whose byte
     // rate disagrees with its sample rate makes the range hold fewer samples.
-    const uint64_t readable = std::min(WaveSamplesToBytes(&h->format, h->totalSamples), h->dataBytes);
+    const uint64_t readable =
+        std::min(uint64_t(WaveSamplesToBytes64(&h->format, int64_t(h->totalSamples))), h->dataBytes);
     if (total != readable) Fail(counts, "not every sample byte was read");
     else ++counts.read;
     if (WaveIOEndAccess(h) != 0) Fail(counts, "ending a read access failed");

@@ -125,6 +125,29 @@ std::vector<uint8_t> MakeWaveOf(const std::vector<uint8_t>& fmt, const std::vect
     return w.data();
 }
 
+ByteWriter Rf64Form(const char (&form)[5], uint64_t riffSize, uint64_t dataSize, uint64_t listSize) {
+    ByteWriter w;
+    w.tag(form).u32(0xFFFFFFFF).tag("WAVE");
+    w.tag("ds64").u32(listSize ? 40 : 28).u32(uint32_t(riffSize)).u32(uint32_t(riffSize >> 32));
+    w.u32(uint32_t(dataSize)).u32(uint32_t(dataSize >> 32)).u32(0).u32(0).u32(listSize ? 1 : 0);
+    if (listSize) w.tag("LIST").u32(uint32_t(listSize)).u32(uint32_t(listSize >> 32));
+    return w;
+}
+
+void WriteSparseFile(const std::string& path, const std::vector<uint8_t>& head, uint64_t at,
+                     const std::vector<uint8_t>& tail) {
+    wc::FileHandle file(::CreateFileW(wc::ToWide(path).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                                      FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!file) throw std::runtime_error("cannot create " + path);
+    LARGE_INTEGER offset;
+    offset.QuadPart = LONGLONG(at);
+    DWORD done = 0;
+    if (!::WriteFile(file.get(), head.data(), DWORD(head.size()), &done, nullptr) ||
+        !::SetFilePointerEx(file.get(), offset, nullptr, FILE_BEGIN) ||
+        !::WriteFile(file.get(), tail.data(), DWORD(tail.size()), &done, nullptr))
+        throw std::runtime_error("cannot write " + path);
+}
+
 std::vector<TrailedWave> WavesWithTrailers() {
     std::vector<uint8_t> odd8(1001);
     for (size_t i = 0; i < odd8.size(); ++i) odd8[i] = uint8_t(40 + i % 177);

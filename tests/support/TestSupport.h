@@ -59,6 +59,16 @@ std::vector<uint8_t> RiffChunkBody(const std::vector<uint8_t>& file, const char 
 // A RIFF WAVE file of a "fmt " chunk with that body and a data chunk.
 std::vector<uint8_t> MakeWaveOf(const std::vector<uint8_t>& fmt, const std::vector<uint8_t>& data);
 
+// The form header of an RF64 or BW64 file (`form`) with its "ds64" chunk of
+// these RIFF and data sizes (36 bytes); with a `listSize` the chunk's table
+// gives the size of a "LIST" chunk (48 bytes). The size fields that ds64
+// stands in for are the caller's to write as 0xFFFFFFFF.
+ByteWriter Rf64Form(const char (&form)[5], uint64_t riffSize, uint64_t dataSize, uint64_t listSize = 0);
+// Writes `head` at the file's start and `tail` at offset `at`: the bytes
+// between are a hole that costs no disk space.
+void WriteSparseFile(const std::string& path, const std::vector<uint8_t>& head, uint64_t at,
+                     const std::vector<uint8_t>& tail);
+
 // A wave file whose samples are followed by bytes that are no samples: the
 // pad byte of odd-length data, a chunk behind the data, a tag appended after
 // the RIFF form (ID3 or a 128-byte "TAG" block), bytes beyond a data size

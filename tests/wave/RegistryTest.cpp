@@ -21,8 +21,8 @@ public:
     int32_t Time() const override { return 0; }
     std::string FileName() const override { return {}; }
     void SetFileName(const std::string&) override {}
-    int32_t Position() const override { return 0; }
-    void SetPosition(int32_t) override {}
+    int64_t Position() const override { return 0; }
+    void SetPosition(int64_t) override {}
     int32_t PositionMs() const override { return 0; }
     void SetPositionMs(int32_t) override {}
 };

@@ -21,7 +21,7 @@ struct State {
     std::mutex mutex;
     std::map<std::string, int> opens;         // upper-case name -> count
     std::map<std::string, int64_t> bytesRead;  // upper-case name -> bytes
-    std::map<HMMIO, std::string> openFiles;   // handle -> upper-case name
+    std::map<HANDLE, std::string> openFiles;  // handle -> upper-case name
     int openDevices = 0;
     int deviceOpens = 0;
     std::vector<DWORD> writes;
@@ -33,11 +33,15 @@ std::unique_ptr<State> state;
 
 std::string Key(const char* name) { return wc::UpperCase(name ? name : ""); }
 
-HMMIO WINAPI WatchedOpen(LPSTR name, LPMMIOINFO info, DWORD flags) {
-    const std::string key = Key(name);  // before the call: it may write the full path back
-    HMMIO file = state->open->original<decltype(&::mmioOpenA)>()(name, info, flags);
-    // Asking whether a file exists, parsing or deleting a name open nothing.
-    if (file && !(flags & (MMIO_EXIST | MMIO_PARSE | MMIO_DELETE | MMIO_GETTEMP))) {
+// The chooser's files are wave files; the program opens others too (its
+// own fixtures, the device's output), which are not watched.
+bool IsWaveName(const std::string& key) { return key.size() > 4 && key.compare(key.size() - 4, 4, ".WAV") == 0; }
+
+HANDLE WINAPI WatchedOpen(LPCWSTR name, DWORD access, DWORD share, LPSECURITY_ATTRIBUTES security, DWORD creation,
+                          DWORD flags, HANDLE model) {
+    const std::string key = Key(name ? wc::FromWide(name).c_str() : nullptr);
+    HANDLE file = state->open->original<decltype(&::CreateFileW)>()(name, access, share, security, creation, flags, model);
+    if (file != INVALID_HANDLE_VALUE && IsWaveName(key)) {
         std::lock_guard lock(state->mutex);
         ++state->opens[key];
         state->openFiles[file] = key;
@@ -45,28 +49,31 @@ HMMIO WINAPI WatchedOpen(LPSTR name, LPMMIOINFO info, DWORD flags) {
     return file;
 }
 
-MMRESULT WINAPI WatchedClose(HMMIO file, UINT flags) {
+BOOL WINAPI WatchedClose(HANDLE handle) {
     {
         std::lock_guard lock(state->mutex);
-        state->openFiles.erase(file);
+        state->openFiles.erase(handle);
     }
-    return state->close->original<decltype(&::mmioClose)>()(file, flags);
+    return state->close->original<decltype(&::CloseHandle)>()(handle);
 }
 
-LONG WINAPI WatchedRead(HMMIO file, HPSTR buffer, LONG count) {
+BOOL WINAPI WatchedRead(HANDLE file, LPVOID buffer, DWORD count, LPDWORD got, LPOVERLAPPED at) {
     DWORD delay = 0;
     {
         std::lock_guard lock(state->mutex);
-        if (state->readDelayMs && count >= state->slowReadBytes) delay = state->readDelayMs;
+        if (state->readDelayMs && LONG(count) >= state->slowReadBytes && state->openFiles.count(file))
+            delay = state->readDelayMs;
     }
     if (delay) ::Sleep(delay);
-    const LONG got = state->read->original<decltype(&::mmioRead)>()(file, buffer, count);
-    if (got > 0) {
+    DWORD read = 0;
+    const BOOL done = state->read->original<decltype(&::ReadFile)>()(file, buffer, count, &read, at);
+    if (got) *got = read;
+    if (read > 0) {
         std::lock_guard lock(state->mutex);
         const auto named = state->openFiles.find(file);
-        if (named != state->openFiles.end()) state->bytesRead[named->second] += got;
+        if (named != state->openFiles.end()) state->bytesRead[named->second] += read;
     }
-    return got;
+    return done;
 }
 
 MMRESULT WINAPI WatchedOutOpen(LPHWAVEOUT device, UINT id, LPCWAVEFORMATEX format, DWORD_PTR callback,
@@ -107,9 +114,9 @@ void* Address(Function function) {
 
 SystemCallWatch::SystemCallWatch() {
     state = std::make_unique<State>();
-    state->open = std::make_unique<ImportPatch>("winmm.dll", "mmioOpenA", Address(&WatchedOpen));
-    state->close = std::make_unique<ImportPatch>("winmm.dll", "mmioClose", Address(&WatchedClose));
-    state->read = std::make_unique<ImportPatch>("winmm.dll", "mmioRead", Address(&WatchedRead));
+    state->open = std::make_unique<ImportPatch>("kernel32.dll", "CreateFileW", Address(&WatchedOpen));
+    state->close = std::make_unique<ImportPatch>("kernel32.dll", "CloseHandle", Address(&WatchedClose));
+    state->read = std::make_unique<ImportPatch>("kernel32.dll", "ReadFile", Address(&WatchedRead));
     state->outOpen = std::make_unique<ImportPatch>("winmm.dll", "waveOutOpen", Address(&WatchedOutOpen));
     state->outClose = std::make_unique<ImportPatch>("winmm.dll", "waveOutClose", Address(&WatchedOutClose));
     state->outWrite = std::make_unique<ImportPatch>("winmm.dll", "waveOutWrite", Address(&WatchedOutWrite));

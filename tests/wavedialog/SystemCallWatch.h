@@ -1,5 +1,5 @@
 // What the wave chooser asks of the system while one SystemCallWatch lives:
-// the multimedia files it opens, reads and closes, and the wave output
+// the wave files it opens, reads and closes, and the wave output
 // devices it opens, feeds and closes (see support/ImportPatch.h). Reads of
 // the waveform scan can be slowed down, so that a scan in progress can be
 // looked at and interrupted.
@@ -25,7 +25,7 @@ public:
 
     // How often the file was opened (names compared without case).
     int OpensOf(const std::string& path) const;
-    // Multimedia files open now.
+    // Wave files open now.
     int OpenFiles() const;
     // Bytes read from the file so far.
     int64_t BytesReadFrom(const std::string& path) const;

@@ -380,3 +380,27 @@ TEST_F(WaveDialogRun, TwentyFourBitAndFloatWavesDrawTheColumnsOfTheirSixteenBitR
     }
 }
 
+
+TEST_F(WaveDialogRun, ASourceOf5GiBIsDescribedPlayableAndChosen) {
+    // Wave access stopped at 2 GiB: larger sources could not be chosen.
+    // A sparse RF64 file of 48 kHz 16-bit stereo samples, nearly all a hole.
+    constexpr uint64_t kDataBytes = uint64_t(5) << 30;
+    ByteWriter head = Rf64Form("RF64", 4 + 36 + 24 + 8 + kDataBytes, kDataBytes);
+    head.tag("fmt ").u32(16).u16(1).u16(2).u32(48000).u32(192000).u16(4).u16(16);
+    head.tag("data").u32(0xFFFFFFFF);
+    WriteSparseFile(Path("s_huge.wav"), head.data(), 80 + kDataBytes - 4, {1, 2, 3, 4});
+    std::string label;
+    bool play = false;
+    const bool confirmed = RunDriven(dialog_, [&](HWND frame) {
+        label = Select(frame, "s_");
+        play = Enabled(frame, kPlay);
+        TypeFileName(frame, Path("s_huge.wav"));
+        PressButton(frame, IDOK);
+        WaitUntil([&] { return !::IsWindow(frame); });
+    });
+    // (5 * 2^30 + 80) / 1024 = 5242880 KB, truncated.
+    EXPECT_EQ(label, "PCM; 48.000 kHz, 16 Bit, Stereo; 5242880 KB");
+    EXPECT_TRUE(play);
+    EXPECT_TRUE(confirmed);
+    EXPECT_TRUE(wc::SameText(dialog_.FileName, Path("s_huge.wav"))) << dialog_.FileName;
+}
