@@ -52,7 +52,7 @@ TEST_P(CDAPlaybackTest, ATrackPlaysThroughTheWaveOutputByteForByte) {
     EXPECT_FALSE(file.Reader().ReaderOpened());
 
     const std::vector<uint8_t> played = testing_support::ReadFileBytes(CapturePath());
-    const std::vector<uint8_t> expected = DiscBytes(1000, 99);
+    const std::vector<uint8_t> expected = VirtualDiscSectors(1000, 99);
     ASSERT_GE(played.size(), expected.size());
     EXPECT_NE(std::search(played.begin(), played.end(), expected.begin(), expected.end()), played.end())
         << "the device did not receive the track's 232848 bytes in one piece";

@@ -15,12 +15,6 @@ const char* const kDisc =
     "cdtext 0 0x80 \"Disc Title\" \"First Song\" \"Second Song\"\n"
     "cdtext 0 0x81 \"Disc Artist\" \"Singer One\" \"Singer Two\"\n";
 
-std::vector<uint8_t> DiscBytes(int32_t first, int32_t count) {
-    std::vector<uint8_t> bytes(size_t(count) * 2352);
-    for (size_t i = 0; i < bytes.size(); ++i) bytes[i] = VirtualDiscByte(int64_t(first) * 2352 + int64_t(i));
-    return bytes;
-}
-
 std::vector<std::string> Commands(const std::vector<VirtualDriveLogRecord>& records) {
     std::vector<std::string> texts;
     for (const auto& record : records) texts.push_back(CdbText(record));

@@ -211,9 +211,7 @@ TEST_P(CDReaderModeTest, AWholeTrackEqualsTheDiscData) {
     reader.SetCopyMode(mode);
     reader.SelectTrack(1);
     const std::vector<uint8_t> data = ReadAll(reader, bufferSize);
-    const std::vector<uint8_t> expected = DiscBytes(1000, 99);
-    ASSERT_EQ(data.size(), expected.size());
-    EXPECT_TRUE(data == expected) << "the bytes differ from the disc's";
+    EXPECT_TRUE(SameBytes(VirtualDiscSectors(1000, 99), data));
 }
 
 std::string ModeName(const ::testing::TestParamInfo<std::tuple<TMMCDCopyMode, uint32_t>>& info) {
@@ -237,7 +235,7 @@ TEST_F(CDReaderTest, SyncModeWithBlockCount20ReadsTwentySectorPassesAdvancingByT
     reader.SelectTrack(1);
     Mark();
     const std::vector<uint8_t> data = ReadAll(reader, 4096);
-    EXPECT_TRUE(data == DiscBytes(1000, 99)) << "the bytes differ from the disc's";
+    EXPECT_TRUE(SameBytes(VirtualDiscSectors(1000, 99), data));
     std::vector<std::string> reads = CommandsOf(Since(), 0xBE);
     ASSERT_GE(reads.size(), 4u);
     EXPECT_EQ(reads[0], "BE 04 00 00 00 00 00 00 01 F0 00 00") << "the drive's type probe";
@@ -254,7 +252,7 @@ TEST_F(CDReaderTest, BurstModeReadsAheadInBlocksOfBlockCountSectors) {
     reader.SelectTrack(1);
     Mark();
     const std::vector<uint8_t> data = ReadAll(reader, 4096);
-    EXPECT_TRUE(data == DiscBytes(1000, 99)) << "the bytes differ from the disc's";
+    EXPECT_TRUE(SameBytes(VirtualDiscSectors(1000, 99), data));
     std::vector<std::string> reads = CommandsOf(Since(), 0xBE);
     // The probe, then 8 reads of 12 sectors and one of 3 from sector 1000.
     ASSERT_EQ(reads.size(), 10u);
@@ -300,7 +298,7 @@ TEST_F(CDReaderTest, CopyVolumeHalfHalvesEverySample) {
     reader.SetCopyVolume(8192);
     reader.SelectTrack(1);
     const std::vector<uint8_t> data = ReadAll(reader, 4096);
-    const std::vector<uint8_t> disc = DiscBytes(1000, 99);
+    const std::vector<uint8_t> disc = VirtualDiscSectors(1000, 99);
     ASSERT_EQ(data.size(), disc.size());
     size_t wrong = 0;
     for (size_t i = 0; i + 1 < disc.size(); i += 2) {
@@ -317,7 +315,7 @@ TEST_F(CDReaderTest, SetPositionStartsTheReadThere) {
     reader.SelectTrack(1);
     reader.SetPosition(1090);
     const std::vector<uint8_t> data = ReadAll(reader, 4096);
-    EXPECT_TRUE(data == DiscBytes(1090, 9));
+    EXPECT_TRUE(SameBytes(VirtualDiscSectors(1090, 9), data));
 }
 
 TEST_F(CDReaderTest, ADisabledReaderDeliversSilenceAndAlwaysMoreData) {
@@ -444,7 +442,7 @@ TEST_F(CDReaderTest, ADriveThatRefusesTheLockStillReads) {
     EXPECT_TRUE(reader.UnlockMedium());
     EXPECT_EQ(CDDrives().LockCount(kDriveLetter), 0);
     reader.SelectTrack(1);
-    EXPECT_TRUE(ReadAll(reader, 4096) == DiscBytes(1000, 99));
+    EXPECT_TRUE(SameBytes(VirtualDiscSectors(1000, 99), ReadAll(reader, 4096)));
 }
 
 TEST_F(CDReaderTest, DestroyingALockedReaderGivesItsLocksBack) {

@@ -7,6 +7,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -34,3 +35,17 @@ private:
 // The bytes of a command block as "12 00 00 00 38 00".
 std::string CdbText(const VirtualDriveLogRecord& record);
 std::string Hex(const uint8_t* bytes, size_t count);
+
+// Sectors first .. first+count-1 of every virtual disc (VirtualDiscByte), as
+// a read that starts `shift` bytes late delivers them; sectors silentFrom ..
+// silentTo-1 hold digital silence, as the drive's "silence" statement makes them.
+std::vector<uint8_t> VirtualDiscSectors(int32_t first, int count, int64_t shift = 0, int32_t silentFrom = 0,
+                                        int32_t silentTo = 0);
+// Whether `actual` holds `expected` (and no more bytes than `actualSize`
+// allows); a failure names the first differing byte and its sector.
+::testing::AssertionResult SameBytes(const std::vector<uint8_t>& expected, const uint8_t* actual, size_t actualSize);
+inline ::testing::AssertionResult SameBytes(const std::vector<uint8_t>& expected, const std::vector<uint8_t>& actual) {
+    if (expected.size() != actual.size())
+        return ::testing::AssertionFailure() << actual.size() << " bytes where " << expected.size() << " were expected";
+    return SameBytes(expected, actual.data(), actual.size());
+}
