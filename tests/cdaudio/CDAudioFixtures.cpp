@@ -6,8 +6,11 @@
 
 namespace cdaudio_tests {
 
+// Every command completes a moment later on the drive's own thread, as a
+// real drive's do: the readers must wait for their requests.
 const char* const kDisc =
     "device 0 0 0 vendor=\"PLEXTOR\" product=\"PX-TEST\"\n"
+    "pending 1\n"
     "track 1 0 0\n"
     "track 2 0 1000\n"
     "track 3 0 1100\n"

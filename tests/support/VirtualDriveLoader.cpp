@@ -10,6 +10,8 @@ VirtualDrive::VirtualDrive() {
         reinterpret_cast<void*>(::GetProcAddress(module_, "VirtualDriveLogCount")));
     entry_ = reinterpret_cast<VirtualDriveLogEntryProc>(
         reinterpret_cast<void*>(::GetProcAddress(module_, "VirtualDriveLogEntry")));
+    locks_ = reinterpret_cast<VirtualDriveMediumLocksProc>(
+        reinterpret_cast<void*>(::GetProcAddress(module_, "VirtualDriveMediumLocks")));
 }
 
 VirtualDrive::~VirtualDrive() {

@@ -19,17 +19,20 @@ public:
     ~VirtualDrive();
     VirtualDrive(const VirtualDrive&) = delete;
     VirtualDrive& operator=(const VirtualDrive&) = delete;
-    bool loaded() const { return load_ && count_ && entry_; }
+    bool loaded() const { return load_ && count_ && entry_ && locks_; }
     // Describes the world; false (with the failing line) when the text is not understood.
     ::testing::AssertionResult Describe(const std::string& description);
     std::vector<VirtualDriveLogRecord> Log() const;
     size_t LogSize() const { return size_t(count_()); }
+    // PREVENT MEDIUM REMOVAL commands the drive carried out, less ALLOW ones.
+    int MediumLocks() const { return locks_ ? locks_() : -1; }
 
 private:
     HMODULE module_ = nullptr;
     VirtualDriveLoadProc load_ = nullptr;
     VirtualDriveLogCountProc count_ = nullptr;
     VirtualDriveLogEntryProc entry_ = nullptr;
+    VirtualDriveMediumLocksProc locks_ = nullptr;
 };
 
 // The bytes of a command block as "12 00 00 00 38 00".
