@@ -118,6 +118,9 @@ int ExecSCSI(CDDeviceContext& context, uint8_t adapter, uint8_t target, uint8_t 
     wc::CriticalSectionLock hold(context.lock);
     // A read with retries keeps the flag set across its requests.
     const bool wasBusy = context.busy.exchange(true);
+    // An abort is meant for the read it was given to: a request that starts
+    // on its own (not one attempt of a read) must not find it still set.
+    if (!wasBusy) context.abort = false;
     SRB_ExecSCSICmd srb{};
     srb.SRB_Cmd = SC_EXEC_SCSI_CMD;
     srb.SRB_HaId = adapter;

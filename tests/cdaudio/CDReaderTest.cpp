@@ -388,6 +388,41 @@ TEST_F(CDReaderTest, AnAbortedReaderDeliversNothingMore) {
     reader.Closed();
 }
 
+// An abort stayed set in the device layer: the next command that went
+// pending gave up at once, so the unlock at the stop, the next table of
+// contents and the drive's set-up at the next open all failed.
+class CDReaderAbortTest : public CDAudioTest, public ::testing::WithParamInterface<TMMCDCopyMode> {};
+
+TEST_P(CDReaderAbortTest, CommandsAfterAnAbortAreCarriedOut) {
+    std::string disc = kDisc;
+    disc.insert(disc.find('\n'), " readcd=0");  // no READ CD: MODE SELECT at every raw open
+    ASSERT_TRUE(drive_.Describe(disc));
+    TMMCDReader& reader = NewReader();
+    reader.SetCopyMode(GetParam());
+    reader.SelectTrack(1);
+    testing_support::TestSink& sink = wc::MakeComponent<testing_support::TestSink>(root_);
+    sink.SetInput(&reader);
+    reader.Opened();
+    reader.Started();
+    std::vector<uint8_t> out;
+    bool more = false;
+    ASSERT_EQ(sink.PullOnce(3000, out, more), 3000u);
+    reader.Abort();
+    reader.Stopped();
+    EXPECT_EQ(drive_.MediumLocks(), 0) << "the unlock at the stop";
+    reader.Closed();
+    EXPECT_TRUE(reader.ReadTOC()) << "the next table of contents";
+    Mark();
+    EXPECT_NO_THROW(reader.Opened()) << "the drive's set-up at the next open";
+    EXPECT_EQ(CommandsOf(Since(), 0x15).size(), 1u);
+    reader.Closed();
+}
+
+INSTANTIATE_TEST_SUITE_P(Modes, CDReaderAbortTest, ::testing::Values(cmNormal, cmSync, cmBurst),
+                         [](const ::testing::TestParamInfo<TMMCDCopyMode>& info) {
+                             return std::string(info.param == cmNormal ? "Normal" : info.param == cmSync ? "Sync" : "Burst");
+                         });
+
 TEST_F(CDReaderTest, OpeningSetsTheSpeedAndStartingLocksTheMedium) {
     TMMCDReader& reader = NewReader();
     reader.SelectTrack(1);
