@@ -51,6 +51,8 @@ BOOL CDSystemPlatform::IoControl(HANDLE device, DWORD code, void* in, DWORD inSi
 BOOL CDSystemPlatform::OverlappedResult(HANDLE device, OVERLAPPED* overlapped, DWORD* transferred, BOOL wait) {
     return ::GetOverlappedResult(device, overlapped, transferred, wait);
 }
+BOOL CDSystemPlatform::CancelRequest(HANDLE device, OVERLAPPED* overlapped) { return ::CancelIoEx(device, overlapped); }
+BOOL CDSystemPlatform::CancelThreadRequest(HANDLE thread) { return ::CancelSynchronousIo(thread); }
 DWORD CDSystemPlatform::LastError() { return ::GetLastError(); }
 DWORD CDSystemPlatform::LogicalDrives() { return ::GetLogicalDrives(); }
 UINT CDSystemPlatform::DriveType(const char* root) { return ::GetDriveTypeA(root); }
@@ -133,6 +135,10 @@ SPTIState& State() {
 constexpr DWORD kInquiryDataBufferSize = 2048;
 // A pass-through request that does not finish in this time fails.
 constexpr uint32_t kPassThroughTimeoutSeconds = 5;
+// How long an abort waits for a cancelled request to come back: the port
+// driver ends it by its own timeout at the latest, and a little later.
+constexpr DWORD kCancelWaitMs = kPassThroughTimeoutSeconds * 1000 + 1000;
+constexpr DWORD kCancelPollMs = 1;
 
 uint32_t ReadU32(const uint8_t* p) { return p[0] | (p[1] << 8) | (p[2] << 16) | (uint32_t(p[3]) << 24); }
 
@@ -227,6 +233,11 @@ struct PendingPassThrough {
     bool detached = false;
 };
 
+// Signals the request's event when the caller asked for event notification.
+void Notify(SRB_ExecSCSICmd* srb) {
+    if ((srb->SRB_Flags & SRB_EVENT_NOTIFY) && srb->SRB_PostProc) ::SetEvent(static_cast<HANDLE>(srb->SRB_PostProc));
+}
+
 void FinishRequest(SRB_ExecSCSICmd* srb, const CDPassThroughRequest& request, bool succeeded) {
     srb->SRB_TargStat = request.sptd.ScsiStatus;
     if (!succeeded) {
@@ -250,10 +261,37 @@ DWORD WINAPI CompletionThread(void* parameter) {
     wc::CriticalSectionLock hold(state.lock);
     state.pending.erase(std::remove(state.pending.begin(), state.pending.end(), job.get()), state.pending.end());
     if (job->detached) return 0;
-    const HANDLE event = static_cast<HANDLE>(job->srb->SRB_PostProc);
     FinishRequest(job->srb, job->request, ok != FALSE);
-    if (event) ::SetEvent(event);
+    Notify(job->srb);
     return 0;
+}
+
+// Cancels the pending request of `srb` and waits until its completion has
+// let go of it; answers whether there was one.
+bool CancelPending(SPTIState& state, const void* srb) {
+    {
+        wc::CriticalSectionLock hold(state.lock);
+        auto found = std::find_if(state.pending.begin(), state.pending.end(),
+                                  [srb](const PendingPassThrough* job) { return job->srb == srb && !job->detached; });
+        if (found == state.pending.end()) return false;
+        PendingPassThrough* job = *found;
+        job->detached = true;
+        job->srb->SRB_Status = SS_ABORTED;
+        CDCurrentPlatform().CancelRequest(job->device, &job->overlapped);
+    }
+    // The completion thread removes the request from the list once the
+    // system has given its buffer back.
+    const DWORD started = ::GetTickCount();
+    for (;;) {
+        {
+            wc::CriticalSectionLock hold(state.lock);
+            if (std::none_of(state.pending.begin(), state.pending.end(),
+                             [srb](const PendingPassThrough* job) { return job->srb == srb; }))
+                return true;
+        }
+        if (::GetTickCount() - started >= kCancelWaitMs) return true;
+        ::Sleep(kCancelPollMs);
+    }
 }
 
 DWORD Execute(SPTIState& state, SRB_ExecSCSICmd* srb) {
@@ -414,14 +452,9 @@ DWORD __cdecl SPTISendASPI32Command(void* request) {
         return Execute(state, srb);
     }
     case SC_ABORT_SRB: {
-        // The pass-through itself runs on; its completion leaves the request block alone.
+        // Once this returns, the caller may give the request block and its buffer back.
         auto* srb = static_cast<SRB_Abort*>(request);
-        wc::CriticalSectionLock hold(state.lock);
-        for (PendingPassThrough* job : state.pending)
-            if (job->srb == srb->SRB_ToAbort && !job->detached) {
-                job->detached = true;
-                job->srb->SRB_Status = SS_ABORTED;
-            }
+        CancelPending(state, srb->SRB_ToAbort);
         return srb->SRB_Status = SS_COMP;
     }
     default:

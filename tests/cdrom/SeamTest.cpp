@@ -4,10 +4,16 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <atomic>
 #include <cstring>
 #include <memory>
 
 #include "FakePlatform.h"
+#include "framework/Components.h"
+#include "media/MMCDRead.h"
+#include "support/DialogDriver.h"
+#include "support/TestSupport.h"
 #include "media/MMASPI.h"
 #include "media/MMDDK.h"
 #include "media/MMSCSI.h"
@@ -167,8 +173,8 @@ TEST_F(SeamTest, OnThe95FamilyTheDriveLetterComesFromTheConfigurationManager) {
 
 // ---- pass-through ----
 
-// One SCSI port with one bus: a disk at target 0 and a CD-ROM drive at target 1.
-std::vector<uint8_t> InquiryDataOfOnePort() {
+// One SCSI port with one bus: a disk (or the given type) at target 0 and a CD-ROM drive at target 1.
+std::vector<uint8_t> InquiryDataOfOnePort(uint8_t firstType = 0x00) {
     std::vector<uint8_t> data(2048, 0);
     data[0] = 1;                 // buses
     data[4] = 2;                 // units on bus 0
@@ -182,7 +188,7 @@ std::vector<uint8_t> InquiryDataOfOnePort() {
         std::memcpy(&data[at + 8], &next, 4);
         data[at + 12] = type;
     };
-    unit(16, 0, 0x00, 64);
+    unit(16, 0, firstType, 64);
     unit(64, 1, 0x05, 0);
     return data;
 }
@@ -192,9 +198,9 @@ protected:
     void SetUp() override {
         SeamTest::SetUp();
         fake_.devices["\\\\.\\SCSI0:"] = 0;
-        fake_.handlers[IOCTL_SCSI_GET_INQUIRY_DATA_CODE] = [](const FakePlatform::IoCall&, void*, void* out,
-                                                              DWORD& returned, DWORD&) {
-            const auto data = InquiryDataOfOnePort();
+        fake_.handlers[IOCTL_SCSI_GET_INQUIRY_DATA_CODE] = [this](const FakePlatform::IoCall&, void*, void* out,
+                                                                  DWORD& returned, DWORD&) {
+            const auto data = InquiryDataOfOnePort(firstType_);
             std::memcpy(out, data.data(), data.size());
             returned = DWORD(data.size());
             return TRUE;
@@ -211,7 +217,7 @@ protected:
             if (request->sptd.Cdb[0] == 0x12) {
                 auto* buffer = static_cast<uint8_t*>(request->sptd.DataBuffer);
                 std::memset(buffer, 0, request->sptd.DataTransferLength);
-                buffer[0] = request->sptd.TargetId == 1 ? 5 : 0;
+                buffer[0] = request->sptd.TargetId == 1 ? 5 : firstType_;
                 std::memcpy(buffer + 8, "TEAC    CD-532S         ", 24);
             }
             if (request->sptd.Cdb[0] == 0x1E) {
@@ -222,9 +228,35 @@ protected:
             return TRUE;
         };
     }
+    // Answers IOCTL_SCSI_GET_ADDRESS: "\\.\CdRom<n>" is target n + 1 of port 0.
+    void AnswerAddresses() {
+        fake_.handlers[IOCTL_SCSI_GET_ADDRESS_CODE] = [this](const FakePlatform::IoCall& call, void*, void* out,
+                                                            DWORD& returned, DWORD&) {
+            const std::string& name = fake_.handleNames[call.device];
+            CDScsiAddress address{sizeof(CDScsiAddress), 0, 0, 0, 0};
+            if (name.rfind("\\\\.\\CdRom", 0) == 0) address.TargetId = uint8_t(name.back() - '0' + 1);
+            std::memcpy(out, &address, sizeof(address));
+            returned = sizeof(address);
+            return TRUE;
+        };
+    }
+    // A request block for target 1 that sends `opcode`, with or without event notification.
+    static SRB_ExecSCSICmd Request(uint8_t opcode, HANDLE event, uint8_t* buffer = nullptr, uint32_t length = 0) {
+        SRB_ExecSCSICmd srb{};
+        srb.SRB_Cmd = SC_EXEC_SCSI_CMD;
+        srb.SRB_Flags = uint8_t((event ? SRB_EVENT_NOTIFY : 0) | (buffer ? SRB_DIR_IN : 0));
+        srb.SRB_Target = 1;
+        srb.SRB_CDBLen = 12;
+        srb.CDBByte[0] = opcode;
+        srb.SRB_PostProc = event;
+        srb.SRB_BufPointer = buffer;
+        srb.SRB_BufLen = length;
+        return srb;
+    }
     std::vector<CDPassThroughRequest> requests_;
     int failures_ = 0;
     DWORD failError_ = 0;
+    uint8_t firstType_ = 0x00;
 };
 
 TEST_F(PassThroughTest, WithoutManagerTheScsiPortsAnswerAsAnEmulatedAspiManager) {
@@ -294,6 +326,33 @@ TEST_F(PassThroughTest, AnAbortedPendingPassThroughLeavesTheRequestBlockAlone) {
     // The completion thread takes the lock the abort took; once it has, it is done.
     EXPECT_EQ(::WaitForSingleObject(notify.get(), 200), DWORD(WAIT_TIMEOUT));
     EXPECT_EQ(srb->SRB_Status, SS_ABORTED);
+}
+
+// An abort only detached a pending pass-through: the system went on writing
+// into the caller's buffer after the abort had returned.
+TEST_F(PassThroughTest, AnAbortCancelsThePendingPassThroughBeforeItReturns) {
+    ASSERT_EQ(Init(false), 0);
+    wc::KernelHandle gate(::CreateEventA(nullptr, TRUE, FALSE, nullptr));
+    wc::KernelHandle completed(::CreateEventA(nullptr, TRUE, FALSE, nullptr));
+    wc::KernelHandle notify(::CreateEventA(nullptr, TRUE, FALSE, nullptr));
+    fake_.pendingOverlapped = true;
+    fake_.completionGate = gate.get();
+    fake_.completed = completed.get();
+    std::vector<uint8_t> buffer(2352, 0);
+    fake_.lateWrite = [&buffer] { std::fill(buffer.begin(), buffer.end(), uint8_t(0xAB)); };
+    SRB_ExecSCSICmd srb = Request(0xBE, notify.get(), buffer.data(), uint32_t(buffer.size()));
+    ASSERT_EQ(SPTISendASPI32Command(&srb), SS_PENDING);
+    SRB_Abort abort{};
+    abort.SRB_Cmd = SC_ABORT_SRB;
+    abort.SRB_ToAbort = &srb;
+    EXPECT_EQ(SPTISendASPI32Command(&abort), SS_COMP);
+    EXPECT_EQ(fake_.cancels, 1);
+    EXPECT_EQ(srb.SRB_Status, SS_ABORTED);
+    // The system would have finished the request now.
+    ::SetEvent(gate.get());
+    ASSERT_EQ(::WaitForSingleObject(completed.get(), 10000), WAIT_OBJECT_0);
+    EXPECT_EQ(std::count(buffer.begin(), buffer.end(), uint8_t(0xAB)), 0) << "written after the abort";
+    EXPECT_EQ(srb.SRB_Status, SS_ABORTED);
 }
 
 TEST_F(PassThroughTest, ACheckConditionFailsTheRequestAndCopiesTheSense) {
