@@ -321,23 +321,21 @@ DWORD Execute(SPTIState& state, SRB_ExecSCSICmd* srb) {
         sptd.DataIn = (srb->SRB_Flags & SRB_DIR_IN)    ? SCSI_IOCTL_DATA_IN
                       : (srb->SRB_Flags & SRB_DIR_OUT) ? SCSI_IOCTL_DATA_OUT
                                                        : SCSI_IOCTL_DATA_UNSPECIFIED;
-        const bool notify = (srb->SRB_Flags & SRB_EVENT_NOTIFY) != 0;
-        OVERLAPPED* overlapped = nullptr;
-        if (notify) {
-            job->overlappedEvent.reset(::CreateEventA(nullptr, TRUE, FALSE, nullptr));
-            job->overlapped.hEvent = job->overlappedEvent.get();
-            overlapped = &job->overlapped;
-        }
+        // The port was opened for overlapped I/O: every request, with or
+        // without event notification, needs an OVERLAPPED with an event.
+        job->overlappedEvent.reset(::CreateEventA(nullptr, TRUE, FALSE, nullptr));
+        if (!job->overlappedEvent) return srb->SRB_Status = SS_ERR;
+        job->overlapped.hEvent = job->overlappedEvent.get();
         job->device = port;
         job->srb = srb;
         DWORD returned = 0;
         srb->SRB_Status = SS_PENDING;
         const BOOL ok = platform.IoControl(port, IOCTL_SCSI_PASS_THROUGH_DIRECT_CODE, &job->request,
                                            sizeof(CDPassThroughRequest), &job->request, sizeof(CDPassThroughRequest),
-                                           &returned, overlapped);
+                                           &returned, &job->overlapped);
         if (!ok) {
             const DWORD error = platform.LastError();
-            if (notify && error == ERROR_IO_PENDING) {
+            if (error == ERROR_IO_PENDING) {
                 PendingPassThrough* raw = job.release();
                 {
                     wc::CriticalSectionLock hold(state.lock);
@@ -355,7 +353,7 @@ DWORD Execute(SPTIState& state, SRB_ExecSCSICmd* srb) {
                     DWORD transferred = 0;
                     FinishRequest(srb, job->request,
                                   platform.OverlappedResult(port, &job->overlapped, &transferred, TRUE) != FALSE);
-                    if (srb->SRB_PostProc) ::SetEvent(static_cast<HANDLE>(srb->SRB_PostProc));
+                    Notify(srb);
                 }
                 return SS_PENDING;
             }
@@ -365,11 +363,11 @@ DWORD Execute(SPTIState& state, SRB_ExecSCSICmd* srb) {
                 if (device && ReopenPort(state, *device)) continue;
             }
             srb->SRB_Status = SS_ERR;
-            if (notify && srb->SRB_PostProc) ::SetEvent(static_cast<HANDLE>(srb->SRB_PostProc));
+            Notify(srb);
             return SS_ERR;
         }
         FinishRequest(srb, job->request, true);
-        if (notify && srb->SRB_PostProc) ::SetEvent(static_cast<HANDLE>(srb->SRB_PostProc));
+        Notify(srb);
         return srb->SRB_Status;
     }
     return srb->SRB_Status = SS_ERR;

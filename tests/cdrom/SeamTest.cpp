@@ -355,6 +355,19 @@ TEST_F(PassThroughTest, AnAbortCancelsThePendingPassThroughBeforeItReturns) {
     EXPECT_EQ(srb.SRB_Status, SS_ABORTED);
 }
 
+// A request without event notification went out without an OVERLAPPED,
+// although the port was opened for overlapped I/O.
+TEST_F(PassThroughTest, ARequestWithoutAnEventIsSentOverlappedAndFinishedAllTheSame) {
+    ASSERT_EQ(Init(false), 0);
+    fake_.pendingOverlapped = true;
+    SRB_ExecSCSICmd srb = Request(0xBB, nullptr);
+    ASSERT_EQ(SPTISendASPI32Command(&srb), SS_PENDING);
+    EXPECT_TRUE(fake_.ioCalls.back().overlapped);
+    volatile uint8_t* status = &srb.SRB_Status;
+    EXPECT_TRUE(testing_support::WaitUntil([status] { return *status != SS_PENDING; }));
+    EXPECT_EQ(*status, SS_COMP);
+}
+
 TEST_F(PassThroughTest, ACheckConditionFailsTheRequestAndCopiesTheSense) {
     ASSERT_EQ(Init(false), 0);
     ASSERT_EQ(cdSetDevice(context_.get(), 0), 0);
