@@ -191,8 +191,9 @@ SPTIDevice* FindDevice(SPTIState& state, uint8_t ha, uint8_t target, uint8_t lun
 }
 
 // Opens the device whose SCSI address matches, among "\\.\" plus the names
-// the system knows; replaces the port handle of every unit on that port.
-bool ReopenPort(SPTIState& state, const SPTIDevice& device) {
+// the system knows, and sends that unit's requests there from now on. The
+// other units of the old port keep it: the new handle reaches this unit only.
+bool ReopenPort(SPTIState& state, SPTIDevice& device) {
     CDPlatform& platform = CDCurrentPlatform();
     std::vector<char> names(65536, 0);
     const DWORD length = platform.DosDevice(nullptr, names.data(), DWORD(names.size() - 1));
@@ -212,9 +213,7 @@ bool ReopenPort(SPTIState& state, const SPTIDevice& device) {
         if (address.PortNumber != device.port || address.PathId != device.path ||
             address.TargetId != device.target || address.Lun != device.lun)
             continue;
-        const HANDLE old = device.portHandle;
-        for (auto& unit : state.devices)
-            if (unit.portHandle == old) unit.portHandle = handle.get();
+        device.portHandle = handle.get();
         state.ports.push_back(std::move(handle));
         return true;
     }

@@ -368,6 +368,26 @@ TEST_F(PassThroughTest, ARequestWithoutAnEventIsSentOverlappedAndFinishedAllTheS
     EXPECT_EQ(*status, SS_COMP);
 }
 
+// After a reopen, every unit of the old port was pointed at the one device
+// that matched: the other drive's commands went to that drive.
+TEST_F(PassThroughTest, AReopenRebindsOnlyTheUnitItMatched) {
+    firstType_ = 0x05;  // CD-ROM drives at targets 0 and 1 of the same port
+    ASSERT_EQ(Init(false), 0);
+    ASSERT_EQ(cdGetNumDevices(context_.get()), 2);
+    fake_.dosDevices[""] = std::string("CdRom0\0CdRom1", 13);
+    fake_.devices["\\\\.\\CdRom0"] = 0;
+    fake_.devices["\\\\.\\CdRom1"] = 0;
+    AnswerAddresses();
+    ASSERT_EQ(cdSetDevice(context_.get(), 1), 0);  // target 1
+    failures_ = 1;
+    failError_ = ERROR_MEDIA_CHANGED;
+    ASSERT_EQ(cdSetSpeed(context_.get(), 1200), 0);
+    EXPECT_EQ(fake_.handleNames[fake_.ioCalls.back().device], "\\\\.\\CdRom0");
+    ASSERT_EQ(cdSetDevice(context_.get(), 0), 0);  // target 0, on the port as before
+    ASSERT_EQ(cdSetSpeed(context_.get(), 1200), 0);
+    EXPECT_EQ(fake_.handleNames[fake_.ioCalls.back().device], "\\\\.\\SCSI0:");
+}
+
 TEST_F(PassThroughTest, ACheckConditionFailsTheRequestAndCopiesTheSense) {
     ASSERT_EQ(Init(false), 0);
     ASSERT_EQ(cdSetDevice(context_.get(), 0), 0);
