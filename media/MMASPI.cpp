@@ -385,7 +385,12 @@ CDDeviceHandle cdInit(int& status, bool& ioctlPreferred) {
 
 int cdDone(CDDeviceHandle& context) {
     if (!context) return 0;
-    cdStopBurst(context.get());
+    if (cdStopBurst(context.get()) != 0) {
+        // The reader thread is still inside the device with this context:
+        // it is left to it rather than freed under it.
+        (void)context.release();
+        return 0;
+    }
     cdStopSync(context.get());
     cdClose(context.get());
     if (context->aspiMode) {

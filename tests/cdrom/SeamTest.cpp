@@ -561,6 +561,36 @@ TEST_F(IoctlTest, ARawReadAsksForTheSectorsAtTheirDiskOffsetInCdDaMode) {
     EXPECT_EQ(cdReadSectorsOnce(context_.get(), buffer.data(), int64_t(buffer.size()), 0, 3), CDErrRead);
 }
 
+// Stopping the burst reader terminated its thread inside a raw read, which
+// holds the context's lock: every later read then waited for it forever.
+TEST_F(IoctlTest, StoppingTheBurstReaderInsideARawReadLeavesTheLockFree) {
+    ASSERT_EQ(cdSetDevice(context_.get(), 0), 0);
+    ASSERT_EQ(cdOpen(context_.get(), true), 0);
+    context_->audioEnd = 5000;  // as a table of contents read would leave it
+    std::atomic<int> reads{0};
+    const HANDLE cancelled = fake_.threadCancelled.get();
+    fake_.handlers[IOCTL_CDROM_RAW_READ_CODE] = [&reads, cancelled](const FakePlatform::IoCall& call, void*,
+                                                                    void* out, DWORD& returned, DWORD& error) {
+        // The second read is answered only when the call is cancelled.
+        if (++reads == 2 && ::WaitForSingleObject(cancelled, 10000) == WAIT_OBJECT_0) {
+            error = ERROR_OPERATION_ABORTED;
+            return FALSE;
+        }
+        std::memset(out, 0x5A, call.outSize);
+        returned = call.outSize;
+        return TRUE;
+    };
+    ASSERT_EQ(cdStartBurst(context_.get(), 0, 100, 10), 0);
+    std::vector<uint8_t> buffer(10 * 2352);
+    ASSERT_EQ(cdReadBurst(context_.get(), buffer.data(), int64_t(buffer.size())), 10);
+    // The consumer asked for the next buffer: the thread waits inside its raw read.
+    ASSERT_TRUE(testing_support::WaitUntil([&reads] { return reads == 2; }));
+    EXPECT_EQ(cdStopBurst(context_.get()), 0);
+    ASSERT_TRUE(context_->lock.TryEnter()) << "the stopped thread still owns the lock";
+    context_->lock.Leave();
+    EXPECT_EQ(cdReadSectorsOnce(context_.get(), buffer.data(), int64_t(buffer.size()), 20, 10), 0);
+}
+
 TEST_F(IoctlTest, AReadOnAClosedDeviceOpensItWithMciForTheCallAndClosesItAgain) {
     ASSERT_EQ(cdSetDevice(context_.get(), 0), 0);
     context_->audioEnd = 5000;  // as a table of contents read would leave it
