@@ -363,8 +363,13 @@ CDDeviceHandle cdInit(int& status, bool& ioctlPreferred) {
     CDPlatform& platform = CDCurrentPlatform();
     const bool nt = platform.IsNTFamily();
     const bool passThrough = platform.PassThroughCapable();
-    if (!ioctlPreferred || !nt) BindManager();
-    if (gManager.send) {
+    // Drive letters preferred on the NT family: neither a manager nor the
+    // emulated one over the SCSI ports, whatever the system offers.
+    const bool byLetter = ioctlPreferred && nt;
+    if (!byLetter) BindManager();
+    if (byLetter) {
+        // IOCTL mode below, when the system can have it.
+    } else if (gManager.send) {
         context->send = gManager.send;
         context->supportInfo = gManager.supportInfo;
     } else if (passThrough && SPTIAdapterCount() > 0) {

@@ -18,10 +18,15 @@ constexpr int kBlockSectorBytes = CDLargeSectorSize;
 constexpr int kErrorTextSize = 256;
 constexpr int kDeviceNameSize = 256;
 
-// The IOCTL-preferred flag handed to every context start; set from the
-// command line once per process, and told by each start whether IOCTL mode
-// is in force.
-bool gIoctlPreferred = false;
+// How the readers of the process reach the drives: "/G" on the command line
+// asks for drive letters, and the first reader whose device layer started
+// decides for every later one, so that all of them take the same path.
+// Used on the user-interface thread only.
+struct ProcessAccess {
+    bool decided = false;
+    bool byLetter = false;
+};
+ProcessAccess gAccess;
 
 bool SameFormat(const WAVEFORMATEX& a, const WAVEFORMATEX& b) {
     return a.wFormatTag == b.wFormatTag && a.nChannels == b.nChannels && a.nSamplesPerSec == b.nSamplesPerSec &&
@@ -145,13 +150,10 @@ TMMCDReader::TMMCDReader(wc::TComponent* owner) : TMMDSPComponent(owner) {
     format_.cbSize = 0;
     TMMDSPComponent::SetPWaveFormat(&format_);
 
-    static const bool commandLineRead = [] {
-        if (CDCommandLinePrefersIoctl()) gIoctlPreferred = true;
-        return true;
-    }();
-    (void)commandLineRead;
-    context_ = cdInit(startStatus_, gIoctlPreferred);
+    bool byLetter = gAccess.decided ? gAccess.byLetter : CDCommandLinePrefersIoctl();
+    context_ = cdInit(startStatus_, byLetter);
     if (!context_ && startStatus_ == 0) startStatus_ = CDErrNoMemory;
+    if (!gAccess.decided && startStatus_ == 0) gAccess = {true, byLetter};
 
     ResetSpeeds();
     if (!context_) return;

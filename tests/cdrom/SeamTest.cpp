@@ -171,6 +171,40 @@ TEST_F(SeamTest, OnThe95FamilyTheDriveLetterComesFromTheConfigurationManager) {
     EXPECT_EQ(context_->driveLetter, 'H');
 }
 
+// "/G" still ended in emulated ASPI when SCSI ports were there, and the
+// first reader wrote the mode it got back as the process's preference, so a
+// later reader bound the ASPI manager instead. Runs in a child started with "/G".
+TEST(CommandLineChild, DISABLED_WithSlashGEveryReaderReachesTheDrivesByLetter) {
+    ASSERT_TRUE(CDCommandLinePrefersIoctl());
+    FakePlatform fake;
+    CDSetPlatform(&fake);
+    fake.devices["\\\\.\\SCSI0:"] = 0;
+    fake.logicalDrives = 1 << 3;
+    fake.driveTypes = {{'D', DRIVE_CDROM}};
+    {
+        wc::TComponent root(nullptr);
+        TMMCDReader& first = wc::MakeComponent<TMMCDReader>(root);
+        EXPECT_TRUE(first.Context()->ioctlMode);
+        fake.libraries["WNASPI32.DLL"] = {"SendASPI32Command", "GetASPI32SupportInfo"};
+        AnswerLikeAManager(fake);
+        TMMCDReader& second = wc::MakeComponent<TMMCDReader>(root);
+        EXPECT_TRUE(second.Context()->ioctlMode);
+        EXPECT_TRUE(fake.loads.empty()) << "no ASPI manager is loaded";
+    }
+    CDSetPlatform(nullptr);
+}
+
+TEST(CommandLineTest, WithSlashGEveryReaderReachesTheDrivesByLetter) {
+    char path[MAX_PATH] = {};
+    ::GetModuleFileNameA(nullptr, path, sizeof path);
+    testing_support::ChildProcess child(path, "--gtest_also_run_disabled_tests --gtest_filter=CommandLineChild.* /G",
+                                        testing_support::ProgramDir());
+    ASSERT_TRUE(child.Wait(std::chrono::seconds(60)));
+    DWORD code = 99;
+    ::GetExitCodeProcess(child.handle(), &code);
+    EXPECT_EQ(code, 0u) << "the child's case failed";
+}
+
 // ---- pass-through ----
 
 // One SCSI port with one bus: a disk (or the given type) at target 0 and a CD-ROM drive at target 1.
