@@ -348,6 +348,8 @@ void TMMCDReader::SelectTrack(int index) {
 
 void TMMCDReader::SetPosition(int32_t sector) {
     if (readerOpened_ && copyMode_ != cmNormal) RaiseMMError<EMMCDDAError>(MMMsg::PropertyWhileOpen);
+    // A serve in progress on the chain's worker finishes first.
+    wc::CriticalSectionLock hold(serveLock_);
     rangeStart_ = sector;
     currentSector_ = sector;
     ResetBuffer();
@@ -533,10 +535,13 @@ void TMMCDReader::BufferLoad(WaveHdrEx* header, bool& moreBuffers) {
         return;
     }
     if (OnDataRead) OnDataRead(this);
-    const int64_t delivered = Serve(data, int64_t(capacity));
-    header->wh.dwBytesRecorded = DWORD(delivered);
-    // An aborted read has nothing more to give.
-    if (blockRead_ < blockFilled_ || (currentSector_ < endSector_ && !aborting_)) moreBuffers = true;
+    {
+        wc::CriticalSectionLock hold(serveLock_);
+        const int64_t delivered = Serve(data, int64_t(capacity));
+        header->wh.dwBytesRecorded = DWORD(delivered);
+        // An aborted read has nothing more to give.
+        if (blockRead_ < blockFilled_ || (currentSector_ < endSector_ && !aborting_)) moreBuffers = true;
+    }
     if (OnDataReadEnd) OnDataReadEnd(this);
 }
 

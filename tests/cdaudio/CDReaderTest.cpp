@@ -3,10 +3,12 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <thread>
 
 #include "CDAudioFixtures.h"
 #include "media/MMErrors.h"
 #include "media/MMSPTI.h"
+#include "support/DialogDriver.h"
 
 namespace cdaudio_tests {
 namespace {
@@ -308,6 +310,32 @@ TEST_F(CDReaderTest, CopyVolumeHalfHalvesEverySample) {
         if (got != half) ++wrong;
     }
     EXPECT_EQ(wrong, 0u);
+}
+
+// A position set while the chain's worker was inside a read was overwritten
+// when that read ended: the next request went on after the old position.
+TEST_F(CDReaderTest, APositionSetDuringAReadTakesEffectAfterIt) {
+    ASSERT_TRUE(drive_.Describe(std::string(kDisc) + "delay 0xBE 300\n"));
+    TMMCDReader& reader = NewReader();
+    reader.SelectTrack(1);
+    testing_support::TestSink& sink = wc::MakeComponent<testing_support::TestSink>(root_);
+    sink.SetInput(&reader);
+    reader.Opened();
+    reader.Started();
+    Mark();
+    std::thread worker([&] {
+        std::vector<uint8_t> out;
+        bool more = false;
+        sink.PullOnce(4096, out, more);
+    });
+    EXPECT_TRUE(testing_support::WaitUntil([&] { return !CommandsOf(Since(), 0xBE).empty(); }));
+    reader.SetPosition(1050);
+    worker.join();
+    std::vector<uint8_t> out;
+    bool more = false;
+    ASSERT_EQ(sink.PullOnce(10 * 2352, out, more), 10u * 2352);
+    EXPECT_TRUE(SameBytes(VirtualDiscSectors(1050, 10), out));
+    reader.Closed();
 }
 
 TEST_F(CDReaderTest, SetPositionStartsTheReadThere) {
