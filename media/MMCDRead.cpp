@@ -290,13 +290,17 @@ bool TMMCDReader::MediaPresent() {
 bool TMMCDReader::LockMedium() {
     CheckStarted();
     const char letter = DriveLetter();
-    lockedLetter_ = letter;
-    ++locks_;
     // Only the first lock of a drive in the process reaches the drive. A
     // drive that refuses (or cannot be reached by letter while closed) still
-    // plays: the lock only keeps the disc in.
-    if (CDDrives().IncLockCount(letter) != 1) return true;
-    return cdLockDevice(context_.get(), true) == 0;
+    // plays: the lock only keeps the disc in. The count follows what the
+    // drive accepted, so the next lock asks the drive again.
+    if (CDDrives().IncLockCount(letter) == 1 && cdLockDevice(context_.get(), true) != 0) {
+        CDDrives().DecLockCount(letter);
+        return false;
+    }
+    lockedLetter_ = letter;
+    ++locks_;
+    return true;
 }
 
 bool TMMCDReader::UnlockMedium() {

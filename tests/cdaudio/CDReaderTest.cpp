@@ -497,13 +497,22 @@ TEST_F(CDReaderTest, TwoReadersLockADriveOnceAndUnlockItWithTheSecond) {
     EXPECT_EQ(CDDrives().LockCount(kDriveLetter), 0);
 }
 
-TEST_F(CDReaderTest, ADriveThatRefusesTheLockStillReads) {
+// A lock the drive refused was counted all the same: the count stayed 1, so
+// no later lock of that drive reached it.
+TEST_F(CDReaderTest, ALockTheDriveRefusedIsNotCountedAndTheDriveStillReads) {
     ASSERT_TRUE(drive_.Describe(std::string(kDisc) + "fail 0x1E 1\n"));
     TMMCDReader& reader = NewReader();
+    Mark();
     EXPECT_FALSE(reader.LockMedium());
-    EXPECT_EQ(CDDrives().LockCount(kDriveLetter), 1);
-    EXPECT_TRUE(reader.UnlockMedium());
     EXPECT_EQ(CDDrives().LockCount(kDriveLetter), 0);
+    EXPECT_TRUE(reader.LockMedium()) << "the next lock asks the drive again";
+    EXPECT_EQ(drive_.MediumLocks(), 1);
+    EXPECT_TRUE(reader.UnlockMedium());
+    EXPECT_TRUE(reader.UnlockMedium()) << "nothing left to give back";
+    EXPECT_EQ(CDDrives().LockCount(kDriveLetter), 0);
+    EXPECT_EQ(drive_.MediumLocks(), 0);
+    EXPECT_EQ(CommandsOf(Since(), 0x1E),
+              (std::vector<std::string>{"1E 00 00 00 01 00", "1E 00 00 00 01 00", "1E 00 00 00 00 00"}));
     reader.SelectTrack(1);
     EXPECT_TRUE(SameBytes(VirtualDiscSectors(1000, 99), ReadAll(reader, 4096)));
 }
