@@ -1,7 +1,6 @@
 // The sector read engine against the virtual drive: the read with retries,
 // burst mode with its reader thread, and synchronised mode.
 #include <windows.h>
-#include <tlhelp32.h>
 
 #include <gtest/gtest.h>
 
@@ -10,6 +9,7 @@
 #include <thread>
 
 #include "VirtualDriveFixture.h"
+#include "support/TestSupport.h"
 
 namespace {
 
@@ -34,31 +34,6 @@ std::vector<std::pair<uint32_t, int>> Reads(const std::vector<VirtualDriveLogRec
             reads.push_back({(uint32_t(record.cdb[2]) << 24) | (record.cdb[3] << 16) | (record.cdb[4] << 8) | record.cdb[5],
                              record.cdb[9]});
     return reads;
-}
-
-int ThreadsOfThisProcess() {
-    wc::FileHandle snapshot(::CreateToolhelp32Snapshot(TH32CS_SNAPTHREAD, 0));
-    if (!snapshot) return -1;
-    THREADENTRY32 entry{};
-    entry.dwSize = sizeof(entry);
-    int count = 0;
-    for (BOOL more = ::Thread32First(snapshot.get(), &entry); more; more = ::Thread32Next(snapshot.get(), &entry))
-        if (entry.th32OwnerProcessID == ::GetCurrentProcessId()) ++count;
-    return count;
-}
-
-// The handles open in this process. Where the system does not keep the count
-// (Wine answers 0), every handle value up to 4096 is asked whether it is open:
-// Wine hands out the lowest free values, and a test process holds a few dozen.
-DWORD HandlesOfThisProcess() {
-    DWORD count = 0;
-    if (::GetProcessHandleCount(::GetCurrentProcess(), &count) && count > 0) return count;
-    constexpr uintptr_t kLargestProbedHandle = 0x1000;
-    for (uintptr_t value = 4; value <= kLargestProbedHandle; value += 4) {
-        DWORD flags = 0;
-        if (::GetHandleInformation(reinterpret_cast<HANDLE>(value), &flags)) ++count;
-    }
-    return count;
 }
 
 class ReadEngine : public VirtualDriveTest {
@@ -275,13 +250,13 @@ TEST_F(BurstMode, StoppingDuringASlowReadEndsWithinItsBoundsAndLeavesNoThreadOrH
     // Warm up what the system creates on first use, then count.
     ReadBurst(10, 20, 10);
     Redescribe("pending 1500\n");
-    const int threadsBefore = ThreadsOfThisProcess();
-    const DWORD handlesBefore = HandlesOfThisProcess();
+    const int threadsBefore = testing_support::ThreadCount();
+    const DWORD handlesBefore = testing_support::HandleCount();
     ASSERT_GT(threadsBefore, 0);
     ASSERT_GT(handlesBefore, 0u);
 
     ASSERT_EQ(cdStartBurst(context_.get(), 1000, 100, 10), 0);
-    EXPECT_EQ(ThreadsOfThisProcess(), threadsBefore + 1) << "one reader thread";
+    EXPECT_EQ(testing_support::ThreadCount(), threadsBefore + 1) << "one reader thread";
     std::vector<uint8_t> buffer(10 * kSector);
     ASSERT_EQ(cdReadBurst(context_.get(), buffer.data(), int64_t(buffer.size())), 10);
     // The consumer asked for the next buffer: the thread is inside its slow read.
@@ -302,8 +277,8 @@ TEST_F(BurstMode, StoppingDuringASlowReadEndsWithinItsBoundsAndLeavesNoThreadOrH
     const DWORD waitDrive = ::GetTickCount();
     do {
         ::Sleep(50);
-        threadsAfter = ThreadsOfThisProcess();
-        handlesAfter = HandlesOfThisProcess();
+        threadsAfter = testing_support::ThreadCount();
+        handlesAfter = testing_support::HandleCount();
     } while ((threadsAfter != threadsBefore || handlesAfter != handlesBefore) && ::GetTickCount() - waitDrive < 5000);
     EXPECT_EQ(threadsAfter, threadsBefore);
     EXPECT_EQ(handlesAfter, handlesBefore);
