@@ -289,6 +289,8 @@ public:
     CriticalSection(const CriticalSection&) = delete;
     CriticalSection& operator=(const CriticalSection&) = delete;
     void Enter() noexcept { ::EnterCriticalSection(&section_); }
+    // Enters only when no other thread holds it.
+    bool TryEnter() noexcept { return ::TryEnterCriticalSection(&section_) != FALSE; }
     void Leave() noexcept { ::LeaveCriticalSection(&section_); }
 
 private:

@@ -118,6 +118,9 @@ int ExecSCSI(CDDeviceContext& context, uint8_t adapter, uint8_t target, uint8_t 
     wc::CriticalSectionLock hold(context.lock);
     // A read with retries keeps the flag set across its requests.
     const bool wasBusy = context.busy.exchange(true);
+    // An abort is meant for the read it was given to: a request that starts
+    // on its own (not one attempt of a read) must not find it still set.
+    if (!wasBusy) context.abort = false;
     SRB_ExecSCSICmd srb{};
     srb.SRB_Cmd = SC_EXEC_SCSI_CMD;
     srb.SRB_HaId = adapter;
@@ -360,8 +363,13 @@ CDDeviceHandle cdInit(int& status, bool& ioctlPreferred) {
     CDPlatform& platform = CDCurrentPlatform();
     const bool nt = platform.IsNTFamily();
     const bool passThrough = platform.PassThroughCapable();
-    if (!ioctlPreferred || !nt) BindManager();
-    if (gManager.send) {
+    // Drive letters preferred on the NT family: neither a manager nor the
+    // emulated one over the SCSI ports, whatever the system offers.
+    const bool byLetter = ioctlPreferred && nt;
+    if (!byLetter) BindManager();
+    if (byLetter) {
+        // IOCTL mode below, when the system can have it.
+    } else if (gManager.send) {
         context->send = gManager.send;
         context->supportInfo = gManager.supportInfo;
     } else if (passThrough && SPTIAdapterCount() > 0) {
@@ -382,7 +390,12 @@ CDDeviceHandle cdInit(int& status, bool& ioctlPreferred) {
 
 int cdDone(CDDeviceHandle& context) {
     if (!context) return 0;
-    cdStopBurst(context.get());
+    if (cdStopBurst(context.get()) != 0) {
+        // The reader thread is still inside the device with this context:
+        // it is left to it rather than freed under it.
+        (void)context.release();
+        return 0;
+    }
     cdStopSync(context.get());
     cdClose(context.get());
     if (context->aspiMode) {

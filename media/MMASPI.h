@@ -148,8 +148,9 @@ int cdStartBurst(CDDeviceContext* context, int32_t first, int32_t count, int sec
 // the following fill. Answers the sectors copied (0 at the end), or -15 when the buffer stayed
 // empty or its read failed.
 int cdReadBurst(CDDeviceContext* context, uint8_t* buffer, int64_t bufferSize);
-// Stops the thread (1000 ms, then terminate), waits for a read in progress, frees the buffers.
-// Harmless when burst mode is not running.
+// Stops the thread: asks it (1000 ms), then cancels its device call, and terminates it only
+// while holding the lock; frees the buffers. Harmless when burst mode is not running.
+// CDErrStop when the thread kept the lock past every bound (its buffers then stay).
 int cdStopBurst(CDDeviceContext* context);
 
 // Synchronised mode: overlapping passes of 2*sectorsPerRead sectors advancing by sectorsPerRead,

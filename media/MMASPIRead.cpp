@@ -20,6 +20,15 @@
 // The buffers, the events and the thread handle are set up before the thread
 // starts and released only after it has ended.
 //
+// Stopping. The stop asks the thread to end (stop flag, request event, and
+// the abort flag, which ends the waits and retries of a read in progress)
+// and waits for it. A synchronous device call that the abort flag cannot
+// reach (the raw read of IOCTL mode, which holds the lock) is then cancelled
+// through the system. Only a thread that still has not ended is terminated,
+// and only while the stop itself holds the lock, so the thread cannot own it
+// when it dies; a thread that keeps the lock past every bound is left
+// running with its buffers, and the stop reports that it failed.
+//
 // Hand-over. A buffer is Empty, Requested or Filled. The consumer requests a
 // buffer (Empty -> Requested) and signals the auto-reset request event; the
 // thread fills the requested buffers in turn (Requested -> Filled, with the
@@ -36,6 +45,7 @@
 #include <new>
 
 #include "media/MMASPI.h"
+#include "media/MMSPTI.h"
 
 namespace {
 
@@ -45,7 +55,7 @@ using Fill = CDBurstState::Fill;
 constexpr SIZE_T kBurstStackBytes = 16 * 1024;
 // How long start-up waits for the thread to announce itself.
 constexpr DWORD kBurstStartWaitMs = 5000;
-// How long a stop waits for the thread to end before terminating it.
+// How long a stop waits for the thread to end before cancelling its device call.
 constexpr DWORD kBurstStopWaitMs = 1000;
 // The slices of the stop's wait: each re-asserts the abort flag, which a
 // read starting just then would have cleared.
@@ -75,9 +85,30 @@ void GiveWay() {
     if (!::SwitchToThread()) ::Sleep(1);
 }
 
-void WaitWhileBusy(CDDeviceContext& context) {
+// Waits up to `limit` ms for the burst thread to end, asserting the abort
+// flag on every slice (a read starting just then would have cleared it).
+bool WaitForBurstThread(CDDeviceContext& context, DWORD limit) {
     const DWORD started = ::GetTickCount();
-    while (context.busy && ::GetTickCount() - started < kBusyWaitMs) ::Sleep(1);
+    for (;;) {
+        context.abort = true;
+        if (::WaitForSingleObject(context.burst.thread.get(), kBurstStopSliceMs) != WAIT_TIMEOUT) return true;
+        if (::GetTickCount() - started >= limit) return false;
+    }
+}
+
+// The last resort: ends the thread while this thread holds the context's
+// lock, so the dying thread cannot hold it. False when the lock could not
+// be had within one request's limit.
+bool TerminateOutsideLock(CDDeviceContext& context) {
+    const DWORD started = ::GetTickCount();
+    while (!context.lock.TryEnter()) {
+        if (::GetTickCount() - started >= kBusyWaitMs) return false;
+        ::Sleep(1);
+    }
+    ::TerminateThread(context.burst.thread.get(), 0);
+    ::WaitForSingleObject(context.burst.thread.get(), kBurstStopWaitMs);
+    context.lock.Leave();
+    return true;
 }
 
 DWORD WINAPI BurstThread(void* parameter) {
@@ -214,7 +245,7 @@ int cdStartBurst(CDDeviceContext* context, int32_t first, int32_t count, int sec
     if (!context->opened) return CDErrNotOpen;
     if (first < 0 || count < 0 || sectorsPerRead < 1 || sectorsPerRead > kMaxSectorsPerCommand)
         return CDErrInvalidParam;
-    cdStopBurst(context);
+    if (cdStopBurst(context) != 0) return CDErrStart;
     CDBurstState& burst = context->burst;
     try {
         for (auto& buffer : burst.buffers) buffer.assign(size_t(sectorsPerRead * kSectorRoom), uint8_t(0));
@@ -293,20 +324,15 @@ int cdStopBurst(CDDeviceContext* context) {
     if (burst.thread) {
         burst.stop = true;
         ::SetEvent(burst.requestEvent.get());
-        // A read in progress is no longer wanted: the abort flag ends its
-        // waits and retries, so the thread can end by itself and let go of
-        // the device.
-        const DWORD started = ::GetTickCount();
-        for (;;) {
-            context->abort = true;
-            if (::WaitForSingleObject(burst.thread.get(), kBurstStopSliceMs) != WAIT_TIMEOUT) break;
-            if (::GetTickCount() - started >= kBurstStopWaitMs) {
-                ::TerminateThread(burst.thread.get(), 0);
-                ::WaitForSingleObject(burst.thread.get(), kBurstStopWaitMs);
-                break;
-            }
+        bool ended = WaitForBurstThread(*context, kBurstStopWaitMs);
+        if (!ended) {
+            CDCurrentPlatform().CancelThreadRequest(burst.thread.get());
+            ended = WaitForBurstThread(*context, kBusyWaitMs);
         }
-        WaitWhileBusy(*context);
+        if (!ended && !TerminateOutsideLock(*context)) {
+            context->abort = false;
+            return CDErrStop;
+        }
         // A terminated thread never clears its flag.
         context->busy = false;
         context->abort = false;

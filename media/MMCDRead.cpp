@@ -18,10 +18,15 @@ constexpr int kBlockSectorBytes = CDLargeSectorSize;
 constexpr int kErrorTextSize = 256;
 constexpr int kDeviceNameSize = 256;
 
-// The IOCTL-preferred flag handed to every context start; set from the
-// command line once per process, and told by each start whether IOCTL mode
-// is in force.
-bool gIoctlPreferred = false;
+// How the readers of the process reach the drives: "/G" on the command line
+// asks for drive letters, and the first reader whose device layer started
+// decides for every later one, so that all of them take the same path.
+// Used on the user-interface thread only.
+struct ProcessAccess {
+    bool decided = false;
+    bool byLetter = false;
+};
+ProcessAccess gAccess;
 
 bool SameFormat(const WAVEFORMATEX& a, const WAVEFORMATEX& b) {
     return a.wFormatTag == b.wFormatTag && a.nChannels == b.nChannels && a.nSamplesPerSec == b.nSamplesPerSec &&
@@ -145,13 +150,10 @@ TMMCDReader::TMMCDReader(wc::TComponent* owner) : TMMDSPComponent(owner) {
     format_.cbSize = 0;
     TMMDSPComponent::SetPWaveFormat(&format_);
 
-    static const bool commandLineRead = [] {
-        if (CDCommandLinePrefersIoctl()) gIoctlPreferred = true;
-        return true;
-    }();
-    (void)commandLineRead;
-    context_ = cdInit(startStatus_, gIoctlPreferred);
+    bool byLetter = gAccess.decided ? gAccess.byLetter : CDCommandLinePrefersIoctl();
+    context_ = cdInit(startStatus_, byLetter);
     if (!context_ && startStatus_ == 0) startStatus_ = CDErrNoMemory;
+    if (!gAccess.decided && startStatus_ == 0) gAccess = {true, byLetter};
 
     ResetSpeeds();
     if (!context_) return;
@@ -288,13 +290,17 @@ bool TMMCDReader::MediaPresent() {
 bool TMMCDReader::LockMedium() {
     CheckStarted();
     const char letter = DriveLetter();
-    lockedLetter_ = letter;
-    ++locks_;
     // Only the first lock of a drive in the process reaches the drive. A
     // drive that refuses (or cannot be reached by letter while closed) still
-    // plays: the lock only keeps the disc in.
-    if (CDDrives().IncLockCount(letter) != 1) return true;
-    return cdLockDevice(context_.get(), true) == 0;
+    // plays: the lock only keeps the disc in. The count follows what the
+    // drive accepted, so the next lock asks the drive again.
+    if (CDDrives().IncLockCount(letter) == 1 && cdLockDevice(context_.get(), true) != 0) {
+        CDDrives().DecLockCount(letter);
+        return false;
+    }
+    lockedLetter_ = letter;
+    ++locks_;
+    return true;
 }
 
 bool TMMCDReader::UnlockMedium() {
@@ -346,6 +352,8 @@ void TMMCDReader::SelectTrack(int index) {
 
 void TMMCDReader::SetPosition(int32_t sector) {
     if (readerOpened_ && copyMode_ != cmNormal) RaiseMMError<EMMCDDAError>(MMMsg::PropertyWhileOpen);
+    // A serve in progress on the chain's worker finishes first.
+    wc::CriticalSectionLock hold(serveLock_);
     rangeStart_ = sector;
     currentSector_ = sector;
     ResetBuffer();
@@ -531,10 +539,13 @@ void TMMCDReader::BufferLoad(WaveHdrEx* header, bool& moreBuffers) {
         return;
     }
     if (OnDataRead) OnDataRead(this);
-    const int64_t delivered = Serve(data, int64_t(capacity));
-    header->wh.dwBytesRecorded = DWORD(delivered);
-    // An aborted read has nothing more to give.
-    if (blockRead_ < blockFilled_ || (currentSector_ < endSector_ && !aborting_)) moreBuffers = true;
+    {
+        wc::CriticalSectionLock hold(serveLock_);
+        const int64_t delivered = Serve(data, int64_t(capacity));
+        header->wh.dwBytesRecorded = DWORD(delivered);
+        // An aborted read has nothing more to give.
+        if (blockRead_ < blockFilled_ || (currentSector_ < endSector_ && !aborting_)) moreBuffers = true;
+    }
     if (OnDataReadEnd) OnDataReadEnd(this);
 }
 

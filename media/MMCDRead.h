@@ -11,9 +11,12 @@
 // Threads: every public operation runs on the user-interface thread. A chain
 // in thread mode runs BufferLoad (and so the reads, OnDataRead and
 // OnDataReadEnd) on its worker while the user-interface thread may call
-// Abort; `aborting_` is therefore atomic, and the device context guards its
-// own state (its lock, its atomic abort and busy flags). In cmBurst the
-// device layer runs one reader thread of its own between Start and Stop.
+// Abort and, in cmNormal, SetPosition. `serveLock_` guards the position
+// (range start, current sector) and the block buffer's counts between a
+// serve and SetPosition; Abort takes no lock, so that it reaches a serve in
+// progress: `aborting_` is atomic, and the device context guards its own
+// state (its lock, its atomic abort and busy flags). In cmBurst the device
+// layer runs one reader thread of its own between Start and Stop.
 // TMMCDDrives is used on the user-interface thread only.
 #pragma once
 
@@ -25,6 +28,7 @@
 #include <string>
 #include <vector>
 
+#include "framework/Handles.h"
 #include "framework/StringList.h"
 #include "media/MMASPI.h"
 #include "media/MMCDATyp.h"
@@ -231,6 +235,7 @@ private:
     bool readerOpened_ = false;
     bool readerStarted_ = false;
     std::atomic<bool> aborting_{false};
+    wc::CriticalSection serveLock_;
     int locks_ = 0;          // LockMedium calls not yet undone
     char lockedLetter_ = 0;  // the drive whose count they took
     bool tocValid_ = false;

@@ -51,6 +51,8 @@ BOOL CDSystemPlatform::IoControl(HANDLE device, DWORD code, void* in, DWORD inSi
 BOOL CDSystemPlatform::OverlappedResult(HANDLE device, OVERLAPPED* overlapped, DWORD* transferred, BOOL wait) {
     return ::GetOverlappedResult(device, overlapped, transferred, wait);
 }
+BOOL CDSystemPlatform::CancelRequest(HANDLE device, OVERLAPPED* overlapped) { return ::CancelIoEx(device, overlapped); }
+BOOL CDSystemPlatform::CancelThreadRequest(HANDLE thread) { return ::CancelSynchronousIo(thread); }
 DWORD CDSystemPlatform::LastError() { return ::GetLastError(); }
 DWORD CDSystemPlatform::LogicalDrives() { return ::GetLogicalDrives(); }
 UINT CDSystemPlatform::DriveType(const char* root) { return ::GetDriveTypeA(root); }
@@ -133,6 +135,10 @@ SPTIState& State() {
 constexpr DWORD kInquiryDataBufferSize = 2048;
 // A pass-through request that does not finish in this time fails.
 constexpr uint32_t kPassThroughTimeoutSeconds = 5;
+// How long an abort waits for a cancelled request to come back: the port
+// driver ends it by its own timeout at the latest, and a little later.
+constexpr DWORD kCancelWaitMs = kPassThroughTimeoutSeconds * 1000 + 1000;
+constexpr DWORD kCancelPollMs = 1;
 
 uint32_t ReadU32(const uint8_t* p) { return p[0] | (p[1] << 8) | (p[2] << 16) | (uint32_t(p[3]) << 24); }
 
@@ -185,8 +191,9 @@ SPTIDevice* FindDevice(SPTIState& state, uint8_t ha, uint8_t target, uint8_t lun
 }
 
 // Opens the device whose SCSI address matches, among "\\.\" plus the names
-// the system knows; replaces the port handle of every unit on that port.
-bool ReopenPort(SPTIState& state, const SPTIDevice& device) {
+// the system knows, and sends that unit's requests there from now on. The
+// other units of the old port keep it: the new handle reaches this unit only.
+bool ReopenPort(SPTIState& state, SPTIDevice& device) {
     CDPlatform& platform = CDCurrentPlatform();
     std::vector<char> names(65536, 0);
     const DWORD length = platform.DosDevice(nullptr, names.data(), DWORD(names.size() - 1));
@@ -206,9 +213,7 @@ bool ReopenPort(SPTIState& state, const SPTIDevice& device) {
         if (address.PortNumber != device.port || address.PathId != device.path ||
             address.TargetId != device.target || address.Lun != device.lun)
             continue;
-        const HANDLE old = device.portHandle;
-        for (auto& unit : state.devices)
-            if (unit.portHandle == old) unit.portHandle = handle.get();
+        device.portHandle = handle.get();
         state.ports.push_back(std::move(handle));
         return true;
     }
@@ -226,6 +231,11 @@ struct PendingPassThrough {
     // completion must not touch it.
     bool detached = false;
 };
+
+// Signals the request's event when the caller asked for event notification.
+void Notify(SRB_ExecSCSICmd* srb) {
+    if ((srb->SRB_Flags & SRB_EVENT_NOTIFY) && srb->SRB_PostProc) ::SetEvent(static_cast<HANDLE>(srb->SRB_PostProc));
+}
 
 void FinishRequest(SRB_ExecSCSICmd* srb, const CDPassThroughRequest& request, bool succeeded) {
     srb->SRB_TargStat = request.sptd.ScsiStatus;
@@ -250,10 +260,37 @@ DWORD WINAPI CompletionThread(void* parameter) {
     wc::CriticalSectionLock hold(state.lock);
     state.pending.erase(std::remove(state.pending.begin(), state.pending.end(), job.get()), state.pending.end());
     if (job->detached) return 0;
-    const HANDLE event = static_cast<HANDLE>(job->srb->SRB_PostProc);
     FinishRequest(job->srb, job->request, ok != FALSE);
-    if (event) ::SetEvent(event);
+    Notify(job->srb);
     return 0;
+}
+
+// Cancels the pending request of `srb` and waits until its completion has
+// let go of it; answers whether there was one.
+bool CancelPending(SPTIState& state, const void* srb) {
+    {
+        wc::CriticalSectionLock hold(state.lock);
+        auto found = std::find_if(state.pending.begin(), state.pending.end(),
+                                  [srb](const PendingPassThrough* job) { return job->srb == srb && !job->detached; });
+        if (found == state.pending.end()) return false;
+        PendingPassThrough* job = *found;
+        job->detached = true;
+        job->srb->SRB_Status = SS_ABORTED;
+        CDCurrentPlatform().CancelRequest(job->device, &job->overlapped);
+    }
+    // The completion thread removes the request from the list once the
+    // system has given its buffer back.
+    const DWORD started = ::GetTickCount();
+    for (;;) {
+        {
+            wc::CriticalSectionLock hold(state.lock);
+            if (std::none_of(state.pending.begin(), state.pending.end(),
+                             [srb](const PendingPassThrough* job) { return job->srb == srb; }))
+                return true;
+        }
+        if (::GetTickCount() - started >= kCancelWaitMs) return true;
+        ::Sleep(kCancelPollMs);
+    }
 }
 
 DWORD Execute(SPTIState& state, SRB_ExecSCSICmd* srb) {
@@ -283,23 +320,21 @@ DWORD Execute(SPTIState& state, SRB_ExecSCSICmd* srb) {
         sptd.DataIn = (srb->SRB_Flags & SRB_DIR_IN)    ? SCSI_IOCTL_DATA_IN
                       : (srb->SRB_Flags & SRB_DIR_OUT) ? SCSI_IOCTL_DATA_OUT
                                                        : SCSI_IOCTL_DATA_UNSPECIFIED;
-        const bool notify = (srb->SRB_Flags & SRB_EVENT_NOTIFY) != 0;
-        OVERLAPPED* overlapped = nullptr;
-        if (notify) {
-            job->overlappedEvent.reset(::CreateEventA(nullptr, TRUE, FALSE, nullptr));
-            job->overlapped.hEvent = job->overlappedEvent.get();
-            overlapped = &job->overlapped;
-        }
+        // The port was opened for overlapped I/O: every request, with or
+        // without event notification, needs an OVERLAPPED with an event.
+        job->overlappedEvent.reset(::CreateEventA(nullptr, TRUE, FALSE, nullptr));
+        if (!job->overlappedEvent) return srb->SRB_Status = SS_ERR;
+        job->overlapped.hEvent = job->overlappedEvent.get();
         job->device = port;
         job->srb = srb;
         DWORD returned = 0;
         srb->SRB_Status = SS_PENDING;
         const BOOL ok = platform.IoControl(port, IOCTL_SCSI_PASS_THROUGH_DIRECT_CODE, &job->request,
                                            sizeof(CDPassThroughRequest), &job->request, sizeof(CDPassThroughRequest),
-                                           &returned, overlapped);
+                                           &returned, &job->overlapped);
         if (!ok) {
             const DWORD error = platform.LastError();
-            if (notify && error == ERROR_IO_PENDING) {
+            if (error == ERROR_IO_PENDING) {
                 PendingPassThrough* raw = job.release();
                 {
                     wc::CriticalSectionLock hold(state.lock);
@@ -317,7 +352,7 @@ DWORD Execute(SPTIState& state, SRB_ExecSCSICmd* srb) {
                     DWORD transferred = 0;
                     FinishRequest(srb, job->request,
                                   platform.OverlappedResult(port, &job->overlapped, &transferred, TRUE) != FALSE);
-                    if (srb->SRB_PostProc) ::SetEvent(static_cast<HANDLE>(srb->SRB_PostProc));
+                    Notify(srb);
                 }
                 return SS_PENDING;
             }
@@ -327,11 +362,11 @@ DWORD Execute(SPTIState& state, SRB_ExecSCSICmd* srb) {
                 if (device && ReopenPort(state, *device)) continue;
             }
             srb->SRB_Status = SS_ERR;
-            if (notify && srb->SRB_PostProc) ::SetEvent(static_cast<HANDLE>(srb->SRB_PostProc));
+            Notify(srb);
             return SS_ERR;
         }
         FinishRequest(srb, job->request, true);
-        if (notify && srb->SRB_PostProc) ::SetEvent(static_cast<HANDLE>(srb->SRB_PostProc));
+        Notify(srb);
         return srb->SRB_Status;
     }
     return srb->SRB_Status = SS_ERR;
@@ -414,14 +449,9 @@ DWORD __cdecl SPTISendASPI32Command(void* request) {
         return Execute(state, srb);
     }
     case SC_ABORT_SRB: {
-        // The pass-through itself runs on; its completion leaves the request block alone.
+        // Once this returns, the caller may give the request block and its buffer back.
         auto* srb = static_cast<SRB_Abort*>(request);
-        wc::CriticalSectionLock hold(state.lock);
-        for (PendingPassThrough* job : state.pending)
-            if (job->srb == srb->SRB_ToAbort && !job->detached) {
-                job->detached = true;
-                job->srb->SRB_Status = SS_ABORTED;
-            }
+        CancelPending(state, srb->SRB_ToAbort);
         return srb->SRB_Status = SS_COMP;
     }
     default:

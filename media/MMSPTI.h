@@ -6,11 +6,14 @@
 // state: the bound ASPI manager and the pass-through device list).
 //
 // Threads: the pass-through scan and the emulated requests run on the
-// caller's thread; an overlapped request that is still pending is finished by
-// a short-lived thread of its own, which fills the request's status and
-// signals its event. The pass-through device list is guarded by one
-// process-wide critical section; a port handle reopened after error 1110 or 6
-// is swapped under it.
+// caller's thread; every request is sent overlapped (the ports are opened for
+// overlapped I/O), and one that is still pending is finished by a short-lived
+// thread of its own, which fills the request's status and signals its event.
+// An abort cancels the pending request and waits (bounded) until that thread
+// has let go of it, so the system writes nothing into the caller's buffer
+// once the abort has returned. The pass-through device list and the pending
+// requests are guarded by one process-wide critical section; a port handle
+// reopened after error 1110 or 6 is swapped under it, for the unit it matched.
 #pragma once
 
 #include <windows.h>
@@ -36,6 +39,10 @@ public:
     virtual BOOL IoControl(HANDLE device, DWORD code, void* in, DWORD inSize, void* out, DWORD outSize,
                                  DWORD* returned, OVERLAPPED* overlapped) = 0;
     virtual BOOL OverlappedResult(HANDLE device, OVERLAPPED* overlapped, DWORD* transferred, BOOL wait) = 0;
+    // Asks the system to end an overlapped request early (it then completes as aborted).
+    virtual BOOL CancelRequest(HANDLE device, OVERLAPPED* overlapped) = 0;
+    // Asks the system to end a synchronous device call that `thread` is inside.
+    virtual BOOL CancelThreadRequest(HANDLE thread) = 0;
     virtual DWORD LastError() = 0;
 
     virtual DWORD LogicalDrives() = 0;
@@ -64,6 +71,8 @@ public:
     BOOL IoControl(HANDLE device, DWORD code, void* in, DWORD inSize, void* out, DWORD outSize,
                          DWORD* returned, OVERLAPPED* overlapped) override;
     BOOL OverlappedResult(HANDLE device, OVERLAPPED* overlapped, DWORD* transferred, BOOL wait) override;
+    BOOL CancelRequest(HANDLE device, OVERLAPPED* overlapped) override;
+    BOOL CancelThreadRequest(HANDLE thread) override;
     DWORD LastError() override;
     DWORD LogicalDrives() override;
     UINT DriveType(const char* root) override;

@@ -1,12 +1,15 @@
 // The virtual CD-ROM drive: an ASPI manager library for the tests (see
 // VirtualDrive.h).
 //
-// Threads: requests arrive on the caller's thread; a command answered with
-// pending completion is finished by a short-lived thread of its own after the
-// configured delay, holding a reference to this library until it has left
-// it. gLock guards gWorld (description, counters, log and the
-// list of pending requests); a completion thread writes into the caller's
-// request block only under gLock and only when the request was not aborted.
+// Threads: requests arrive on the caller's thread. A command answered with
+// pending completion is carried out by a short-lived thread of its own after
+// its delay, as a drive working in the background would: only then is its
+// answer written into the caller's buffer and does it take effect (the
+// medium lock). The thread holds a reference to this library until it has
+// left it. gLock guards gWorld (description, counters, log, medium locks and
+// the list of pending requests); a completion thread touches the caller's
+// request block and buffer only under gLock and only when the request was
+// not aborted, so an aborted request is never written to afterwards.
 #include <windows.h>
 
 #include <algorithm>
@@ -41,7 +44,6 @@ struct TocEntry {
 
 struct Pending {
     SRB_ExecSCSICmd* srb = nullptr;
-    uint8_t finalStatus = SS_COMP;
     bool aborted = false;
     bool done = false;
     DWORD delay = 0;
@@ -59,12 +61,14 @@ struct World {
     bool cdTextRawSet = false;
     std::vector<uint8_t> cdTextRaw;
     DWORD pendingMs = 0;
+    std::map<int, DWORD> delays;  // opcode -> its own completion delay
     std::vector<int> never;
     std::map<int, std::vector<int>> failures;  // opcode -> attempts
     std::map<int, int> attempts;               // opcode -> commands seen
     std::map<int, int> shifts;                 // read number -> bytes
     std::vector<std::pair<int64_t, int64_t>> silence;  // silent stream bytes [from, to)
     int reads = 0;
+    int mediumLocks = 0;  // PREVENT MEDIUM REMOVAL carried out, less ALLOW
     std::vector<VirtualDriveLogRecord> log;
     std::vector<std::shared_ptr<Pending>> pending;
 };
@@ -144,6 +148,8 @@ bool LoadLine(World& world, const std::vector<std::string>& w) {
         for (size_t i = 3; i < w.size(); ++i) items.push_back(w[i]);
     } else if (key == "pending" && w.size() == 2) {
         world.pendingMs = DWORD(Number(w[1]));
+    } else if (key == "delay" && w.size() == 3) {
+        world.delays[int(Number(w[1]))] = DWORD(Number(w[2]));
     } else if (key == "never" && w.size() == 2) {
         world.never.push_back(int(Number(w[1])));
     } else if (key == "fail" && w.size() == 3) {
@@ -294,8 +300,14 @@ uint8_t Run(World& world, Device& device, SRB_ExecSCSICmd* srb) {
         CopyOut(srb, answer);
         return SS_COMP;
     }
-    case 0xBB:
     case 0x1E:
+        // Allowing removal of a medium that is not locked changes nothing.
+        if (cdb[4] & 0x01)
+            ++world.mediumLocks;
+        else if (world.mediumLocks > 0)
+            --world.mediumLocks;
+        return SS_COMP;
+    case 0xBB:
         return SS_COMP;
     default:
         CheckCondition(srb);
@@ -306,13 +318,15 @@ uint8_t Run(World& world, Device& device, SRB_ExecSCSICmd* srb) {
 void Complete(std::shared_ptr<Pending> pending) {
     ::Sleep(pending->delay);
     Hold hold;
-    if (!pending->aborted && !pending->done) {
-        pending->done = true;
-        HANDLE event = static_cast<HANDLE>(pending->srb->SRB_PostProc);
-        const bool notify = (pending->srb->SRB_Flags & SRB_EVENT_NOTIFY) != 0;
-        pending->srb->SRB_Status = pending->finalStatus;
-        if (notify && event) ::SetEvent(event);
-    }
+    if (pending->aborted || pending->done) return;
+    pending->done = true;
+    SRB_ExecSCSICmd* srb = pending->srb;
+    Device* device = FindDevice(gWorld, srb->SRB_HaId, srb->SRB_Target, srb->SRB_Lun);
+    const uint8_t status = device ? Run(gWorld, *device, srb) : SS_NO_DEVICE;
+    HANDLE event = static_cast<HANDLE>(srb->SRB_PostProc);
+    const bool notify = (srb->SRB_Flags & SRB_EVENT_NOTIFY) != 0;
+    srb->SRB_Status = status;
+    if (notify && event) ::SetEvent(event);
 }
 
 // A completion thread keeps this library loaded until it has left it: a test
@@ -351,14 +365,18 @@ DWORD Execute(SRB_ExecSCSICmd* srb) {
     if (srb->SRB_HaId >= world.adapters) return srb->SRB_Status = SS_INVALID_HA;
     Device* device = FindDevice(world, srb->SRB_HaId, srb->SRB_Target, srb->SRB_Lun);
     if (!device) return srb->SRB_Status = SS_NO_DEVICE;
-    const uint8_t status = Run(world, *device, srb);
     const bool notify = (srb->SRB_Flags & SRB_EVENT_NOTIFY) != 0;
-    const bool never = std::find(world.never.begin(), world.never.end(), srb->CDBByte[0]) != world.never.end();
-    if (never || world.pendingMs > 0) {
+    const int opcode = srb->CDBByte[0];
+    const bool never = std::find(world.never.begin(), world.never.end(), opcode) != world.never.end();
+    const DWORD delay = world.delays.count(opcode) ? world.delays[opcode] : world.pendingMs;
+    if (never || delay > 0) {
         auto pending = std::make_shared<Pending>();
         pending->srb = srb;
-        pending->finalStatus = status;
-        pending->delay = world.pendingMs;
+        pending->delay = delay;
+        // Finished requests need no record any more.
+        world.pending.erase(std::remove_if(world.pending.begin(), world.pending.end(),
+                                           [](const auto& p) { return p->done || p->aborted; }),
+                            world.pending.end());
         world.pending.push_back(pending);
         srb->SRB_Status = SS_PENDING;
         if (!never) {
@@ -378,6 +396,7 @@ DWORD Execute(SRB_ExecSCSICmd* srb) {
         }
         return SS_PENDING;
     }
+    const uint8_t status = Run(world, *device, srb);
     srb->SRB_Status = status;
     if (notify && srb->SRB_PostProc) ::SetEvent(static_cast<HANDLE>(srb->SRB_PostProc));
     return status;
@@ -449,6 +468,11 @@ extern "C" __declspec(dllexport) int __cdecl VirtualDriveLoad(const char* descri
 extern "C" __declspec(dllexport) int __cdecl VirtualDriveLogCount() {
     Hold hold;
     return int(gWorld.log.size());
+}
+
+extern "C" __declspec(dllexport) int __cdecl VirtualDriveMediumLocks() {
+    Hold hold;
+    return gWorld.mediumLocks;
 }
 
 extern "C" __declspec(dllexport) int __cdecl VirtualDriveLogEntry(int index, VirtualDriveLogRecord* record) {

@@ -17,8 +17,13 @@
 //   tocraw BYTE...                    the READ TOC answer as given
 //   cdtext BLOCK TYPE "item" ...      items of one pack type (disc first)
 //   cdtextraw BYTE...                 the CD-Text READ TOC answer as given
-//   pending MS                        commands complete after MS (signalling the
-//                                     event of an event-notified one)
+//   pending MS                        commands complete on a thread of their own
+//                                     after MS (signalling the event of an
+//                                     event-notified one); the answer is written
+//                                     and the command takes effect only then,
+//                                     never after it was aborted
+//   delay OPCODE MS                   commands with this opcode complete that way
+//                                     after MS (0: at once), whatever "pending" says
 //   never OPCODE                      commands with this opcode never complete
 //   fail OPCODE ATTEMPT               that attempt (1-based) of the opcode fails
 //   shift READ BYTES                  that read (1-based, any read opcode) starts BYTES later
@@ -42,6 +47,8 @@ struct VirtualDriveLogRecord {
 using VirtualDriveLoadProc = int(__cdecl*)(const char* description);  // 0, or the failing line number
 using VirtualDriveLogCountProc = int(__cdecl*)();
 using VirtualDriveLogEntryProc = int(__cdecl*)(int index, VirtualDriveLogRecord* record);
+// PREVENT MEDIUM REMOVAL commands carried out, less ALLOW ones (never below 0).
+using VirtualDriveMediumLocksProc = int(__cdecl*)();
 
 // Byte `position` of the audio stream of every virtual disc, little-endian
 // 16-bit samples: sector s holds positions s * 2352 ... s * 2352 + 2351.

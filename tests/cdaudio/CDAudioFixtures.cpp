@@ -6,20 +6,17 @@
 
 namespace cdaudio_tests {
 
+// Every command completes a moment later on the drive's own thread, as a
+// real drive's do: the readers must wait for their requests.
 const char* const kDisc =
     "device 0 0 0 vendor=\"PLEXTOR\" product=\"PX-TEST\"\n"
+    "pending 1\n"
     "track 1 0 0\n"
     "track 2 0 1000\n"
     "track 3 0 1100\n"
     "leadout 2000\n"
     "cdtext 0 0x80 \"Disc Title\" \"First Song\" \"Second Song\"\n"
     "cdtext 0 0x81 \"Disc Artist\" \"Singer One\" \"Singer Two\"\n";
-
-std::vector<uint8_t> DiscBytes(int32_t first, int32_t count) {
-    std::vector<uint8_t> bytes(size_t(count) * 2352);
-    for (size_t i = 0; i < bytes.size(); ++i) bytes[i] = VirtualDiscByte(int64_t(first) * 2352 + int64_t(i));
-    return bytes;
-}
 
 std::vector<std::string> Commands(const std::vector<VirtualDriveLogRecord>& records) {
     std::vector<std::string> texts;

@@ -23,8 +23,6 @@ inline constexpr int32_t kTrackLba[3] = {0, 1000, 1100};
 inline constexpr int32_t kLeadOut = 2000;
 extern const char* const kDisc;
 
-// The disc's audio bytes of sectors first .. first + count - 1.
-std::vector<uint8_t> DiscBytes(int32_t first, int32_t count);
 // A command block's bytes as text, as the drive logged them.
 std::vector<std::string> Commands(const std::vector<VirtualDriveLogRecord>& records);
 // Only the commands with that opcode.

@@ -3,10 +3,12 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <thread>
 
 #include "CDAudioFixtures.h"
 #include "media/MMErrors.h"
 #include "media/MMSPTI.h"
+#include "support/DialogDriver.h"
 
 namespace cdaudio_tests {
 namespace {
@@ -211,9 +213,7 @@ TEST_P(CDReaderModeTest, AWholeTrackEqualsTheDiscData) {
     reader.SetCopyMode(mode);
     reader.SelectTrack(1);
     const std::vector<uint8_t> data = ReadAll(reader, bufferSize);
-    const std::vector<uint8_t> expected = DiscBytes(1000, 99);
-    ASSERT_EQ(data.size(), expected.size());
-    EXPECT_TRUE(data == expected) << "the bytes differ from the disc's";
+    EXPECT_TRUE(SameBytes(VirtualDiscSectors(1000, 99), data));
 }
 
 std::string ModeName(const ::testing::TestParamInfo<std::tuple<TMMCDCopyMode, uint32_t>>& info) {
@@ -237,7 +237,7 @@ TEST_F(CDReaderTest, SyncModeWithBlockCount20ReadsTwentySectorPassesAdvancingByT
     reader.SelectTrack(1);
     Mark();
     const std::vector<uint8_t> data = ReadAll(reader, 4096);
-    EXPECT_TRUE(data == DiscBytes(1000, 99)) << "the bytes differ from the disc's";
+    EXPECT_TRUE(SameBytes(VirtualDiscSectors(1000, 99), data));
     std::vector<std::string> reads = CommandsOf(Since(), 0xBE);
     ASSERT_GE(reads.size(), 4u);
     EXPECT_EQ(reads[0], "BE 04 00 00 00 00 00 00 01 F0 00 00") << "the drive's type probe";
@@ -254,7 +254,7 @@ TEST_F(CDReaderTest, BurstModeReadsAheadInBlocksOfBlockCountSectors) {
     reader.SelectTrack(1);
     Mark();
     const std::vector<uint8_t> data = ReadAll(reader, 4096);
-    EXPECT_TRUE(data == DiscBytes(1000, 99)) << "the bytes differ from the disc's";
+    EXPECT_TRUE(SameBytes(VirtualDiscSectors(1000, 99), data));
     std::vector<std::string> reads = CommandsOf(Since(), 0xBE);
     // The probe, then 8 reads of 12 sectors and one of 3 from sector 1000.
     ASSERT_EQ(reads.size(), 10u);
@@ -300,7 +300,7 @@ TEST_F(CDReaderTest, CopyVolumeHalfHalvesEverySample) {
     reader.SetCopyVolume(8192);
     reader.SelectTrack(1);
     const std::vector<uint8_t> data = ReadAll(reader, 4096);
-    const std::vector<uint8_t> disc = DiscBytes(1000, 99);
+    const std::vector<uint8_t> disc = VirtualDiscSectors(1000, 99);
     ASSERT_EQ(data.size(), disc.size());
     size_t wrong = 0;
     for (size_t i = 0; i + 1 < disc.size(); i += 2) {
@@ -312,12 +312,38 @@ TEST_F(CDReaderTest, CopyVolumeHalfHalvesEverySample) {
     EXPECT_EQ(wrong, 0u);
 }
 
+// A position set while the chain's worker was inside a read was overwritten
+// when that read ended: the next request went on after the old position.
+TEST_F(CDReaderTest, APositionSetDuringAReadTakesEffectAfterIt) {
+    ASSERT_TRUE(drive_.Describe(std::string(kDisc) + "delay 0xBE 300\n"));
+    TMMCDReader& reader = NewReader();
+    reader.SelectTrack(1);
+    testing_support::TestSink& sink = wc::MakeComponent<testing_support::TestSink>(root_);
+    sink.SetInput(&reader);
+    reader.Opened();
+    reader.Started();
+    Mark();
+    std::thread worker([&] {
+        std::vector<uint8_t> out;
+        bool more = false;
+        sink.PullOnce(4096, out, more);
+    });
+    EXPECT_TRUE(testing_support::WaitUntil([&] { return !CommandsOf(Since(), 0xBE).empty(); }));
+    reader.SetPosition(1050);
+    worker.join();
+    std::vector<uint8_t> out;
+    bool more = false;
+    ASSERT_EQ(sink.PullOnce(10 * 2352, out, more), 10u * 2352);
+    EXPECT_TRUE(SameBytes(VirtualDiscSectors(1050, 10), out));
+    reader.Closed();
+}
+
 TEST_F(CDReaderTest, SetPositionStartsTheReadThere) {
     TMMCDReader& reader = NewReader();
     reader.SelectTrack(1);
     reader.SetPosition(1090);
     const std::vector<uint8_t> data = ReadAll(reader, 4096);
-    EXPECT_TRUE(data == DiscBytes(1090, 9));
+    EXPECT_TRUE(SameBytes(VirtualDiscSectors(1090, 9), data));
 }
 
 TEST_F(CDReaderTest, ADisabledReaderDeliversSilenceAndAlwaysMoreData) {
@@ -390,6 +416,41 @@ TEST_F(CDReaderTest, AnAbortedReaderDeliversNothingMore) {
     reader.Closed();
 }
 
+// An abort stayed set in the device layer: the next command that went
+// pending gave up at once, so the unlock at the stop, the next table of
+// contents and the drive's set-up at the next open all failed.
+class CDReaderAbortTest : public CDAudioTest, public ::testing::WithParamInterface<TMMCDCopyMode> {};
+
+TEST_P(CDReaderAbortTest, CommandsAfterAnAbortAreCarriedOut) {
+    std::string disc = kDisc;
+    disc.insert(disc.find('\n'), " readcd=0");  // no READ CD: MODE SELECT at every raw open
+    ASSERT_TRUE(drive_.Describe(disc));
+    TMMCDReader& reader = NewReader();
+    reader.SetCopyMode(GetParam());
+    reader.SelectTrack(1);
+    testing_support::TestSink& sink = wc::MakeComponent<testing_support::TestSink>(root_);
+    sink.SetInput(&reader);
+    reader.Opened();
+    reader.Started();
+    std::vector<uint8_t> out;
+    bool more = false;
+    ASSERT_EQ(sink.PullOnce(3000, out, more), 3000u);
+    reader.Abort();
+    reader.Stopped();
+    EXPECT_EQ(drive_.MediumLocks(), 0) << "the unlock at the stop";
+    reader.Closed();
+    EXPECT_TRUE(reader.ReadTOC()) << "the next table of contents";
+    Mark();
+    EXPECT_NO_THROW(reader.Opened()) << "the drive's set-up at the next open";
+    EXPECT_EQ(CommandsOf(Since(), 0x15).size(), 1u);
+    reader.Closed();
+}
+
+INSTANTIATE_TEST_SUITE_P(Modes, CDReaderAbortTest, ::testing::Values(cmNormal, cmSync, cmBurst),
+                         [](const ::testing::TestParamInfo<TMMCDCopyMode>& info) {
+                             return std::string(info.param == cmNormal ? "Normal" : info.param == cmSync ? "Sync" : "Burst");
+                         });
+
 TEST_F(CDReaderTest, OpeningSetsTheSpeedAndStartingLocksTheMedium) {
     TMMCDReader& reader = NewReader();
     reader.SelectTrack(1);
@@ -436,15 +497,24 @@ TEST_F(CDReaderTest, TwoReadersLockADriveOnceAndUnlockItWithTheSecond) {
     EXPECT_EQ(CDDrives().LockCount(kDriveLetter), 0);
 }
 
-TEST_F(CDReaderTest, ADriveThatRefusesTheLockStillReads) {
+// A lock the drive refused was counted all the same: the count stayed 1, so
+// no later lock of that drive reached it.
+TEST_F(CDReaderTest, ALockTheDriveRefusedIsNotCountedAndTheDriveStillReads) {
     ASSERT_TRUE(drive_.Describe(std::string(kDisc) + "fail 0x1E 1\n"));
     TMMCDReader& reader = NewReader();
+    Mark();
     EXPECT_FALSE(reader.LockMedium());
-    EXPECT_EQ(CDDrives().LockCount(kDriveLetter), 1);
-    EXPECT_TRUE(reader.UnlockMedium());
     EXPECT_EQ(CDDrives().LockCount(kDriveLetter), 0);
+    EXPECT_TRUE(reader.LockMedium()) << "the next lock asks the drive again";
+    EXPECT_EQ(drive_.MediumLocks(), 1);
+    EXPECT_TRUE(reader.UnlockMedium());
+    EXPECT_TRUE(reader.UnlockMedium()) << "nothing left to give back";
+    EXPECT_EQ(CDDrives().LockCount(kDriveLetter), 0);
+    EXPECT_EQ(drive_.MediumLocks(), 0);
+    EXPECT_EQ(CommandsOf(Since(), 0x1E),
+              (std::vector<std::string>{"1E 00 00 00 01 00", "1E 00 00 00 01 00", "1E 00 00 00 00 00"}));
     reader.SelectTrack(1);
-    EXPECT_TRUE(ReadAll(reader, 4096) == DiscBytes(1000, 99));
+    EXPECT_TRUE(SameBytes(VirtualDiscSectors(1000, 99), ReadAll(reader, 4096)));
 }
 
 TEST_F(CDReaderTest, DestroyingALockedReaderGivesItsLocksBack) {

@@ -91,11 +91,27 @@ BOOL FakePlatform::IoControl(HANDLE device, DWORD code, void* in, DWORD inSize, 
 }
 
 BOOL FakePlatform::OverlappedResult(HANDLE, OVERLAPPED*, DWORD* transferred, BOOL) {
-    if (completionGate) ::WaitForSingleObject(completionGate, 10000);
-    if (completed) ::SetEvent(completed);
+    if (completionGate) {
+        const HANDLE ends[] = {completionGate, cancelled_.get()};
+        ::WaitForMultipleObjects(2, ends, FALSE, 10000);
+    }
     if (transferred) *transferred = 0;
-    lastError_ = pendingError_;
-    return pendingResult_;
+    const bool cancelled = ::WaitForSingleObject(cancelled_.get(), 0) == WAIT_OBJECT_0;
+    if (!cancelled && lateWrite) lateWrite();
+    if (completed) ::SetEvent(completed);
+    lastError_ = cancelled ? ERROR_OPERATION_ABORTED : pendingError_;
+    return cancelled ? FALSE : pendingResult_;
+}
+
+BOOL FakePlatform::CancelRequest(HANDLE, OVERLAPPED*) {
+    ++cancels;
+    ::SetEvent(cancelled_.get());
+    return TRUE;
+}
+
+BOOL FakePlatform::CancelThreadRequest(HANDLE) {
+    ::SetEvent(threadCancelled.get());
+    return TRUE;
 }
 
 UINT FakePlatform::DriveType(const char* root) {

@@ -48,6 +48,13 @@ public:
     // and signals `completed` once it has its result.
     HANDLE completionGate = nullptr;
     HANDLE completed = nullptr;
+    // Runs when a pending call completes, as the system writes the data then;
+    // a cancelled call completes aborted without it.
+    std::function<void()> lateWrite;
+    int cancels = 0;
+    // Set (manual reset) when a thread's synchronous call is cancelled; a
+    // handler that blocks ends its wait on it.
+    wc::KernelHandle threadCancelled{::CreateEventA(nullptr, TRUE, FALSE, nullptr)};
 
     DWORD logicalDrives = 0;
     std::map<char, UINT> driveTypes;
@@ -71,6 +78,8 @@ public:
     BOOL IoControl(HANDLE device, DWORD code, void* in, DWORD inSize, void* out, DWORD outSize, DWORD* returned,
                    OVERLAPPED* overlapped) override;
     BOOL OverlappedResult(HANDLE device, OVERLAPPED* overlapped, DWORD* transferred, BOOL wait) override;
+    BOOL CancelRequest(HANDLE device, OVERLAPPED* overlapped) override;
+    BOOL CancelThreadRequest(HANDLE thread) override;
     DWORD LastError() override { return lastError_; }
     DWORD LogicalDrives() override { return logicalDrives; }
     UINT DriveType(const char* root) override;
@@ -92,4 +101,5 @@ private:
     DWORD lastError_ = 0;
     BOOL pendingResult_ = TRUE;
     DWORD pendingError_ = 0;
+    wc::KernelHandle cancelled_{::CreateEventA(nullptr, TRUE, FALSE, nullptr)};
 };

@@ -1,7 +1,6 @@
 // The sector read engine against the virtual drive: the read with retries,
 // burst mode with its reader thread, and synchronised mode.
 #include <windows.h>
-#include <tlhelp32.h>
 
 #include <gtest/gtest.h>
 
@@ -10,6 +9,7 @@
 #include <thread>
 
 #include "VirtualDriveFixture.h"
+#include "support/TestSupport.h"
 
 namespace {
 
@@ -19,27 +19,6 @@ const char* const kDrive = "device 0 0 0 vendor=PLEXTOR product=\"CD-ROM PX-40TS
 const char* const kDisc = "track 1 0x00 0\nleadout 100000\n";
 
 constexpr int kSector = 2352;
-
-// The disc's bytes for sectors first .. first+count-1, as the drive's
-// description makes them (`silentFrom` .. `silentTo` sectors hold zeros).
-std::vector<uint8_t> DiscBytes(int32_t first, int count, int64_t shift = 0, int32_t silentFrom = 0,
-                               int32_t silentTo = 0) {
-    std::vector<uint8_t> bytes(size_t(count) * kSector);
-    for (size_t i = 0; i < bytes.size(); ++i) {
-        const int64_t position = int64_t(first) * kSector + int64_t(i) + shift;
-        const bool silent = position >= int64_t(silentFrom) * kSector && position < int64_t(silentTo) * kSector;
-        bytes[i] = silent ? 0 : VirtualDiscByte(position);
-    }
-    return bytes;
-}
-
-// The index of the first differing byte, or -1 when both are equal.
-int64_t Mismatch(const std::vector<uint8_t>& expected, const std::vector<uint8_t>& actual) {
-    if (expected.size() != actual.size()) return int64_t(std::min(expected.size(), actual.size()));
-    for (size_t i = 0; i < expected.size(); ++i)
-        if (expected[i] != actual[i]) return int64_t(i);
-    return -1;
-}
 
 std::string ErrorText(int code) {
     char text[64] = {};
@@ -55,31 +34,6 @@ std::vector<std::pair<uint32_t, int>> Reads(const std::vector<VirtualDriveLogRec
             reads.push_back({(uint32_t(record.cdb[2]) << 24) | (record.cdb[3] << 16) | (record.cdb[4] << 8) | record.cdb[5],
                              record.cdb[9]});
     return reads;
-}
-
-int ThreadsOfThisProcess() {
-    wc::FileHandle snapshot(::CreateToolhelp32Snapshot(TH32CS_SNAPTHREAD, 0));
-    if (!snapshot) return -1;
-    THREADENTRY32 entry{};
-    entry.dwSize = sizeof(entry);
-    int count = 0;
-    for (BOOL more = ::Thread32First(snapshot.get(), &entry); more; more = ::Thread32Next(snapshot.get(), &entry))
-        if (entry.th32OwnerProcessID == ::GetCurrentProcessId()) ++count;
-    return count;
-}
-
-// The handles open in this process. Where the system does not keep the count
-// (Wine answers 0), every handle value up to 4096 is asked whether it is open:
-// Wine hands out the lowest free values, and a test process holds a few dozen.
-DWORD HandlesOfThisProcess() {
-    DWORD count = 0;
-    if (::GetProcessHandleCount(::GetCurrentProcess(), &count) && count > 0) return count;
-    constexpr uintptr_t kLargestProbedHandle = 0x1000;
-    for (uintptr_t value = 4; value <= kLargestProbedHandle; value += 4) {
-        DWORD flags = 0;
-        if (::GetHandleInformation(reinterpret_cast<HANDLE>(value), &flags)) ++count;
-    }
-    return count;
 }
 
 class ReadEngine : public VirtualDriveTest {
@@ -160,9 +114,9 @@ TEST_F(ReadRetries, NineteenFailuresThenSuccessReadOneSectorLessOnTheLastAttempt
     EXPECT_EQ(reads[19], std::make_pair(2000u, 3));
     // Three sectors arrived; the fourth stays as the zeroing left it.
     const std::vector<uint8_t> three(buffer.begin(), buffer.begin() + 3 * kSector);
-    EXPECT_EQ(Mismatch(DiscBytes(2000, 3), three), -1);
+    EXPECT_TRUE(SameBytes(VirtualDiscSectors(2000, 3), three));
     const std::vector<uint8_t> last(buffer.begin() + 3 * kSector, buffer.end());
-    EXPECT_EQ(Mismatch(std::vector<uint8_t>(kSector, 0), last), -1);
+    EXPECT_TRUE(SameBytes(std::vector<uint8_t>(kSector, 0), last));
 }
 
 TEST_F(ReadRetries, TwentyFailuresGiveUnableToReadAudioData) {
@@ -231,11 +185,11 @@ TEST_F(BurstMode, AWholeRangeEqualsTheGeneratedSectorsAndTheNormalRead) {
     Open();
     std::vector<int> counts;
     const std::vector<uint8_t> burst = ReadBurst(1000, 95, 10, &counts);
-    EXPECT_EQ(Mismatch(DiscBytes(1000, 95), burst), -1);
+    EXPECT_TRUE(SameBytes(VirtualDiscSectors(1000, 95), burst));
     const std::vector<int> expectedCounts = {10, 10, 10, 10, 10, 10, 10, 10, 10, 5, 0};
     EXPECT_EQ(counts, expectedCounts);
     const std::vector<uint8_t> normal = ReadNormal(1000, 95, 10);
-    EXPECT_EQ(Mismatch(normal, burst), -1);
+    EXPECT_TRUE(SameBytes(normal, burst));
 }
 
 TEST_F(BurstMode, TheThreadReadsTheRangeInOrderSectorsPerReadAtATime) {
@@ -296,13 +250,13 @@ TEST_F(BurstMode, StoppingDuringASlowReadEndsWithinItsBoundsAndLeavesNoThreadOrH
     // Warm up what the system creates on first use, then count.
     ReadBurst(10, 20, 10);
     Redescribe("pending 1500\n");
-    const int threadsBefore = ThreadsOfThisProcess();
-    const DWORD handlesBefore = HandlesOfThisProcess();
+    const int threadsBefore = testing_support::ThreadCount();
+    const DWORD handlesBefore = testing_support::HandleCount();
     ASSERT_GT(threadsBefore, 0);
     ASSERT_GT(handlesBefore, 0u);
 
     ASSERT_EQ(cdStartBurst(context_.get(), 1000, 100, 10), 0);
-    EXPECT_EQ(ThreadsOfThisProcess(), threadsBefore + 1) << "one reader thread";
+    EXPECT_EQ(testing_support::ThreadCount(), threadsBefore + 1) << "one reader thread";
     std::vector<uint8_t> buffer(10 * kSector);
     ASSERT_EQ(cdReadBurst(context_.get(), buffer.data(), int64_t(buffer.size())), 10);
     // The consumer asked for the next buffer: the thread is inside its slow read.
@@ -323,14 +277,14 @@ TEST_F(BurstMode, StoppingDuringASlowReadEndsWithinItsBoundsAndLeavesNoThreadOrH
     const DWORD waitDrive = ::GetTickCount();
     do {
         ::Sleep(50);
-        threadsAfter = ThreadsOfThisProcess();
-        handlesAfter = HandlesOfThisProcess();
+        threadsAfter = testing_support::ThreadCount();
+        handlesAfter = testing_support::HandleCount();
     } while ((threadsAfter != threadsBefore || handlesAfter != handlesBefore) && ::GetTickCount() - waitDrive < 5000);
     EXPECT_EQ(threadsAfter, threadsBefore);
     EXPECT_EQ(handlesAfter, handlesBefore);
     // The device still answers.
     Redescribe("");
-    EXPECT_EQ(Mismatch(DiscBytes(2000, 2), ReadNormal(2000, 2, 2)), -1);
+    EXPECT_TRUE(SameBytes(VirtualDiscSectors(2000, 2), ReadNormal(2000, 2, 2)));
 }
 
 TEST_F(BurstMode, DoneStopsARunningReaderThread) {
@@ -355,9 +309,9 @@ TEST_F(SyncMode, AWholeRangeEqualsTheGeneratedSectorsAndTheNormalRead) {
     int64_t status = 1;
     const std::vector<uint8_t> sync = ReadSync(1000, 95, 10, 10 * kSector, &status);
     EXPECT_EQ(status, 0);
-    EXPECT_EQ(Mismatch(DiscBytes(1000, 95), sync), -1);
+    EXPECT_TRUE(SameBytes(VirtualDiscSectors(1000, 95), sync));
     const std::vector<uint8_t> normal = ReadNormal(1000, 95, 10);
-    EXPECT_EQ(Mismatch(normal, sync), -1);
+    EXPECT_TRUE(SameBytes(normal, sync));
 }
 
 TEST_F(SyncMode, RequestsOfAnySizeAreServedInOrder) {
@@ -365,12 +319,12 @@ TEST_F(SyncMode, RequestsOfAnySizeAreServedInOrder) {
     int64_t status = 1;
     const std::vector<uint8_t> sync = ReadSync(3000, 47, 10, 5001, &status);
     EXPECT_EQ(status, 0);
-    EXPECT_EQ(Mismatch(DiscBytes(3000, 47), sync), -1);
+    EXPECT_TRUE(SameBytes(VirtualDiscSectors(3000, 47), sync));
     // One request for more than the whole range: every pass in one call, then the end.
     status = 1;
     const std::vector<uint8_t> whole = ReadSync(3000, 47, 10, 47 * kSector + 100, &status);
     EXPECT_EQ(status, 0);
-    EXPECT_EQ(Mismatch(DiscBytes(3000, 47), whole), -1);
+    EXPECT_TRUE(SameBytes(VirtualDiscSectors(3000, 47), whole));
 }
 
 TEST_F(SyncMode, WithTenSectorsPerReadThePassesAreTwentySectorReadsAdvancingByTen) {
@@ -389,7 +343,7 @@ TEST_F(SyncMode, ReadsShiftedByAFewBytesAreJoinedToTheExactData) {
     int64_t status = 1;
     const std::vector<uint8_t> sync = ReadSync(1000, 95, 10, 10 * kSector, &status);
     EXPECT_EQ(status, 0);
-    EXPECT_EQ(Mismatch(DiscBytes(1000, 95), sync), -1);
+    EXPECT_TRUE(SameBytes(VirtualDiscSectors(1000, 95), sync));
 }
 
 TEST_F(SyncMode, TheFirstPassIsTakenAsItIsAndTheRestFollowsIt) {
@@ -397,7 +351,7 @@ TEST_F(SyncMode, TheFirstPassIsTakenAsItIsAndTheRestFollowsIt) {
     int64_t status = 1;
     const std::vector<uint8_t> sync = ReadSync(1000, 40, 10, 10 * kSector, &status);
     EXPECT_EQ(status, 0);
-    EXPECT_EQ(Mismatch(DiscBytes(1000, 40, -8), sync), -1);
+    EXPECT_TRUE(SameBytes(VirtualDiscSectors(1000, 40, -8), sync));
 }
 
 TEST_F(SyncMode, AShiftOfHalfASampleCannotBeMatched) {
@@ -424,7 +378,7 @@ TEST_F(SyncMode, DigitalSilenceIsTakenWhereAnUnshiftedReadPutsIt) {
     int64_t status = 1;
     const std::vector<uint8_t> sync = ReadSync(1000, 95, 10, 10 * kSector, &status);
     EXPECT_EQ(status, 0);
-    EXPECT_EQ(Mismatch(DiscBytes(1000, 95, 0, 1020, 1060), sync), -1);
+    EXPECT_TRUE(SameBytes(VirtualDiscSectors(1000, 95, 0, 1020, 1060), sync));
 }
 
 TEST_F(SyncMode, AFailedPassGivesUnableToReadAudioData) {
@@ -435,7 +389,7 @@ TEST_F(SyncMode, AFailedPassGivesUnableToReadAudioData) {
     const std::vector<uint8_t> sync = ReadSync(1000, 95, 10, 10 * kSector, &status);
     EXPECT_EQ(status, -15);
     // The first request was served from the first pass; the second failed.
-    EXPECT_EQ(Mismatch(DiscBytes(1000, 10), sync), -1);
+    EXPECT_TRUE(SameBytes(VirtualDiscSectors(1000, 10), sync));
 }
 
 TEST_F(SyncMode, StartingOnADeviceThatIsNotOpenAnswersMinusOne) {

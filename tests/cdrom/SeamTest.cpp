@@ -4,10 +4,16 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <atomic>
 #include <cstring>
 #include <memory>
 
 #include "FakePlatform.h"
+#include "framework/Components.h"
+#include "media/MMCDRead.h"
+#include "support/DialogDriver.h"
+#include "support/TestSupport.h"
 #include "media/MMASPI.h"
 #include "media/MMDDK.h"
 #include "media/MMSCSI.h"
@@ -165,10 +171,44 @@ TEST_F(SeamTest, OnThe95FamilyTheDriveLetterComesFromTheConfigurationManager) {
     EXPECT_EQ(context_->driveLetter, 'H');
 }
 
+// "/G" still ended in emulated ASPI when SCSI ports were there, and the
+// first reader wrote the mode it got back as the process's preference, so a
+// later reader bound the ASPI manager instead. Runs in a child started with "/G".
+TEST(CommandLineChild, DISABLED_WithSlashGEveryReaderReachesTheDrivesByLetter) {
+    ASSERT_TRUE(CDCommandLinePrefersIoctl());
+    FakePlatform fake;
+    CDSetPlatform(&fake);
+    fake.devices["\\\\.\\SCSI0:"] = 0;
+    fake.logicalDrives = 1 << 3;
+    fake.driveTypes = {{'D', DRIVE_CDROM}};
+    {
+        wc::TComponent root(nullptr);
+        TMMCDReader& first = wc::MakeComponent<TMMCDReader>(root);
+        EXPECT_TRUE(first.Context()->ioctlMode);
+        fake.libraries["WNASPI32.DLL"] = {"SendASPI32Command", "GetASPI32SupportInfo"};
+        AnswerLikeAManager(fake);
+        TMMCDReader& second = wc::MakeComponent<TMMCDReader>(root);
+        EXPECT_TRUE(second.Context()->ioctlMode);
+        EXPECT_TRUE(fake.loads.empty()) << "no ASPI manager is loaded";
+    }
+    CDSetPlatform(nullptr);
+}
+
+TEST(CommandLineTest, WithSlashGEveryReaderReachesTheDrivesByLetter) {
+    char path[MAX_PATH] = {};
+    ::GetModuleFileNameA(nullptr, path, sizeof path);
+    testing_support::ChildProcess child(path, "--gtest_also_run_disabled_tests --gtest_filter=CommandLineChild.* /G",
+                                        testing_support::ProgramDir());
+    ASSERT_TRUE(child.Wait(std::chrono::seconds(60)));
+    DWORD code = 99;
+    ::GetExitCodeProcess(child.handle(), &code);
+    EXPECT_EQ(code, 0u) << "the child's case failed";
+}
+
 // ---- pass-through ----
 
-// One SCSI port with one bus: a disk at target 0 and a CD-ROM drive at target 1.
-std::vector<uint8_t> InquiryDataOfOnePort() {
+// One SCSI port with one bus: a disk (or the given type) at target 0 and a CD-ROM drive at target 1.
+std::vector<uint8_t> InquiryDataOfOnePort(uint8_t firstType = 0x00) {
     std::vector<uint8_t> data(2048, 0);
     data[0] = 1;                 // buses
     data[4] = 2;                 // units on bus 0
@@ -182,7 +222,7 @@ std::vector<uint8_t> InquiryDataOfOnePort() {
         std::memcpy(&data[at + 8], &next, 4);
         data[at + 12] = type;
     };
-    unit(16, 0, 0x00, 64);
+    unit(16, 0, firstType, 64);
     unit(64, 1, 0x05, 0);
     return data;
 }
@@ -192,9 +232,9 @@ protected:
     void SetUp() override {
         SeamTest::SetUp();
         fake_.devices["\\\\.\\SCSI0:"] = 0;
-        fake_.handlers[IOCTL_SCSI_GET_INQUIRY_DATA_CODE] = [](const FakePlatform::IoCall&, void*, void* out,
-                                                              DWORD& returned, DWORD&) {
-            const auto data = InquiryDataOfOnePort();
+        fake_.handlers[IOCTL_SCSI_GET_INQUIRY_DATA_CODE] = [this](const FakePlatform::IoCall&, void*, void* out,
+                                                                  DWORD& returned, DWORD&) {
+            const auto data = InquiryDataOfOnePort(firstType_);
             std::memcpy(out, data.data(), data.size());
             returned = DWORD(data.size());
             return TRUE;
@@ -211,7 +251,7 @@ protected:
             if (request->sptd.Cdb[0] == 0x12) {
                 auto* buffer = static_cast<uint8_t*>(request->sptd.DataBuffer);
                 std::memset(buffer, 0, request->sptd.DataTransferLength);
-                buffer[0] = request->sptd.TargetId == 1 ? 5 : 0;
+                buffer[0] = request->sptd.TargetId == 1 ? 5 : firstType_;
                 std::memcpy(buffer + 8, "TEAC    CD-532S         ", 24);
             }
             if (request->sptd.Cdb[0] == 0x1E) {
@@ -222,9 +262,35 @@ protected:
             return TRUE;
         };
     }
+    // Answers IOCTL_SCSI_GET_ADDRESS: "\\.\CdRom<n>" is target n + 1 of port 0.
+    void AnswerAddresses() {
+        fake_.handlers[IOCTL_SCSI_GET_ADDRESS_CODE] = [this](const FakePlatform::IoCall& call, void*, void* out,
+                                                            DWORD& returned, DWORD&) {
+            const std::string& name = fake_.handleNames[call.device];
+            CDScsiAddress address{sizeof(CDScsiAddress), 0, 0, 0, 0};
+            if (name.rfind("\\\\.\\CdRom", 0) == 0) address.TargetId = uint8_t(name.back() - '0' + 1);
+            std::memcpy(out, &address, sizeof(address));
+            returned = sizeof(address);
+            return TRUE;
+        };
+    }
+    // A request block for target 1 that sends `opcode`, with or without event notification.
+    static SRB_ExecSCSICmd Request(uint8_t opcode, HANDLE event, uint8_t* buffer = nullptr, uint32_t length = 0) {
+        SRB_ExecSCSICmd srb{};
+        srb.SRB_Cmd = SC_EXEC_SCSI_CMD;
+        srb.SRB_Flags = uint8_t((event ? SRB_EVENT_NOTIFY : 0) | (buffer ? SRB_DIR_IN : 0));
+        srb.SRB_Target = 1;
+        srb.SRB_CDBLen = 12;
+        srb.CDBByte[0] = opcode;
+        srb.SRB_PostProc = event;
+        srb.SRB_BufPointer = buffer;
+        srb.SRB_BufLen = length;
+        return srb;
+    }
     std::vector<CDPassThroughRequest> requests_;
     int failures_ = 0;
     DWORD failError_ = 0;
+    uint8_t firstType_ = 0x00;
 };
 
 TEST_F(PassThroughTest, WithoutManagerTheScsiPortsAnswerAsAnEmulatedAspiManager) {
@@ -294,6 +360,66 @@ TEST_F(PassThroughTest, AnAbortedPendingPassThroughLeavesTheRequestBlockAlone) {
     // The completion thread takes the lock the abort took; once it has, it is done.
     EXPECT_EQ(::WaitForSingleObject(notify.get(), 200), DWORD(WAIT_TIMEOUT));
     EXPECT_EQ(srb->SRB_Status, SS_ABORTED);
+}
+
+// An abort only detached a pending pass-through: the system went on writing
+// into the caller's buffer after the abort had returned.
+TEST_F(PassThroughTest, AnAbortCancelsThePendingPassThroughBeforeItReturns) {
+    ASSERT_EQ(Init(false), 0);
+    wc::KernelHandle gate(::CreateEventA(nullptr, TRUE, FALSE, nullptr));
+    wc::KernelHandle completed(::CreateEventA(nullptr, TRUE, FALSE, nullptr));
+    wc::KernelHandle notify(::CreateEventA(nullptr, TRUE, FALSE, nullptr));
+    fake_.pendingOverlapped = true;
+    fake_.completionGate = gate.get();
+    fake_.completed = completed.get();
+    std::vector<uint8_t> buffer(2352, 0);
+    fake_.lateWrite = [&buffer] { std::fill(buffer.begin(), buffer.end(), uint8_t(0xAB)); };
+    SRB_ExecSCSICmd srb = Request(0xBE, notify.get(), buffer.data(), uint32_t(buffer.size()));
+    ASSERT_EQ(SPTISendASPI32Command(&srb), SS_PENDING);
+    SRB_Abort abort{};
+    abort.SRB_Cmd = SC_ABORT_SRB;
+    abort.SRB_ToAbort = &srb;
+    EXPECT_EQ(SPTISendASPI32Command(&abort), SS_COMP);
+    EXPECT_EQ(fake_.cancels, 1);
+    EXPECT_EQ(srb.SRB_Status, SS_ABORTED);
+    // The system would have finished the request now.
+    ::SetEvent(gate.get());
+    ASSERT_EQ(::WaitForSingleObject(completed.get(), 10000), WAIT_OBJECT_0);
+    EXPECT_EQ(std::count(buffer.begin(), buffer.end(), uint8_t(0xAB)), 0) << "written after the abort";
+    EXPECT_EQ(srb.SRB_Status, SS_ABORTED);
+}
+
+// A request without event notification went out without an OVERLAPPED,
+// although the port was opened for overlapped I/O.
+TEST_F(PassThroughTest, ARequestWithoutAnEventIsSentOverlappedAndFinishedAllTheSame) {
+    ASSERT_EQ(Init(false), 0);
+    fake_.pendingOverlapped = true;
+    SRB_ExecSCSICmd srb = Request(0xBB, nullptr);
+    ASSERT_EQ(SPTISendASPI32Command(&srb), SS_PENDING);
+    EXPECT_TRUE(fake_.ioCalls.back().overlapped);
+    volatile uint8_t* status = &srb.SRB_Status;
+    EXPECT_TRUE(testing_support::WaitUntil([status] { return *status != SS_PENDING; }));
+    EXPECT_EQ(*status, SS_COMP);
+}
+
+// After a reopen, every unit of the old port was pointed at the one device
+// that matched: the other drive's commands went to that drive.
+TEST_F(PassThroughTest, AReopenRebindsOnlyTheUnitItMatched) {
+    firstType_ = 0x05;  // CD-ROM drives at targets 0 and 1 of the same port
+    ASSERT_EQ(Init(false), 0);
+    ASSERT_EQ(cdGetNumDevices(context_.get()), 2);
+    fake_.dosDevices[""] = std::string("CdRom0\0CdRom1", 13);
+    fake_.devices["\\\\.\\CdRom0"] = 0;
+    fake_.devices["\\\\.\\CdRom1"] = 0;
+    AnswerAddresses();
+    ASSERT_EQ(cdSetDevice(context_.get(), 1), 0);  // target 1
+    failures_ = 1;
+    failError_ = ERROR_MEDIA_CHANGED;
+    ASSERT_EQ(cdSetSpeed(context_.get(), 1200), 0);
+    EXPECT_EQ(fake_.handleNames[fake_.ioCalls.back().device], "\\\\.\\CdRom0");
+    ASSERT_EQ(cdSetDevice(context_.get(), 0), 0);  // target 0, on the port as before
+    ASSERT_EQ(cdSetSpeed(context_.get(), 1200), 0);
+    EXPECT_EQ(fake_.handleNames[fake_.ioCalls.back().device], "\\\\.\\SCSI0:");
 }
 
 TEST_F(PassThroughTest, ACheckConditionFailsTheRequestAndCopiesTheSense) {
@@ -467,6 +593,36 @@ TEST_F(IoctlTest, ARawReadAsksForTheSectorsAtTheirDiskOffsetInCdDaMode) {
     EXPECT_EQ(buffer.back(), 0x5A);
     fake_.handlers.erase(IOCTL_CDROM_RAW_READ_CODE);
     EXPECT_EQ(cdReadSectorsOnce(context_.get(), buffer.data(), int64_t(buffer.size()), 0, 3), CDErrRead);
+}
+
+// Stopping the burst reader terminated its thread inside a raw read, which
+// holds the context's lock: every later read then waited for it forever.
+TEST_F(IoctlTest, StoppingTheBurstReaderInsideARawReadLeavesTheLockFree) {
+    ASSERT_EQ(cdSetDevice(context_.get(), 0), 0);
+    ASSERT_EQ(cdOpen(context_.get(), true), 0);
+    context_->audioEnd = 5000;  // as a table of contents read would leave it
+    std::atomic<int> reads{0};
+    const HANDLE cancelled = fake_.threadCancelled.get();
+    fake_.handlers[IOCTL_CDROM_RAW_READ_CODE] = [&reads, cancelled](const FakePlatform::IoCall& call, void*,
+                                                                    void* out, DWORD& returned, DWORD& error) {
+        // The second read is answered only when the call is cancelled.
+        if (++reads == 2 && ::WaitForSingleObject(cancelled, 10000) == WAIT_OBJECT_0) {
+            error = ERROR_OPERATION_ABORTED;
+            return FALSE;
+        }
+        std::memset(out, 0x5A, call.outSize);
+        returned = call.outSize;
+        return TRUE;
+    };
+    ASSERT_EQ(cdStartBurst(context_.get(), 0, 100, 10), 0);
+    std::vector<uint8_t> buffer(10 * 2352);
+    ASSERT_EQ(cdReadBurst(context_.get(), buffer.data(), int64_t(buffer.size())), 10);
+    // The consumer asked for the next buffer: the thread waits inside its raw read.
+    ASSERT_TRUE(testing_support::WaitUntil([&reads] { return reads == 2; }));
+    EXPECT_EQ(cdStopBurst(context_.get()), 0);
+    ASSERT_TRUE(context_->lock.TryEnter()) << "the stopped thread still owns the lock";
+    context_->lock.Leave();
+    EXPECT_EQ(cdReadSectorsOnce(context_.get(), buffer.data(), int64_t(buffer.size()), 20, 10), 0);
 }
 
 TEST_F(IoctlTest, AReadOnAClosedDeviceOpensItWithMciForTheCallAndClosesItAgain) {

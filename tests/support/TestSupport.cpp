@@ -1,5 +1,7 @@
 #include "TestSupport.h"
 
+#include <tlhelp32.h>
+
 #include <algorithm>
 #include <cmath>
 #include <stdexcept>
@@ -68,6 +70,31 @@ std::vector<uint8_t> ReadFileBytes(const std::string& path) {
 bool CopyFileTo(const std::string& from, const std::string& to) { return ::CopyFileA(from.c_str(), to.c_str(), FALSE); }
 
 std::string ProgramDir() { return wc::ExtractFileDir(wc::ExecutablePath()); }
+
+int ThreadCount() {
+    wc::FileHandle snapshot(::CreateToolhelp32Snapshot(TH32CS_SNAPTHREAD, 0));
+    if (!snapshot) return -1;
+    THREADENTRY32 entry{};
+    entry.dwSize = sizeof(entry);
+    int count = 0;
+    for (BOOL more = ::Thread32First(snapshot.get(), &entry); more; more = ::Thread32Next(snapshot.get(), &entry))
+        if (entry.th32OwnerProcessID == ::GetCurrentProcessId()) ++count;
+    return count;
+}
+
+// Where the system does not keep the count (Wine answers 0), every handle
+// value up to 4096 is asked whether it is open: Wine hands out the lowest
+// free values, and a test process holds a few dozen.
+DWORD HandleCount() {
+    DWORD count = 0;
+    if (::GetProcessHandleCount(::GetCurrentProcess(), &count) && count > 0) return count;
+    constexpr uintptr_t kLargestProbedHandle = 0x1000;
+    for (uintptr_t value = 4; value <= kLargestProbedHandle; value += 4) {
+        DWORD flags = 0;
+        if (::GetHandleInformation(reinterpret_cast<HANDLE>(value), &flags)) ++count;
+    }
+    return count;
+}
 
 ByteWriter& ByteWriter::u8(uint8_t v) {
     data_.push_back(v);

@@ -33,6 +33,10 @@ void WriteFileBytes(const std::string& path, const std::vector<uint8_t>& bytes);
 std::vector<uint8_t> ReadFileBytes(const std::string& path);
 bool CopyFileTo(const std::string& from, const std::string& to);
 std::string ProgramDir();  // the folder of the running test executable (build/bin)
+// The threads of this process, -1 when they cannot be listed.
+int ThreadCount();
+// The handles open in this process.
+DWORD HandleCount();
 
 // Little-endian byte building for file fixtures.
 class ByteWriter {

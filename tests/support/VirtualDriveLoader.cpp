@@ -10,6 +10,8 @@ VirtualDrive::VirtualDrive() {
         reinterpret_cast<void*>(::GetProcAddress(module_, "VirtualDriveLogCount")));
     entry_ = reinterpret_cast<VirtualDriveLogEntryProc>(
         reinterpret_cast<void*>(::GetProcAddress(module_, "VirtualDriveLogEntry")));
+    locks_ = reinterpret_cast<VirtualDriveMediumLocksProc>(
+        reinterpret_cast<void*>(::GetProcAddress(module_, "VirtualDriveMediumLocks")));
 }
 
 VirtualDrive::~VirtualDrive() {
@@ -40,3 +42,25 @@ std::string Hex(const uint8_t* bytes, size_t count) {
 
 std::string CdbText(const VirtualDriveLogRecord& record) { return Hex(record.cdb, record.cdbLength); }
 
+
+std::vector<uint8_t> VirtualDiscSectors(int32_t first, int count, int64_t shift, int32_t silentFrom, int32_t silentTo) {
+    constexpr int64_t kSector = 2352;
+    std::vector<uint8_t> bytes(size_t(count) * kSector);
+    for (size_t i = 0; i < bytes.size(); ++i) {
+        const int64_t position = int64_t(first) * kSector + int64_t(i) + shift;
+        const bool silent = position >= silentFrom * kSector && position < silentTo * kSector;
+        bytes[i] = silent ? 0 : VirtualDiscByte(position);
+    }
+    return bytes;
+}
+
+::testing::AssertionResult SameBytes(const std::vector<uint8_t>& expected, const uint8_t* actual, size_t actualSize) {
+    if (actualSize < expected.size())
+        return ::testing::AssertionFailure() << "only " << actualSize << " bytes where " << expected.size()
+                                             << " were expected";
+    for (size_t i = 0; i < expected.size(); ++i)
+        if (expected[i] != actual[i])
+            return ::testing::AssertionFailure() << "byte " << i << " (sector " << i / 2352 << ") is "
+                                                 << int(actual[i]) << ", not " << int(expected[i]);
+    return ::testing::AssertionSuccess();
+}
