@@ -92,26 +92,26 @@ LRESULT TForm1::WndProc(UINT message, WPARAM wParam, LPARAM lParam) {
     return wc::TForm::WndProc(message, wParam, lParam);
 }
 
-// The labels hold the choices: the output path shown and the one the job
-// writes are both made from them.
+// The labels hold the choices, as UTF-8 paths: the output path shown and the
+// one the job writes are both made from them.
 void TForm1::UpdateOutputState() {
     if (!IsChoiceMade(Label1->Caption())) return;
     if (!IsChoiceMade(Label2->Caption())) return;
     BtnCleanFile->SetEnabled(true);
-    Label5->SetCaption(BuildOutputPath(Label2->Caption(), Label1->Caption()));
+    Label5->SetPathCaption(BuildOutputPath(Label2->Caption(), Label1->Caption()));
 }
 
 void TForm1::btnSlInpClick(wc::TComponent*) {
     if (jobRunning_) return;
     if (!MMWaveOpenDialog1->Execute()) return;
-    Label1->SetCaption(MMWaveOpenDialog1->FileName);
+    Label1->SetPathCaption(MMWaveOpenDialog1->FileName);
     UpdateOutputState();
 }
 
 void TForm1::BtnSloutClick(wc::TComponent*) {
     if (jobRunning_) return;
     if (!PBFolderDialog1->Execute()) return;
-    Label2->SetCaption(PBFolderDialog1->Folder);
+    Label2->SetPathCaption(PBFolderDialog1->Folder);
     UpdateOutputState();
 }
 
@@ -150,11 +150,12 @@ namespace {
 // A temporary file of this job, removed when the job ends.
 struct TemporaryFile {
     TemporaryFile() {
-        char folder[MAX_PATH] = "", name[MAX_PATH] = "";
-        if (::GetTempPathA(MAX_PATH, folder) && ::GetTempFileNameA(folder, "wcd", 0, name)) path = name;
+        wchar_t folder[MAX_PATH] = L"", name[MAX_PATH] = L"";
+        if (::GetTempPathW(MAX_PATH, folder) && ::GetTempFileNameW(folder, L"wcd", 0, name))
+            path = wc::PathFromWide(name);
     }
     ~TemporaryFile() {
-        if (!path.empty()) ::DeleteFileA(path.c_str());
+        if (!path.empty()) ::DeleteFileW(wc::PathToWide(path).c_str());
     }
     TemporaryFile(const TemporaryFile&) = delete;
     TemporaryFile& operator=(const TemporaryFile&) = delete;
@@ -171,7 +172,7 @@ std::string CleanAndCheck(const std::string& source, const std::string& output, 
     };
     const CleanPlan plan = PlanCleanJob(source);
     if (plan.route == CleanPlan::Route::Refuse) {
-        ::DeleteFileA(logPath.c_str());  // the log belongs to this job alone
+        ::DeleteFileW(wc::PathToWide(logPath).c_str());  // the log belongs to this job alone
         return fail("clean copy refused: " + plan.reason);
     }
     // The converter reads the source itself, or the PCM the program decoded it to.
@@ -180,7 +181,7 @@ std::string CleanAndCheck(const std::string& source, const std::string& output, 
     if (plan.route == CleanPlan::Route::Decode) {
         std::string why = "no temporary file can be made";
         if (decoded.path.empty() || !DecodeToPcmWave(source, decoded.path, pump, why)) {
-            ::DeleteFileA(logPath.c_str());
+            ::DeleteFileW(wc::PathToWide(logPath).c_str());
             return fail("clean copy refused: the source cannot be decoded here: " + why);
         }
         input = decoded.path;
@@ -213,12 +214,12 @@ bool RunConverter(const std::string& commandLine, const std::string& logPath, DW
     inheritable.nLength = sizeof inheritable;  // 12
     inheritable.lpSecurityDescriptor = nullptr;
     inheritable.bInheritHandle = TRUE;
-    log.reset(::CreateFileA(logPath.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+    log.reset(::CreateFileW(wc::PathToWide(logPath).c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
                             &inheritable, CREATE_ALWAYS, FILE_ATTRIBUTE_TEMPORARY | FILE_FLAG_WRITE_THROUGH,
                             nullptr));
     if (!log) return false;
 
-    STARTUPINFOA startup{};
+    STARTUPINFOW startup{};
     startup.cb = sizeof startup;  // 68
     startup.dwFlags = STARTF_USESHOWWINDOW | STARTF_USESTDHANDLES;
     startup.wShowWindow = SW_HIDE;
@@ -226,11 +227,13 @@ bool RunConverter(const std::string& commandLine, const std::string& logPath, DW
     startup.hStdOutput = log.get();
     startup.hStdError = log.get();
 
-    std::vector<char> mutableCommandLine(commandLine.begin(), commandLine.end());
-    mutableCommandLine.push_back('\0');
+    // The command line holds the paths, so it goes to the system wide.
+    const std::wstring wideCommandLine = wc::PathToWide(commandLine);
+    std::vector<wchar_t> mutableCommandLine(wideCommandLine.begin(), wideCommandLine.end());
+    mutableCommandLine.push_back(L'\0');
     PROCESS_INFORMATION created{};
-    if (!::CreateProcessA(nullptr, mutableCommandLine.data(), nullptr, nullptr, TRUE, 0, nullptr,
-                          programDir.c_str(), &startup, &created))
+    if (!::CreateProcessW(nullptr, mutableCommandLine.data(), nullptr, nullptr, TRUE, 0, nullptr,
+                          wc::PathToWide(programDir).c_str(), &startup, &created))
         return false;
     process.reset(created.hProcess);
     thread.reset(created.hThread);

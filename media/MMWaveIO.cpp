@@ -8,6 +8,8 @@
 #include <new>
 #include <utility>
 
+#include "framework/Strings.h"
+
 namespace {
 
 constexpr FOURCC kFmt = mmioFOURCC('f', 'm', 't', ' ');
@@ -33,16 +35,17 @@ void PutU32(uint8_t* out, uint32_t value) {
 // ---- mmio helpers ----
 
 // mmioOpen writes a full path back into the name with some flags, so it
-// always gets its own generous copy.
-std::vector<char> NameBuffer(const char* name) {
-    std::vector<char> buffer(std::max<size_t>(std::strlen(name) + 1, 1024), 0);
-    std::memcpy(buffer.data(), name, std::strlen(name));
+// always gets its own generous copy; names are UTF-8 and opened wide.
+std::vector<wchar_t> NameBuffer(const char* name) {
+    const std::wstring wide = wc::PathToWide(name);
+    std::vector<wchar_t> buffer(std::max<size_t>(wide.size() + 1, 1024), 0);
+    std::copy(wide.begin(), wide.end(), buffer.begin());
     return buffer;
 }
 
 HMMIO OpenMmio(const char* name, DWORD flags) {
-    std::vector<char> buffer = NameBuffer(name);
-    return ::mmioOpenA(buffer.data(), nullptr, flags);
+    std::vector<wchar_t> buffer = NameBuffer(name);
+    return ::mmioOpenW(buffer.data(), nullptr, flags);
 }
 
 int64_t Tell(HMMIO file) { return ::mmioSeek(file, 0, SEEK_CUR); }
@@ -67,7 +70,7 @@ bool WriteExactly(HMMIO file, const void* buffer, uint32_t count) {
 // read/write unless the file is read-only (falling back to read-only), and
 // the first chunk must be a RIFF form of the requested type.
 int OpenRiffForm(const char* name, FOURCC formType, wc::MmioHandle& file, MMCKINFO& riff) {
-    const DWORD attributes = ::GetFileAttributesA(name);
+    const DWORD attributes = ::GetFileAttributesW(wc::PathToWide(name).c_str());
     const bool readOnly = attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY);
     HMMIO opened = nullptr;
     if (!readOnly) opened = OpenMmio(name, MMIO_READWRITE | MMIO_ALLOCBUF);
@@ -348,7 +351,7 @@ int FinishFile(WaveIOHandle& handle, int64_t& riffEnd) {
 // Cuts what an earlier, longer version of the file left behind the form;
 // it would otherwise read as samples the next time.
 bool TruncateFile(const std::string& name, int64_t size) {
-    wc::FileHandle file(::CreateFileA(name.c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr));
+    wc::FileHandle file(::CreateFileW(wc::PathToWide(name).c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr));
     if (!file) return false;
     LARGE_INTEGER at;
     at.QuadPart = size;
