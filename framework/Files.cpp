@@ -18,6 +18,14 @@ bool DirectoryExists(const std::string& path) {
     return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
 }
 
+bool FitsCodePage(const std::string& path) {
+    const std::wstring wide = PathToWide(path);
+    BOOL lost = FALSE;
+    if (!wide.empty())
+        ::WideCharToMultiByte(CP_ACP, 0, wide.c_str(), int(wide.size()), nullptr, 0, nullptr, &lost);
+    return !lost;
+}
+
 std::string AnsiPathFor(const std::string& path) {
     const std::wstring wide = PathToWide(path);
     BOOL lost = FALSE;

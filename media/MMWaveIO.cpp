@@ -8,6 +8,7 @@
 #include <new>
 #include <utility>
 
+#include "framework/Files.h"
 #include "framework/Strings.h"
 
 namespace {
@@ -35,17 +36,25 @@ void PutU32(uint8_t* out, uint32_t value) {
 // ---- mmio helpers ----
 
 // mmioOpen writes a full path back into the name with some flags, so it
-// always gets its own generous copy; names are UTF-8 and opened wide.
-std::vector<wchar_t> NameBuffer(const char* name) {
-    const std::wstring wide = wc::PathToWide(name);
-    std::vector<wchar_t> buffer(std::max<size_t>(wide.size() + 1, 1024), 0);
-    std::copy(wide.begin(), wide.end(), buffer.begin());
+// always gets its own generous copy.
+std::vector<char> NameBuffer(const std::string& name) {
+    std::vector<char> buffer(std::max<size_t>(name.size() + 1, 1024), 0);
+    std::memcpy(buffer.data(), name.data(), name.size());
     return buffer;
 }
 
+// Names are UTF-8. The multimedia I/O layer works on ANSI names (Wine's
+// mmioOpenW too converts to them), so a name outside the code page is
+// opened under its short form, and a file to be made under such a name is
+// made first so that it has one.
 HMMIO OpenMmio(const char* name, DWORD flags) {
-    std::vector<wchar_t> buffer = NameBuffer(name);
-    return ::mmioOpenW(buffer.data(), nullptr, flags);
+    if ((flags & MMIO_CREATE) && !wc::FitsCodePage(name)) {
+        const std::wstring wide = wc::PathToWide(name);
+        wc::FileHandle made(::CreateFileW(wide.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                          OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+    }
+    std::vector<char> buffer = NameBuffer(wc::AnsiPathFor(name));
+    return ::mmioOpenA(buffer.data(), nullptr, flags);
 }
 
 int64_t Tell(HMMIO file) { return ::mmioSeek(file, 0, SEEK_CUR); }

@@ -31,12 +31,11 @@ struct State {
 };
 std::unique_ptr<State> state;
 
-// Names are kept as UTF-8, the form the program's paths take.
-std::string Key(const wchar_t* name) { return wc::UpperCase(name ? wc::PathFromWide(name) : ""); }
+std::string Key(const char* name) { return wc::UpperCase(name ? name : ""); }
 
-HMMIO WINAPI WatchedOpen(LPWSTR name, LPMMIOINFO info, DWORD flags) {
+HMMIO WINAPI WatchedOpen(LPSTR name, LPMMIOINFO info, DWORD flags) {
     const std::string key = Key(name);  // before the call: it may write the full path back
-    HMMIO file = state->open->original<decltype(&::mmioOpenW)>()(name, info, flags);
+    HMMIO file = state->open->original<decltype(&::mmioOpenA)>()(name, info, flags);
     // Asking whether a file exists, parsing or deleting a name open nothing.
     if (file && !(flags & (MMIO_EXIST | MMIO_PARSE | MMIO_DELETE | MMIO_GETTEMP))) {
         std::lock_guard lock(state->mutex);
@@ -108,7 +107,7 @@ void* Address(Function function) {
 
 SystemCallWatch::SystemCallWatch() {
     state = std::make_unique<State>();
-    state->open = std::make_unique<ImportPatch>("winmm.dll", "mmioOpenW", Address(&WatchedOpen));
+    state->open = std::make_unique<ImportPatch>("winmm.dll", "mmioOpenA", Address(&WatchedOpen));
     state->close = std::make_unique<ImportPatch>("winmm.dll", "mmioClose", Address(&WatchedClose));
     state->read = std::make_unique<ImportPatch>("winmm.dll", "mmioRead", Address(&WatchedRead));
     state->outOpen = std::make_unique<ImportPatch>("winmm.dll", "waveOutOpen", Address(&WatchedOutOpen));
@@ -135,7 +134,7 @@ bool SystemCallWatch::Complete() const {
 
 int SystemCallWatch::OpensOf(const std::string& path) const {
     std::lock_guard lock(state->mutex);
-    const auto found = state->opens.find(wc::UpperCase(path));
+    const auto found = state->opens.find(Key(path.c_str()));
     return found == state->opens.end() ? 0 : found->second;
 }
 
@@ -146,7 +145,7 @@ int SystemCallWatch::OpenFiles() const {
 
 int64_t SystemCallWatch::BytesReadFrom(const std::string& path) const {
     std::lock_guard lock(state->mutex);
-    const auto found = state->bytesRead.find(wc::UpperCase(path));
+    const auto found = state->bytesRead.find(Key(path.c_str()));
     return found == state->bytesRead.end() ? 0 : found->second;
 }
 
