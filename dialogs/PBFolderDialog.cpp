@@ -164,7 +164,7 @@ wc::ShellFolderHandle DesktopFolder() {
     return desktop;
 }
 
-// The item's parsing name, as UTF-8.
+// The item's parsing name when the shell hands it back as 8-bit text, as UTF-8.
 std::string ParsingName(LPCITEMIDLIST item) {
     wc::ShellFolderHandle desktop = DesktopFolder();
     if (!desktop) return {};
@@ -175,11 +175,9 @@ std::string ParsingName(LPCITEMIDLIST item) {
         return wc::PathFromWide(wc::ToWide(name.cStr));
     case STRRET_OFFSET:
         return wc::PathFromWide(wc::ToWide(reinterpret_cast<const char*>(item) + name.uOffset));
-    case STRRET_WSTR: {
-        const std::string text = name.pOleStr ? wc::PathFromWide(name.pOleStr) : std::string();
-        ::CoTaskMemFree(name.pOleStr);
-        return text;
-    }
+    case STRRET_WSTR:
+        ::CoTaskMemFree(name.pOleStr);  // not 8-bit: not taken
+        return {};
     }
     return {};
 }
