@@ -11,6 +11,7 @@
 
 #include "framework/Files.h"
 #include "framework/Handles.h"
+#include "framework/Strings.h"
 #include "media/MMACM.h"
 #include "media/MMADPCM.h"
 #include "media/MMMPEG.h"
@@ -190,7 +191,7 @@ bool ReadSource(WaveIOHandle& source, uint32_t align, std::vector<uint8_t>& byte
 class RegionReader {
 public:
     RegionReader(const std::string& path, int64_t offset, int64_t length) : left_(length) {
-        file_.reset(::CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+        file_.reset(::CreateFileW(wc::PathToWide(path).c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
                                   OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
         LARGE_INTEGER at;
         at.QuadPart = offset;
@@ -538,7 +539,7 @@ bool DecodeToPcmWave(const std::string& sourcePath, const std::string& pcmPath,
         written = false;
     }
     decoded.reset();
-    if (!written) ::DeleteFileA(pcmPath.c_str());
+    if (!written) ::DeleteFileW(wc::PathToWide(pcmPath).c_str());
     return written;
 }
 
@@ -640,8 +641,9 @@ CleanCheckResult CheckCleanCopy(const std::string& sourcePath, const std::string
 }
 
 bool AppendLogLine(const std::string& logPath, std::string_view line) {
-    wc::FileHandle log(::CreateFileA(logPath.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                                     OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+    wc::FileHandle log(::CreateFileW(wc::PathToWide(logPath).c_str(), FILE_APPEND_DATA,
+                                     FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL,
+                                     nullptr));
     if (!log) return false;
     const std::string text = std::string(line) + "\r\n";
     DWORD written = 0;

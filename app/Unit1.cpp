@@ -70,9 +70,9 @@ std::string ProgramLogPath() { return wc::ExtractFileDir(wc::ExecutablePath()) +
 
 // The name a copy gets, as the file system compares names (case ignored).
 std::string CopyNameKey(const std::string& source) {
-    std::wstring name = wc::ToWide(ExtractBaseName(source));
+    std::wstring name = wc::PathToWide(ExtractBaseName(source));
     ::CharUpperBuffW(name.data(), DWORD(name.size()));
-    return wc::FromWide(name);
+    return wc::PathFromWide(name);
 }
 
 }  // namespace
@@ -158,18 +158,18 @@ void TForm1::CreateParams(wc::TCreateParams& params) {
     params.exStyle |= WS_EX_ACCEPTFILES;
 }
 
-// The labels hold the choices: the output path shown and the one the job
-// writes are both made from them.
+// The labels hold the choices, as UTF-8 paths: the output path shown and the
+// one the job writes are both made from them.
 void TForm1::UpdateOutputState() {
     if (!IsChoiceMade(Label1->Caption())) return;
     if (!IsChoiceMade(Label2->Caption())) return;
     BtnCleanFile->SetEnabled(true);
-    Label5->SetCaption(WithMoreCount(BuildOutputPath(Label2->Caption(), sources_.front()), sources_.size()));
+    Label5->SetPathCaption(WithMoreCount(BuildOutputPath(Label2->Caption(), sources_.front()), sources_.size()));
 }
 
 void TForm1::SetSources(std::vector<std::string> sources) {
     sources_ = std::move(sources);
-    Label1->SetCaption(WithMoreCount(sources_.front(), sources_.size()));
+    Label1->SetPathCaption(WithMoreCount(sources_.front(), sources_.size()));
 }
 
 void TForm1::FilesDropped(HDROP drop) {
@@ -180,7 +180,7 @@ void TForm1::FilesDropped(HDROP drop) {
         name.resize(::DragQueryFileW(drop, i, name.data(), UINT(name.size())));
         const DWORD attributes = ::GetFileAttributesW(name.c_str());
         if (name.empty() || attributes == INVALID_FILE_ATTRIBUTES) continue;
-        const std::string path = wc::FromWide(name);
+        const std::string path = wc::PathFromWide(name);
         if (attributes & FILE_ATTRIBUTE_DIRECTORY) {
             folders.push_back(path);
         } else if (path.size() > 4 && wc::SameText(path.substr(path.size() - 4), ".wav")) {
@@ -189,7 +189,7 @@ void TForm1::FilesDropped(HDROP drop) {
     }
     // Anything else is ignored, silently; so is a drop of several folders.
     if (!waves.empty()) SetSources(std::move(waves));
-    if (folders.size() == 1) Label2->SetCaption(folders.front());
+    if (folders.size() == 1) Label2->SetPathCaption(folders.front());
     if (!waves.empty() || folders.size() == 1) UpdateOutputState();
 }
 
@@ -205,7 +205,7 @@ void TForm1::btnSlInpClick(wc::TComponent*) {
 void TForm1::BtnSloutClick(wc::TComponent*) {
     if (jobRunning_) return;
     if (!PBFolderDialog1->Execute()) return;
-    Label2->SetCaption(PBFolderDialog1->Folder);
+    Label2->SetPathCaption(PBFolderDialog1->Folder);
     UpdateOutputState();
 }
 
@@ -266,8 +266,8 @@ void TForm1::RunCleanJob() {
     } else {
         // One log for the batch: started empty, each converter's output
         // appended behind a line naming its source.
-        wc::FileHandle(::CreateFileA(logPath.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                                     CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+        wc::FileHandle(::CreateFileW(wc::PathToWide(logPath).c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                     nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
         std::vector<std::string> copyNames;
         for (size_t i = 0; i < sources.size() && !stopped; ++i) {
             const std::string& source = sources[i];
@@ -330,7 +330,7 @@ TForm1::FileOutcome TForm1::CleanOneFile(const std::string& source, const std::s
 
 void TForm1::FileStopped(const std::string& source, const std::string& output) {
     // The copy is unfinished, or finished but not verified: neither may stay.
-    const bool gone = ::DeleteFileA(output.c_str()) || ::GetLastError() == ERROR_FILE_NOT_FOUND;
+    const bool gone = ::DeleteFileW(wc::PathToWide(output).c_str()) || ::GetLastError() == ERROR_FILE_NOT_FOUND;
     AppendLogLine(ProgramLogPath(), "stopped: " + source + ": " +
                                         (gone ? "its unfinished copy was deleted"
                                               : "its unfinished copy could not be deleted: " + output));
@@ -339,7 +339,7 @@ void TForm1::FileStopped(const std::string& source, const std::string& output) {
 void TForm1::ShowConverterProgress() {
     int share = 0;
     WIN32_FILE_ATTRIBUTE_DATA data{};
-    if (progress_.expectedBytes && ::GetFileAttributesExA(progress_.output.c_str(), GetFileExInfoStandard, &data)) {
+    if (progress_.expectedBytes && ::GetFileAttributesExW(wc::PathToWide(progress_.output).c_str(), GetFileExInfoStandard, &data)) {
         const uint64_t written = uint64_t(data.nFileSizeHigh) << 32 | data.nFileSizeLow;
         share = int(std::min<uint64_t>(written, progress_.expectedBytes) * kConverterShare / progress_.expectedBytes);
     }
@@ -353,11 +353,12 @@ namespace {
 // A temporary file of this job, removed when the job ends.
 struct TemporaryFile {
     TemporaryFile() {
-        char folder[MAX_PATH] = "", name[MAX_PATH] = "";
-        if (::GetTempPathA(MAX_PATH, folder) && ::GetTempFileNameA(folder, "wcd", 0, name)) path = name;
+        wchar_t folder[MAX_PATH] = L"", name[MAX_PATH] = L"";
+        if (::GetTempPathW(MAX_PATH, folder) && ::GetTempFileNameW(folder, L"wcd", 0, name))
+            path = wc::PathFromWide(name);
     }
     ~TemporaryFile() {
-        if (!path.empty()) ::DeleteFileA(path.c_str());
+        if (!path.empty()) ::DeleteFileW(wc::PathToWide(path).c_str());
     }
     TemporaryFile(const TemporaryFile&) = delete;
     TemporaryFile& operator=(const TemporaryFile&) = delete;
@@ -374,7 +375,7 @@ std::string CleanAndCheck(const std::string& source, const std::string& output, 
     };
     const CleanPlan plan = PlanCleanJob(source);
     if (plan.route == CleanPlan::Route::Refuse) {
-        if (!appendToLog) ::DeleteFileA(logPath.c_str());  // the log belongs to this job alone
+        if (!appendToLog) ::DeleteFileW(wc::PathToWide(logPath).c_str());  // the log belongs to this job alone
         return fail("clean copy refused: " + plan.reason);
     }
     // The converter reads the source itself, or the PCM the program decoded it to.
@@ -383,7 +384,7 @@ std::string CleanAndCheck(const std::string& source, const std::string& output, 
     if (plan.route == CleanPlan::Route::Decode) {
         std::string why = "no temporary file can be made";
         if (decoded.path.empty() || !DecodeToPcmWave(source, decoded.path, pump, why)) {
-            if (!appendToLog) ::DeleteFileA(logPath.c_str());
+            if (!appendToLog) ::DeleteFileW(wc::PathToWide(logPath).c_str());
             return fail("clean copy refused: the source cannot be decoded here: " + why);
         }
         input = decoded.path;
@@ -418,13 +419,13 @@ bool RunConverter(const std::string& commandLine, const std::string& logPath, DW
     inheritable.lpSecurityDescriptor = nullptr;
     inheritable.bInheritHandle = TRUE;
     // Within a batch the log grows; a single job starts it anew.
-    log.reset(::CreateFileA(logPath.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                            &inheritable, appendToLog ? OPEN_ALWAYS : CREATE_ALWAYS,
+    log.reset(::CreateFileW(wc::PathToWide(logPath).c_str(), GENERIC_READ | GENERIC_WRITE,
+                            FILE_SHARE_READ | FILE_SHARE_WRITE, &inheritable, appendToLog ? OPEN_ALWAYS : CREATE_ALWAYS,
                             FILE_ATTRIBUTE_TEMPORARY | FILE_FLAG_WRITE_THROUGH, nullptr));
     if (!log) return false;
     if (appendToLog) ::SetFilePointer(log.get(), 0, nullptr, FILE_END);
 
-    STARTUPINFOA startup{};
+    STARTUPINFOW startup{};
     startup.cb = sizeof startup;  // 68
     startup.dwFlags = STARTF_USESHOWWINDOW | STARTF_USESTDHANDLES;
     startup.wShowWindow = SW_HIDE;
@@ -432,11 +433,13 @@ bool RunConverter(const std::string& commandLine, const std::string& logPath, DW
     startup.hStdOutput = log.get();
     startup.hStdError = log.get();
 
-    std::vector<char> mutableCommandLine(commandLine.begin(), commandLine.end());
-    mutableCommandLine.push_back('\0');
+    // The command line holds the paths, so it goes to the system wide.
+    const std::wstring wideCommandLine = wc::PathToWide(commandLine);
+    std::vector<wchar_t> mutableCommandLine(wideCommandLine.begin(), wideCommandLine.end());
+    mutableCommandLine.push_back(L'\0');
     PROCESS_INFORMATION created{};
-    if (!::CreateProcessA(nullptr, mutableCommandLine.data(), nullptr, nullptr, TRUE, 0, nullptr,
-                          programDir.c_str(), &startup, &created))
+    if (!::CreateProcessW(nullptr, mutableCommandLine.data(), nullptr, nullptr, TRUE, 0, nullptr,
+                          wc::PathToWide(programDir).c_str(), &startup, &created))
         return false;
     process.reset(created.hProcess);
     thread.reset(created.hThread);

@@ -9,6 +9,7 @@
 
 #include "framework/Exceptions.h"
 #include "framework/Forms.h"
+#include "framework/Strings.h"
 
 namespace {
 
@@ -75,11 +76,35 @@ bool IsAbsoluteName(std::string_view name) {
     return name.size() >= 4 && letter && name[1] == ':' && name[2] == '\\';
 }
 
-// A copy of at most `limit` bytes (whole characters) with a terminating zero.
-std::vector<char> LimitedCopy(std::string_view text, size_t limit) {
-    std::vector<char> buffer(text.begin(), text.begin() + FitText(text, limit));
-    buffer.push_back('\0');
+// The dialog runs wide, so that file names outside the code page come back
+// whole: the program's own texts (code page) and paths (UTF-8) are turned
+// into wide text here and the names it returns into UTF-8.
+
+// A wide copy of at most `limit` bytes (whole characters) of a text of the
+// code page, with a terminating zero.
+std::vector<wchar_t> LimitedCopy(std::string_view text, size_t limit) {
+    const std::wstring wide = wc::ToWide(text.substr(0, FitText(text, limit)));
+    std::vector<wchar_t> buffer(wide.begin(), wide.end());
+    buffer.push_back(L'\0');
     return buffer;
+}
+
+// A wide copy of a path of at most `limit` characters (a pair of surrogates
+// is not cut), with a terminating zero.
+std::vector<wchar_t> LimitedPathCopy(std::string_view path, size_t limit) {
+    const std::wstring wide = wc::PathToWide(path);
+    size_t length = std::min(wide.size(), limit);
+    if (length < wide.size() && length > 0 && IS_HIGH_SURROGATE(wide[length - 1])) --length;
+    std::vector<wchar_t> buffer(wide.begin(), wide.begin() + length);
+    buffer.push_back(L'\0');
+    return buffer;
+}
+
+// The names in a returned wide file buffer, as UTF-8 (see SplitFileBuffer).
+std::vector<std::string> SplitWideFileBuffer(const wchar_t* buffer, size_t size) {
+    // Zeros stay zeros in UTF-8, so the whole buffer converts at once.
+    const std::string names = wc::PathFromWide(std::wstring_view(buffer, size));
+    return SplitFileBuffer(names.data(), names.size());
 }
 
 }  // namespace
@@ -149,22 +174,22 @@ std::vector<std::string> SplitFileBuffer(const char* buffer, size_t size) {
 }
 
 std::string ExpandUNCFileName(const std::string& name) {
-    char full[MAX_PATH];
-    char* filePart = nullptr;
-    const DWORD length = ::GetFullPathNameA(name.c_str(), MAX_PATH, full, &filePart);
+    wchar_t full[MAX_PATH];
+    wchar_t* filePart = nullptr;
+    const DWORD length = ::GetFullPathNameW(wc::PathToWide(name).c_str(), MAX_PATH, full, &filePart);
     if (length == 0 || length >= MAX_PATH) return name;
-    std::string path(full, length);
-    if (path.size() >= 3 && path[1] == ':' && path[2] == '\\') {
-        const char root[] = {path[0], ':', '\\', '\0'};
-        if (::GetDriveTypeA(root) == DRIVE_REMOTE) {
+    const std::wstring path(full, length);
+    if (path.size() >= 3 && path[1] == L':' && path[2] == L'\\') {
+        const wchar_t root[] = {path[0], L':', L'\\', L'\0'};
+        if (::GetDriveTypeW(root) == DRIVE_REMOTE) {
             // UNIVERSAL_NAME_INFO followed by the text it points to.
-            std::vector<char> info(sizeof(UNIVERSAL_NAME_INFOA) + 2 * MAX_PATH);
+            std::vector<char> info(sizeof(UNIVERSAL_NAME_INFOW) + 4 * MAX_PATH);
             DWORD size = DWORD(info.size());
-            if (::WNetGetUniversalNameA(path.c_str(), UNIVERSAL_NAME_INFO_LEVEL, info.data(), &size) == NO_ERROR)
-                return reinterpret_cast<UNIVERSAL_NAME_INFOA*>(info.data())->lpUniversalName;
+            if (::WNetGetUniversalNameW(path.c_str(), UNIVERSAL_NAME_INFO_LEVEL, info.data(), &size) == NO_ERROR)
+                return wc::PathFromWide(reinterpret_cast<UNIVERSAL_NAME_INFOW*>(info.data())->lpUniversalName);
         }
     }
-    return path;
+    return wc::PathFromWide(path);
 }
 
 void RegisterCommonDialogMessages() {
@@ -222,24 +247,27 @@ bool TMMCustomOpenDialog::Execute() {
     const bool newStyle = wc::NewStyleControls();
     const bool extended = HasExtendedOpenFileName();
 
-    OPENFILENAMEA open{};
+    OPENFILENAMEW open{};
     open.lStructSize = extended ? DWORD(sizeof open) : kShortOpenFileNameSize;
-    open.hInstance = ::GetModuleHandleA(nullptr);
+    open.hInstance = ::GetModuleHandleW(nullptr);
     open.hwndOwner = wc::Application().Handle();
 
-    std::vector<char> filter = MakeFilterBuffer(Filter);
-    open.lpstrFilter = filter.data();
+    const std::vector<char> filterBytes = MakeFilterBuffer(Filter);
+    // Zeros stay zeros, so the zero-separated list converts at once.
+    std::wstring filter = wc::ToWide(std::string_view(filterBytes.data(), filterBytes.size()));
+    open.lpstrFilter = filter.c_str();
     open.nFilterIndex = DWORD(std::max(FilterIndex, 0));
 
     const size_t fileSize = (Options & ofAllowMultiSelect) ? kMultiFileBufferSize : kSingleFileBufferSize;
-    std::vector<char> file(fileSize + kFileBufferSlack, '\0');
-    FileName.copy(file.data(), FitText(FileName, fileSize - 1));
+    std::vector<wchar_t> file(fileSize + kFileBufferSlack, L'\0');
+    const std::vector<wchar_t> fileName = LimitedPathCopy(FileName, fileSize - 1);
+    std::copy(fileName.begin(), fileName.end(), file.begin());
     open.lpstrFile = file.data();
     open.nMaxFile = DWORD(fileSize);
 
     // An empty text leaves the system its own default.
-    std::vector<char> initialDir = LimitedCopy(initialDir_, kShortTextLimit);
-    std::vector<char> title = LimitedCopy(Title, kShortTextLimit);
+    std::vector<wchar_t> initialDir = LimitedPathCopy(initialDir_, kShortTextLimit);
+    std::vector<wchar_t> title = LimitedCopy(Title, kShortTextLimit);
     open.lpstrInitialDir = initialDir_.empty() ? nullptr : initialDir.data();
     open.lpstrTitle = Title.empty() ? nullptr : title.data();
 
@@ -250,11 +278,12 @@ bool TMMCustomOpenDialog::Execute() {
     } else {
         open.Flags &= ~DWORD(OFN_EXPLORER);
     }
-    open.lpstrDefExt = DefaultExt.empty() ? nullptr : DefaultExt.c_str();
+    const std::wstring defaultExt = wc::ToWide(DefaultExt);
+    open.lpstrDefExt = DefaultExt.empty() ? nullptr : defaultExt.c_str();
     open.lpfnHook = HookProc;
     open.lCustData = reinterpret_cast<LPARAM>(this);
 
-    std::vector<char> templateName;
+    std::vector<wchar_t> templateName;
     if (!TemplateName.empty()) {
         // Old-style dialogs use the complete dialog template named "...OLD".
         const std::string suffix = newStyle ? "" : "OLD";
@@ -268,14 +297,14 @@ bool TMMCustomOpenDialog::Execute() {
         explicit Running(TMMCustomOpenDialog* dialog) { g_runningDialog = dialog; }
         ~Running() { g_runningDialog = nullptr; }
     } running(this);
-    const bool confirmed = wc::TaskModalDialog([&] { return ::GetOpenFileNameA(&open) != FALSE; });
+    const bool confirmed = wc::TaskModalDialog([&] { return ::GetOpenFileNameW(&open) != FALSE; });
     if (!confirmed) return false;
 
     if (Options & ofAllowMultiSelect) {
-        files_ = SplitFileBuffer(file.data(), file.size());
+        files_ = SplitWideFileBuffer(file.data(), file.size());
         FileName = files_.empty() ? std::string() : files_.front();
     } else {
-        FileName = file.data();
+        FileName = wc::PathFromWide(file.data());
         files_.push_back(FileName);
     }
     if (open.Flags & OFN_EXTENSIONDIFFERENT) Options |= ofExtensionDifferent;
@@ -299,7 +328,7 @@ UINT_PTR CALLBACK TMMCustomOpenDialog::HookProc(HWND window, UINT message, WPARA
     try {
         if (message == WM_INITDIALOG) {
             if (!wc::NewStyleControls()) CenterWindow(window);
-            const auto* open = reinterpret_cast<const OPENFILENAMEA*>(lParam);
+            const auto* open = reinterpret_cast<const OPENFILENAMEW*>(lParam);
             auto* dialog = open ? reinterpret_cast<TMMCustomOpenDialog*>(open->lCustData) : nullptr;
             if (!dialog) return 1;
             g_runningDialog = dialog;
@@ -320,7 +349,7 @@ UINT_PTR CALLBACK TMMCustomOpenDialog::HookProc(HWND window, UINT message, WPARA
 UINT_PTR TMMCustomOpenDialog::HandleHookMessage(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
     switch (message) {
     case WM_NOTIFY: {
-        const auto* notify = reinterpret_cast<const OFNOTIFYA*>(lParam);
+        const auto* notify = reinterpret_cast<const OFNOTIFYW*>(lParam);
         switch (notify->hdr.code) {
         case CDN_INITDONE:
             CenterWindow(::GetParent(window));
@@ -351,7 +380,7 @@ UINT_PTR TMMCustomOpenDialog::HandleHookMessage(HWND window, UINT message, WPARA
     }
     if (g_messages.registered) {
         if (message == g_messages.fileNameOK)
-            return CheckFileName(window, *reinterpret_cast<const OPENFILENAMEA*>(lParam));
+            return CheckFileName(window, *reinterpret_cast<const OPENFILENAMEW*>(lParam));
         if (message == g_messages.selChanged) {
             OldStyleSelectionChanged(window, wParam, lParam);
             return 0;
@@ -360,18 +389,18 @@ UINT_PTR TMMCustomOpenDialog::HandleHookMessage(HWND window, UINT message, WPARA
     return 0;
 }
 
-UINT_PTR TMMCustomOpenDialog::CheckFileName(HWND window, const OPENFILENAMEA& open) {
+UINT_PTR TMMCustomOpenDialog::CheckFileName(HWND window, const OPENFILENAMEW& open) {
     // Whatever the answer was last time, this one starts as "accept".
     ::SetWindowLongPtrA(window, DWLP_MSGRESULT, 0);
     bool ok = true;
     if (Options & ofAllowMultiSelect) {
-        selection_ = SplitFileBuffer(open.lpstrFile, open.nMaxFile);
+        selection_ = SplitWideFileBuffer(open.lpstrFile, open.nMaxFile);
         for (const std::string& name : selection_) {
             if (!ok) break;
             DoFileOK(name, ok);
         }
     } else {
-        DoFileOK(std::string(open.lpstrFile, ::strnlen(open.lpstrFile, open.nMaxFile)), ok);
+        DoFileOK(wc::PathFromWide(std::wstring_view(open.lpstrFile, ::wcsnlen(open.lpstrFile, open.nMaxFile))), ok);
     }
     const UINT_PTR refuse = ok ? 0 : 1;
     ::SetWindowLongPtrA(window, DWLP_MSGRESULT, LONG_PTR(refuse));
@@ -379,22 +408,22 @@ UINT_PTR TMMCustomOpenDialog::CheckFileName(HWND window, const OPENFILENAMEA& op
 }
 
 void TMMCustomOpenDialog::SelectionChanged(HWND frame) {
-    std::vector<char> path(kSelectionPathSize, '\0');
-    const LRESULT length = ::SendMessageA(frame, CDM_GETFILEPATH, path.size(), reinterpret_cast<LPARAM>(path.data()));
+    std::vector<wchar_t> path(kSelectionPathSize, L'\0');
+    const LRESULT length = ::SendMessageW(frame, CDM_GETFILEPATH, path.size(), reinterpret_cast<LPARAM>(path.data()));
     // The length counts the terminating zero; a failed request gives no path.
     const size_t textLength = length > 1 ? std::min(size_t(length) - 1, path.size() - 1) : 0;
-    DoSelChange(std::string(path.data(), ::strnlen(path.data(), textLength)));
+    DoSelChange(wc::PathFromWide(std::wstring_view(path.data(), ::wcsnlen(path.data(), textLength))));
 }
 
 void TMMCustomOpenDialog::OldStyleSelectionChanged(HWND window, WPARAM controlId, LPARAM lParam) {
     if (controlId != lst1) return;
     HWND list = ::GetDlgItem(window, lst1);
     const WPARAM index = LOWORD(lParam);
-    const LRESULT length = ::SendMessageA(list, LB_GETTEXTLEN, index, 0);
+    const LRESULT length = ::SendMessageW(list, LB_GETTEXTLEN, index, 0);
     if (length == LB_ERR || size_t(length) >= kSelectionPathSize) return;
-    std::vector<char> text(kSelectionPathSize, '\0');
-    if (::SendMessageA(list, LB_GETTEXT, index, reinterpret_cast<LPARAM>(text.data())) == LB_ERR) return;
-    DoSelChange(ExpandUNCFileName(text.data()));
+    std::vector<wchar_t> text(kSelectionPathSize, L'\0');
+    if (::SendMessageW(list, LB_GETTEXT, index, reinterpret_cast<LPARAM>(text.data())) == LB_ERR) return;
+    DoSelChange(ExpandUNCFileName(wc::PathFromWide(text.data())));
 }
 
 void TMMCustomOpenDialog::DoShowDialog() {

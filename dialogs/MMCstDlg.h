@@ -115,7 +115,8 @@ public:
 
     // The hook dialog's window while the dialog is up, else null.
     HWND Window() const noexcept { return window_; }
-    // All names chosen in the last confirmed run.
+    // All names chosen in the last confirmed run (paths are UTF-8, as are
+    // InitialDir and FileName; the other texts are of the code page).
     const std::vector<std::string>& Files() const noexcept { return files_; }
 
     const std::string& InitialDir() const noexcept { return initialDir_; }
@@ -153,7 +154,7 @@ private:
     UINT_PTR HandleHookMessage(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
     // Asks DoFileOK about the name(s) in the system's file buffer; the
     // dialog stays open when the answer is no.
-    UINT_PTR CheckFileName(HWND window, const OPENFILENAMEA& open);
+    UINT_PTR CheckFileName(HWND window, const OPENFILENAMEW& open);
     void SelectionChanged(HWND frame);
     void OldStyleSelectionChanged(HWND window, WPARAM controlId, LPARAM lParam);
 

@@ -146,7 +146,7 @@ bool ForceDirectories(std::string path) {
     if (wc::DirectoryExists(path)) return true;
     const std::string parent = ParentFolder(path);
     if (!parent.empty() && !ForceDirectories(parent)) return false;
-    return ::CreateDirectoryA(path.c_str(), nullptr) || wc::DirectoryExists(path);
+    return ::CreateDirectoryW(wc::PathToWide(path).c_str(), nullptr) || wc::DirectoryExists(path);
 }
 
 // "C:\..." or "\\server\...": a path that names the same folder from any
@@ -164,7 +164,7 @@ wc::ShellFolderHandle DesktopFolder() {
     return desktop;
 }
 
-// The item's parsing name when the shell hands it back as 8-bit text.
+// The item's parsing name when the shell hands it back as 8-bit text, as UTF-8.
 std::string ParsingName(LPCITEMIDLIST item) {
     wc::ShellFolderHandle desktop = DesktopFolder();
     if (!desktop) return {};
@@ -172,9 +172,9 @@ std::string ParsingName(LPCITEMIDLIST item) {
     if (FAILED(desktop.get()->GetDisplayNameOf(item, SHGDN_FORPARSING, &name))) return {};
     switch (name.uType) {
     case STRRET_CSTR:
-        return name.cStr;
+        return wc::PathFromWide(wc::ToWide(name.cStr));
     case STRRET_OFFSET:
-        return reinterpret_cast<const char*>(item) + name.uOffset;
+        return wc::PathFromWide(wc::ToWide(reinterpret_cast<const char*>(item) + name.uOffset));
     case STRRET_WSTR:
         ::CoTaskMemFree(name.pOleStr);  // not 8-bit: not taken
         return {};
@@ -346,8 +346,8 @@ bool TPBFolderDialog::Execute() {
         root.reset();  // no such folder here: browse the whole namespace
 
     // The browser keeps a pointer to the title; a caption change while it is open must not move it.
-    const std::string title = labelCaption_;
-    BROWSEINFOA browse{};
+    const std::wstring title = wc::ToWide(labelCaption_);
+    BROWSEINFOW browse{};
     browse.hwndOwner = BrowserOwner();
     browse.pidlRoot = root.get();
     browse.pszDisplayName = displayName_;
@@ -364,7 +364,7 @@ bool TPBFolderDialog::Execute() {
         initialized_ = false;
         reopenRequested_ = false;
         Folder = currentPath_;
-        chosen.reset(::SHBrowseForFolderA(&browse));
+        chosen.reset(::SHBrowseForFolderW(&browse));
         // The browser window is gone; its procedure went back on its last message.
         browserSubclass_ = wc::WindowSubclass();
         browser_ = nullptr;
@@ -373,8 +373,8 @@ bool TPBFolderDialog::Execute() {
     remembered_.reset();
 
     if (!chosen) return false;
-    char path[MAX_PATH] = "";
-    Folder = ::SHGetPathFromIDListA(chosen.get(), path) ? path : "";
+    wchar_t path[MAX_PATH] = L"";
+    Folder = ::SHGetPathFromIDListW(chosen.get(), path) ? wc::PathFromWide(path) : "";
     currentPath_ = Folder;
     imageIndex_ = browse.iImage;
     return true;
@@ -412,18 +412,18 @@ void TPBFolderDialog::BrowserInitialized(HWND window) {
     if (!Folder.empty() && wc::DirectoryExists(Folder)) {
         wc::ItemIdListHandle item;
         if (wc::ShellFolderHandle desktop = DesktopFolder()) {
-            std::wstring wide = wc::ToWide(Folder);
+            std::wstring wide = wc::PathToWide(Folder);
             if (FAILED(desktop.get()->ParseDisplayName(nullptr, nullptr, wide.data(), nullptr, item.put(), nullptr)))
                 item.reset();
         }
         const unsigned before = selectionChanges_;
-        if (item) ::SendMessageA(window, BFFM_SETSELECTIONA, FALSE, reinterpret_cast<LPARAM>(item.get()));
+        if (item) ::SendMessageW(window, BFFM_SETSELECTIONW, FALSE, reinterpret_cast<LPARAM>(item.get()));
         // Wine's browser ignores a parsed id list of a folder made since the
         // desktop folder first saw its parent; the path text still works.
         if (selectionChanges_ == before)
-            ::SendMessageA(window, BFFM_SETSELECTIONA, TRUE, reinterpret_cast<LPARAM>(Folder.c_str()));
+            ::SendMessageW(window, BFFM_SETSELECTIONW, TRUE, reinterpret_cast<LPARAM>(wc::PathToWide(Folder).c_str()));
     } else if (remembered_) {
-        ::SendMessageA(window, BFFM_SETSELECTIONA, FALSE, reinterpret_cast<LPARAM>(remembered_.get()));
+        ::SendMessageW(window, BFFM_SETSELECTIONW, FALSE, reinterpret_cast<LPARAM>(remembered_.get()));
     }
 
     initialized_ = true;
@@ -432,24 +432,24 @@ void TPBFolderDialog::BrowserInitialized(HWND window) {
 
 void TPBFolderDialog::SelectionChanged(HWND window, LPCITEMIDLIST item) {
     ++selectionChanges_;
-    char path[MAX_PATH] = "";
-    if (!item || !::SHGetPathFromIDListA(item, path)) path[0] = '\0';
+    wchar_t path[MAX_PATH] = L"";
+    if (!item || !::SHGetPathFromIDListW(item, path)) path[0] = L'\0';
     // A copy: the browser frees its own list when the selection moves on.
     if (initialized_ && item) remembered_.reset(::ILClone(item));
-    currentPath_ = path;
+    currentPath_ = wc::PathFromWide(path);
     selectionInFileSystem_ = IsAbsoluteFolderPath(currentPath_);
 
     if (Flags & ShowPath) {
         std::string status = ShortenPath(currentPath_, kStatusLength);
         if (status.empty() && item) status = ParsingName(item);
         if (status.empty() && item) {
-            SHFILEINFOA info{};
-            ::SHGetFileInfoA(reinterpret_cast<LPCSTR>(item), 0, &info, sizeof info,
+            SHFILEINFOW info{};
+            ::SHGetFileInfoW(reinterpret_cast<LPCWSTR>(item), 0, &info, sizeof info,
                              SHGFI_PIDL | SHGFI_DISPLAYNAME | SHGFI_TYPENAME);
-            status = info.szDisplayName;
+            status = wc::PathFromWide(info.szDisplayName);
             currentPath_ = status;
         }
-        ::SendMessageA(window, BFFM_SETSTATUSTEXTA, 0, reinterpret_cast<LPARAM>(status.c_str()));
+        ::SendMessageW(window, BFFM_SETSTATUSTEXTW, 0, reinterpret_cast<LPARAM>(wc::PathToWide(status).c_str()));
     }
 
     selectionValid_ = !currentPath_.empty();
@@ -544,6 +544,7 @@ void TPBFolderDialog::NewFolderCommand() {
     if (!selectionInFileSystem_) return;  // the button is disabled then; a stray command changes nothing
     std::string name;
     if (!wc::InputQuery(newFolderCaption_, "", name, browser_) || name.empty()) return;
+    name = wc::PathFromWide(wc::ToWide(name));  // typed in the code page; paths are UTF-8
 
     reopenRequested_ = true;
     const bool needsSeparator =

@@ -23,6 +23,7 @@
 #include "framework/Graphics.h"
 #include "framework/Handles.h"
 #include "framework/StringList.h"
+#include "framework/Strings.h"
 
 enum TBrowseInfoFlag : unsigned {
     OnlyComputers = 1u << 0,
@@ -108,7 +109,7 @@ public:
     // whose file-system path (empty for an item outside it) is then in Folder.
     bool Execute();
 
-    // In: the folder selected when the browser opens. Out: the choice.
+    // In: the folder selected when the browser opens. Out: the choice (UTF-8).
     std::string Folder;
     // Takes effect at the next Execute.
     TBrowseInfoFlagSet Flags = ShowPath;
@@ -140,7 +141,7 @@ public:
     // The system image index of the item chosen last.
     int ImageIndex() const noexcept { return imageIndex_; }
     // The display name of the item chosen last.
-    std::string DisplayName() const { return displayName_; }
+    std::string DisplayName() const { return wc::PathFromWide(displayName_); }
 
     bool SetProperty(const std::string& name, const wc::LayoutValue& value) override;
     bool SetEvent(const std::string& name, wc::TNotifyEvent handler) override;
@@ -168,7 +169,7 @@ private:
     wc::TStringList labelCaptions_;
     wc::TStringList newFolderCaptions_;
     HWND ownerWindow_ = nullptr;
-    char displayName_[MAX_PATH] = "";
+    wchar_t displayName_[MAX_PATH] = L"";
     int imageIndex_ = 0;
 
     std::string currentPath_;         // the open browser's selection; where a reopened browser starts

@@ -5,6 +5,7 @@
 #include <algorithm>
 
 #include "framework/Exceptions.h"
+#include "framework/Strings.h"
 
 namespace wc {
 
@@ -164,8 +165,11 @@ void TWinControl::CreateHandle() {
     if (!window) throw EOSError("CreateWindowExA", ::GetLastError());
     if (!ownClass) {
         Attach(window);
-        subclass_ = WindowSubclass(window, ControlWindowProc);
+        // Wide, so that a path caption set through the wide API keeps
+        // characters outside the code page.
+        subclass_ = WindowSubclass(window, ControlWindowProc, WindowSubclass::Text::Wide);
     }
+    if (captionIsPath_) ::SetWindowTextW(window, PathToWide(caption_).c_str());
     CreateWnd();
     for (TWinControl* child : controls_) child->CreateHandle();
 }
@@ -174,7 +178,7 @@ void TWinControl::CreateWnd() { ::SendMessageA(handle_.get(), WM_SETFONT, WPARAM
 
 LRESULT TWinControl::DefaultHandler(UINT message, WPARAM wParam, LPARAM lParam) {
     HWND window = handle_.get();
-    if (WNDPROC previous = subclass_.previous()) return ::CallWindowProcA(previous, window, message, wParam, lParam);
+    if (subclass_.previous()) return subclass_.CallPrevious(message, wParam, lParam);
     return ::DefWindowProcA(window, message, wParam, lParam);
 }
 
@@ -251,9 +255,18 @@ RECT TWinControl::ClientRect() {
 }
 
 void TWinControl::SetCaption(std::string caption) {
-    if (caption == caption_) return;
+    if (caption == caption_ && !captionIsPath_) return;
     caption_ = std::move(caption);
+    captionIsPath_ = false;
     if (handle_) ::SetWindowTextA(handle_.get(), caption_.c_str());
+    CaptionChanged();
+}
+
+void TWinControl::SetPathCaption(std::string path) {
+    if (path == caption_ && captionIsPath_) return;
+    caption_ = std::move(path);
+    captionIsPath_ = true;
+    if (handle_) ::SetWindowTextW(handle_.get(), PathToWide(caption_).c_str());
     CaptionChanged();
 }
 
@@ -433,8 +446,10 @@ void TLabel::AdjustBounds() {
     DcSelection font(screen.get(), Font().Handle());
     RECT extent{0, 0, 0, 0};
     // An empty caption still has the height of one line.
-    const std::string& text = Caption().empty() ? std::string(" ") : Caption();
-    ::DrawTextA(screen.get(), text.c_str(), int(text.size()), &extent, DT_CALCRECT | DT_SINGLELINE | DT_NOPREFIX);
+    const std::wstring text = Caption().empty() ? std::wstring(L" ")
+                              : CaptionIsPath()  ? PathToWide(Caption())
+                                                 : ToWide(Caption());
+    ::DrawTextW(screen.get(), text.c_str(), int(text.size()), &extent, DT_CALCRECT | DT_SINGLELINE | DT_NOPREFIX);
     const int width = Caption().empty() ? 0 : extent.right;
     // Right-aligned labels keep their right edge.
     const int left = alignment_ == taRightJustify ? Left() + Width() - width : Left();

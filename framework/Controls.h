@@ -58,7 +58,12 @@ public:
     RECT ClientRect();
 
     const std::string& Caption() const noexcept { return caption_; }
+    // A caption of the code page.
     void SetCaption(std::string caption);
+    // A path (UTF-8) as the caption, shown through the wide API so that a
+    // name outside the code page reads right; Caption() gives it back.
+    void SetPathCaption(std::string path);
+    bool CaptionIsPath() const noexcept { return captionIsPath_; }
 
     bool Enabled() const noexcept { return enabled_; }
     void SetEnabled(bool enabled);
@@ -129,6 +134,7 @@ private:
     WindowSubclass subclass_;  // for windows of system classes
     int left_ = 0, top_ = 0, width_ = 0, height_ = 0;
     std::string caption_;
+    bool captionIsPath_ = false;  // caption_ is UTF-8
     bool enabled_ = true;
     bool visible_ = true;
     TFont font_;

@@ -4,24 +4,47 @@
 
 #include <vector>
 
+#include "framework/Strings.h"
+
 namespace wc {
 
 bool FileExists(const std::string& path) {
-    const DWORD attributes = ::GetFileAttributesA(path.c_str());
+    const DWORD attributes = ::GetFileAttributesW(PathToWide(path).c_str());
     return attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY);
 }
 
 bool DirectoryExists(const std::string& path) {
-    const DWORD attributes = ::GetFileAttributesA(path.c_str());
+    const DWORD attributes = ::GetFileAttributesW(PathToWide(path).c_str());
     return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
+}
+
+bool FitsCodePage(const std::string& path) {
+    const std::wstring wide = PathToWide(path);
+    BOOL lost = FALSE;
+    if (!wide.empty())
+        ::WideCharToMultiByte(CP_ACP, 0, wide.c_str(), int(wide.size()), nullptr, 0, nullptr, &lost);
+    return !lost;
+}
+
+std::string AnsiPathFor(const std::string& path) {
+    const std::wstring wide = PathToWide(path);
+    BOOL lost = FALSE;
+    std::string ansi(size_t(::WideCharToMultiByte(CP_ACP, 0, wide.c_str(), -1, nullptr, 0, nullptr, &lost)), '\0');
+    if (!ansi.empty()) ::WideCharToMultiByte(CP_ACP, 0, wide.c_str(), -1, ansi.data(), int(ansi.size()), nullptr, &lost);
+    if (!ansi.empty()) ansi.pop_back();  // the terminating zero
+    if (!lost) return ansi;
+    std::vector<wchar_t> shortName(wide.size() + MAX_PATH);
+    const DWORD length = ::GetShortPathNameW(wide.c_str(), shortName.data(), DWORD(shortName.size()));
+    if (length == 0 || length >= shortName.size()) return ansi;
+    return FromWide(std::wstring_view(shortName.data(), length));
 }
 
 std::string ExecutablePath() {
     // Long paths: grow the buffer until the name fits.
-    std::vector<char> buffer(MAX_PATH);
+    std::vector<wchar_t> buffer(MAX_PATH);
     for (;;) {
-        const DWORD length = ::GetModuleFileNameA(nullptr, buffer.data(), DWORD(buffer.size()));
-        if (length < buffer.size()) return std::string(buffer.data(), length);
+        const DWORD length = ::GetModuleFileNameW(nullptr, buffer.data(), DWORD(buffer.size()));
+        if (length < buffer.size()) return PathFromWide(std::wstring_view(buffer.data(), length));
         buffer.resize(buffer.size() * 2);
     }
 }

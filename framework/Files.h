@@ -10,6 +10,14 @@ namespace wc {
 bool FileExists(const std::string& path);
 bool DirectoryExists(const std::string& path);
 
+// True when every character of the (UTF-8) path is in the system's code page.
+bool FitsCodePage(const std::string& path);
+// The name under which a library that takes only ANSI names opens a file:
+// the path itself in the system's code page when every character fits,
+// else its short (8.3) form; a path with no short form is returned as it
+// converts, and the library will not find it.
+std::string AnsiPathFor(const std::string& path);
+
 // The full path of the running executable.
 std::string ExecutablePath();
 

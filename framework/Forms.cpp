@@ -222,7 +222,7 @@ TApplication& Application() {
 }
 
 TApplication::TApplication() : TComponent(nullptr) {
-    title_ = ExtractFileName(ExecutablePath());
+    title_ = FromWide(PathToWide(ExtractFileName(ExecutablePath())));  // a text of the code page
     if (const size_t dot = title_.rfind('.'); dot != std::string::npos) title_.erase(dot);
 }
 

@@ -241,21 +241,26 @@ private:
 };
 
 // A window procedure replaced by another, put back on destruction (only if
-// nobody replaced it again in between).
+// nobody replaced it again in between). A wide procedure gets its text
+// messages as wide text, and the previous one is then called wide too.
 class WindowSubclass {
 public:
+    enum class Text { Ansi, Wide };
     WindowSubclass() noexcept = default;
-    WindowSubclass(HWND window, WNDPROC procedure) noexcept
+    WindowSubclass(HWND window, WNDPROC procedure, Text text = Text::Ansi) noexcept
         : window_(window),
           procedure_(procedure),
+          wide_(text == Text::Wide),
           previous_(reinterpret_cast<WNDPROC>(
-              ::SetWindowLongPtrA(window, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(procedure)))) {}
+              wide_ ? ::SetWindowLongPtrW(window, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(procedure))
+                    : ::SetWindowLongPtrA(window, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(procedure)))) {}
     WindowSubclass(WindowSubclass&& other) noexcept { *this = std::move(other); }
     WindowSubclass& operator=(WindowSubclass&& other) noexcept {
         if (this != &other) {
             restore();
             window_ = std::exchange(other.window_, nullptr);
             procedure_ = std::exchange(other.procedure_, nullptr);
+            wide_ = std::exchange(other.wide_, false);
             previous_ = std::exchange(other.previous_, nullptr);
         }
         return *this;
@@ -266,10 +271,19 @@ public:
 
     WNDPROC previous() const noexcept { return previous_; }
     HWND window() const noexcept { return window_; }
+    // Calls the previous procedure in the text form this one was installed with.
+    LRESULT CallPrevious(UINT message, WPARAM wParam, LPARAM lParam) const noexcept {
+        return wide_ ? ::CallWindowProcW(previous_, window_, message, wParam, lParam)
+                     : ::CallWindowProcA(previous_, window_, message, wParam, lParam);
+    }
     void restore() noexcept {
-        if (window_ && ::IsWindow(window_) &&
-            reinterpret_cast<WNDPROC>(::GetWindowLongPtrA(window_, GWLP_WNDPROC)) == procedure_) {
-            ::SetWindowLongPtrA(window_, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(previous_));
+        if (window_ && ::IsWindow(window_)) {
+            const LONG_PTR current =
+                wide_ ? ::GetWindowLongPtrW(window_, GWLP_WNDPROC) : ::GetWindowLongPtrA(window_, GWLP_WNDPROC);
+            if (reinterpret_cast<WNDPROC>(current) == procedure_) {
+                if (wide_) ::SetWindowLongPtrW(window_, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(previous_));
+                else ::SetWindowLongPtrA(window_, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(previous_));
+            }
         }
         window_ = nullptr;
     }
@@ -277,6 +291,7 @@ public:
 private:
     HWND window_ = nullptr;
     WNDPROC procedure_ = nullptr;
+    bool wide_ = false;
     WNDPROC previous_ = nullptr;
 };
 

@@ -23,7 +23,9 @@ std::string FromWide(std::wstring_view text, UINT codePage) {
     return narrow;
 }
 
-std::wstring PathToWide(std::string_view path) { return ToWide(path, CP_ACP); }
+std::wstring PathToWide(std::string_view path) { return ToWide(path, CP_UTF8); }
+
+std::string PathFromWide(std::wstring_view path) { return FromWide(path, CP_UTF8); }
 
 std::string UpperCase(std::string_view text) {
     std::string result(text);

@@ -1,5 +1,6 @@
 // Text helpers. Texts are 8-bit strings in a code page (the system's ANSI
-// code page unless a call names another); paths use backslashes.
+// code page unless a call names another); paths are UTF-8 and use
+// backslashes.
 #pragma once
 
 #include <windows.h>
@@ -18,9 +19,12 @@ std::string FromWide(std::wstring_view text, UINT codePage = CP_ACP);
 // the system's code page is.
 inline std::wstring ShiftJisToWide(std::string_view text) { return ToWide(text, kShiftJisCodePage); }
 
-// The wide name under which the system opens the file of a path string:
-// every file of the wave layer is opened through this one place.
+// Paths are carried as UTF-8, so that a name outside the system's code page
+// survives; they become wide text only where a system call takes them, and
+// every file is opened under the name this gives.
 std::wstring PathToWide(std::string_view path);
+// A wide path the system returned, as UTF-8.
+std::string PathFromWide(std::wstring_view path);
 
 std::string UpperCase(std::string_view text);
 bool SameText(std::string_view a, std::string_view b);  // ASCII case-insensitive

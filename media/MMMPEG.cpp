@@ -8,8 +8,10 @@
 #include <vector>
 
 #include "framework/Exceptions.h"
+#include "framework/Files.h"
 #include "framework/Handles.h"
 #include "framework/Layout.h"
+#include "framework/Strings.h"
 #include "media/MMErrors.h"
 
 // ---- the library binding ----
@@ -153,23 +155,27 @@ private:
     void* handle_ = nullptr;
 };
 
+// The library opens files under ANSI names; "RESOURCE://" and "POINTER://"
+// names are no paths.
+std::string LibraryName(const std::string& fileName) {
+    const std::string upperName = wc::UpperCase(fileName);
+    if (upperName.find("RESOURCE://") != std::string::npos || upperName.find("POINTER://") != std::string::npos)
+        return fileName;
+    return wc::AnsiPathFor(fileName);
+}
+
 // The name checks shared by CanRead and GetFileInfo; `waveTag` gets the
 // format tag when the file is a RIFF WAVE file, else stays -1.
 bool NameAcceptable(const std::string& fileName, const std::string& mask, int& waveTag) {
     waveTag = -1;
-    const char* extension = ::PathFindExtensionA(fileName.c_str());
-    if (extension && *extension) {
-        std::string upperExtension = extension;
-        std::string upperMask = mask;
-        ::CharUpperBuffA(upperExtension.data(), DWORD(upperExtension.size()));
-        ::CharUpperBuffA(upperMask.data(), DWORD(upperMask.size()));
-        if (upperMask.find(upperExtension) == std::string::npos) return false;
-    }
+    // Byte-wise: the UTF-8 name's bytes are no text of the ANSI code page.
+    const std::string name = wc::ExtractFileName(fileName);
+    if (const size_t dot = name.rfind('.'); dot != std::string::npos)
+        if (wc::UpperCase(mask).find(wc::UpperCase(name.substr(dot))) == std::string::npos) return false;
     if (!MpegLibraryAvailable() || !HasCoreEntryPoints(Lib()) || fileName.empty()) return false;
-    std::string upperName = fileName;
-    ::CharUpperBuffA(upperName.data(), DWORD(upperName.size()));
+    const std::string upperName = wc::UpperCase(fileName);
     const bool special = upperName.find("RESOURCE://") != std::string::npos || upperName.find("POINTER://") != std::string::npos;
-    if (!special && ::GetFileAttributesA(fileName.c_str()) == INVALID_FILE_ATTRIBUTES) return false;
+    if (!special && ::GetFileAttributesW(wc::PathToWide(fileName).c_str()) == INVALID_FILE_ATTRIBUTES) return false;
     PWaveIOHandle raw = nullptr;
     if (WaveIOOpen(raw, fileName.c_str(), kWaveFormType, WaveIOFlagFile) == 0 && raw) {
         const WaveIOHandlePtr handle(raw);
@@ -265,7 +271,7 @@ std::string TMMMpeg::FileName() const {
 
 void TMMMpeg::SetFileName(const std::string& value) {
     Close();
-    Check(Lib().mpeg_SetFileName(instance_, value.c_str()));
+    Check(Lib().mpeg_SetFileName(instance_, LibraryName(value).c_str()));
 }
 
 TMpegVersion TMMMpeg::Version() const { return IsEmpty() ? v1 : TMpegVersion(info_.Version ? v1 : v2LSF); }
@@ -430,7 +436,7 @@ bool TMMMPEGFile::CanReadFile(const std::string& fileName, TMpegDecryptProc call
     if (waveTag >= 0) return IsMpegWaveTag(waveTag);
     TempInstance instance(callback, user, mode);
     if (!instance.get()) return false;
-    return Lib().mpeg_SetFileName(instance.get(), fileName.c_str()) == 0 && !Lib().mpeg_GetEmpty(instance.get());
+    return Lib().mpeg_SetFileName(instance.get(), LibraryName(fileName).c_str()) == 0 && !Lib().mpeg_GetEmpty(instance.get());
 }
 
 bool TMMMPEGFile::GetMpegFileInfo(const std::string& fileName, TMMFileInfo& info, bool scan, TMpegDecryptProc callback,
@@ -440,15 +446,18 @@ bool TMMMPEGFile::GetMpegFileInfo(const std::string& fileName, TMMFileInfo& info
     if (waveTag >= 0 && !IsMpegWaveTag(waveTag)) return false;
     TempInstance instance(callback, user, mode);
     void* h = instance.get();
-    if (!h || Lib().mpeg_SetFileName(h, fileName.c_str()) != 0 || Lib().mpeg_GetEmpty(h)) return false;
+    if (!h || Lib().mpeg_SetFileName(h, LibraryName(fileName).c_str()) != 0 || Lib().mpeg_GetEmpty(h)) return false;
     if (Lib().mpeg_OpenFile(h) != 0) return false;
     Lib().mpeg_CloseFile(h);
     MpegFileInfo mpeg{};
     if (Lib().mpeg_GetFileInfo(h, &mpeg) != 0) return false;
     if (scan && mpeg.BitRate == 0 && Lib().mpeg_ScanFile) {
-        const char* extension = ::PathFindExtensionA(fileName.c_str());
-        const std::string scanFile = fileName.substr(0, size_t(extension - fileName.c_str())) + ".scn";
-        if (::GetFileAttributesA(scanFile.c_str()) == INVALID_FILE_ATTRIBUTES) Lib().mpeg_ScanFile(h, 1, 0, 0);
+        const size_t nameStart = fileName.size() - wc::ExtractFileName(fileName).size();
+        const size_t dot = fileName.rfind('.');
+        const std::string scanFile =
+            (dot == std::string::npos || dot < nameStart ? fileName : fileName.substr(0, dot)) + ".scn";
+        if (::GetFileAttributesW(wc::PathToWide(scanFile).c_str()) == INVALID_FILE_ATTRIBUTES)
+            Lib().mpeg_ScanFile(h, 1, 0, 0);
         if (Lib().mpeg_GetFileInfo(h, &mpeg) != 0) return false;
     }
     info = TMMFileInfo{};

@@ -8,6 +8,7 @@
 #include <cstring>
 #include <limits>
 
+#include "framework/Files.h"
 #include "framework/Strings.h"
 #include "framework/Threads.h"
 #include "media/MMErrors.h"
@@ -27,27 +28,28 @@ int32_t ClampI32(int64_t value) {
 // The full path; a path on a mapped network drive in its network (UNC) form.
 std::string ExpandFileName(const std::string& name) {
     if (name.empty()) return name;
-    std::string full(MAX_PATH, '\0');
-    DWORD length = GetFullPathNameA(name.c_str(), DWORD(full.size()), full.data(), nullptr);
+    const std::wstring wide = wc::PathToWide(name);
+    std::wstring full(MAX_PATH, L'\0');
+    DWORD length = GetFullPathNameW(wide.c_str(), DWORD(full.size()), full.data(), nullptr);
     if (length >= full.size()) {
-        full.assign(length + 1, '\0');
-        length = GetFullPathNameA(name.c_str(), DWORD(full.size()), full.data(), nullptr);
+        full.assign(length + 1, L'\0');
+        length = GetFullPathNameW(wide.c_str(), DWORD(full.size()), full.data(), nullptr);
     }
     if (length == 0 || length >= full.size()) return name;
     full.resize(length);
 
-    std::vector<char> info(1024);
+    std::vector<char> info(2048);
     DWORD size = DWORD(info.size());
-    DWORD result = WNetGetUniversalNameA(full.c_str(), UNIVERSAL_NAME_INFO_LEVEL, info.data(), &size);
+    DWORD result = WNetGetUniversalNameW(full.c_str(), UNIVERSAL_NAME_INFO_LEVEL, info.data(), &size);
     if (result == ERROR_MORE_DATA) {
         info.resize(size);
-        result = WNetGetUniversalNameA(full.c_str(), UNIVERSAL_NAME_INFO_LEVEL, info.data(), &size);
+        result = WNetGetUniversalNameW(full.c_str(), UNIVERSAL_NAME_INFO_LEVEL, info.data(), &size);
     }
     if (result == NO_ERROR) {
-        const auto* universal = reinterpret_cast<const UNIVERSAL_NAME_INFOA*>(info.data());
-        if (universal->lpUniversalName && *universal->lpUniversalName) return universal->lpUniversalName;
+        const auto* universal = reinterpret_cast<const UNIVERSAL_NAME_INFOW*>(info.data());
+        if (universal->lpUniversalName && *universal->lpUniversalName) return wc::PathFromWide(universal->lpUniversalName);
     }
-    return full;
+    return wc::PathFromWide(full);
 }
 
 // The size of a file on disk, -1 when there is none.
@@ -64,7 +66,7 @@ int64_t FreeDiskBytes(const std::string& fileName) {
     const size_t slash = folder.find_last_of("\\/");
     folder = slash == std::string::npos ? std::string(".") : folder.substr(0, slash + 1);
     ULARGE_INTEGER available{};
-    if (!GetDiskFreeSpaceExA(folder.c_str(), &available, nullptr, nullptr)) return std::numeric_limits<int64_t>::max();
+    if (!GetDiskFreeSpaceExW(wc::PathToWide(folder).c_str(), &available, nullptr, nullptr)) return std::numeric_limits<int64_t>::max();
     return int64_t(std::min<uint64_t>(available.QuadPart, uint64_t(std::numeric_limits<int64_t>::max())));
 }
 
@@ -517,12 +519,12 @@ TMMCustomWaveFile::~TMMCustomWaveFile() {
 }
 
 bool TMMCustomWaveFile::CanRead(const std::string& fileName) {
-    const char* extension = PathFindExtensionA(fileName.c_str());
-    if (extension && *extension) {
-        std::string upperExtension = extension;
-        std::string upperMask = GetFileMask();
-        CharUpperBuffA(upperExtension.data(), DWORD(upperExtension.size()));
-        CharUpperBuffA(upperMask.data(), DWORD(upperMask.size()));
+    // Byte-wise: the UTF-8 name's bytes are no text of the ANSI code page.
+    const std::string name = wc::ExtractFileName(fileName);
+    const size_t dot = name.rfind('.');
+    if (dot != std::string::npos) {
+        const std::string upperExtension = wc::UpperCase(name.substr(dot));
+        const std::string upperMask = wc::UpperCase(GetFileMask());
         if (upperMask.find(upperExtension) == std::string::npos) return false;
     }
     return IsWaveFile(fileName.c_str());
@@ -535,8 +537,7 @@ bool TMMCustomWaveFile::GetFileInfo(const std::string& fileName, TMMFileInfo& in
     info = TMMFileInfo{};
     info.Kind = FileKindWave;
     info.LengthMs = ClampI32(WaveSamplesToMs64(&handle->format, ClampI64(handle->totalSamples)));
-    const char* title = PathFindFileNameA(fileName.c_str());
-    info.Tag.Title = title ? title : "";
+    info.Tag.Title = wc::ExtractFileName(fileName);
     return true;
 }
 

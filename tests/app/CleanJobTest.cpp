@@ -835,8 +835,71 @@ TEST(CleanJobShiftJis, JapanesePathsWithSpacesAreCleaned) {
     app.ChooseFolder(ToWide(output.path));
     EXPECT_EQ(app.Clean(), kSuccess);
     const std::string expected = output.path + "\\Clean_" + fileName;
-    ASSERT_TRUE(wc::FileExists(expected));
+    ASSERT_TRUE(wc::FileExists(wc::PathFromWide(ToWide(expected))));  // the program's paths are UTF-8
     EXPECT_EQ(DataChunk(ReadFileBytes(expected)), std::string(samples.begin(), samples.end()));
 }
+
+}  // namespace
+
+namespace {
+
+// Names outside the ANSI code page: the chooser's OK left "No file was
+// selected." and nothing else happened.
+struct OutsideName {
+    const char* label;
+    const wchar_t* folder;  // of the source, and of the output on the desktop
+    const wchar_t* file;
+};
+
+class CleanJobAnyName : public ::testing::TestWithParam<OutsideName> {};
+
+// A desktop folder of a wide name, which the browser lists under its root.
+struct WideDesktopFolder {
+    explicit WideDesktopFolder(const std::wstring& name) {
+        wchar_t desktop[MAX_PATH] = L"";
+        ::SHGetFolderPathW(nullptr, CSIDL_DESKTOPDIRECTORY, nullptr, 0, desktop);
+        path = std::wstring(desktop) + L"\\" + name;
+        RemoveTree(path);
+        ::CreateDirectoryW(path.c_str(), nullptr);
+    }
+    ~WideDesktopFolder() { RemoveTree(path); }
+    std::wstring path;
+};
+
+TEST_P(CleanJobAnyName, IsChosenShownAndCleanedUnderTheSameName) {
+    const OutsideName& name = GetParam();
+    // The wave layer still opens files through the ANSI multimedia I/O, under
+    // the short name; Wine's short names keep the accented letter, which the
+    // Japanese code page lacks.
+    if (::GetACP() == wc::kShiftJisCodePage && std::string(name.label) == "accent_note")
+        GTEST_SKIP() << "known gap: an accented name on a Japanese system until the wave layer opens files wide";
+    ProgramCopy program(true);
+    TempDir sources("wc names");
+    const std::wstring sourceFolder = ToWide(sources.path()) + L"\\" + name.folder;
+    ASSERT_TRUE(::CreateDirectoryW(sourceFolder.c_str(), nullptr));
+    WideDesktopFolder output(std::wstring(L"wc out ") + name.folder);
+    const std::wstring source = sourceFolder + L"\\" + name.file;
+    const auto samples = MakeTestSamples16(2, 6000, 3);
+    WriteFileBytes(source, MakePcmWave(2, 32000, 16, samples));
+
+    RunningProgram app(program, program.dir.path());
+    ASSERT_TRUE(app.main());
+    app.ChooseFile(source);  // waits until the label shows the path, read wide
+    app.ChooseFolder(output.path);
+    const std::wstring expected = output.path + L"\\Clean_" + name.file;
+    ASSERT_TRUE(app.WaitForText(expected)) << "the output path is not shown";
+    EXPECT_TRUE(app.Control(L"CLEAN FILE")) << "the window's own texts stay";
+    EXPECT_EQ(app.Clean(), kSuccess) << program.LogText();
+    ASSERT_NE(::GetFileAttributesW(expected.c_str()), INVALID_FILE_ATTRIBUTES) << "no copy under the same name";
+    EXPECT_EQ(DataChunk(ReadFileBytes(expected)), std::string(samples.begin(), samples.end()));
+}
+
+// "é" is outside the Japanese code page, the note and the Hebrew letters
+// outside both the Western and the Japanese one.
+INSTANTIATE_TEST_SUITE_P(Names, CleanJobAnyName,
+                         ::testing::Values(OutsideName{"accent_note", L"Prise \u00e9 \u266a", L"caf\u00e9 take.wav"},
+                                           OutsideName{"emoji_hebrew", L"\u05e7\u05d8\u05e2",
+                                                       L"take \U0001F3B5 1.wav"}),
+                         [](const auto& info) { return std::string(info.param.label); });
 
 }  // namespace

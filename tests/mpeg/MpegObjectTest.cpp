@@ -4,6 +4,7 @@
 
 #include <cstring>
 
+#include "framework/Strings.h"
 #include "media/MMErrors.h"
 #include "support/TestSupport.h"
 
@@ -77,6 +78,22 @@ TEST(MpegObjectTest, FileNameRunsTheChangeNotificationFromTheLibrary) {
     EXPECT_EQ(format->nSamplesPerSec, 44100u);
     // 1152 samples of 4 bytes.
     EXPECT_EQ(mpeg.BytesPerFrame(), 4608);
+}
+
+// The library takes ANSI names only: a file named outside the code page
+// could not be opened through it.
+TEST(MpegObjectTest, AFileNamedOutsideTheCodePageIsReadUnderItsShortName) {
+    TempDir dir("wc mpeg names");
+    const std::wstring wide = wc::ToWide(dir.path()) + L"\\caf\u00e9 \U0001F3B5 take.mp3";
+    ASSERT_TRUE(::CopyFileW(wc::ToWide(Fixture("cbr44s.mp3")).c_str(), wide.c_str(), FALSE));
+    TMMMpeg plain, named;
+    plain.SetFileName(Fixture("cbr44s.mp3"));
+    named.SetFileName(dir.path() + "\\caf\xC3\xA9 \xF0\x9F\x8E\xB5 take.mp3");  // UTF-8
+    ASSERT_FALSE(named.IsEmpty());
+    EXPECT_EQ(named.SampleRate(), 44100);
+    EXPECT_EQ(named.BitRate(), 128);
+    EXPECT_GT(plain.Frames(), 0);
+    EXPECT_EQ(named.Frames(), plain.Frames()) << "the same file under another name";
 }
 
 TEST(MpegObjectTest, ReadOnlyNumbersIgnoreTheirSetters) {

@@ -157,9 +157,10 @@ bool SelectListViewItemsInOneGo(HWND frame, const std::vector<std::string>& pref
 }
 
 std::string FolderPath(HWND frame) {
-    char path[MAX_PATH] = "";
-    const LRESULT length = ::SendMessageA(frame, CDM_GETFOLDERPATH, MAX_PATH, reinterpret_cast<LPARAM>(path));
-    return length > 0 ? std::string(path) : std::string();
+    // The dialog answers in the text form it runs in, which is wide.
+    wchar_t path[MAX_PATH] = L"";
+    const LRESULT length = ::SendMessageW(frame, CDM_GETFOLDERPATH, MAX_PATH, reinterpret_cast<LPARAM>(path));
+    return length > 0 ? wc::FromWide(path) : std::string();
 }
 
 std::vector<std::string> ComboItems(HWND combo) {

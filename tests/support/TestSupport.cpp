@@ -27,24 +27,46 @@ TempDir::TempDir(const std::string& prefix) {
 
 TempDir::~TempDir() { RemoveTree(path_); }
 
-void RemoveTree(const std::string& path) {
-    WIN32_FIND_DATAA found;
-    HANDLE search = ::FindFirstFileA((path + "\\*").c_str(), &found);
+void RemoveTree(const std::string& path) { RemoveTree(wc::ToWide(path)); }
+
+// Wide, so that names outside the code page are removed too.
+void RemoveTree(const std::wstring& path) {
+    WIN32_FIND_DATAW found;
+    HANDLE search = ::FindFirstFileW((path + L"\\*").c_str(), &found);
     if (search != INVALID_HANDLE_VALUE) {
         do {
-            const std::string name = found.cFileName;
-            if (name == "." || name == "..") continue;
-            const std::string child = path + "\\" + name;
+            const std::wstring name = found.cFileName;
+            if (name == L"." || name == L"..") continue;
+            const std::wstring child = path + L"\\" + name;
             if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
                 RemoveTree(child);
             } else {
-                ::SetFileAttributesA(child.c_str(), FILE_ATTRIBUTE_NORMAL);
-                ::DeleteFileA(child.c_str());
+                ::SetFileAttributesW(child.c_str(), FILE_ATTRIBUTE_NORMAL);
+                ::DeleteFileW(child.c_str());
             }
-        } while (::FindNextFileA(search, &found));
+        } while (::FindNextFileW(search, &found));
         ::FindClose(search);
     }
-    ::RemoveDirectoryA(path.c_str());
+    ::RemoveDirectoryW(path.c_str());
+}
+
+void WriteFileBytes(const std::wstring& path, const std::vector<uint8_t>& bytes) {
+    wc::FileHandle file(::CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr));
+    DWORD written = 0;
+    if (!file || (!bytes.empty() && (!::WriteFile(file.get(), bytes.data(), DWORD(bytes.size()), &written, nullptr) ||
+                                     written != bytes.size())))
+        throw std::runtime_error("cannot write " + wc::PathFromWide(path));
+}
+
+std::vector<uint8_t> ReadFileBytes(const std::wstring& path) {
+    wc::FileHandle file(::CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                      OPEN_EXISTING, 0, nullptr));
+    if (!file) throw std::runtime_error("cannot read " + wc::PathFromWide(path));
+    std::vector<uint8_t> bytes(::GetFileSize(file.get(), nullptr));
+    DWORD read = 0;
+    if (!bytes.empty()) ::ReadFile(file.get(), bytes.data(), DWORD(bytes.size()), &read, nullptr);
+    bytes.resize(read);
+    return bytes;
 }
 
 void WriteFileBytes(const std::string& path, const std::vector<uint8_t>& bytes) {

@@ -31,6 +31,10 @@ private:
 void RemoveTree(const std::string& path);
 void WriteFileBytes(const std::string& path, const std::vector<uint8_t>& bytes);
 std::vector<uint8_t> ReadFileBytes(const std::string& path);
+// The same for names outside the code page.
+void RemoveTree(const std::wstring& path);
+void WriteFileBytes(const std::wstring& path, const std::vector<uint8_t>& bytes);
+std::vector<uint8_t> ReadFileBytes(const std::wstring& path);
 bool CopyFileTo(const std::string& from, const std::string& to);
 std::string ProgramDir();  // the folder of the running test executable (build/bin)
 // The threads of this process, -1 when they cannot be listed.

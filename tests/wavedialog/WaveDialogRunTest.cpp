@@ -404,3 +404,35 @@ TEST_F(WaveDialogRun, ASourceOf5GiBIsDescribedPlayableAndChosen) {
     EXPECT_TRUE(confirmed);
     EXPECT_TRUE(wc::SameText(dialog_.FileName, Path("s_huge.wav"))) << dialog_.FileName;
 }
+
+namespace {
+
+// A name outside the ANSI code page: the chooser's OK left no file chosen.
+TEST_F(WaveDialogRun, ANameOutsideTheCodePageIsDescribedPlayedAndChosen) {
+    const std::wstring path = wc::ToWide(dir_.path()) + L"\\u_caf\u00e9 \U0001F3B5.wav";
+    // 44 header bytes and 40916 of silence: 40960 bytes, "40 KB".
+    WriteFileBytes(path, MakePcmWave(1, 22050, 16, std::vector<uint8_t>(40960 - 44)));
+    std::string label, playing;
+    int64_t playedBefore = -1, playedAfter = -1;
+    const bool confirmed = RunDriven(dialog_, [&](HWND frame) {
+        label = Select(frame, "u_");
+        HWND play = PanelControl(frame, kPlay);
+        PressButton(Panel(frame), kPlay);
+        WaitUntil([&] { return TextOf(play) == "Stop"; }, std::chrono::milliseconds(3000));
+        playing = TextOf(play);
+        playedBefore = FileBytes(PlayedFile());
+        WaitUntil([&] { return FileBytes(PlayedFile()) > std::max<int64_t>(playedBefore, 0); },
+                  std::chrono::milliseconds(3000));
+        playedAfter = FileBytes(PlayedFile());
+        PressButton(Panel(frame), kPlay);
+        PressButton(frame, IDOK);
+        WaitUntil([&] { return !::IsWindow(frame); });
+    });
+    EXPECT_EQ(label, "PCM; 22.050 kHz, 16 Bit, Mono; 40 KB");
+    EXPECT_EQ(playing, "Stop");
+    EXPECT_GT(playedAfter, std::max<int64_t>(playedBefore, 0)) << "bytes reached the device";
+    EXPECT_TRUE(confirmed);
+    EXPECT_EQ(dialog_.FileName, dir_.path() + "\\u_caf\xC3\xA9 \xF0\x9F\x8E\xB5.wav") << "the name as UTF-8";
+}
+
+}  // namespace
