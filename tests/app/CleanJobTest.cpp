@@ -835,7 +835,8 @@ TEST(CleanJobShiftJis, JapanesePathsWithSpacesAreCleaned) {
     app.ChooseFolder(ToWide(output.path));
     EXPECT_EQ(app.Clean(), kSuccess);
     const std::string expected = output.path + "\\Clean_" + fileName;
-    ASSERT_TRUE(wc::FileExists(wc::PathFromWide(ToWide(expected))));  // the program's paths are UTF-8
+    ASSERT_TRUE(wc::FileExists(wc::PathFromWide(ToWide(expected))))  // the program's paths are UTF-8
+        << program.LogText();
     EXPECT_EQ(DataChunk(ReadFileBytes(expected)), std::string(samples.begin(), samples.end()));
 }
 

@@ -128,7 +128,18 @@ TEST(WaveFormatTexts, FallBackToOwnTextsForTagsTheManagerDoesNotKnow) {
     const auto odd = Format(0x0099, 1, 8000, 8000, 1, 8);
     ASSERT_TRUE(WaveFormatTexts(&odd, name, description));
     EXPECT_EQ(name, "Unknown");
-    EXPECT_EQ(description, WaveFormatDescription(&odd));
+    // Some versions of the manager describe any format, named or not: the
+    // description is its own where it answers (asked here directly), ours
+    // where it does not.
+    auto copy = odd;
+    ACMFORMATDETAILSA asked{};
+    asked.cbStruct = sizeof asked;
+    asked.dwFormatTag = odd.wFormatTag;
+    asked.pwfx = &copy;
+    asked.cbwfx = sizeof copy;
+    const bool managerDescribes =
+        Acm().EntryPoints().acmFormatDetailsA(nullptr, &asked, ACM_FORMATDETAILSF_FORMAT) == 0;
+    EXPECT_EQ(description, managerDescribes ? std::string(asked.szFormat) : "8.000 kHz, 8 Bit, Mono");
     const auto cd = Format(1, 2, 44100, 176400, 4, 16);
     ASSERT_TRUE(WaveFormatTexts(&cd, name, description));
     EXPECT_FALSE(name.empty());
