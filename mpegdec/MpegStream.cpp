@@ -3,19 +3,11 @@
 #include <algorithm>
 #include <cstring>
 
+#include "mpegdec/MpegTables.h"
+
 namespace mpegdec {
 
 namespace {
-
-// Bit rates in kbit/s by bit-rate index (0: free format, 15: reserved).
-constexpr int kBitRates[5][16] = {
-    {0, 32, 64, 96, 128, 160, 192, 224, 256, 288, 320, 352, 384, 416, 448, -1},  // MPEG-1 layer I
-    {0, 32, 48, 56, 64, 80, 96, 112, 128, 160, 192, 224, 256, 320, 384, -1},     // MPEG-1 layer II
-    {0, 32, 40, 48, 56, 64, 80, 96, 112, 128, 160, 192, 224, 256, 320, -1},      // MPEG-1 layer III
-    {0, 32, 48, 56, 64, 80, 96, 112, 128, 144, 160, 176, 192, 224, 256, -1},     // MPEG-2/2.5 layer I
-    {0, 8, 16, 24, 32, 40, 48, 56, 64, 80, 96, 112, 128, 144, 160, -1},          // MPEG-2/2.5 layers II, III
-};
-constexpr int kSampleRates[3][3] = {{44100, 48000, 32000}, {22050, 24000, 16000}, {11025, 12000, 8000}};
 
 // The largest frame size over every bit rate, sample rate and padding a
 // header may carry (bit-rate index 0 and 15 and sample-rate index 3 are
@@ -26,9 +18,8 @@ constexpr uint32_t LargestFrame() {
         for (int layer = 1; layer <= 3; ++layer)
             for (int rate = 1; rate < 15; ++rate)
                 for (int sample = 0; sample < 3; ++sample) {
-                    const int table = version == 0 ? layer - 1 : (layer == 1 ? 3 : 4);
-                    const uint32_t bits = uint32_t(kBitRates[table][rate]) * 1000;
-                    const uint32_t hz = uint32_t(kSampleRates[version][sample]);
+                    const uint32_t bits = uint32_t(mpegaudio::kBitrates[version == 0 ? 0 : 1][layer - 1][rate]) * 1000;
+                    const uint32_t hz = uint32_t(mpegaudio::kSampleRates[version][sample]);
                     const uint32_t size = layer == 1 ? (12 * bits / hz + 1) * 4 : (layer == 3 && version != 0 ? 72 : 144) * bits / hz + 1;
                     largest = size > largest ? size : largest;
                 }
@@ -83,19 +74,6 @@ WaveResult FindWaveData(ByteSource& file, uint64_t& start, uint64_t& end) {
 
 }  // namespace
 
-int FrameHeader::SamplesPerFrame() const {
-    if (Layer == 1) return 384;
-    if (Layer == 2) return 1152;
-    return Version == MpegVersion::Mpeg1 ? 1152 : 576;
-}
-
-uint32_t FrameHeader::FrameBytes() const {
-    const uint32_t bitRate = uint32_t(BitRateKbps) * 1000;
-    if (Layer == 1) return (12 * bitRate / uint32_t(SampleRate) + (Padding ? 1 : 0)) * 4;
-    const uint32_t factor = Layer == 3 && Version != MpegVersion::Mpeg1 ? 72 : 144;
-    return factor * bitRate / uint32_t(SampleRate) + (Padding ? 1 : 0);
-}
-
 HeaderResult ParseHeader(const uint8_t* b, FrameHeader& h) {
     if (b[0] != 0xFF || (b[1] & 0xE0) != 0xE0) return HeaderResult::NoSync;
     const int versionBits = (b[1] >> 3) & 3;
@@ -108,11 +86,15 @@ HeaderResult ParseHeader(const uint8_t* b, FrameHeader& h) {
     const int sampleIndex = (b[2] >> 2) & 3;
     if (rateIndex == 15 || sampleIndex == 3) return HeaderResult::Reserved;
     if (rateIndex == 0) return HeaderResult::FreeFormat;
-    const int table = h.Version == MpegVersion::Mpeg1 ? h.Layer - 1 : (h.Layer == 1 ? 3 : 4);
-    h.BitRateKbps = kBitRates[table][rateIndex];
-    h.SampleRate = kSampleRates[int(h.Version)][sampleIndex];
-    h.Padding = (b[2] >> 1) & 1;
-    h.ModeBits = b[3] >> 6;
+    // Rates, frame size and length as the decoder reads them.
+    mpegaudio::FrameHeader decoded;
+    if (mpegaudio::ParseHeader(b, 4, decoded) != mpegaudio::HeaderResult::ok) return HeaderResult::Reserved;
+    h.BitRateKbps = decoded.bitrateKbps;
+    h.SampleRate = decoded.sampleRate;
+    h.Padding = decoded.padding;
+    h.ModeBits = decoded.mode;
+    h.Samples = decoded.samplesPerFrame;
+    h.Bytes = uint32_t(decoded.frameBytes);
     // Layer II allows only some bit rates per mode; the rest is reserved.
     if (h.Layer == 2 && h.Version == MpegVersion::Mpeg1) {
         const bool mono = h.ModeBits == 3;

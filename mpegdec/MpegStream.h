@@ -9,15 +9,17 @@
 #include <span>
 #include <vector>
 
+#include "mpegdec/MpegDecoder.h"
+
 namespace mpegdec {
 
 // The largest frame any accepted header gives: MPEG-2.5 layer II at
 // 160 kbit/s and 8 kHz, padded: 144 * 160000 / 8000 + 1 = 2881 bytes. (For
 // comparison, a layer I frame of MPEG-1 is at most 12 * 448000 / 32000 = 168
 // slots of 4 bytes, 676 bytes padded; one of MPEG-2.5 at 256 kbit/s and
-// 8 kHz is 385 slots, 1540 bytes.) MpegStream.cpp checks this against its
-// tables when it is compiled.
-inline constexpr uint32_t kMaxFrameBytes = 2881;
+// 8 kHz is 385 slots, 1540 bytes.) MpegStream.cpp checks this against the
+// rate tables when it is compiled.
+inline constexpr uint32_t kMaxFrameBytes = uint32_t(mpegaudio::kMaxFrameBytes);
 
 enum class MpegVersion : uint8_t { Mpeg1, Mpeg2, Mpeg25 };
 
@@ -29,9 +31,11 @@ struct FrameHeader {
     int SampleRate = 0;
     bool Padding = false;
     int ModeBits = 0;         // 0 stereo, 1 joint stereo, 2 dual channel, 3 single channel
+    int Samples = 0;          // per channel and frame
+    uint32_t Bytes = 0;       // of the whole frame, header included
     int Channels() const { return ModeBits == 3 ? 1 : 2; }
-    int SamplesPerFrame() const;
-    uint32_t FrameBytes() const;
+    int SamplesPerFrame() const { return Samples; }
+    uint32_t FrameBytes() const { return Bytes; }
     // Same stream: version, layer, sample rate (the mode may change).
     bool SameStream(const FrameHeader& other) const {
         return Version == other.Version && Layer == other.Layer && SampleRate == other.SampleRate;

@@ -9,10 +9,19 @@
 namespace mpegaudio {
 
 // Bit rates in kbit/s by [MPEG-1 ? 0 : 1][layer - 1][index]; index 0 (free
-// format) and 15 are refused by the header parser.
-extern const int16_t kBitrates[2][3][15];
-// Sample rates in Hz by [version][index].
-extern const int32_t kSampleRates[3][3];
+// format) and 15 are refused by the header parser. Sample rates in Hz by
+// [version][index]. Both constant expressions, so that the largest frame
+// can be checked when the stream parser is compiled.
+inline constexpr int16_t kBitrates[2][3][15] = {
+    {{0, 32, 64, 96, 128, 160, 192, 224, 256, 288, 320, 352, 384, 416, 448},
+     {0, 32, 48, 56, 64, 80, 96, 112, 128, 160, 192, 224, 256, 320, 384},
+     {0, 32, 40, 48, 56, 64, 80, 96, 112, 128, 160, 192, 224, 256, 320}},
+    {{0, 32, 48, 56, 64, 80, 96, 112, 128, 144, 160, 176, 192, 224, 256},
+     {0, 8, 16, 24, 32, 40, 48, 56, 64, 80, 96, 112, 128, 144, 160},
+     {0, 8, 16, 24, 32, 40, 48, 56, 64, 80, 96, 112, 128, 144, 160}},
+};
+
+inline constexpr int32_t kSampleRates[3][3] = {{44100, 48000, 32000}, {22050, 24000, 16000}, {11025, 12000, 8000}};
 
 // Scalefactor band edges, in spectral lines, by sample rate (version * 3 +
 // rate index): 22 long bands (23 edges) and 13 short bands (14 edges, per
