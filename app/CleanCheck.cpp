@@ -459,8 +459,12 @@ CleanPlan PlanCleanJob(const std::string& sourcePath) {
                       "-bit containers; the converter would cut them to 16 bits: " + FormatText(*source);
         return plan;
     }
+    // The copy as the converter writes it: a canonical header, then the
+    // samples in the kept format (16-bit PCM for what the program decodes).
+    constexpr uint64_t kCanonicalHeaderBytes = 44;
     if (DecodedByProgram(*source, format)) {
         plan.route = CleanPlan::Route::Decode;
+        plan.copyBytes = kCanonicalHeaderBytes + uint64_t(source->totalSamples) * source->format.nChannels * 2;
         return plan;
     }
     if (!ExpectedOutput(format, wanted)) {
@@ -472,6 +476,7 @@ CleanPlan PlanCleanJob(const std::string& sourcePath) {
     plan.codec = KeepFormatCodec(*source);
     const uint64_t copyBytes = uint64_t(source->totalSamples) * wanted.channels * wanted.bytesPerSample;
     plan.beyond4GiB = copyBytes > kLargestPlainWaveData;
+    plan.copyBytes = kCanonicalHeaderBytes + copyBytes;
     return plan;
 }
 

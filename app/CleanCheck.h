@@ -46,6 +46,7 @@ struct CleanPlan {
     Route route = Route::Refuse;
     std::string codec;        // Direct: the codec option, may be empty
     bool beyond4GiB = false;  // the copy may pass 4 GiB: the converter writes RF64
+    uint64_t copyBytes = 0;   // the copy's size (canonical header and samples), for progress; 0: refused
     std::string reason;       // Refuse: why, for the log
 };
 CleanPlan PlanCleanJob(const std::string& sourcePath);

@@ -4,7 +4,6 @@
 #include <commctrl.h>
 
 #include <algorithm>
-#include <cstdlib>
 #include <exception>
 #include <functional>
 #include <string>
@@ -49,22 +48,6 @@ constexpr int kConverterShare = 80;
 
 // Raised from the check's block callback to leave it when the job is stopped.
 struct JobStopped {};
-
-// The copy's size as the converter writes it: the source's sample frames in
-// the kept format (whole bytes per sample by the codec's name, 16-bit by
-// default) behind a canonical header. 0 when the source cannot be read.
-uint64_t ExpectedCopyBytes(const std::string& source, const std::string& codec) {
-    PWaveIOHandle opened = nullptr;
-    if (WaveIOOpen(opened, source.c_str()) != 0 || !opened) return 0;
-    const WaveIOHandlePtr wave(opened);
-    uint64_t bytesPerSample = 2;
-    // "pcm_s24le", "pcm_f64le": the digits give the bits.
-    const size_t digits = codec.find_first_of("0123456789");
-    if (codec.rfind("pcm_", 0) == 0 && digits != std::string::npos)
-        bytesPerSample = std::max<uint64_t>(1, std::strtoul(codec.c_str() + digits, nullptr, 10) / 8);
-    constexpr uint64_t kCanonicalHeaderBytes = 44;
-    return kCanonicalHeaderBytes + uint64_t(wave->totalSamples) * wave->format.nChannels * bytesPerSample;
-}
 
 std::string ProgramLogPath() { return wc::ExtractFileDir(wc::ExecutablePath()) + "\\" + kLogFileName; }
 
@@ -305,15 +288,16 @@ void TForm1::RunCleanJob() {
 
 TForm1::FileOutcome TForm1::CleanOneFile(const std::string& source, const std::string& folder, bool append) {
     const std::string output = BuildOutputPath(folder, source);
+    const CleanPlan plan = PlanCleanJob(source);
     progress_.output = output;
-    progress_.expectedBytes = ExpectedCopyBytes(source, KeepFormatCodecOf(source));
+    progress_.expectedBytes = plan.copyBytes;
 
     FileOutcome outcome;
     try {
         // Between its waits the job answers input, moves the bar and leaves
         // when stopped; a converter left this way is ended (RunConverter).
         outcome.logLine = CleanAndCheck(
-            source, output, ProgramLogPath(),
+            source, plan, output, ProgramLogPath(),
             [this] {
                 wc::Application().ProcessMessages();
                 ShowConverterProgress();
@@ -369,11 +353,15 @@ struct TemporaryFile {
 
 std::string CleanAndCheck(const std::string& source, const std::string& output, const std::string& logPath,
                           const std::function<void()>& pump, bool appendToLog) {
+    return CleanAndCheck(source, PlanCleanJob(source), output, logPath, pump, appendToLog);
+}
+
+std::string CleanAndCheck(const std::string& source, const CleanPlan& plan, const std::string& output,
+                          const std::string& logPath, const std::function<void()>& pump, bool appendToLog) {
     const auto fail = [&](const std::string& line) {
         AppendLogLine(logPath, line);
         return line;
     };
-    const CleanPlan plan = PlanCleanJob(source);
     if (plan.route == CleanPlan::Route::Refuse) {
         if (!appendToLog) ::DeleteFileW(wc::PathToWide(logPath).c_str());  // the log belongs to this job alone
         return fail("clean copy refused: " + plan.reason);

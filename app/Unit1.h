@@ -27,6 +27,8 @@
 #include "framework/Controls.h"
 #include "framework/Forms.h"
 
+struct CleanPlan;
+
 // Shown when the output file exists after the job: "出力を完了しました。" (Shift-JIS).
 extern const char kOutputCompletedMessage[];
 // Shown when it does not; its line breaks are bare carriage returns (Shift-JIS).
@@ -58,6 +60,9 @@ bool RunConverter(const std::string& commandLine, const std::string& logPath, DW
 // `appendToLog` (a batch) the log is added to, never deleted or started anew.
 std::string CleanAndCheck(const std::string& source, const std::string& output, const std::string& logPath,
                           const std::function<void()>& pump, bool appendToLog = false);
+// The same with the source's plan already made (PlanCleanJob).
+std::string CleanAndCheck(const std::string& source, const CleanPlan& plan, const std::string& output,
+                          const std::string& logPath, const std::function<void()>& pump, bool appendToLog);
 // A choice counts as made unless the caption begins with "No".
 bool IsChoiceMade(std::string_view caption);
 // `first` alone for one item, else followed by " (+N more)" for the other N.
