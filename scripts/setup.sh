@@ -80,8 +80,18 @@ install_missing "${packages[@]}"
 # 32-bit Wine where 32-bit code runs. When it cannot be had (its i386
 # packages missing from a lagging index, say), the set-up says why and the
 # tests take the 64-bit path (select_arch finds no 32-bit loader).
-if [ -n "$want32" ] && ! install_missing wine32:i386; then
-  echo "setup: 32-bit Wine could not be installed (above); the tests run the 64-bit build under wine64"
+# A failed try is remembered for an hour, so that every build does not read
+# the indexes twice again; after that the mirror has likely caught up.
+wine32_failed="$cache/wine32-failed"
+if [ -n "$want32" ] && ! is_installed wine32:i386; then
+  if [ -n "$(find "$wine32_failed" -mmin -60 2>/dev/null)" ]; then
+    echo "setup: 32-bit Wine could not be installed within the last hour; the tests run the 64-bit build under wine64"
+  elif ! install_missing wine32:i386; then
+    mkdir -p "$cache" && touch "$wine32_failed"
+    echo "setup: 32-bit Wine could not be installed (above); the tests run the 64-bit build under wine64"
+  else
+    rm -f "$wine32_failed"
+  fi
 fi
 select_arch
 [ "$WC_ARCH" = i686 ] || install_missing g++-mingw-w64-x86-64
