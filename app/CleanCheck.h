@@ -52,7 +52,9 @@ struct CleanPlan {
 CleanPlan PlanCleanJob(const std::string& sourcePath);
 
 // Decodes the source (Decode route) into a 16-bit PCM wave at `pcmPath`.
-// False with the reason in `failure`; a partial file is removed.
+// False with the reason in `failure`; a partial file is removed. Decoded
+// data past 4 GiB gets the placeholder sizes 0xFFFFFFFF with the data last
+// in the file, which the converter and the wave layer both read to the end.
 bool DecodeToPcmWave(const std::string& sourcePath, const std::string& pcmPath,
                      const std::function<void()>& betweenBlocks, std::string& failure);
 

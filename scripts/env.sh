@@ -76,7 +76,11 @@ stop_xvfb() { [ -z "${xvfb_pid:-}" ] || kill "$xvfb_pid" 2>/dev/null || true; }
 # alive for the whole run, so every test process starts fast.
 start_wine() {
   select_arch
-  [ "$WC_ARCH" = i686 ] || echo "wine: this kernel runs no 32-bit code; running the 64-bit build under wine64"
+  if [ "$WC_ARCH" != i686 ]; then
+    local why="this kernel runs no 32-bit code"
+    if kernel_runs_32bit; then why="32-bit Wine is not installed"; fi
+    echo "wine: $why; running the 64-bit build under wine64"
+  fi
   if [ -f "$WINEPREFIX/system.reg" ] && ! grep -q "^#arch=$WINEARCH" "$WINEPREFIX/system.reg"; then
     echo "wine: $WINEPREFIX was made for another architecture; making it anew"
     wineserver -k 2>/dev/null || true

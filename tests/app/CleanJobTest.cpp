@@ -869,11 +869,6 @@ struct WideDesktopFolder {
 
 TEST_P(CleanJobAnyName, IsChosenShownAndCleanedUnderTheSameName) {
     const OutsideName& name = GetParam();
-    // The wave layer still opens files through the ANSI multimedia I/O, under
-    // the short name; Wine's short names keep the accented letter, which the
-    // Japanese code page lacks.
-    if (::GetACP() == wc::kShiftJisCodePage && std::string(name.label) == "accent_note")
-        GTEST_SKIP() << "known gap: an accented name on a Japanese system until the wave layer opens files wide";
     ProgramCopy program(true);
     TempDir sources("wc names");
     const std::wstring sourceFolder = ToWide(sources.path()) + L"\\" + name.folder;
