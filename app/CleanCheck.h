@@ -18,9 +18,10 @@
 // 0 and the copy must be a wave file of the expected layout holding exactly
 // the expected samples.
 //
-// Everything runs on the user-interface thread; the check and the decoding
-// work in blocks and call back between them so the caller can dispatch
-// window messages.
+// Everything runs on the user-interface thread but one reader: the check of
+// plain PCM reads the source one block ahead on a worker thread of its own
+// while it reads the copy. The check and the decoding work in blocks and
+// call back between them so the caller can dispatch window messages.
 #pragma once
 
 #include <windows.h>
@@ -51,12 +52,25 @@ struct CleanPlan {
 };
 CleanPlan PlanCleanJob(const std::string& sourcePath);
 
+// How far the stages of one file's job that run in the program have come,
+// kept current before each call of the block callback (on the same thread)
+// for whoever shows progress. The converter's own stage is measured by the
+// size of its output instead.
+struct JobProgress {
+    enum class Stage { Decoding, Converting, Checking };
+    Stage stage = Stage::Converting;
+    uint64_t done = 0;   // Decoding: PCM bytes written; Checking: copy bytes compared
+    uint64_t total = 0;  // of this many; 0 when unknown
+};
+
 // Decodes the source (Decode route) into a 16-bit PCM wave at `pcmPath`.
 // False with the reason in `failure`; a partial file is removed. Decoded
 // data past 4 GiB gets the placeholder sizes 0xFFFFFFFF with the data last
 // in the file, which the converter and the wave layer both read to the end.
+// `progress`, when given, counts the bytes written (its total is the caller's).
 bool DecodeToPcmWave(const std::string& sourcePath, const std::string& pcmPath,
-                     const std::function<void()>& betweenBlocks, std::string& failure);
+                     const std::function<void()>& betweenBlocks, std::string& failure,
+                     JobProgress* progress = nullptr);
 
 // The output of a checked job: whether success may be told, and the line for
 // the log (empty when there is nothing to tell support).
@@ -73,9 +87,10 @@ struct CleanCheckResult {
 
 // Compares the clean copy at `outputPath` with the source (for the Decode
 // route, with the decoded PCM wave). `betweenBlocks` runs after every block
-// read (may be empty).
+// read (may be empty); `progress`, when given, is the Checking stage over
+// the copy's sample bytes.
 CleanCheckResult CheckCleanCopy(const std::string& sourcePath, const std::string& outputPath,
-                                const std::function<void()>& betweenBlocks);
+                                const std::function<void()>& betweenBlocks, JobProgress* progress = nullptr);
 
 // Appends one line (and a line break) to a text file, creating it when
 // missing; false when the file cannot be written.

@@ -43,8 +43,12 @@ constexpr DWORD kStopWaitMs = 10000;
 constexpr UINT kStoppedExitCode = 0xC000013A;  // STATUS_CONTROL_C_EXIT, as a console break leaves it
 // The bar's range: a thousand steps for the whole job.
 constexpr int kProgressSteps = 1000;
-// Of one file's stretch of the bar, the share of the converter; the rest is the check.
-constexpr int kConverterShare = 80;
+// One file's stretch of the bar, in hundredths: the check takes the last
+// fifth (it reads the source and the copy once more, much faster than the
+// converter runs); where the program decodes the source first, that takes
+// the first third (the codec's pass is about as long as the converter's).
+constexpr int kCheckFrom = 80;
+constexpr int kDecodedConverterFrom = 33;
 
 // Raised from the check's block callback to leave it when the job is stopped.
 struct JobStopped {};
@@ -291,6 +295,8 @@ TForm1::FileOutcome TForm1::CleanOneFile(const std::string& source, const std::s
     const CleanPlan plan = PlanCleanJob(source);
     progress_.output = output;
     progress_.expectedBytes = plan.copyBytes;
+    progress_.decodes = plan.route == CleanPlan::Route::Decode;
+    progress_.job = {};
 
     FileOutcome outcome;
     try {
@@ -300,10 +306,10 @@ TForm1::FileOutcome TForm1::CleanOneFile(const std::string& source, const std::s
             source, plan, output, ProgramLogPath(),
             [this] {
                 wc::Application().ProcessMessages();
-                ShowConverterProgress();
+                ShowJobProgress();
                 if (stopRequested_) throw JobStopped{};
             },
-            append);
+            append, &progress_.job);
         outcome.verified = outcome.logLine.empty();
     } catch (const JobStopped&) {
         FileStopped(source, output);
@@ -320,12 +326,29 @@ void TForm1::FileStopped(const std::string& source, const std::string& output) {
                                               : "its unfinished copy could not be deleted: " + output));
 }
 
-void TForm1::ShowConverterProgress() {
+void TForm1::ShowJobProgress() {
+    // `done` of `total` across the stretch [from, to) of the file's hundred.
+    const auto within = [](uint64_t done, uint64_t total, int from, int to) {
+        return total ? from + int(std::min(done, total) * uint64_t(to - from) / total) : from;
+    };
+    const JobProgress& job = progress_.job;
+    const int converterFrom = progress_.decodes ? kDecodedConverterFrom : 0;
     int share = 0;
-    WIN32_FILE_ATTRIBUTE_DATA data{};
-    if (progress_.expectedBytes && ::GetFileAttributesExW(wc::PathToWide(progress_.output).c_str(), GetFileExInfoStandard, &data)) {
-        const uint64_t written = uint64_t(data.nFileSizeHigh) << 32 | data.nFileSizeLow;
-        share = int(std::min<uint64_t>(written, progress_.expectedBytes) * kConverterShare / progress_.expectedBytes);
+    switch (job.stage) {
+    case JobProgress::Stage::Decoding:
+        share = within(job.done, job.total, 0, converterFrom);
+        break;
+    case JobProgress::Stage::Converting: {
+        WIN32_FILE_ATTRIBUTE_DATA data{};
+        uint64_t written = 0;
+        if (::GetFileAttributesExW(wc::PathToWide(progress_.output).c_str(), GetFileExInfoStandard, &data))
+            written = uint64_t(data.nFileSizeHigh) << 32 | data.nFileSizeLow;
+        share = within(written, progress_.expectedBytes, converterFrom, kCheckFrom);
+        break;
+    }
+    case JobProgress::Stage::Checking:
+        share = within(job.done, job.total, kCheckFrom, 100);
+        break;
     }
     // The file's stretch of the bar, of its count.
     const int64_t step = (int64_t(progress_.index) * 100 + share) * kProgressSteps / (int64_t(progress_.count) * 100);
@@ -357,7 +380,8 @@ std::string CleanAndCheck(const std::string& source, const std::string& output, 
 }
 
 std::string CleanAndCheck(const std::string& source, const CleanPlan& plan, const std::string& output,
-                          const std::string& logPath, const std::function<void()>& pump, bool appendToLog) {
+                          const std::string& logPath, const std::function<void()>& pump, bool appendToLog,
+                          JobProgress* progress) {
     const auto fail = [&](const std::string& line) {
         AppendLogLine(logPath, line);
         return line;
@@ -371,7 +395,9 @@ std::string CleanAndCheck(const std::string& source, const CleanPlan& plan, cons
     TemporaryFile decoded;
     if (plan.route == CleanPlan::Route::Decode) {
         std::string why = "no temporary file can be made";
-        if (decoded.path.empty() || !DecodeToPcmWave(source, decoded.path, pump, why)) {
+        // The decoded wave is the copy's size: the same header and samples.
+        if (progress) *progress = {JobProgress::Stage::Decoding, 0, plan.copyBytes};
+        if (decoded.path.empty() || !DecodeToPcmWave(source, decoded.path, pump, why, progress)) {
             if (!appendToLog) ::DeleteFileW(wc::PathToWide(logPath).c_str());
             return fail("clean copy refused: the source cannot be decoded here: " + why);
         }
@@ -379,12 +405,13 @@ std::string CleanAndCheck(const std::string& source, const CleanPlan& plan, cons
     }
 
     DWORD exitCode = 0;
+    if (progress) *progress = {JobProgress::Stage::Converting, 0, 0};
     if (!RunConverter(ConverterCommandLine(input, output, plan.codec, plan.beyond4GiB), logPath, &exitCode, pump,
                       appendToLog))
         return fail("clean copy check failed: the converter could not be started (extras\\ffmpeg.exe missing?)");
     if (exitCode != 0)
         return fail("clean copy check failed: the converter ended with exit code " + std::to_string(exitCode));
-    const CleanCheckResult check = CheckCleanCopy(input, output, pump);
+    const CleanCheckResult check = CheckCleanCopy(input, output, pump, progress);
     if (!check.success) return fail(check.logLine.empty() ? "clean copy check failed" : check.logLine);
     return {};
 }

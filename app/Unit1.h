@@ -21,13 +21,12 @@
 #include <string_view>
 #include <vector>
 
+#include "app/CleanCheck.h"
 #include "controls/AdvSmoothButton.h"
 #include "dialogs/MMCstDlg.h"
 #include "dialogs/PBFolderDialog.h"
 #include "framework/Controls.h"
 #include "framework/Forms.h"
-
-struct CleanPlan;
 
 // Shown when the output file exists after the job: "出力を完了しました。" (Shift-JIS).
 extern const char kOutputCompletedMessage[];
@@ -60,9 +59,11 @@ bool RunConverter(const std::string& commandLine, const std::string& logPath, DW
 // `appendToLog` (a batch) the log is added to, never deleted or started anew.
 std::string CleanAndCheck(const std::string& source, const std::string& output, const std::string& logPath,
                           const std::function<void()>& pump, bool appendToLog = false);
-// The same with the source's plan already made (PlanCleanJob).
+// The same with the source's plan already made (PlanCleanJob); `progress`,
+// when given, follows the job's stages for `pump` to show.
 std::string CleanAndCheck(const std::string& source, const CleanPlan& plan, const std::string& output,
-                          const std::string& logPath, const std::function<void()>& pump, bool appendToLog);
+                          const std::string& logPath, const std::function<void()>& pump, bool appendToLog,
+                          JobProgress* progress = nullptr);
 // A choice counts as made unless the caption begins with "No".
 bool IsChoiceMade(std::string_view caption);
 // `first` alone for one item, else followed by " (+N more)" for the other N.
@@ -126,8 +127,9 @@ private:
     FileOutcome CleanOneFile(const std::string& source, const std::string& folder, bool append);
     // Deletes the copy a stopped file left and logs the stop.
     void FileStopped(const std::string& source, const std::string& output);
-    // Moves the bar by the converter's output against its expected size.
-    void ShowConverterProgress();
+    // Moves the bar by the job's stage: the program's decoding, the
+    // converter's output against its expected size, the check.
+    void ShowJobProgress();
     void ShowJobControls(bool running);
 
     std::vector<std::string> sources_;
@@ -136,10 +138,12 @@ private:
     bool closePending_ = false;   // the window was closed during the job
     bool busyCursor_ = false;     // the wait cursor shows over the window
 
-    // The file being converted, for the progress bar.
+    // The file being cleaned, for the progress bar.
     struct Progress {
         size_t index = 0, count = 1;  // the k-th (0-based) of count sources
         std::string output;
         uint64_t expectedBytes = 0;   // of the copy; 0: unknown
+        bool decodes = false;         // the program decodes the source first
+        JobProgress job;              // the stage the job has reached
     } progress_;
 };

@@ -74,13 +74,27 @@ protected:
     CleanCheckResult Check(const std::vector<uint8_t>& sourceFile, const std::vector<uint8_t>* outputFile) {
         WriteFileBytes(source, sourceFile);
         if (outputFile) WriteFileBytes(output, *outputFile);
-        return CheckCleanCopy(source, output, [this] { ++blocks; });
+        return CheckCleanCopy(source, output, [this] { ++blocks, reached.push_back(progress); }, &progress);
     }
     TempDir dir{"wc check"};
     const std::string source = dir / "take.wav";
     const std::string output = dir / "Clean_take.wav";
     int blocks = 0;
+    JobProgress progress;
+    std::vector<JobProgress> reached;  // at each call between blocks
 };
+
+// The progress at each call, of a stage that must end with all `total` bytes done.
+void ExpectStepsUpTo(const std::vector<JobProgress>& reached, JobProgress::Stage stage, uint64_t total) {
+    ASSERT_GE(reached.size(), 2u);
+    uint64_t before = 0;
+    for (const JobProgress& p : reached) {
+        EXPECT_EQ(p.stage, stage);
+        EXPECT_GT(p.done, before) << "the count stood still or went back";
+        before = p.done;
+    }
+    EXPECT_EQ(reached.back().done, total);
+}
 
 TEST_F(CleanCopyCheck, AnEqualSixteenBitCopyIsVerifiedWithNothingToLog) {
     const auto samples = MakeTestSamples16(2, 5000);
@@ -206,11 +220,25 @@ INSTANTIATE_TEST_SUITE_P(
                       PlanCase{"56-bit PCM", kTagPcm, 56, CleanPlan::Route::Refuse, "56-bit samples"},
                       PlanCase{"an unknown tag", 0x1234, 16, CleanPlan::Route::Refuse, "nothing here decodes"}));
 
-TEST_F(CleanCopyCheck, ReadsALongSourceInManyBlocks) {
+// Regression: the bar stood still while the copy was checked; the check now counts what it compared.
+TEST_F(CleanCopyCheck, ReadsALongSourceInManyBlocksCountingTheBytesCompared) {
     // 9 600 000 bytes: three reads of 4 MiB at most, each followed by the call.
     const auto file = MakePcmWave(2, 44100, 16, MakeTestSamples16(2, 2400000));
     EXPECT_TRUE(Check(file, &file).success);
     EXPECT_GE(blocks, 3);
+    ExpectStepsUpTo(reached, JobProgress::Stage::Checking, 9600000);
+    EXPECT_EQ(reached.front().total, 9600000u);
+}
+
+TEST_F(CleanCopyCheck, DecodingCountsThePcmBytesWritten) {
+    // 300 000 A-law bytes, any byte a sample: 600 000 bytes of 16-bit PCM, in many blocks.
+    const AcmScope acm;  // the system's decoder, as the program binds it at start
+    WriteFileBytes(source, MakeWave(6, 1, 8000, 8, PatternBytes(300000, 7)));
+    progress = {JobProgress::Stage::Decoding, 0, 600044};
+    std::string failure;
+    ASSERT_TRUE(DecodeToPcmWave(source, output, [this] { reached.push_back(progress); }, failure, &progress)) << failure;
+    ExpectStepsUpTo(reached, JobProgress::Stage::Decoding, 600000);
+    EXPECT_EQ(ChunkOf(ReadFileBytes(output), "data").size(), 600000u);
 }
 
 TEST(CleanCheckLog, AppendsOneLineToWhatIsThere) {
