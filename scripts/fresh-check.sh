@@ -12,8 +12,9 @@ repo="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 work="${1:-$repo/build-fresh}"
 root="$work/root"
 [ "$(id -u)" = 0 ] || { echo "fresh-check: needs root (debootstrap, chroot, mounts)" >&2; exit 2; }
+# A lagging mirror may fail one of the indexes; the others still serve.
 command -v debootstrap >/dev/null ||
-  { apt-get update -qq && DEBIAN_FRONTEND=noninteractive apt-get install -y -qq debootstrap >/dev/null; }
+  { apt-get update -qq || true; DEBIAN_FRONTEND=noninteractive apt-get install -y -qq debootstrap >/dev/null; }
 
 mounts=()
 cleanup() {
