@@ -56,8 +56,9 @@ kernel_runs_32bit() {
   return "$status"
 }
 
-# Wine as the selected architecture needs it started.
-wine() { "$WC_WINE" "$@"; }
+# Wine as the selected architecture needs it started. `command`: where that
+# is plain "wine" (the 32-bit build), this function must not call itself.
+wine() { command "$WC_WINE" "$@"; }
 
 # Starts Xvfb on a free display unless one is set; sets DISPLAY and xvfb_pid.
 start_xvfb() {
