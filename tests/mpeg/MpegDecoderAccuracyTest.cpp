@@ -164,7 +164,7 @@ struct StreamCase {
 // Streams no encoder of the converter makes (MpegStreamWriter.h): layer I,
 // and layer III spectra with random scalefactors in every block type but
 // mixed, at all nine sample rates (so that every scalefactor band edge
-// matters), plain stereo, mid/side and MPEG-1 intensity stereo. Recipe fields: layer, version, rate
+// matters), plain stereo, mid/side and intensity stereo. Recipe fields: layer, version, rate
 // index, mode, mode extension, random extension, seed, frames.
 const StreamCase kStreams[] = {
     {"l1_joint48.mp1", {1, 1, 1, 1, 0, true, 1, 40}, 2},
@@ -188,6 +188,16 @@ const StreamCase kStreams[] = {
     // past the ratio table instead of counting as no position.
     {"l3_intensity48.mp3", {3, 1, 1, 1, 1, false, 16, 40}, 2},
     {"l3_joint48.mp3", {3, 1, 1, 1, 0, true, 17, 40}, 2},
+    // A regression: MPEG-2 and 2.5 intensity took the largest value of a
+    // scalefactor's width as no position and 16..31 as positions, and the
+    // top band's position as 0 instead of the band below's.
+    {"l3_intensity22.mp3", {3, 2, 0, 1, 1, false, 18, 40}, 2},
+    {"l3_intensity24.mp3", {3, 2, 1, 1, 3, false, 19, 40}, 2},
+    {"l3_intensity16.mp3", {3, 2, 2, 1, 1, false, 20, 40}, 2},
+    {"l3_intensity11.mp3", {3, 25, 0, 1, 3, false, 21, 40}, 2},
+    {"l3_intensity12.mp3", {3, 25, 1, 1, 1, false, 22, 40}, 2},
+    {"l3_intensity8.mp3", {3, 25, 2, 1, 1, false, 23, 40}, 2},
+    {"l3_joint22.mp3", {3, 2, 0, 1, 0, true, 24, 40}, 2},
 };
 
 class MpegDecoderStreams : public ::testing::TestWithParam<StreamCase> {};

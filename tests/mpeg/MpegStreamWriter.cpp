@@ -107,9 +107,14 @@ struct Granule {
     Bits main;
 };
 
-// Scalefactors as layer III sends them, each of `width` bits.
-void PutScalefactors(Bits& b, int count, int width, Random& rnd) {
-    for (int i = 0; i < count; ++i) b.Put(uint32_t(rnd.Below(1 << width)), width);
+// Scalefactors as layer III sends them, each of `width` bits. With
+// `illegalOdds` n, one in n is the largest value the width holds (an
+// MPEG-2 intensity position that is no position).
+void PutScalefactors(Bits& b, int count, int width, Random& rnd, int illegalOdds = 0) {
+    for (int i = 0; i < count; ++i) {
+        const bool illegal = illegalOdds && rnd.Below(illegalOdds) == 0;
+        b.Put(uint32_t(illegal ? (1 << width) - 1 : rnd.Below(1 << width)), width);
+    }
 }
 
 std::vector<uint8_t> Layer3Frame(const StreamRecipe& r, int extension, Random& rnd, int* kinds) {
@@ -180,14 +185,17 @@ std::vector<uint8_t> Layer3Frame(const StreamRecipe& r, int extension, Random& r
                     else c -= 244, row = 5, slen[0] = c / 3, slen[1] = c % 3;
                 }
                 for (int group = 0; group < 4; ++group)
-                    PutScalefactors(m, counts[row][isShort ? (x.mixed ? 2 : 1) : 0][group], slen[group], rnd);
+                    PutScalefactors(m, counts[row][isShort ? (x.mixed ? 2 : 1) : 0][group], slen[group], rnd, intensity && ch == 1 ? 4 : 0);
             }
             // The spectrum: quadruples of count1 table B (code 15 - index),
             // each non-zero value followed by its sign. The right channel of
-            // an intensity frame stops low, leaving bands for intensity.
-            const int quads = intensity && ch == 1 ? rnd.Below(40) : rnd.Below(145);
+            // an intensity frame stops low, leaving bands for intensity, and
+            // is half zeros, so that short windows end their data in
+            // different bands.
+            const bool sparse = intensity && ch == 1;
+            const int quads = sparse ? rnd.Below(40) : rnd.Below(145);
             for (int q = 0; q < quads; ++q) {
-                const int index = rnd.Below(16);
+                const int index = sparse && rnd.Below(2) ? 0 : rnd.Below(16);
                 m.Put(uint32_t(15 - index), 4);
                 for (int bit = 3; bit >= 0; --bit)
                     if ((index >> bit) & 1) m.Put(uint32_t(rnd.Below(2)), 1);
