@@ -112,6 +112,12 @@ const Constants& K() {
     return constants;
 }
 
+// Where a mixed block's long scalefactor bands (0..7 in MPEG-1, 0..5 in
+// MPEG-2 and 2.5) end and its short ones (from 3) begin: line 36, but 72 at
+// 8 kHz, whose bands are twice as wide. Only subbands 0 and 1 take the long
+// transform all the same.
+inline int MixedLongEnd(const BandTable& bands) { return bands.shortEdges[3] * 3; }
+
 // 2^(exponent / 4).
 inline float QuarterPower(int exponent) {
     if (exponent < Constants::kLowestQuarter) return 0.0f;  // far below 16-bit resolution
@@ -325,7 +331,7 @@ int Requantise(const Granule& g, const Scalefactors& sf, const BandTable& bands,
     if (!isShort || g.mixed) {
         for (int sfb = 0; sfb < 22 && line < count; ++sfb) {
             const int end = bands.longEdges[sfb + 1];
-            if (isShort && end > 36) break;
+            if (isShort && end > MixedLongEnd(bands)) break;
             const int scale = sf.longBands[sfb] + (g.preflag ? kPretab[sfb] : 0);
             scaleRun(bands.longEdges[sfb], end, base - (scale << shift));
             line = end;
@@ -341,8 +347,6 @@ int Requantise(const Granule& g, const Scalefactors& sf, const BandTable& bands,
             line += width;
         }
     }
-    // Lines the bands do not reach (mixed blocks at 8 kHz).
-    if (line < count) std::fill(xr + line, xr + count, 0.0f);
     return count;
 }
 
@@ -409,7 +413,7 @@ void JointStereo(const FrameHeader& h, const Granule& right, const Scalefactors&
     int firstShort = 0;
     if (isShort) {
         firstShort = right.mixed ? 3 : 0;
-        int start = right.mixed ? 36 : 0;
+        int start = right.mixed ? MixedLongEnd(bands) : 0;
         for (int sfb = firstShort; sfb < 13; ++sfb) {
             const int width = bands.shortEdges[sfb + 1] - bands.shortEdges[sfb];
             if (nonZero(start, start + 3 * width)) shortHasData = true;
@@ -421,7 +425,7 @@ void JointStereo(const FrameHeader& h, const Granule& right, const Scalefactors&
         int longBands = 22;
         if (isShort) longBands = 0;
         if (isShort)
-            while (longBands < 22 && bands.longEdges[longBands + 1] <= 36) ++longBands;
+            while (longBands < 22 && bands.longEdges[longBands + 1] <= MixedLongEnd(bands)) ++longBands;
         int first = 0;
         for (int sfb = 0; sfb < longBands; ++sfb)
             if (nonZero(bands.longEdges[sfb], bands.longEdges[sfb + 1])) first = sfb + 1;
@@ -505,6 +509,10 @@ void Hybrid(DecoderState& state, int ch, const Granule& g, float* xr, float (*su
             for (int t = 0; t < 18; ++t) subbands[sb][first + t] = 0.0f;
             continue;
         }
+        // The converter starts a short block's last six slots afresh: what
+        // the block before left there (only the long part of a mixed block
+        // leaves anything) is dropped.
+        if (isShort && !(g.mixed && sb < 2)) std::fill(overlap + 12, overlap + 18, 0.0f);
         const float* x = xr + 18 * sb;
         alignas(16) float z[36];
         if (sb >= active) {

@@ -108,8 +108,8 @@ struct Granule {
 };
 
 // Scalefactors as layer III sends them, each of `width` bits. With
-// `illegalOdds` n, one in n is the largest value the width holds (an
-// MPEG-2 intensity position that is no position).
+// `illegalOdds` n, one in n is the largest value the width holds (the
+// MPEG-2 intensity position that the standard counts as none).
 void PutScalefactors(Bits& b, int count, int width, Random& rnd, int illegalOdds = 0) {
     for (int i = 0; i < count; ++i) {
         const bool illegal = illegalOdds && rnd.Below(illegalOdds) == 0;
@@ -132,7 +132,7 @@ std::vector<uint8_t> Layer3Frame(const StreamRecipe& r, int extension, Random& r
             // Windows follow each other as an encoder switches them: long or
             // start after long and stop; short, mixed or stop after start,
             // short and mixed (decoders differ on other sequences).
-            static const int next[5][3] = {{0, 1, 1}, {2, 2, 4}, {2, 2, 4}, {2, 3, 4}, {0, 1, 1}};
+            static const int next[5][3] = {{0, 1, 1}, {2, 3, 4}, {2, 3, 4}, {2, 3, 4}, {0, 0, 1}};
             const int kind = next[kinds[ch]][r.mode == 1 ? shared : rnd.Below(3)];  // long, start, short, mixed, stop
             kinds[ch] = kind;
             x.switching = kind != 0;
