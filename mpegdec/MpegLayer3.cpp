@@ -509,10 +509,6 @@ void Hybrid(DecoderState& state, int ch, const Granule& g, float* xr, float (*su
             for (int t = 0; t < 18; ++t) subbands[sb][first + t] = 0.0f;
             continue;
         }
-        // The converter starts a short block's last six slots afresh: what
-        // the block before left there (only the long part of a mixed block
-        // leaves anything) is dropped.
-        if (isShort && !(g.mixed && sb < 2)) std::fill(overlap + 12, overlap + 18, 0.0f);
         const float* x = xr + 18 * sb;
         alignas(16) float z[36];
         if (sb >= active) {
@@ -643,6 +639,10 @@ DecodeResult DecodeLayer3(DecoderState& state, const uint8_t* data, int size, in
             if (isShort) {
                 Reorder(bands, g.mixed ? 3 : 0, xr[ch]);
                 if (g.mixed) AliasReduce(xr[ch], 1);
+                // The converter starts the last six slots of a subband with
+                // short windows afresh: what the block before left there (a
+                // long transform: the long part of a mixed block) is dropped.
+                for (int sb = g.mixed ? 2 : 0; sb < 32; ++sb) std::fill(state.overlap[ch][sb] + 12, state.overlap[ch][sb] + 18, 0.0f);
             } else {
                 // Only boundaries next to lines that may be non-zero.
                 AliasReduce(xr[ch], std::min(31, (counts[ch] + 17) / 18));
