@@ -94,6 +94,9 @@ for name, args in {"l3_mpeg1_js": (3, 3, 9, 0, 1, 3), "l3_mpeg1_mono": (3, 3, 5,
                    "l1_mpeg1": (3, 1, 6, 0, 1, 1), "l1_mpeg2_crc": (2, 1, 5, 1, 3, 0)}.items():
     frames = b"".join(mpeg_frame(*args, seed=s, crc=name.endswith("crc")) for s in range(3))
     write("mpeg_decoder_fuzz", name, bytes([len(name)]) + frames)
+# Free format (bit-rate index 0): MPEG-1 layer III, 48 kHz, mono, 600-byte frames (200 kbit/s).
+free = b"".join(bytes([0xFF, 0xFB, 0x04, 0xC4]) + bytes(3) + bytes((s * 131 + i * 71) & 0xFF for i in range(593)) for s in range(3))
+write("mpeg_decoder_fuzz", "l3_free", bytes([1]) + free)
 
 
 # MPEG audio: a file offset byte, a 16-bit trailing-byte count and the index step, then the file.
@@ -127,3 +130,5 @@ mpeg("l2_wave", b"RIFF" + struct.pack("<I", 4 + 8 + len(fmt) + 8 + len(data)) + 
      fmt + b"data" + struct.pack("<I", len(data)) + data)
 big = [0xFF, 0xE5, 0xEA, 0xC0]  # MPEG-2.5 layer II, 160 kbit/s, 8 kHz, padded: the largest frame, 2881 bytes
 mpeg("l2_largest", b"".join(frame(big, 2881) for _ in range(3)))
+# Free format: MPEG-1 layer III, 44.1 kHz, joint stereo, 835 bytes a frame, every third padded.
+mpeg("free_padded", b"".join(frame([0xFF, 0xFB, 0x02 if i % 3 == 2 else 0x00, 0x64], 836 if i % 3 == 2 else 835) for i in range(7)))

@@ -23,7 +23,15 @@ void MpegDecoder::SetSynthesisPath(SynthesisPath path) { state_->synthesis.SetPa
 DecodeResult MpegDecoder::DecodeFrame(const uint8_t* frame, size_t size, int16_t* pcm, int& samples) {
     samples = 0;
     DecoderState& s = *state_;
-    if (ParseHeader(frame, size, s.header) != HeaderResult::ok) return DecodeResult::badHeader;
+    if (size >= 4 && (frame[2] >> 4) == 0) {
+        // Free format: the length found for this stream, or found now.
+        const uint32_t stream = uint32_t(frame[1] & 0x1E) << 8 | (frame[2] & 0x0C);
+        if (s.freeBytes == 0 || s.freeStream != stream) {
+            s.freeBytes = FindFreeFormatBytes(frame, size);
+            s.freeStream = stream;
+        }
+    }
+    if (ParseHeader(frame, size, s.header, s.freeBytes) != HeaderResult::ok) return DecodeResult::badHeader;
     const FrameHeader& h = s.header;
     if (size < size_t(h.frameBytes)) return DecodeResult::truncated;
     const int headerBytes = h.crc ? 6 : 4;

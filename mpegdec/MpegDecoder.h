@@ -24,8 +24,8 @@ struct FrameHeader {
     MpegVersion version = MpegVersion::mpeg1;
     int layer = 0;            // 1, 2 or 3
     bool crc = false;         // a 16-bit check word follows the header
-    int bitrateIndex = 0;     // 1..14 (free format is not accepted)
-    int bitrateKbps = 0;
+    int bitrateIndex = 0;     // 1..14, or 0: free format
+    int bitrateKbps = 0;      // free format: the rate the unpadded frame length gives, rounded
     int sampleRateIndex = 0;  // 0..2 within the version
     int sampleRate = 0;       // Hz
     bool padding = false;
@@ -36,10 +36,22 @@ struct FrameHeader {
     int samplesPerFrame = 0;  // per channel
 };
 
-enum class HeaderResult { ok, tooShort, noSync, badVersion, badLayer, badBitrate, badSampleRate };
+enum class HeaderResult { ok, tooShort, noSync, badVersion, badLayer, badBitrate, badSampleRate, freeFormat };
 
-// Parses the four bytes at `data` (of which `size` are readable).
-HeaderResult ParseHeader(const uint8_t* data, size_t size, FrameHeader& header);
+// Parses the four bytes at `data` (of which `size` are readable). A
+// free-format header (bit-rate index 0) takes its frame length from
+// `freeBytes`, the stream's unpadded frame length (FindFreeFormatBytes);
+// without one it answers freeFormat, the header filled but frameBytes 0.
+HeaderResult ParseHeader(const uint8_t* data, size_t size, FrameHeader& header, int freeBytes = 0);
+
+// The unpadded frame length of the free-format stream whose frame starts
+// at `data` (`size` readable bytes): the distance to the next header of the
+// stream (same version, layer and sample rate, free format) less this
+// frame's padding, confirmed by the header after that one wherever the
+// bytes reach it. 0 when no such header follows within the largest frame
+// a free-format stream may have (that of the layer's highest indexed rate)
+// or the frame could not hold its header and side information.
+int FindFreeFormatBytes(const uint8_t* data, size_t size);
 
 // The largest frame any accepted header gives: layer II at 160 kbit/s and
 // 8 kHz with padding (144 * 160000 / 8000 + 1 = 2881 bytes).
@@ -75,7 +87,8 @@ public:
     MpegDecoder& operator=(const MpegDecoder&) = delete;
 
     // Decodes the frame at `frame` (header first, `size` readable bytes, of
-    // which the header's frame length is used). On ok and on missingData and
+    // which the header's frame length is used; a free-format stream's length
+    // is found from its first frame given here and kept). On ok and on missingData and
     // badSideInfo after a valid header, `pcm` gets header.samplesPerFrame
     // interleaved samples per channel (silence for what could not be
     // decoded) and `samples` their count per channel; on the other results

@@ -16,6 +16,11 @@ constexpr int kReservoirBytes = 4096;
 struct DecoderState {
     FrameHeader header;
     DecoderCoverage coverage;
+    // A free-format stream's unpadded frame length, once found, and the
+    // stream it was found for (its header's version, layer and sample-rate
+    // bits). A property of the stream: kept across Reset.
+    int freeBytes = 0;
+    uint32_t freeStream = 0;
     Synthesis synthesis;
     // Subband samples of one frame: [channel][subband][time slot], each
     // subband's slots in a row as the filter bank takes them.

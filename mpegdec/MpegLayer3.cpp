@@ -45,10 +45,6 @@ struct SideInfo {
 struct Scalefactors {
     int longBands[22] = {};
     int shortBands[13][3] = {};
-    // MPEG-2 intensity: the largest value each scalefactor could take
-    // (that value marks an illegal intensity position).
-    int longMax[22] = {};
-    int shortMax[13][3] = {};
 };
 
 struct Constants {
@@ -115,6 +111,12 @@ const Constants& K() {
     static const Constants constants;
     return constants;
 }
+
+// Where a mixed block's long scalefactor bands (0..7 in MPEG-1, 0..5 in
+// MPEG-2 and 2.5) end and its short ones (from 3) begin: line 36, but 72 at
+// 8 kHz, whose bands are twice as wide. Only subbands 0 and 1 take the long
+// transform all the same.
+inline int MixedLongEnd(const BandTable& bands) { return bands.shortEdges[3] * 3; }
 
 // 2^(exponent / 4).
 inline float QuarterPower(int exponent) {
@@ -234,32 +236,24 @@ void ReadScalefactors2(BitReader& bits, Granule& g, bool intensityRight, Scalefa
     // The values in order, then placed: long bands, or the long bands of a
     // mixed block (6) followed by short bands from 3, window by window.
     int values[39];
-    int maxima[39];
     int n = 0;
     for (int group = 0; group < 4; ++group)
-        for (int i = 0; i < counts[row][kind][group]; ++i) {
-            values[n] = int(bits.Read(slen[group]));
-            maxima[n] = (1 << slen[group]) - 1;
-            ++n;
-        }
-    for (int sfb = 0; sfb < 22; ++sfb) sf.longBands[sfb] = sf.longMax[sfb] = 0;
-    for (int sfb = 0; sfb < 13; ++sfb)
-        for (int w = 0; w < 3; ++w) sf.shortBands[sfb][w] = sf.shortMax[sfb][w] = 0;
+        for (int i = 0; i < counts[row][kind][group]; ++i) values[n++] = int(bits.Read(slen[group]));
+    for (int& x : sf.longBands) x = 0;
+    for (auto& band : sf.shortBands)
+        for (int& x : band) x = 0;
     int i = 0;
     if (!isShort) {
-        for (int sfb = 0; sfb < 21 && i < n; ++sfb, ++i) sf.longBands[sfb] = values[i], sf.longMax[sfb] = maxima[i];
-        // The last band takes the intensity limit of the band below it.
-        sf.longMax[21] = sf.longMax[20];
+        for (int sfb = 0; sfb < 21 && i < n; ++sfb, ++i) sf.longBands[sfb] = values[i];
         return;
     }
     int sfb = 0;
     if (g.mixed) {
-        for (; sfb < 6 && i < n; ++sfb, ++i) sf.longBands[sfb] = values[i], sf.longMax[sfb] = maxima[i];
+        for (; sfb < 6 && i < n; ++sfb, ++i) sf.longBands[sfb] = values[i];
         sfb = 3;
     }
     for (; sfb < 12; ++sfb)
-        for (int w = 0; w < 3 && i < n; ++w, ++i) sf.shortBands[sfb][w] = values[i], sf.shortMax[sfb][w] = maxima[i];
-    for (int w = 0; w < 3; ++w) sf.shortMax[12][w] = sf.shortMax[11][w];
+        for (int w = 0; w < 3 && i < n; ++w, ++i) sf.shortBands[sfb][w] = values[i];
 }
 
 // Huffman-decodes one granule's spectrum up to bit `end`; answers the
@@ -337,7 +331,7 @@ int Requantise(const Granule& g, const Scalefactors& sf, const BandTable& bands,
     if (!isShort || g.mixed) {
         for (int sfb = 0; sfb < 22 && line < count; ++sfb) {
             const int end = bands.longEdges[sfb + 1];
-            if (isShort && end > 36) break;
+            if (isShort && end > MixedLongEnd(bands)) break;
             const int scale = sf.longBands[sfb] + (g.preflag ? kPretab[sfb] : 0);
             scaleRun(bands.longEdges[sfb], end, base - (scale << shift));
             line = end;
@@ -353,8 +347,6 @@ int Requantise(const Granule& g, const Scalefactors& sf, const BandTable& bands,
             line += width;
         }
     }
-    // Lines the bands do not reach (mixed blocks at 8 kHz).
-    if (line < count) std::fill(xr + line, xr + count, 0.0f);
     return count;
 }
 
@@ -374,12 +366,15 @@ void JointStereo(const FrameHeader& h, const Granule& right, const Scalefactors&
             r[i] = (m - s) * root;
         }
     };
-    // One band of intensity stereo at position `pos` (limit: the illegal position).
-    auto band = [&](int from, int to, int pos, int limit) {
-        // MPEG-1 positions run 0..6 (7 and the larger values a 4-bit
-        // scalefactor can hold are not positions); MPEG-2 marks the
-        // illegal one with the largest value its width holds.
-        if (mpeg1 ? pos >= limit : pos == limit) {
+    // Positions run 0..6 in MPEG-1 (7 and the larger values a 4-bit
+    // scalefactor can hold are no position) and 0..15 in MPEG-2 and 2.5.
+    // The converter takes every MPEG-2 value below 16 as a position, the
+    // largest value of the scalefactor's width too, and 16 to 31 (5-bit
+    // scalefactors) as none; we decode as it does.
+    const int positions = mpeg1 ? 7 : 16;
+    // One band of intensity stereo at position `pos`.
+    auto band = [&](int from, int to, int pos) {
+        if (pos >= positions) {
             if (ms) midSide(from, to);
             return;
         }
@@ -418,7 +413,7 @@ void JointStereo(const FrameHeader& h, const Granule& right, const Scalefactors&
     int firstShort = 0;
     if (isShort) {
         firstShort = right.mixed ? 3 : 0;
-        int start = right.mixed ? 36 : 0;
+        int start = right.mixed ? MixedLongEnd(bands) : 0;
         for (int sfb = firstShort; sfb < 13; ++sfb) {
             const int width = bands.shortEdges[sfb + 1] - bands.shortEdges[sfb];
             if (nonZero(start, start + 3 * width)) shortHasData = true;
@@ -430,7 +425,7 @@ void JointStereo(const FrameHeader& h, const Granule& right, const Scalefactors&
         int longBands = 22;
         if (isShort) longBands = 0;
         if (isShort)
-            while (longBands < 22 && bands.longEdges[longBands + 1] <= 36) ++longBands;
+            while (longBands < 22 && bands.longEdges[longBands + 1] <= MixedLongEnd(bands)) ++longBands;
         int first = 0;
         for (int sfb = 0; sfb < longBands; ++sfb)
             if (nonZero(bands.longEdges[sfb], bands.longEdges[sfb + 1])) first = sfb + 1;
@@ -441,8 +436,8 @@ void JointStereo(const FrameHeader& h, const Granule& right, const Scalefactors&
                 if (ms) midSide(from, to);
                 continue;
             }
-            const int own = mpeg1 && sfb == 21 ? 20 : sfb;
-            band(from, to, rightSf.longBands[own], mpeg1 ? 7 : rightSf.longMax[sfb]);
+            // The top band sends no scalefactor: it takes the band below's position.
+            band(from, to, rightSf.longBands[sfb == 21 ? 20 : sfb]);
         }
         line = bands.longEdges[longBands];
         if (!isShort) return;
@@ -466,8 +461,7 @@ void JointStereo(const FrameHeader& h, const Granule& right, const Scalefactors&
                 if (ms) midSide(from, to);
                 continue;
             }
-            const int own = mpeg1 && sfb == 12 ? 11 : sfb;
-            band(from, to, rightSf.shortBands[own][w], mpeg1 ? 7 : rightSf.shortMax[sfb][w]);
+            band(from, to, rightSf.shortBands[sfb == 12 ? 11 : sfb][w]);
         }
         line += 3 * width;
     }
@@ -645,6 +639,10 @@ DecodeResult DecodeLayer3(DecoderState& state, const uint8_t* data, int size, in
             if (isShort) {
                 Reorder(bands, g.mixed ? 3 : 0, xr[ch]);
                 if (g.mixed) AliasReduce(xr[ch], 1);
+                // The converter starts the last six slots of a subband with
+                // short windows afresh: what the block before left there (a
+                // long transform: the long part of a mixed block) is dropped.
+                for (int sb = g.mixed ? 2 : 0; sb < 32; ++sb) std::fill(state.overlap[ch][sb] + 12, state.overlap[ch][sb] + 18, 0.0f);
             } else {
                 // Only boundaries next to lines that may be non-zero.
                 AliasReduce(xr[ch], std::min(31, (counts[ch] + 17) / 18));

@@ -10,8 +10,9 @@ namespace mpegdec {
 namespace {
 
 // The largest frame size over every bit rate, sample rate and padding a
-// header may carry (bit-rate index 0 and 15 and sample-rate index 3 are
-// refused by ParseHeader).
+// header may carry (bit-rate index 15 and sample-rate index 3 are refused
+// by ParseHeader; a free-format frame, index 0, is no longer than one at
+// the highest indexed rate).
 constexpr uint32_t LargestFrame() {
     uint32_t largest = 0;
     for (int version = 0; version < 3; ++version)
@@ -36,10 +37,13 @@ bool ReadExact(ByteSource& file, uint64_t offset, std::span<uint8_t> out) {
     return file.Read(offset, out) == int64_t(out.size());
 }
 
+// Bytes a free-format frame's length is found in: the frame, the next one
+// and the header after it, each frame at most the largest.
+constexpr size_t kFreeFormatReach = 2 * kMaxFrameBytes + 4;
 // Bytes of the index window: several frames of the largest size, so one
 // read serves many frames.
 constexpr size_t kWindowBytes = 64 * 1024;
-static_assert(kWindowBytes >= 2 * kMaxFrameBytes + 8);
+static_assert(kWindowBytes >= kFreeFormatReach + 4);
 
 enum class WaveResult { NotWave, NoMpeg, Found, ReadError };
 
@@ -74,7 +78,7 @@ WaveResult FindWaveData(ByteSource& file, uint64_t& start, uint64_t& end) {
 
 }  // namespace
 
-HeaderResult ParseHeader(const uint8_t* b, FrameHeader& h) {
+HeaderResult ParseHeader(const uint8_t* b, FrameHeader& h, uint32_t freeBytes) {
     if (b[0] != 0xFF || (b[1] & 0xE0) != 0xE0) return HeaderResult::NoSync;
     const int versionBits = (b[1] >> 3) & 3;
     const int layerBits = (b[1] >> 1) & 3;
@@ -85,10 +89,11 @@ HeaderResult ParseHeader(const uint8_t* b, FrameHeader& h) {
     const int rateIndex = b[2] >> 4;
     const int sampleIndex = (b[2] >> 2) & 3;
     if (rateIndex == 15 || sampleIndex == 3) return HeaderResult::Reserved;
-    if (rateIndex == 0) return HeaderResult::FreeFormat;
+    if (rateIndex == 0 && freeBytes == 0) return HeaderResult::FreeFormat;
+    h.FreeBytes = rateIndex == 0 ? freeBytes : 0;
     // Rates, frame size and length as the decoder reads them.
     mpegaudio::FrameHeader decoded;
-    if (mpegaudio::ParseHeader(b, 4, decoded) != mpegaudio::HeaderResult::ok) return HeaderResult::Reserved;
+    if (mpegaudio::ParseHeader(b, 4, decoded, int(h.FreeBytes)) != mpegaudio::HeaderResult::ok) return HeaderResult::Reserved;
     h.BitRateKbps = decoded.bitrateKbps;
     h.SampleRate = decoded.sampleRate;
     h.Padding = decoded.padding;
@@ -218,7 +223,14 @@ const uint8_t* FrameIndex::Bytes(ByteSource& file, uint64_t pos, size_t count) {
 bool FrameIndex::FrameAt(ByteSource& file, uint64_t pos, FrameHeader& header) {
     const uint8_t* bytes = Bytes(file, pos, 4);
     if (!bytes) return false;
-    const HeaderResult result = ParseHeader(bytes, header);
+    HeaderResult result = ParseHeader(bytes, header, freeBytes_);
+    if (result == HeaderResult::FreeFormat) {
+        // The first free-format frame: its length from the headers after it.
+        const size_t reach = size_t(std::min<uint64_t>(kFreeFormatReach, end_ - pos));
+        const uint8_t* frames = Bytes(file, pos, reach);
+        const int found = frames ? mpegaudio::FindFreeFormatBytes(frames, reach) : 0;
+        if (found > 0) result = ParseHeader(Bytes(file, pos, 4), header, uint32_t(found));
+    }
     if (result == HeaderResult::Reserved) SawReserved = true;
     if (result == HeaderResult::FreeFormat) SawFreeFormat = true;
     if (result != HeaderResult::Ok) return false;
@@ -230,7 +242,7 @@ bool FrameIndex::FrameAt(ByteSource& file, uint64_t pos, FrameHeader& header) {
     // The frame and the next header in the window together.
     if (!Bytes(file, pos, size_t(next + 4 - pos))) return false;
     FrameHeader following;
-    return ParseHeader(Bytes(file, next, 4), following) == HeaderResult::Ok && following.SameStream(header);
+    return ParseHeader(Bytes(file, next, 4), following, header.FreeBytes) == HeaderResult::Ok && following.SameStream(header);
 }
 
 bool FrameIndex::Extend(ByteSource& file, size_t count) {
@@ -254,6 +266,7 @@ bool FrameIndex::Extend(ByteSource& file, size_t count) {
             if (info.Present) {
                 Info = info;
                 First = header;
+                freeBytes_ = header.FreeBytes;
                 at_ += size;
                 continue;
             }
@@ -261,6 +274,7 @@ bool FrameIndex::Extend(ByteSource& file, size_t count) {
         if (!haveStream_) {
             haveStream_ = true;
             First = header;
+            freeBytes_ = header.FreeBytes;
         }
         Offsets.push_back(at_);
         Sizes.push_back(uint16_t(size));

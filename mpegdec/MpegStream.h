@@ -33,12 +33,14 @@ struct FrameHeader {
     int ModeBits = 0;         // 0 stereo, 1 joint stereo, 2 dual channel, 3 single channel
     int Samples = 0;          // per channel and frame
     uint32_t Bytes = 0;       // of the whole frame, header included
+    uint32_t FreeBytes = 0;   // free format: the stream's frame length without padding; 0 otherwise
     int Channels() const { return ModeBits == 3 ? 1 : 2; }
     int SamplesPerFrame() const { return Samples; }
     uint32_t FrameBytes() const { return Bytes; }
-    // Same stream: version, layer, sample rate (the mode may change).
+    // Same stream: version, layer, sample rate, and free format of the same
+    // length or none (the mode may change).
     bool SameStream(const FrameHeader& other) const {
-        return Version == other.Version && Layer == other.Layer && SampleRate == other.SampleRate;
+        return Version == other.Version && Layer == other.Layer && SampleRate == other.SampleRate && FreeBytes == other.FreeBytes;
     }
 };
 
@@ -65,8 +67,11 @@ private:
 
 enum class HeaderResult { Ok, NoSync, Reserved, FreeFormat };
 
-// Decodes the 4 header bytes at `bytes` (at least 4 readable).
-HeaderResult ParseHeader(const uint8_t* bytes, FrameHeader& header);
+// Decodes the 4 header bytes at `bytes` (at least 4 readable). A
+// free-format header needs its stream's frame length without padding
+// (`freeBytes`, mpegaudio::FindFreeFormatBytes); without it the answer is
+// FreeFormat.
+HeaderResult ParseHeader(const uint8_t* bytes, FrameHeader& header, uint32_t freeBytes = 0);
 
 // Where the audio lies in a file, and what the container tells.
 struct StreamLayout {
@@ -100,7 +105,9 @@ InfoFrame ReadInfoFrame(std::span<const uint8_t> frame, const FrameHeader& heade
 // The frames of the audio area, found by walking it from the start as far
 // as asked: a frame is taken where a valid header of the stream stands and,
 // unless the area ends with it, the next header follows; garbage between
-// frames is skipped. A truncated last frame is dropped.
+// frames is skipped. A truncated last frame is dropped. A free-format
+// stream's frame length is found at its first frame, from the distance to
+// the next header.
 class FrameIndex {
 public:
     // Starts over on this audio area; nothing is read yet.
@@ -118,7 +125,7 @@ public:
     std::vector<uint16_t> Sizes;    // its size in bytes
     uint64_t AudioBytes = 0;        // sum of Sizes
     bool SawReserved = false;
-    bool SawFreeFormat = false;
+    bool SawFreeFormat = false;     // a free-format header whose frame length was not found
 
 private:
     // The bytes [pos, pos + count) of the area, read through a window;
@@ -133,6 +140,7 @@ private:
     bool first_ = true;         // no frame seen yet (the information frame may come)
     bool complete_ = false;
     bool readError_ = false;
+    uint32_t freeBytes_ = 0;    // First's FreeBytes
     std::vector<uint8_t> window_;
     uint64_t windowAt_ = 0;
     size_t windowBytes_ = 0;

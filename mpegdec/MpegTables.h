@@ -8,8 +8,9 @@
 
 namespace mpegaudio {
 
-// Bit rates in kbit/s by [MPEG-1 ? 0 : 1][layer - 1][index]; index 0 (free
-// format) and 15 are refused by the header parser. Sample rates in Hz by
+// Bit rates in kbit/s by [MPEG-1 ? 0 : 1][layer - 1][index]; index 0 is
+// free format (the stream's frame length gives the rate), 15 is refused by
+// the header parser. Sample rates in Hz by
 // [version][index]. Both constant expressions, so that the largest frame
 // can be checked when the stream parser is compiled.
 inline constexpr int16_t kBitrates[2][3][15] = {

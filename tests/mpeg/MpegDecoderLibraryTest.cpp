@@ -2,6 +2,7 @@
 // points the program binds: real MP3 and MP2 files made by ffmpeg, against
 // what ffmpeg reports and decodes, and damaged input.
 #include "MpegFixtures.h"
+#include "MpegStreamWriter.h"
 
 #include <algorithm>
 #include <cmath>
@@ -205,6 +206,29 @@ TEST_F(DecoderLibraryTest, GarbageBetweenFramesIsSkipped) {
     EXPECT_EQ(ReadToEnd(mpeg.get()), cleanPcm);
 }
 
+// Free format, written (the converter makes none): every frame indexed, its
+// rate told, and decoded, from the start and after a seek, as the same
+// frames headed with an indexed rate.
+TEST_F(DecoderLibraryTest, FreeFormatFileDecodesAsItsFramesAtAnIndexedRate) {
+    // MPEG-1 layer III, 44.1 kHz, 256 kbit/s: 835 bytes a frame, 836 padded.
+    const StreamRecipe recipe{3, 1, 0, 1, 2, false, 41, 60, 256};
+    const std::string freePath = ScratchPath("free.mp3"), indexedPath = ScratchPath("indexed.mp3");
+    WriteFileBytes(freePath, WriteStream(recipe));
+    WriteFileBytes(indexedPath, WriteIndexedTwin(recipe));
+    Instance free, indexed;
+    ASSERT_EQ(Lib().mpeg_SetFileName(free.get(), freePath.c_str()), 0);
+    ASSERT_EQ(Lib().mpeg_SetFileName(indexed.get(), indexedPath.c_str()), 0);
+    const MpegFileInfo info = InfoOf(free.get());
+    EXPECT_EQ(info.Frames, 60);
+    EXPECT_EQ(info.BitRate, 256);  // 835 * 8 bits * 44100 / 1152 samples = 255.7 kbit/s
+    ASSERT_EQ(Lib().mpeg_OpenFile(free.get()), 0);
+    ASSERT_EQ(Lib().mpeg_OpenFile(indexed.get()), 0);
+    EXPECT_EQ(ReadToEnd(free.get()), ReadToEnd(indexed.get()));
+    ASSERT_EQ(Lib().mpeg_SetPosition(free.get(), 37), 0);
+    ASSERT_EQ(Lib().mpeg_SetPosition(indexed.get(), 37), 0);
+    EXPECT_EQ(ReadToEnd(free.get()), ReadToEnd(indexed.get()));
+}
+
 TEST_F(DecoderLibraryTest, TruncatedLastFrameIsDropped) {
     auto bytes = ReadFileBytes(Fixture("plain.mp3"));
     Instance whole;
@@ -270,7 +294,8 @@ TEST_F(DecoderLibraryTest, BadFilesGiveAStatusWithItsText) {
     id3.insert(id3.end(), frames.begin(), frames.end());
     EXPECT_EQ(StatusOf(id3), 8);
     EXPECT_EQ(MpegErrorText(8), "ID3v2 tag size points past the end of the file");
-    // Frame headers with a reserved bit rate (index 15) or sample rate (3), then free format (0).
+    // Frame headers with a reserved bit rate (index 15) or sample rate (3), then free format (0)
+    // 1200 bytes apart: 368 kbit/s at 44.1 kHz, above layer III's highest rate (320).
     std::vector<uint8_t> reserved;
     for (int i = 0; i < 50; ++i) reserved.insert(reserved.end(), {0xFF, 0xFB, 0xF0, 0x44, 1, 2, 3, 4});
     EXPECT_EQ(StatusOf(reserved), 7);
@@ -278,7 +303,10 @@ TEST_F(DecoderLibraryTest, BadFilesGiveAStatusWithItsText) {
     for (int i = 0; i < 50; ++i) reservedRate.insert(reservedRate.end(), {0xFF, 0xFB, 0x9C, 0x44, 1, 2, 3, 4});
     EXPECT_EQ(StatusOf(reservedRate), 7);
     std::vector<uint8_t> freeFormat;
-    for (int i = 0; i < 50; ++i) freeFormat.insert(freeFormat.end(), {0xFF, 0xFB, 0x00, 0x44, 1, 2, 3, 4});
+    for (int i = 0; i < 50; ++i) {
+        freeFormat.insert(freeFormat.end(), {0xFF, 0xFB, 0x00, 0x44});
+        freeFormat.resize(freeFormat.size() + 1196, 0);
+    }
     EXPECT_EQ(StatusOf(freeFormat), 6);
     EXPECT_EQ(MpegErrorText(6), "Free format bit rate is not supported");
     // A WAVE file with format tag 0x0055 and no frames in its data.

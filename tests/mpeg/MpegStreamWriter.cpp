@@ -1,6 +1,7 @@
 #include "MpegStreamWriter.h"
 
 #include <cstddef>
+#include <stdexcept>
 
 namespace mpeg_tests {
 
@@ -20,6 +21,7 @@ public:
     }
     int Count() const { return used_; }
     std::vector<uint8_t> PaddedTo(size_t size) const {
+        if (bytes_.size() > size) throw std::length_error("the frame's bits overflow its size");
         std::vector<uint8_t> out = bytes_;
         out.resize(size, 0);
         return out;
@@ -44,30 +46,44 @@ private:
 
 // The highest bit rate of the version and layer (MPEG-1 layer I 448 kbit/s,
 // layer III 320; MPEG-2 and 2.5 layer I 256, layer III 160), without
-// padding.
-int Kbps(const StreamRecipe& r) { return r.layer == 1 ? (r.version == 1 ? 448 : 256) : (r.version == 1 ? 320 : 160); }
-
-int FrameBytes(const StreamRecipe& r) {
-    static const int rates[3][3] = {{44100, 48000, 32000}, {22050, 24000, 16000}, {11025, 12000, 8000}};
-    const int rate = rates[r.version == 1 ? 0 : r.version == 2 ? 1 : 2][r.rateIndex];
-    if (r.layer == 1) return 12 * Kbps(r) * 1000 / rate * 4;
-    return (r.version == 1 ? 144 : 72) * Kbps(r) * 1000 / rate;
+// padding; or the free-format rate.
+int Kbps(const StreamRecipe& r) {
+    if (r.freeKbps) return r.freeKbps;
+    return r.layer == 1 ? (r.version == 1 ? 448 : 256) : (r.version == 1 ? 320 : 160);
 }
 
-void Header(Bits& b, const StreamRecipe& r, int extension) {
+struct FrameSize {
+    int bytes;
+    bool padded;
+};
+
+// Frame `index`'s size. Free format pads a frame (one slot: 4 bytes in
+// layer I, 1 in layer III) whenever the rate's fraction of a slot has added
+// up to another one, as an encoder keeps its mean rate.
+FrameSize SizeOf(const StreamRecipe& r, int index) {
+    static const int rates[3][3] = {{44100, 48000, 32000}, {22050, 24000, 16000}, {11025, 12000, 8000}};
+    const int64_t rate = rates[r.version == 1 ? 0 : r.version == 2 ? 1 : 2][r.rateIndex];
+    const int64_t perSecond = int64_t(r.layer == 1 ? 12 : r.version == 1 ? 144 : 72) * Kbps(r) * 1000;  // slots * rate
+    const int64_t slots = perSecond / rate, rest = perSecond % rate;
+    const bool padded = r.freeKbps && (index + 1) * rest / rate != index * rest / rate;
+    return {int(slots + (padded ? 1 : 0)) * (r.layer == 1 ? 4 : 1), padded};
+}
+
+void Header(Bits& b, const StreamRecipe& r, int extension, const FrameSize& size) {
     b.Put(0x7FF, 11);
     b.Put(r.version == 1 ? 3 : r.version == 2 ? 2 : 0, 2);
     b.Put(uint32_t(4 - r.layer), 2);
     b.Put(1, 1);  // no check word
-    b.Put(14, 4);
+    b.Put(r.freeKbps ? 0 : 14, 4);
     b.Put(uint32_t(r.rateIndex), 2);
-    b.Put(0, 2);  // no padding, private bit
+    b.Put(size.padded, 1);
+    b.Put(0, 1);  // private bit
     b.Put(uint32_t(r.mode), 2);
     b.Put(uint32_t(extension), 2);
     b.Put(0, 4);  // copyright, original, emphasis
 }
 
-std::vector<uint8_t> Layer1Frame(const StreamRecipe& r, int extension, Random& rnd) {
+std::vector<uint8_t> Layer1Frame(const StreamRecipe& r, int extension, const FrameSize& size, Random& rnd) {
     const int channels = r.mode == 3 ? 1 : 2;
     const int bound = r.mode == 1 ? (extension + 1) * 4 : 32;
     int alloc[2][32] = {};
@@ -84,9 +100,9 @@ std::vector<uint8_t> Layer1Frame(const StreamRecipe& r, int extension, Random& r
             }
         return bits;
     };
-    for (int sb = 31; sb >= 0 && bitsNeeded() > FrameBytes(r) * 8; --sb) alloc[0][sb] = alloc[1][sb] = 0;
+    for (int sb = 31; sb >= 0 && bitsNeeded() > size.bytes * 8; --sb) alloc[0][sb] = alloc[1][sb] = 0;
     Bits b;
-    Header(b, r, extension);
+    Header(b, r, extension, size);
     for (int sb = 0; sb < 32; ++sb)
         for (int ch = 0; ch < (sb < bound ? channels : 1); ++ch) b.Put(uint32_t(alloc[ch][sb]), 4);
     for (int sb = 0; sb < 32; ++sb)
@@ -98,7 +114,7 @@ std::vector<uint8_t> Layer1Frame(const StreamRecipe& r, int extension, Random& r
                 const int nb = alloc[ch][sb] ? alloc[ch][sb] + 1 : 0;
                 if (nb) b.Put(uint32_t(rnd.Below((1 << nb) - 1)), nb);  // all ones is forbidden
             }
-    return b.PaddedTo(size_t(FrameBytes(r)));
+    return b.PaddedTo(size_t(size.bytes));
 }
 
 struct Granule {
@@ -107,12 +123,17 @@ struct Granule {
     Bits main;
 };
 
-// Scalefactors as layer III sends them, each of `width` bits.
-void PutScalefactors(Bits& b, int count, int width, Random& rnd) {
-    for (int i = 0; i < count; ++i) b.Put(uint32_t(rnd.Below(1 << width)), width);
+// Scalefactors as layer III sends them, each of `width` bits. With
+// `illegalOdds` n, one in n is the largest value the width holds (the
+// MPEG-2 intensity position that the standard counts as none).
+void PutScalefactors(Bits& b, int count, int width, Random& rnd, int illegalOdds = 0) {
+    for (int i = 0; i < count; ++i) {
+        const bool illegal = illegalOdds && rnd.Below(illegalOdds) == 0;
+        b.Put(uint32_t(illegal ? (1 << width) - 1 : rnd.Below(1 << width)), width);
+    }
 }
 
-std::vector<uint8_t> Layer3Frame(const StreamRecipe& r, int extension, Random& rnd, int* kinds) {
+std::vector<uint8_t> Layer3Frame(const StreamRecipe& r, int extension, const FrameSize& size, Random& rnd, int* kinds) {
     const int channels = r.mode == 3 ? 1 : 2;
     const bool mpeg1 = r.version == 1;
     const int granules = mpeg1 ? 2 : 1;
@@ -127,7 +148,7 @@ std::vector<uint8_t> Layer3Frame(const StreamRecipe& r, int extension, Random& r
             // Windows follow each other as an encoder switches them: long or
             // start after long and stop; short, mixed or stop after start,
             // short and mixed (decoders differ on other sequences).
-            static const int next[5][3] = {{0, 1, 1}, {2, 2, 4}, {2, 2, 4}, {2, 3, 4}, {0, 1, 1}};
+            static const int next[5][3] = {{0, 1, 1}, {2, 3, 4}, {2, 3, 4}, {2, 3, 4}, {0, 0, 1}};
             const int kind = next[kinds[ch]][r.mode == 1 ? shared : rnd.Below(3)];  // long, start, short, mixed, stop
             kinds[ch] = kind;
             x.switching = kind != 0;
@@ -180,14 +201,17 @@ std::vector<uint8_t> Layer3Frame(const StreamRecipe& r, int extension, Random& r
                     else c -= 244, row = 5, slen[0] = c / 3, slen[1] = c % 3;
                 }
                 for (int group = 0; group < 4; ++group)
-                    PutScalefactors(m, counts[row][isShort ? (x.mixed ? 2 : 1) : 0][group], slen[group], rnd);
+                    PutScalefactors(m, counts[row][isShort ? (x.mixed ? 2 : 1) : 0][group], slen[group], rnd, intensity && ch == 1 ? 4 : 0);
             }
             // The spectrum: quadruples of count1 table B (code 15 - index),
             // each non-zero value followed by its sign. The right channel of
-            // an intensity frame stops low, leaving bands for intensity.
-            const int quads = intensity && ch == 1 ? rnd.Below(40) : rnd.Below(145);
+            // an intensity frame stops low, leaving bands for intensity, and
+            // is half zeros, so that short windows end their data in
+            // different bands.
+            const bool sparse = intensity && ch == 1;
+            const int quads = sparse ? rnd.Below(40) : rnd.Below(145);
             for (int q = 0; q < quads; ++q) {
-                const int index = rnd.Below(16);
+                const int index = sparse && rnd.Below(2) ? 0 : rnd.Below(16);
                 m.Put(uint32_t(15 - index), 4);
                 for (int bit = 3; bit >= 0; --bit)
                     if ((index >> bit) & 1) m.Put(uint32_t(rnd.Below(2)), 1);
@@ -195,7 +219,7 @@ std::vector<uint8_t> Layer3Frame(const StreamRecipe& r, int extension, Random& r
             x.part23 = m.Count();
         }
     Bits b;
-    Header(b, r, extension);
+    Header(b, r, extension, size);
     b.Put(0, mpeg1 ? 9 : 8);  // main_data_begin
     b.Put(0, mpeg1 ? (channels == 1 ? 5 : 3) : channels);
     if (mpeg1)
@@ -225,21 +249,39 @@ std::vector<uint8_t> Layer3Frame(const StreamRecipe& r, int extension, Random& r
         }
     for (int gr = 0; gr < granules; ++gr)
         for (int ch = 0; ch < channels; ++ch) b.Append(g[gr][ch].main);
-    return b.PaddedTo(size_t(FrameBytes(r)));
+    return b.PaddedTo(size_t(size.bytes));
 }
 
 }  // namespace
 
-std::vector<uint8_t> WriteStream(const StreamRecipe& recipe) {
+namespace {
+
+std::vector<uint8_t> Write(const StreamRecipe& recipe, bool indexed) {
     Random rnd(recipe.seed);
     int kinds[2] = {0, 0};  // each channel's last block kind
+    StreamRecipe highest = recipe;
+    highest.freeKbps = 0;
     std::vector<uint8_t> stream;
     for (int f = 0; f < recipe.frames; ++f) {
         const int extension = recipe.randomExtension ? rnd.Below(4) : recipe.modeExtension;
-        const std::vector<uint8_t> frame = recipe.layer == 1 ? Layer1Frame(recipe, extension, rnd) : Layer3Frame(recipe, extension, rnd, kinds);
+        const FrameSize size = SizeOf(recipe, f);
+        std::vector<uint8_t> frame =
+            recipe.layer == 1 ? Layer1Frame(recipe, extension, size, rnd) : Layer3Frame(recipe, extension, size, rnd, kinds);
+        if (indexed) {
+            const size_t bytes = size_t(SizeOf(highest, f).bytes);
+            if (bytes < frame.size()) throw std::length_error("the free-format rate is above the highest indexed one");
+            frame[2] = uint8_t(14 << 4 | (frame[2] & 0x0C));  // bit-rate index 14, no padding
+            frame.resize(bytes, 0);
+        }
         stream.insert(stream.end(), frame.begin(), frame.end());
     }
     return stream;
 }
+
+}  // namespace
+
+std::vector<uint8_t> WriteStream(const StreamRecipe& recipe) { return Write(recipe, false); }
+
+std::vector<uint8_t> WriteIndexedTwin(const StreamRecipe& recipe) { return Write(recipe, true); }
 
 }  // namespace mpeg_tests

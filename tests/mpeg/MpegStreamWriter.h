@@ -20,8 +20,15 @@ struct StreamRecipe {
     bool randomExtension; // a random mode extension in each frame
     uint32_t seed;
     int frames;
+    int freeKbps = 0;     // free format at this rate (bit-rate index 0); 0: the highest indexed rate
 };
 
 std::vector<uint8_t> WriteStream(const StreamRecipe& recipe);
+
+// The frames of WriteStream(recipe), a free-format stream, each headed as
+// one of the highest indexed rate without padding and zero-filled to its
+// size: the same audio in a stream the converter decodes (it decodes no
+// free format).
+std::vector<uint8_t> WriteIndexedTwin(const StreamRecipe& recipe);
 
 }  // namespace mpeg_tests
