@@ -264,7 +264,7 @@ void ReadScalefactors2(BitReader& bits, Granule& g, bool intensityRight, Scalefa
 
 // Huffman-decodes one granule's spectrum up to bit `end`; answers the
 // count of lines that may be non-zero.
-int ReadSpectrum(BitReader& bits, const Granule& g, const BandTable& bands, uint64_t end, int* values, DecoderCoverage& coverage) {
+int ReadSpectrum(BitReader& reader, const Granule& g, const BandTable& bands, uint64_t end, int* values, DecoderCoverage& coverage) {
     const int bigEnd = std::min(g.bigValues * 2, kLines);
     int region1, region2;
     if (g.windowSwitching) {
@@ -274,7 +274,8 @@ int ReadSpectrum(BitReader& bits, const Granule& g, const BandTable& bands, uint
         region1 = bands.longEdges[std::min(g.region0Count + 1, 22)];
         region2 = bands.longEdges[std::min(g.region0Count + g.region1Count + 2, 22)];
     }
-    const HuffmanEntry* entries = HuffmanEntries();
+    const uint32_t* entries = HuffmanEntries();
+    BitCache bits(reader);
     int i = 0;
     for (int region = 0; region < 3 && i < bigEnd; ++region) {
         const int regionEnd = std::min(region == 0 ? region1 : region == 1 ? region2 : kLines, bigEnd);
@@ -286,32 +287,31 @@ int ReadSpectrum(BitReader& bits, const Granule& g, const BandTable& bands, uint
         }
         coverage.huffmanTables |= 1u << table;
         const int linbits = kLinbits[table];
-        const HuffmanEntry* book = HuffmanTable(table);
+        const HuffmanBook book = PairBook(table);
+        // A pair takes at most 19 code bits and two times 13 linbits and a sign.
+        static_assert(19 + 2 * (13 + 1) <= kBitCacheHeld);
         for (; i < regionEnd; i += 2) {
-            const int pair = DecodeHuffman(bits, book, entries);
-            int x = pair >> 4, y = pair & 15;
-            if (linbits && x == 15) x += int(bits.Read(linbits));
-            if (x && bits.Read(1)) x = -x;
-            if (linbits && y == 15) y += int(bits.Read(linbits));
-            if (y && bits.Read(1)) y = -y;
-            values[i] = x;
-            values[i + 1] = y;
+            bits.Refill();
+            DecodePair(bits, book, linbits, entries, values[i], values[i + 1]);
         }
     }
     // A stream that lies about its lengths stops here; what was read stands.
-    if (bits.position() > end) return i;
-    const HuffmanEntry* count1Book = HuffmanTable(g.count1Table ? 33 : 32);
+    if (bits.position() > end) {
+        reader.SeekTo(bits.position());
+        return i;
+    }
+    const HuffmanBook count1Book = QuadBook(g.count1Table);
     if (bits.position() < end) coverage.count1Tables |= 1u << g.count1Table;
     while (i + 4 <= kLines && bits.position() < end) {
-        const int quad = DecodeHuffman(bits, count1Book, entries);
-        int v[4] = {(quad >> 3) & 1, (quad >> 2) & 1, (quad >> 1) & 1, quad & 1};
-        for (int& x : v)
-            if (x && bits.Read(1)) x = -x;
+        bits.Refill();
+        int v[4];
+        DecodeQuad(bits, count1Book, v);
         // A quadruple that runs past the granule's bits is padding.
         if (bits.position() > end) break;
         for (int k = 0; k < 4; ++k) values[i + k] = v[k];
         i += 4;
     }
+    reader.SeekTo(bits.position());
     return i;
 }
 
