@@ -18,7 +18,10 @@ const DecoderCoverage& MpegDecoder::Coverage() const { return state_->coverage; 
 
 void MpegDecoder::Reset() { state_->Reset(); }
 
-void MpegDecoder::SetSynthesisPath(SynthesisPath path) { state_->synthesis.SetPath(path); }
+void MpegDecoder::SetSynthesisPath(SynthesisPath path) {
+    state_->synthesis.SetPath(path);
+    state_->vectorPath = path;
+}
 
 DecodeResult MpegDecoder::DecodeFrame(const uint8_t* frame, size_t size, int16_t* pcm, int& samples) {
     samples = 0;

@@ -17,6 +17,8 @@ struct DecoderState {
     FrameHeader header;
     DecoderCoverage coverage;
     Synthesis synthesis;
+    // The vector path of layer III's inverse transform, as the synthesis chooses its own.
+    SynthesisPath vectorPath = FastestSynthesisPath();
     // Subband samples of one frame: [channel][subband][time slot], each
     // subband's slots in a row as the filter bank takes them.
     alignas(32) float subbands[2][32][36];
@@ -24,7 +26,8 @@ struct DecoderState {
     // Layer III.
     uint8_t reservoir[kReservoirBytes];
     int reservoirSize = 0;          // bytes of main data kept from earlier frames
-    alignas(32) float overlap[2][32][18];  // second half of the last inverse transform
+    // The second half of the last inverse transform, padded to whole vectors.
+    alignas(32) float overlap[2][32][24];
     int overlapBands[2] = {0, 0};   // subbands whose overlap may be non-zero
 
     void Reset() {
