@@ -16,6 +16,9 @@ namespace mpegaudio {
 
 namespace {
 
+typedef float Vec4 __attribute__((vector_size(16)));
+typedef float Vec8 __attribute__((vector_size(32)));
+
 constexpr int kLines = 576;
 // The largest magnitude a pair can carry: 15 plus 13 bits of linbits.
 constexpr int kMaxMagnitude = 15 + (1 << 13) - 1;
@@ -367,11 +370,23 @@ int ReadSpectrum(BitReader& reader, const Granule& g, const Scalefactors& sf, co
         const HuffmanBook book = PairBook(table);
         // A pair takes at most 19 code bits and two times 13 linbits and a sign.
         static_assert(19 + 2 * (13 + 1) <= kBitCacheHeld);
+        // Band and window runs are all of even width: a pair shares one gain.
+        if (linbits == 0) {
+            // Values up to 15: all from the short table.
+            for (; i < regionEnd; i += 2) {
+                bits.Refill();
+                int x, y;
+                DecodePair(bits, book, 0, entries, x, y);
+                const float scale = gainAt(i);
+                xr[i] = k.signedPow43[x + 15] * scale;
+                xr[i + 1] = k.signedPow43[y + 15] * scale;
+            }
+            continue;
+        }
         for (; i < regionEnd; i += 2) {
             bits.Refill();
             int x, y;
             DecodePair(bits, book, linbits, entries, x, y);
-            // Band and window runs are all of even width: a pair shares one gain.
             const float scale = gainAt(i);
             xr[i] = power(x) * scale;
             xr[i + 1] = power(y) * scale;
@@ -541,13 +556,26 @@ void Reorder(const BandTable& bands, int firstSfb, float* xr) {
 
 void AliasReduce(float* xr, int boundaries) {
     const Constants& k = K();
+    // The eight lines each side of a boundary as two vectors; the lines
+    // below pair with those above in mirror order.
+    Vec4 cs[2], ca[2];
+    std::memcpy(cs, k.aliasCs, sizeof cs);
+    std::memcpy(ca, k.aliasCa, sizeof ca);
     for (int sb = 1; sb <= boundaries; ++sb) {
         float* hi = xr + 18 * sb;
-        for (int i = 0; i < 8; ++i) {
-            const float a = hi[-1 - i], b = hi[i];
-            hi[-1 - i] = a * k.aliasCs[i] - b * k.aliasCa[i];
-            hi[i] = b * k.aliasCs[i] + a * k.aliasCa[i];
+        float* lo = hi - 8;
+        Vec4 below[2], above[2];
+        std::memcpy(below, lo, sizeof below);
+        std::memcpy(above, hi, sizeof above);
+        // a[i] = hi[-1 - i], b[i] = hi[i].
+        const Vec4 a[2] = {__builtin_shufflevector(below[1], below[1], 3, 2, 1, 0), __builtin_shufflevector(below[0], below[0], 3, 2, 1, 0)};
+        for (int h = 0; h < 2; ++h) {
+            const Vec4 newA = a[h] * cs[h] - above[h] * ca[h];
+            above[h] = above[h] * cs[h] + a[h] * ca[h];
+            below[1 - h] = __builtin_shufflevector(newA, newA, 3, 2, 1, 0);
         }
+        std::memcpy(lo, below, sizeof below);
+        std::memcpy(hi, above, sizeof above);
     }
 }
 
@@ -616,9 +644,6 @@ __attribute__((always_inline)) inline void TransformBands(const Granule& g, cons
     }
 }
 
-typedef float Vec4 __attribute__((vector_size(16)));
-typedef float Vec8 __attribute__((vector_size(32)));
-
 void TransformBandsPlain(const Granule& g, const float* xr, int active, int bandsToRun, float (*overlap)[24], float (*subbands)[36], int first) {
     TransformBands<Vec4>(g, xr, active, bandsToRun, overlap, subbands, first);
 }
@@ -638,8 +663,9 @@ __attribute__((target("avx2,fma"), force_align_arg_pointer)) void TransformBands
 
 // The inverse transform, overlap and frequency inversion of one granule of
 // one channel into 18 time slots of `subbands` (from slot `first`).
-void Hybrid(DecoderState& state, int ch, const Granule& g, const float* xr, float (*subbands)[36], int first) {
-    int last = kLines - 1;
+// `lines`: xr is zero from there on.
+void Hybrid(DecoderState& state, int ch, const Granule& g, const float* xr, int lines, float (*subbands)[36], int first) {
+    int last = std::min(lines, kLines) - 1;
     while (last >= 0 && xr[last] == 0.0f) --last;
     const int active = (last + 18) / 18;  // subbands with data
     const int bandsToRun = std::max(active, state.overlapBands[ch]);
@@ -743,14 +769,18 @@ DecodeResult DecodeLayer3(DecoderState& state, const uint8_t* data, int size, in
         for (int ch = 0; ch < channels; ++ch) {
             const Granule& g = side.granules[gr][ch];
             const bool isShort = g.windowSwitching && g.blockType == 2;
+            int lines = kLines;
             if (isShort) {
                 Reorder(bands, g.mixed ? 3 : 0, xr[ch]);
                 if (g.mixed) AliasReduce(xr[ch], 1);
             } else {
-                // Only boundaries next to lines that may be non-zero.
-                AliasReduce(xr[ch], std::min(31, (counts[ch] + 17) / 18));
+                // Only boundaries next to lines that may be non-zero; each
+                // reaches 8 lines above itself.
+                const int boundaries = std::min(31, (counts[ch] + 17) / 18);
+                AliasReduce(xr[ch], boundaries);
+                lines = std::max(counts[ch], boundaries ? 18 * boundaries + 8 : 0);
             }
-            Hybrid(state, ch, g, xr[ch], state.subbands[ch], 18 * gr);
+            Hybrid(state, ch, g, xr[ch], lines, state.subbands[ch], 18 * gr);
         }
     }
     return DecodeResult::ok;
