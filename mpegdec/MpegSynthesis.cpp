@@ -27,6 +27,8 @@ namespace mpegaudio {
 // contiguous runs of 32 per term, which vectorise directly.
 namespace {
 
+constexpr int kHistory = Synthesis::kHistory;
+
 typedef float Vec4 __attribute__((vector_size(16)));
 typedef float Vec8 __attribute__((vector_size(32)));
 
@@ -125,12 +127,12 @@ void RunPlain(const float* subbands, int bandStride, int slots, float (*hist)[64
         float in[32], a[32];
         for (int k = 0; k < 32; ++k) in[k] = subbands[k * bandStride + slot];
         Dct<32>(in, a, t.dct.f);
-        n = (n - 1) & 15;
+        n = (n - 1) & (kHistory - 1);
         SpreadScalar(a, hist[n]);
         float acc[32] = {};
         for (int m = 0; m < 8; ++m) {
-            const float* even = hist[(n + 2 * m) & 15];
-            const float* odd = hist[(n + 2 * m + 1) & 15] + 32;
+            const float* even = hist[(n + 2 * m) & (kHistory - 1)];
+            const float* odd = hist[(n + 2 * m + 1) & (kHistory - 1)] + 32;
             const float* d = t.window + 64 * m;
             for (int j = 0; j < 32; ++j) acc[j] += even[j] * d[j] + odd[j] * d[32 + j];
         }
@@ -162,13 +164,13 @@ __attribute__((target("sse2"), force_align_arg_pointer)) void RunSse2(const floa
         Gather<Vec4, 4>(subbands, bandStride, t0, count, in);
         Dct<32>(in, a, t.dct.f);
         for (int lane = 0; lane < count; ++lane) {
-            n = (n - 1) & 15;
+            n = (n - 1) & (kHistory - 1);
             SpreadV(a, lane, hist[n]);
             __m128 acc[8];
             for (auto& x : acc) x = _mm_setzero_ps();
             for (int m = 0; m < 8; ++m) {
-                const float* even = hist[(n + 2 * m) & 15];
-                const float* odd = hist[(n + 2 * m + 1) & 15] + 32;
+                const float* even = hist[(n + 2 * m) & (kHistory - 1)];
+                const float* odd = hist[(n + 2 * m + 1) & (kHistory - 1)] + 32;
                 const float* d = t.window + 64 * m;
                 for (int i = 0; i < 8; ++i) {
                     const __m128 e = _mm_mul_ps(_mm_load_ps(even + 4 * i), _mm_load_ps(d + 4 * i));
@@ -239,26 +241,41 @@ __attribute__((target("avx2,fma"), force_align_arg_pointer)) void RunAvx2(const 
             for (int l = 0; l < 8; ++l) _mm256_storeu_ps(&rows[l][8 * g], r[l]);
         }
         for (auto& row : rows) _mm256_storeu_ps(row + 32, _mm256_setzero_ps());
-        for (int lane = 0; lane < count; ++lane) {
-            n = (n - 1) & 15;
+        // Two time slots at a time, sharing the window's loads; the history
+        // holds 16 steps more than one slot needs, so the second slot's
+        // new V does not overwrite the oldest V of the first.
+        for (int lane = 0; lane < count; lane += 2) {
+            const bool pair = lane + 1 < count;
+            const int first = n = (n - 1) & (kHistory - 1);
             SpreadRow(rows[lane], hist[n]);
-            __m256 acc[4];
-            for (auto& x : acc) x = _mm256_setzero_ps();
+            if (pair) {
+                n = (n - 1) & (kHistory - 1);
+                SpreadRow(rows[lane + 1], hist[n]);
+            }
+            const int second = n;
+            __m256 acc[2][4];
+            for (auto& slot : acc)
+                for (auto& x : slot) x = _mm256_setzero_ps();
             for (int m = 0; m < 8; ++m) {
-                const float* even = hist[(n + 2 * m) & 15];
-                const float* odd = hist[(n + 2 * m + 1) & 15] + 32;
+                const float* even[2] = {hist[(first + 2 * m) & (kHistory - 1)], hist[(second + 2 * m) & (kHistory - 1)]};
+                const float* odd[2] = {hist[(first + 2 * m + 1) & (kHistory - 1)] + 32, hist[(second + 2 * m + 1) & (kHistory - 1)] + 32};
                 const float* d = t.window + 64 * m;
                 for (int i = 0; i < 4; ++i) {
-                    acc[i] = _mm256_fmadd_ps(_mm256_load_ps(even + 8 * i), _mm256_load_ps(d + 8 * i), acc[i]);
-                    acc[i] = _mm256_fmadd_ps(_mm256_load_ps(odd + 8 * i), _mm256_load_ps(d + 32 + 8 * i), acc[i]);
+                    const __m256 evenWindow = _mm256_load_ps(d + 8 * i), oddWindow = _mm256_load_ps(d + 32 + 8 * i);
+                    for (int s = 0; s < 2; ++s) {
+                        acc[s][i] = _mm256_fmadd_ps(_mm256_load_ps(even[s] + 8 * i), evenWindow, acc[s][i]);
+                        acc[s][i] = _mm256_fmadd_ps(_mm256_load_ps(odd[s] + 8 * i), oddWindow, acc[s][i]);
+                    }
                 }
             }
-            __m128 halves[8];
-            for (int i = 0; i < 4; ++i) {
-                halves[2 * i] = _mm256_castps256_ps128(acc[i]);
-                halves[2 * i + 1] = _mm256_extractf128_ps(acc[i], 1);
+            for (int s = 0; s < (pair ? 2 : 1); ++s) {
+                __m128 halves[8];
+                for (int i = 0; i < 4; ++i) {
+                    halves[2 * i] = _mm256_castps256_ps128(acc[s][i]);
+                    halves[2 * i + 1] = _mm256_extractf128_ps(acc[s][i], 1);
+                }
+                Store16(halves, pcm + (t0 + lane + s) * 32 * stride, stride);
             }
-            Store16(halves, pcm + (t0 + lane) * 32 * stride, stride);
         }
     }
 }
