@@ -17,8 +17,6 @@ struct DecoderState {
     FrameHeader header;
     DecoderCoverage coverage;
     Synthesis synthesis;
-    // The vector path of layer III's inverse transform, as the synthesis chooses its own.
-    SynthesisPath vectorPath = FastestSynthesisPath();
     // Subband samples of one frame: [channel][subband][time slot], each
     // subband's slots in a row as the filter bank takes them.
     alignas(32) float subbands[2][32][36];
@@ -29,6 +27,8 @@ struct DecoderState {
     // The second half of the last inverse transform, padded to whole vectors.
     alignas(32) float overlap[2][32][24];
     int overlapBands[2] = {0, 0};   // subbands whose overlap may be non-zero
+    // The vector path of the inverse transform, as the synthesis chooses its own.
+    SynthesisPath vectorPath = FastestSynthesisPath();
 
     void Reset() {
         synthesis.Reset();

@@ -274,70 +274,11 @@ void ReadScalefactors2(BitReader& bits, Granule& g, bool intensityRight, Scalefa
     for (int w = 0; w < 3; ++w) sf.shortMax[12][w] = sf.shortMax[11][w];
 }
 
-// The gain of each run of lines that shares one, in bitstream order: the
-// long bands, then each window of each short band; a last run of gain 0
-// takes the lines the bands do not reach (mixed blocks at 8 kHz).
-struct GainRuns {
-    int16_t end[41];  // a run's last line + 1; the last run ends at kLines
-    float gain[41];
-};
-
-void GainsOf(const Granule& g, const Scalefactors& sf, const BandTable& bands, GainRuns& runs) {
-    const int shift = g.scalefacScale ? 2 : 1;  // scalefactor steps in quarter powers of two: 2 or 4
-    int n = 0;
-    auto scaleRun = [&](int to, int exponent) {
-        runs.end[n] = int16_t(to);
-        runs.gain[n] = QuarterPower(exponent);
-        ++n;
-    };
-    const int base = g.globalGain - 210;
-    const bool isShort = g.windowSwitching && g.blockType == 2;
-    int line = 0;
-    int firstShort = 0;
-    if (!isShort || g.mixed) {
-        for (int sfb = 0; sfb < 22; ++sfb) {
-            const int end = bands.longEdges[sfb + 1];
-            if (isShort && end > 36) break;
-            const int scale = sf.longBands[sfb] + (g.preflag ? kPretab[sfb] : 0);
-            scaleRun(end, base - (scale << shift));
-            line = end;
-        }
-        firstShort = 3;
-    }
-    if (isShort) {
-        for (int sfb = firstShort; sfb < 13; ++sfb) {
-            const int width = bands.shortEdges[sfb + 1] - bands.shortEdges[sfb];
-            for (int w = 0; w < 3; ++w) {
-                const int exponent = base - 8 * g.subblockGain[w] - (sf.shortBands[sfb][w] << shift);
-                line += width;
-                scaleRun(line, exponent);
-            }
-        }
-    }
-    runs.end[n] = int16_t(kLines);
-    runs.gain[n] = 0.0f;
-}
-
-// Huffman-decodes one granule's spectrum up to bit `end` and requantises
-// it into xr (bitstream order, every line written); answers the count of
-// lines that may be non-zero.
-int ReadSpectrum(BitReader& reader, const Granule& g, const Scalefactors& sf, const BandTable& bands, uint64_t end, float* xr,
-                 DecoderCoverage& coverage) {
+// Huffman-decodes one granule's spectrum up to bit `end` into xr
+// (bitstream order) as |v|^(4/3) with v's sign, ready for the gains;
+// answers the count of lines read, all of them written.
+int ReadSpectrum(BitReader& reader, const Granule& g, const BandTable& bands, uint64_t end, float* xr, DecoderCoverage& coverage) {
     const Constants& k = K();
-    std::fill(xr, xr + kLines, 0.0f);
-    GainRuns runs;
-    GainsOf(g, sf, bands, runs);
-    int run = 0;
-    float gain = runs.gain[0];
-    // The gain of line `line`, moving on to the run that holds it.
-    auto gainAt = [&](int line) {
-        if (line >= runs.end[run]) {
-            do ++run;
-            while (line >= runs.end[run]);
-            gain = runs.gain[run];
-        }
-        return gain;
-    };
     // |v|^(4/3) with v's sign; values within the signed entries' reach come from a short table.
     auto power = [&](int v) {
         if (v >= -15 && v <= 15) return k.signedPow43[v + 15];
@@ -362,7 +303,7 @@ int ReadSpectrum(BitReader& reader, const Granule& g, const Scalefactors& sf, co
         const int table = g.tableSelect[region];
         if (kHuffmanSources[table].size == 0) {
             // Tables 0, 4 and 14: all zero (4 and 14 are not used; read as zero).
-            i = std::max(i, regionEnd);
+            for (; i < regionEnd; ++i) xr[i] = 0.0f;
             continue;
         }
         coverage.huffmanTables |= 1u << table;
@@ -370,16 +311,14 @@ int ReadSpectrum(BitReader& reader, const Granule& g, const Scalefactors& sf, co
         const HuffmanBook book = PairBook(table);
         // A pair takes at most 19 code bits and two times 13 linbits and a sign.
         static_assert(19 + 2 * (13 + 1) <= kBitCacheHeld);
-        // Band and window runs are all of even width: a pair shares one gain.
         if (linbits == 0) {
             // Values up to 15: all from the short table.
             for (; i < regionEnd; i += 2) {
                 bits.Refill();
                 int x, y;
                 DecodePair(bits, book, 0, entries, x, y);
-                const float scale = gainAt(i);
-                xr[i] = k.signedPow43[x + 15] * scale;
-                xr[i + 1] = k.signedPow43[y + 15] * scale;
+                xr[i] = k.signedPow43[x + 15];
+                xr[i + 1] = k.signedPow43[y + 15];
             }
             continue;
         }
@@ -387,9 +326,8 @@ int ReadSpectrum(BitReader& reader, const Granule& g, const Scalefactors& sf, co
             bits.Refill();
             int x, y;
             DecodePair(bits, book, linbits, entries, x, y);
-            const float scale = gainAt(i);
-            xr[i] = power(x) * scale;
-            xr[i + 1] = power(y) * scale;
+            xr[i] = power(x);
+            xr[i + 1] = power(y);
         }
     }
     // A stream that lies about its lengths stops here; what was read stands.
@@ -409,6 +347,7 @@ int ReadSpectrum(BitReader& reader, const Granule& g, const Scalefactors& sf, co
             const int quads = std::min({ones / zeroBits, int(end - bits.position()) / zeroBits, (kLines - i) / 4});
             if (quads > 0) {
                 bits.Skip(quads * zeroBits);
+                std::fill(xr + i, xr + i + 4 * quads, 0.0f);
                 i += 4 * quads;
                 continue;
             }
@@ -417,12 +356,49 @@ int ReadSpectrum(BitReader& reader, const Granule& g, const Scalefactors& sf, co
         DecodeQuad(bits, count1Book, v);
         // A quadruple that runs past the granule's bits is padding.
         if (bits.position() > end) break;
-        for (int q = 0; q < 4; ++q)
-            if (v[q]) xr[i + q] = float(v[q]) * gainAt(i + q);
+        for (int q = 0; q < 4; ++q) xr[i + q] = float(v[q]);
         i += 4;
     }
     reader.SeekTo(bits.position());
     return i;
+}
+
+// Requantises the `count` lines ReadSpectrum left in xr (bitstream order)
+// with their bands' gains; answers the count of lines that may be non-zero.
+int Requantise(const Granule& g, const Scalefactors& sf, const BandTable& bands, int count, float* xr) {
+    const int shift = g.scalefacScale ? 2 : 1;  // scalefactor steps in quarter powers of two: 2 or 4
+    std::fill(xr + count, xr + kLines, 0.0f);
+    auto scaleRun = [&](int from, int to, int exponent) {
+        const float gain = QuarterPower(exponent);
+        to = std::min(to, count);
+        for (int i = from; i < to; ++i) xr[i] *= gain;
+    };
+    const int base = g.globalGain - 210;
+    const bool isShort = g.windowSwitching && g.blockType == 2;
+    int line = 0;
+    int firstShort = 0;
+    if (!isShort || g.mixed) {
+        for (int sfb = 0; sfb < 22 && line < count; ++sfb) {
+            const int end = bands.longEdges[sfb + 1];
+            if (isShort && end > 36) break;
+            const int scale = sf.longBands[sfb] + (g.preflag ? kPretab[sfb] : 0);
+            scaleRun(bands.longEdges[sfb], end, base - (scale << shift));
+            line = end;
+        }
+        if (!isShort) return count;
+        firstShort = 3;
+    }
+    for (int sfb = firstShort; sfb < 13 && line < count; ++sfb) {
+        const int width = bands.shortEdges[sfb + 1] - bands.shortEdges[sfb];
+        for (int w = 0; w < 3; ++w) {
+            const int exponent = base - 8 * g.subblockGain[w] - (sf.shortBands[sfb][w] << shift);
+            scaleRun(line, line + width, exponent);
+            line += width;
+        }
+    }
+    // Lines the bands do not reach (mixed blocks at 8 kHz).
+    if (line < count) std::fill(xr + line, xr + count, 0.0f);
+    return count;
 }
 
 // Joint stereo of one granule: mid/side and intensity, on bitstream order.
@@ -552,6 +528,13 @@ void Reorder(const BandTable& bands, int firstSfb, float* xr) {
             for (int f = 0; f < width; ++f) out[3 * (from + f) + w] = xr[line++];
     }
     std::memcpy(xr + start, out + start, sizeof(float) * size_t(kLines - start));
+}
+
+// The lines that may be non-zero once the boundaries next to `count`
+// non-zero lines are reduced: each boundary reaches 8 lines above itself.
+int AliasReach(int count) {
+    const int boundaries = std::min(31, (count + 17) / 18);
+    return std::max(count, boundaries ? 18 * boundaries + 8 : 0);
 }
 
 void AliasReduce(float* xr, int boundaries) {
@@ -752,13 +735,9 @@ DecodeResult DecodeLayer3(DecoderState& state, const uint8_t* data, int size, in
                 if (intensity && ch == 1) intensityScale = g.scalefacCompress & 1;
             }
             int count = 0;
-            if (bits.position() <= end) {
-                count = ReadSpectrum(bits, g, sf[ch], bands, end, xr[ch], state.coverage);
-            } else {
-                std::fill(xr[ch], xr[ch] + kLines, 0.0f);
-            }
+            if (bits.position() <= end) count = ReadSpectrum(bits, g, bands, end, xr[ch], state.coverage);
             state.coverage.blockTypes |= (1u << g.blockType) | (g.mixed ? 16u : 0u);
-            counts[ch] = count;
+            counts[ch] = Requantise(g, sf[ch], bands, count, xr[ch]);
             bits.SeekTo(end);
         }
         if (h.mode == 1 && channels == 2) {
@@ -769,18 +748,14 @@ DecodeResult DecodeLayer3(DecoderState& state, const uint8_t* data, int size, in
         for (int ch = 0; ch < channels; ++ch) {
             const Granule& g = side.granules[gr][ch];
             const bool isShort = g.windowSwitching && g.blockType == 2;
-            int lines = kLines;
             if (isShort) {
                 Reorder(bands, g.mixed ? 3 : 0, xr[ch]);
                 if (g.mixed) AliasReduce(xr[ch], 1);
             } else {
-                // Only boundaries next to lines that may be non-zero; each
-                // reaches 8 lines above itself.
-                const int boundaries = std::min(31, (counts[ch] + 17) / 18);
-                AliasReduce(xr[ch], boundaries);
-                lines = std::max(counts[ch], boundaries ? 18 * boundaries + 8 : 0);
+                // Only boundaries next to lines that may be non-zero.
+                AliasReduce(xr[ch], std::min(31, (counts[ch] + 17) / 18));
             }
-            Hybrid(state, ch, g, xr[ch], lines, state.subbands[ch], 18 * gr);
+            Hybrid(state, ch, g, xr[ch], isShort ? kLines : AliasReach(counts[ch]), state.subbands[ch], 18 * gr);
         }
     }
     return DecodeResult::ok;
