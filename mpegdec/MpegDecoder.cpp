@@ -18,7 +18,10 @@ const DecoderCoverage& MpegDecoder::Coverage() const { return state_->coverage; 
 
 void MpegDecoder::Reset() { state_->Reset(); }
 
-void MpegDecoder::SetSynthesisPath(SynthesisPath path) { state_->synthesis.SetPath(path); }
+void MpegDecoder::SetSynthesisPath(SynthesisPath path) {
+    state_->synthesis.SetPath(path);
+    state_->vectorPath = path;
+}
 
 DecodeResult MpegDecoder::DecodeFrame(const uint8_t* frame, size_t size, int16_t* pcm, int& samples) {
     samples = 0;
@@ -54,8 +57,20 @@ DecodeResult MpegDecoder::DecodeFrame(const uint8_t* frame, size_t size, int16_t
         std::memset(s.subbands, 0, sizeof s.subbands);
         slots = h.samplesPerFrame / 32;
     }
-    for (int ch = 0; ch < h.channels; ++ch) s.synthesis.Run(ch, &s.subbands[ch][0][0], 36, slots, pcm + ch, h.channels);
     samples = slots * 32;
+    if (h.channels == 1) {
+        s.synthesis.Run(0, &s.subbands[0][0][0], 36, slots, pcm, 1);
+        return result;
+    }
+    // Each channel in a row of its own, then interleaved: the filter bank
+    // stores whole vectors, where interleaved output would take one store
+    // per sample.
+    alignas(16) int16_t planar[2][kMaxFrameSamples];
+    for (int ch = 0; ch < 2; ++ch) s.synthesis.Run(ch, &s.subbands[ch][0][0], 36, slots, planar[ch], 1);
+    for (int i = 0; i < samples; ++i) {
+        pcm[2 * i] = planar[0][i];
+        pcm[2 * i + 1] = planar[1][i];
+    }
     return result;
 }
 

@@ -101,7 +101,8 @@ public:
 
     const DecoderCoverage& Coverage() const;
 
-    // Forces a synthesis path (tests and benchmarks compare them).
+    // Forces the vector path of the synthesis and of layer III's inverse
+    // transform (tests and benchmarks compare them).
     void SetSynthesisPath(SynthesisPath path);
 
     // Forgets the history (bit reservoir, overlap, filter bank): call after a seek.

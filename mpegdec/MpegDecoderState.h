@@ -29,8 +29,11 @@ struct DecoderState {
     // Layer III.
     uint8_t reservoir[kReservoirBytes];
     int reservoirSize = 0;          // bytes of main data kept from earlier frames
-    alignas(32) float overlap[2][32][18];  // second half of the last inverse transform
+    // The second half of the last inverse transform, padded to whole vectors.
+    alignas(32) float overlap[2][32][24];
     int overlapBands[2] = {0, 0};   // subbands whose overlap may be non-zero
+    // The vector path of the inverse transform, as the synthesis chooses its own.
+    SynthesisPath vectorPath = FastestSynthesisPath();
 
     void Reset() {
         synthesis.Reset();

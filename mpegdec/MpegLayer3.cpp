@@ -3,6 +3,7 @@
 // reordering of short blocks, the alias reduction and the inverse modified
 // cosine transform with its overlap, down to subband samples.
 #include <algorithm>
+#include <bit>
 #include <cmath>
 #include <cstring>
 
@@ -14,6 +15,9 @@
 namespace mpegaudio {
 
 namespace {
+
+typedef float Vec4 __attribute__((vector_size(16)));
+typedef float Vec8 __attribute__((vector_size(32)));
 
 constexpr int kLines = 576;
 // The largest magnitude a pair can carry: 15 plus 13 bits of linbits.
@@ -49,26 +53,28 @@ struct Scalefactors {
 
 struct Constants {
     float pow43[kMaxMagnitude + 1];
+    float signedPow43[31];  // v^(4/3) with v's sign for v = -15..15, at v + 15
     // 2^(e/4) for e from kLowestQuarter on; the gains of a granule lie
     // between -210 - 4 * 18 - 8 * 7 and 45 (global gain 0..255, scalefactors
     // with preflag and subblock gains), intensity factors near 0.
     static constexpr int kLowestQuarter = -400, kHighestQuarter = 64;
     float quarterPowers[kHighestQuarter - kLowestQuarter + 1];
-    // The long inverse transform's 36 outputs x[i] hold only 18 distinct
-    // values: x[17 - i] = -x[i] and x[35 - i] = x[18 + i] (the cosine's
-    // arguments sum to 72 and to 144 half-periods). transform[k][j] gives
-    // x[j] for j < 9 and x[18 + j - 9] for j >= 9, padded to 20 columns for
-    // whole vectors; the windows apply afterwards.
-    static constexpr int kColumns = 20;
-    alignas(32) float longTransform[18][kColumns];
-    float longWindow[4][36];
-    // The short transform with its window folded in: [k][i] for 12 outputs.
-    alignas(32) float shortTransform[6][12];
+    // The inverse transform of each block type with its window folded in:
+    // z = sum_k x[k] transform[type][k], over 48 columns, z[0..17] in
+    // columns 0..17 (to add to the last granule's overlap) and z[18..35],
+    // the next overlap, in columns 24..41, so both halves are whole
+    // vectors of 4 or 8. A short block's x is in reordered order (window w's
+    // line j at 3 j + w), its three 12-point transforms placed at 6 + 6 w.
+    static constexpr int kTransformColumns = 48, kOverlapColumn = 24;
+    alignas(32) float transform[4][18][kTransformColumns];
+    // Frequency inversion: odd subbands negate their odd time slots.
+    alignas(32) float oddBandSigns[kOverlapColumn];
     float aliasCs[8], aliasCa[8];
     float intensity1[7][2];  // MPEG-1 intensity ratios for positions 0..6: left, right
     Constants() {
         const double pi = std::acos(-1.0);
         for (int i = 0; i <= kMaxMagnitude; ++i) pow43[i] = float(std::pow(double(i), 4.0 / 3.0));
+        for (int v = -15; v <= 15; ++v) signedPow43[v + 15] = v < 0 ? -pow43[-v] : pow43[v];
         for (int e = kLowestQuarter; e <= kHighestQuarter; ++e) quarterPowers[e - kLowestQuarter] = float(std::pow(2.0, e / 4.0));
         double window[4][36];
         for (int i = 0; i < 36; ++i) window[0][i] = std::sin(pi / 36 * (i + 0.5));
@@ -78,16 +84,22 @@ struct Constants {
             window[3][i] = i < 6 ? 0.0 : i < 12 ? std::sin(pi / 12 * (i - 6 + 0.5)) : i < 18 ? 1.0 : window[0][i];
             window[2][i] = 0.0;
         }
-        for (int type = 0; type < 4; ++type)
-            for (int i = 0; i < 36; ++i) longWindow[type][i] = float(window[type][i]);
-        for (int k = 0; k < 18; ++k)
-            for (int j = 0; j < kColumns; ++j) {
-                const int i = j < 9 ? j : 9 + j;
-                longTransform[k][j] = j < 18 ? float(std::cos(pi / 72 * (2 * i + 1 + 18) * (2 * k + 1))) : 0.0f;
-            }
-        for (int k = 0; k < 6; ++k)
-            for (int i = 0; i < 12; ++i)
-                shortTransform[k][i] = float(std::cos(pi / 24 * (2 * i + 1 + 6) * (2 * k + 1)) * std::sin(pi / 12 * (i + 0.5)));
+        auto column = [](int i) { return i < 18 ? i : kOverlapColumn + i - 18; };
+        for (auto& type : transform)
+            for (auto& row : type)
+                for (float& x : row) x = 0.0f;
+        for (int type = 0; type < 4; ++type) {
+            if (type == 2) continue;
+            for (int k = 0; k < 18; ++k)
+                for (int i = 0; i < 36; ++i)
+                    transform[type][k][column(i)] = float(window[type][i] * std::cos(pi / 72 * (2 * i + 1 + 18) * (2 * k + 1)));
+        }
+        for (int w = 0; w < 3; ++w)
+            for (int j = 0; j < 6; ++j)
+                for (int i = 0; i < 12; ++i)
+                    transform[2][3 * j + w][column(6 + 6 * w + i)] =
+                        float(std::cos(pi / 24 * (2 * i + 1 + 6) * (2 * j + 1)) * std::sin(pi / 12 * (i + 0.5)));
+        for (int t = 0; t < kOverlapColumn; ++t) oddBandSigns[t] = t & 1 ? -1.0f : 1.0f;
         const double c[8] = {-0.6, -0.535, -0.33, -0.185, -0.095, -0.041, -0.0142, -0.0037};
         for (int i = 0; i < 8; ++i) {
             const double root = std::sqrt(1.0 + c[i] * c[i]);
@@ -256,9 +268,18 @@ void ReadScalefactors2(BitReader& bits, Granule& g, bool intensityRight, Scalefa
         for (int w = 0; w < 3 && i < n; ++w, ++i) sf.shortBands[sfb][w] = values[i];
 }
 
-// Huffman-decodes one granule's spectrum up to bit `end`; answers the
-// count of lines that may be non-zero.
-int ReadSpectrum(BitReader& bits, const Granule& g, const BandTable& bands, uint64_t end, int* values, DecoderCoverage& coverage) {
+// Huffman-decodes one granule's spectrum up to bit `end` into xr
+// (bitstream order) as |v|^(4/3) with v's sign, ready for the gains;
+// answers the count of lines read, all of them written.
+int ReadSpectrum(BitReader& reader, const Granule& g, const BandTable& bands, uint64_t end, float* xr, DecoderCoverage& coverage) {
+    const Constants& k = K();
+    // |v|^(4/3) with v's sign; values within the signed entries' reach come from a short table.
+    auto power = [&](int v) {
+        if (v >= -15 && v <= 15) return k.signedPow43[v + 15];
+        const float m = k.pow43[v < 0 ? -v : v];
+        return v < 0 ? -m : m;
+    };
+
     const int bigEnd = std::min(g.bigValues * 2, kLines);
     int region1, region2;
     if (g.windowSwitching) {
@@ -268,61 +289,83 @@ int ReadSpectrum(BitReader& bits, const Granule& g, const BandTable& bands, uint
         region1 = bands.longEdges[std::min(g.region0Count + 1, 22)];
         region2 = bands.longEdges[std::min(g.region0Count + g.region1Count + 2, 22)];
     }
-    const HuffmanEntry* entries = HuffmanEntries();
+    const uint32_t* entries = HuffmanEntries();
+    BitCache bits(reader);
     int i = 0;
     for (int region = 0; region < 3 && i < bigEnd; ++region) {
         const int regionEnd = std::min(region == 0 ? region1 : region == 1 ? region2 : kLines, bigEnd);
         const int table = g.tableSelect[region];
         if (kHuffmanSources[table].size == 0) {
             // Tables 0, 4 and 14: all zero (4 and 14 are not used; read as zero).
-            for (; i < regionEnd; ++i) values[i] = 0;
+            for (; i < regionEnd; ++i) xr[i] = 0.0f;
             continue;
         }
         coverage.huffmanTables |= 1u << table;
         const int linbits = kLinbits[table];
-        const HuffmanEntry* book = HuffmanTable(table);
+        const HuffmanBook book = PairBook(table);
+        // A pair takes at most 19 code bits and two times 13 linbits and a sign.
+        static_assert(19 + 2 * (13 + 1) <= kBitCacheHeld);
+        if (linbits == 0) {
+            // Values up to 15: all from the short table.
+            for (; i < regionEnd; i += 2) {
+                bits.Refill();
+                int x, y;
+                DecodePair(bits, book, 0, entries, x, y);
+                xr[i] = k.signedPow43[x + 15];
+                xr[i + 1] = k.signedPow43[y + 15];
+            }
+            continue;
+        }
         for (; i < regionEnd; i += 2) {
-            const int pair = DecodeHuffman(bits, book, entries);
-            int x = pair >> 4, y = pair & 15;
-            if (linbits && x == 15) x += int(bits.Read(linbits));
-            if (x && bits.Read(1)) x = -x;
-            if (linbits && y == 15) y += int(bits.Read(linbits));
-            if (y && bits.Read(1)) y = -y;
-            values[i] = x;
-            values[i + 1] = y;
+            bits.Refill();
+            int x, y;
+            DecodePair(bits, book, linbits, entries, x, y);
+            xr[i] = power(x);
+            xr[i + 1] = power(y);
         }
     }
     // A stream that lies about its lengths stops here; what was read stands.
-    if (bits.position() > end) return i;
-    const HuffmanEntry* count1Book = HuffmanTable(g.count1Table ? 33 : 32);
+    if (bits.position() > end) {
+        reader.SeekTo(bits.position());
+        return i;
+    }
+    const HuffmanBook count1Book = QuadBook(g.count1Table);
+    // The all-zero quadruple is a code of ones alone (1 bit in book A, 4 in
+    // B), so a run of them is counted, not decoded one by one.
+    const int zeroBits = g.count1Table ? 4 : 1;
     if (bits.position() < end) coverage.count1Tables |= 1u << g.count1Table;
     while (i + 4 <= kLines && bits.position() < end) {
-        const int quad = DecodeHuffman(bits, count1Book, entries);
-        int v[4] = {(quad >> 3) & 1, (quad >> 2) & 1, (quad >> 1) & 1, quad & 1};
-        for (int& x : v)
-            if (x && bits.Read(1)) x = -x;
+        bits.Refill();
+        const int ones = std::countl_one(bits.Peek(32));
+        if (ones >= zeroBits) {
+            const int quads = std::min({ones / zeroBits, int(end - bits.position()) / zeroBits, (kLines - i) / 4});
+            if (quads > 0) {
+                bits.Skip(quads * zeroBits);
+                std::fill(xr + i, xr + i + 4 * quads, 0.0f);
+                i += 4 * quads;
+                continue;
+            }
+        }
+        int v[4];
+        DecodeQuad(bits, count1Book, v);
         // A quadruple that runs past the granule's bits is padding.
         if (bits.position() > end) break;
-        for (int k = 0; k < 4; ++k) values[i + k] = v[k];
+        for (int q = 0; q < 4; ++q) xr[i + q] = float(v[q]);
         i += 4;
     }
+    reader.SeekTo(bits.position());
     return i;
 }
 
-// Requantises `count` values into xr (bitstream order); answers the count
-// of lines that may be non-zero.
-int Requantise(const Granule& g, const Scalefactors& sf, const BandTable& bands, const int* values, int count, float* xr) {
-    const Constants& k = K();
+// Requantises the `count` lines ReadSpectrum left in xr (bitstream order)
+// with their bands' gains; answers the count of lines that may be non-zero.
+int Requantise(const Granule& g, const Scalefactors& sf, const BandTable& bands, int count, float* xr) {
     const int shift = g.scalefacScale ? 2 : 1;  // scalefactor steps in quarter powers of two: 2 or 4
     std::fill(xr + count, xr + kLines, 0.0f);
     auto scaleRun = [&](int from, int to, int exponent) {
         const float gain = QuarterPower(exponent);
         to = std::min(to, count);
-        for (int i = from; i < to; ++i) {
-            const int v = values[i];
-            const float magnitude = k.pow43[v < 0 ? -v : v] * gain;
-            xr[i] = v < 0 ? -magnitude : magnitude;
-        }
+        for (int i = from; i < to; ++i) xr[i] *= gain;
     };
     const int base = g.globalGain - 210;
     const bool isShort = g.windowSwitching && g.blockType == 2;
@@ -481,74 +524,138 @@ void Reorder(const BandTable& bands, int firstSfb, float* xr) {
     std::memcpy(xr + start, out + start, sizeof(float) * size_t(kLines - start));
 }
 
+// The lines that may be non-zero once the boundaries next to `count`
+// non-zero lines are reduced: each boundary reaches 8 lines above itself.
+int AliasReach(int count) {
+    const int boundaries = std::min(31, (count + 17) / 18);
+    return std::max(count, boundaries ? 18 * boundaries + 8 : 0);
+}
+
 void AliasReduce(float* xr, int boundaries) {
     const Constants& k = K();
+    // The eight lines each side of a boundary as two vectors; the lines
+    // below pair with those above in mirror order.
+    Vec4 cs[2], ca[2];
+    std::memcpy(cs, k.aliasCs, sizeof cs);
+    std::memcpy(ca, k.aliasCa, sizeof ca);
     for (int sb = 1; sb <= boundaries; ++sb) {
         float* hi = xr + 18 * sb;
-        for (int i = 0; i < 8; ++i) {
-            const float a = hi[-1 - i], b = hi[i];
-            hi[-1 - i] = a * k.aliasCs[i] - b * k.aliasCa[i];
-            hi[i] = b * k.aliasCs[i] + a * k.aliasCa[i];
+        float* lo = hi - 8;
+        Vec4 below[2], above[2];
+        std::memcpy(below, lo, sizeof below);
+        std::memcpy(above, hi, sizeof above);
+        // a[i] = hi[-1 - i], b[i] = hi[i].
+        const Vec4 a[2] = {__builtin_shufflevector(below[1], below[1], 3, 2, 1, 0), __builtin_shufflevector(below[0], below[0], 3, 2, 1, 0)};
+        for (int h = 0; h < 2; ++h) {
+            const Vec4 newA = a[h] * cs[h] - above[h] * ca[h];
+            above[h] = above[h] * cs[h] + a[h] * ca[h];
+            below[1 - h] = __builtin_shufflevector(newA, newA, 3, 2, 1, 0);
+        }
+        std::memcpy(lo, below, sizeof below);
+        std::memcpy(hi, above, sizeof above);
+    }
+}
+
+// One subband of the inverse transform: z from its 18 lines (zero lines
+// skipped), z[0..17] plus the overlap out to its 18 time slots, z[18..35]
+// kept as the next overlap. V is a vector of 4 or 8 floats.
+template <typename V>
+__attribute__((always_inline)) inline void TransformBand(const float* x, const float (*transform)[Constants::kTransformColumns], bool odd,
+                                                         float* overlap, float* out) {
+    constexpr int kWidth = int(sizeof(V) / sizeof(float));
+    constexpr int kHalf = Constants::kOverlapColumn / kWidth;
+    V z[2 * kHalf];
+#pragma GCC unroll 12
+    for (int c = 0; c < 2 * kHalf; ++c) z[c] = V{};
+    uint32_t lines = 0;
+    for (int j = 0; j < 18; ++j) lines |= uint32_t(x[j] != 0.0f) << j;
+    for (; lines; lines &= lines - 1) {
+        const int j = std::countr_zero(lines);
+        const float v = x[j];
+#pragma GCC unroll 12
+        for (int c = 0; c < 2 * kHalf; ++c) {
+            V column;
+            std::memcpy(&column, transform[j] + c * kWidth, sizeof column);
+            z[c] += v * column;
+        }
+    }
+#pragma GCC unroll 6
+    for (int c = 0; c < kHalf; ++c) {
+        V o;
+        std::memcpy(&o, overlap + c * kWidth, sizeof o);
+        o += z[c];
+        if (odd) {
+            V signs;
+            std::memcpy(&signs, K().oddBandSigns + c * kWidth, sizeof signs);
+            o *= signs;
+        }
+        std::memcpy(overlap + c * kWidth, &z[kHalf + c], sizeof(V));
+        // Only 18 of the 24 columns are time slots.
+        const int slots = std::min(kWidth, 18 - c * kWidth);
+        if (slots == kWidth) {
+            std::memcpy(out + c * kWidth, &o, sizeof o);
+        } else {
+            for (int t = 0; t < slots; ++t) out[c * kWidth + t] = o[t];
         }
     }
 }
 
+template <typename V>
+__attribute__((always_inline)) inline void TransformBands(const Granule& g, const float* xr, int active, int bandsToRun, float (*overlap)[24],
+                                                          float (*subbands)[36], int first) {
+    const Constants& k = K();
+    for (int sb = 0; sb < 32; ++sb) {
+        float* out = subbands[sb] + first;
+        if (sb >= bandsToRun) {
+            for (int t = 0; t < 18; ++t) out[t] = 0.0f;
+            continue;
+        }
+        if (sb >= active) {
+            // No data: only the overlap of the last granule comes out.
+            static const float none[18] = {};
+            TransformBand<V>(none, k.transform[0], sb & 1, overlap[sb], out);
+            continue;
+        }
+        const int type = g.mixed && sb < 2 ? 0 : g.windowSwitching ? g.blockType : 0;
+        TransformBand<V>(xr + 18 * sb, k.transform[type], sb & 1, overlap[sb], out);
+    }
+}
+
+void TransformBandsPlain(const Granule& g, const float* xr, int active, int bandsToRun, float (*overlap)[24], float (*subbands)[36], int first) {
+    TransformBands<Vec4>(g, xr, active, bandsToRun, overlap, subbands, first);
+}
+
+#if defined(__i386__) || defined(__x86_64__)
+__attribute__((target("sse2"), force_align_arg_pointer)) void TransformBandsSse2(const Granule& g, const float* xr, int active, int bandsToRun,
+                                                                               float (*overlap)[24], float (*subbands)[36], int first) {
+    TransformBands<Vec4>(g, xr, active, bandsToRun, overlap, subbands, first);
+}
+
+__attribute__((target("avx2,fma"), force_align_arg_pointer)) void TransformBandsAvx2(const Granule& g, const float* xr, int active,
+                                                                                   int bandsToRun, float (*overlap)[24], float (*subbands)[36],
+                                                                                   int first) {
+    TransformBands<Vec8>(g, xr, active, bandsToRun, overlap, subbands, first);
+}
+#endif
+
 // The inverse transform, overlap and frequency inversion of one granule of
 // one channel into 18 time slots of `subbands` (from slot `first`).
-void Hybrid(DecoderState& state, int ch, const Granule& g, float* xr, float (*subbands)[36], int first) {
-    const Constants& k = K();
-    int last = kLines - 1;
+// `lines`: xr is zero from there on.
+void Hybrid(DecoderState& state, int ch, const Granule& g, const float* xr, int lines, float (*subbands)[36], int first) {
+    int last = std::min(lines, kLines) - 1;
     while (last >= 0 && xr[last] == 0.0f) --last;
     const int active = (last + 18) / 18;  // subbands with data
     const int bandsToRun = std::max(active, state.overlapBands[ch]);
-    const bool isShort = g.windowSwitching && g.blockType == 2;
-    for (int sb = 0; sb < 32; ++sb) {
-        float* overlap = state.overlap[ch][sb];
-        float out[18];
-        if (sb >= bandsToRun) {
-            for (int t = 0; t < 18; ++t) subbands[sb][first + t] = 0.0f;
-            continue;
-        }
-        const float* x = xr + 18 * sb;
-        alignas(16) float z[36];
-        if (sb >= active) {
-            // No data: only the overlap of the last granule comes out.
-            std::memset(z, 0, sizeof z);
-        } else if (isShort && !(g.mixed && sb < 2)) {
-            std::memset(z, 0, sizeof z);
-            for (int w = 0; w < 3; ++w) {
-                float y[12] = {};
-                for (int j = 0; j < 6; ++j) {
-                    const float v = x[3 * j + w];
-                    if (v == 0.0f) continue;
-                    for (int i = 0; i < 12; ++i) y[i] += v * k.shortTransform[j][i];
-                }
-                for (int i = 0; i < 12; ++i) z[6 + 6 * w + i] += y[i];
-            }
-        } else {
-            const int type = g.windowSwitching && !(g.mixed && sb < 2) ? g.blockType : 0;
-            alignas(16) float y[Constants::kColumns] = {};
-            for (int j = 0; j < 18; ++j) {
-                const float v = x[j];
-                if (v == 0.0f) continue;
-                const float* row = k.longTransform[j];
-                for (int i = 0; i < Constants::kColumns; ++i) y[i] += v * row[i];
-            }
-            const float* win = k.longWindow[type];
-            for (int i = 0; i < 9; ++i) {
-                z[i] = y[i] * win[i];
-                z[17 - i] = -y[i] * win[17 - i];
-                z[18 + i] = y[9 + i] * win[18 + i];
-                z[35 - i] = y[9 + i] * win[35 - i];
-            }
-        }
-        for (int t = 0; t < 18; ++t) {
-            out[t] = z[t] + overlap[t];
-            overlap[t] = z[18 + t];
-        }
-        if (sb & 1)
-            for (int t = 1; t < 18; t += 2) out[t] = -out[t];
-        for (int t = 0; t < 18; ++t) subbands[sb][first + t] = out[t];
+    float (*overlap)[24] = state.overlap[ch];
+#if defined(__i386__) || defined(__x86_64__)
+    if (state.vectorPath == SynthesisPath::avx2) {
+        TransformBandsAvx2(g, xr, active, bandsToRun, overlap, subbands, first);
+    } else if (state.vectorPath == SynthesisPath::sse2) {
+        TransformBandsSse2(g, xr, active, bandsToRun, overlap, subbands, first);
+    } else
+#endif
+    {
+        TransformBandsPlain(g, xr, active, bandsToRun, overlap, subbands, first);
     }
     state.overlapBands[ch] = active;
 }
@@ -606,7 +713,6 @@ DecodeResult DecodeLayer3(DecoderState& state, const uint8_t* data, int size, in
     const BandTable& bands = kBands[int(h.version) * 3 + h.sampleRateIndex];
     BitReader bits(buffer, size_t(bufferSize));
     Scalefactors sf[2];
-    int values[kLines];
     alignas(16) float xr[2][kLines];
     const bool intensity = h.mode == 1 && (h.modeExtension & 1);
     for (int gr = 0; gr < granules; ++gr) {
@@ -623,9 +729,9 @@ DecodeResult DecodeLayer3(DecoderState& state, const uint8_t* data, int size, in
                 if (intensity && ch == 1) intensityScale = g.scalefacCompress & 1;
             }
             int count = 0;
-            if (bits.position() <= end) count = ReadSpectrum(bits, g, bands, end, values, state.coverage);
+            if (bits.position() <= end) count = ReadSpectrum(bits, g, bands, end, xr[ch], state.coverage);
             state.coverage.blockTypes |= (1u << g.blockType) | (g.mixed ? 16u : 0u);
-            counts[ch] = Requantise(g, sf[ch], bands, values, count, xr[ch]);
+            counts[ch] = Requantise(g, sf[ch], bands, count, xr[ch]);
             bits.SeekTo(end);
         }
         if (h.mode == 1 && channels == 2) {
@@ -647,7 +753,7 @@ DecodeResult DecodeLayer3(DecoderState& state, const uint8_t* data, int size, in
                 // Only boundaries next to lines that may be non-zero.
                 AliasReduce(xr[ch], std::min(31, (counts[ch] + 17) / 18));
             }
-            Hybrid(state, ch, g, xr[ch], state.subbands[ch], 18 * gr);
+            Hybrid(state, ch, g, xr[ch], isShort ? kLines : AliasReach(counts[ch]), state.subbands[ch], 18 * gr);
         }
     }
     return DecodeResult::ok;

@@ -27,6 +27,8 @@ namespace mpegaudio {
 // contiguous runs of 32 per term, which vectorise directly.
 namespace {
 
+constexpr int kHistory = Synthesis::kHistory;
+
 typedef float Vec4 __attribute__((vector_size(16)));
 typedef float Vec8 __attribute__((vector_size(32)));
 
@@ -125,12 +127,12 @@ void RunPlain(const float* subbands, int bandStride, int slots, float (*hist)[64
         float in[32], a[32];
         for (int k = 0; k < 32; ++k) in[k] = subbands[k * bandStride + slot];
         Dct<32>(in, a, t.dct.f);
-        n = (n - 1) & 15;
+        n = (n - 1) & (kHistory - 1);
         SpreadScalar(a, hist[n]);
         float acc[32] = {};
         for (int m = 0; m < 8; ++m) {
-            const float* even = hist[(n + 2 * m) & 15];
-            const float* odd = hist[(n + 2 * m + 1) & 15] + 32;
+            const float* even = hist[(n + 2 * m) & (kHistory - 1)];
+            const float* odd = hist[(n + 2 * m + 1) & (kHistory - 1)] + 32;
             const float* d = t.window + 64 * m;
             for (int j = 0; j < 32; ++j) acc[j] += even[j] * d[j] + odd[j] * d[32 + j];
         }
@@ -162,13 +164,13 @@ __attribute__((target("sse2"), force_align_arg_pointer)) void RunSse2(const floa
         Gather<Vec4, 4>(subbands, bandStride, t0, count, in);
         Dct<32>(in, a, t.dct.f);
         for (int lane = 0; lane < count; ++lane) {
-            n = (n - 1) & 15;
+            n = (n - 1) & (kHistory - 1);
             SpreadV(a, lane, hist[n]);
             __m128 acc[8];
             for (auto& x : acc) x = _mm_setzero_ps();
             for (int m = 0; m < 8; ++m) {
-                const float* even = hist[(n + 2 * m) & 15];
-                const float* odd = hist[(n + 2 * m + 1) & 15] + 32;
+                const float* even = hist[(n + 2 * m) & (kHistory - 1)];
+                const float* odd = hist[(n + 2 * m + 1) & (kHistory - 1)] + 32;
                 const float* d = t.window + 64 * m;
                 for (int i = 0; i < 8; ++i) {
                     const __m128 e = _mm_mul_ps(_mm_load_ps(even + 4 * i), _mm_load_ps(d + 4 * i));
@@ -181,6 +183,47 @@ __attribute__((target("sse2"), force_align_arg_pointer)) void RunSse2(const floa
     }
 }
 
+// Transposes eight vectors of eight: r[i][j] becomes r[j][i].
+__attribute__((target("avx2,fma"), always_inline)) inline void Transpose8(__m256* r) {
+    __m256 t[8], u[8];
+    for (int i = 0; i < 4; ++i) {
+        t[2 * i] = _mm256_unpacklo_ps(r[2 * i], r[2 * i + 1]);
+        t[2 * i + 1] = _mm256_unpackhi_ps(r[2 * i], r[2 * i + 1]);
+    }
+    for (int i = 0; i < 2; ++i) {
+        u[4 * i] = _mm256_shuffle_ps(t[4 * i], t[4 * i + 2], 0x44);
+        u[4 * i + 1] = _mm256_shuffle_ps(t[4 * i], t[4 * i + 2], 0xEE);
+        u[4 * i + 2] = _mm256_shuffle_ps(t[4 * i + 1], t[4 * i + 3], 0x44);
+        u[4 * i + 3] = _mm256_shuffle_ps(t[4 * i + 1], t[4 * i + 3], 0xEE);
+    }
+    for (int i = 0; i < 4; ++i) {
+        r[i] = _mm256_permute2f128_ps(u[i], u[4 + i], 0x20);
+        r[4 + i] = _mm256_permute2f128_ps(u[i], u[4 + i], 0x31);
+    }
+}
+
+// -from[7], -from[6], ..., -from[0].
+__attribute__((target("avx2,fma"), always_inline)) inline __m256 NegatedReverse(const float* from) {
+    const __m256i reverse = _mm256_setr_epi32(7, 6, 5, 4, 3, 2, 1, 0);
+    return _mm256_xor_ps(_mm256_permutevar8x32_ps(_mm256_loadu_ps(from), reverse), _mm256_set1_ps(-0.0f));
+}
+
+// V of one step from its transform A (a[0..31], a[32] = 0), by whole
+// vectors: V[0..15] = A[16..31], V[16] = 0, V[17..47] = -A[31..1],
+// V[48..63] = -A[0..15].
+__attribute__((target("avx2,fma"), always_inline)) inline void SpreadRow(const float* a, float* v) {
+    const __m256 sign = _mm256_set1_ps(-0.0f);
+    _mm256_store_ps(v, _mm256_loadu_ps(a + 16));
+    _mm256_store_ps(v + 8, _mm256_loadu_ps(a + 24));
+    // V[16] is A[32] = 0 negated: kept a plain zero.
+    _mm256_store_ps(v + 16, _mm256_blend_ps(NegatedReverse(a + 25), _mm256_setzero_ps(), 1));
+    _mm256_store_ps(v + 24, NegatedReverse(a + 17));
+    _mm256_store_ps(v + 32, NegatedReverse(a + 9));
+    _mm256_store_ps(v + 40, NegatedReverse(a + 1));
+    _mm256_store_ps(v + 48, _mm256_xor_ps(_mm256_loadu_ps(a), sign));
+    _mm256_store_ps(v + 56, _mm256_xor_ps(_mm256_loadu_ps(a + 8), sign));
+}
+
 __attribute__((target("avx2,fma"), force_align_arg_pointer)) void RunAvx2(const float* subbands, int bandStride, int slots,
                                                                         float (*hist)[64], int& n, int16_t* pcm, int stride) {
     const Tables& t = T();
@@ -189,26 +232,50 @@ __attribute__((target("avx2,fma"), force_align_arg_pointer)) void RunAvx2(const 
         Vec8 in[32], a[32];
         Gather<Vec8, 8>(subbands, bandStride, t0, count, in);
         Dct<32>(in, a, t.dct.f);
-        for (int lane = 0; lane < count; ++lane) {
-            n = (n - 1) & 15;
-            SpreadV(a, lane, hist[n]);
-            __m256 acc[4];
-            for (auto& x : acc) x = _mm256_setzero_ps();
+        // Each time slot's A in a row of its own (lanes to rows), with A[32] = 0.
+        alignas(32) float rows[8][40];
+        for (int g = 0; g < 4; ++g) {
+            __m256 r[8];
+            for (int l = 0; l < 8; ++l) r[l] = __m256(a[8 * g + l]);
+            Transpose8(r);
+            for (int l = 0; l < 8; ++l) _mm256_storeu_ps(&rows[l][8 * g], r[l]);
+        }
+        for (auto& row : rows) _mm256_storeu_ps(row + 32, _mm256_setzero_ps());
+        // Two time slots at a time, sharing the window's loads; the history
+        // holds 16 steps more than one slot needs, so the second slot's
+        // new V does not overwrite the oldest V of the first.
+        for (int lane = 0; lane < count; lane += 2) {
+            const bool pair = lane + 1 < count;
+            const int first = n = (n - 1) & (kHistory - 1);
+            SpreadRow(rows[lane], hist[n]);
+            if (pair) {
+                n = (n - 1) & (kHistory - 1);
+                SpreadRow(rows[lane + 1], hist[n]);
+            }
+            const int second = n;
+            __m256 acc[2][4];
+            for (auto& slot : acc)
+                for (auto& x : slot) x = _mm256_setzero_ps();
             for (int m = 0; m < 8; ++m) {
-                const float* even = hist[(n + 2 * m) & 15];
-                const float* odd = hist[(n + 2 * m + 1) & 15] + 32;
+                const float* even[2] = {hist[(first + 2 * m) & (kHistory - 1)], hist[(second + 2 * m) & (kHistory - 1)]};
+                const float* odd[2] = {hist[(first + 2 * m + 1) & (kHistory - 1)] + 32, hist[(second + 2 * m + 1) & (kHistory - 1)] + 32};
                 const float* d = t.window + 64 * m;
                 for (int i = 0; i < 4; ++i) {
-                    acc[i] = _mm256_fmadd_ps(_mm256_load_ps(even + 8 * i), _mm256_load_ps(d + 8 * i), acc[i]);
-                    acc[i] = _mm256_fmadd_ps(_mm256_load_ps(odd + 8 * i), _mm256_load_ps(d + 32 + 8 * i), acc[i]);
+                    const __m256 evenWindow = _mm256_load_ps(d + 8 * i), oddWindow = _mm256_load_ps(d + 32 + 8 * i);
+                    for (int s = 0; s < 2; ++s) {
+                        acc[s][i] = _mm256_fmadd_ps(_mm256_load_ps(even[s] + 8 * i), evenWindow, acc[s][i]);
+                        acc[s][i] = _mm256_fmadd_ps(_mm256_load_ps(odd[s] + 8 * i), oddWindow, acc[s][i]);
+                    }
                 }
             }
-            __m128 halves[8];
-            for (int i = 0; i < 4; ++i) {
-                halves[2 * i] = _mm256_castps256_ps128(acc[i]);
-                halves[2 * i + 1] = _mm256_extractf128_ps(acc[i], 1);
+            for (int s = 0; s < (pair ? 2 : 1); ++s) {
+                __m128 halves[8];
+                for (int i = 0; i < 4; ++i) {
+                    halves[2 * i] = _mm256_castps256_ps128(acc[s][i]);
+                    halves[2 * i + 1] = _mm256_extractf128_ps(acc[s][i], 1);
+                }
+                Store16(halves, pcm + (t0 + lane + s) * 32 * stride, stride);
             }
-            Store16(halves, pcm + (t0 + lane) * 32 * stride, stride);
         }
     }
 }

@@ -26,8 +26,12 @@ public:
     // stride], rounded to the nearest and clipped. Full scale is 1.0.
     void Run(int channel, const float* subbands, int bandStride, int slots, int16_t* pcm, int stride);
 
+    // Steps of V kept, newest at newest_: a step reads the last 16, and the
+    // AVX2 path makes two steps' V before it reads.
+    static constexpr int kHistory = 32;
+
 private:
-    alignas(32) float history_[2][16][64];
+    alignas(32) float history_[2][kHistory][64];
     int newest_[2];
     SynthesisPath path_;
 };

@@ -34,12 +34,13 @@ struct Decoded {
     mpegaudio::DecoderCoverage coverage;
 };
 
-Decoded DecodeFile(const std::vector<uint8_t>& file) {
+Decoded DecodeFile(const std::vector<uint8_t>& file, mpegaudio::SynthesisPath path = mpegaudio::FastestSynthesisPath()) {
     Decoded out;
     size_t pos = 0;
     if (file.size() > 10 && std::memcmp(file.data(), "ID3", 3) == 0)
         pos = 10 + (size_t(file[6] & 127) << 21 | size_t(file[7] & 127) << 14 | size_t(file[8] & 127) << 7 | size_t(file[9] & 127));
     mpegaudio::MpegDecoder decoder;
+    decoder.SetSynthesisPath(path);
     std::vector<int16_t> pcm(mpegaudio::kMaxFrameSamples * 2);
     bool first = true;
     while (pos + 4 <= file.size()) {
@@ -241,6 +242,35 @@ INSTANTIATE_TEST_SUITE_P(Written, MpegDecoderStreams, ::testing::ValuesIn(kStrea
     std::replace(name.begin(), name.end(), '.', '_');
     return name;
 });
+
+// A written stream and the converter's decoding of it.
+std::vector<int16_t> ConverterDecodes(const StreamCase& c, const std::vector<uint8_t>& stream) {
+    const std::string path = ScratchPath(c.name), raw = path + ".ffmpeg.raw";
+    testing_support::WriteFileBytes(path, stream);
+    EXPECT_TRUE(RunFfmpeg("-f mp3 -i \"" + path + "\" -f s16le -c:a pcm_s16le \"" + raw + "\""));
+    return ToSamples(testing_support::ReadFileBytes(raw));
+}
+
+// Each vector path of the filter banks (the synthesis and layer III's
+// inverse transform), not only the fastest one this processor has: an
+// encoder-made file and a written stream with every block type.
+const mpegaudio::SynthesisPath kPaths[] = {mpegaudio::SynthesisPath::plain, mpegaudio::SynthesisPath::sse2, mpegaudio::SynthesisPath::avx2};
+const char* const kPathNames[] = {"plain", "sse2", "avx2"};
+
+class MpegDecoderPaths : public ::testing::TestWithParam<mpegaudio::SynthesisPath> {};
+
+TEST_P(MpegDecoderPaths, EveryVectorPathMatchesTheConverter) {
+    if (!mpegaudio::SynthesisPathAvailable(GetParam())) GTEST_SKIP() << "this processor lacks the path";
+    const std::string path = Fixture("cbr44s.mp3");
+    ExpectClose(DecodeFile(testing_support::ReadFileBytes(path), GetParam()), FfmpegDecode(path), 2, "cbr44s.mp3");
+    const StreamCase& written = *std::find_if(std::begin(kStreams), std::end(kStreams),
+                                              [](const StreamCase& c) { return std::string(c.name) == "l3_joint48.mp3"; });
+    const std::vector<uint8_t> stream = WriteStream(written.recipe);
+    ExpectClose(DecodeFile(stream, GetParam()), ConverterDecodes(written, stream), written.channels, written.name);
+}
+
+INSTANTIATE_TEST_SUITE_P(Paths, MpegDecoderPaths, ::testing::ValuesIn(kPaths),
+                         [](const auto& info) { return std::string(kPathNames[int(info.param)]); });
 
 }  // namespace
 }  // namespace mpeg_tests
