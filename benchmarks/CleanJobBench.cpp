@@ -4,6 +4,7 @@
 // the converter. The plain copy of the file is printed beside the figure.
 #include <windows.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <string>
 #include <vector>
@@ -17,6 +18,8 @@ namespace {
 // Past 4 GiB, so the source is RF64 and so is the copy.
 constexpr uint64_t kSourceDataBytes = 5ull << 30;
 constexpr uint32_t kWriteBlockBytes = 4u << 20;
+// Rounds of converter alone and whole job, in turns.
+constexpr int kRounds = 2;
 
 void PutLe(std::vector<uint8_t>& out, uint64_t value, int bytes) {
     for (int i = 0; i < bytes; ++i) out.push_back(uint8_t(value >> (8 * i)));
@@ -69,23 +72,33 @@ BENCHMARK_CASE("clean_copy_large") {
     const double copySeconds = bench::Now() - copyStart;
     ::DeleteFileA(copy.c_str());
 
-    // The same command the job gives the converter for this source.
-    DWORD exitCode = 1;
-    const double converterStart = bench::Now();
-    const bool ran = RunConverter(ConverterCommandLine(source, output, "", true), log, &exitCode, {});
-    const double converterSeconds = bench::Now() - converterStart;
-    ::DeleteFileA(output.c_str());
+    // The same command the job gives the converter for this source, and the
+    // whole job, taken in turns so that neither gains from the other's
+    // place in the run (the page cache and the disk's write-back settle
+    // meanwhile); the best of each counts.
+    double converterSeconds = 1e300, jobSeconds = 1e300;
+    bool ran = true;
+    std::string failure;
+    for (int round = 0; round < kRounds; ++round) {
+        DWORD exitCode = 1;
+        const double converterStart = bench::Now();
+        ran = RunConverter(ConverterCommandLine(source, output, "", true), log, &exitCode, {}) && exitCode == 0 && ran;
+        converterSeconds = std::min(converterSeconds, bench::Now() - converterStart);
+        ::DeleteFileA(output.c_str());
 
-    const double jobStart = bench::Now();
-    const std::string failure = CleanAndCheck(source, output, log, {});
-    const double jobSeconds = bench::Now() - jobStart;
+        const double jobStart = bench::Now();
+        const std::string jobFailure = CleanAndCheck(source, output, log, {});
+        jobSeconds = std::min(jobSeconds, bench::Now() - jobStart);
+        if (failure.empty()) failure = jobFailure;
+        ::DeleteFileA(output.c_str());
+    }
 
     ::DeleteFileA(output.c_str());
     ::DeleteFileA(source.c_str());
     ::DeleteFileA(log.c_str());
-    std::printf("clean_copy_large: plain copy %.2f s%s, converter alone %.2f s%s, whole job %.2f s%s\n", copySeconds,
-                copied ? "" : " (failed)", converterSeconds, ran && exitCode == 0 ? "" : " (failed)", jobSeconds,
-                failure.empty() ? "" : (" (failed: " + failure + ")").c_str());
+    std::printf("clean_copy_large: plain copy %.2f s%s, converter alone %.2f s%s, whole job %.2f s%s (best of %d)\n",
+                copySeconds, copied ? "" : " (failed)", converterSeconds, ran ? "" : " (failed)", jobSeconds,
+                failure.empty() ? "" : (" (failed: " + failure + ")").c_str(), kRounds);
     // A job that did not verify the copy has no figure to give.
     bench::Report("clean_copy_large", failure.empty() ? converterSeconds / jobSeconds : 0.0, 0.8);
 }
