@@ -59,11 +59,16 @@ TMMCDReader& CDAudioTest::NewReader() {
     return reader;
 }
 
-std::vector<uint8_t> CDAudioTest::ReadAll(TMMCDReader& reader, uint32_t bufferSize) {
+testing_support::TestSink& CDAudioTest::StartReading(TMMCDReader& reader) {
     testing_support::TestSink& sink = wc::MakeComponent<testing_support::TestSink>(root_);
     sink.SetInput(&reader);
     reader.Opened();
     reader.Started();
+    return sink;
+}
+
+std::vector<uint8_t> CDAudioTest::ReadAll(TMMCDReader& reader, uint32_t bufferSize) {
+    testing_support::TestSink& sink = StartReading(reader);
     std::vector<uint8_t> data = sink.PullAll(bufferSize, 100000);
     reader.Stopped();
     reader.Closed();

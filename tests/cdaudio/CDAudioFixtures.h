@@ -43,6 +43,8 @@ protected:
 
     // A reader on the virtual drive, its table of contents read.
     TMMCDReader& NewReader();
+    // A sink pulling from `reader`, which is opened and started.
+    testing_support::TestSink& StartReading(TMMCDReader& reader);
     // Opens and starts `reader` as the head of a chain, pulls everything in
     // requests of `bufferSize` bytes, then stops and closes it.
     std::vector<uint8_t> ReadAll(TMMCDReader& reader, uint32_t bufferSize);

@@ -269,10 +269,7 @@ TEST_F(CDReaderTest, AFailedReadRaisesTheDeviceLayersText) {
     ASSERT_TRUE(drive_.Describe(std::string(kDisc) + "fail 0xBE 2\n"));
     TMMCDReader& reader = NewReader();
     reader.SelectTrack(1);
-    testing_support::TestSink& sink = wc::MakeComponent<testing_support::TestSink>(root_);
-    sink.SetInput(&reader);
-    reader.Opened();
-    reader.Started();
+    testing_support::TestSink& sink = StartReading(reader);
     std::vector<uint8_t> out;
     bool more = false;
     EXPECT_EQ(FailureOf<EMMCDDAError>([&] { sink.PullOnce(4096, out, more); }), "Unable to read audio data");
@@ -318,10 +315,7 @@ TEST_F(CDReaderTest, APositionSetDuringAReadTakesEffectAfterIt) {
     ASSERT_TRUE(drive_.Describe(std::string(kDisc) + "delay 0xBE 300\n"));
     TMMCDReader& reader = NewReader();
     reader.SelectTrack(1);
-    testing_support::TestSink& sink = wc::MakeComponent<testing_support::TestSink>(root_);
-    sink.SetInput(&reader);
-    reader.Opened();
-    reader.Started();
+    testing_support::TestSink& sink = StartReading(reader);
     Mark();
     std::thread worker([&] {
         std::vector<uint8_t> out;
@@ -353,10 +347,7 @@ TEST_F(CDReaderTest, ADisabledReaderDeliversSilenceAndAlwaysMoreData) {
     int before = 0, after = 0;
     reader.OnDataRead = [&](wc::TComponent*) { ++before; };
     reader.OnDataReadEnd = [&](wc::TComponent*) { ++after; };
-    testing_support::TestSink& sink = wc::MakeComponent<testing_support::TestSink>(root_);
-    sink.SetInput(&reader);
-    reader.Opened();
-    reader.Started();
+    testing_support::TestSink& sink = StartReading(reader);
     Mark();
     for (int pull = 0; pull < 3; ++pull) {
         std::vector<uint8_t> out;
@@ -385,10 +376,7 @@ TEST_F(CDReaderTest, ServingARequestFiresTheReadEventsAroundIt) {
         events.push_back("read");
     };
     reader.OnDataReadEnd = [&](wc::TComponent*) { events.push_back("end"); };
-    testing_support::TestSink& sink = wc::MakeComponent<testing_support::TestSink>(root_);
-    sink.SetInput(&reader);
-    reader.Opened();
-    reader.Started();
+    testing_support::TestSink& sink = StartReading(reader);
     std::vector<uint8_t> out;
     bool more = false;
     sink.PullOnce(3000, out, more);
@@ -400,10 +388,7 @@ TEST_F(CDReaderTest, ServingARequestFiresTheReadEventsAroundIt) {
 TEST_F(CDReaderTest, AnAbortedReaderDeliversNothingMore) {
     TMMCDReader& reader = NewReader();
     reader.SelectTrack(1);
-    testing_support::TestSink& sink = wc::MakeComponent<testing_support::TestSink>(root_);
-    sink.SetInput(&reader);
-    reader.Opened();
-    reader.Started();
+    testing_support::TestSink& sink = StartReading(reader);
     std::vector<uint8_t> out;
     bool more = false;
     EXPECT_EQ(sink.PullOnce(3000, out, more), 3000u);
@@ -428,10 +413,7 @@ TEST_P(CDReaderAbortTest, CommandsAfterAnAbortAreCarriedOut) {
     TMMCDReader& reader = NewReader();
     reader.SetCopyMode(GetParam());
     reader.SelectTrack(1);
-    testing_support::TestSink& sink = wc::MakeComponent<testing_support::TestSink>(root_);
-    sink.SetInput(&reader);
-    reader.Opened();
-    reader.Started();
+    testing_support::TestSink& sink = StartReading(reader);
     std::vector<uint8_t> out;
     bool more = false;
     ASSERT_EQ(sink.PullOnce(3000, out, more), 3000u);

@@ -287,6 +287,20 @@ protected:
         srb.SRB_BufLen = length;
         return srb;
     }
+    // Pass-throughs go pending and complete only once `gate` is set;
+    // `completed` is set when a completion has run, `notify` is for the request.
+    struct PendingPassThrough {
+        wc::KernelHandle gate, completed, notify;
+    };
+    PendingPassThrough HoldPassThroughs() {
+        PendingPassThrough pending{wc::KernelHandle(::CreateEventA(nullptr, TRUE, FALSE, nullptr)),
+                                   wc::KernelHandle(::CreateEventA(nullptr, TRUE, FALSE, nullptr)),
+                                   wc::KernelHandle(::CreateEventA(nullptr, TRUE, FALSE, nullptr))};
+        fake_.pendingOverlapped = true;
+        fake_.completionGate = pending.gate.get();
+        fake_.completed = pending.completed.get();
+        return pending;
+    }
     std::vector<CDPassThroughRequest> requests_;
     int failures_ = 0;
     DWORD failError_ = 0;
@@ -336,29 +350,18 @@ TEST_F(PassThroughTest, APendingPassThroughIsFinishedByItsOwnThreadAndSignalled)
 
 TEST_F(PassThroughTest, AnAbortedPendingPassThroughLeavesTheRequestBlockAlone) {
     ASSERT_EQ(Init(false), 0);
-    wc::KernelHandle gate(::CreateEventA(nullptr, TRUE, FALSE, nullptr));
-    wc::KernelHandle completed(::CreateEventA(nullptr, TRUE, FALSE, nullptr));
-    wc::KernelHandle notify(::CreateEventA(nullptr, TRUE, FALSE, nullptr));
-    fake_.pendingOverlapped = true;
-    fake_.completionGate = gate.get();
-    fake_.completed = completed.get();
-    auto srb = std::make_unique<SRB_ExecSCSICmd>();
-    srb->SRB_Cmd = SC_EXEC_SCSI_CMD;
-    srb->SRB_Flags = SRB_EVENT_NOTIFY;
-    srb->SRB_Target = 1;
-    srb->SRB_CDBLen = 12;
-    srb->CDBByte[0] = 0xBB;
-    srb->SRB_PostProc = notify.get();
+    const PendingPassThrough pending = HoldPassThroughs();
+    auto srb = std::make_unique<SRB_ExecSCSICmd>(Request(0xBB, pending.notify.get()));
     ASSERT_EQ(SPTISendASPI32Command(srb.get()), SS_PENDING);
     SRB_Abort abort{};
     abort.SRB_Cmd = SC_ABORT_SRB;
     abort.SRB_ToAbort = srb.get();
     EXPECT_EQ(SPTISendASPI32Command(&abort), SS_COMP);
     EXPECT_EQ(srb->SRB_Status, SS_ABORTED);
-    ::SetEvent(gate.get());
-    ASSERT_EQ(::WaitForSingleObject(completed.get(), 10000), WAIT_OBJECT_0);
+    ::SetEvent(pending.gate.get());
+    ASSERT_EQ(::WaitForSingleObject(pending.completed.get(), 10000), WAIT_OBJECT_0);
     // The completion thread takes the lock the abort took; once it has, it is done.
-    EXPECT_EQ(::WaitForSingleObject(notify.get(), 200), DWORD(WAIT_TIMEOUT));
+    EXPECT_EQ(::WaitForSingleObject(pending.notify.get(), 200), DWORD(WAIT_TIMEOUT));
     EXPECT_EQ(srb->SRB_Status, SS_ABORTED);
 }
 
@@ -366,15 +369,10 @@ TEST_F(PassThroughTest, AnAbortedPendingPassThroughLeavesTheRequestBlockAlone) {
 // into the caller's buffer after the abort had returned.
 TEST_F(PassThroughTest, AnAbortCancelsThePendingPassThroughBeforeItReturns) {
     ASSERT_EQ(Init(false), 0);
-    wc::KernelHandle gate(::CreateEventA(nullptr, TRUE, FALSE, nullptr));
-    wc::KernelHandle completed(::CreateEventA(nullptr, TRUE, FALSE, nullptr));
-    wc::KernelHandle notify(::CreateEventA(nullptr, TRUE, FALSE, nullptr));
-    fake_.pendingOverlapped = true;
-    fake_.completionGate = gate.get();
-    fake_.completed = completed.get();
+    const PendingPassThrough pending = HoldPassThroughs();
     std::vector<uint8_t> buffer(2352, 0);
     fake_.lateWrite = [&buffer] { std::fill(buffer.begin(), buffer.end(), uint8_t(0xAB)); };
-    SRB_ExecSCSICmd srb = Request(0xBE, notify.get(), buffer.data(), uint32_t(buffer.size()));
+    SRB_ExecSCSICmd srb = Request(0xBE, pending.notify.get(), buffer.data(), uint32_t(buffer.size()));
     ASSERT_EQ(SPTISendASPI32Command(&srb), SS_PENDING);
     SRB_Abort abort{};
     abort.SRB_Cmd = SC_ABORT_SRB;
@@ -383,8 +381,8 @@ TEST_F(PassThroughTest, AnAbortCancelsThePendingPassThroughBeforeItReturns) {
     EXPECT_EQ(fake_.cancels, 1);
     EXPECT_EQ(srb.SRB_Status, SS_ABORTED);
     // The system would have finished the request now.
-    ::SetEvent(gate.get());
-    ASSERT_EQ(::WaitForSingleObject(completed.get(), 10000), WAIT_OBJECT_0);
+    ::SetEvent(pending.gate.get());
+    ASSERT_EQ(::WaitForSingleObject(pending.completed.get(), 10000), WAIT_OBJECT_0);
     EXPECT_EQ(std::count(buffer.begin(), buffer.end(), uint8_t(0xAB)), 0) << "written after the abort";
     EXPECT_EQ(srb.SRB_Status, SS_ABORTED);
 }
