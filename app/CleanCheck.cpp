@@ -16,10 +16,10 @@
 #include "framework/Files.h"
 #include "framework/Handles.h"
 #include "framework/Strings.h"
-#include "media/MMACM.h"
-#include "media/MMADPCM.h"
-#include "media/MMMPEG.h"
-#include "media/MMWaveIO.h"
+#include "media/codecs/MMACM.h"
+#include "media/codecs/MMADPCM.h"
+#include "media/mpeg/MMMPEG.h"
+#include "media/wave/MMWaveIO.h"
 
 namespace {
 

@@ -14,7 +14,7 @@
 #include "framework/Files.h"
 #include "framework/Handles.h"
 #include "framework/Strings.h"
-#include "media/MMWaveIO.h"
+#include "media/wave/MMWaveIO.h"
 
 const char kOutputCompletedMessage[] =
     "\x8F\x6F\x97\xCD\x82\xF0\x8A\xAE\x97\xB9\x82\xB5\x82\xDC\x82\xB5\x82\xBD\x81\x42";

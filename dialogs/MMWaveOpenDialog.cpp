@@ -40,12 +40,12 @@
 #include "framework/Exceptions.h"
 #include "framework/Forms.h"
 #include "framework/Timers.h"
-#include "media/MMADCvt.h"
+#include "media/codecs/MMADCvt.h"
 #include "media/MMMessages.h"
-#include "media/MMPCMSup.h"
-#include "media/MMWavOut.h"
-#include "media/MMWave.h"
-#include "media/MMWaveIO.h"
+#include "media/codecs/MMPCMSup.h"
+#include "media/playback/MMWavOut.h"
+#include "media/wave/MMWave.h"
+#include "media/wave/MMWaveIO.h"
 
 namespace {
 

@@ -8,7 +8,7 @@
 #include "WaveSources.h"
 #include "app/CleanCheck.h"
 #include "app/Unit1.h"
-#include "media/MMACM.h"
+#include "media/codecs/MMACM.h"
 #include "support/TestSupport.h"
 
 using namespace testing_support;

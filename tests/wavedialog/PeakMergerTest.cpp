@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "dialogs/MMCstDlg.h"
-#include "media/MMPCMSup.h"
+#include "media/codecs/MMPCMSup.h"
 
 namespace {
 

@@ -16,8 +16,8 @@
 #include "framework/Dialogs.h"
 #include "framework/Forms.h"
 #include "framework/Strings.h"
-#include "media/MMWavOut.h"
-#include "media/MMWaveIO.h"
+#include "media/playback/MMWavOut.h"
+#include "media/wave/MMWaveIO.h"
 #include "support/DialogDriver.h"
 #include "support/TestSupport.h"
 

@@ -13,7 +13,7 @@
 #include "WaveFixtures.h"
 #include "dialogs/MMCstDlg.h"
 #include "framework/Handles.h"
-#include "media/MMWave.h"
+#include "media/wave/MMWave.h"
 #include "support/AudioFixtures.h"
 #include "support/TestSupport.h"
 
