@@ -30,7 +30,6 @@ const char kConversionFailedMessage[] =
 
 namespace {
 
-constexpr char kLogFileName[] = "Cvlog.log";
 // The bar's range: a thousand steps for the whole job.
 constexpr int kProgressSteps = 1000;
 // One file's stretch of the bar, in hundredths: the check takes the last
@@ -40,19 +39,16 @@ constexpr int kProgressSteps = 1000;
 constexpr int kCheckFrom = 80;
 constexpr int kDecodedConverterFrom = 33;
 
-// Raised from the check's block callback to leave it when the job is stopped.
-struct JobStopped {};
-
-std::string ProgramLogPath() { return wc::ExtractFileDir(wc::ExecutablePath()) + "\\" + kLogFileName; }
-
-// The name a copy gets, as the file system compares names (case ignored).
-std::string CopyNameKey(const std::string& source) {
-    std::wstring name = wc::PathToWide(ExtractBaseName(source));
-    ::CharUpperBuffW(name.data(), DWORD(name.size()));
-    return wc::PathFromWide(name);
-}
-
 }  // namespace
+
+std::wstring ConversionFailedText(const LogLocation& log) {
+    const std::wstring text = wc::ShiftJisToWide(kConversionFailedMessage);
+    const std::wstring installationFolder = L"\u30A4\u30F3\u30B9\u30C8\u30FC\u30EB\u30C7\u30A3\u30EC\u30AF\u30C8\u30EA";
+    const size_t at = text.find(installationFolder);
+    if (log.besideProgram || log.path.empty() || at == std::wstring::npos) return text;
+    return text.substr(0, at) + wc::PathToWide(wc::ExtractFileDir(log.path)) + L" " +
+           text.substr(at + installationFolder.size());
+}
 
 bool IsChoiceMade(std::string_view caption) { return caption.substr(0, 2) != "No"; }
 
@@ -88,6 +84,18 @@ void TForm1::DeclareMethods(wc::MethodTable& methods) {
 }
 
 LRESULT TForm1::WndProc(UINT message, WPARAM wParam, LPARAM lParam) {
+    // The session may end during a job: the job is stopped, and once the
+    // session surely ends, its converter and temporary files go at once
+    // (the process may end as soon as this returns).
+    if (message == WM_QUERYENDSESSION && jobRunning_) {
+        stopRequested_ = true;
+        return TRUE;
+    }
+    if (message == WM_ENDSESSION && wParam && runningJob_) {
+        stopRequested_ = true;
+        runningJob_->Abandon();
+        return 0;
+    }
     if (message == WM_CLOSE && jobRunning_) {
         // The job stops as Stop stops it; the window closes once it has.
         stopRequested_ = true;
@@ -206,90 +214,40 @@ void TForm1::RunCleanJob() {
     const std::vector<std::string> sources = sources_;
     const std::string folder = Label2->Caption();
     if (sources.empty()) return;
-    const std::string logPath = ProgramLogPath();
+    const LogLocation log = FindLogLocation();
 
     busyCursor_ = true;
     const HCURSOR previousCursor = ::SetCursor(::LoadCursor(nullptr, IDC_WAIT));
     ShowJobControls(true);
-    bool allVerified = true, stopped = false;
-    if (sources.size() == 1) {
-        const FileOutcome outcome = CleanOneFile(sources.front(), folder, false);
-        allVerified = outcome.verified;
-        stopped = outcome.stopped;
-    } else {
-        // One log for the batch: started empty, each converter's output
-        // appended behind a line naming its source.
-        wc::FileHandle(::CreateFileW(wc::PathToWide(logPath).c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                                     nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
-        std::vector<std::string> copyNames;
-        for (size_t i = 0; i < sources.size() && !stopped; ++i) {
-            const std::string& source = sources[i];
-            progress_.index = i;
-            progress_.count = sources.size();
-            Label6->SetCaption(FileOfText(i + 1, sources.size()));
-            ProgressBar1->SetPosition(int(i * kProgressSteps / sources.size()));
-            const std::string key = CopyNameKey(source);
-            if (std::find(copyNames.begin(), copyNames.end(), key) != copyNames.end()) {
-                AppendLogLine(logPath, "refused: " + source + ": an earlier source of this batch has the same name, "
-                                                              "and its clean copy would be overwritten");
-                allVerified = false;
-                continue;
-            }
-            copyNames.push_back(key);
-            AppendLogLine(logPath, "source " + std::to_string(i + 1) + " of " + std::to_string(sources.size()) +
-                                       ": " + source);
-            const FileOutcome outcome = CleanOneFile(source, folder, true);
-            stopped = outcome.stopped;
-            if (!outcome.verified && !outcome.stopped) {
-                allVerified = false;
-                AppendLogLine(logPath, "failed: " + source + ": " +
-                                           (outcome.logLine.empty() ? "the clean copy could not be verified"
-                                                                    : outcome.logLine));
-            }
-        }
+    // Between its waits the job answers input, moves the bar and leaves when
+    // stopped; its converter and temporary files go with it.
+    CleanJob job([this] {
+        wc::Application().ProcessMessages();
+        ShowJobProgress();
+        if (stopRequested_) throw JobStopped{};
+    });
+    runningJob_ = &job;
+    shownFile_ = 0;
+    std::vector<FileOutcome> outcomes;
+    try {
+        outcomes = job.Run(sources, folder, log);
+    } catch (...) {
+        runningJob_ = nullptr;
+        throw;
     }
+    runningJob_ = nullptr;
     busyCursor_ = false;
     ::SetCursor(previousCursor);
     ShowJobControls(false);
     // A stopped job ends quietly: its log line says what became of it.
-    if (stopped) return;
-    wc::ShowMessage(wc::ShiftJisToWide(allVerified ? kOutputCompletedMessage : kConversionFailedMessage));
-}
-
-TForm1::FileOutcome TForm1::CleanOneFile(const std::string& source, const std::string& folder, bool append) {
-    const std::string output = BuildOutputPath(folder, source);
-    const CleanPlan plan = PlanCleanJob(source);
-    progress_.output = output;
-    progress_.expectedBytes = plan.copyBytes;
-    progress_.decodes = plan.route == CleanPlan::Route::Decode;
-    progress_.job = {};
-
-    FileOutcome outcome;
-    try {
-        // Between its waits the job answers input, moves the bar and leaves
-        // when stopped; a converter left this way is ended (RunConverter).
-        outcome.logLine = CleanAndCheck(
-            source, plan, output, ProgramLogPath(),
-            [this] {
-                wc::Application().ProcessMessages();
-                ShowJobProgress();
-                if (stopRequested_) throw JobStopped{};
-            },
-            append, &progress_.job);
-        outcome.verified = outcome.logLine.empty();
-    } catch (const JobStopped&) {
-        FileStopped(source, output);
-        outcome.stopped = true;
-    }
-    return outcome;
-}
-
-void TForm1::FileStopped(const std::string& source, const std::string& output) {
-    // The copy is unfinished, or finished but not verified: neither may stay.
-    const bool gone = ::DeleteFileW(wc::PathToWide(output).c_str()) || ::GetLastError() == ERROR_FILE_NOT_FOUND;
-    AppendLogLine(ProgramLogPath(), "stopped: " + source + ": " +
-                                        (gone ? "its unfinished copy was deleted"
-                                              : "its unfinished copy could not be deleted: " + output));
+    const auto is = [&](FileOutcome::Result result) {
+        return std::any_of(outcomes.begin(), outcomes.end(), [&](const FileOutcome& o) { return o.result == result; });
+    };
+    if (is(FileOutcome::Result::Stopped)) return;
+    const bool allVerified = std::all_of(outcomes.begin(), outcomes.end(), [](const FileOutcome& o) {
+        return o.result == FileOutcome::Result::Verified;
+    });
+    wc::ShowMessage(allVerified ? wc::ShiftJisToWide(kOutputCompletedMessage) : ConversionFailedText(log));
 }
 
 void TForm1::ShowJobProgress() {
@@ -297,8 +255,14 @@ void TForm1::ShowJobProgress() {
     const auto within = [](uint64_t done, uint64_t total, int from, int to) {
         return total ? from + int(std::min(done, total) * uint64_t(to - from) / total) : from;
     };
-    const JobProgress& job = progress_.job;
-    const int converterFrom = progress_.decodes ? kDecodedConverterFrom : 0;
+    if (!runningJob_) return;
+    const BatchProgress& progress = runningJob_->Progress();
+    if (progress.count > 1 && progress.index + 1 != shownFile_) {
+        shownFile_ = progress.index + 1;
+        Label6->SetCaption(FileOfText(shownFile_, progress.count));
+    }
+    const JobProgress& job = progress.job;
+    const int converterFrom = progress.decodes ? kDecodedConverterFrom : 0;
     int share = 0;
     switch (job.stage) {
     case JobProgress::Stage::Decoding:
@@ -307,9 +271,9 @@ void TForm1::ShowJobProgress() {
     case JobProgress::Stage::Converting: {
         WIN32_FILE_ATTRIBUTE_DATA data{};
         uint64_t written = 0;
-        if (::GetFileAttributesExW(wc::PathToWide(progress_.output).c_str(), GetFileExInfoStandard, &data))
+        if (::GetFileAttributesExW(wc::PathToWide(progress.partialCopy).c_str(), GetFileExInfoStandard, &data))
             written = uint64_t(data.nFileSizeHigh) << 32 | data.nFileSizeLow;
-        share = within(written, progress_.expectedBytes, converterFrom, kCheckFrom);
+        share = within(written, progress.expectedBytes, converterFrom, kCheckFrom);
         break;
     }
     case JobProgress::Stage::Checking:
@@ -317,11 +281,14 @@ void TForm1::ShowJobProgress() {
         break;
     }
     // The file's stretch of the bar, of its count.
-    const int64_t step = (int64_t(progress_.index) * 100 + share) * kProgressSteps / (int64_t(progress_.count) * 100);
+    const int64_t step =
+        (int64_t(progress.index) * 100 + share) * kProgressSteps / (int64_t(std::max<size_t>(progress.count, 1)) * 100);
     ProgressBar1->SetPosition(int(step));
 }
 
 bool TForm1::RunConverterJob(const std::string& commandLine, const std::string& logFileName, DWORD* exitCode) {
-    return RunConverter(commandLine, wc::ExtractFileDir(wc::ExecutablePath()) + "\\" + logFileName, exitCode,
-                        [] { wc::Application().ProcessMessages(); });
+    const ConverterRun run = RunConverter(commandLine, wc::ExtractFileDir(wc::ExecutablePath()) + "\\" + logFileName,
+                                          [] { wc::Application().ProcessMessages(); });
+    if (exitCode) *exitCode = run.exitCode;
+    return run.started;
 }

@@ -12,7 +12,9 @@
 // arrives, so the handlers can be entered again during it: while jobRunning_
 // the choosing buttons and drops are refused, the "CLEAN FILE" button
 // (captioned "STOP") and Esc set stopRequested_, and a close sets it too
-// with closePending_, carried out once the job has stopped.
+// with closePending_, carried out once the job has stopped. When the
+// session ends during a job, the job is stopped and its converter and
+// temporary files are gone before the window lets the session end.
 #pragma once
 
 #include <cstdint>
@@ -32,6 +34,10 @@
 extern const char kOutputCompletedMessage[];
 // Shown when it does not; its line breaks are bare carriage returns (Shift-JIS).
 extern const char kConversionFailedMessage[];
+// The failure message naming where the log is: as it stands when the log is
+// beside the program (the installation folder), else with that folder put
+// in the place of "the installation folder".
+std::wstring ConversionFailedText(const LogLocation& log);
 
 // A choice counts as made unless the caption begins with "No".
 bool IsChoiceMade(std::string_view caption);
@@ -72,13 +78,6 @@ protected:
     void CreateParams(wc::TCreateParams& params) override;
 
 private:
-    // What became of one source.
-    struct FileOutcome {
-        bool verified = false;  // cleaned and its copy holds the source's samples
-        bool stopped = false;   // the user stopped the job during this file
-        std::string logLine;    // the check's line for support; empty: nothing to tell
-    };
-
     // Runs the converter hidden with its console output in the log beside
     // the executable; true when it was started and has ended, with its exit
     // code in `exitCode` when given.
@@ -89,13 +88,8 @@ private:
     void SetSources(std::vector<std::string> sources);
     // WAV files dropped become the sources, one folder the output folder.
     void FilesDropped(HDROP drop);
-    // Converters, checks, log lines and the one message of one job.
+    // The cleaning job of every source, then its one message.
     void RunCleanJob();
-    // One source: the converter, then the check of its copy. With `append`
-    // the converter's output goes to the end of the log instead of a new log.
-    FileOutcome CleanOneFile(const std::string& source, const std::string& folder, bool append);
-    // Deletes the copy a stopped file left and logs the stop.
-    void FileStopped(const std::string& source, const std::string& output);
     // Moves the bar by the job's stage: the program's decoding, the
     // converter's output against its expected size, the check.
     void ShowJobProgress();
@@ -107,12 +101,6 @@ private:
     bool closePending_ = false;   // the window was closed during the job
     bool busyCursor_ = false;     // the wait cursor shows over the window
 
-    // The file being cleaned, for the progress bar.
-    struct Progress {
-        size_t index = 0, count = 1;  // the k-th (0-based) of count sources
-        std::string output;
-        uint64_t expectedBytes = 0;   // of the copy; 0: unknown
-        bool decodes = false;         // the program decodes the source first
-        JobProgress job;              // the stage the job has reached
-    } progress_;
+    CleanJob* runningJob_ = nullptr;  // the job under way, for its progress and a log-off
+    size_t shownFile_ = 0;            // the file "file k of N" names
 };

@@ -58,14 +58,15 @@ TEST(KeepFormatCodecOfFile, LeavesTheCommandAloneForAFileThatIsNoWave) {
     EXPECT_EQ(KeepFormatCodecOf(dir / "missing.wav"), "");
 }
 
-TEST(ConverterCommandLine, PutsTheCodecOptionJustBeforeTheOutputPath) {
-    EXPECT_EQ(BuildConverterCommandLine("C:\\my music\\take 1.wav", "D:\\out", "pcm_s24le"),
-              "extras\\ffmpeg -i \"C:\\my music\\take 1.wav\" -f wav -bitexact -y -c:a pcm_s24le "
-              "\"D:\\out\\Clean_take 1.wav\"");
-    EXPECT_EQ(BuildConverterCommandLine("C:\\a.wav", "E:\\", "pcm_f64le"),
-              "extras\\ffmpeg -i \"C:\\a.wav\" -f wav -bitexact -y -c:a pcm_f64le \"E:\\\\Clean_a.wav\"");
-    EXPECT_EQ(BuildConverterCommandLine("C:\\a.wav", "D:\\out", ""),
-              "extras\\ffmpeg -i \"C:\\a.wav\" -f wav -bitexact -y \"D:\\out\\Clean_a.wav\"");
+TEST(ConverterCommandLine, GuessesNoLayoutAndPutsTheOptionsJustBeforeTheOutputPath) {
+    EXPECT_EQ(ConverterCommandLine("C:\\my music\\take 1.wav", "D:\\out\\~WaveCleaner-7-1.tmp", "pcm_s24le", false),
+              "extras\\ffmpeg -guess_layout_max 2 -i \"C:\\my music\\take 1.wav\" -f wav -bitexact -y -c:a pcm_s24le "
+              "\"D:\\out\\~WaveCleaner-7-1.tmp\"");
+    EXPECT_EQ(ConverterCommandLine("C:\\a.wav", "E:\\\\x.tmp", "pcm_f64le", true),
+              "extras\\ffmpeg -guess_layout_max 2 -i \"C:\\a.wav\" -f wav -bitexact -y -c:a pcm_f64le -rf64 auto "
+              "\"E:\\\\x.tmp\"");
+    EXPECT_EQ(ConverterCommandLine("C:\\a.wav", "D:\\out\\x.tmp", "", false),
+              "extras\\ffmpeg -guess_layout_max 2 -i \"C:\\a.wav\" -f wav -bitexact -y \"D:\\out\\x.tmp\"");
 }
 
 // The check of one source against one output in a fresh folder.
@@ -235,8 +236,9 @@ TEST_F(CleanCopyCheck, DecodingCountsThePcmBytesWritten) {
     const AcmScope acm;  // the system's decoder, as the program binds it at start
     WriteFileBytes(source, MakeWave(6, 1, 8000, 8, PatternBytes(300000, 7)));
     progress = {JobProgress::Stage::Decoding, 0, 600044};
-    std::string failure;
-    ASSERT_TRUE(DecodeToPcmWave(source, output, [this] { reached.push_back(progress); }, failure, &progress)) << failure;
+    DecodedWave decoded;
+    ASSERT_TRUE(DecodeToPcmWave(source, output, [this] { reached.push_back(progress); }, decoded, &progress))
+        << decoded.failure;
     ExpectStepsUpTo(reached, JobProgress::Stage::Decoding, 600000);
     EXPECT_EQ(ChunkOf(ReadFileBytes(output), "data").size(), 600000u);
 }
