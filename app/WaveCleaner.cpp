@@ -5,7 +5,7 @@
 #include "controls/AdvGDIP.h"
 #include "dialogs/MMCstDlg.h"
 #include "framework/Forms.h"
-#include "media/MMACM.h"
+#include "media/codecs/MMACM.h"
 
 int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
     // Start-up in order, shut-down in reverse (by destruction): the media

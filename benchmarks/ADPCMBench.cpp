@@ -19,7 +19,7 @@
 #include "Bench.h"
 #include "framework/Files.h"
 #include "framework/Handles.h"
-#include "media/MMADPCM.h"
+#include "media/codecs/MMADPCM.h"
 
 namespace {
 

@@ -13,7 +13,7 @@
 
 #include "Bench.h"
 #include "aspidrive/VirtualDrive.h"
-#include "media/MMASPI.h"
+#include "media/cd/MMASPI.h"
 
 namespace {
 

@@ -10,7 +10,7 @@
 
 #include "Bench.h"
 #include "framework/Handles.h"
-#include "media/MMWaveIO.h"
+#include "media/wave/MMWaveIO.h"
 
 namespace {
 

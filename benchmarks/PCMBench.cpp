@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "Bench.h"
-#include "media/MMPCMSup.h"
+#include "media/codecs/MMPCMSup.h"
 
 namespace {
 

@@ -17,9 +17,10 @@
 
 #include "Bench.h"
 #include "dialogs/MMCstDlg.h"
+#include "dialogs/WavePeakScan.h"
 #include "framework/Handles.h"
-#include "media/MMPCMSup.h"
-#include "media/MMWave.h"
+#include "media/codecs/MMPCMSup.h"
+#include "media/wave/MMWave.h"
 #include "support/DialogDriver.h"
 
 namespace {

@@ -17,7 +17,7 @@
 // Declared by <gdiplus.h>; repeated here so that this header stays light.
 extern "C" void WINAPI GdiplusShutdown(ULONG_PTR token);
 // Closes a conversion stream. The program defines it with its run-time codec
-// manager binding (media/MMACM.cpp); a module linked to the codec manager
+// manager binding (media/codecs/MMACM.cpp); a module linked to the codec manager
 // itself (the MPEG decoder library) calls acmStreamClose directly.
 void AcmStreamCloseBound(HACMSTREAM stream) noexcept;
 

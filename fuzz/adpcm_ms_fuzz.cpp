@@ -5,7 +5,7 @@
 #include <memory>
 
 #include "FuzzInput.h"
-#include "media/MMADPCM.h"
+#include "media/codecs/MMADPCM.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     FuzzInput in(data, size);

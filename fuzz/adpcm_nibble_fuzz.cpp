@@ -4,7 +4,7 @@
 #include <memory>
 
 #include "FuzzInput.h"
-#include "media/MMADPCM.h"
+#include "media/codecs/MMADPCM.h"
 
 namespace {
 

@@ -4,7 +4,7 @@
 #include <memory>
 
 #include "FuzzInput.h"
-#include "media/MMPCMSup.h"
+#include "media/codecs/MMPCMSup.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (size > (1u << 20)) return 0;

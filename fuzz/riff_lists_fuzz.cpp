@@ -3,7 +3,7 @@
 #include <memory>
 
 #include "FuzzInput.h"
-#include "media/MMRiffLists.h"
+#include "media/wave/MMRiffLists.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (size > (1u << 20)) return 0;

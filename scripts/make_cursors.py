@@ -1,6 +1,6 @@
 #!/usr/bin/env python3
 """Writes the media library's 31 cursors (resources 2001..2031) as 32x32
-monochrome .cur files into media/cursors/, and media/MMCursors.rc naming them.
+monochrome .cur files into media/playback/cursors/, and media/playback/MMCursors.rc naming them.
 
 The family: the usual arrow pointer (hot spot at its tip) with a badge in the
 lower right that carries the cursor's number within the set, 01 to 31, so each
@@ -95,15 +95,15 @@ def cur_bytes(grid, hot_x=0, hot_y=0):
 
 def main():
     root = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
-    folder = os.path.join(root, "media", "cursors")
+    folder = os.path.join(root, "media", "playback", "cursors")
     os.makedirs(folder, exist_ok=True)
     lines = ["// The media library's cursors; written by scripts/make_cursors.py.", ""]
     for n in range(1, COUNT + 1):
         name = "MMCursor%02d.cur" % n
         with open(os.path.join(folder, name), "wb") as f:
             f.write(cur_bytes(draw(n)))
-        lines.append('%d CURSOR "media/cursors/%s"' % (FIRST_ID + n - 1, name))
-    with open(os.path.join(root, "media", "MMCursors.rc"), "w", newline="\n") as f:
+        lines.append('%d CURSOR "media/playback/cursors/%s"' % (FIRST_ID + n - 1, name))
+    with open(os.path.join(root, "media", "playback", "MMCursors.rc"), "w", newline="\n") as f:
         f.write("\n".join(lines) + "\n")
 
 

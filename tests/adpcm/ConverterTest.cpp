@@ -8,9 +8,9 @@
 #include <random>
 #include <vector>
 
-#include "media/MMADCvt.h"
+#include "media/codecs/MMADCvt.h"
 #include "media/MMErrors.h"
-#include "media/MMPCMSup.h"
+#include "media/codecs/MMPCMSup.h"
 
 namespace {
 

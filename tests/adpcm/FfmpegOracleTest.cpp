@@ -13,7 +13,7 @@
 
 #include "support/TestSupport.h"
 #include "framework/Files.h"
-#include "media/MMADPCM.h"
+#include "media/codecs/MMADPCM.h"
 
 namespace {
 

@@ -6,8 +6,8 @@
 #include <cstring>
 #include <vector>
 
-#include "media/MMADPCM.h"
-#include "media/MMPCMSup.h"
+#include "media/codecs/MMADPCM.h"
+#include "media/codecs/MMPCMSup.h"
 
 namespace {
 

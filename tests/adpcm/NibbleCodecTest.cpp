@@ -9,7 +9,7 @@
 #include <functional>
 #include <vector>
 
-#include "media/MMADPCM.h"
+#include "media/codecs/MMADPCM.h"
 
 namespace {
 

@@ -9,9 +9,9 @@
 #include "support/ChainFixtures.h"
 #include "support/TestSupport.h"
 #include "framework/Components.h"
-#include "media/MMADCvt.h"
-#include "media/MMWave.h"
-#include "media/MMWaveIO.h"
+#include "media/codecs/MMADCvt.h"
+#include "media/wave/MMWave.h"
+#include "media/wave/MMWaveIO.h"
 
 namespace {
 

@@ -5,7 +5,7 @@
 #include <thread>
 #include <vector>
 
-#include "media/MMAlloc.h"
+#include "media/playback/MMAlloc.h"
 
 namespace {
 

@@ -23,7 +23,7 @@
 #include <vector>
 
 #include "aspidrive/VirtualDrive.h"
-#include "media/MMSCSI.h"
+#include "media/cd/MMSCSI.h"
 
 namespace {
 

@@ -8,7 +8,7 @@
 #include <tuple>
 
 #include "CDAudioFixtures.h"
-#include "media/MMWavOut.h"
+#include "media/playback/MMWavOut.h"
 #include "support/TestSupport.h"
 
 namespace cdaudio_tests {

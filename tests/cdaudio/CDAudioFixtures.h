@@ -9,8 +9,8 @@
 #include <string>
 #include <vector>
 
-#include "media/MMCDA.h"
-#include "media/MMCDRead.h"
+#include "media/cd/MMCDA.h"
+#include "media/cd/MMCDRead.h"
 #include "support/ChainFixtures.h"
 #include "support/VirtualDriveLoader.h"
 

@@ -7,7 +7,7 @@
 
 #include "CDAudioFixtures.h"
 #include "media/MMErrors.h"
-#include "media/MMSPTI.h"
+#include "media/cd/MMSPTI.h"
 #include "support/DialogDriver.h"
 
 namespace cdaudio_tests {

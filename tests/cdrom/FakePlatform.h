@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "framework/Handles.h"
-#include "media/MMSPTI.h"
+#include "media/cd/MMSPTI.h"
 
 class FakePlatform : public CDPlatform {
 public:

@@ -11,12 +11,12 @@
 
 #include "FakePlatform.h"
 #include "framework/Components.h"
-#include "media/MMCDRead.h"
+#include "media/cd/MMCDRead.h"
 #include "support/DialogDriver.h"
 #include "support/TestSupport.h"
-#include "media/MMASPI.h"
-#include "media/MMDDK.h"
-#include "media/MMSCSI.h"
+#include "media/cd/MMASPI.h"
+#include "media/cd/MMDDK.h"
+#include "media/cd/MMSCSI.h"
 
 namespace {
 

@@ -8,8 +8,8 @@
 #include <string>
 #include <vector>
 
-#include "media/MMASPI.h"
-#include "media/MMSPTI.h"
+#include "media/cd/MMASPI.h"
+#include "media/cd/MMSPTI.h"
 #include "support/VirtualDriveLoader.h"
 
 class VirtualDriveTest : public ::testing::Test {

@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "media/MMDSPObj.h"
+#include "media/playback/MMDSPObj.h"
 
 namespace {
 

@@ -4,7 +4,7 @@
 #include <memory>
 #include <string>
 
-#include "media/MMObj.h"
+#include "media/playback/MMObj.h"
 
 namespace {
 

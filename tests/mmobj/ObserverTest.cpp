@@ -5,7 +5,7 @@
 #include <memory>
 #include <string>
 
-#include "media/MMObsrv.h"
+#include "media/playback/MMObsrv.h"
 
 namespace {
 

@@ -11,7 +11,7 @@
 
 #include "framework/Exceptions.h"
 #include "framework/Layout.h"
-#include "media/MMObj.h"
+#include "media/playback/MMObj.h"
 
 TEST(MMEnvelopePointStream, WritesNineLittleEndianBytesWithoutPadding) {
     TMMMemoryStream stream;

@@ -8,7 +8,7 @@
 #include <iterator>
 #include <vector>
 
-#include "media/MMWaveIO.h"
+#include "media/wave/MMWaveIO.h"
 #include "support/TestSupport.h"
 
 using testing_support::MakePcmWave;

@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "WaveFixtures.h"
-#include "media/MMWave.h"
+#include "media/wave/MMWave.h"
 
 using namespace testing_support;
 using namespace wavefix;

@@ -5,7 +5,7 @@
 #include <vector>
 
 #include "support/TestSupport.h"
-#include "media/MMWaveIO.h"
+#include "media/wave/MMWaveIO.h"
 
 namespace wavefix {
 

@@ -1,7 +1,7 @@
 #include <gtest/gtest.h>
 
-#include "media/MMACM.h"
-#include "media/MMWaveIO.h"
+#include "media/codecs/MMACM.h"
+#include "media/wave/MMWaveIO.h"
 
 namespace {
 

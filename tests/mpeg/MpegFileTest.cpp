@@ -8,8 +8,8 @@
 
 #include "framework/Components.h"
 #include "framework/Forms.h"
-#include "media/MMAudReg.h"
-#include "media/MMWavOut.h"
+#include "media/wave/MMAudReg.h"
+#include "media/playback/MMWavOut.h"
 #include "support/ChainFixtures.h"
 #include "framework/Files.h"
 #include "media/MMErrors.h"

@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "media/MMMPEG.h"
+#include "media/mpeg/MMMPEG.h"
 
 namespace mpeg_tests {
 

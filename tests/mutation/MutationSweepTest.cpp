@@ -30,11 +30,11 @@
 #include "framework/Components.h"
 #include "framework/Exceptions.h"
 #include "media/MMErrors.h"
-#include "media/MMADCvt.h"
-#include "media/MMADPCM.h"
-#include "media/MMPCMSup.h"
-#include "media/MMWave.h"
-#include "media/MMWaveIO.h"
+#include "media/codecs/MMADCvt.h"
+#include "media/codecs/MMADPCM.h"
+#include "media/codecs/MMPCMSup.h"
+#include "media/wave/MMWave.h"
+#include "media/wave/MMWaveIO.h"
 #include "support/TestSupport.h"
 
 namespace {

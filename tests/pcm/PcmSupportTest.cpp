@@ -6,7 +6,7 @@
 #include <random>
 #include <vector>
 
-#include "media/MMPCMSup.h"
+#include "media/codecs/MMPCMSup.h"
 
 namespace {
 

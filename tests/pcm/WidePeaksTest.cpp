@@ -7,7 +7,7 @@
 #include <limits>
 #include <vector>
 
-#include "media/MMPCMSup.h"
+#include "media/codecs/MMPCMSup.h"
 
 namespace {
 

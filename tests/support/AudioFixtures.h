@@ -7,7 +7,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "media/MMADPCM.h"
+#include "media/codecs/MMADPCM.h"
 
 namespace testing_support {
 

@@ -5,7 +5,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "media/MMDSPObj.h"
+#include "media/playback/MMDSPObj.h"
 
 namespace testing_support {
 

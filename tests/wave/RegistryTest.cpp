@@ -5,8 +5,8 @@
 
 #include "WaveTestSupport.h"
 #include "framework/Exceptions.h"
-#include "media/MMAudReg.h"
-#include "media/MMWave.h"
+#include "media/wave/MMAudReg.h"
+#include "media/wave/MMWave.h"
 
 namespace {
 

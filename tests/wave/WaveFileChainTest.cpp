@@ -10,9 +10,9 @@
 #include "framework/Exceptions.h"
 #include "framework/Files.h"
 #include "framework/Threads.h"
-#include "media/MMADCvt.h"
-#include "media/MMADPCM.h"
-#include "media/MMWave.h"
+#include "media/codecs/MMADCvt.h"
+#include "media/codecs/MMADPCM.h"
+#include "media/wave/MMWave.h"
 #include "support/ChainFixtures.h"
 
 namespace {

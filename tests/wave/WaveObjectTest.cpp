@@ -6,7 +6,7 @@
 
 #include "WaveTestSupport.h"
 #include "media/MMErrors.h"
-#include "media/MMWave.h"
+#include "media/wave/MMWave.h"
 
 namespace {
 

@@ -7,8 +7,8 @@
 #include <cstdint>
 #include <vector>
 
-#include "dialogs/MMCstDlg.h"
-#include "media/MMPCMSup.h"
+#include "dialogs/WavePeakScan.h"
+#include "media/codecs/MMPCMSup.h"
 
 namespace {
 

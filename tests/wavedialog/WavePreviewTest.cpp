@@ -12,8 +12,9 @@
 #include "WavePanel.h"
 #include "WaveFixtures.h"
 #include "dialogs/MMCstDlg.h"
+#include "dialogs/WavePeakScan.h"
 #include "framework/Handles.h"
-#include "media/MMWave.h"
+#include "media/wave/MMWave.h"
 #include "support/AudioFixtures.h"
 #include "support/TestSupport.h"
 

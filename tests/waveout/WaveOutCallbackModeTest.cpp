@@ -12,7 +12,7 @@
 #include <thread>
 
 #include "framework/Files.h"
-#include "media/MMWavOut.h"
+#include "media/playback/MMWavOut.h"
 #include "support/Registry.h"
 #include "support/TestSupport.h"
 

@@ -6,8 +6,8 @@
 #include <thread>
 
 #include "framework/Forms.h"
-#include "media/MMADCvt.h"
-#include "media/MMADPCM.h"
+#include "media/codecs/MMADCvt.h"
+#include "media/codecs/MMADPCM.h"
 #include "support/TestSupport.h"
 
 namespace waveout_tests {

@@ -2,9 +2,9 @@
 
 #include <cstring>
 
-#include "media/MMADCvt.h"
-#include "media/MMADPCM.h"
-#include "media/MMWave.h"
+#include "media/codecs/MMADCvt.h"
+#include "media/codecs/MMADPCM.h"
+#include "media/wave/MMWave.h"
 #include "support/TestSupport.h"
 
 namespace waveout_tests {

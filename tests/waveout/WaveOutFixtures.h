@@ -11,7 +11,7 @@
 #include <thread>
 #include <vector>
 
-#include "media/MMWavOut.h"
+#include "media/playback/MMWavOut.h"
 #include "support/AudioFixtures.h"
 #include "support/ChainFixtures.h"
 #include "support/TestSupport.h"

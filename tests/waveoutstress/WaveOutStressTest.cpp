@@ -9,7 +9,7 @@
 #include <thread>
 
 #include "framework/Forms.h"
-#include "media/MMDSPObj.h"
+#include "media/playback/MMDSPObj.h"
 
 namespace waveout_tests {
 namespace {
