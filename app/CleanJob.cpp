@@ -369,7 +369,8 @@ std::vector<FileOutcome> CleanJob::Run(const std::vector<std::string>& sources, 
         if (sources.size() > 1)
             logLine("source " + std::to_string(i + 1) + " of " + std::to_string(sources.size()) + ": " + sources[i]);
         outcome = CleanOne(sources[i], outcome.output);
-        if (sources.size() > 1 && outcome.result == FileOutcome::Result::Failed)
+        if (sources.size() > 1 && (outcome.result == FileOutcome::Result::Failed ||
+                                   outcome.result == FileOutcome::Result::Refused))
             logLine("failed: " + outcome.source + ": " + outcome.reason);
         if (outcome.result == FileOutcome::Result::Stopped) break;  // the rest stay not started
     }
