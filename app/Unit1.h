@@ -1,7 +1,7 @@
 // The main window: choose a source wave file and an output folder, then
-// "CLEAN FILE" runs the converter and reports whether the output holds the
-// source's samples. Whether a file or folder has been chosen, and which, is
-// read back from the labels.
+// "CLEAN FILE" runs the cleaning job (CleanJob) and reports whether the
+// output holds the source's samples. Whether a file or folder has been
+// chosen, and which, is read back from the labels.
 //
 // Several sources (a multiple selection or WAV files dropped on the window)
 // are cleaned in turn into the one folder, one converter at a time; the
@@ -21,7 +21,7 @@
 #include <string_view>
 #include <vector>
 
-#include "app/CleanCheck.h"
+#include "app/CleanJob.h"
 #include "controls/AdvSmoothButton.h"
 #include "dialogs/MMCstDlg.h"
 #include "dialogs/PBFolderDialog.h"
@@ -33,37 +33,6 @@ extern const char kOutputCompletedMessage[];
 // Shown when it does not; its line breaks are bare carriage returns (Shift-JIS).
 extern const char kConversionFailedMessage[];
 
-// The text after the last separator ("/" counts as "\").
-std::string ExtractBaseName(std::string_view path);
-// folder + "\Clean_" + base name of the source, with no normalisation.
-std::string BuildOutputPath(std::string_view folder, std::string_view sourcePath);
-// The converter's command line for one job; a non-empty `codec` is put in as
-// "-c:a <codec> " just before the output path.
-std::string BuildConverterCommandLine(std::string_view sourcePath, std::string_view folder,
-                                      std::string_view codec = {});
-// The same with the converter reading `inputPath` (the source, or the PCM
-// the program decoded it to) and writing `outputPath`; `rf64` adds
-// "-rf64 auto " so that a copy past 4 GiB is written as RF64.
-std::string ConverterCommandLine(std::string_view inputPath, std::string_view outputPath, std::string_view codec,
-                                 bool rf64);
-// Runs the converter hidden, in the directory of the program's executable,
-// with its console output in a new log file at `logPath` (at its end with
-// `appendToLog`); `betweenPolls` runs whenever messages arrive and at least
-// every 200 ms, and a converter it leaves by an exception is ended. True when it was started and has ended,
-// with its exit code in `exitCode` when given.
-bool RunConverter(const std::string& commandLine, const std::string& logPath, DWORD* exitCode,
-                  const std::function<void()>& betweenPolls, bool appendToLog = false);
-// One whole job: the source's plan, its decoding when the program decodes
-// it, the converter writing `output`, and the check of the copy. Empty on
-// success, else the line it added to the log at `logPath`. With
-// `appendToLog` (a batch) the log is added to, never deleted or started anew.
-std::string CleanAndCheck(const std::string& source, const std::string& output, const std::string& logPath,
-                          const std::function<void()>& pump, bool appendToLog = false);
-// The same with the source's plan already made (PlanCleanJob); `progress`,
-// when given, follows the job's stages for `pump` to show.
-std::string CleanAndCheck(const std::string& source, const CleanPlan& plan, const std::string& output,
-                          const std::string& logPath, const std::function<void()>& pump, bool appendToLog,
-                          JobProgress* progress = nullptr);
 // A choice counts as made unless the caption begins with "No".
 bool IsChoiceMade(std::string_view caption);
 // `first` alone for one item, else followed by " (+N more)" for the other N.

@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "Bench.h"
-#include "app/Unit1.h"
+#include "app/CleanJob.h"
 #include "framework/Handles.h"
 
 namespace {

@@ -17,6 +17,7 @@
 
 #include "Bench.h"
 #include "dialogs/MMCstDlg.h"
+#include "dialogs/WavePeakScan.h"
 #include "framework/Handles.h"
 #include "media/codecs/MMPCMSup.h"
 #include "media/wave/MMWave.h"

@@ -1,4 +1,9 @@
-// The open-file dialog frame: runs the system's common open dialog with a
+// The wave file chooser's chief header: the open dialog frame (MMCstDlg.cpp)
+// and the wave chooser built on it, with its preview panel
+// (MMWaveOpenDialog.cpp). The panel's waveform scan has a unit of its own
+// (WavePeakScan.h).
+//
+// The open-file dialog frame runs the system's common open dialog with a
 // hook procedure and, optionally, a dialog template of its own, and turns
 // the dialog's notifications into overridable operations (dialog shown,
 // closing, file name confirmed, selection changed, control command).
@@ -22,6 +27,7 @@
 #include <string_view>
 #include <vector>
 
+#include "dialogs/WavePeakScan.h"
 #include "framework/Dialogs.h"
 #include "framework/Graphics.h"
 #include "framework/Handles.h"
@@ -164,31 +170,14 @@ private:
     std::vector<std::string> selection_;  // scratch: a multiple selection being checked
 };
 
-// ---- the wave preview panel ----
+// ---- the wave chooser and its preview panel (MMWaveOpenDialog.cpp) ----
 
-class TMMWave;
 class TMMWaveFile;
-class WavePeakScan;
 class TMMADPCMConverter;
 class TMMWaveOut;
 namespace wc {
 class TTimer;
 }
-
-// One column of the waveform: the two extremes of each channel, each pair
-// in the order in which they occur (mono repeats the left pair), on the
-// signed 16-bit scale.
-struct WavePeak {
-    int16_t leftFirst = 0, leftSecond = 0, rightFirst = 0, rightSecond = 0;
-    // The column is drawn from Low() to High().
-    int16_t Low() const noexcept { return leftFirst < rightFirst ? leftFirst : rightFirst; }
-    int16_t High() const noexcept { return leftSecond > rightSecond ? leftSecond : rightSecond; }
-};
-static_assert(sizeof(WavePeak) == 8, "the peak table holds 8 bytes per column");
-using WavePeakTable = std::vector<WavePeak>;
-
-// The row of a sample value in an area: bottom - ((v + 32767) * height div 65535) - 1.
-int WaveValueY(int value, const RECT& area) noexcept;
 
 // The name a selection text stands for: of quoted names (a multiple
 // selection, "folder\"a" "b"") the last one, made absolute against the
@@ -199,43 +188,6 @@ std::string ReduceSelectedName(std::string_view text);
 // the sample rate 512, 1024, 2048 or 3072 bytes, and 4096 above 48000, then
 // scaled by the sample width. It depends on the format alone.
 int32_t PreviewBufferSize(const WAVEFORMATEX* format) noexcept;
-
-// The peaks of a block read in pieces: fed with PCMFindPeaks' four values
-// of each piece in turn (mono pieces repeat the left pair), it gives the
-// four values PCMFindPeaks gives for the whole block. Values are on the
-// routine's own scale (unsigned bytes for 8-bit data).
-class WavePeakMerger {
-public:
-    explicit WavePeakMerger(bool eightBit) noexcept;
-    void Add(const WavePeak& piece) noexcept;
-    WavePeak Result() const noexcept;
-
-private:
-    struct Channel {
-        int low = 0, high = 0;
-        int lowPiece = 0, highPiece = 0;
-        bool lowHighFirst = false, highHighFirst = false;  // the order inside that piece
-        bool lowSet = false, highSet = false;              // beaten the starting value
-    };
-    int startLow_, startHigh_;
-    Channel channels_[2];
-    int pieces_ = 0;
-};
-
-struct WaveDrawColors {
-    wc::TColor background = 0, wave = 0x00FF00, progress = 0x0000FF;
-};
-
-// Computes the waveform of `wave` into `peaks` and draws it into `area`
-// (the waveform area's client rectangle, shrunk here by 2 on every side):
-// one block read and one peak scan per pixel column, a progress mark ahead
-// of the drawing for waves of more than 2 MiB. The wave's TimeFormat must
-// be bytes. The file is opened for the scan and closed again, also on
-// failure (EMMWaveError passes on).
-void DrawWavePeaks(HDC dc, const RECT& area, TMMWave& wave, const WaveDrawColors& colors, WavePeakTable& peaks);
-// Redraws a computed waveform from its peaks into `inner` (already shrunk);
-// no file is touched.
-void PaintWavePeaks(HDC dc, const RECT& inner, const WavePeakTable& peaks, wc::TColor color);
 
 // The wave file chooser: the open dialog with a panel under the file list
 // that names the selected file's format, shows its picture, draws its

@@ -7,7 +7,7 @@
 
 #include "WaveSources.h"
 #include "app/CleanCheck.h"
-#include "app/Unit1.h"
+#include "app/CleanJob.h"
 #include "media/codecs/MMACM.h"
 #include "support/TestSupport.h"
 
@@ -251,21 +251,6 @@ TEST(CleanCheckLog, AppendsOneLineToWhatIsThere) {
     ASSERT_TRUE(AppendLogLine(dir / "new.log", "line"));
     const auto fresh = ReadFileBytes(dir / "new.log");
     EXPECT_EQ(std::string(fresh.begin(), fresh.end()), "line\r\n");
-}
-
-// The two messages, against the Shift-JIS bytes of their texts as the system converts them here.
-std::string ShiftJis(const std::wstring& text) {
-    const int size = ::WideCharToMultiByte(932, 0, text.data(), int(text.size()), nullptr, 0, nullptr, nullptr);
-    std::string out(size_t(size > 0 ? size : 0), '\0');
-    ::WideCharToMultiByte(932, 0, text.data(), int(text.size()), out.data(), size, nullptr, nullptr);
-    return out;
-}
-
-TEST(ResultMessages, AreTheJapaneseTextsInShiftJis) {
-    EXPECT_EQ(std::string(kOutputCompletedMessage), ShiftJis(L"出力を完了しました。"));
-    EXPECT_EQ(std::string(kConversionFailedMessage),
-              ShiftJis(L"コンバート中にエラーが発生しました。\rインストールディレクトリ内にあるCvlog.logファイルを\r"
-                       L"Varnel担当までお送りください。"));
 }
 
 }  // namespace

@@ -8,10 +8,11 @@
 #include <shlobj.h>
 
 #include <functional>
+#include <optional>
+#include <stdexcept>
 
 #include "DialogDriving.h"
 #include "WaveSources.h"
-#include "app/Unit1.h"
 #include "framework/Files.h"
 #include "framework/Handles.h"
 #include "framework/Strings.h"
@@ -40,7 +41,6 @@ struct ProgramCopy {
             EXPECT_TRUE(CopyFileTo(ProgramDir() + from, dir / "extras\\ffmpeg.exe"));
         }
     }
-    explicit ProgramCopy(bool withConverter) : ProgramCopy(withConverter ? Converter::Real : Converter::None) {}
     std::string exe() const { return dir / "WaveCleaner.exe"; }
     std::string log() const { return dir / "Cvlog.log"; }
     // Tells the stand-in what to do on its next runs ("fail", "wrong-sample", "sleep <ms>").
@@ -120,7 +120,8 @@ public:
         ASSERT_TRUE(dialog) << "no open dialog";
         ChooseFileIn(dialog, ToWide(folder));
         HWND lookIn = FindChildById(dialog, 0x471);  // the "Look in" box names the open folder
-        ASSERT_TRUE(WaitFor([&] { return WindowText(lookIn) == ToWide(ExtractBaseName(folder)) ? lookIn : nullptr; }))
+        const std::wstring folderName = ToWide(folder.substr(folder.find_last_of('\\') + 1));
+        ASSERT_TRUE(WaitFor([&] { return WindowText(lookIn) == folderName ? lookIn : nullptr; }))
             << "the folder did not open";
         std::wstring typed;
         for (const std::string& name : names) typed += L"\"" + ToWide(name) + L"\" ";
@@ -154,6 +155,65 @@ private:
     HWND main_ = nullptr;
 };
 
+// 16-bit PCM samples written as a source.
+struct Take {
+    std::string name = "take.wav";
+    uint32_t frames = 800;
+    uint16_t channels = 1;
+    uint32_t rate = 8000;
+    uint32_t seed = 1;
+};
+
+// A case of the job: a folder of sources, an output folder on the desktop
+// and, once launched, a copy of the program with its window. A launch that
+// shows no window, or a file or folder the window does not take, ends the
+// case there (by an exception, which the case reports).
+class CleanJob : public ::testing::Test {
+protected:
+    // Writes `take` into the sources folder and returns its path; its samples are kept in `samples`.
+    std::string WriteSource(const Take& take) {
+        samples = MakeTestSamples16(take.channels, take.frames, take.seed);
+        const std::string path = sources / take.name;
+        WriteFileBytes(path, MakePcmWave(take.channels, take.rate, 16, samples));
+        return path;
+    }
+    // Starts a copy of the program with `converter`, in `workingDir` (else in its own folder).
+    RunningProgram& Launch(Converter converter, const std::string& workingDir = {}) {
+        program.emplace(converter);
+        app_.emplace(*program, workingDir.empty() ? program->dir.path() : workingDir);
+        if (!app_->main()) throw std::runtime_error("the main window did not appear");
+        return *app_;
+    }
+    // Chooses `path` as the source and the output folder as the folder.
+    void Choose(const std::string& path) {
+        app_->ChooseFile(ToWide(path));
+        app_->ChooseFolder(ToWide(output.path));
+        if (HasFatalFailure()) throw std::runtime_error("the file or the folder was not chosen");
+    }
+    // A program running with `take` as its source (in `source`) and the output folder chosen.
+    RunningProgram& Start(Converter converter, const Take& take = {}, const std::string& workingDir = {}) {
+        source = WriteSource(take);
+        Launch(converter, workingDir);
+        Choose(source);
+        return *app_;
+    }
+    // Where the clean copy of the source `name` goes.
+    std::string CopyOf(const std::string& name = "take.wav") const { return output.path + "\\Clean_" + name; }
+
+    TempDir sources{"wc source files"};
+    DesktopFolder output{"wc output " + std::to_string(++outputFolders_)};
+    std::optional<ProgramCopy> program;
+    std::string source;
+    std::vector<uint8_t> samples;
+
+private:
+    static inline int outputFolders_ = 0;
+    std::optional<RunningProgram> app_;
+};
+
+class CleanJobStandIn : public CleanJob {};
+class CleanBatchRealConverter : public CleanJob {};
+
 // A child's position in its parent's client area.
 RECT BoundsInParent(HWND control) {
     RECT bounds;
@@ -163,7 +223,7 @@ RECT BoundsInParent(HWND control) {
 }
 
 TEST(MainWindowLayout, IsScaledFromItsDesignResolutionToTheScreens) {
-    ProgramCopy program(false);
+    ProgramCopy program(Converter::None);
     constexpr int kDpi = 120;
     {
         // Wine reads the resolution from either key as a process starts.
@@ -196,24 +256,15 @@ const std::wstring kSuccess = L"出力を完了しました。";
 const std::wstring kFailure =
     L"コンバート中にエラーが発生しました。\rインストールディレクトリ内にあるCvlog.logファイルを\rVarnel担当までお送りください。";
 
-TEST(CleanJob, CleansARealWaveThroughTheWindowIntoABitExactCopy) {
-    ProgramCopy program(true);
-    TempDir sources("wc source files");
-    DesktopFolder output("wc cleaned output");
-    const std::string source = sources / "my take 1.wav";
-    const auto samples = MakeTestSamples16(2, 22050);
-    WriteFileBytes(source, MakePcmWave(2, 44100, 16, samples));
-
-    RunningProgram app(program, program.dir.path());
-    ASSERT_TRUE(app.main()) << "the main window did not appear";
+TEST_F(CleanJob, CleansARealWaveThroughTheWindowIntoABitExactCopy) {
+    RunningProgram& app = Launch(Converter::Real);
     EXPECT_TRUE(app.Control(L"No file was selected."));
     EXPECT_TRUE(app.Control(L"No folder was selected."));
     EXPECT_TRUE(app.Control(L"No Name"));
     EXPECT_FALSE(::IsWindowEnabled(app.Control(L"CLEAN FILE")));
 
-    app.ChooseFile(ToWide(source));
-    app.ChooseFolder(ToWide(output.path));
-    const std::string expected = output.path + "\\Clean_my take 1.wav";
+    Choose(WriteSource({.name = "my take 1.wav", .frames = 22050, .channels = 2, .rate = 44100}));
+    const std::string expected = CopyOf("my take 1.wav");
     ASSERT_TRUE(app.WaitForText(ToWide(expected))) << "the output path is not shown";
     EXPECT_TRUE(::IsWindowEnabled(app.Control(L"CLEAN FILE")));
 
@@ -222,59 +273,40 @@ TEST(CleanJob, CleansARealWaveThroughTheWindowIntoABitExactCopy) {
     const auto cleaned = ReadFileBytes(expected);
     EXPECT_EQ(std::string(cleaned.begin(), cleaned.begin() + 4), "RIFF");
     EXPECT_EQ(DataChunk(cleaned), std::string(samples.begin(), samples.end()));
-    EXPECT_GT(ReadFileBytes(program.log()).size(), 0u) << "the converter's output belongs in the log";
+    EXPECT_GT(ReadFileBytes(program->log()).size(), 0u) << "the converter's output belongs in the log";
 
     ::PostMessageW(app.main(), WM_CLOSE, 0, 0);
     EXPECT_TRUE(app.ClosedWithin(std::chrono::milliseconds(5000))) << "closing the window ends the program";
 }
 
-TEST(CleanJob, MissingConverterLeavesAnEmptyLogAndReportsFailure) {
-    ProgramCopy program(false);
-    TempDir sources("wc source files");
-    DesktopFolder output("wc no converter");
-    const std::string source = sources / "take.wav";
-    WriteFileBytes(source, MakePcmWave(1, 8000, 16, MakeTestSamples16(1, 800)));
-
-    RunningProgram app(program, program.dir.path());
-    ASSERT_TRUE(app.main());
-    app.ChooseFile(ToWide(source));
-    app.ChooseFolder(ToWide(output.path));
+TEST_F(CleanJob, MissingConverterLeavesAnEmptyLogAndReportsFailure) {
+    RunningProgram& app = Start(Converter::None);
     EXPECT_EQ(app.Clean(), kFailure);
-    ASSERT_TRUE(wc::FileExists(program.log()));
+    ASSERT_TRUE(wc::FileExists(program->log()));
     // Nothing from a converter: only the check's line for support.
-    const std::string log = program.LogText();
+    const std::string log = program->LogText();
     EXPECT_EQ(log.rfind("clean copy check failed: ", 0), 0u) << log;
     EXPECT_NE(log.find("missing"), std::string::npos) << log;
     EXPECT_EQ(log.find('\n'), log.size() - 1) << "one line: " << log;
 
     // Regression: an output file left from before counted as success, whatever the converter did.
-    WriteFileBytes(output.path + "\\Clean_take.wav", MakePcmWave(1, 8000, 16, MakeTestSamples16(1, 800)));
+    WriteFileBytes(CopyOf(), MakePcmWave(1, 8000, 16, MakeTestSamples16(1, 800)));
     EXPECT_EQ(app.Clean(), kFailure);
-    EXPECT_NE(program.LogText().find("could not be started"), std::string::npos) << program.LogText();
+    EXPECT_NE(program->LogText().find("could not be started"), std::string::npos) << program->LogText();
 }
 
-TEST(CleanJob, SecondJobOverwritesTheLogAndTheLogStaysBesideTheProgram) {
-    ProgramCopy program(true);
-    TempDir sources("wc source files");
-    TempDir elsewhere("wc current dir");
-    DesktopFolder output("wc log output");
-    const std::string source = sources / "take.wav";
-    WriteFileBytes(source, MakePcmWave(1, 8000, 16, MakeTestSamples16(1, 800)));
-
-    RunningProgram app(program, elsewhere.path());
-    ASSERT_TRUE(app.main());
-    app.ChooseFile(ToWide(source));
-    app.ChooseFolder(ToWide(output.path));
+TEST_F(CleanJob, SecondJobOverwritesTheLogAndTheLogStaysBesideTheProgram) {
+    RunningProgram& app = Start(Converter::Real, {}, sources.path());  // started in another folder
     EXPECT_EQ(app.Clean(), kSuccess);
-    const size_t firstLog = ReadFileBytes(program.log()).size();
+    const size_t firstLog = ReadFileBytes(program->log()).size();
     EXPECT_GT(firstLog, 0u);
-    EXPECT_FALSE(wc::FileExists(elsewhere / "Cvlog.log"));
+    EXPECT_FALSE(wc::FileExists(sources / "Cvlog.log"));
 
     // Without the converter the second job's log holds only the job's own line: created anew, not appended to.
     // Regression: the first job's output, still there, counted as the second job's success.
-    ASSERT_TRUE(::DeleteFileA((program.dir / "extras\\ffmpeg.exe").c_str()));
+    ASSERT_TRUE(::DeleteFileA((program->dir / "extras\\ffmpeg.exe").c_str()));
     EXPECT_EQ(app.Clean(), kFailure);
-    EXPECT_EQ(program.LogText(),
+    EXPECT_EQ(program->LogText(),
               "clean copy check failed: the converter could not be started (extras\\ffmpeg.exe missing?)\r\n");
 }
 
@@ -290,26 +322,18 @@ HWND MessageBoxOf(const RunningProgram& app, std::chrono::milliseconds timeout) 
     return WaitFor([&] { return FindTopWindow(app.id(), L"#32770", L"Wave Cleaner"); }, timeout);
 }
 
-TEST(CleanJobStandIn, GetsTheCommandLineFolderHandlesAndHiddenWindowOfTheTable) {
-    ProgramCopy program(Converter::StandIn);
-    TempDir sources("wc source files");
-    DesktopFolder output("wc stand-in output");
-    const std::string plain = sources / "take one.wav";
+TEST_F(CleanJobStandIn, GetsTheCommandLineFolderHandlesAndHiddenWindowOfTheTable) {
+    RunningProgram& app =
+        Start(Converter::StandIn, {.name = "take one.wav", .frames = 3000, .channels = 2, .rate = 44100});
     const std::string deep = sources / "deep take.wav";
-    WriteFileBytes(plain, MakePcmWave(2, 44100, 16, MakeTestSamples16(2, 3000)));
     WriteFileBytes(deep, app_test::MakeWave(app_test::kTagPcm, 2, 96000, 24, app_test::PatternBytes(6 * 500, 4)));
-
-    RunningProgram app(program, program.dir.path());
-    ASSERT_TRUE(app.main());
-    app.ChooseFile(ToWide(plain));
-    app.ChooseFolder(ToWide(output.path));
     EXPECT_EQ(app.Clean(), kSuccess);
-    const std::string run = program.StandInRun(1);
-    EXPECT_EQ(run, CommandRecord(plain, output.path + "\\Clean_take one.wav") +
-                       "directory=" + program.dir.path() + "\n"
+    const std::string run = program->StandInRun(1);
+    EXPECT_EQ(run, CommandRecord(source, CopyOf("take one.wav")) +
+                       "directory=" + program->dir.path() + "\n"
                        "flags=101 show=0\n"
                        "stdout=1 stderr=1\n");
-    const std::string log = program.LogText();
+    const std::string log = program->LogText();
     EXPECT_NE(log.find("stand-in converter: standard output\n"), std::string::npos) << log;
     EXPECT_NE(log.find("stand-in converter: standard error\n"), std::string::npos) << log;
 
@@ -317,67 +341,39 @@ TEST(CleanJobStandIn, GetsTheCommandLineFolderHandlesAndHiddenWindowOfTheTable) 
     // stand-in's plain copy of it is a 24-bit clean copy.
     app.ChooseFile(ToWide(deep));
     EXPECT_EQ(app.Clean(), kSuccess);
-    const std::string deepRun = program.StandInRun(2);
-    EXPECT_EQ(deepRun.substr(0, deepRun.find('\n') + 1),
-              CommandRecord(deep, output.path + "\\Clean_deep take.wav", "pcm_s24le"));
+    const std::string deepRun = program->StandInRun(2);
+    EXPECT_EQ(deepRun.substr(0, deepRun.find('\n') + 1), CommandRecord(deep, CopyOf("deep take.wav"), "pcm_s24le"));
 }
 
 // Regression: a stale output counted as success although the converter failed.
-TEST(CleanJobStandIn, AStaleOutputAndAFailingConverterGiveTheFailureMessage) {
-    ProgramCopy program(Converter::StandIn);
-    TempDir sources("wc source files");
-    DesktopFolder output("wc stand-in stale");
-    const std::string source = sources / "take.wav";
-    WriteFileBytes(source, MakePcmWave(1, 22050, 16, MakeTestSamples16(1, 2000)));
+TEST_F(CleanJobStandIn, AStaleOutputAndAFailingConverterGiveTheFailureMessage) {
     // Left from an earlier run of another take of the same name.
-    WriteFileBytes(output.path + "\\Clean_take.wav", MakePcmWave(1, 22050, 16, MakeTestSamples16(1, 2000, 77)));
-    program.TellStandIn("fail\n");
-
-    RunningProgram app(program, program.dir.path());
-    ASSERT_TRUE(app.main());
-    app.ChooseFile(ToWide(source));
-    app.ChooseFolder(ToWide(output.path));
+    WriteFileBytes(CopyOf(), MakePcmWave(1, 22050, 16, MakeTestSamples16(1, 2000, 77)));
+    RunningProgram& app = Start(Converter::StandIn, {.frames = 2000, .rate = 22050});
+    program->TellStandIn("fail\n");
     EXPECT_EQ(app.Clean(), kFailure);
-    const std::string log = program.LogText();
+    const std::string log = program->LogText();
     EXPECT_NE(log.find("stand-in converter: told to fail"), std::string::npos) << log;
     EXPECT_NE(log.find("clean copy check failed: "), std::string::npos) << log;
 }
 
 // Regression: the converter's exit code was never read; a copy it disowned counted as done.
-TEST(CleanJobStandIn, AConverterEndingWithAnErrorCodeFailsTheJob) {
-    ProgramCopy program(Converter::StandIn);
-    TempDir sources("wc source files");
-    DesktopFolder output("wc stand-in exit");
-    const std::string source = sources / "take.wav";
-    WriteFileBytes(source, MakePcmWave(1, 22050, 16, MakeTestSamples16(1, 2000)));
-    program.TellStandIn("exit 5\n");
-
-    RunningProgram app(program, program.dir.path());
-    ASSERT_TRUE(app.main());
-    app.ChooseFile(ToWide(source));
-    app.ChooseFolder(ToWide(output.path));
+TEST_F(CleanJobStandIn, AConverterEndingWithAnErrorCodeFailsTheJob) {
+    RunningProgram& app = Start(Converter::StandIn, {.frames = 2000, .rate = 22050});
+    program->TellStandIn("exit 5\n");
     EXPECT_EQ(app.Clean(), kFailure);
-    EXPECT_TRUE(wc::FileExists(output.path + "\\Clean_take.wav"));  // an exact copy, written all the same
-    EXPECT_NE(program.LogText().find("clean copy check failed: the converter ended with exit code 5\r\n"),
+    EXPECT_TRUE(wc::FileExists(CopyOf()));  // an exact copy, written all the same
+    EXPECT_NE(program->LogText().find("clean copy check failed: the converter ended with exit code 5\r\n"),
               std::string::npos)
-        << program.LogText();
+        << program->LogText();
 }
 
-TEST(CleanJobStandIn, AWrongSampleGivesTheFailureMessageAndALogLine) {
-    ProgramCopy program(Converter::StandIn);
-    TempDir sources("wc source files");
-    DesktopFolder output("wc stand-in wrong");
-    const std::string source = sources / "take.wav";
-    WriteFileBytes(source, MakePcmWave(2, 44100, 16, MakeTestSamples16(2, 1500)));
-    program.TellStandIn("wrong-sample\n");
-
-    RunningProgram app(program, program.dir.path());
-    ASSERT_TRUE(app.main());
-    app.ChooseFile(ToWide(source));
-    app.ChooseFolder(ToWide(output.path));
+TEST_F(CleanJobStandIn, AWrongSampleGivesTheFailureMessageAndALogLine) {
+    RunningProgram& app = Start(Converter::StandIn, {.frames = 1500, .channels = 2, .rate = 44100});
+    program->TellStandIn("wrong-sample\n");
     EXPECT_EQ(app.Clean(), kFailure);
-    EXPECT_TRUE(wc::FileExists(output.path + "\\Clean_take.wav"));
-    const std::string log = program.LogText();
+    EXPECT_TRUE(wc::FileExists(CopyOf()));
+    const std::string log = program->LogText();
     // The stand-in changes the file's last byte: the last of the 1500 frames.
     const size_t line = log.find("clean copy check failed: ");
     ASSERT_NE(line, std::string::npos) << log;
@@ -388,22 +384,13 @@ TEST(CleanJobStandIn, AWrongSampleGivesTheFailureMessageAndALogLine) {
 
 // Regression: "Output Folder" during a job could change the path the outcome
 // was judged by. (A press of the job's own button stops it: see the stop tests.)
-TEST(CleanJobStandIn, PressesDuringASlowJobAreIgnored) {
-    ProgramCopy program(Converter::StandIn);
-    TempDir sources("wc source files");
-    DesktopFolder output("wc stand-in slow");
-    const std::string source = sources / "take.wav";
-    WriteFileBytes(source, MakePcmWave(1, 8000, 16, MakeTestSamples16(1, 800)));
-    program.TellStandIn("sleep 3000\n");
-
-    RunningProgram app(program, program.dir.path());
-    ASSERT_TRUE(app.main());
-    app.ChooseFile(ToWide(source));
-    app.ChooseFolder(ToWide(output.path));
+TEST_F(CleanJobStandIn, PressesDuringASlowJobAreIgnored) {
+    RunningProgram& app = Start(Converter::StandIn);
+    program->TellStandIn("sleep 3000\n");
     HWND clean = app.Control(L"CLEAN FILE");
     ASSERT_TRUE(WaitFor([&] { return ::IsWindowEnabled(clean) ? clean : nullptr; }));
     Click(clean);
-    ASSERT_TRUE(WaitFor([&] { return program.StandInRun(1).empty() ? nullptr : clean; })) << "no converter ran";
+    ASSERT_TRUE(WaitFor([&] { return program->StandInRun(1).empty() ? nullptr : clean; })) << "no converter ran";
     Click(app.Control(L"Output Folder"));
     Click(app.Control(L"Source File"));
 
@@ -416,42 +403,29 @@ TEST(CleanJobStandIn, PressesDuringASlowJobAreIgnored) {
     // No second job follows the first.
     EXPECT_FALSE(WaitFor([&] { return FindTopWindow(app.id(), L"#32770", L"Wave Cleaner"); },
                          std::chrono::milliseconds(4000)));
-    EXPECT_EQ(program.StandInRun(2), "");
+    EXPECT_EQ(program->StandInRun(2), "");
     EXPECT_TRUE(app.WaitForText(ToWide(output.path)));
 }
 
-// Three sources in one folder, the copies of the stand-in written to `output`.
-struct StandInBatch {
-    StandInBatch() {
-        for (int i = 0; i < 3; ++i) {
-            names.push_back("take " + std::to_string(i + 1) + ".wav");
-            WriteFileBytes(sources / names.back(), MakePcmWave(2, 22050, 16, MakeTestSamples16(2, 4000, i + 1)));
-        }
-    }
-    std::string Source(int i) const { return sources / names[i]; }
-    std::string Copy(int i) const { return output.path + "\\Clean_" + names[i]; }
-    ProgramCopy program{Converter::StandIn};
-    TempDir sources{"wc batch sources"};
-    DesktopFolder output{"wc batch output"};
-    std::vector<std::string> names;
-};
-
 // Stop by the button or by Esc while the second file is half written.
-class CleanBatchStop : public ::testing::TestWithParam<bool> {};
+class CleanBatchStop : public CleanJob, public ::testing::WithParamInterface<bool> {};
 
 TEST_P(CleanBatchStop, DuringTheSecondFileDeletesItsCopyAndKeepsTheFirst) {
     const bool byEscape = GetParam();
-    StandInBatch batch;
-    batch.program.TellStandIn("hold 2\n");
-    RunningProgram app(batch.program, batch.program.dir.path());
-    ASSERT_TRUE(app.main());
-    app.ChooseFiles(batch.sources.path(), batch.names);
-    ASSERT_TRUE(app.WaitForText(ToWide(batch.Source(0) + " (+2 more)")));
-    app.ChooseFolder(ToWide(batch.output.path));
-    ASSERT_TRUE(app.WaitForText(ToWide(batch.Copy(0) + " (+2 more)")));
+    std::vector<std::string> names;
+    for (uint32_t i = 1; i <= 3; ++i) {
+        names.push_back("take " + std::to_string(i) + ".wav");
+        WriteSource({.name = names.back(), .frames = 4000, .channels = 2, .rate = 22050, .seed = i});
+    }
+    RunningProgram& app = Launch(Converter::StandIn);
+    program->TellStandIn("hold 2\n");
+    app.ChooseFiles(sources.path(), names);
+    ASSERT_TRUE(app.WaitForText(ToWide(sources / names[0] + " (+2 more)")));
+    app.ChooseFolder(ToWide(output.path));
+    ASSERT_TRUE(app.WaitForText(ToWide(CopyOf(names[0]) + " (+2 more)")));
     Click(app.Control(L"CLEAN FILE"));
 
-    ASSERT_TRUE(WaitFor([&] { return wc::FileExists(batch.Copy(1)) ? app.main() : nullptr; })) << "no partial copy";
+    ASSERT_TRUE(WaitFor([&] { return wc::FileExists(CopyOf(names[1])) ? app.main() : nullptr; })) << "no partial copy";
     HWND stop = app.Control(L"STOP");
     ASSERT_TRUE(stop) << "the button is not captioned STOP during the job";
     EXPECT_TRUE(app.Control(L"file 2 of 3"));
@@ -466,12 +440,12 @@ TEST_P(CleanBatchStop, DuringTheSecondFileDeletesItsCopyAndKeepsTheFirst) {
     }
 
     ASSERT_TRUE(app.WaitForText(L"CLEAN FILE")) << "the window is not ready again";
-    EXPECT_FALSE(wc::FileExists(batch.Copy(1))) << "the second file's partial copy stayed";
-    EXPECT_EQ(ReadFileBytes(batch.Copy(0)), ReadFileBytes(batch.Source(0))) << "the first copy was touched";
-    EXPECT_FALSE(wc::FileExists(batch.Copy(2)));
-    EXPECT_EQ(batch.program.StandInRun(3), "") << "the third file was started";
-    const std::string log = batch.program.LogText();
-    EXPECT_NE(log.find("stopped: " + batch.Source(1) + ": its unfinished copy was deleted\r\n"), std::string::npos)
+    EXPECT_FALSE(wc::FileExists(CopyOf(names[1]))) << "the second file's partial copy stayed";
+    EXPECT_EQ(ReadFileBytes(CopyOf(names[0])), ReadFileBytes(sources / names[0])) << "the first copy was touched";
+    EXPECT_FALSE(wc::FileExists(CopyOf(names[2])));
+    EXPECT_EQ(program->StandInRun(3), "") << "the third file was started";
+    const std::string log = program->LogText();
+    EXPECT_NE(log.find("stopped: " + sources / names[1] + ": its unfinished copy was deleted\r\n"), std::string::npos)
         << log;
     EXPECT_FALSE(MessageBoxOf(app, std::chrono::milliseconds(1000))) << "a stopped job shows no outcome";
 }
@@ -479,38 +453,24 @@ TEST_P(CleanBatchStop, DuringTheSecondFileDeletesItsCopyAndKeepsTheFirst) {
 INSTANTIATE_TEST_SUITE_P(ByButtonOrEscape, CleanBatchStop, ::testing::Bool(),
                          [](const auto& info) { return info.param ? "Escape" : "Button"; });
 
-TEST(CleanJobStandIn, ClosingDuringAJobStopsItThenCloses) {
-    StandInBatch batch;
-    batch.program.TellStandIn("hold 1\n");
-    RunningProgram app(batch.program, batch.program.dir.path());
-    ASSERT_TRUE(app.main());
-    app.ChooseFile(ToWide(batch.Source(0)));
-    app.ChooseFolder(ToWide(batch.output.path));
+TEST_F(CleanJobStandIn, ClosingDuringAJobStopsItThenCloses) {
+    RunningProgram& app = Start(Converter::StandIn, {.frames = 4000, .channels = 2, .rate = 22050});
+    program->TellStandIn("hold 1\n");
     Click(app.Control(L"CLEAN FILE"));
-    ASSERT_TRUE(WaitFor([&] { return wc::FileExists(batch.Copy(0)) ? app.main() : nullptr; })) << "no partial copy";
+    ASSERT_TRUE(WaitFor([&] { return wc::FileExists(CopyOf()) ? app.main() : nullptr; })) << "no partial copy";
 
     ::PostMessageW(app.main(), WM_CLOSE, 0, 0);
     EXPECT_TRUE(app.ClosedWithin(std::chrono::milliseconds(15000))) << "the window did not close";
-    EXPECT_FALSE(wc::FileExists(batch.Copy(0))) << "the partial copy stayed";
-    EXPECT_NE(batch.program.LogText().find("stopped: " + batch.Source(0)), std::string::npos);
+    EXPECT_FALSE(wc::FileExists(CopyOf())) << "the partial copy stayed";
+    EXPECT_NE(program->LogText().find("stopped: " + source), std::string::npos);
 }
 
 // Regression: after "New folder" and Cancel the browser's folder was the new
 // one while the window still showed the old; the converter wrote to one
 // folder and the message was about the other.
-TEST(CleanJobStandIn, NewFolderThenCancelKeepsTheShownFolderForTheJob) {
-    ProgramCopy program(Converter::StandIn);
-    TempDir sources("wc source files");
-    DesktopFolder output("wc stand-in chosen");
+TEST_F(CleanJobStandIn, NewFolderThenCancelKeepsTheShownFolderForTheJob) {
+    RunningProgram& app = Start(Converter::StandIn);
     const std::string made = output.path + "\\made meanwhile";
-    const std::string source = sources / "take.wav";
-    WriteFileBytes(source, MakePcmWave(1, 8000, 16, MakeTestSamples16(1, 800)));
-
-    RunningProgram app(program, program.dir.path());
-    ASSERT_TRUE(app.main());
-    app.ChooseFile(ToWide(source));
-    app.ChooseFolder(ToWide(output.path));
-
     Click(app.Control(L"Output Folder"));
     HWND browser = WaitFor([&] { return FindFolderBrowser(app.id()); });
     ASSERT_TRUE(browser) << "no folder browser";
@@ -530,12 +490,12 @@ TEST(CleanJobStandIn, NewFolderThenCancelKeepsTheShownFolderForTheJob) {
     ASSERT_TRUE(wc::DirectoryExists(made));
     Cancel(reopened);
     ASSERT_TRUE(WaitFor([&] { return FindFolderBrowser(app.id()) ? nullptr : app.main(); }));
-    EXPECT_TRUE(app.WaitForText(ToWide(output.path + "\\Clean_take.wav")));
+    EXPECT_TRUE(app.WaitForText(ToWide(CopyOf())));
 
     EXPECT_EQ(app.Clean(), kSuccess);
-    const std::string run = program.StandInRun(1);
-    EXPECT_EQ(run.substr(0, run.find('\n') + 1), CommandRecord(source, output.path + "\\Clean_take.wav"));
-    EXPECT_TRUE(wc::FileExists(output.path + "\\Clean_take.wav"));
+    const std::string run = program->StandInRun(1);
+    EXPECT_EQ(run.substr(0, run.find('\n') + 1), CommandRecord(source, CopyOf()));
+    EXPECT_TRUE(wc::FileExists(CopyOf()));
     EXPECT_FALSE(wc::FileExists(made + "\\Clean_take.wav"));
 }
 
@@ -555,17 +515,17 @@ struct SourceKind {
     std::function<void(std::vector<uint8_t>&)> alter = {};  // applied to an encoded source
 };
 
-// Cleans each kind through the real window and the real converter.
-void CleanEachKind(const std::vector<SourceKind>& kinds, const std::string& outputFolder) {
-    using namespace app_test;
-    ProgramCopy program(Converter::Real);
-    TempDir sources("wc source kinds");
-    DesktopFolder output(outputFolder);
-    const std::string plain16 = sources / "plain16.wav";
-    WriteFileBytes(plain16, MakePcmWave(2, 22050, 16, MakeTestSamples16(2, 9000, 5)));
+class CleanJobRealConverter : public CleanJob {
+protected:
+    void CleanEachKind(const std::vector<SourceKind>& kinds);
+};
 
-    RunningProgram app(program, program.dir.path());
-    ASSERT_TRUE(app.main());
+// Cleans each kind through the real window and the real converter.
+void CleanJobRealConverter::CleanEachKind(const std::vector<SourceKind>& kinds) {
+    using namespace app_test;
+    const std::string plain16 =
+        WriteSource({.name = "plain16.wav", .frames = 9000, .channels = 2, .rate = 22050, .seed = 5});
+    RunningProgram& app = Launch(Converter::Real);
     app.ChooseFolder(ToWide(output.path));
     for (const SourceKind& kind : kinds) {
         SCOPED_TRACE(kind.name);
@@ -589,12 +549,12 @@ void CleanEachKind(const std::vector<SourceKind>& kinds, const std::string& outp
         ASSERT_FALSE(expected.empty());
         app.ChooseFile(ToWide(source));
         if (::testing::Test::HasFatalFailure()) return;  // the chooser did not take it: no later row would run
-        const std::string cleanedPath = output.path + "\\Clean_" + kind.name;
+        const std::string cleanedPath = CopyOf(kind.name);
         if (kind.failureLog.empty()) {
-            EXPECT_EQ(app.Clean(), kSuccess) << program.LogText();
+            EXPECT_EQ(app.Clean(), kSuccess) << program->LogText();
         } else {
             EXPECT_EQ(app.Clean(), kFailure);
-            EXPECT_NE(program.LogText().find(kind.failureLog), std::string::npos) << program.LogText();
+            EXPECT_NE(program->LogText().find(kind.failureLog), std::string::npos) << program->LogText();
         }
         if (kind.outputBits == 0 || !wc::FileExists(cleanedPath)) {
             EXPECT_EQ(wc::FileExists(cleanedPath), kind.outputBits != 0);
@@ -621,7 +581,7 @@ void CleanEachKind(const std::vector<SourceKind>& kinds, const std::string& outp
 
 // Regression: 24-bit, 32-bit and float sources lost their low bits and were reported done; 64-bit
 // integers came out as 16 bits and 40-bit ones as nothing at all, each with the success message.
-TEST(CleanJobRealConverter, EverySourceKindKeepsEverySampleOrIsReportedFailed) {
+TEST_F(CleanJobRealConverter, EverySourceKindKeepsEverySampleOrIsReportedFailed) {
     using namespace app_test;
     // 8-bit: unsigned samples, and the signed 16-bit values the clean copy holds for them.
     const std::vector<uint8_t> narrow{0x00, 0x01, 0x7F, 0x80, 0x81, 0xFE, 0xFF, 0x40};
@@ -665,8 +625,7 @@ TEST(CleanJobRealConverter, EverySourceKindKeepsEverySampleOrIsReportedFailed) {
             {"a-law.wav", {}, "pcm_alaw", 16, "decode"},
             {"mu-law.wav", {}, "pcm_mulaw", 16, "decode"},
             {"mpeg layer 2.wav", {}, "mp2", 16, "near"},
-        },
-        "wc every kind");
+        });
 }
 
 // Little-endian 32-bit field of a file written here.
@@ -676,7 +635,7 @@ void PatchU32(std::vector<uint8_t>& file, size_t at, uint32_t value) {
 
 // The sources as recorders, taggers and broken recordings leave them: sizes declared, padded,
 // placeholders, chunks and tags around the samples, short last blocks, RF64.
-TEST(CleanJobRealConverter, DamagedAndOddSourcesAreCleanedToTheirSamples) {
+TEST_F(CleanJobRealConverter, DamagedAndOddSourcesAreCleanedToTheirSamples) {
     using namespace app_test;
     const auto samples = MakeTestSamples16(2, 4000, 9);
     const auto plain = MakePcmWave(2, 44100, 16, samples);  // 44-byte header, data last
@@ -725,40 +684,25 @@ TEST(CleanJobRealConverter, DamagedAndOddSourcesAreCleanedToTheirSamples) {
             {"ms adpcm short.wav", {}, "adpcm_ms", 16, "decode", "", {}, cutLastBlock},
             {"ima adpcm short.wav", {}, "adpcm_ima_wav", 16, "system", "", {}, cutLastBlock},
             {"rf64.wav", rf64.data(), "", 16, "bytes", "", samples},
-        },
-        "wc odd sources");
+        });
 }
 
 // An 8-bit source of 2 GiB and 1 MiB (sparse, its last MiB a pattern) makes a 16-bit copy past
 // 4 GiB, which only RF64 can describe.
-TEST(CleanJobRealConverter, ACopyPastFourGiBIsWrittenAsRf64AndVerified) {
+TEST_F(CleanJobRealConverter, ACopyPastFourGiBIsWrittenAsRf64AndVerified) {
     constexpr uint32_t kDataBytes = 0x80100000, kTail = 1 << 20;
-    ProgramCopy program(Converter::Real);
-    TempDir sources("wc large source");
-    DesktopFolder output("wc large output");
-    const std::string source = sources / "large.wav";
+    const std::string large = sources / "large.wav";
     std::vector<uint8_t> tail(kTail);
     for (size_t i = 0; i < tail.size(); ++i) tail[i] = uint8_t(i * 7);
-    {
-        ByteWriter header;
-        header.tag("RIFF").u32(36 + kDataBytes).tag("WAVE").tag("fmt ").u32(16).u16(1).u16(1).u32(8000).u32(8000);
-        header.u16(1).u16(8).tag("data").u32(kDataBytes);
-        wc::FileHandle file(::CreateFileA(source.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr));
-        DWORD done = 0;
-        ASSERT_TRUE(::WriteFile(file.get(), header.data().data(), DWORD(header.size()), &done, nullptr));
-        LARGE_INTEGER at;
-        at.QuadPart = int64_t(header.size()) + kDataBytes - kTail;
-        ASSERT_TRUE(::SetFilePointerEx(file.get(), at, nullptr, FILE_BEGIN));
-        ASSERT_TRUE(::WriteFile(file.get(), tail.data(), kTail, &done, nullptr));
-    }
-    {
-        RunningProgram app(program, program.dir.path());
-        ASSERT_TRUE(app.main());
-        app.ChooseFile(ToWide(source));
-        app.ChooseFolder(ToWide(output.path));
-        EXPECT_EQ(app.Clean(), kSuccess) << program.LogText();
-    }
-    const std::string cleaned = output.path + "\\Clean_large.wav";
+    ByteWriter header;
+    header.tag("RIFF").u32(36 + kDataBytes).tag("WAVE").tag("fmt ").u32(16).u16(1).u16(1).u32(8000).u32(8000);
+    header.u16(1).u16(8).tag("data").u32(kDataBytes);
+    WriteSparseFile(large, header.data(), header.size() + kDataBytes - kTail, tail);
+    RunningProgram& app = Launch(Converter::Real);
+    Choose(large);
+    EXPECT_EQ(app.Clean(), kSuccess) << program->LogText();
+
+    const std::string cleaned = CopyOf("large.wav");
     wc::FileHandle file(::CreateFileA(cleaned.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
     ASSERT_TRUE(file);
     std::vector<uint8_t> head(64), last(2 * kTail);
@@ -777,27 +721,24 @@ TEST(CleanJobRealConverter, ACopyPastFourGiBIsWrittenAsRf64AndVerified) {
     ::DeleteFileA(cleaned.c_str());
 }
 
-TEST(CleanBatchRealConverter, ThreeSourcesOneFailingGiveTheFailureMessageAndOneLineForIt) {
-    ProgramCopy program(Converter::Real);
-    TempDir sources("wc batch real");
-    DesktopFolder output("wc batch real output");
+TEST_F(CleanBatchRealConverter, ThreeSourcesOneFailingGiveTheFailureMessageAndOneLineForIt) {
     const std::vector<std::string> names{"a one.wav", "b gone.wav", "c three.wav"};
-    const auto samplesA = MakeTestSamples16(2, 5000, 11), samplesC = MakeTestSamples16(1, 7000, 12);
-    WriteFileBytes(sources / names[0], MakePcmWave(2, 44100, 16, samplesA));
-    WriteFileBytes(sources / names[1], MakePcmWave(1, 8000, 16, MakeTestSamples16(1, 800)));
-    WriteFileBytes(sources / names[2], MakePcmWave(1, 22050, 16, samplesC));
+    WriteSource({.name = names[0], .frames = 5000, .channels = 2, .rate = 44100, .seed = 11});
+    const auto samplesA = samples;
+    WriteSource({.name = names[1]});
+    WriteSource({.name = names[2], .frames = 7000, .channels = 1, .rate = 22050, .seed = 12});
+    const auto samplesC = samples;
 
-    RunningProgram app(program, program.dir.path());
-    ASSERT_TRUE(app.main());
+    RunningProgram& app = Launch(Converter::Real);
     app.ChooseFiles(sources.path(), names);
     app.ChooseFolder(ToWide(output.path));
     ASSERT_TRUE(::DeleteFileA((sources / names[1]).c_str()));  // gone once chosen: the converter finds nothing
     EXPECT_EQ(app.Clean(), kFailure);
-    EXPECT_FALSE(wc::FileExists(output.path + "\\Clean_b gone.wav"));
+    EXPECT_FALSE(wc::FileExists(CopyOf(names[1])));
 
-    EXPECT_EQ(DataChunk(ReadFileBytes(output.path + "\\Clean_a one.wav")), std::string(samplesA.begin(), samplesA.end()));
-    EXPECT_EQ(DataChunk(ReadFileBytes(output.path + "\\Clean_c three.wav")), std::string(samplesC.begin(), samplesC.end()));
-    const std::string log = program.LogText();
+    EXPECT_EQ(DataChunk(ReadFileBytes(CopyOf(names[0]))), std::string(samplesA.begin(), samplesA.end()));
+    EXPECT_EQ(DataChunk(ReadFileBytes(CopyOf(names[2]))), std::string(samplesC.begin(), samplesC.end()));
+    const std::string log = program->LogText();
     size_t at = 0;
     for (int i = 0; i < 3; ++i) {  // each converter's output after the line naming its source, in order
         SCOPED_TRACE(names[i]);
@@ -822,7 +763,7 @@ TEST(CleanJobShiftJis, JapanesePathsWithSpacesAreCleaned) {
     const std::string sourceFolder = "\x98\x5E\x89\xB9 \x83\x66\x81\x5B\x83\x5E";
     const std::string fileName = "\x83\x65\x83\x43\x83\x4E 1.wav";
     const std::string outputName = "\x8F\x6F\x97\xCD \x83\x74\x83\x48\x83\x8B\x83\x5F";
-    ProgramCopy program(true);
+    ProgramCopy program(Converter::Real);
     TempDir sources(sourceFolder);
     DesktopFolder output(outputName);
     const std::string source = sources / fileName;
@@ -869,7 +810,7 @@ struct WideDesktopFolder {
 
 TEST_P(CleanJobAnyName, IsChosenShownAndCleanedUnderTheSameName) {
     const OutsideName& name = GetParam();
-    ProgramCopy program(true);
+    ProgramCopy program(Converter::Real);
     TempDir sources("wc names");
     const std::wstring sourceFolder = ToWide(sources.path()) + L"\\" + name.folder;
     ASSERT_TRUE(::CreateDirectoryW(sourceFolder.c_str(), nullptr));

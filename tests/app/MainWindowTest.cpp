@@ -193,4 +193,30 @@ TEST_F(MainWindowTest, LayoutIsCentredOnTheScreen) {
     EXPECT_EQ(bounds.top, (::GetSystemMetrics(SM_CYSCREEN) - height) / 2);
 }
 
+TEST(IsChoiceMade, OnlyCaptionsBeginningWithNoMeanNothingChosen) {
+    EXPECT_FALSE(IsChoiceMade("No file was selected."));
+    EXPECT_FALSE(IsChoiceMade("No folder was selected."));
+    EXPECT_FALSE(IsChoiceMade("No"));
+    EXPECT_TRUE(IsChoiceMade("C:\\Notes\\take.wav"));
+    EXPECT_TRUE(IsChoiceMade(""));  // an empty folder from the browser counts as chosen
+    EXPECT_TRUE(IsChoiceMade("N"));
+    EXPECT_TRUE(IsChoiceMade("no file"));  // the comparison is case-sensitive
+    EXPECT_FALSE(IsChoiceMade("Notes\\take.wav"));  // only the first two characters are compared
+}
+
+// The two messages, against the Shift-JIS bytes of their texts as the system converts them here.
+std::string ShiftJis(const std::wstring& text) {
+    const int size = ::WideCharToMultiByte(932, 0, text.data(), int(text.size()), nullptr, 0, nullptr, nullptr);
+    std::string out(size_t(size > 0 ? size : 0), '\0');
+    ::WideCharToMultiByte(932, 0, text.data(), int(text.size()), out.data(), size, nullptr, nullptr);
+    return out;
+}
+
+TEST(ResultMessages, AreTheJapaneseTextsInShiftJis) {
+    EXPECT_EQ(std::string(kOutputCompletedMessage), ShiftJis(L"出力を完了しました。"));
+    EXPECT_EQ(std::string(kConversionFailedMessage),
+              ShiftJis(L"コンバート中にエラーが発生しました。\rインストールディレクトリ内にあるCvlog.logファイルを\r"
+                       L"Varnel担当までお送りください。"));
+}
+
 }  // namespace

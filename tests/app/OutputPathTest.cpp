@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
 
-#include "app/Unit1.h"
+#include "app/CleanJob.h"
 
 TEST(ExtractBaseName, TakesTheTextAfterTheLastSeparatorOfEitherKind) {
     EXPECT_EQ(ExtractBaseName("C:\\music\\take.wav"), "take.wav");
@@ -40,14 +40,3 @@ INSTANTIATE_TEST_SUITE_P(
                       // A folder choice without a file-system path leaves the folder empty.
                       JobCase{"C:\\music\\take.wav", "", "\\Clean_take.wav"},
                       JobCase{"C:\\my music\\take 1.wav", "D:\\my out", "D:\\my out\\Clean_take 1.wav"}));
-
-TEST(IsChoiceMade, OnlyCaptionsBeginningWithNoMeanNothingChosen) {
-    EXPECT_FALSE(IsChoiceMade("No file was selected."));
-    EXPECT_FALSE(IsChoiceMade("No folder was selected."));
-    EXPECT_FALSE(IsChoiceMade("No"));
-    EXPECT_TRUE(IsChoiceMade("C:\\Notes\\take.wav"));
-    EXPECT_TRUE(IsChoiceMade(""));  // an empty folder from the browser counts as chosen
-    EXPECT_TRUE(IsChoiceMade("N"));
-    EXPECT_TRUE(IsChoiceMade("no file"));  // the comparison is case-sensitive
-    EXPECT_FALSE(IsChoiceMade("Notes\\take.wav"));  // only the first two characters are compared
-}

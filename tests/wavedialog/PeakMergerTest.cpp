@@ -7,7 +7,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "dialogs/MMCstDlg.h"
+#include "dialogs/WavePeakScan.h"
 #include "media/codecs/MMPCMSup.h"
 
 namespace {

@@ -13,6 +13,7 @@
 #include "WavePanel.h"
 #include "WaveFixtures.h"
 #include "dialogs/MMCstDlg.h"
+#include "dialogs/WavePeakScan.h"
 #include "framework/Dialogs.h"
 #include "framework/Forms.h"
 #include "framework/Strings.h"

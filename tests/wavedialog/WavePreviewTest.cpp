@@ -12,6 +12,7 @@
 #include "WavePanel.h"
 #include "WaveFixtures.h"
 #include "dialogs/MMCstDlg.h"
+#include "dialogs/WavePeakScan.h"
 #include "framework/Handles.h"
 #include "media/wave/MMWave.h"
 #include "support/AudioFixtures.h"
