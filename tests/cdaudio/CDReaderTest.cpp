@@ -13,15 +13,7 @@
 namespace cdaudio_tests {
 namespace {
 
-template <class E, class F>
-std::string FailureOf(F&& action) {
-    try {
-        action();
-    } catch (const E& error) {
-        return error.what();
-    }
-    return "(nothing raised)";
-}
+using testing_support::ErrorText;
 
 constexpr const char* kWhileOpen = "Change to property while device was open";
 constexpr const char* kInvalidDevice = "Invalid DeviceID";
@@ -43,13 +35,13 @@ TEST_F(CDReaderTest, AReaderWhoseDeviceLayerDidNotStartRaisesItsText) {
         TMMCDReader& reader = wc::MakeComponent<TMMCDReader>(owner);
         const std::string text = "Could not load WNASPI32.DLL";
         EXPECT_TRUE(reader.Devices().empty());
-        EXPECT_EQ(FailureOf<EMMCDDAError>([&] { reader.MediaPresent(); }), text);
-        EXPECT_EQ(FailureOf<EMMCDDAError>([&] { reader.ReadTOC(); }), text);
-        EXPECT_EQ(FailureOf<EMMCDDAError>([&] { reader.ReadCDText(); }), text);
-        EXPECT_EQ(FailureOf<EMMCDDAError>([&] { reader.StopAudio(); }), text);
-        EXPECT_EQ(FailureOf<EMMCDDAError>([&] { reader.LockMedium(); }), text);
-        EXPECT_EQ(FailureOf<EMMCDDAError>([&] { reader.SetDeviceID(0); }), text);
-        EXPECT_EQ(FailureOf<EMMCDDAError>([&] { reader.Opened(); }), text);
+        EXPECT_EQ(ErrorText<EMMCDDAError>([&] { reader.MediaPresent(); }), text);
+        EXPECT_EQ(ErrorText<EMMCDDAError>([&] { reader.ReadTOC(); }), text);
+        EXPECT_EQ(ErrorText<EMMCDDAError>([&] { reader.ReadCDText(); }), text);
+        EXPECT_EQ(ErrorText<EMMCDDAError>([&] { reader.StopAudio(); }), text);
+        EXPECT_EQ(ErrorText<EMMCDDAError>([&] { reader.LockMedium(); }), text);
+        EXPECT_EQ(ErrorText<EMMCDDAError>([&] { reader.SetDeviceID(0); }), text);
+        EXPECT_EQ(ErrorText<EMMCDDAError>([&] { reader.Opened(); }), text);
         EXPECT_FALSE(reader.ReaderOpened());
         // Deselecting what was never selected changes nothing and needs no device.
         reader.SetDeviceID(-2);
@@ -105,13 +97,13 @@ TEST_F(CDReaderTest, SelectingADeviceClearsTheDiscAndResetsTheSpeeds) {
     EXPECT_FALSE(reader.TOCValid());
     EXPECT_EQ(reader.CDTextBlockCount(), 0);
     EXPECT_EQ(reader.Speeds().size(), 1u);
-    EXPECT_EQ(FailureOf<EMMCDDAError>([&] { reader.SetDeviceID(3); }), kInvalidDevice);
+    EXPECT_EQ(ErrorText<EMMCDDAError>([&] { reader.SetDeviceID(3); }), kInvalidDevice);
 }
 
 TEST_F(CDReaderTest, NameAndLetterNeedASelectedDevice) {
     TMMCDReader& reader = wc::MakeComponent<TMMCDReader>(root_);
-    EXPECT_EQ(FailureOf<EMMCDDAError>([&] { reader.DeviceName(); }), kInvalidDevice);
-    EXPECT_EQ(FailureOf<EMMCDDAError>([&] { reader.DriveLetter(); }), kInvalidDevice);
+    EXPECT_EQ(ErrorText<EMMCDDAError>([&] { reader.DeviceName(); }), kInvalidDevice);
+    EXPECT_EQ(ErrorText<EMMCDDAError>([&] { reader.DriveLetter(); }), kInvalidDevice);
     reader.SetDeviceID(0);
     EXPECT_EQ(reader.DeviceName(), "PLEXTOR - PX-TEST");
     EXPECT_EQ(reader.DriveLetter(), kDriveLetter);
@@ -127,7 +119,7 @@ TEST_F(CDReaderTest, DeviceTypeIsKeptInTheSelectedEntry) {
     reader.SetDeviceType(22);
     EXPECT_EQ(reader.DeviceType(), 22);
     EXPECT_EQ(reader.Devices()[0].DeviceType, 22);
-    EXPECT_EQ(FailureOf<EMMCDDAError>([&] { reader.SetDeviceType(25); }), "Invalid param");
+    EXPECT_EQ(ErrorText<EMMCDDAError>([&] { reader.SetDeviceType(25); }), "Invalid param");
     EXPECT_EQ(reader.DeviceType(), 22);
 }
 
@@ -135,11 +127,11 @@ TEST_F(CDReaderTest, PropertiesAreRefusedWhileOpen) {
     TMMCDReader& reader = NewReader();
     reader.SelectTrack(1);
     reader.Opened();
-    EXPECT_EQ(FailureOf<EMMCDDAError>([&] { reader.SetCopyMode(cmBurst); }), kWhileOpen);
-    EXPECT_EQ(FailureOf<EMMCDDAError>([&] { reader.SetIgnoreSpeed(true); }), kWhileOpen);
-    EXPECT_EQ(FailureOf<EMMCDDAError>([&] { reader.SetSpeed(4); }), kWhileOpen);
-    EXPECT_EQ(FailureOf<EMMCDDAError>([&] { reader.SetDeviceID(-2); }), kWhileOpen);
-    EXPECT_EQ(FailureOf<EMMCDDAError>([&] { reader.SetRange(MSF(0, 2, 0), MSF(0, 1, 0)); }), kWhileOpen);
+    EXPECT_EQ(ErrorText<EMMCDDAError>([&] { reader.SetCopyMode(cmBurst); }), kWhileOpen);
+    EXPECT_EQ(ErrorText<EMMCDDAError>([&] { reader.SetIgnoreSpeed(true); }), kWhileOpen);
+    EXPECT_EQ(ErrorText<EMMCDDAError>([&] { reader.SetSpeed(4); }), kWhileOpen);
+    EXPECT_EQ(ErrorText<EMMCDDAError>([&] { reader.SetDeviceID(-2); }), kWhileOpen);
+    EXPECT_EQ(ErrorText<EMMCDDAError>([&] { reader.SetRange(MSF(0, 2, 0), MSF(0, 1, 0)); }), kWhileOpen);
     EXPECT_EQ(reader.CopyMode(), cmNormal);
     EXPECT_FALSE(reader.IgnoreSpeed());
     EXPECT_EQ(reader.Speed(), -1);
@@ -150,7 +142,7 @@ TEST_F(CDReaderTest, PropertiesAreRefusedWhileOpen) {
     reader.Closed();
     reader.SetCopyMode(cmSync);
     reader.Opened();
-    EXPECT_EQ(FailureOf<EMMCDDAError>([&] { reader.SetPosition(1010); }), kWhileOpen);
+    EXPECT_EQ(ErrorText<EMMCDDAError>([&] { reader.SetPosition(1010); }), kWhileOpen);
     reader.Closed();
 }
 
@@ -170,8 +162,8 @@ TEST_F(CDReaderTest, TheOutputFormatCannotBeChanged) {
     mono.nChannels = 1;
     mono.nBlockAlign = 2;
     mono.nAvgBytesPerSec = 88200;
-    EXPECT_EQ(FailureOf<EMMCDDAError>([&] { reader.SetPWaveFormat(&mono); }), "It's not allowed to change the WaveFormat");
-    EXPECT_EQ(FailureOf<EMMCDDAError>([&] { reader.SetPWaveFormat(nullptr); }), "It's not allowed to change the WaveFormat");
+    EXPECT_EQ(ErrorText<EMMCDDAError>([&] { reader.SetPWaveFormat(&mono); }), "It's not allowed to change the WaveFormat");
+    EXPECT_EQ(ErrorText<EMMCDDAError>([&] { reader.SetPWaveFormat(nullptr); }), "It's not allowed to change the WaveFormat");
     EXPECT_EQ(reader.PWaveFormat()->nChannels, 2);
     // The reader's own format, in a copy, is accepted.
     WAVEFORMATEX same = *reader.PWaveFormat();
@@ -194,7 +186,7 @@ TEST_F(CDReaderTest, SelectingATrackSetsItsRange) {
     reader.SelectTrack(1);
     EXPECT_EQ(reader.FirstSector(), 1000);
     EXPECT_EQ(reader.EndSector(), 1099);
-    EXPECT_EQ(FailureOf<EMMCDDAError>([&] { reader.SelectTrack(3); }), "Invalid param");
+    EXPECT_EQ(ErrorText<EMMCDDAError>([&] { reader.SelectTrack(3); }), "Invalid param");
 }
 
 // A 1000-frame track delivers 999 sectors.
@@ -272,7 +264,7 @@ TEST_F(CDReaderTest, AFailedReadRaisesTheDeviceLayersText) {
     testing_support::TestSink& sink = StartReading(reader);
     std::vector<uint8_t> out;
     bool more = false;
-    EXPECT_EQ(FailureOf<EMMCDDAError>([&] { sink.PullOnce(4096, out, more); }), "Unable to read audio data");
+    EXPECT_EQ(ErrorText<EMMCDDAError>([&] { sink.PullOnce(4096, out, more); }), "Unable to read audio data");
     reader.Closed();
 }
 

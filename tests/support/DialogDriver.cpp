@@ -29,15 +29,6 @@ BOOL CALLBACK CollectTop(HWND window, LPARAM data) {
 
 }  // namespace
 
-bool WaitUntil(const std::function<bool()>& condition, std::chrono::milliseconds timeout) {
-    const auto deadline = Clock::now() + timeout;
-    while (!condition()) {
-        if (Clock::now() > deadline) return false;
-        ::Sleep(20);
-    }
-    return true;
-}
-
 std::vector<HWND> ProcessDialogs() {
     std::vector<HWND> all, ours;
     ::EnumWindows(CollectTop, reinterpret_cast<LPARAM>(&all));

@@ -12,13 +12,9 @@
 #include <string>
 #include <vector>
 
+#include "TestSupport.h"
+
 namespace testing_support {
-
-constexpr std::chrono::milliseconds kDialogWait{10000};
-
-// Polls `condition` every 20 ms until it holds; false when `timeout` passes
-// first. Dispatches nothing: for the driving thread, which owns no window.
-bool WaitUntil(const std::function<bool()>& condition, std::chrono::milliseconds timeout = kDialogWait);
 
 // The visible top-level dialogs ("#32770") of this process.
 std::vector<HWND> ProcessDialogs();
