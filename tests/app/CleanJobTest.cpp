@@ -14,8 +14,8 @@
 #include "framework/Files.h"
 #include "framework/Handles.h"
 #include "framework/Strings.h"
-#include "DialogDriving.h"
 #include "support/AudioFixtures.h"
+#include "support/DialogDriver.h"
 #include "support/Registry.h"
 
 using namespace testing_support;
@@ -200,14 +200,6 @@ private:
 
 class CleanJobStandIn : public CleanJob {};
 class CleanBatchRealConverter : public CleanJob {};
-
-// A child's position in its parent's client area.
-RECT BoundsInParent(HWND control) {
-    RECT bounds;
-    ::GetWindowRect(control, &bounds);
-    ::MapWindowPoints(nullptr, ::GetParent(control), reinterpret_cast<POINT*>(&bounds), 2);
-    return bounds;
-}
 
 TEST(MainWindowLayout, IsScaledFromItsDesignResolutionToTheScreens) {
     ProgramCopy program(Converter::None);

@@ -398,6 +398,13 @@ HWND FindChildById(HWND parent, int id) {
     return nullptr;
 }
 
+RECT BoundsInParent(HWND window) {
+    RECT bounds{};
+    ::GetWindowRect(window, &bounds);
+    ::MapWindowPoints(nullptr, ::GetParent(window), reinterpret_cast<POINT*>(&bounds), 2);
+    return bounds;
+}
+
 void Click(HWND control) {
     RECT area;
     ::GetClientRect(control, &area);

@@ -159,6 +159,8 @@ HWND FindChild(HWND parent, const std::wstring& text, const std::wstring& classN
 // A descendant window with that control id.
 HWND FindChildById(HWND parent, int id);
 std::vector<HWND> Descendants(HWND parent);
+// A window's bounds in its parent's client coordinates.
+RECT BoundsInParent(HWND window);
 // Clicks a control with a posted press and release at its centre.
 void Click(HWND control);
 // The text of a message box and its dismissal with its OK button.
