@@ -222,39 +222,6 @@ INSTANTIATE_TEST_SUITE_P(Burst, CDReaderModeTest,
 INSTANTIATE_TEST_SUITE_P(Sync, CDReaderModeTest,
                          ::testing::Combine(::testing::Values(cmSync), ::testing::Values(4096u, 47040u)), ModeName);
 
-TEST_F(CDReaderTest, SyncModeWithBlockCount20ReadsTwentySectorPassesAdvancingByTen) {
-    TMMCDReader& reader = NewReader();
-    reader.SetCopyMode(cmSync);
-    reader.SetBlockCount(20);
-    reader.SelectTrack(1);
-    Mark();
-    const std::vector<uint8_t> data = ReadAll(reader, 4096);
-    EXPECT_TRUE(SameBytes(VirtualDiscSectors(1000, 99), data));
-    std::vector<std::string> reads = CommandsOf(Since(), 0xBE);
-    ASSERT_GE(reads.size(), 4u);
-    EXPECT_EQ(reads[0], "BE 04 00 00 00 00 00 00 01 F0 00 00") << "the drive's type probe";
-    // Sectors 1000 (03E8), 1010 (03F2), 1020 (03FC), 20 (0x14) each.
-    EXPECT_EQ(reads[1], "BE 04 00 00 03 E8 00 00 14 F0 00 00");
-    EXPECT_EQ(reads[2], "BE 04 00 00 03 F2 00 00 14 F0 00 00");
-    EXPECT_EQ(reads[3], "BE 04 00 00 03 FC 00 00 14 F0 00 00");
-}
-
-TEST_F(CDReaderTest, BurstModeReadsAheadInBlocksOfBlockCountSectors) {
-    TMMCDReader& reader = NewReader();
-    reader.SetCopyMode(cmBurst);
-    reader.SetBlockCount(12);
-    reader.SelectTrack(1);
-    Mark();
-    const std::vector<uint8_t> data = ReadAll(reader, 4096);
-    EXPECT_TRUE(SameBytes(VirtualDiscSectors(1000, 99), data));
-    std::vector<std::string> reads = CommandsOf(Since(), 0xBE);
-    // The probe, then 8 reads of 12 sectors and one of 3 from sector 1000.
-    ASSERT_EQ(reads.size(), 10u);
-    EXPECT_EQ(reads[1], "BE 04 00 00 03 E8 00 00 0C F0 00 00");
-    EXPECT_EQ(reads[2], "BE 04 00 00 03 F4 00 00 0C F0 00 00");
-    EXPECT_EQ(reads[9], "BE 04 00 00 04 48 00 00 03 F0 00 00");
-}
-
 TEST_F(CDReaderTest, AFailedReadRaisesTheDeviceLayersText) {
     // Command 1 of the kind is the type probe at open; the first read after
     // opening is taken without retries, so its failure is final.
@@ -268,21 +235,58 @@ TEST_F(CDReaderTest, AFailedReadRaisesTheDeviceLayersText) {
     reader.Closed();
 }
 
-TEST_F(CDReaderTest, NormalModeReadsBlockCountSectorsAtATime) {
+// The read commands of each mode over track 1 (99 sectors from 1000, 03E8);
+// the first is the drive's type probe at the first audio sector.
+struct ReadPattern {
+    const char* name;
+    TMMCDCopyMode mode;
+    int blockCount;
+    size_t reads;  // how many there are; 0: at least those checked
+    std::vector<std::pair<size_t, const char*>> commands;  // the n-th read command's bytes
+};
+
+const ReadPattern kReadPatterns[] = {
+    // 14 reads of 7 sectors, then one of 1.
+    {"NormalReadsBlockCountSectorsAtATime", cmNormal, 7, 16,
+     {{0, "BE 04 00 00 00 00 00 00 01 F0 00 00"},
+      {1, "BE 04 00 00 03 E8 00 00 07 F0 00 00"},
+      {2, "BE 04 00 00 03 EF 00 00 07 F0 00 00"},
+      {15, "BE 04 00 00 04 4A 00 00 01 F0 00 00"}}},
+    // 8 reads of 12 sectors ahead, then one of 3.
+    {"BurstReadsAheadInBlocksOfBlockCountSectors", cmBurst, 12, 10,
+     {{1, "BE 04 00 00 03 E8 00 00 0C F0 00 00"},
+      {2, "BE 04 00 00 03 F4 00 00 0C F0 00 00"},
+      {9, "BE 04 00 00 04 48 00 00 03 F0 00 00"}}},
+    // Passes of 20 sectors (0x14) from 1000, 1010 (03F2), 1020 (03FC).
+    {"SyncReadsTwentySectorPassesAdvancingByTen", cmSync, 20, 0,
+     {{0, "BE 04 00 00 00 00 00 00 01 F0 00 00"},
+      {1, "BE 04 00 00 03 E8 00 00 14 F0 00 00"},
+      {2, "BE 04 00 00 03 F2 00 00 14 F0 00 00"},
+      {3, "BE 04 00 00 03 FC 00 00 14 F0 00 00"}}},
+};
+
+class CDReaderReads : public CDAudioTest, public ::testing::WithParamInterface<ReadPattern> {};
+
+TEST_P(CDReaderReads, ATrackIsReadWithTheCommandsOfItsMode) {
+    const ReadPattern& pattern = GetParam();
     TMMCDReader& reader = NewReader();
-    reader.SetBlockCount(7);
+    reader.SetCopyMode(pattern.mode);
+    reader.SetBlockCount(pattern.blockCount);
     reader.SelectTrack(1);
     Mark();
-    ReadAll(reader, 4096);
+    EXPECT_TRUE(SameBytes(VirtualDiscSectors(1000, 99), ReadAll(reader, 4096)));
     const std::vector<std::string> reads = CommandsOf(Since(), 0xBE);
-    // 99 sectors: 14 reads of 7 from sector 1000 (03E8), then one of 1; the
-    // first is the drive's type probe at the first audio sector.
-    ASSERT_EQ(reads.size(), 16u);
-    EXPECT_EQ(reads[0], "BE 04 00 00 00 00 00 00 01 F0 00 00");
-    EXPECT_EQ(reads[1], "BE 04 00 00 03 E8 00 00 07 F0 00 00");
-    EXPECT_EQ(reads[2], "BE 04 00 00 03 EF 00 00 07 F0 00 00");
-    EXPECT_EQ(reads[15], "BE 04 00 00 04 4A 00 00 01 F0 00 00");
+    if (pattern.reads) {
+        ASSERT_EQ(reads.size(), pattern.reads);
+    }
+    for (const auto& [index, command] : pattern.commands) {
+        ASSERT_LT(index, reads.size());
+        EXPECT_EQ(reads[index], command) << "read " << index;
+    }
 }
+
+INSTANTIATE_TEST_SUITE_P(Modes, CDReaderReads, ::testing::ValuesIn(kReadPatterns),
+                         [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(CDReaderTest, CopyVolumeHalfHalvesEverySample) {
     TMMCDReader& reader = NewReader();
