@@ -131,6 +131,8 @@ public:
     // The whole area has been walked.
     bool Complete() const noexcept { return complete_; }
     size_t Count() const noexcept { return frames_.size(); }
+    // Free-format length searches made so far (each parses up to 2,880 headers).
+    int FreeFormatSearches() const noexcept { return freeSearches_; }
     // Frame i's file offset and size in bytes (i < Count()).
     uint64_t Offset(size_t i) const;
     uint32_t Size(size_t i) const noexcept { return frames_[i] & kSizeMask; }

@@ -88,16 +88,25 @@ run_inside() {  # command, log
     PATH=/usr/local/sbin:/usr/local/bin:/usr/sbin:/usr/bin:/sbin:/bin \
     bash -c "cd /src/wavecleaner && $1" >"$2" 2>&1
 }
+# The set-up first, on its own, so that its time (the README gives it) is
+# measured apart from the build and the tests.
+echo "fresh-check: running bash scripts/setup.sh inside (log: $work/setup.log)"
+started=$SECONDS
+run_inside "bash scripts/setup.sh" "$work/setup.log"
+setup_status=$?
+echo "fresh-check: setup.sh exit status $setup_status after $((SECONDS - started)) s"
 echo "fresh-check: running .ci/run inside${WC_ARCH:+ with WC_ARCH=$WC_ARCH} (log: $work/test.log)"
+started=$SECONDS
 run_inside "bash .ci/run" "$work/test.log"
 status=$?
 tail -n 25 "$work/test.log"
-echo "fresh-check: .ci/run exit status $status"
+echo "fresh-check: .ci/run exit status $status after $((SECONDS - started)) s"
 echo "fresh-check: running bash scripts/run.sh inside (log: $work/run.log)"
+started=$SECONDS
 run_inside "bash scripts/run.sh" "$work/run.log"
 run_status=$?
 tail -n 5 "$work/run.log"
-echo "fresh-check: run.sh exit status $run_status"
+echo "fresh-check: run.sh exit status $run_status after $((SECONDS - started)) s"
 [ "$status" = 0 ] && status=$run_status
 echo "fresh-check: exit status $status"
 exit $status
