@@ -2,8 +2,6 @@
 // second thread.
 #include <gtest/gtest.h>
 
-
-#include "DialogDriving.h"
 #include "app/Unit1.h"
 #include "framework/Strings.h"
 #include "support/DialogDriver.h"
@@ -11,8 +9,6 @@
 using namespace testing_support;
 
 namespace {
-
-const DWORD kThisProcess = ::GetCurrentProcessId();
 
 class MainWindowTest : public ::testing::Test {
 protected:
@@ -30,28 +26,22 @@ protected:
     }
     void TearDown() override { wc::Application().DestroyForms(); }
 
+    // Presses `button` and works the dialog it opens with `drive`; false when none came up.
+    static bool Drive(TAdvSmoothButton* button, const std::function<void(HWND)>& drive) {
+        bool seen = false;
+        RunDriven([button] { button->Click(); return true; }, drive, &seen);
+        return seen;
+    }
     void ChooseFile(const std::string& path) {
-        DialogDriver driver([] { return FindOpenDialog(kThisProcess); },
-                            [&](HWND dialog) { ChooseFileIn(dialog, wc::ToWide(path)); });
-        form->btnSlInp->Click();
-        ASSERT_TRUE(driver.Done()) << "the open dialog did not come up";
+        ASSERT_TRUE(Drive(form->btnSlInp, [&](HWND dialog) { ChooseFileIn(dialog, wc::ToWide(path)); }))
+            << "the open dialog did not come up";
     }
     void ChooseFolder(const std::string& path) {
-        DialogDriver driver([] { return FindFolderBrowser(kThisProcess); },
-                            [&](HWND browser) { ChooseFolderInProcess(browser, path); });
-        form->BtnSlout->Click();
-        ASSERT_TRUE(driver.Done()) << "the folder browser did not come up";
+        ASSERT_TRUE(Drive(form->BtnSlout, [&](HWND browser) { ChooseFolderInProcess(browser, path); }))
+            << "the folder browser did not come up";
     }
-    void CancelFile() {
-        DialogDriver driver([] { return FindOpenDialog(kThisProcess); }, Cancel);
-        form->btnSlInp->Click();
-        ASSERT_TRUE(driver.Done());
-    }
-    void CancelFolder() {
-        DialogDriver driver([] { return FindFolderBrowser(kThisProcess); }, Cancel);
-        form->BtnSlout->Click();
-        ASSERT_TRUE(driver.Done());
-    }
+    void CancelFile() { ASSERT_TRUE(Drive(form->btnSlInp, Cancel)); }
+    void CancelFolder() { ASSERT_TRUE(Drive(form->BtnSlout, Cancel)); }
     bool CleanEnabled() { return ::IsWindowEnabled(form->BtnCleanFile->Handle()) != 0; }
     std::string Text(wc::TWinControl* control) { return wc::FromWide(WindowText(control->Handle())); }
 
@@ -126,10 +116,8 @@ TEST_F(MainWindowTest, SeveralFilesChosenAtOnceAreShownWithTheirCount) {
     WriteFileBytes(b, MakePcmWave(1, 8000, 16, MakeTestSamples16(1, 80)));
     WriteFileBytes(c, MakePcmWave(1, 8000, 16, MakeTestSamples16(1, 80)));
     form->MMWaveOpenDialog1->SetInitialDir(folderA->path());
-    DialogDriver driver([] { return FindOpenDialog(kThisProcess); },
-                        [](HWND dialog) { ChooseFileIn(dialog, L"\"take one.wav\" \"b.wav\" \"c.wav\""); });
-    form->btnSlInp->Click();
-    ASSERT_TRUE(driver.Done());
+    ASSERT_TRUE(Drive(form->btnSlInp,
+                      [](HWND dialog) { ChooseFileIn(dialog, L"\"take one.wav\" \"b.wav\" \"c.wav\""); }));
     EXPECT_EQ(form->Sources(), (std::vector<std::string>{source, b, c}));
     EXPECT_EQ(Text(form->Label1), source + " (+2 more)");
     ChooseFolder(folderB->path());
@@ -167,13 +155,11 @@ TEST_F(MainWindowTest, ASecondSourceOfTheSameNameIsRefusedWithALogLine) {
     ASSERT_TRUE(PumpUntil([&] { return CleanEnabled(); }));
 
     std::wstring outcome;
-    DialogDriver driver([] { return FindMessageBox(); }, [&](HWND box) {
+    PostDrop(form->Handle(), {otherSource});  // dispatched by the job's first wait
+    ASSERT_TRUE(Drive(form->BtnCleanFile, [&](HWND box) {
         outcome = MessageBoxText(box);
         PressOk(box);
-    });
-    PostDrop(form->Handle(), {otherSource});  // dispatched by the job's first wait
-    form->BtnCleanFile->Click();
-    ASSERT_TRUE(driver.Done()) << "no outcome";
+    })) << "no outcome";
     EXPECT_EQ(outcome.substr(0, 5), L"コンバート") << "not the failure message";
     EXPECT_EQ(form->Sources(), (std::vector<std::string>{source, twin})) << "the drop during the job was taken";
     const auto copy = MakePcmWave(1, 8000, 16, MakeTestSamples16(1, 800));  // the first source, as written
