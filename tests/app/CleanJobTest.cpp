@@ -850,8 +850,6 @@ INSTANTIATE_TEST_SUITE_P(Names, CleanJobAnyName,
 
 namespace {
 
-using namespace app_test;
-
 // Writes a source at a (wide) path; `work` is a folder for the converter's encodings.
 using Recipe = std::function<void(const std::wstring& path, const std::string& work)>;
 
