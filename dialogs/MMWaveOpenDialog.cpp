@@ -518,7 +518,8 @@ void TMMWaveOpenDialog::DrawWaveform(HDC dc, const RECT& area) {
     CancelScan();
     HWND window = waveArea_.window();
     auto scan = std::make_unique<WavePeakScan>(
-        source_->Wave(), area, WaveDrawColors{Color, ForeColor, LocatorColor}, peaks_, [this, window] {
+        source_->Wave(), area, WaveDrawColors{Color, ForeColor, LocatorColor}, peaks_, WavePeakScan::Readers::Helpers,
+        [this, window] {
             // Reader thread: one step message at a time is enough.
             if (!stepPosted_.exchange(true)) ::PostMessageA(window, kScanStepMessage, 0, 0);
         });

@@ -2,15 +2,23 @@
 // one block per pixel column, keeps each column's extremes in the peak table
 // and draws the columns as they become known; its ColumnReader reads and
 // scans the blocks on helper threads, so that the dialog goes on answering
-// while a large file is scanned.
+// while a large file is scanned. A caller that waits for the whole scan
+// (DrawWavePeaks) reads on its own thread too.
 //
 // How it works
 //
 // Reading. Each worker reads through a wave of its own, open on the same
 // file: on a machine with two processors a large file gets a second wave,
-// and the two workers take the columns in turn (even and odd), so that both
-// the copying out of the system's file cache and the scan run on both
-// processors, and the columns still arrive from left to right. Each
+// so that both the copying out of the system's file cache and the scan run
+// on both processors. A worker claims the next column nobody has claimed
+// yet (an atomic counter), so the columns still arrive from left to right,
+// and a worker that starts late or is held up by a busy machine reads
+// fewer columns instead of holding up the others: under Wine a new thread
+// takes from one to over twenty milliseconds to run its first instruction
+// on a loaded machine, as long as a tenth of a 1 GiB file's whole scan.
+// For the same reason a caller that waits for the whole scan does not sit
+// idle: it reads the first wave itself, from the start, and only a second
+// wave gets a thread (a small file none at all). Each
 // column's block is read in pieces small enough to stay in the processor's
 // cache while they are scanned (and large enough to be read without a copy
 // through the file buffer); the pieces' peaks are merged into the column's
@@ -25,14 +33,17 @@
 // closing are its alone. Worker k runs ColumnReader::Work(k) from the
 // reader's construction to its destruction and is the only one to touch
 // waves_[k] meanwhile (the scan opens the waves before and closes them
-// after). After each batch of columns a worker calls the owner's
-// `columnRead` (outside the lock), which asks the owner's thread for a Step;
-// Step takes the finished columns with Take.
+// after); with Readers::OwnerToo worker 0 is the owner's thread itself,
+// inside its waiting Step (ReadHere), and gets no thread of its own. After
+// each batch of columns a worker thread calls the owner's `columnRead`
+// (outside the lock), which asks the owner's thread for a Step; Step takes
+// the finished columns with Take. The owner reading draws the known
+// columns after each batch of its own.
 //
 // Locks. ColumnReader::mutex_ guards `columns_`, `have_`, `done_`, `end_`,
 // `ended_` and `working_`: a worker hands its batch over under it, and Take
 // copies the columns known from the left into the peak table under it.
-// `quit_` is atomic.
+// `quit_` and `next_` (the next column to claim) are atomic.
 //
 // Stopping. The scan ends when Step has drawn the last column, or earlier
 // when it is destroyed (a new selection, closing the dialog, unticking
@@ -52,6 +63,7 @@
 #include <memory>
 #include <mutex>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include "framework/Graphics.h"
@@ -145,8 +157,11 @@ WavePeak WavePeakMerger::Result() const noexcept {
 // threads and locks: at the top of this file).
 class WavePeakScan::ColumnReader {
 public:
-    // `ready` (may be empty) is called on a worker after each batch of columns.
-    ColumnReader(std::vector<TMMWave*> waves, int32_t block, int blocks, std::function<void()> ready)
+    // `ready` (may be empty) is called on a worker after each batch of
+    // columns. Waves from `firstThread` on get a thread each; the ones
+    // before it are read by the owner's thread (ReadHere).
+    ColumnReader(std::vector<TMMWave*> waves, int32_t block, int blocks, std::function<void()> ready,
+                 int firstThread)
         : waves_(std::move(waves)), block_(block), ready_(std::move(ready)), format_(waves_[0]->PWaveFormat()),
           eightBit_(waves_[0]->BitLength() == 8), wide_(PCMIsWideFormat(format_)),
           frameBytes_(wide_ ? format_->nBlockAlign : 1),
@@ -158,7 +173,7 @@ public:
         const int64_t total = waves_[0]->PlayListBytes();
         end_ = int(std::min<int64_t>(blocks, (total + block_ - 1) / block_ + 1));
         working_ = int(waves_.size());
-        for (int k = 0; k < int(waves_.size()); ++k) workers_.emplace_back([this, k] { Work(k); });
+        for (int k = firstThread; k < int(waves_.size()); ++k) workers_.emplace_back([this, k] { Work(k, ready_); });
     }
     ~ColumnReader() {
         // A worker looks at quit_ before each piece: all end within one piece's read.
@@ -167,6 +182,11 @@ public:
     }
     ColumnReader(const ColumnReader&) = delete;
     ColumnReader& operator=(const ColumnReader&) = delete;
+
+    // Worker k's reading on the calling thread (the owner's), beside the
+    // threads: claims columns until none is left. `handed` is called after
+    // each batch it hands over.
+    void ReadHere(int k, const std::function<void()>& handed) { Work(k, handed); }
 
     // Copies the columns known after `from` into `peaks`, waiting up to
     // `wait` for one; returns how many columns are known in all and, in
@@ -253,8 +273,8 @@ private:
     }
 
     // Hands `batch` to the owner; `failed` is the column this worker could
-    // not read (or -1), `last` whether it reads no more.
-    void HandOver(std::vector<Column>& batch, int failed, bool last) {
+    // not read (or -1), `last` whether it reads no more; then calls `handed`.
+    void HandOver(std::vector<Column>& batch, int failed, bool last, const std::function<void()>& handed) {
         {
             std::lock_guard lock(mutex_);
             for (const Column& column : batch) {
@@ -269,7 +289,7 @@ private:
         }
         batch.clear();
         changed_.notify_all();
-        if (ready_) ready_();
+        if (handed) handed();
     }
 
     int End() {
@@ -277,17 +297,16 @@ private:
         return end_;
     }
 
-    void Work(int k) {
+    void Work(int k, const std::function<void()>& handed) {
         TMMWave& wave = *waves_[size_t(k)];
         std::vector<uint8_t> memory(size_t(pieceBytes_) + 2 * kCopyAlignment);
         uint8_t* const buffer = memory.data() + (kCopyAlignment - uintptr_t(memory.data()) % kCopyAlignment);
-        const int step = int(waves_.size());
         // The scan starts with the wave at the data's start.
         int64_t at = k == 0 ? 0 : -1;
         std::vector<Column> batch;
-        auto handed = std::chrono::steady_clock::now();
+        auto handedAt = std::chrono::steady_clock::now();
         int failed = -1;
-        for (int x = k; !quit_ && x < End(); x += step) {
+        for (int x = next_++; !quit_ && x < End(); x = next_++) {
             Column column;
             if (!ScanColumn(wave, x, buffer, at, column)) {
                 failed = x;
@@ -295,11 +314,11 @@ private:
             }
             batch.push_back(column);
             const auto now = std::chrono::steady_clock::now();
-            if (column.full && now - handed < kHandOverEvery) continue;
-            handed = now;
-            HandOver(batch, -1, false);
+            if (column.full && now - handedAt < kHandOverEvery) continue;
+            handedAt = now;
+            HandOver(batch, -1, false, handed);
         }
-        HandOver(batch, failed, true);
+        HandOver(batch, failed, true, handed);
     }
 
     const std::vector<TMMWave*> waves_;
@@ -312,6 +331,7 @@ private:
     const uint64_t dataOffset_;  // where the data starts in the file
     int32_t pieceBytes_ = 0;
     std::atomic<bool> quit_{false};
+    std::atomic<int> next_{0};  // the next column no worker has claimed
 
     WavePeakTable columns_;
     std::vector<bool> have_;  // which columns are in columns_
@@ -369,10 +389,10 @@ void WaveScanPainter::ZeroLine(HDC dc, int x) {
 // ---- the scan ----
 
 WavePeakScan::WavePeakScan(TMMWave& wave, const RECT& area, const WaveDrawColors& colors, WavePeakTable& peaks,
-                           std::function<void()> columnRead)
+                           Readers readers, std::function<void()> columnRead)
     : wave_(wave), peaks_(peaks), colors_(colors), r_(Inner(area)),
       w_(std::min<int>(r_.right - r_.left, int(peaks.size()))),
-      painter_(r_, colors, wave.DataSize() > kProgressMarkDataSize) {
+      painter_(r_, colors, wave.DataSize() > kProgressMarkDataSize), ownerReads_(readers == Readers::OwnerToo) {
     if (w_ <= 0 || r_.bottom <= r_.top) {
         w_ = 0;
         return;
@@ -395,7 +415,7 @@ WavePeakScan::WavePeakScan(TMMWave& wave, const RECT& area, const WaveDrawColors
         wave.SetPosition(0);
         std::vector<TMMWave*> waves{&wave};
         if (TMMWave* second = OpenSecondWave(wave)) waves.push_back(second);
-        reader_ = std::make_unique<ColumnReader>(std::move(waves), block, w_, std::move(columnRead));
+        reader_ = std::make_unique<ColumnReader>(std::move(waves), block, w_, std::move(columnRead), ownerReads_ ? 1 : 0);
     } catch (...) {
         End();
         throw;
@@ -408,6 +428,14 @@ WavePeakScan::Status WavePeakScan::Step(HDC dc, bool wait) {
     if (!reader_) return Status::Finished;
     bool ended = false;
     int known = x_;
+    if (wait && std::exchange(ownerReads_, false)) {
+        // The owner reads too, and draws what is known after each batch it hands over.
+        reader_->ReadHere(0, [&] {
+            known = reader_->Take(x_, peaks_, ended, std::chrono::milliseconds(0));
+            painter_.Columns(dc, peaks_, x_, known);
+            x_ = known;
+        });
+    }
     do {
         known = reader_->Take(x_, peaks_, ended, wait ? kWaitStep : std::chrono::milliseconds(0));
         painter_.Columns(dc, peaks_, x_, known);
@@ -466,7 +494,7 @@ void DrawWavePeaks(HDC dc, const RECT& area, TMMWave& wave, const WaveDrawColors
             if (shown) ::SetCursor(previous);
         }
     } cursor;
-    WavePeakScan scan(wave, area, colors, peaks, nullptr);
+    WavePeakScan scan(wave, area, colors, peaks, WavePeakScan::Readers::OwnerToo, nullptr);
     if (!scan.Draws()) return;
     cursor.previous = ::SetCursor(::LoadCursorA(nullptr, IDC_WAIT));
     cursor.shown = true;

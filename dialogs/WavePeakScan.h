@@ -108,8 +108,10 @@ private:
 
 // One scan of a wave into the peak table, one block read and one peak
 // scan per pixel column, drawn as it goes. The blocks are read and scanned
-// on helper threads (ColumnReader); the drawing runs on the thread that
-// owns the scan, in steps that each draw the columns known by then. The
+// on helper threads (ColumnReader), and, when the owner waits for the
+// whole scan anyway, on the owner's thread beside them; the drawing runs
+// on the thread that owns the scan, in steps that each draw the columns
+// known by then. The
 // wave is open from the start of the scan to its end (or its cancelling:
 // destroying the scan stops the workers within one piece and closes the
 // file). Until then the wave is the scan's: nothing else may read or
@@ -117,13 +119,18 @@ private:
 class WavePeakScan {
 public:
     enum class Status { Running, Finished };
+    // Who reads the blocks. Helpers: helper threads alone, while the
+    // owner's thread goes on with its messages (the chooser). OwnerToo: the
+    // owner's thread too, in its one Step(dc, true), which it calls before
+    // any other Step; a small wave gets no helper thread at all then.
+    enum class Readers { Helpers, OwnerToo };
 
     // Zeroes the table's first w entries; nothing else for an empty wave.
     // Opens the wave (EMMWaveError passes on, the file closed again).
     // `columnRead` (may be empty) is called on a reader thread after each
     // batch of columns, to ask the owner for a Step.
     WavePeakScan(TMMWave& wave, const RECT& area, const WaveDrawColors& colors, WavePeakTable& peaks,
-                 std::function<void()> columnRead);
+                 Readers readers, std::function<void()> columnRead);
     ~WavePeakScan();
     WavePeakScan(const WavePeakScan&) = delete;
     WavePeakScan& operator=(const WavePeakScan&) = delete;
@@ -134,7 +141,8 @@ public:
     void Begin(HDC dc) const {
         if (Draws()) painter_.Begin(dc);
     }
-    // Draws the columns scanned by now; with `wait`, waits for every column.
+    // Draws the columns scanned by now; with `wait`, waits for every column
+    // (reading some of them on this thread, with Readers::OwnerToo).
     Status Step(HDC dc, bool wait);
     // Draws again what the scan has drawn so far (a repaint while it runs).
     void Replay(HDC dc) const;
@@ -159,6 +167,7 @@ private:
     WaveScanPainter painter_;
     bool open_ = false;
     int x_ = 0;  // the next column to draw
+    bool ownerReads_;  // the owner's thread has wave 0 to read in its waiting Step
     std::unique_ptr<TMMWave> second_;  // open while the scan runs, or null
     std::unique_ptr<ColumnReader> reader_;
 };

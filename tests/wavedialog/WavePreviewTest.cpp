@@ -278,14 +278,30 @@ void ExpectColumns(const WavePeakTable& peaks, const std::vector<WavePeak>& expe
     }
 }
 
-// Draws the wave at `path` and holds every column of its peak table
-// against the blocks of `samples` (its samples on the 16-bit scale).
+// Draws the wave at `path` both ways, read by the helper threads alone (as
+// the chooser scans) and by the waiting caller beside them (DrawWavePeaks),
+// and holds every column of each peak table against the blocks of
+// `samples` (its samples on the 16-bit scale).
 void ExpectDrawnColumns(const std::string& path, const std::vector<int>& samples, size_t channels,
                         size_t sampleBytes) {
-    TestCanvas canvas;
-    WavePeakTable peaks;
-    Draw(path, canvas, peaks);
-    ExpectColumns(peaks, ExpectedColumns(samples, channels, sampleBytes, kInner.right - kInner.left));
+    const std::vector<WavePeak> expected = ExpectedColumns(samples, channels, sampleBytes, kInner.right - kInner.left);
+    for (const auto readers : {WavePeakScan::Readers::Helpers, WavePeakScan::Readers::OwnerToo}) {
+        SCOPED_TRACE(readers == WavePeakScan::Readers::Helpers ? "helpers alone" : "the caller too");
+        TestCanvas canvas;
+        WavePeakTable peaks;
+        if (readers == WavePeakScan::Readers::OwnerToo) {
+            Draw(path, canvas, peaks);
+        } else {
+            TMMWave wave;
+            wave.SetTimeFormat(tfByte);
+            wave.SetFileName(path);
+            peaks.assign(kAreaWidth, WavePeak{});
+            WavePeakScan scan(wave, kArea, WaveDrawColors{}, peaks, readers, nullptr);
+            scan.Begin(canvas.dc());
+            EXPECT_EQ(scan.Step(canvas.dc(), true), WavePeakScan::Status::Finished);
+        }
+        ExpectColumns(peaks, expected);
+    }
 }
 
 // Samples whose loudness changes every few thousand frames, so that each
@@ -305,7 +321,7 @@ std::vector<int> VaryingSamples(size_t count, int range, uint32_t seed) {
 }  // namespace
 
 TEST(WaveDrawing, LargeSixteenBitWaveGivesEveryColumnTheExtremesOfItsOwnBlock) {
-    // 20 MiB of stereo samples: a wave this large is read by two workers, each taking every other column.
+    // 20 MiB of stereo samples: a wave this large is read by two workers, each claiming the next column.
     TempDir dir("wavedraw");
     const std::string path = dir / "large16.wav";
     const std::vector<int> samples = VaryingSamples(size_t(20 << 20) / 2 + 2 * 777, 65535, 5);
