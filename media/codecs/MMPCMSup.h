@@ -37,7 +37,7 @@ void PCMFindPeaks(const WAVEFORMATEX* format, const void* data, uint32_t bytes, 
 // The ways PCMFindPeaks scans 16-bit data; it takes the fastest this
 // processor runs. Each is reachable on its own, so that all can be held
 // against one another.
-enum class PCMPeakScan { scalar, sse2, avx2 };
+enum class PCMPeakScan { scalar, sse2, avx2, avx512 };
 bool PCMPeakScanAvailable(PCMPeakScan scan) noexcept;
 // PCMFindPeaks by that way; one the processor lacks gives way to the scalar scan.
 void PCMFindPeaksUsing(PCMPeakScan scan, const WAVEFORMATEX* format, const void* data, uint32_t bytes,

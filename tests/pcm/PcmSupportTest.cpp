@@ -158,9 +158,12 @@ std::ostream& operator<<(std::ostream& os, const Peaks& p) {
     return os << "(" << p.l1 << ", " << p.l2 << " | " << p.r1 << ", " << p.r2 << ")";
 }
 
-constexpr PCMPeakScan kScans[] = {PCMPeakScan::scalar, PCMPeakScan::sse2, PCMPeakScan::avx2};
+constexpr PCMPeakScan kScans[] = {PCMPeakScan::scalar, PCMPeakScan::sse2, PCMPeakScan::avx2, PCMPeakScan::avx512};
 const char* NameOf(PCMPeakScan scan) {
-    return scan == PCMPeakScan::scalar ? "scalar" : scan == PCMPeakScan::sse2 ? "SSE2" : "AVX2";
+    return scan == PCMPeakScan::scalar ? "scalar"
+           : scan == PCMPeakScan::sse2 ? "SSE2"
+           : scan == PCMPeakScan::avx2 ? "AVX2"
+                                       : "AVX-512";
 }
 
 // PCMFindPeaks's result; every scan this processor runs must give the same.
@@ -304,9 +307,10 @@ TEST(PcmFindPeaksLargeBlocks, AnEarlierEqualLowestDecidesTheOrder) {
 }
 
 TEST(PcmFindPeaksLargeBlocks, NeighbouringSamplesAreOrderedExactly) {
-    // Both extremes close together, also astride multiples of 8, 16, ... 512 samples.
+    // Both extremes close together, also astride multiples of 8, 16, ... 512 samples (32: one
+    // 64-byte vector, 64: the pair the AVX-512 pass takes in one step).
     const auto mono = PcmFormat(1, 16);
-    for (size_t edge : {8u, 16u, 64u, 256u, 512u, 4096u, 20000u}) {
+    for (size_t edge : {8u, 16u, 32u, 64u, 96u, 128u, 256u, 512u, 4096u, 20000u}) {
         EXPECT_EQ(Find(mono, Planted(65536, 3, {{edge - 1, 50}, {edge, -50}})), (Peaks{50, -50, 50, -50}))
             << "at " << edge;
         EXPECT_EQ(Find(mono, Planted(65536, 3, {{edge - 1, -50}, {edge, 50}})), (Peaks{-50, 50, -50, 50}))
@@ -338,6 +342,10 @@ TEST(PcmFindPeaksLargeBlocks, ExtremesBehindTheLastWholeVectorsCount) {
     // 10003 mono samples: the last few lie behind every whole run of 16 or 32 samples.
     const auto mono = PcmFormat(1, 16);
     EXPECT_EQ(Find(mono, Planted(10003, 1, {{10002, -77}, {10001, 78}})), (Peaks{78, -77, 78, -77}));
+    // 10047 = 156 * 64 + 63: the AVX-512 pass leaves 63 samples behind (from 9984 on), the
+    // 16-byte passes 15 (from 10032 on); the highest lies behind the first only.
+    EXPECT_EQ(Find(mono, Planted(10047, 1, {{9990, 78}, {9983, 60}, {10046, -77}})), (Peaks{78, -77, 78, -77}));
+    EXPECT_EQ(Find(mono, Planted(10047, 1, {{9990, -77}, {9983, -60}, {10046, 78}})), (Peaks{-77, 78, -77, 78}));
     // A half frame at the end is not a sample of the block.
     auto data = Planted(2 * 5001, 1, {});
     data.push_back(0x00);
