@@ -75,8 +75,9 @@ std::string CleanAndCheck(const std::string& source, const std::string& output, 
 std::string CleanAndCheck(const std::string& source, const CleanPlan& plan, const std::string& output,
                           const std::string& logPath, const std::function<void()>& pump, bool appendToLog,
                           JobProgress* progress) {
+    // The log's line names the source: a batch's log holds many.
     const auto fail = [&](const std::string& line) {
-        AppendLogLine(logPath, line);
+        AppendLogLine(logPath, source + ": " + line);
         return line;
     };
     if (plan.route == CleanPlan::Route::Refuse) {

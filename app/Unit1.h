@@ -15,6 +15,9 @@
 // with closePending_, carried out once the job has stopped.
 #pragma once
 
+#include <windows.h>
+#include <shobjidl.h>
+
 #include <cstdint>
 #include <functional>
 #include <string>
@@ -27,6 +30,7 @@
 #include "dialogs/PBFolderDialog.h"
 #include "framework/Controls.h"
 #include "framework/Forms.h"
+#include "framework/Handles.h"
 
 // Shown when the output file exists after the job: "出力を完了しました。" (Shift-JIS).
 extern const char kOutputCompletedMessage[];
@@ -37,6 +41,29 @@ extern const char kConversionFailedMessage[];
 bool IsChoiceMade(std::string_view caption);
 // `first` alone for one item, else followed by " (+N more)" for the other N.
 std::string WithMoreCount(std::string_view first, size_t count);
+// Sorts paths by file name in natural order ("take 2" before "take 10").
+void SortByName(std::vector<std::string>& paths);
+// What a drop says about the `count` items it did not take.
+std::string LeftOutText(size_t count);
+// The time a job has taken and, once the bar stands at `position` of 1000
+// (far enough for a fair guess), about how long it still needs:
+// "0:05 elapsed, about 0:15 left".
+std::string JobTimeText(uint64_t elapsedMs, int position);
+// What became of one source of a job, as the job's message tells it.
+struct SourceOutcome {
+    enum class Kind { Cleaned, Failed, Stopped, NotStarted };
+    std::string source;
+    Kind kind = Kind::NotStarted;
+    std::string reason;  // a failure's short reason, as its log line gives it
+};
+// The message that ends a job of several sources, or a stopped one: how many
+// were cleaned, each failure with its reason, the stopped one, how many were
+// not started.
+std::string JobSummaryText(const std::vector<SourceOutcome>& outcomes);
+// The lines that open a job's log: the program's version, when, and the sources.
+std::string LogHeader(std::string_view version, const SYSTEMTIME& at, const std::vector<std::string>& sources);
+// Where the previous job's log is kept: "Cvlog.log" gives "Cvlog.previous.log".
+std::string PreviousLogPath(const std::string& logPath);
 // "file k of N" while the k-th of several sources is cleaned.
 std::string FileOfText(size_t k, size_t count);
 
@@ -57,6 +84,11 @@ public:
     wc::TLabel* Label5 = nullptr;
     wc::TProgressBar* ProgressBar1 = nullptr;  // under CLEAN FILE while a job runs
     wc::TLabel* Label6 = nullptr;              // "file k of N" beside it
+    wc::TLabel* Label7 = nullptr;              // the time taken and the time left, on its other side
+
+    // The taskbar the window shows a job's progress on: the shell's, made at
+    // the first job, unless one is given here first.
+    void UseTaskbar(wc::ComPtr<ITaskbarList3> taskbar) { taskbar_ = std::move(taskbar); }
 
     // The sources the next job cleans, in order (the first is shown in Label1).
     const std::vector<std::string>& Sources() const noexcept { return sources_; }
@@ -91,6 +123,12 @@ private:
     void FilesDropped(HDROP drop);
     // Converters, checks, log lines and the one message of one job.
     void RunCleanJob();
+    // Keeps the previous log and starts this job's with its header.
+    void StartLog(const std::string& logPath, const std::vector<std::string>& sources);
+    // The verified copy's line, with the MD5 of its samples.
+    void LogCleaned(const std::string& source, const std::string& output);
+    // The summary, with buttons that open the log and the output folder.
+    void ShowSummary(const std::string& text, const std::string& logPath, const std::string& folder);
     // One source: the converter, then the check of its copy. With `append`
     // the converter's output goes to the end of the log instead of a new log.
     FileOutcome CleanOneFile(const std::string& source, const std::string& folder, bool append);
@@ -100,12 +138,18 @@ private:
     // converter's output against its expected size, the check.
     void ShowJobProgress();
     void ShowJobControls(bool running);
+    // The bar, the time beside it and the taskbar at `step` of the job's steps.
+    void ShowJobStep(int step);
+    // The taskbar button's progress state, when there is a taskbar.
+    void SetTaskbarState(TBPFLAG state);
+    // Shows the cursor the window under the pointer asks for now.
+    void RefreshCursor();
 
     std::vector<std::string> sources_;
     bool jobRunning_ = false;     // a job (converters, checks or its message) is under way
     bool stopRequested_ = false;  // Stop, Esc or a close during the job
     bool closePending_ = false;   // the window was closed during the job
-    bool busyCursor_ = false;     // the wait cursor shows over the window
+    bool busyCursor_ = false;     // the wait cursor shows where nothing can be done
 
     // The file being cleaned, for the progress bar.
     struct Progress {
@@ -114,5 +158,7 @@ private:
         uint64_t expectedBytes = 0;   // of the copy; 0: unknown
         bool decodes = false;         // the program decodes the source first
         JobProgress job;              // the stage the job has reached
+        uint64_t startedMs = 0;       // GetTickCount64 when the job started
     } progress_;
+    wc::ComPtr<ITaskbarList3> taskbar_;
 };

@@ -142,8 +142,9 @@ public:
         HWND button = Control(L"CLEAN FILE");
         if (!WaitFor([&] { return ::IsWindowEnabled(button) ? button : nullptr; })) return L"(CLEAN FILE disabled)";
         Click(button);
+        // Long enough for a 4 GiB copy: converted, checked, and its samples' MD5 taken.
         HWND box = WaitFor([&] { return FindTopWindow(id(), L"#32770", L"Wave Cleaner"); },
-                           std::chrono::milliseconds(60000));
+                           std::chrono::milliseconds(180000));
         if (!box) return L"(no message)";
         const std::wstring text = MessageBoxText(box);
         PressOk(box);
@@ -279,15 +280,19 @@ TEST_F(CleanJob, CleansARealWaveThroughTheWindowIntoABitExactCopy) {
     EXPECT_TRUE(app.ClosedWithin(std::chrono::milliseconds(5000))) << "closing the window ends the program";
 }
 
-TEST_F(CleanJob, MissingConverterLeavesAnEmptyLogAndReportsFailure) {
+TEST_F(CleanJob, MissingConverterLeavesALogOfTheJobsOwnLinesAndReportsFailure) {
     RunningProgram& app = Start(Converter::None);
     EXPECT_EQ(app.Clean(), kFailure);
     ASSERT_TRUE(wc::FileExists(program->log()));
-    // Nothing from a converter: only the check's line for support.
+    // Nothing from a converter: the header, and the job's lines, each naming the source.
     const std::string log = program->LogText();
-    EXPECT_EQ(log.rfind("clean copy check failed: ", 0), 0u) << log;
-    EXPECT_NE(log.find("missing"), std::string::npos) << log;
-    EXPECT_EQ(log.find('\n'), log.size() - 1) << "one line: " << log;
+    const std::string line = source + ": clean copy check failed: the converter could not be started "
+                                      "(extras\\ffmpeg.exe missing?)\r\n";
+    EXPECT_EQ(log.rfind("Wave Cleaner 1.0.0.0, job of ", 0), 0u) << log;
+    EXPECT_NE(log.find("1 source:\r\n  " + source + "\r\nsource 1 of 1: " + source + "\r\n" + line +
+                       "failed: " + line),
+              std::string::npos)
+        << log;
 
     // Regression: an output file left from before counted as success, whatever the converter did.
     WriteFileBytes(CopyOf(), MakePcmWave(1, 8000, 16, MakeTestSamples16(1, 800)));
@@ -295,19 +300,23 @@ TEST_F(CleanJob, MissingConverterLeavesAnEmptyLogAndReportsFailure) {
     EXPECT_NE(program->LogText().find("could not be started"), std::string::npos) << program->LogText();
 }
 
-TEST_F(CleanJob, SecondJobOverwritesTheLogAndTheLogStaysBesideTheProgram) {
+// Regression: every job overwrote the log, so a retry erased what the user was asked to send.
+TEST_F(CleanJob, SecondJobStartsANewLogAndKeepsTheFirstBesideTheProgram) {
     RunningProgram& app = Start(Converter::Real, {}, sources.path());  // started in another folder
     EXPECT_EQ(app.Clean(), kSuccess);
-    const size_t firstLog = ReadFileBytes(program->log()).size();
-    EXPECT_GT(firstLog, 0u);
+    const std::string firstLog = program->LogText();
+    EXPECT_NE(firstLog.find("ffmpeg version"), std::string::npos) << firstLog;
     EXPECT_FALSE(wc::FileExists(sources / "Cvlog.log"));
+    EXPECT_EQ(::GetFileAttributesA(program->log().c_str()) & FILE_ATTRIBUTE_TEMPORARY, 0u) << "made as a temporary file";
 
-    // Without the converter the second job's log holds only the job's own line: created anew, not appended to.
+    // Without the converter the second job's log holds only its own lines: started anew, not appended to.
     // Regression: the first job's output, still there, counted as the second job's success.
     ASSERT_TRUE(::DeleteFileA((program->dir / "extras\\ffmpeg.exe").c_str()));
     EXPECT_EQ(app.Clean(), kFailure);
-    EXPECT_EQ(program->LogText(),
-              "clean copy check failed: the converter could not be started (extras\\ffmpeg.exe missing?)\r\n");
+    EXPECT_EQ(program->LogText().find("ffmpeg version"), std::string::npos) << program->LogText();
+    EXPECT_NE(program->LogText().find("could not be started"), std::string::npos) << program->LogText();
+    const auto previous = ReadFileBytes(program->dir / "Cvlog.previous.log");
+    EXPECT_EQ(std::string(previous.begin(), previous.end()), firstLog);
 }
 
 // ---- with the stand-in converter ----
@@ -447,7 +456,15 @@ TEST_P(CleanBatchStop, DuringTheSecondFileDeletesItsCopyAndKeepsTheFirst) {
     const std::string log = program->LogText();
     EXPECT_NE(log.find("stopped: " + sources / names[1] + ": its unfinished copy was deleted\r\n"), std::string::npos)
         << log;
-    EXPECT_FALSE(MessageBoxOf(app, std::chrono::milliseconds(1000))) << "a stopped job shows no outcome";
+    EXPECT_NE(log.find("not started: " + sources / names[2] + "\r\n"), std::string::npos) << log;
+    // Regression: a stopped job ended without a word.
+    HWND box = MessageBoxOf(app, std::chrono::milliseconds(10000));
+    ASSERT_TRUE(box) << "no summary";
+    EXPECT_EQ(MessageBoxText(box), L"Cleaned 1 of 3 files.\nStopped: " + ToWide(sources / names[1]) +
+                                       L"\nNot started: 1 file.");
+    EXPECT_TRUE(FindChild(box, L"Open log")) << "no way to the log";
+    EXPECT_TRUE(FindChild(box, L"Open folder")) << "no way to the output folder";
+    PressOk(box);
 }
 
 INSTANTIATE_TEST_SUITE_P(ByButtonOrEscape, CleanBatchStop, ::testing::Bool(),
@@ -721,7 +738,7 @@ TEST_F(CleanJobRealConverter, ACopyPastFourGiBIsWrittenAsRf64AndVerified) {
     ::DeleteFileA(cleaned.c_str());
 }
 
-TEST_F(CleanBatchRealConverter, ThreeSourcesOneFailingGiveTheFailureMessageAndOneLineForIt) {
+TEST_F(CleanBatchRealConverter, ThreeSourcesOneFailingGiveASummaryNamingItAndOneLineForIt) {
     const std::vector<std::string> names{"a one.wav", "b gone.wav", "c three.wav"};
     WriteSource({.name = names[0], .frames = 5000, .channels = 2, .rate = 44100, .seed = 11});
     const auto samplesA = samples;
@@ -732,8 +749,11 @@ TEST_F(CleanBatchRealConverter, ThreeSourcesOneFailingGiveTheFailureMessageAndOn
     RunningProgram& app = Launch(Converter::Real);
     app.ChooseFiles(sources.path(), names);
     app.ChooseFolder(ToWide(output.path));
-    ASSERT_TRUE(::DeleteFileA((sources / names[1]).c_str()));  // gone once chosen: the converter finds nothing
-    EXPECT_EQ(app.Clean(), kFailure);
+    ASSERT_TRUE(::DeleteFileA((sources / names[1]).c_str()));  // gone once chosen: the job cannot read it
+    // Regression: the summary said only that something failed, whichever and however many.
+    EXPECT_EQ(app.Clean(), L"Cleaned 2 of 3 files.\nFailed: " + ToWide(sources / names[1]) +
+                               L": clean copy refused: the source \"" + ToWide(sources / names[1]) +
+                               L"\" cannot be read as a wave file");
     EXPECT_FALSE(wc::FileExists(CopyOf(names[1])));
 
     EXPECT_EQ(DataChunk(ReadFileBytes(CopyOf(names[0]))), std::string(samplesA.begin(), samplesA.end()));

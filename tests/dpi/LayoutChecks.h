@@ -26,7 +26,7 @@ bool Intersect(const RECT& a, const RECT& b);
 
 // The caption of a smooth button as its cache bitmap shows it: the box of
 // the dark (caption-coloured) pixels, and how many separate bands of rows
-// hold them (one per text line).
+// hold them (one per text line; an accelerator's underline is no line).
 struct CaptionInk {
     bool found = false;
     RECT box{};
