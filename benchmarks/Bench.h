@@ -1,8 +1,12 @@
 // Benchmark registry. Each benchmark measures the code under test against a
 // baseline run in the same process and prints one line:
-//   bench <name> ratio=<x> target=<y>
+//   bench <name> ratio=<x> target=<y> build=<32-bit|64-bit>
 // where ratio is baseline time / measured time (higher is faster) unless the
-// benchmark says otherwise in its own comment.
+// benchmark says otherwise in its own comment, and build names the build
+// that ran it.
+//
+// A benchmark that works through gigabytes of data is registered as large
+// (LARGE_BENCHMARK_CASE); the quick check (wc_bench --ci) leaves it out.
 #pragma once
 
 #include <cstddef>
@@ -13,18 +17,29 @@
 
 namespace bench {
 
+enum class Size { Quick, Large };
+
 struct Entry {
     std::string name;
     std::function<void()> run;
+    Size size;
 };
 
 std::vector<Entry>& Registry();
 
 struct Registrar {
-    Registrar(std::string name, std::function<void()> run) {
-        Registry().push_back({std::move(name), std::move(run)});
+    Registrar(std::string name, std::function<void()> run, Size size = Size::Quick) {
+        Registry().push_back({std::move(name), std::move(run), size});
     }
 };
+
+// Every figure reported in this run, in order.
+struct Result {
+    std::string name;
+    double ratio;
+    double target;
+};
+std::vector<Result>& Results();
 
 // Seconds of a monotonic clock.
 double Now();
@@ -56,8 +71,10 @@ double ThreadUserSeconds();
 
 #define WC_BENCH_CONCAT2(a, b) a##b
 #define WC_BENCH_CONCAT(a, b) WC_BENCH_CONCAT2(a, b)
-#define BENCHMARK_CASE(name)                                                  \
+#define WC_BENCHMARK_CASE(name, size)                                         \
     static void WC_BENCH_CONCAT(bench_fn_, __LINE__)();                       \
     static const bench::Registrar WC_BENCH_CONCAT(bench_reg_, __LINE__)(      \
-        name, &WC_BENCH_CONCAT(bench_fn_, __LINE__));                         \
+        name, &WC_BENCH_CONCAT(bench_fn_, __LINE__), size);                   \
     static void WC_BENCH_CONCAT(bench_fn_, __LINE__)()
+#define BENCHMARK_CASE(name) WC_BENCHMARK_CASE(name, bench::Size::Quick)
+#define LARGE_BENCHMARK_CASE(name) WC_BENCHMARK_CASE(name, bench::Size::Large)

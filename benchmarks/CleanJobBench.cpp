@@ -55,7 +55,7 @@ std::string MakeLargeSource(const std::string& path) {
 
 }  // namespace
 
-BENCHMARK_CASE("clean_copy_large") {
+LARGE_BENCHMARK_CASE("clean_copy_large") {
     char folder[MAX_PATH] = "";
     ::GetTempPathA(MAX_PATH, folder);
     const std::string source = MakeLargeSource(std::string(folder) + "wc bench large.wav");

@@ -94,6 +94,8 @@ for name, args in {"l3_mpeg1_js": (3, 3, 9, 0, 1, 3), "l3_mpeg1_mono": (3, 3, 5,
                    "l1_mpeg1": (3, 1, 6, 0, 1, 1), "l1_mpeg2_crc": (2, 1, 5, 1, 3, 0)}.items():
     frames = b"".join(mpeg_frame(*args, seed=s, crc=name.endswith("crc")) for s in range(3))
     write("mpeg_decoder_fuzz", name, bytes([len(name)]) + frames)
+# A longer stream: twenty layer II frames (the decoder is given the whole rest of the input).
+write("mpeg_decoder_fuzz", "l2_stream", bytes([0]) + b"".join(mpeg_frame(3, 2, 10, 0, 0, 0, seed=s) for s in range(20)))
 # Free format (bit-rate index 0): MPEG-1 layer III, 48 kHz, mono, 600-byte frames (200 kbit/s).
 free = b"".join(bytes([0xFF, 0xFB, 0x04, 0xC4]) + bytes(3) + bytes((s * 131 + i * 71) & 0xFF for i in range(593)) for s in range(3))
 write("mpeg_decoder_fuzz", "l3_free", bytes([1]) + free)
@@ -112,8 +114,17 @@ def info_frame(header, size, side, frames, delay, padding):
     return frame(header, size, bytes(side) + xing + tag)
 
 
-def mpeg(name, file, offset=0, trailing=0):
+def mpeg(name, file, offset=0, trailing=0, seek=20000):
     write("mpeg_stream_fuzz", name, bytes([offset]) + struct.pack("<H", trailing) + bytes([3]) + file)
+    # The file layer: flags (channel mode, read error, offset byte), trailing bytes, read size,
+    # seek point (of 65536), the offset a read error strikes and from which read on, then the file.
+    mpeg_file(name, file, offset, trailing, seek=seek)
+
+
+def mpeg_file(name, file, offset=0, trailing=0, mode=2, chunk=6000, seek=20000, fail_at=None, fail_after=0):
+    flags = mode | (4 if fail_at is not None else 0) | (8 if offset else 0)
+    head = bytes([flags]) + (bytes([offset]) if offset else b"") + struct.pack("<HHHIB", trailing, chunk, seek, fail_at or 0, fail_after)
+    write("mpeg_file_fuzz", name, head + file)
 
 
 l3 = [0xFF, 0xFB, 0x90, 0x64]  # MPEG-1 layer III, 128 kbit/s, 44.1 kHz, joint stereo: 417 bytes
@@ -132,3 +143,33 @@ big = [0xFF, 0xE5, 0xEA, 0xC0]  # MPEG-2.5 layer II, 160 kbit/s, 8 kHz, padded: 
 mpeg("l2_largest", b"".join(frame(big, 2881) for _ in range(3)))
 # Free format: MPEG-1 layer III, 44.1 kHz, joint stereo, 835 bytes a frame, every third padded.
 mpeg("free_padded", b"".join(frame([0xFF, 0xFB, 0x02 if i % 3 == 2 else 0x00, 0x64], 836 if i % 3 == 2 else 835) for i in range(7)))
+# Valid layer I frames (MPEG-1, 192 kbit/s, 44.1 kHz: 208 bytes) that change
+# between stereo and mono every three frames: a seek must give what a decode
+# from the start gives all the same, here the closed seek to frame 7, whose
+# filter bank reaches back past the first stereo frame after mono ones
+# (12 * (65535 - 27306) / 65536 = 7). Subbands 0 to 7 carry 4-bit samples.
+def layer1_frame(mode, seed):
+    channels = 1 if mode == 3 else 2
+    bits = "1" * 16 + "0110" + "00" + "00" + format(mode, "02b") + "000000"  # no CRC, 192 kbit/s, 44.1 kHz
+    bits += "".join(("0011" if sb < 8 else "0000") * channels for sb in range(32))
+    bits += "".join(format((seed * 7 + sb * 5 + ch) % 40 + 10, "06b") for sb in range(8) for ch in range(channels))
+    bits += "".join(format((seed * 131 + s * 17 + sb * 11 + ch * 3) % 15, "04b") for s in range(12) for sb in range(8) for ch in range(channels))
+    bits = bits.ljust(208 * 8, "0")
+    return int(bits, 2).to_bytes(208, "big")
+
+
+mpeg("l1_modes", b"".join(layer1_frame(3 if i // 3 % 2 else 0, i) for i in range(12)), seek=27306)
+# A VBRI header (as the Fraunhofer encoder writes it) 32 bytes after the
+# header of the first frame: version, delay, quality, bytes, frames.
+vbri = b"VBRI" + struct.pack(">HHHII", 1, 1105, 75, 8 * 417, 8)
+mpeg("l3_vbri", frame(l3, 417, bytes(32) + vbri) + b"".join(frame(l3, 417) for _ in range(8)))
+# Gapless trimming with a frame count that ends before the file does (a
+# joined file) and after (a cut one).
+mpeg("l3_joined", info_frame(l3, 417, 32, 5, 576, 1500) + b"".join(frame(l3, 417) for _ in range(9)))
+mpeg("l3_cut", info_frame(l3, 417, 32, 30, 576, 1500) + b"".join(frame(l3, 417) for _ in range(9)))
+# Read errors: one in the first frames, read by setting the file; one late,
+# read while decoding; and one on the tag at the end.
+stream = info_frame(l3, 417, 32, 12, 576, 1200) + b"".join(frame(l3, 417) for _ in range(12)) + id3v1
+mpeg_file("error_early", stream, fail_at=500)
+mpeg_file("error_late", stream, fail_at=417 * 11, fail_after=2)
+mpeg_file("error_tag", stream, fail_at=len(stream) - 10)

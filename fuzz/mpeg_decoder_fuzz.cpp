@@ -1,43 +1,56 @@
 // Our MPEG audio decoder on raw frames: the input after its first byte is
 // walked as the library walks a stream (a frame where a header parses, else
-// one byte on), every frame decoded. The first byte picks the synthesis
-// path and whether the decoder forgets its history between frames.
+// one byte on), every frame decoded with the whole rest of the input
+// readable (so free-format frames of any length, and whole streams, are
+// reached), on every output path at once (plain, SSE2, AVX2, as the
+// processor has them): each path must give the same samples. The first
+// byte says whether the decoder forgets its history between frames.
 #include <algorithm>
+#include <cstring>
 #include <vector>
 
 #include "FuzzInput.h"
 #include "mpegdec/MpegDecoder.h"
 
+using mpegaudio::DecodeResult;
+using mpegaudio::SynthesisPath;
+
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (size > (1u << 20)) return 0;
     FuzzInput in(data, size);
-    const uint8_t control = in.U8();
+    const bool resetEach = (in.U8() & 0x80) != 0;
+    // In a block of exactly its size: a read past the end is caught.
     const std::vector<uint8_t> bytes = in.Rest();
-    mpegaudio::MpegDecoder decoder;
-    const mpegaudio::SynthesisPath paths[] = {mpegaudio::SynthesisPath::plain, mpegaudio::SynthesisPath::sse2,
-                                            mpegaudio::SynthesisPath::avx2};
-    const mpegaudio::SynthesisPath path = paths[control % 3];
-    if (mpegaudio::SynthesisPathAvailable(path)) decoder.SetSynthesisPath(path);
-    const bool resetEach = (control & 0x80) != 0;
-    std::vector<int16_t> pcm(mpegaudio::kMaxFrameSamples * 2);
+    std::vector<mpegaudio::MpegDecoder> decoders(3);
+    std::vector<SynthesisPath> paths;
+    for (SynthesisPath path : {SynthesisPath::plain, SynthesisPath::sse2, SynthesisPath::avx2}) {
+        if (!mpegaudio::SynthesisPathAvailable(path)) continue;
+        decoders[paths.size()].SetSynthesisPath(path);
+        paths.push_back(path);
+    }
+    std::vector<int16_t> pcm[3];
+    for (auto& p : pcm) p.resize(mpegaudio::kMaxFrameSamples * 2);
     size_t pos = 0;
     while (pos + 4 <= bytes.size()) {
-        // Exactly the rest (no frame is longer than kMaxFrameBytes), in a
-        // block of its own so that a read past its end is caught.
-        const size_t take = std::min(bytes.size() - pos, size_t(mpegaudio::kMaxFrameBytes));
-        std::vector<uint8_t> rest(bytes.begin() + std::ptrdiff_t(pos), bytes.begin() + std::ptrdiff_t(pos + take));
-        int samples = -1;
-        const mpegaudio::DecodeResult result = decoder.DecodeFrame(rest.data(), rest.size(), pcm.data(), samples);
-        if (result == mpegaudio::DecodeResult::badHeader) {
-            if (samples != 0) __builtin_trap();
+        DecodeResult result[3];
+        int samples[3];
+        for (size_t p = 0; p < paths.size(); ++p) result[p] = decoders[p].DecodeFrame(bytes.data() + pos, bytes.size() - pos, pcm[p].data(), samples[p]);
+        for (size_t p = 1; p < paths.size(); ++p) {
+            if (result[p] != result[0] || samples[p] != samples[0]) __builtin_trap();
+            const int values = samples[0] * decoders[0].LastHeader().channels;
+            if (std::memcmp(pcm[p].data(), pcm[0].data(), size_t(values) * sizeof(int16_t)) != 0) __builtin_trap();
+        }
+        if (result[0] == DecodeResult::badHeader) {
+            if (samples[0] != 0) __builtin_trap();
             ++pos;
             continue;
         }
-        if (result == mpegaudio::DecodeResult::truncated) break;
-        const mpegaudio::FrameHeader& h = decoder.LastHeader();
-        if (samples != h.samplesPerFrame || h.frameBytes <= 0 || h.frameBytes > mpegaudio::kMaxFrameBytes) __builtin_trap();
+        if (result[0] == DecodeResult::truncated) break;
+        const mpegaudio::FrameHeader& h = decoders[0].LastHeader();
+        if (samples[0] != h.samplesPerFrame || h.frameBytes <= 0 || h.frameBytes > mpegaudio::kMaxFrameBytes) __builtin_trap();
         pos += size_t(h.frameBytes);
-        if (resetEach) decoder.Reset();
+        if (resetEach)
+            for (auto& decoder : decoders) decoder.Reset();
     }
     return 0;
 }

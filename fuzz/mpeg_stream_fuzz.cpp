@@ -1,8 +1,8 @@
 // The MPEG stream parser over any bytes: the audio area (ID3 tags, a RIFF
 // WAVE wrapper, trailing bytes), the information frame and the frame index.
-// Every indexed frame must lie inside the audio area and be no larger than
-// the largest frame a header can give, and an index grown in steps must
-// equal one grown at once.
+// Every indexed frame must lie inside the audio area, be a frame of the
+// stream no larger than the largest frame a header can give, and an index
+// grown in steps must equal one grown at once.
 #include <cstdlib>
 
 #include "FuzzInput.h"
@@ -26,16 +26,24 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (!whole.Extend(source, SIZE_MAX) || !whole.Complete()) std::abort();
     uint64_t bytes = 0;
     for (size_t i = 0; i < whole.Count(); ++i) {
-        if (whole.Offsets[i] < layout.AudioStart || whole.Offsets[i] + uint64_t(whole.Sizes[i]) > layout.AudioEnd) std::abort();
-        if (whole.Sizes[i] < 4 || whole.Sizes[i] > kMaxFrameBytes) std::abort();
-        if (i > 0 && whole.Offsets[i] < whole.Offsets[i - 1] + whole.Sizes[i - 1]) std::abort();
-        bytes += whole.Sizes[i];
+        const uint64_t at = whole.Offset(i), frame = whole.Size(i);
+        if (at < layout.AudioStart || at + frame > layout.AudioEnd) std::abort();
+        if (frame < 4 || frame > kMaxFrameBytes) std::abort();
+        if (i > 0 && at < whole.Offset(i - 1) + whole.Size(i - 1)) std::abort();
+        // A frame of the stream stands where the index puts it.
+        FrameHeader header;
+        if (ParseHeader(&file[at], header, whole.First.FreeBytes) != HeaderResult::Ok || !header.SameStream(whole.First) ||
+            header.FrameBytes() != frame)
+            std::abort();
+        bytes += frame;
     }
     if (bytes != whole.AudioBytes) std::abort();
     FrameIndex steps;
     steps.Reset(layout);
     for (size_t count = step; !steps.Complete(); count += step)
         if (!steps.Extend(source, count)) std::abort();
-    if (steps.Offsets != whole.Offsets || steps.Sizes != whole.Sizes) std::abort();
+    if (steps.Count() != whole.Count()) std::abort();
+    for (size_t i = 0; i < whole.Count(); ++i)
+        if (steps.Offset(i) != whole.Offset(i) || steps.Size(i) != whole.Size(i)) std::abort();
     return 0;
 }

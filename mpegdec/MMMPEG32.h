@@ -9,6 +9,12 @@
 // whose text mpeg_GetErrorText gives. Positions are frame numbers counted
 // from the first audio frame (an Xing/Info or VBRI frame is not audio).
 //
+// Threads: an instance takes one call at a time; a call that comes while
+// another thread's call uses the instance answers MPEG_ERR_IN_USE and
+// leaves it alone. mpeg_AbortReadData, mpeg_GetPosition, mpeg_GetDone,
+// mpeg_GetEmpty and mpeg_GetChannelMode may come at any time, and
+// mpeg_Done too: the instance lives until a call in progress returns.
+//
 // Decryption: with a callback set and the decrypt mode non-zero, every byte
 // read from a file passes through the callback before it is parsed; the
 // callback transforms a block in place given the block's file offset (a
@@ -99,7 +105,8 @@ MMMPEG32_API int32_t WINAPI mpeg_ResetFile(MpegHandle handle);
 MMMPEG32_API int32_t WINAPI mpeg_ReadDataBytes(MpegHandle handle, void* buffer, int32_t count);
 // The same with the frame position after the read in *frame; never called by the program.
 MMMPEG32_API int32_t WINAPI mpeg_ReadDataBytesEx(MpegHandle handle, void* buffer, int32_t count, int32_t* frame);
-// Safe from any thread: the read in progress returns what it has.
+// Safe from any thread: the read in progress returns what it has. A read
+// that starts later is not touched by it.
 MMMPEG32_API int32_t WINAPI mpeg_AbortReadData(MpegHandle handle);
 MMMPEG32_API BOOL WINAPI mpeg_GetDone(MpegHandle handle);
 // Walks every frame and sets the exact frame count and the average bit

@@ -18,6 +18,11 @@ const DecoderCoverage& MpegDecoder::Coverage() const { return state_->coverage; 
 
 void MpegDecoder::Reset() { state_->Reset(); }
 
+void MpegDecoder::SetFreeFormatBytes(int bytes) {
+    state_->freeBytes = bytes;
+    state_->freeBytesGiven = bytes > 0;
+}
+
 void MpegDecoder::SetSynthesisPath(SynthesisPath path) {
     state_->synthesis.SetPath(path);
     state_->vectorPath = path;
@@ -26,7 +31,7 @@ void MpegDecoder::SetSynthesisPath(SynthesisPath path) {
 DecodeResult MpegDecoder::DecodeFrame(const uint8_t* frame, size_t size, int16_t* pcm, int& samples) {
     samples = 0;
     DecoderState& s = *state_;
-    if (size >= 4 && (frame[2] >> 4) == 0) {
+    if (size >= 4 && (frame[2] >> 4) == 0 && !s.freeBytesGiven) {
         // Free format: the length found for this stream, or found now.
         const uint32_t stream = uint32_t(frame[1] & 0x1E) << 8 | (frame[2] & 0x0C);
         if (s.freeBytes == 0 || s.freeStream != stream) {
@@ -37,6 +42,8 @@ DecodeResult MpegDecoder::DecodeFrame(const uint8_t* frame, size_t size, int16_t
     if (ParseHeader(frame, size, s.header, s.freeBytes) != HeaderResult::ok) return DecodeResult::badHeader;
     const FrameHeader& h = s.header;
     if (size < size_t(h.frameBytes)) return DecodeResult::truncated;
+    if (h.channels == 1 && s.lastChannels == 2) s.ResetChannel(1);
+    s.lastChannels = h.channels;
     const int headerBytes = h.crc ? 6 : 4;
     if (h.frameBytes < headerBytes) return DecodeResult::truncated;
     const uint8_t* body = frame + headerBytes;

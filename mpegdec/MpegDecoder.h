@@ -48,9 +48,9 @@ HeaderResult ParseHeader(const uint8_t* data, size_t size, FrameHeader& header, 
 // at `data` (`size` readable bytes): the distance to the next header of the
 // stream (same version, layer and sample rate, free format) less this
 // frame's padding, confirmed by the header after that one wherever the
-// bytes reach it. 0 when no such header follows within the largest frame
-// a free-format stream may have (that of the layer's highest indexed rate)
-// or the frame could not hold its header and side information.
+// bytes reach it. 0 when no such header follows between the smallest and
+// the largest frame a free-format stream may have (those of the layer's
+// lowest and highest indexed rates).
 int FindFreeFormatBytes(const uint8_t* data, size_t size);
 
 // The largest frame any accepted header gives: layer II at 160 kbit/s and
@@ -107,6 +107,12 @@ public:
 
     // Forgets the history (bit reservoir, overlap, filter bank): call after a seek.
     void Reset();
+
+    // The stream's unpadded free-format frame length as the caller found it
+    // (a frame index): DecodeFrame takes it for every free-format frame
+    // instead of looking for it in the bytes it is given, so a frame may be
+    // given alone. 0: look for it again (the default).
+    void SetFreeFormatBytes(int bytes);
 
 private:
     std::unique_ptr<DecoderState> state_;

@@ -21,6 +21,7 @@ struct DecoderState {
     // bits). A property of the stream: kept across Reset.
     int freeBytes = 0;
     uint32_t freeStream = 0;
+    bool freeBytesGiven = false;  // freeBytes came from SetFreeFormatBytes: never searched
     Synthesis synthesis;
     // Subband samples of one frame: [channel][subband][time slot], each
     // subband's slots in a row as the filter bank takes them.
@@ -35,13 +36,23 @@ struct DecoderState {
     // The vector path of the inverse transform, as the synthesis chooses its own.
     SynthesisPath vectorPath = FastestSynthesisPath();
 
+    // The channels of the last frame (0: none yet). A mono frame after a
+    // stereo one clears the second channel's history, so that a stereo
+    // frame after mono ones decodes the same whether the frames before the
+    // mono ones were decoded or not (after a seek).
+    int lastChannels = 0;
+
     void Reset() {
         synthesis.Reset();
         reservoirSize = 0;
-        for (auto& channel : overlap)
-            for (auto& band : channel)
-                for (float& x : band) x = 0.0f;
-        overlapBands[0] = overlapBands[1] = 0;
+        for (int ch = 0; ch < 2; ++ch) ResetChannel(ch);
+        lastChannels = 0;
+    }
+    void ResetChannel(int ch) {
+        synthesis.ResetChannel(ch);
+        for (auto& band : overlap[ch])
+            for (float& x : band) x = 0.0f;
+        overlapBands[ch] = 0;
     }
 };
 

@@ -15,14 +15,17 @@ int64_t UnpaddedBytes(const FrameHeader& h, int64_t kbps) {
     return (h.layer == 2 || h.version == MpegVersion::mpeg1 ? 144 : 72) * bitrate / h.sampleRate;
 }
 
-// A free-format frame is at most as long as one at the layer's highest
-// indexed rate, and long enough for its header, check word and (layer III)
-// side information.
-int LargestFreeBytes(const FrameHeader& h) { return int(UnpaddedBytes(h, kBitrates[h.version == MpegVersion::mpeg1 ? 0 : 1][h.layer - 1][14])); }
-int SmallestFreeBytes(const FrameHeader& h) {
-    const int side = h.layer != 3 ? 1 : h.version == MpegVersion::mpeg1 ? (h.channels == 1 ? 17 : 32) : (h.channels == 1 ? 9 : 17);
-    return 4 + (h.crc ? 2 : 0) + side;
+// A free-format frame is no longer than one at the layer's highest indexed
+// rate and no shorter than one at its lowest: a shorter one holds little
+// more than its header (5-byte layer II frames would make 460 times their
+// bytes in samples, and at 8 kHz a rate that rounds to 0). The lowest rate's
+// frame holds the header, check word and side information (the least:
+// MPEG-2 layer III at 8 kbit/s and 24 kHz, 24 bytes for 4 + 2 + 17).
+int FreeBytesAt(const FrameHeader& h, int rateIndex) {
+    return int(UnpaddedBytes(h, kBitrates[h.version == MpegVersion::mpeg1 ? 0 : 1][h.layer - 1][rateIndex]));
 }
+int LargestFreeBytes(const FrameHeader& h) { return FreeBytesAt(h, 14); }
+int SmallestFreeBytes(const FrameHeader& h) { return FreeBytesAt(h, 1); }
 
 }  // namespace
 

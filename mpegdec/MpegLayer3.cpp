@@ -631,7 +631,7 @@ __attribute__((target("sse2"), force_align_arg_pointer)) void TransformBandsSse2
     TransformBands<Vec4>(g, xr, active, bandsToRun, overlap, subbands, first);
 }
 
-__attribute__((target("avx2,fma"), force_align_arg_pointer)) void TransformBandsAvx2(const Granule& g, const float* xr, int active,
+__attribute__((target("avx2"), force_align_arg_pointer)) void TransformBandsAvx2(const Granule& g, const float* xr, int active,
                                                                                    int bandsToRun, float (*overlap)[24], float (*subbands)[36],
                                                                                    int first) {
     TransformBands<Vec8>(g, xr, active, bandsToRun, overlap, subbands, first);

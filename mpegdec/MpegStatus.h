@@ -10,8 +10,9 @@ enum MpegStatus : int {
     MPEG_ERR_OPEN = 3,              // the file cannot be opened
     MPEG_ERR_READ = 4,              // the file cannot be read
     MPEG_ERR_NO_FRAMES = 5,         // no MPEG audio frames in the file
-    MPEG_ERR_FREE_FORMAT = 6,       // free-format frames whose length is not found within the largest a
-                                    // free-format stream may have (a rate above the layer's highest)
+    MPEG_ERR_FREE_FORMAT = 6,       // free-format frames whose length is not found between the smallest
+                                    // and the largest a free-format stream may have (a rate below the
+                                    // layer's lowest or above its highest)
     MPEG_ERR_RESERVED_FIELD = 7,    // frame header with a reserved bit rate or sample rate
     MPEG_ERR_ID3V2_SIZE = 8,        // ID3v2 tag size points past the end of the file
     MPEG_ERR_NO_LAYER3_CODEC = 9,   // no system decoder for format tag 0x0055
@@ -27,4 +28,5 @@ enum MpegStatus : int {
     MPEG_ERR_BUSY = 19,             // the file is open: close it first
     MPEG_ERR_MEMORY = 20,           // out of memory
     MPEG_ERR_INTERNAL = 21,         // an unexpected failure inside the library
+    MPEG_ERR_IN_USE = 22,           // another call (on another thread) is using the instance
 };

@@ -13,15 +13,20 @@ namespace {
 // header may carry (bit-rate index 15 and sample-rate index 3 are refused
 // by ParseHeader; a free-format frame, index 0, is no longer than one at
 // the highest indexed rate).
+// The unpadded bytes of a frame at bit-rate index `rate` (version 0: MPEG-1,
+// 1: MPEG-2, 2: MPEG-2.5).
+constexpr uint32_t UnpaddedFrameBytes(int version, int layer, int rate, uint32_t hz) {
+    const uint32_t bits = uint32_t(mpegaudio::kBitrates[version == 0 ? 0 : 1][layer - 1][rate]) * 1000;
+    return layer == 1 ? 12 * bits / hz * 4 : (layer == 3 && version != 0 ? 72 : 144) * bits / hz;
+}
+
 constexpr uint32_t LargestFrame() {
     uint32_t largest = 0;
     for (int version = 0; version < 3; ++version)
         for (int layer = 1; layer <= 3; ++layer)
             for (int rate = 1; rate < 15; ++rate)
                 for (int sample = 0; sample < 3; ++sample) {
-                    const uint32_t bits = uint32_t(mpegaudio::kBitrates[version == 0 ? 0 : 1][layer - 1][rate]) * 1000;
-                    const uint32_t hz = uint32_t(mpegaudio::kSampleRates[version][sample]);
-                    const uint32_t size = layer == 1 ? (12 * bits / hz + 1) * 4 : (layer == 3 && version != 0 ? 72 : 144) * bits / hz + 1;
+                    const uint32_t size = UnpaddedFrameBytes(version, layer, rate, uint32_t(mpegaudio::kSampleRates[version][sample])) + (layer == 1 ? 4 : 1);
                     largest = size > largest ? size : largest;
                 }
     return largest;
@@ -174,6 +179,8 @@ InfoFrame ReadInfoFrame(std::span<const uint8_t> frame, const FrameHeader& heade
         info.VariableRate = frame[xing] == 'X';
         const uint32_t flags = Be32(frame.data() + xing + 4);
         if ((flags & 1) && frame.size() >= xing + 12) info.Frames = Be32(frame.data() + xing + 8);
+        const size_t bytes = xing + 8 + ((flags & 1) ? 4 : 0);
+        if ((flags & 2) && frame.size() >= bytes + 4) info.Bytes = Be32(frame.data() + bytes);
         // The fields the flags announce (frames, bytes, table of contents,
         // quality), then the encoder's tag: a 9-byte encoder name, and at
         // byte 21 three bytes of 12-bit delay and 12-bit padding.
@@ -191,9 +198,16 @@ InfoFrame ReadInfoFrame(std::span<const uint8_t> frame, const FrameHeader& heade
     if (frame.size() >= vbri + 18 && std::memcmp(frame.data() + vbri, "VBRI", 4) == 0) {
         info.Present = true;
         info.VariableRate = true;
+        info.Bytes = Be32(frame.data() + vbri + 10);
         info.Frames = Be32(frame.data() + vbri + 14);
     }
     return info;
+}
+
+uint32_t SmallestFrameBytes(const FrameHeader& h) {
+    if (h.FreeBytes) return h.FreeBytes;
+    const int version = h.Version == MpegVersion::Mpeg1 ? 0 : h.Version == MpegVersion::Mpeg2 ? 1 : 2;
+    return UnpaddedFrameBytes(version, h.Layer, 1, uint32_t(h.SampleRate));
 }
 
 void FrameIndex::Reset(const StreamLayout& layout) {
@@ -201,6 +215,36 @@ void FrameIndex::Reset(const StreamLayout& layout) {
     end_ = layout.AudioEnd;
     at_ = layout.AudioStart;
     complete_ = at_ >= end_;
+}
+
+uint64_t FrameIndex::GapBefore(size_t i) const {
+    const uint32_t gap = frames_[i] >> 12;
+    if (gap < kBigGap) return gap;
+    const auto big = std::lower_bound(bigGaps_.begin(), bigGaps_.end(), uint64_t(i), [](const BigGap& g, uint64_t frame) { return g.frame < frame; });
+    return big->bytes;
+}
+
+uint64_t FrameIndex::Offset(size_t i) const {
+    const size_t block = i / kBlockFrames * kBlockFrames;
+    uint64_t offset = blocks_[i / kBlockFrames];
+    for (size_t j = block + 1; j <= i; ++j) offset += Size(j - 1) + GapBefore(j);
+    return offset;
+}
+
+void FrameIndex::Add(uint64_t offset, uint32_t size) {
+    static_assert(kMaxFrameBytes <= kSizeMask);
+    const size_t i = frames_.size();
+    uint32_t gap = 0;
+    if (i % kBlockFrames == 0) {
+        blocks_.push_back(offset);
+    } else {
+        const uint64_t bytes = offset - lastEnd_;
+        gap = uint32_t(std::min<uint64_t>(bytes, kBigGap));
+        if (bytes >= kBigGap) bigGaps_.push_back({i, bytes});
+    }
+    frames_.push_back(uint16_t(size | gap << 12));
+    lastEnd_ = offset + size;
+    AudioBytes += size;
 }
 
 const uint8_t* FrameIndex::Bytes(ByteSource& file, uint64_t pos, size_t count) {
@@ -225,11 +269,16 @@ bool FrameIndex::FrameAt(ByteSource& file, uint64_t pos, FrameHeader& header) {
     if (!bytes) return false;
     HeaderResult result = ParseHeader(bytes, header, freeBytes_);
     if (result == HeaderResult::FreeFormat) {
-        // The first free-format frame: its length from the headers after it.
-        const size_t reach = size_t(std::min<uint64_t>(kFreeFormatReach, end_ - pos));
-        const uint8_t* frames = Bytes(file, pos, reach);
-        const int found = frames ? mpegaudio::FindFreeFormatBytes(frames, reach) : 0;
-        if (found > 0) result = ParseHeader(Bytes(file, pos, 4), header, uint32_t(found));
+        // Found with the stream, a free-format header is not of it; before,
+        // the first few have their length looked for.
+        if (haveStream_) return false;
+        if (freeSearches_ < kFreeFormatSearches) {
+            ++freeSearches_;
+            const size_t reach = size_t(std::min<uint64_t>(kFreeFormatReach, end_ - pos));
+            const uint8_t* frames = Bytes(file, pos, reach);
+            const int found = frames ? mpegaudio::FindFreeFormatBytes(frames, reach) : 0;
+            if (found > 0) result = ParseHeader(Bytes(file, pos, 4), header, uint32_t(found));
+        }
     }
     if (result == HeaderResult::Reserved) SawReserved = true;
     if (result == HeaderResult::FreeFormat) SawFreeFormat = true;
@@ -246,7 +295,7 @@ bool FrameIndex::FrameAt(ByteSource& file, uint64_t pos, FrameHeader& header) {
 }
 
 bool FrameIndex::Extend(ByteSource& file, size_t count) {
-    while (!complete_ && Offsets.size() < count && !readError_) {
+    while (!complete_ && Count() < count && !readError_) {
         if (at_ + 4 > end_) {
             complete_ = true;
             break;
@@ -276,9 +325,7 @@ bool FrameIndex::Extend(ByteSource& file, size_t count) {
             First = header;
             freeBytes_ = header.FreeBytes;
         }
-        Offsets.push_back(at_);
-        Sizes.push_back(uint16_t(size));
-        AudioBytes += size;
+        Add(at_, size);
         at_ += size;
     }
     return !readError_;

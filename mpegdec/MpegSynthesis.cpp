@@ -142,10 +142,15 @@ void RunPlain(const float* subbands, int bandStride, int slots, float (*hist)[64
 }
 
 #if MPEGDEC_X86
+// Rounds and clips 32 sums to 16 bits as Clip16 does. The conversion to 32
+// bits answers 0x80000000 for 2^31 and more, which the pack would keep as
+// -32768: the sums are clamped below 32767 first (the pack clips the rest,
+// and a sum of -2^31 or less converts to 0x80000000, which is right).
 __attribute__((target("sse2"))) inline void Store16(const __m128* acc, int16_t* out, int stride) {
     alignas(16) int16_t pcm[32];
+    const __m128 top = _mm_set1_ps(32767.0f);
     for (int i = 0; i < 4; ++i) {
-        const __m128i lo = _mm_cvtps_epi32(acc[2 * i]), hi = _mm_cvtps_epi32(acc[2 * i + 1]);
+        const __m128i lo = _mm_cvtps_epi32(_mm_min_ps(acc[2 * i], top)), hi = _mm_cvtps_epi32(_mm_min_ps(acc[2 * i + 1], top));
         _mm_store_si128(reinterpret_cast<__m128i*>(pcm + 8 * i), _mm_packs_epi32(lo, hi));
     }
     if (stride == 1) {
@@ -184,7 +189,7 @@ __attribute__((target("sse2"), force_align_arg_pointer)) void RunSse2(const floa
 }
 
 // Transposes eight vectors of eight: r[i][j] becomes r[j][i].
-__attribute__((target("avx2,fma"), always_inline)) inline void Transpose8(__m256* r) {
+__attribute__((target("avx2"), always_inline)) inline void Transpose8(__m256* r) {
     __m256 t[8], u[8];
     for (int i = 0; i < 4; ++i) {
         t[2 * i] = _mm256_unpacklo_ps(r[2 * i], r[2 * i + 1]);
@@ -203,7 +208,7 @@ __attribute__((target("avx2,fma"), always_inline)) inline void Transpose8(__m256
 }
 
 // -from[7], -from[6], ..., -from[0].
-__attribute__((target("avx2,fma"), always_inline)) inline __m256 NegatedReverse(const float* from) {
+__attribute__((target("avx2"), always_inline)) inline __m256 NegatedReverse(const float* from) {
     const __m256i reverse = _mm256_setr_epi32(7, 6, 5, 4, 3, 2, 1, 0);
     return _mm256_xor_ps(_mm256_permutevar8x32_ps(_mm256_loadu_ps(from), reverse), _mm256_set1_ps(-0.0f));
 }
@@ -211,7 +216,7 @@ __attribute__((target("avx2,fma"), always_inline)) inline __m256 NegatedReverse(
 // V of one step from its transform A (a[0..31], a[32] = 0), by whole
 // vectors: V[0..15] = A[16..31], V[16] = 0, V[17..47] = -A[31..1],
 // V[48..63] = -A[0..15].
-__attribute__((target("avx2,fma"), always_inline)) inline void SpreadRow(const float* a, float* v) {
+__attribute__((target("avx2"), always_inline)) inline void SpreadRow(const float* a, float* v) {
     const __m256 sign = _mm256_set1_ps(-0.0f);
     _mm256_store_ps(v, _mm256_loadu_ps(a + 16));
     _mm256_store_ps(v + 8, _mm256_loadu_ps(a + 24));
@@ -224,13 +229,24 @@ __attribute__((target("avx2,fma"), always_inline)) inline void SpreadRow(const f
     _mm256_store_ps(v + 56, _mm256_xor_ps(_mm256_loadu_ps(a + 8), sign));
 }
 
-__attribute__((target("avx2,fma"), force_align_arg_pointer)) void RunAvx2(const float* subbands, int bandStride, int slots,
+// The subband samples of time slots t0..t0 + count - 1 (count below 8) as
+// lanes, the other lanes zero: masked loads, which read nothing past the
+// last slot (Gather's lane by lane filling costs a stalled reload a band).
+__attribute__((target("avx2"), always_inline)) inline void GatherSome(const float* subbands, int bandStride, int t0, int count, Vec8* in) {
+    const __m256i mask = _mm256_cmpgt_epi32(_mm256_set1_epi32(count), _mm256_setr_epi32(0, 1, 2, 3, 4, 5, 6, 7));
+    for (int k = 0; k < 32; ++k) in[k] = Vec8(_mm256_maskload_ps(subbands + k * bandStride + t0, mask));
+}
+
+__attribute__((target("avx2"), force_align_arg_pointer)) void RunAvx2(const float* subbands, int bandStride, int slots,
                                                                         float (*hist)[64], int& n, int16_t* pcm, int stride) {
     const Tables& t = T();
     for (int t0 = 0; t0 < slots; t0 += 8) {
         const int count = slots - t0 < 8 ? slots - t0 : 8;
         Vec8 in[32], a[32];
-        Gather<Vec8, 8>(subbands, bandStride, t0, count, in);
+        if (count == 8)
+            Gather<Vec8, 8>(subbands, bandStride, t0, count, in);
+        else
+            GatherSome(subbands, bandStride, t0, count, in);
         Dct<32>(in, a, t.dct.f);
         // Each time slot's A in a row of its own (lanes to rows), with A[32] = 0.
         alignas(32) float rows[8][40];
@@ -262,9 +278,12 @@ __attribute__((target("avx2,fma"), force_align_arg_pointer)) void RunAvx2(const 
                 const float* d = t.window + 64 * m;
                 for (int i = 0; i < 4; ++i) {
                     const __m256 evenWindow = _mm256_load_ps(d + 8 * i), oddWindow = _mm256_load_ps(d + 32 + 8 * i);
+                    // The plain path's sums in its order (no fused
+                    // multiply-add), so that every path gives the same samples.
                     for (int s = 0; s < 2; ++s) {
-                        acc[s][i] = _mm256_fmadd_ps(_mm256_load_ps(even[s] + 8 * i), evenWindow, acc[s][i]);
-                        acc[s][i] = _mm256_fmadd_ps(_mm256_load_ps(odd[s] + 8 * i), oddWindow, acc[s][i]);
+                        const __m256 e = _mm256_mul_ps(_mm256_load_ps(even[s] + 8 * i), evenWindow);
+                        const __m256 o = _mm256_mul_ps(_mm256_load_ps(odd[s] + 8 * i), oddWindow);
+                        acc[s][i] = _mm256_add_ps(acc[s][i], _mm256_add_ps(e, o));
                     }
                 }
             }
@@ -297,7 +316,7 @@ bool SynthesisPathAvailable(SynthesisPath path) {
     // system keeps the wide registers).
     static const bool avx2 = [] {
         __builtin_cpu_init();
-        return __builtin_cpu_supports("avx2") != 0 && __builtin_cpu_supports("fma") != 0;
+        return __builtin_cpu_supports("avx2") != 0;
     }();
     switch (path) {
     case SynthesisPath::plain: return true;
@@ -322,6 +341,11 @@ Synthesis::Synthesis() : path_(FastestSynthesisPath()) { Reset(); }
 void Synthesis::Reset() {
     std::memset(history_, 0, sizeof history_);
     newest_[0] = newest_[1] = 0;
+}
+
+void Synthesis::ResetChannel(int channel) {
+    std::memset(history_[channel & 1], 0, sizeof history_[0]);
+    newest_[channel & 1] = 0;
 }
 
 void Synthesis::Run(int channel, const float* subbands, int bandStride, int slots, int16_t* pcm, int stride) {

@@ -1,7 +1,12 @@
 // The polyphase synthesis filter bank: 32 subband samples in, 32 PCM
 // samples out per step, one history per channel. The matrixing and the
 // windowing run on SSE2 vectors, or AVX2 ones where the processor has them
-// with FMA (chosen once at run time), with a plain path for processors without SSE2.
+// (chosen once at run time), with a plain path for processors without SSE2.
+// Every path makes the same products and sums in the same order, each
+// rounded to single precision (no fused multiply-add: the AVX2 code is
+// built without it, so the compiler cannot fuse either), so every path
+// gives the same samples (the plain path in a build whose float arithmetic
+// is SSE2's, as every 64-bit one is).
 #pragma once
 
 #include <cstdint>
@@ -18,6 +23,8 @@ class Synthesis {
 public:
     Synthesis();
     void Reset();
+    // Forgets one channel's history.
+    void ResetChannel(int channel);
     // Forces a path (tests and benchmarks compare them); the default is the fastest.
     void SetPath(SynthesisPath path) { path_ = path; }
 

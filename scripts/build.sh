@@ -1,11 +1,18 @@
 #!/usr/bin/env bash
 # Set-up, configure and build: leaves build/bin/WaveCleaner.exe with
 # build/bin/extras/ffmpeg.exe beside it. Quiet unless something fails.
-#   build.sh            the program, the tests and the benchmarks
+#   build.sh            the program, the tests and the benchmarks, for both
+#                       architectures (below)
 #   build.sh --program  the program, what it loads at run time (the MPEG
 #                       decoder library) and its converter; no tests
-# On a machine that runs the 64-bit build (env.sh), the shipped 32-bit
-# program is built too, in build/win32.
+# The tests run one build (env.sh chooses: the shipped 32-bit one where the
+# kernel runs 32-bit code, else a 64-bit one under wine64). The other
+# architecture is compiled too, in full but not run: build/win32 beside a
+# 64-bit test build, build/win64 beside a 32-bit one. The two compilers warn
+# about different things (the 32-bit one sees other sizes and inlines
+# otherwise), so a change made on either kind of machine must build
+# warning-free on the other. With --program only the shipped 32-bit program
+# is built beside a 64-bit one.
 set -euo pipefail
 source "$(dirname "${BASH_SOURCE[0]}")/env.sh"
 bash "$repo/scripts/setup.sh"
@@ -31,11 +38,18 @@ build_tree() {
         -DWC_WERROR="$werror" "$@" &&
     cmake --build "$dir" --parallel "$(nproc)" "${targets[@]}"
 }
-if ! { build_tree "$build" "$toolchain" "$ffmpeg_cache" &&
-       if [ "$WC_ARCH" != i686 ]; then
-         build_tree "$build/win32" "$repo/cmake/toolchain-mingw32.cmake" \
-                    "$cache/ffmpeg-4.1.0/ffmpeg.exe" -DWC_BUILD_TESTS=OFF
-       fi; } >>"$log" 2>&1; then
+# The other architecture's tree: the tests and benchmarks are compiled but
+# never run there, so it needs no converter of its own.
+other_tree() {
+  if [ "$WC_ARCH" != i686 ]; then
+    local tests=ON; [ "${1:-}" = --program ] && tests=OFF
+    build_tree "$build/win32" "$repo/cmake/toolchain-mingw32.cmake" \
+               "$cache/ffmpeg-4.1.0/ffmpeg.exe" -DWC_BUILD_TESTS="$tests"
+  elif [ "${1:-}" != --program ]; then
+    build_tree "$build/win64" "$repo/cmake/toolchain-mingw64.cmake" ""
+  fi
+}
+if ! { build_tree "$build" "$toolchain" "$ffmpeg_cache" && other_tree "${1:-}"; } >>"$log" 2>&1; then
   grep -E -B2 -A8 'error|Error' "$log" | head -n 80 || tail -n 80 "$log"
   echo "build: failed, full log in $log" >&2
   exit 1

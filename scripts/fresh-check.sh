@@ -2,11 +2,14 @@
 # Runs the README's two commands on a minimal Debian bookworm, the way a new
 # user's machine starts: debootstrap --variant=minbase into a folder, the
 # security and update suites an installed system reads, upgraded from them,
-# a clone of the repository's committed state inside it, then
-# `bash scripts/test.sh` and `bash scripts/run.sh` in a chroot with a clean
-# environment. Prints the last lines and the exit status. Needs root; takes
-# about 20 minutes. Not part of CI.
+# a clone of the repository's committed state inside it, then the test
+# command as CI runs it (`.ci/run`: warnings are errors) and
+# `bash scripts/run.sh` in a chroot with a clean environment. Prints the
+# last lines and the exit status. Needs root; takes about an hour. Not part
+# of CI.
 #   fresh-check.sh [folder]   (default build-fresh/ in the repository)
+# WC_ARCH (i686 or x86_64), when set, is handed to both commands, so that
+# either path can be proven from scratch on a machine that runs 32-bit code.
 set -uo pipefail
 repo="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 work="${1:-$repo/build-fresh}"
@@ -78,21 +81,32 @@ fi
 # Both README commands, each in a clean environment: the test command, then
 # the one that builds and starts the program (headless: it saves a
 # screenshot and ends).
+arch=()
+[ -z "${WC_ARCH:-}" ] || arch=("WC_ARCH=$WC_ARCH")
 run_inside() {  # command, log
-  chroot "$root" /usr/bin/env -i HOME=/root TERM=dumb LANG=C.UTF-8 \
+  chroot "$root" /usr/bin/env -i HOME=/root TERM=dumb LANG=C.UTF-8 "${arch[@]}" \
     PATH=/usr/local/sbin:/usr/local/bin:/usr/sbin:/usr/bin:/sbin:/bin \
     bash -c "cd /src/wavecleaner && $1" >"$2" 2>&1
 }
-echo "fresh-check: running bash scripts/test.sh inside (log: $work/test.log)"
-run_inside "bash scripts/test.sh" "$work/test.log"
+# The set-up first, on its own, so that its time (the README gives it) is
+# measured apart from the build and the tests.
+echo "fresh-check: running bash scripts/setup.sh inside (log: $work/setup.log)"
+started=$SECONDS
+run_inside "bash scripts/setup.sh" "$work/setup.log"
+setup_status=$?
+echo "fresh-check: setup.sh exit status $setup_status after $((SECONDS - started)) s"
+echo "fresh-check: running .ci/run inside${WC_ARCH:+ with WC_ARCH=$WC_ARCH} (log: $work/test.log)"
+started=$SECONDS
+run_inside "bash .ci/run" "$work/test.log"
 status=$?
 tail -n 25 "$work/test.log"
-echo "fresh-check: test.sh exit status $status"
+echo "fresh-check: .ci/run exit status $status after $((SECONDS - started)) s"
 echo "fresh-check: running bash scripts/run.sh inside (log: $work/run.log)"
+started=$SECONDS
 run_inside "bash scripts/run.sh" "$work/run.log"
 run_status=$?
 tail -n 5 "$work/run.log"
-echo "fresh-check: run.sh exit status $run_status"
+echo "fresh-check: run.sh exit status $run_status after $((SECONDS - started)) s"
 [ "$status" = 0 ] && status=$run_status
 echo "fresh-check: exit status $status"
 exit $status

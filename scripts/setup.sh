@@ -93,8 +93,9 @@ if [ -n "$want32" ] && ! is_installed wine32:i386; then
     rm -f "$wine32_failed"
   fi
 fi
-select_arch
-[ "$WC_ARCH" = i686 ] || install_missing g++-mingw-w64-x86-64
+# Both compilers: the tests run one architecture, the other is compiled too
+# (build.sh).
+install_missing g++-mingw-w64-x86-64
 
 # The Japanese locale: the Shift-JIS test runs Wine under it, and Wine needs
 # it in the C library to name files with Japanese characters.
@@ -118,4 +119,5 @@ fetch_ffmpeg() {  # package, destination
   rm -rf "$work"
 }
 fetch_ffmpeg @ffmpeg-installer/win32-ia32@4.1.0 "$cache/ffmpeg-4.1.0/ffmpeg.exe"
+select_arch
 [ "$WC_ARCH" = i686 ] || fetch_ffmpeg @ffmpeg-installer/win32-x64@4.1.0 "$cache/ffmpeg-4.1.0-x64/ffmpeg.exe"

@@ -1,17 +1,26 @@
-// How it works. Start pulls the first NumBuffers buffers from Input (each a
+// The wave output's device operations (Open, Start, Pause, Restart, Stop,
+// Reset, Close), its ring of buffers with DoneHandler's refill, and the
+// position bookkeeping. How the device's reports reach DoneHandler, and
+// other threads' calls the user-interface thread, is the delivery
+// machinery's: hidden window, device callback and worker thread, in
+// MMWavOutDelivery.cpp.
+//
+// How it works
+//
+// Playback. Start pulls the first NumBuffers buffers from Input (each a
 // pool block: the 60-byte chain header, then the samples), prepares each
-// header once and queues it. The device reports on the system's thread
-// through DeviceCallback, which only counts (outstanding_) and forwards a
-// returned buffer: in cmWindow mode as a message to the hidden window, so
-// DoneHandler runs on the user-interface thread; in cmThread mode to the
-// queue of the worker TMMWaveOutThread, which runs DoneHandler; in
-// cmCallback mode (Windows 95 only) DoneHandler runs on the system's thread
-// at once. DoneHandler takes the buffer back, keeps the position
-// bookkeeping, refills the buffer and queues it again. When the last buffer
-// is back it pauses the device and posts WomEndPlay to the hidden window,
-// whose procedure runs Stop: every Stop, Close and Reset does its work on
-// the user-interface thread (a call on another thread is sent there and
-// fails cleanly if that thread does not answer in time).
+// header once and queues it. Each buffer the device hands back reaches
+// DoneHandler, which takes the buffer back, keeps the position bookkeeping,
+// refills the buffer and queues it again. When the last buffer is back it
+// pauses the device and posts WomEndPlay to the hidden window, whose
+// procedure runs Stop.
+//
+// Threads. The user-interface thread, which owns the hidden window, runs the
+// operations; every Stop, Close and Reset does its work there (a call on
+// another thread is sent there and fails cleanly if that thread does not
+// answer in time). DoneHandler runs on the user-interface thread in cmWindow
+// mode, on the worker TMMWaveOutThread in cmThread mode, and on the system's
+// callback thread in cmCallback mode (Windows 95 only).
 //
 // Locks. handOver_ (always there) decides the hand-over between a
 // DoneHandler run and Start, Stop, Close and Reset: a run enters by raising
@@ -19,25 +28,24 @@
 // leaves by lowering it and deciding under it whether to post WomEndPlay. A
 // run that ends the playback stays counted until it has paused the device
 // and posted, so its pause cannot land on the ring of a later Start or Reset.
-// Stop sets Finished and, when a run is in progress, StopPending under the
-// same lock, so exactly one of the two sides completes the stop: either
-// Stop sees no run and finishes itself, or the run sees StopPending and
-// posts the end message. Close behind a pending stop waits for that stop
-// (ClosePending). Reset drops the runs of the ring it replaces (rewinding_)
-// and waits, dispatching sent messages, until the run in progress has left
+// lock_ (Open to Close) guards the counters raised after a write, the bytes
+// played and the loop start.
+//
+// Stopping. Stop sets Finished and, when a run is in progress, StopPending
+// under handOver_, so exactly one of the two sides completes the stop:
+// either Stop sees no run and finishes itself, or the run sees StopPending
+// and posts the end message. Close behind a pending stop waits for that stop
+// (ClosePending). Each end message carries the number of its playback
+// (playback_, raised by Start and Reset): a late one stops nothing newer.
+//
+// Refilling. Reset drops the runs of the ring it replaces (rewinding_) and
+// waits, dispatching sent messages, until the run in progress has left
 // before it touches the ring and the headers. While Start or Reset queue a
 // new ring (refilling_) the device may already hand buffers back (a paused
 // device does not always hold them): those runs are counted (heldRuns_) and
 // done by Start or Reset themselves, on the user-interface thread, before
-// they let runs in under the same lock, so none is lost and none runs beside
-// the refill. Each end message carries the number of its playback
-// (playback_, raised by Start and Reset): a late one stops nothing newer.
-// lock_ (Open to Close) guards the counters raised after a write, the bytes
-// played and the loop start.
-//
-// Failures of the worker or the device callback never wait on the
-// user-interface thread: they are posted to the hidden window, whose thread
-// closes the device and reports them; joining the worker is bounded.
+// they let runs in under handOver_, so none is lost and none runs beside the
+// refill.
 #include "media/playback/MMWavOut.h"
 
 #include <algorithm>
@@ -49,32 +57,29 @@
 #include "framework/Controls.h"
 #include "framework/Forms.h"
 #include "framework/Layout.h"
+#include "media/playback/MMWavOutDelivery.h"
+
+using waveout_internal::DispatchSentMessages;
+using waveout_internal::OpenPrefix;
+using waveout_internal::OptionalLock;
+using waveout_internal::Os;
+using waveout_internal::SliceMs;
+using waveout_internal::WomCloseRequest;
+using waveout_internal::WomResetRequest;
+using waveout_internal::WomStopRequest;
 
 namespace {
 
-constexpr DWORD SliceMs = 10;
 constexpr int OpenCloseSlices = 500;  // 5 s for the device to report open, closed or all buffers back
 constexpr int ResetSlices = 100;      // 1 s for the buffers of a reset to come back
 constexpr int DoneTries = 65000;      // polls of a header's done flag before giving up on it
 constexpr DWORD DoneSleepMs = 2;
-constexpr DWORD ThreadLimitMs = 5000;  // worker thread start and stop
-// The worker wakes this often even without messages, so a Terminate is seen.
-constexpr DWORD WorkerIdleMs = 100;
 // A start filling more than this many bytes shows the hourglass.
 constexpr int64_t HourGlassBytes = 100000;
 // A device reading this much below the last one means the counter wrapped.
 constexpr uint32_t WrapDrop = 0xFFFF;
 constexpr uint32_t WrapLowBits = 0xFFFFF;
-// Stop and Close asked for on another thread run on the hidden window's.
-constexpr UINT WomStopRequest = 0x8002;
-constexpr UINT WomCloseRequest = 0x8003;
-constexpr UINT MarshalTimeoutMs = 5000;
-constexpr UINT WomResetRequest = 0x8004;
-// A failure of the worker or of the device callback, to be reported here.
-constexpr UINT WomFailure = 0x8005;
 
-const char* const WindowClass = "TMMWaveOutWindow";
-const char* const OpenPrefix = "WaveOutOpen:\n\r";
 const char* const ClosePrefix = "WaveOutClose:\n\r";
 const char* const PausePrefix = "WaveOutPause:\n\r";
 const char* const RestartPrefix = "WaveOutRestart:\n\r";
@@ -83,55 +88,6 @@ const char* const WritePrefix = "WaveOutWrite:\n\r";
 const char* const PreparePrefix = "WaveOutPrepareHeader:\n\r";
 const char* const PositionPrefix = "WaveOutGetPosition:\n\r";
 const char* const RefillBusy = "WaveOutReset:\n\rThe refill in progress did not end";
-const char* const MarshalFailure = "WaveOut:\n\rThe user-interface thread did not answer in time";
-
-// The operating-system family, read once: Windows 95 alone may call back at
-// interrupt time; 95, 98, ME and NT 4.0 and later report through a function.
-struct OsFamily {
-    bool windows95 = false;
-    bool functionCallback = true;
-};
-
-const OsFamily& Os() {
-    static const OsFamily family = [] {
-        OsFamily result;
-        OSVERSIONINFOA info{};
-        info.dwOSVersionInfoSize = sizeof info;
-#pragma GCC diagnostic push
-#pragma GCC diagnostic ignored "-Wdeprecated-declarations"
-        if (!::GetVersionExA(&info)) return result;
-#pragma GCC diagnostic pop
-        result.windows95 = info.dwPlatformId == VER_PLATFORM_WIN32_WINDOWS && info.dwMajorVersion == 4 &&
-                           info.dwMinorVersion == 0;
-        result.functionCallback = info.dwPlatformId == VER_PLATFORM_WIN32_WINDOWS ||
-                                  (info.dwPlatformId == VER_PLATFORM_WIN32_NT && info.dwMajorVersion >= 4);
-        return result;
-    }();
-    return family;
-}
-
-// Holds the component's lock when it exists.
-class OptionalLock {
-public:
-    explicit OptionalLock(wc::CriticalSection* section) noexcept : section_(section) {
-        if (section_) section_->Enter();
-    }
-    ~OptionalLock() {
-        if (section_) section_->Leave();
-    }
-    OptionalLock(const OptionalLock&) = delete;
-    OptionalLock& operator=(const OptionalLock&) = delete;
-
-private:
-    wc::CriticalSection* section_;
-};
-
-// Runs the messages other threads have sent to this one (a Stop or Close
-// marshalled to the hidden window), without taking posted ones.
-void DispatchSentMessages() noexcept {
-    MSG message;
-    ::PeekMessageA(&message, nullptr, 0, 0, PM_NOREMOVE | PM_QS_SENDMESSAGE);
-}
 
 // The device writes a header's flags on its own thread.
 DWORD HeaderFlags(const WAVEHDR& header) noexcept {
@@ -201,9 +157,7 @@ TMMWaveOut::~TMMWaveOut() {
     CloseEvents();
     DetachFromChain();
     ReleaseHeaders();
-    // The window stops calling into this object before it goes.
-    if (window_) ::SetWindowLongPtrA(window_.get(), GWLP_USERDATA, 0);
-    window_.reset();
+    DestroyCallbackWindow();
     pool_.FreeAllBlocks();
 }
 
@@ -385,271 +339,11 @@ bool TMMWaveOut::WaitSlices(int slices, Predicate keepWaiting) {
     return !keepWaiting();
 }
 
-// ---- the hidden window and the device callback ----
-
-void TMMWaveOut::CreateCallbackWindow() {
-    if (window_) return;
-    static const ATOM atom = [] {
-        WNDCLASSA windowClass{};
-        windowClass.lpfnWndProc = &TMMWaveOut::WindowProc;
-        windowClass.hInstance = ::GetModuleHandleA(nullptr);
-        windowClass.lpszClassName = WindowClass;
-        return ::RegisterClassA(&windowClass);
-    }();
-    (void)atom;
-    window_.reset(::CreateWindowExA(0, WindowClass, "", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr,
-                                    ::GetModuleHandleA(nullptr), nullptr));
-    if (!window_) Error(OpenPrefix + MMLoadString(MMMsg::UnableToOpenDevice));
-    ::SetWindowLongPtrA(window_.get(), GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
-}
-
-LRESULT CALLBACK TMMWaveOut::WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
-    auto* self = reinterpret_cast<TMMWaveOut*>(::GetWindowLongPtrA(window, GWLP_USERDATA));
-    if (self) return self->HandleWindowMessage(window, message, wParam, lParam);
-    return ::DefWindowProcA(window, message, wParam, lParam);
-}
-
-LRESULT TMMWaveOut::HandleWindowMessage(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
-    try {
-        if (message == WomStopRequest) {
-            StopNow();
-            return 0;
-        }
-        if (message == WomCloseRequest) {
-            CloseNow();
-            return 0;
-        }
-        if (message == WomResetRequest) {
-            Reset();
-            return 0;
-        }
-        if (message == WomFailure) {
-            std::string text;
-            {
-                wc::CriticalSectionLock lock(handOver_);
-                text = std::exchange(failure_, std::string());
-            }
-            CloseQuietly();
-            if (!text.empty()) wc::HandleException(EMMWaveOutError(text));
-            return 0;
-        }
-        const bool ours = device_ && reinterpret_cast<HWAVEOUT>(wParam) == device_;
-        if (!ours ||
-            (message != MM_WOM_OPEN && message != MM_WOM_CLOSE && message != MM_WOM_DONE && message != WomEndPlay))
-            return ::DefWindowProcA(window, message, wParam, lParam);
-        // The end of an earlier playback does not stop this one.
-        if (message == WomEndPlay && static_cast<uint32_t>(lParam) != playback_.load()) return 0;
-        switch (message) {
-            case MM_WOM_OPEN: state_ = wosOpen; break;
-            case MM_WOM_CLOSE: state_ = wosClosed; break;
-            case MM_WOM_DONE:
-                if (!Os().functionCallback && CountReturned()) break;
-                if (!finished_.load()) DoneHandler(reinterpret_cast<WaveHdrEx*>(lParam));
-                break;
-            case WomEndPlay: StopNow(); break;
-        }
-    } catch (const std::exception& error) {
-        FireError();
-        CloseQuietly();
-        wc::HandleException(error);
-    }
-    return 0;
-}
-
-bool TMMWaveOut::CountReturned() {
-    const int32_t left = --outstanding_;
-    if (!resetting_.load()) return false;
-    if (left <= 0) resetting_ = false;
-    return true;
-}
-
-void CALLBACK TMMWaveOut::DeviceCallback(HWAVEOUT device, UINT message, DWORD_PTR instance, DWORD_PTR param1,
-                                         DWORD_PTR) {
-    auto* self = reinterpret_cast<TMMWaveOut*>(instance);
-    if (!self) return;
-    try {
-        switch (message) {
-            case WOM_OPEN: self->state_ = wosOpen; break;
-            case WOM_CLOSE: self->state_ = wosClosed; break;
-            case WOM_DONE: {
-                if (self->CountReturned() || self->finished_.load()) break;
-                const auto header = static_cast<LPARAM>(param1);
-                switch (self->callBackMode_) {
-                    case cmWindow:
-                        ::PostMessageA(self->window_.get(), MM_WOM_DONE, reinterpret_cast<WPARAM>(device), header);
-                        break;
-                    case cmCallback: self->DoneHandler(reinterpret_cast<WaveHdrEx*>(param1)); break;
-                    case cmThread:
-                        if (self->thread_)
-                            ::PostThreadMessageA(self->thread_->ThreadId(), MM_WOM_DONE,
-                                                 reinterpret_cast<WPARAM>(device), header);
-                        break;
-                }
-                break;
-            }
-        }
-    } catch (const std::exception& error) {
-        // Closing and reporting wait on the user-interface thread: not here.
-        self->ReportFailure(error);
-    }
-}
-
-void TMMWaveOut::ReportFailure(const std::exception& error) noexcept {
-    try {
-        wc::CriticalSectionLock lock(handOver_);
-        if (failure_.empty()) failure_ = error.what();
-    } catch (...) {
-        // Out of memory for the text: the close below still happens.
-    }
-    if (window_) ::PostMessageA(window_.get(), WomFailure, 0, 0);
-}
-
 bool TMMWaveOut::WaitHandlersOut() {
     // In cmWindow mode the runs are on this thread: a run in progress is one
     // this call is nested in, and waiting for it would never end.
     if (callBackMode_ == cmWindow) return true;
     return WaitSlices(OpenCloseSlices, [this] { return handlerDepth_.load() > 0; });
-}
-
-bool TMMWaveOut::OnWindowThread() const noexcept {
-    HWND window = window_.get();
-    return !window || ::GetWindowThreadProcessId(window, nullptr) == ::GetCurrentThreadId();
-}
-
-// Drops done messages still waiting for this device, so that a later start
-// does not take them for its own buffers.
-void TMMWaveOut::FlushDoneMessages() {
-    if (callBackMode_ == cmWindow && window_ &&
-        ::GetWindowThreadProcessId(window_.get(), nullptr) == ::GetCurrentThreadId()) {
-        MSG message;
-        while (::PeekMessageA(&message, window_.get(), MM_WOM_DONE, MM_WOM_DONE, PM_REMOVE)) {
-        }
-    } else if (callBackMode_ == cmThread && thread_ && flushEvent_ && !threadFailed_.load()) {
-        if (thread_->ThreadId() == ::GetCurrentThreadId()) {
-            MSG message;
-            while (::PeekMessageA(&message, nullptr, MM_WOM_DONE, MM_WOM_DONE, PM_REMOVE)) {
-            }
-            return;
-        }
-        ::SetEvent(flushEvent_.get());
-        const DWORD begin = ::GetTickCount();
-        while (::WaitForSingleObject(flushEvent_.get(), 0) == WAIT_OBJECT_0 && !thread_->Finished() &&
-               ::GetTickCount() - begin < ThreadLimitMs) {
-            // The worker may be sending us a Stop in the meantime.
-            DispatchSentMessages();
-            ::Sleep(0);
-        }
-    }
-}
-
-// ---- the worker thread ----
-
-void TMMWaveOut::StartThread() {
-    OptionalLock lock(lock_.get());
-    threadFailed_ = false;
-    if (thread_) {
-        thread_->Terminate();
-        thread_.reset();
-    }
-    readyEvent_.reset(::CreateEventA(nullptr, FALSE, FALSE, nullptr));
-    quitEvent_.reset(::CreateEventA(nullptr, FALSE, FALSE, nullptr));
-    flushEvent_.reset(::CreateEventA(nullptr, TRUE, FALSE, nullptr));
-    const std::string failure = "WaveOut:\n\r" + MMLoadString(MMMsg::CouldNotCreateThread);
-    if (!readyEvent_ || !quitEvent_ || !flushEvent_) Error(failure);
-    thread_ = std::make_unique<TMMWaveOutThread>(this);
-    if (!thread_->Start()) Error(failure);
-    if (::WaitForSingleObject(readyEvent_.get(), ThreadLimitMs) != WAIT_OBJECT_0) Error(failure);
-}
-
-void TMMWaveOut::StopThread() {
-    if (thread_ && readyEvent_ && quitEvent_ && !threadFailed_.load()) {
-        ::SetEvent(quitEvent_.get());
-        // Dispatches what the worker sends here while it ends.
-        HANDLE ready = readyEvent_.get();
-        const DWORD begin = ::GetTickCount();
-        while (::MsgWaitForMultipleObjects(1, &ready, FALSE, SliceMs, QS_SENDMESSAGE) != WAIT_OBJECT_0 &&
-               ::GetTickCount() - begin < ThreadLimitMs)
-            DispatchSentMessages();
-    }
-    if (thread_ && thread_->ThreadId() != ::GetCurrentThreadId()) {
-        thread_->Terminate();
-        JoinWorker();
-    }
-    CloseEvents();
-    lock_.reset();
-}
-
-void TMMWaveOut::JoinWorker() noexcept {
-    if (!thread_) return;
-    const DWORD begin = ::GetTickCount();
-    while (!thread_->Finished() && ::GetTickCount() - begin < ThreadLimitMs) {
-        DispatchSentMessages();
-        ::Sleep(1);
-    }
-    if (thread_->Finished()) {
-        thread_.reset();  // the body has returned: the join is immediate
-        return;
-    }
-    // A body stuck in the application's own code: it is left running rather
-    // than hanging this thread; its object is deliberately not freed.
-    static_cast<void>(thread_.release());
-}
-
-void TMMWaveOut::CloseEvents() noexcept {
-    readyEvent_.reset();
-    quitEvent_.reset();
-    flushEvent_.reset();
-}
-
-TMMWaveOutThread::TMMWaveOutThread(TMMWaveOut* owner) : TMMDSPThread(owner), owner_(owner) {}
-
-TMMWaveOutThread::~TMMWaveOutThread() {
-    Terminate();
-    WaitFor();
-}
-
-void TMMWaveOutThread::ApplyPriority(TMMThreadPriority priority) noexcept {
-    if (native_) ::SetThreadPriority(native_.get(), SystemThreadPriority(priority));
-}
-
-void TMMWaveOutThread::Run() {
-    HANDLE self = nullptr;
-    ::DuplicateHandle(::GetCurrentProcess(), ::GetCurrentThread(), ::GetCurrentProcess(), &self, 0, FALSE,
-                      DUPLICATE_SAME_ACCESS);
-    native_.reset(self);
-    ApplyPriority(owner_->priority_);
-    MSG message;
-    ::PeekMessageA(&message, nullptr, WM_USER, WM_USER, PM_NOREMOVE);  // makes the message queue
-    ::SetEvent(owner_->readyEvent_.get());
-    HANDLE events[2] = {owner_->quitEvent_.get(), owner_->flushEvent_.get()};
-    try {
-        while (!Terminated()) {
-            if (::PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE)) {
-                if (message.message == MM_WOM_DONE && owner_->device_ &&
-                    reinterpret_cast<HWAVEOUT>(message.wParam) == owner_->device_) {
-                    if (!owner_->finished_.load()) owner_->DoneHandler(reinterpret_cast<WaveHdrEx*>(message.lParam));
-                } else {
-                    ::TranslateMessage(&message);
-                    ::DispatchMessageA(&message);
-                }
-                continue;
-            }
-            const DWORD woken = ::MsgWaitForMultipleObjects(2, events, FALSE, WorkerIdleMs, QS_ALLINPUT);
-            if (woken == WAIT_OBJECT_0) break;
-            if (woken == WAIT_OBJECT_0 + 1) {
-                while (::PeekMessageA(&message, nullptr, MM_WOM_DONE, MM_WOM_DONE, PM_REMOVE)) {
-                }
-                ::ResetEvent(events[1]);
-            }
-        }
-    } catch (const std::exception& error) {
-        // The user-interface thread closes the device and reports: this
-        // thread never waits on it, which may be joining this one.
-        owner_->threadFailed_ = true;
-        owner_->ReportFailure(error);
-        return;
-    }
-    if (!owner_->threadFailed_.load() && owner_->readyEvent_) ::SetEvent(owner_->readyEvent_.get());
 }
 
 // ---- buffers ----
@@ -1057,16 +751,6 @@ void TMMWaveOut::Restart() {
         CloseQuietly();
         throw;
     }
-}
-
-// Runs `operation` on the hidden window's thread when called from another one.
-bool TMMWaveOut::Marshal(UINT request) {
-    if (OnWindowThread()) return false;
-    DWORD_PTR ignored = 0;
-    if (::SendMessageTimeoutA(window_.get(), request, 0, 0, SMTO_NORMAL, MarshalTimeoutMs, &ignored) != 0) return true;
-    // Doing the work here, beside the window's thread, would race it.
-    FireError();
-    throw EMMWaveOutError(MarshalFailure);
 }
 
 void TMMWaveOut::Stop() {

@@ -1,6 +1,9 @@
 // The wave output: the sink at the end of a processing chain that plays
-// through one of the system's wave output devices. How the threads meet is
-// described at the top of MMWavOut.cpp.
+// through one of the system's wave output devices. Its device operations
+// and the buffers' hand-over are in MMWavOut.cpp; the machinery that brings
+// the device's reports and other threads' calls to them (hidden window,
+// device callback, worker thread TMMWaveOutThread) in MMWavOutDelivery.cpp.
+// How the threads meet is described at the top of each.
 #pragma once
 
 #include <windows.h>
@@ -169,18 +172,8 @@ public:
 private:
     friend class TMMWaveOutThread;
 
-    static void CALLBACK DeviceCallback(HWAVEOUT device, UINT message, DWORD_PTR instance, DWORD_PTR param1,
-                                        DWORD_PTR param2);
-    static LRESULT CALLBACK WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
-    LRESULT HandleWindowMessage(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
-    void DeviceNotify(UINT message, WaveHdrEx* header);
-    // Lowers the outstanding count; true when the buffer is to be ignored.
-    bool CountReturned();
+    // ---- the operations' parts (MMWavOut.cpp) ----
 
-    void CreateCallbackWindow();
-    void StartThread();
-    void StopThread();
-    void CloseEvents() noexcept;
     // Raises on a failed device call: prefix + the system's text.
     void Check(MMRESULT result, const char* prefix);
     // waveOutReset: only a positive result is a failure.
@@ -196,7 +189,6 @@ private:
     void FireError() noexcept;
     void SetStateFlag(uint32_t flag, bool on) noexcept;
     void CloseQuietly() noexcept;
-    void FlushDoneMessages();
     // Position bookkeeping back to the start of the data.
     void ResetPositions();
     // Whether a run may take a buffer back now. Called under handOver_.
@@ -210,17 +202,6 @@ private:
     void LetRunsIn();
     // Whether the ring of buffers is being queued (Start, Reset).
     void SetRefilling(bool on) noexcept;
-    // Sends the request to the hidden window when called on another thread;
-    // false when the caller is to do the work itself. Raises when the
-    // window's thread does not answer in time: the work is never done beside it.
-    bool Marshal(UINT request);
-    // Whether the calling thread owns the hidden window.
-    bool OnWindowThread() const noexcept;
-    // Hands a failure of the worker or the device callback to the hidden
-    // window, whose thread closes the device and reports it.
-    void ReportFailure(const std::exception& error) noexcept;
-    // Waits, bounded, for the worker's body to end, and frees it.
-    void JoinWorker() noexcept;
     // Waits, bounded and dispatching sent messages, until no DoneHandler run
     // of another thread is in progress; false when one never ends.
     bool WaitHandlersOut();
@@ -228,6 +209,36 @@ private:
     void DropHeaders() noexcept;
     void StopNow();
     void CloseNow() noexcept;
+
+    // ---- delivery (MMWavOutDelivery.cpp) ----
+
+    // The hidden window: made at the first Open, gone with the component.
+    void CreateCallbackWindow();
+    void DestroyCallbackWindow() noexcept;
+    static LRESULT CALLBACK WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
+    LRESULT HandleWindowMessage(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
+    static void CALLBACK DeviceCallback(HWAVEOUT device, UINT message, DWORD_PTR instance, DWORD_PTR param1,
+                                        DWORD_PTR param2);
+    // Lowers the outstanding count; true when the buffer is to be ignored.
+    bool CountReturned();
+    // Sends the request to the hidden window when called on another thread;
+    // false when the caller is to do the work itself. Raises when the
+    // window's thread does not answer in time: the work is never done beside it.
+    bool Marshal(UINT request);
+    // Whether the calling thread owns the hidden window.
+    bool OnWindowThread() const noexcept;
+    // Drops the done messages still queued for this device.
+    void FlushDoneMessages();
+    // Hands a failure of the worker or the device callback to the hidden
+    // window, whose thread closes the device and reports it.
+    void ReportFailure(const std::exception& error) noexcept;
+    // The worker of cmThread mode, with its three events: started by Open,
+    // stopped by Close.
+    void StartThread();
+    void StopThread();
+    // Waits, bounded, for the worker's body to end, and frees it.
+    void JoinWorker() noexcept;
+    void CloseEvents() noexcept;
 
     HWAVEOUT device_ = nullptr;
     TMMDeviceId deviceId_ = 0;
@@ -292,6 +303,8 @@ private:
     int64_t bytesPlayed_ = 0;
 
     TMMAllocator pool_;
+    // The delivery's: the hidden window, the worker of cmThread mode and its
+    // events (MMWavOutDelivery.cpp says who makes and ends each).
     wc::WindowHandle window_;
     std::unique_ptr<TMMWaveOutThread> thread_;
     std::atomic<bool> threadFailed_{false};
@@ -300,21 +313,4 @@ private:
     wc::KernelHandle flushEvent_;
     // Exists from Open to Close.
     std::unique_ptr<wc::CriticalSection> lock_;
-};
-
-// The worker of cmThread mode: runs DoneHandler for the buffers the device
-// callback posts to its message queue.
-class TMMWaveOutThread : public TMMDSPThread {
-public:
-    explicit TMMWaveOutThread(TMMWaveOut* owner);
-    ~TMMWaveOutThread() override;
-    void ApplyPriority(TMMThreadPriority priority) noexcept;
-    HANDLE NativeHandle() const noexcept { return native_.get(); }
-
-protected:
-    void Run() override;
-
-private:
-    TMMWaveOut* owner_;
-    wc::KernelHandle native_;  // a real handle of the running thread, for its priority
 };

@@ -25,6 +25,7 @@ BufferedFile& BufferedFile::operator=(BufferedFile&& other) noexcept {
         bufferFill_ = std::exchange(other.bufferFill_, 0);
         collecting_ = std::exchange(other.collecting_, false);
         position_ = other.position_;
+        pointer_ = other.pointer_;
     }
     return *this;
 }
@@ -42,6 +43,7 @@ bool BufferedFile::Open(std::string_view path, Access access) {
     bufferFill_ = 0;
     collecting_ = false;
     position_ = 0;
+    pointer_ = 0;
     return file_.valid();
 }
 
@@ -66,26 +68,35 @@ int64_t BufferedFile::Size() noexcept {
     return size.QuadPart;
 }
 
+bool BufferedFile::PlacePointer(int64_t offset) noexcept {
+    if (pointer_ == offset) return true;
+    LARGE_INTEGER at;
+    at.QuadPart = offset;
+    pointer_ = ::SetFilePointerEx(file_.get(), at, nullptr, FILE_BEGIN) ? offset : -1;
+    return pointer_ == offset;
+}
+
 bool BufferedFile::ReadAt(int64_t offset, void* buffer, DWORD count, DWORD& got) noexcept {
-    OVERLAPPED at{};
-    at.Offset = DWORD(uint64_t(offset));
-    at.OffsetHigh = DWORD(uint64_t(offset) >> 32);
     got = 0;
-    if (::ReadFile(file_.get(), buffer, count, &got, &at)) return true;
-    return ::GetLastError() == ERROR_HANDLE_EOF;
+    if (!PlacePointer(offset)) return false;
+    if (!::ReadFile(file_.get(), buffer, count, &got, nullptr)) {
+        pointer_ = -1;
+        return false;
+    }
+    pointer_ += got;
+    return true;
 }
 
 bool BufferedFile::WriteAt(int64_t offset, const void* buffer, int64_t count) noexcept {
     const auto* bytes = static_cast<const uint8_t*>(buffer);
+    if (count > 0 && !PlacePointer(offset)) return false;
     while (count > 0) {
         const DWORD part = DWORD(std::min(count, kLargestTransfer));
-        OVERLAPPED at{};
-        at.Offset = DWORD(uint64_t(offset));
-        at.OffsetHigh = DWORD(uint64_t(offset) >> 32);
         DWORD written = 0;
-        if (!::WriteFile(file_.get(), bytes, part, &written, &at) || written != part) return false;
+        const bool done = ::WriteFile(file_.get(), bytes, part, &written, nullptr);
+        pointer_ = done ? pointer_ + written : -1;
+        if (!done || written != part) return false;
         bytes += part;
-        offset += part;
         count -= part;
     }
     return true;
@@ -181,7 +192,5 @@ bool BufferedFile::SetBufferSize(int32_t size) noexcept {
 bool BufferedFile::Truncate(int64_t size) noexcept {
     if (!file_ || size < 0 || !Flush()) return false;
     bufferFill_ = 0;
-    LARGE_INTEGER at;
-    at.QuadPart = size;
-    return ::SetFilePointerEx(file_.get(), at, nullptr, FILE_BEGIN) && ::SetEndOfFile(file_.get());
+    return PlacePointer(size) && ::SetEndOfFile(file_.get());
 }

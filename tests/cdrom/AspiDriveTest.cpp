@@ -489,8 +489,7 @@ TEST_F(AspiReads, TwentyFailuresAnswerUnableToReadWithTheLastAttemptOneSectorSho
     CDTrackList toc;
     ASSERT_EQ(cdReadTOC(context_.get(), toc), 0);
     context_->firstRead = false;
-    std::string failures;
-    for (int i = 1; i <= 20; ++i) failures += "fail 0xD8 " + std::to_string(i) + "\n";
+    const std::string failures = FailedReads(1, 20);
     ASSERT_TRUE(drive_.Describe(std::string("device 0 0 0 vendor=PLEXTOR product=X\n") + kEnhancedDisc + failures));
     Mark();
     std::vector<uint8_t> buffer(4 * 2352, 0x77);

@@ -102,8 +102,7 @@ protected:
 class ReadRetries : public ReadEngine {};
 
 TEST_F(ReadRetries, NineteenFailuresThenSuccessReadOneSectorLessOnTheLastAttempt) {
-    std::string failures;
-    for (int i = 1; i <= 19; ++i) failures += "fail 0xD8 " + std::to_string(i) + "\n";
+    const std::string failures = FailedReads(1, 19);
     Open(failures);
     context_->firstRead = false;
     std::vector<uint8_t> buffer(4 * kSector, 0x77);
@@ -120,8 +119,7 @@ TEST_F(ReadRetries, NineteenFailuresThenSuccessReadOneSectorLessOnTheLastAttempt
 }
 
 TEST_F(ReadRetries, TwentyFailuresGiveUnableToReadAudioData) {
-    std::string failures;
-    for (int i = 1; i <= 20; ++i) failures += "fail 0xD8 " + std::to_string(i) + "\n";
+    const std::string failures = FailedReads(1, 20);
     Open(failures);
     context_->firstRead = false;
     std::vector<uint8_t> buffer(4 * kSector);
@@ -134,8 +132,7 @@ TEST_F(ReadRetries, TwentyFailuresGiveUnableToReadAudioData) {
 
 TEST_F(ReadRetries, AbortDuringRetriesEndsTheReadAtOnce) {
     // Every attempt fails after 100 ms: twenty of them would take two seconds.
-    std::string failures = "pending 100\n";
-    for (int i = 1; i <= 20; ++i) failures += "fail 0xD8 " + std::to_string(i) + "\n";
+    const std::string failures = "pending 100\n" + FailedReads(1, 20);
     Open();
     Redescribe(failures);
     context_->firstRead = false;
@@ -382,8 +379,7 @@ TEST_F(SyncMode, DigitalSilenceIsTakenWhereAnUnshiftedReadPutsIt) {
 }
 
 TEST_F(SyncMode, AFailedPassGivesUnableToReadAudioData) {
-    std::string failures;
-    for (int i = 2; i <= 21; ++i) failures += "fail 0xD8 " + std::to_string(i) + "\n";
+    const std::string failures = FailedReads(2, 21);
     Open(failures);
     int64_t status = 1;
     const std::vector<uint8_t> sync = ReadSync(1000, 95, 10, 10 * kSector, &status);

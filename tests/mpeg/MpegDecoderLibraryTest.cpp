@@ -229,23 +229,6 @@ TEST_F(DecoderLibraryTest, FreeFormatFileDecodesAsItsFramesAtAnIndexedRate) {
     EXPECT_EQ(ReadToEnd(free.get()), ReadToEnd(indexed.get()));
 }
 
-TEST_F(DecoderLibraryTest, TruncatedLastFrameIsDropped) {
-    auto bytes = ReadFileBytes(Fixture("plain.mp3"));
-    Instance whole;
-    ASSERT_EQ(Lib().mpeg_SetFileName(whole.get(), Fixture("plain.mp3").c_str()), 0);
-    const int32_t frames = InfoOf(whole.get()).Frames;
-    bytes.resize(bytes.size() - 100);
-    EXPECT_EQ(StatusOf(bytes, "truncated.mp3"), 0);
-    Instance mpeg;
-    ASSERT_EQ(Lib().mpeg_SetFileName(mpeg.get(), ScratchPath("truncated.mp3").c_str()), 0);
-    EXPECT_EQ(InfoOf(mpeg.get()).Frames, frames - 1);
-    ASSERT_EQ(Lib().mpeg_OpenFile(mpeg.get()), 0);
-    // One second of stereo (the encoder's tag trims 576 + 529 samples at the
-    // start and 1404 - 529 at the end of the 40 frames), less the dropped
-    // frame's 1152.
-    EXPECT_EQ(ReadToEnd(mpeg.get()).size(), size_t(44100 - 1152) * 2);
-}
-
 using ReadFileProc = BOOL(WINAPI*)(HANDLE, LPVOID, DWORD, LPDWORD, LPOVERLAPPED);
 ReadFileProc realReadFile = nullptr;
 uint64_t bytesRead = 0;

@@ -284,4 +284,37 @@ std::vector<uint8_t> WriteStream(const StreamRecipe& recipe) { return Write(reci
 
 std::vector<uint8_t> WriteIndexedTwin(const StreamRecipe& recipe) { return Write(recipe, true); }
 
+std::vector<uint8_t> WriteClippingFrames(int frames) {
+    // Big values: table 16's code for (15, 15) (shared by tables 16 to 23)
+    // is 00000011; table 23 adds 13 linbits to each value, then its sign.
+    Bits pair;
+    pair.Put(0x03, 8);
+    pair.Put(0x1FFF, 13);
+    pair.Put(0, 1);
+    pair.Put(0x1FFF, 13);
+    pair.Put(1, 1);
+    std::vector<uint8_t> stream;
+    for (int f = 0; f < frames; ++f) {
+        Bits b;
+        b.Put(0xFFFB90C4, 32);  // MPEG-1 layer III, no check word, 128 kbit/s, 44.1 kHz, mono
+        b.Put(0, 9);            // main_data_begin
+        b.Put(0, 5 + 4);        // private bits, scfsi
+        for (int gr = 0; gr < 2; ++gr) {
+            b.Put(uint32_t(pair.Count()), 12);  // part2_3_length: no scalefactor bits (compress 0)
+            b.Put(1, 9);                        // big_values: one pair
+            b.Put(255, 8);                      // global_gain
+            b.Put(0, 4);                        // scalefac_compress
+            b.Put(0, 1);                        // no window switching
+            b.Put(23, 5);                       // table_select: 23 in region 0, 0 in the others
+            b.Put(0, 10);
+            b.Put(0, 4 + 3);                    // region counts
+            b.Put(0, 3);                        // preflag, scalefac_scale, count1 table A
+        }
+        for (int gr = 0; gr < 2; ++gr) b.Append(pair);
+        const std::vector<uint8_t> frame = b.PaddedTo(417);
+        stream.insert(stream.end(), frame.begin(), frame.end());
+    }
+    return stream;
+}
+
 }  // namespace mpeg_tests

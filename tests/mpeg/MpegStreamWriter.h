@@ -31,4 +31,10 @@ std::vector<uint8_t> WriteStream(const StreamRecipe& recipe);
 // free format).
 std::vector<uint8_t> WriteIndexedTwin(const StreamRecipe& recipe);
 
+// `frames` MPEG-1 layer III mono frames (128 kbit/s, 44.1 kHz, 417 bytes)
+// whose granules each hold one pair of the largest escape values of table
+// 23 (15 + 8191) at global gain 255: about 2^28 times full scale, so that
+// the filter bank's sums reach far past 2^31 of either sign.
+std::vector<uint8_t> WriteClippingFrames(int frames);
+
 }  // namespace mpeg_tests

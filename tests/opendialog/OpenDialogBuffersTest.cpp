@@ -51,13 +51,14 @@ TEST(FilterBuffer, KeepsEveryPairInOrder) {
 TEST(FilterBuffer, TooLongAFilterKeepsTheWholePairsThatFit) {
     std::string filter;
     for (int i = 0; filter.size() < 3000; ++i)
-        filter += (i ? "|" : "") + std::string("Files of kind ") + std::to_string(i) + "|*." + std::to_string(i);
+        filter.append(i ? "|" : "").append("Files of kind ").append(std::to_string(i))
+              .append("|*.").append(std::to_string(i));
     const std::vector<char> buffer = MakeFilterBuffer(filter);
     ASSERT_EQ(buffer.size(), kFilterBufferSize);
     const std::vector<std::string> strings = ZeroSeparated(buffer);
     ASSERT_FALSE(strings.empty());
     EXPECT_EQ(strings.size() % 2, 0u) << "a name lost its pattern";
-    EXPECT_EQ(strings.back(), "*." + std::to_string(strings.size() / 2 - 1));
+    EXPECT_EQ(strings.back(), std::string("*.").append(std::to_string(strings.size() / 2 - 1)));
     EXPECT_EQ(buffer[kFilterBufferSize - 1], '\0');
     EXPECT_EQ(buffer[kFilterBufferSize - 2], '\0');
     size_t used = 0;

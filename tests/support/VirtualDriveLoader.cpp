@@ -42,6 +42,16 @@ std::string Hex(const uint8_t* bytes, size_t count) {
 
 std::string CdbText(const VirtualDriveLogRecord& record) { return Hex(record.cdb, record.cdbLength); }
 
+std::string FailedReads(int first, int last) {
+    std::string lines;
+    char line[32];
+    for (int n = first; n <= last; ++n) {
+        std::snprintf(line, sizeof(line), "fail 0xD8 %d\n", n);
+        lines += line;
+    }
+    return lines;
+}
+
 
 std::vector<uint8_t> VirtualDiscSectors(int32_t first, int count, int64_t shift, int32_t silentFrom, int32_t silentTo) {
     constexpr int64_t kSector = 2352;

@@ -38,6 +38,9 @@ private:
 // The bytes of a command block as "12 00 00 00 38 00".
 std::string CdbText(const VirtualDriveLogRecord& record);
 std::string Hex(const uint8_t* bytes, size_t count);
+// Drive statements that fail the READ CD attempts first .. last (counted
+// from 1): "fail 0xD8 <n>" lines.
+std::string FailedReads(int first, int last);
 
 // Sectors first .. first+count-1 of every virtual disc (VirtualDiscByte), as
 // a read that starts `shift` bytes late delivers them; sectors silentFrom ..
