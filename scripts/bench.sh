@@ -8,8 +8,8 @@
 set -euo pipefail
 source "$(dirname "${BASH_SOURCE[0]}")/env.sh"
 
-# Builds one architecture's tree and runs its benchmarks under Wine, with the
-# tree's own prefix: architecture, build folder, then wc_bench's arguments.
+# Runs one architecture's benchmarks under Wine, with its tree's own
+# prefix: architecture, build folder, then wc_bench's arguments.
 bench_build() {
   local arch=$1 dir=$2
   shift 2
@@ -17,7 +17,6 @@ bench_build() {
     unset WC_WINEPREFIX
     export WC_ARCH=$arch WC_BUILD_DIR=$dir
     source "$repo/scripts/env.sh"
-    bash "$repo/scripts/build.sh"
     trap stop_wine EXIT
     start_wine
     cd "$build/bin"
@@ -36,6 +35,8 @@ if [ "$WC_ARCH" != i686 ]; then
   fi
   echo "bench: the shipped 32-bit build is not measured here: $why"
 fi
+# Both trees: beside a 32-bit test build, the 64-bit one in build/win64 (build.sh).
+bash "$repo/scripts/build.sh"
 WC_FORCE_XVFB=1 start_xvfb
 trap stop_xvfb EXIT
 bench_build "$WC_ARCH" "$build" "$@"

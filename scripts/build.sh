@@ -38,15 +38,15 @@ build_tree() {
         -DWC_WERROR="$werror" "$@" &&
     cmake --build "$dir" --parallel "$(nproc)" "${targets[@]}"
 }
-# The other architecture's tree: the tests and benchmarks are compiled but
-# never run there, so it needs no converter of its own.
+# The other architecture's tree: its tests are compiled but not run; the
+# 64-bit one beside a 32-bit test build gets its converter, for bench.sh.
 other_tree() {
   if [ "$WC_ARCH" != i686 ]; then
     local tests=ON; [ "${1:-}" = --program ] && tests=OFF
     build_tree "$build/win32" "$repo/cmake/toolchain-mingw32.cmake" \
                "$cache/ffmpeg-4.1.0/ffmpeg.exe" -DWC_BUILD_TESTS="$tests"
   elif [ "${1:-}" != --program ]; then
-    build_tree "$build/win64" "$repo/cmake/toolchain-mingw64.cmake" ""
+    build_tree "$build/win64" "$repo/cmake/toolchain-mingw64.cmake" "$cache/ffmpeg-4.1.0-x64/ffmpeg.exe"
   fi
 }
 if ! { build_tree "$build" "$toolchain" "$ffmpeg_cache" && other_tree "${1:-}"; } >>"$log" 2>&1; then

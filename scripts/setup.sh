@@ -118,6 +118,8 @@ fetch_ffmpeg() {  # package, destination
   mv "$work/package/ffmpeg.exe" "$2.part" && mv "$2.part" "$2"
   rm -rf "$work"
 }
+# Both converters: each build gets its own (the 64-bit one runs the tests
+# where the kernel runs no 32-bit code, and the benchmarks of both builds
+# where it does).
 fetch_ffmpeg @ffmpeg-installer/win32-ia32@4.1.0 "$cache/ffmpeg-4.1.0/ffmpeg.exe"
-select_arch
-[ "$WC_ARCH" = i686 ] || fetch_ffmpeg @ffmpeg-installer/win32-x64@4.1.0 "$cache/ffmpeg-4.1.0-x64/ffmpeg.exe"
+fetch_ffmpeg @ffmpeg-installer/win32-x64@4.1.0 "$cache/ffmpeg-4.1.0-x64/ffmpeg.exe"

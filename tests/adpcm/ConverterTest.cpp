@@ -2,6 +2,7 @@
 
 #include "support/AudioFixtures.h"
 #include "support/ChainFixtures.h"
+#include "support/TestSupport.h"
 
 #include <algorithm>
 #include <cstring>
@@ -14,6 +15,7 @@
 
 namespace {
 
+using testing_support::ErrorText;
 using testing_support::MsAdpcmFormat;
 using testing_support::PcmFormat;
 using testing_support::RandomMsAdpcmBlocks;
@@ -151,12 +153,8 @@ TEST_F(ConverterTest, ACompressedFormatWithoutDecoderFailsToOpen) {
     EXPECT_TRUE(converter->NeedsConversion());
     EXPECT_FALSE(converter->CanPlayInput());
     EXPECT_EQ(sink->PWaveFormat()->wFormatTag, 0x11);
-    try {
-        converter->Opened();
-        FAIL() << "opened a format it cannot decode";
-    } catch (const EMMADPCMError& e) {
-        EXPECT_STREQ(e.what(), "Unable to convert to destination format");
-    }
+    EXPECT_EQ(ErrorText<EMMADPCMError>([&] { converter->Opened(); }), "Unable to convert to destination format")
+        << "opened a format it cannot decode";
     converter->SetEnabled(false);
     EXPECT_TRUE(converter->CanPlayInput());
     EXPECT_NO_THROW(converter->Opened());

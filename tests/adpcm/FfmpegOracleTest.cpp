@@ -7,7 +7,6 @@
 
 #include <algorithm>
 #include <cmath>
-#include <cstring>
 #include <string>
 #include <vector>
 
@@ -18,25 +17,6 @@
 namespace {
 
 using namespace testing_support;
-
-uint32_t U32(const std::vector<uint8_t>& b, size_t at) {
-    return uint32_t(b[at]) | uint32_t(b[at + 1]) << 8 | uint32_t(b[at + 2]) << 16 | uint32_t(b[at + 3]) << 24;
-}
-
-// The body of the first chunk `id` of a RIFF WAVE file; empty when absent.
-std::vector<uint8_t> Chunk(const std::vector<uint8_t>& file, const char* id) {
-    if (file.size() < 12 || std::memcmp(file.data(), "RIFF", 4) != 0 || std::memcmp(file.data() + 8, "WAVE", 4) != 0)
-        return {};
-    size_t at = 12;
-    while (at + 8 <= file.size()) {
-        const uint64_t size = U32(file, at + 4);
-        const size_t body = at + 8;
-        const size_t end = size_t(std::min<uint64_t>(body + size, file.size()));
-        if (std::memcmp(file.data() + at, id, 4) == 0) return std::vector<uint8_t>(file.begin() + body, file.begin() + end);
-        at = body + size_t(size) + (size & 1);
-    }
-    return {};
-}
 
 std::vector<int> Samples(const std::vector<uint8_t>& bytes, size_t count) {
     std::vector<int> out(count / 2);
@@ -80,10 +60,10 @@ void EncodeWithFfmpeg(uint16_t channels, uint32_t rate, const std::vector<uint8_
     ASSERT_TRUE(RunFfmpeg("-i in.wav -c:a adpcm_ms ms.wav", dir.path()));
     ASSERT_TRUE(RunFfmpeg("-i ms.wav -c:a pcm_s16le -f wav back.wav", dir.path()));
     const auto encoded = ReadFileBytes(dir / "ms.wav");
-    out.format = Chunk(encoded, "fmt ");
-    out.data = Chunk(encoded, "data");
+    out.format = ChunkOf(encoded, "fmt ");
+    out.data = ChunkOf(encoded, "data");
     ASSERT_GE(out.format.size(), 18u);
-    const auto back = Chunk(ReadFileBytes(dir / "back.wav"), "data");
+    const auto back = ChunkOf(ReadFileBytes(dir / "back.wav"), "data");
     out.ffmpegDecoded = Samples(back, back.size());
 }
 

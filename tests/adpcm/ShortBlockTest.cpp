@@ -46,15 +46,15 @@ TEST_P(ShortLastBlock, EveryByteIsReadAndDecodesAsTheConverterDecodesIt) {
     WriteFileBytes(dir / "in.wav", MakePcmWave(c.channels, 22050, 16, MakeTestSamples16(c.channels, 5000, 7)));
     ASSERT_TRUE(RunFfmpeg(std::string("-i in.wav -c:a ") + c.codec + " full.wav", dir.path()));
     const auto full = ReadFileBytes(dir / "full.wav");
-    const auto fmt = RiffChunkBody(full, "fmt ");
-    auto data = RiffChunkBody(full, "data");
+    const auto fmt = ChunkOf(full, "fmt ");
+    auto data = ChunkOf(full, "data");
     ASSERT_GE(fmt.size(), 20u);
     const size_t align = fmt[12] | fmt[13] << 8;
     ASSERT_EQ(data.size() % align, 0u) << "the encoder writes whole blocks";
     data.resize(data.size() - align + c.keep);
     WriteFileBytes(dir / "short.wav", MakeWaveOf(fmt, data));
     ASSERT_TRUE(RunFfmpeg("-i short.wav -c:a pcm_s16le back.wav", dir.path()));
-    const auto expected = RiffChunkBody(ReadFileBytes(dir / "back.wav"), "data");
+    const auto expected = ChunkOf(ReadFileBytes(dir / "back.wav"), "data");
 
     EXPECT_EQ(ReadAllBytes(dir / "short.wav"), data);
     if (!c.decodedInTheChain) return;

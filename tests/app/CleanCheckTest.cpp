@@ -5,14 +5,12 @@
 
 #include <tuple>
 
-#include "WaveSources.h"
 #include "app/CleanCheck.h"
 #include "app/CleanJob.h"
 #include "media/codecs/MMACM.h"
 #include "support/TestSupport.h"
 
 using namespace testing_support;
-using namespace app_test;
 using Verdict = CleanCheckResult::Verdict;
 
 namespace {

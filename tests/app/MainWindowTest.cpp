@@ -2,7 +2,6 @@
 // second thread.
 #include <gtest/gtest.h>
 
-
 #include <algorithm>
 #include <atomic>
 #include <functional>
@@ -10,7 +9,6 @@
 #include <thread>
 #include <tuple>
 
-#include "DialogDriving.h"
 #include "app/Unit1.h"
 #include "framework/Files.h"
 #include "framework/Strings.h"
@@ -22,7 +20,6 @@ using namespace testing_support;
 
 namespace {
 
-const DWORD kThisProcess = ::GetCurrentProcessId();
 const std::wstring kCompleted = L"出力を完了しました。";
 
 // Answers every message box of this process from a second thread while it
@@ -161,28 +158,22 @@ protected:
     }
     void TearDown() override { wc::Application().DestroyForms(); }
 
+    // Presses `button` and works the dialog it opens with `drive`; false when none came up.
+    static bool Drive(TAdvSmoothButton* button, const std::function<void(HWND)>& drive) {
+        bool seen = false;
+        RunDriven([button] { button->Click(); return true; }, drive, &seen);
+        return seen;
+    }
     void ChooseFile(const std::string& path) {
-        DialogDriver driver([] { return FindOpenDialog(kThisProcess); },
-                            [&](HWND dialog) { ChooseFileIn(dialog, wc::ToWide(path)); });
-        form->btnSlInp->Click();
-        ASSERT_TRUE(driver.Done()) << "the open dialog did not come up";
+        ASSERT_TRUE(Drive(form->btnSlInp, [&](HWND dialog) { ChooseFileIn(dialog, wc::ToWide(path)); }))
+            << "the open dialog did not come up";
     }
     void ChooseFolder(const std::string& path) {
-        DialogDriver driver([] { return FindFolderBrowser(kThisProcess); },
-                            [&](HWND browser) { ChooseFolderInProcess(browser, path); });
-        form->BtnSlout->Click();
-        ASSERT_TRUE(driver.Done()) << "the folder browser did not come up";
+        ASSERT_TRUE(Drive(form->BtnSlout, [&](HWND browser) { ChooseFolderInProcess(browser, path); }))
+            << "the folder browser did not come up";
     }
-    void CancelFile() {
-        DialogDriver driver([] { return FindOpenDialog(kThisProcess); }, Cancel);
-        form->btnSlInp->Click();
-        ASSERT_TRUE(driver.Done());
-    }
-    void CancelFolder() {
-        DialogDriver driver([] { return FindFolderBrowser(kThisProcess); }, Cancel);
-        form->BtnSlout->Click();
-        ASSERT_TRUE(driver.Done());
-    }
+    void CancelFile() { ASSERT_TRUE(Drive(form->btnSlInp, Cancel)); }
+    void CancelFolder() { ASSERT_TRUE(Drive(form->BtnSlout, Cancel)); }
     // Both chosen by drops, as quickly as a person does with the mouse.
     void ChooseByDrop() {
         PostDrop(form->Handle(), {source});
@@ -266,10 +257,8 @@ TEST_F(MainWindowTest, SeveralFilesChosenAtOnceAreShownWithTheirCount) {
     WriteFileBytes(b, MakePcmWave(1, 8000, 16, MakeTestSamples16(1, 80)));
     WriteFileBytes(c, MakePcmWave(1, 8000, 16, MakeTestSamples16(1, 80)));
     form->MMWaveOpenDialog1->SetInitialDir(folderA->path());
-    DialogDriver driver([] { return FindOpenDialog(kThisProcess); },
-                        [](HWND dialog) { ChooseFileIn(dialog, L"\"take one.wav\" \"b.wav\" \"c.wav\""); });
-    form->btnSlInp->Click();
-    ASSERT_TRUE(driver.Done());
+    ASSERT_TRUE(Drive(form->btnSlInp,
+                      [](HWND dialog) { ChooseFileIn(dialog, L"\"take one.wav\" \"b.wav\" \"c.wav\""); }));
     EXPECT_EQ(form->Sources(), (std::vector<std::string>{source, b, c}));
     EXPECT_EQ(Text(form->Label1), source + " (+2 more)");
     ChooseFolder(folderB->path());
@@ -460,13 +449,11 @@ TEST_F(MainWindowTest, ASecondSourceOfTheSameNameIsRefusedWithALogLine) {
     ASSERT_TRUE(PumpUntil([&] { return CleanEnabled(); }));
 
     std::wstring outcome;
-    DialogDriver driver([] { return FindMessageBox(); }, [&](HWND box) {
+    PostDrop(form->Handle(), {otherSource});  // dispatched by the job's first wait
+    ASSERT_TRUE(Drive(form->BtnCleanFile, [&](HWND box) {
         outcome = MessageBoxText(box);
         PressOk(box);
-    });
-    PostDrop(form->Handle(), {otherSource});  // dispatched by the job's first wait
-    form->BtnCleanFile->Click();
-    ASSERT_TRUE(driver.Done()) << "no outcome";
+    })) << "no outcome";
     EXPECT_EQ(outcome, L"Cleaned 1 of 2 files.\nFailed: " + wc::ToWide(twin) +
                            L": an earlier source of this batch has the same name, and its clean copy would be "
                            L"overwritten");
@@ -502,18 +489,18 @@ TEST_F(MainWindowTest, ADoubleClickOnCleanStartsOneJobAndLetsItFinish) {
 
 TEST_F(MainWindowTest, TheWholeWorkflowRunsFromTheKeyboard) {
     ::SetActiveWindow(form->Handle());
-    {
-        DialogDriver driver([] { return FindOpenDialog(kThisProcess); },
-                            [&](HWND dialog) { ChooseFileIn(dialog, wc::ToWide(source)); });
-        PostAltLetter(form->Handle(), 's');
-        ASSERT_TRUE(PumpUntil([&] { return Text(form->Label1) == source; })) << "Alt+S chose no file";
-    }
-    {
-        DialogDriver driver([] { return FindFolderBrowser(kThisProcess); },
-                            [&](HWND browser) { ChooseFolderInProcess(browser, folderB->path()); });
-        PostAltLetter(form->Handle(), 'o');
-        ASSERT_TRUE(PumpUntil([&] { return Text(form->Label2) == folderB->path(); })) << "Alt+O chose no folder";
-    }
+    const auto pressed = [&](char letter, const std::function<bool()>& chosen) {
+        return [&, letter] {
+            PostAltLetter(form->Handle(), letter);
+            return PumpUntil(chosen);
+        };
+    };
+    EXPECT_TRUE(RunDriven(pressed('s', [&] { return Text(form->Label1) == source; }),
+                          [&](HWND dialog) { ChooseFileIn(dialog, wc::ToWide(source)); }))
+        << "Alt+S chose no file";
+    EXPECT_TRUE(RunDriven(pressed('o', [&] { return Text(form->Label2) == folderB->path(); }),
+                          [&](HWND browser) { ChooseFolderInProcess(browser, folderB->path()); }))
+        << "Alt+O chose no folder";
     // Tab takes the focus on through the buttons to CLEAN FILE, where Enter presses it.
     HWND clean = form->BtnCleanFile->Handle();
     for (int tabs = 0; tabs < 3 && ::GetFocus() != clean; ++tabs) {

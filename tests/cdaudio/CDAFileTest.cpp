@@ -10,16 +10,6 @@
 namespace cdaudio_tests {
 namespace {
 
-template <class F>
-std::string AudioFailureOf(F&& action) {
-    try {
-        action();
-    } catch (const EMMAudioError& error) {
-        return error.what();
-    }
-    return "(nothing raised)";
-}
-
 constexpr const char* kNotTrackFile = "This is not a valid CDA file";
 constexpr const char* kUnableToLoad = "Unable to load CDA file";
 
@@ -64,7 +54,7 @@ TEST_F(CDAFileTest, DescribesItsFilesAsTheReaderOfCdTracks) {
 TEST_F(CDAFileTest, ANameWithoutCdaIsRefusedBeforeAnyDeviceAccess) {
     TMMCDAFile& file = wc::MakeComponent<TMMCDAFile>(root_);
     Mark();
-    EXPECT_EQ(AudioFailureOf([&] { file.SetFileName("X:\\Track01.wav"); }), kNotTrackFile);
+    EXPECT_EQ(testing_support::ErrorText<EMMAudioError>([&] { file.SetFileName("X:\\Track01.wav"); }), kNotTrackFile);
     EXPECT_TRUE(Since().empty()) << "the drive received " << Since().size() << " commands";
     EXPECT_TRUE(file.IsEmpty());
     EXPECT_EQ(file.Reader().DeviceID(), -2);
@@ -72,14 +62,14 @@ TEST_F(CDAFileTest, ANameWithoutCdaIsRefusedBeforeAnyDeviceAccess) {
 
 TEST_F(CDAFileTest, ANameOnADriveWithoutCdDeviceCannotBeLoaded) {
     TMMCDAFile& file = wc::MakeComponent<TMMCDAFile>(root_);
-    EXPECT_EQ(AudioFailureOf([&] { file.SetFileName("Q:\\Track01.cda"); }), kUnableToLoad);
+    EXPECT_EQ(testing_support::ErrorText<EMMAudioError>([&] { file.SetFileName("Q:\\Track01.cda"); }), kUnableToLoad);
     EXPECT_TRUE(file.IsEmpty());
 }
 
 TEST_F(CDAFileTest, ATrackTheDiscLacksCannotBeLoaded) {
     TMMCDAFile& file = wc::MakeComponent<TMMCDAFile>(root_);
-    EXPECT_EQ(AudioFailureOf([&] { file.SetFileName("X:\\Track09.cda"); }), kUnableToLoad);
-    EXPECT_EQ(AudioFailureOf([&] { file.SetFileName("X:\\TrackAB.cda"); }), kUnableToLoad);
+    EXPECT_EQ(testing_support::ErrorText<EMMAudioError>([&] { file.SetFileName("X:\\Track09.cda"); }), kUnableToLoad);
+    EXPECT_EQ(testing_support::ErrorText<EMMAudioError>([&] { file.SetFileName("X:\\TrackAB.cda"); }), kUnableToLoad);
     EXPECT_EQ(file.TrackIndex(), -1);
     EXPECT_TRUE(file.IsEmpty());
     EXPECT_EQ(CDDrives().LockCount(kDriveLetter), 0);

@@ -13,15 +13,7 @@
 namespace cdaudio_tests {
 namespace {
 
-template <class E, class F>
-std::string FailureOf(F&& action) {
-    try {
-        action();
-    } catch (const E& error) {
-        return error.what();
-    }
-    return "(nothing raised)";
-}
+using testing_support::ErrorText;
 
 constexpr const char* kWhileOpen = "Change to property while device was open";
 constexpr const char* kInvalidDevice = "Invalid DeviceID";
@@ -43,13 +35,13 @@ TEST_F(CDReaderTest, AReaderWhoseDeviceLayerDidNotStartRaisesItsText) {
         TMMCDReader& reader = wc::MakeComponent<TMMCDReader>(owner);
         const std::string text = "Could not load WNASPI32.DLL";
         EXPECT_TRUE(reader.Devices().empty());
-        EXPECT_EQ(FailureOf<EMMCDDAError>([&] { reader.MediaPresent(); }), text);
-        EXPECT_EQ(FailureOf<EMMCDDAError>([&] { reader.ReadTOC(); }), text);
-        EXPECT_EQ(FailureOf<EMMCDDAError>([&] { reader.ReadCDText(); }), text);
-        EXPECT_EQ(FailureOf<EMMCDDAError>([&] { reader.StopAudio(); }), text);
-        EXPECT_EQ(FailureOf<EMMCDDAError>([&] { reader.LockMedium(); }), text);
-        EXPECT_EQ(FailureOf<EMMCDDAError>([&] { reader.SetDeviceID(0); }), text);
-        EXPECT_EQ(FailureOf<EMMCDDAError>([&] { reader.Opened(); }), text);
+        EXPECT_EQ(ErrorText<EMMCDDAError>([&] { reader.MediaPresent(); }), text);
+        EXPECT_EQ(ErrorText<EMMCDDAError>([&] { reader.ReadTOC(); }), text);
+        EXPECT_EQ(ErrorText<EMMCDDAError>([&] { reader.ReadCDText(); }), text);
+        EXPECT_EQ(ErrorText<EMMCDDAError>([&] { reader.StopAudio(); }), text);
+        EXPECT_EQ(ErrorText<EMMCDDAError>([&] { reader.LockMedium(); }), text);
+        EXPECT_EQ(ErrorText<EMMCDDAError>([&] { reader.SetDeviceID(0); }), text);
+        EXPECT_EQ(ErrorText<EMMCDDAError>([&] { reader.Opened(); }), text);
         EXPECT_FALSE(reader.ReaderOpened());
         // Deselecting what was never selected changes nothing and needs no device.
         reader.SetDeviceID(-2);
@@ -105,13 +97,13 @@ TEST_F(CDReaderTest, SelectingADeviceClearsTheDiscAndResetsTheSpeeds) {
     EXPECT_FALSE(reader.TOCValid());
     EXPECT_EQ(reader.CDTextBlockCount(), 0);
     EXPECT_EQ(reader.Speeds().size(), 1u);
-    EXPECT_EQ(FailureOf<EMMCDDAError>([&] { reader.SetDeviceID(3); }), kInvalidDevice);
+    EXPECT_EQ(ErrorText<EMMCDDAError>([&] { reader.SetDeviceID(3); }), kInvalidDevice);
 }
 
 TEST_F(CDReaderTest, NameAndLetterNeedASelectedDevice) {
     TMMCDReader& reader = wc::MakeComponent<TMMCDReader>(root_);
-    EXPECT_EQ(FailureOf<EMMCDDAError>([&] { reader.DeviceName(); }), kInvalidDevice);
-    EXPECT_EQ(FailureOf<EMMCDDAError>([&] { reader.DriveLetter(); }), kInvalidDevice);
+    EXPECT_EQ(ErrorText<EMMCDDAError>([&] { reader.DeviceName(); }), kInvalidDevice);
+    EXPECT_EQ(ErrorText<EMMCDDAError>([&] { reader.DriveLetter(); }), kInvalidDevice);
     reader.SetDeviceID(0);
     EXPECT_EQ(reader.DeviceName(), "PLEXTOR - PX-TEST");
     EXPECT_EQ(reader.DriveLetter(), kDriveLetter);
@@ -127,7 +119,7 @@ TEST_F(CDReaderTest, DeviceTypeIsKeptInTheSelectedEntry) {
     reader.SetDeviceType(22);
     EXPECT_EQ(reader.DeviceType(), 22);
     EXPECT_EQ(reader.Devices()[0].DeviceType, 22);
-    EXPECT_EQ(FailureOf<EMMCDDAError>([&] { reader.SetDeviceType(25); }), "Invalid param");
+    EXPECT_EQ(ErrorText<EMMCDDAError>([&] { reader.SetDeviceType(25); }), "Invalid param");
     EXPECT_EQ(reader.DeviceType(), 22);
 }
 
@@ -135,11 +127,11 @@ TEST_F(CDReaderTest, PropertiesAreRefusedWhileOpen) {
     TMMCDReader& reader = NewReader();
     reader.SelectTrack(1);
     reader.Opened();
-    EXPECT_EQ(FailureOf<EMMCDDAError>([&] { reader.SetCopyMode(cmBurst); }), kWhileOpen);
-    EXPECT_EQ(FailureOf<EMMCDDAError>([&] { reader.SetIgnoreSpeed(true); }), kWhileOpen);
-    EXPECT_EQ(FailureOf<EMMCDDAError>([&] { reader.SetSpeed(4); }), kWhileOpen);
-    EXPECT_EQ(FailureOf<EMMCDDAError>([&] { reader.SetDeviceID(-2); }), kWhileOpen);
-    EXPECT_EQ(FailureOf<EMMCDDAError>([&] { reader.SetRange(MSF(0, 2, 0), MSF(0, 1, 0)); }), kWhileOpen);
+    EXPECT_EQ(ErrorText<EMMCDDAError>([&] { reader.SetCopyMode(cmBurst); }), kWhileOpen);
+    EXPECT_EQ(ErrorText<EMMCDDAError>([&] { reader.SetIgnoreSpeed(true); }), kWhileOpen);
+    EXPECT_EQ(ErrorText<EMMCDDAError>([&] { reader.SetSpeed(4); }), kWhileOpen);
+    EXPECT_EQ(ErrorText<EMMCDDAError>([&] { reader.SetDeviceID(-2); }), kWhileOpen);
+    EXPECT_EQ(ErrorText<EMMCDDAError>([&] { reader.SetRange(MSF(0, 2, 0), MSF(0, 1, 0)); }), kWhileOpen);
     EXPECT_EQ(reader.CopyMode(), cmNormal);
     EXPECT_FALSE(reader.IgnoreSpeed());
     EXPECT_EQ(reader.Speed(), -1);
@@ -150,7 +142,7 @@ TEST_F(CDReaderTest, PropertiesAreRefusedWhileOpen) {
     reader.Closed();
     reader.SetCopyMode(cmSync);
     reader.Opened();
-    EXPECT_EQ(FailureOf<EMMCDDAError>([&] { reader.SetPosition(1010); }), kWhileOpen);
+    EXPECT_EQ(ErrorText<EMMCDDAError>([&] { reader.SetPosition(1010); }), kWhileOpen);
     reader.Closed();
 }
 
@@ -170,8 +162,8 @@ TEST_F(CDReaderTest, TheOutputFormatCannotBeChanged) {
     mono.nChannels = 1;
     mono.nBlockAlign = 2;
     mono.nAvgBytesPerSec = 88200;
-    EXPECT_EQ(FailureOf<EMMCDDAError>([&] { reader.SetPWaveFormat(&mono); }), "It's not allowed to change the WaveFormat");
-    EXPECT_EQ(FailureOf<EMMCDDAError>([&] { reader.SetPWaveFormat(nullptr); }), "It's not allowed to change the WaveFormat");
+    EXPECT_EQ(ErrorText<EMMCDDAError>([&] { reader.SetPWaveFormat(&mono); }), "It's not allowed to change the WaveFormat");
+    EXPECT_EQ(ErrorText<EMMCDDAError>([&] { reader.SetPWaveFormat(nullptr); }), "It's not allowed to change the WaveFormat");
     EXPECT_EQ(reader.PWaveFormat()->nChannels, 2);
     // The reader's own format, in a copy, is accepted.
     WAVEFORMATEX same = *reader.PWaveFormat();
@@ -194,7 +186,7 @@ TEST_F(CDReaderTest, SelectingATrackSetsItsRange) {
     reader.SelectTrack(1);
     EXPECT_EQ(reader.FirstSector(), 1000);
     EXPECT_EQ(reader.EndSector(), 1099);
-    EXPECT_EQ(FailureOf<EMMCDDAError>([&] { reader.SelectTrack(3); }), "Invalid param");
+    EXPECT_EQ(ErrorText<EMMCDDAError>([&] { reader.SelectTrack(3); }), "Invalid param");
 }
 
 // A 1000-frame track delivers 999 sectors.
@@ -230,39 +222,6 @@ INSTANTIATE_TEST_SUITE_P(Burst, CDReaderModeTest,
 INSTANTIATE_TEST_SUITE_P(Sync, CDReaderModeTest,
                          ::testing::Combine(::testing::Values(cmSync), ::testing::Values(4096u, 47040u)), ModeName);
 
-TEST_F(CDReaderTest, SyncModeWithBlockCount20ReadsTwentySectorPassesAdvancingByTen) {
-    TMMCDReader& reader = NewReader();
-    reader.SetCopyMode(cmSync);
-    reader.SetBlockCount(20);
-    reader.SelectTrack(1);
-    Mark();
-    const std::vector<uint8_t> data = ReadAll(reader, 4096);
-    EXPECT_TRUE(SameBytes(VirtualDiscSectors(1000, 99), data));
-    std::vector<std::string> reads = CommandsOf(Since(), 0xBE);
-    ASSERT_GE(reads.size(), 4u);
-    EXPECT_EQ(reads[0], "BE 04 00 00 00 00 00 00 01 F0 00 00") << "the drive's type probe";
-    // Sectors 1000 (03E8), 1010 (03F2), 1020 (03FC), 20 (0x14) each.
-    EXPECT_EQ(reads[1], "BE 04 00 00 03 E8 00 00 14 F0 00 00");
-    EXPECT_EQ(reads[2], "BE 04 00 00 03 F2 00 00 14 F0 00 00");
-    EXPECT_EQ(reads[3], "BE 04 00 00 03 FC 00 00 14 F0 00 00");
-}
-
-TEST_F(CDReaderTest, BurstModeReadsAheadInBlocksOfBlockCountSectors) {
-    TMMCDReader& reader = NewReader();
-    reader.SetCopyMode(cmBurst);
-    reader.SetBlockCount(12);
-    reader.SelectTrack(1);
-    Mark();
-    const std::vector<uint8_t> data = ReadAll(reader, 4096);
-    EXPECT_TRUE(SameBytes(VirtualDiscSectors(1000, 99), data));
-    std::vector<std::string> reads = CommandsOf(Since(), 0xBE);
-    // The probe, then 8 reads of 12 sectors and one of 3 from sector 1000.
-    ASSERT_EQ(reads.size(), 10u);
-    EXPECT_EQ(reads[1], "BE 04 00 00 03 E8 00 00 0C F0 00 00");
-    EXPECT_EQ(reads[2], "BE 04 00 00 03 F4 00 00 0C F0 00 00");
-    EXPECT_EQ(reads[9], "BE 04 00 00 04 48 00 00 03 F0 00 00");
-}
-
 TEST_F(CDReaderTest, AFailedReadRaisesTheDeviceLayersText) {
     // Command 1 of the kind is the type probe at open; the first read after
     // opening is taken without retries, so its failure is final.
@@ -272,25 +231,62 @@ TEST_F(CDReaderTest, AFailedReadRaisesTheDeviceLayersText) {
     testing_support::TestSink& sink = StartReading(reader);
     std::vector<uint8_t> out;
     bool more = false;
-    EXPECT_EQ(FailureOf<EMMCDDAError>([&] { sink.PullOnce(4096, out, more); }), "Unable to read audio data");
+    EXPECT_EQ(ErrorText<EMMCDDAError>([&] { sink.PullOnce(4096, out, more); }), "Unable to read audio data");
     reader.Closed();
 }
 
-TEST_F(CDReaderTest, NormalModeReadsBlockCountSectorsAtATime) {
+// The read commands of each mode over track 1 (99 sectors from 1000, 03E8);
+// the first is the drive's type probe at the first audio sector.
+struct ReadPattern {
+    const char* name;
+    TMMCDCopyMode mode;
+    int blockCount;
+    size_t reads;  // how many there are; 0: at least those checked
+    std::vector<std::pair<size_t, const char*>> commands;  // the n-th read command's bytes
+};
+
+const ReadPattern kReadPatterns[] = {
+    // 14 reads of 7 sectors, then one of 1.
+    {"NormalReadsBlockCountSectorsAtATime", cmNormal, 7, 16,
+     {{0, "BE 04 00 00 00 00 00 00 01 F0 00 00"},
+      {1, "BE 04 00 00 03 E8 00 00 07 F0 00 00"},
+      {2, "BE 04 00 00 03 EF 00 00 07 F0 00 00"},
+      {15, "BE 04 00 00 04 4A 00 00 01 F0 00 00"}}},
+    // 8 reads of 12 sectors ahead, then one of 3.
+    {"BurstReadsAheadInBlocksOfBlockCountSectors", cmBurst, 12, 10,
+     {{1, "BE 04 00 00 03 E8 00 00 0C F0 00 00"},
+      {2, "BE 04 00 00 03 F4 00 00 0C F0 00 00"},
+      {9, "BE 04 00 00 04 48 00 00 03 F0 00 00"}}},
+    // Passes of 20 sectors (0x14) from 1000, 1010 (03F2), 1020 (03FC).
+    {"SyncReadsTwentySectorPassesAdvancingByTen", cmSync, 20, 0,
+     {{0, "BE 04 00 00 00 00 00 00 01 F0 00 00"},
+      {1, "BE 04 00 00 03 E8 00 00 14 F0 00 00"},
+      {2, "BE 04 00 00 03 F2 00 00 14 F0 00 00"},
+      {3, "BE 04 00 00 03 FC 00 00 14 F0 00 00"}}},
+};
+
+class CDReaderReads : public CDAudioTest, public ::testing::WithParamInterface<ReadPattern> {};
+
+TEST_P(CDReaderReads, ATrackIsReadWithTheCommandsOfItsMode) {
+    const ReadPattern& pattern = GetParam();
     TMMCDReader& reader = NewReader();
-    reader.SetBlockCount(7);
+    reader.SetCopyMode(pattern.mode);
+    reader.SetBlockCount(pattern.blockCount);
     reader.SelectTrack(1);
     Mark();
-    ReadAll(reader, 4096);
+    EXPECT_TRUE(SameBytes(VirtualDiscSectors(1000, 99), ReadAll(reader, 4096)));
     const std::vector<std::string> reads = CommandsOf(Since(), 0xBE);
-    // 99 sectors: 14 reads of 7 from sector 1000 (03E8), then one of 1; the
-    // first is the drive's type probe at the first audio sector.
-    ASSERT_EQ(reads.size(), 16u);
-    EXPECT_EQ(reads[0], "BE 04 00 00 00 00 00 00 01 F0 00 00");
-    EXPECT_EQ(reads[1], "BE 04 00 00 03 E8 00 00 07 F0 00 00");
-    EXPECT_EQ(reads[2], "BE 04 00 00 03 EF 00 00 07 F0 00 00");
-    EXPECT_EQ(reads[15], "BE 04 00 00 04 4A 00 00 01 F0 00 00");
+    if (pattern.reads) {
+        ASSERT_EQ(reads.size(), pattern.reads);
+    }
+    for (const auto& [index, command] : pattern.commands) {
+        ASSERT_LT(index, reads.size());
+        EXPECT_EQ(reads[index], command) << "read " << index;
+    }
 }
+
+INSTANTIATE_TEST_SUITE_P(Modes, CDReaderReads, ::testing::ValuesIn(kReadPatterns),
+                         [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(CDReaderTest, CopyVolumeHalfHalvesEverySample) {
     TMMCDReader& reader = NewReader();

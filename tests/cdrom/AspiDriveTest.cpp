@@ -7,6 +7,7 @@
 #include <thread>
 
 #include "VirtualDriveFixture.h"
+#include "support/TestSupport.h"
 
 namespace {
 
@@ -388,20 +389,38 @@ TEST_F(AspiCommands, ReadCdTextAsksForTheLengthThenForThePacksAndFillsBothBlocks
     EXPECT_STREQ(text[1]->fields[1][0].data(), "Chanson");
 }
 
-TEST_F(AspiCommands, CdTextCutInsideAPackParsesOnlyTheWholePacks) {
+// Raw CD-Text answers and the titles (pack type 0x80) of block 0 they give.
+struct RawCdText {
+    const char* name;
+    const char* packs;  // the answer, from its length field on
+    std::vector<const char*> titles;  // disc, track 1, track 2, ...
+};
+const RawCdText kRawCdTexts[] = {
     // Length field 0x1E = 30: the header's rest, one pack and 10 bytes of the next.
-    Start(std::string("device 0 0 0 vendor=PLEXTOR product=X\n") +
-          "cdtextraw 00 1E 00 00 "
-          "80 00 00 00 41 6C 62 75 6D 00 53 6F 6E 67 00 00 00 00 "
-          "80 00 01 00 4C 61 73 74 00 00\n");
+    {"CutInsideAPackParsesOnlyTheWholePacks",
+     "00 1E 00 00 80 00 00 00 41 6C 62 75 6D 00 53 6F 6E 67 00 00 00 00 80 00 01 00 4C 61 73 74 00 00",
+     {"Album", "Song", ""}},
+    // An extension pack (0x80 in byte 1) with "XX", then "Ok" for the disc.
+    {"ExtensionPacksAreSkipped",
+     "00 26 00 00 80 80 00 00 58 58 00 00 00 00 00 00 00 00 00 00 00 00 "
+     "80 00 01 00 4F 6B 00 00 00 00 00 00 00 00 00 00 00 00",
+     {"Ok"}},
+};
+
+class AspiRawCdText : public AspiCommands, public ::testing::WithParamInterface<RawCdText> {};
+
+TEST_P(AspiRawCdText, GivesTheTitlesOfTheWholePacks) {
+    Start(std::string("device 0 0 0 vendor=PLEXTOR product=X\ncdtextraw ").append(GetParam().packs).append("\n"));
     ASSERT_EQ(cdSetDevice(context_.get(), 0), 0);
     CDTextInfo text;
     ASSERT_EQ(cdReadCDText(context_.get(), text), 0);
     ASSERT_TRUE(text[0]);
-    EXPECT_STREQ(text[0]->fields[0][0].data(), "Album");
-    EXPECT_STREQ(text[0]->fields[1][0].data(), "Song");
-    EXPECT_STREQ(text[0]->fields[2][0].data(), "");
+    for (size_t i = 0; i < GetParam().titles.size(); ++i)
+        EXPECT_STREQ(text[0]->fields[i][0].data(), GetParam().titles[i]) << "title " << i;
 }
+
+INSTANTIATE_TEST_SUITE_P(Answers, AspiRawCdText, ::testing::ValuesIn(kRawCdTexts),
+                         [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(AspiCommands, CdTextWhoseLengthFieldExceedsWhatArrivesStaysInsideTheBuffer) {
     Start(std::string("device 0 0 0 vendor=PLEXTOR product=X\n") +
@@ -417,35 +436,38 @@ TEST_F(AspiCommands, CdTextWhoseLengthFieldExceedsWhatArrivesStaysInsideTheBuffe
     EXPECT_FALSE(text[0]) << "the zero bytes behind the answer are no packs";
 }
 
-TEST_F(AspiCommands, ExtensionPacksAreSkipped) {
-    Start(std::string("device 0 0 0 vendor=PLEXTOR product=X\n") +
-          "cdtextraw 00 26 00 00 "
-          "80 80 00 00 58 58 00 00 00 00 00 00 00 00 00 00 00 00 "
-          "80 00 01 00 4F 6B 00 00 00 00 00 00 00 00 00 00 00 00\n");
-    ASSERT_EQ(cdSetDevice(context_.get(), 0), 0);
-    CDTextInfo text;
-    ASSERT_EQ(cdReadCDText(context_.get(), text), 0);
-    ASSERT_TRUE(text[0]);
-    EXPECT_STREQ(text[0]->fields[0][0].data(), "Ok");
-}
-
 class AspiReads : public AspiCommands {};
 
-TEST_F(AspiReads, ToshibaSectorsOf2368BytesArriveCompactedTo2352) {
-    Open("device 0 0 0 vendor=TOSHIBA product=\"CD-ROM XM-6702B\" readcd=0", CDTypeAutoDetect);
-    ASSERT_EQ(context_->sectorSize, 2368);
-    std::vector<uint8_t> buffer(10 * 2368, 0x55);
-    ASSERT_EQ(cdReadSectorsOnce(context_.get(), buffer.data(), int64_t(buffer.size()), 4321, 10), 0);
-    EXPECT_TRUE(SameBytes(VirtualDiscSectors(4321, 10), buffer.data(), buffer.size()));
+// Makes whose sectors the layer converts: Toshiba's 2368-byte sectors arrive
+// compacted to 2352, a byte-swapping make's big-endian samples in host order.
+struct ConvertingMake {
+    const char* name;
+    const char* device;
+    int sectorSize;
+    bool byteSwap;
+    int first, count;  // the sectors read
+};
+const ConvertingMake kConvertingMakes[] = {
+    {"ToshibaSectorsOf2368BytesArriveCompacted", "device 0 0 0 vendor=TOSHIBA product=\"CD-ROM XM-6702B\" readcd=0",
+     2368, false, 4321, 10},
+    {"BigEndianSamplesArriveInHostOrder", "device 0 0 0 vendor=HP product=\"C4324/C4325\" readcd=0 bigendian=1", 2352,
+     true, 99, 5},
+};
+
+class AspiConvertingMake : public AspiCommands, public ::testing::WithParamInterface<ConvertingMake> {};
+
+TEST_P(AspiConvertingMake, DeliversTheDiscsSectors) {
+    const ConvertingMake& c = GetParam();
+    Open(c.device, CDTypeAutoDetect);
+    ASSERT_EQ(context_->sectorSize, c.sectorSize);
+    ASSERT_EQ(context_->byteSwap, c.byteSwap);
+    std::vector<uint8_t> buffer(size_t(c.count) * size_t(c.sectorSize), 0x55);  // room for the drive's sectors
+    ASSERT_EQ(cdReadSectorsOnce(context_.get(), buffer.data(), int64_t(buffer.size()), c.first, c.count), 0);
+    EXPECT_TRUE(SameBytes(VirtualDiscSectors(c.first, c.count), buffer.data(), buffer.size()));
 }
 
-TEST_F(AspiReads, BigEndianSamplesOfAByteSwappingMakeArriveInHostOrder) {
-    Open("device 0 0 0 vendor=HP product=\"C4324/C4325\" readcd=0 bigendian=1", CDTypeAutoDetect);
-    ASSERT_TRUE(context_->byteSwap);
-    std::vector<uint8_t> buffer(5 * 2352);
-    ASSERT_EQ(cdReadSectorsOnce(context_.get(), buffer.data(), int64_t(buffer.size()), 99, 5), 0);
-    EXPECT_TRUE(SameBytes(VirtualDiscSectors(99, 5), buffer.data(), buffer.size()));
-}
+INSTANTIATE_TEST_SUITE_P(Makes, AspiConvertingMake, ::testing::ValuesIn(kConvertingMakes),
+                         [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(AspiReads, ABufferTooSmallForTheDrivesSectorsIsRefusedBeforeAnyCommand) {
     Open("device 0 0 0 vendor=TOSHIBA product=\"CD-ROM XM-6702B\" readcd=0", CDTypeAutoDetect);
@@ -531,38 +553,37 @@ TEST_F(AspiReads, AShiftedReadDeliversTheStreamFromItsShiftedPosition) {
     EXPECT_NE(first, second);
 }
 
-class AspiWaits : public AspiCommands {};
+// A request's end waited for on its completion event or, without one, polled.
+class AspiWaits : public AspiCommands, public ::testing::WithParamInterface<bool> {
+protected:
+    bool Polled() const { return GetParam(); }
+    // Opens the drive, which then answers as `behaviour` says.
+    void OpenAnswering(const char* behaviour) {
+        Open();
+        if (Polled()) context_->completionEvent.reset();
+        ASSERT_TRUE(drive_.Describe(
+            std::string("device 0 0 0 vendor=PLEXTOR product=X\n").append(kEnhancedDisc).append(behaviour)));
+        Mark();
+    }
+};
 
-TEST_F(AspiWaits, APendingRequestCompletesThroughItsEvent) {
-    Open();
-    ASSERT_TRUE(drive_.Describe(std::string("device 0 0 0 vendor=PLEXTOR product=X\n") + kEnhancedDisc + "pending 60\n"));
+TEST_P(AspiWaits, APendingRequestCompletes) {
+    OpenAnswering("pending 60\n");
     std::vector<uint8_t> buffer(2 * 2352);
     ASSERT_EQ(cdReadSectorsOnce(context_.get(), buffer.data(), int64_t(buffer.size()), 321, 2), 0);
     EXPECT_TRUE(SameBytes(VirtualDiscSectors(321, 2), buffer.data(), buffer.size()));
     EXPECT_FALSE(context_->busy);
-}
-
-TEST_F(AspiWaits, WithoutCompletionEventTheStatusIsPolledUntilTheRequestCompletes) {
-    Open();
-    context_->completionEvent.reset();
-    ASSERT_TRUE(drive_.Describe(std::string("device 0 0 0 vendor=PLEXTOR product=X\n") + kEnhancedDisc + "pending 60\n"));
-    Mark();
-    std::vector<uint8_t> buffer(2 * 2352);
-    ASSERT_EQ(cdReadSectorsOnce(context_.get(), buffer.data(), int64_t(buffer.size()), 321, 2), 0);
-    EXPECT_TRUE(SameBytes(VirtualDiscSectors(321, 2), buffer.data(), buffer.size()));
     const auto log = Since();
     ASSERT_EQ(log.size(), 1u);
-    EXPECT_EQ(log[0].flags, 0x08) << "no event notification asked";
+    EXPECT_EQ(log[0].flags, Polled() ? 0x08 : 0x08 | 0x40) << "event notification is asked only with an event";
 }
 
-TEST_F(AspiWaits, APolledRequestEndsWithTheAbortFlag) {
-    Open();
-    context_->completionEvent.reset();
-    ASSERT_TRUE(drive_.Describe(std::string("device 0 0 0 vendor=PLEXTOR product=X\n") + kEnhancedDisc + "never 0xD8\n"));
+TEST_P(AspiWaits, AbortEndsTheWaitOfARequestThatNeverCompletes) {
+    OpenAnswering("never 0xD8\n");
     std::vector<uint8_t> buffer(2352);
     CDDeviceContext* context = context_.get();
     std::thread aborter([context] {
-        while (!context->busy) ::Sleep(1);
+        testing_support::WaitUntil([context] { return context->busy.load(); });
         ::Sleep(50);
         cdAbort(context);
     });
@@ -571,10 +592,13 @@ TEST_F(AspiWaits, APolledRequestEndsWithTheAbortFlag) {
     const DWORD elapsed = ::GetTickCount() - started;
     aborter.join();
     EXPECT_EQ(status, CDErrTimeout);
-    EXPECT_LT(elapsed, 5000u) << "abort ends the polling long before its 9999 ms";
+    EXPECT_LT(elapsed, 5000u) << "abort ends the wait long before its ten seconds (9999 ms when polled)";
 }
 
-TEST_F(AspiWaits, ARequestThatNeverCompletesTimesOutAfterTenSeconds) {
+INSTANTIATE_TEST_SUITE_P(EventOrPolled, AspiWaits, ::testing::Bool(),
+                         [](const auto& info) { return info.param ? "Polled" : "Event"; });
+
+TEST_F(AspiCommands, ARequestThatNeverCompletesTimesOutAfterTenSeconds) {
     Open();
     ASSERT_TRUE(drive_.Describe(std::string("device 0 0 0 vendor=PLEXTOR product=X\n") + kEnhancedDisc + "never 0x43\n"));
     CDTrackList toc;
@@ -586,46 +610,15 @@ TEST_F(AspiWaits, ARequestThatNeverCompletesTimesOutAfterTenSeconds) {
     EXPECT_FALSE(context_->busy);
 }
 
-TEST_F(AspiWaits, AbortEndsTheWaitOfARequestThatNeverCompletes) {
-    Open();
-    ASSERT_TRUE(drive_.Describe(std::string("device 0 0 0 vendor=PLEXTOR product=X\n") + kEnhancedDisc + "never 0xD8\n"));
-    std::vector<uint8_t> buffer(2352);
-    CDDeviceContext* context = context_.get();
-    std::thread aborter([context] {
-        while (!context->busy) ::Sleep(1);
-        ::Sleep(50);
-        cdAbort(context);
-    });
-    const DWORD started = ::GetTickCount();
-    const int status = cdReadSectorsOnce(context, buffer.data(), int64_t(buffer.size()), 0, 1);
-    const DWORD elapsed = ::GetTickCount() - started;
-    aborter.join();
-    EXPECT_EQ(status, CDErrTimeout);
-    EXPECT_LT(elapsed, 5000u) << "abort ends the wait long before its ten seconds";
-}
-
-TEST(CDErrorText, EveryCodeHasTheTextOfTheTable) {
+TEST(CDErrorText, CodesHaveTheirTextsUnknownOnesSayUnknownAndTheTextIsCutToTheBuffer) {
     const std::pair<int, const char*> texts[] = {
         {0, ""},
+        {-1, "Device not open"},
         {-2, "Invalid Handle"},
-        {-3, "Invalid param"},
         {-4, "Invalid DeviceID"},
         {-104, "Invalid DeviceID"},
-        {-5, "Device already Open"},
-        {-6, "Device not ready"},
-        {-7, "Unable to open device"},
-        {-8, "Unable to close device"},
-        {-9, "Unable to load/eject device"},
-        {-10, "Unable to start device"},
-        {-11, "Unable to pause device"},
-        {-12, "Unable to restart device"},
-        {-13, "Unable to stop device"},
-        {-14, "Unable to lock/unlock device"},
-        {-15, "Unable to read audio data"},
         {-16, "Synchronisation failed"},
         {-101, "Could not load WNASPI32.DLL"},
-        {-102, "ASPI-Manager not available"},
-        {-103, "No Host-Adapter available"},
         {-105, "Timeout during ASPI-call"},
     };
     for (const auto& [code, expected] : texts) {
@@ -634,8 +627,6 @@ TEST(CDErrorText, EveryCodeHasTheTextOfTheTable) {
         EXPECT_STREQ(text, expected) << code;
     }
     char text[64];
-    ASSERT_EQ(cdGetErrorText(-1, text, sizeof(text)), 0);
-    EXPECT_STRNE(text, "");
     for (int unknown : {-17, -100, -200, 1, -106}) {
         EXPECT_EQ(cdGetErrorText(unknown, text, sizeof(text)), -100) << unknown;
         EXPECT_STREQ(text, "Unknown error code");

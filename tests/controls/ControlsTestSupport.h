@@ -8,6 +8,7 @@
 #include "controls/AdvGDIP.h"
 #include "controls/AdvSmoothButton.h"
 #include "framework/Forms.h"
+#include "support/GdiplusEnvironment.h"
 
 namespace controls_test {
 

@@ -7,17 +7,21 @@ using controls_test::PixelAt;
 
 namespace {
 
-// A transparent 100 x 60 surface, anti-aliased like the button's.
-struct Surface {
-    Surface() : bitmap(100, 60), graphics(bitmap) {
+bool IsRed(const controls_test::Rgba& p) { return p.a == 255 && p.r == 255 && p.g == 0 && p.b == 0; }
+
+// A fill and a transparent 100 x 60 surface to paint it on, anti-aliased like the button's.
+class GDIPFillPainting : public ::testing::Test {
+protected:
+    GDIPFillPainting() : bitmap(100, 60), graphics(bitmap) {
         graphics.SetSmoothingMode(Gdiplus::SmoothingModeAntiAlias);
         graphics.Clear(0);
     }
+    controls_test::Rgba At(int x, int y) { return PixelAt(bitmap, x, y); }
+
     TGPBitmap bitmap;
     TGPGraphics graphics;
+    TGDIPFill fill;
 };
-
-bool IsRed(const controls_test::Rgba& p) { return p.a == 255 && p.r == 255 && p.g == 0 && p.b == 0; }
 
 }  // namespace
 
@@ -55,136 +59,121 @@ TEST(GDIPFillChanges, RaiseOnChangeOutsideAnUpdateOnly) {
     EXPECT_EQ(copy.Rounding(), 7);
 }
 
-TEST(GDIPFillPainting, AMissingEndColourMakesAnyGradientSolid) {
-    for (TAdvGradientType type : {gtVertical, gtHorizontal, gtForwardDiagonal, gtAngle, gtRadial, gtHatch}) {
-        Surface s;
-        TGDIPFill fill;
-        fill.SetColor(wc::clRed);
-        fill.SetColorTo(wc::clNone);
-        fill.SetGradientType(type);
-        fill.SetAngle(45);
-        fill.Fill(&s.graphics, RectF(0, 0, 100, 60));
-        EXPECT_TRUE(IsRed(PixelAt(s.bitmap, 2, 2))) << "type " << type;
-        EXPECT_TRUE(IsRed(PixelAt(s.bitmap, 97, 57))) << "type " << type;
-        EXPECT_TRUE(IsRed(PixelAt(s.bitmap, 50, 30))) << "type " << type;
-    }
+class GDIPFillWithoutEndColour : public GDIPFillPainting, public ::testing::WithParamInterface<TAdvGradientType> {};
+
+TEST_P(GDIPFillWithoutEndColour, MakesTheGradientSolid) {
+    fill.SetColor(wc::clRed);
+    fill.SetColorTo(wc::clNone);
+    fill.SetGradientType(GetParam());
+    fill.SetAngle(45);
+    fill.Fill(&graphics, RectF(0, 0, 100, 60));
+    EXPECT_TRUE(IsRed(At(2, 2)));
+    EXPECT_TRUE(IsRed(At(97, 57)));
+    EXPECT_TRUE(IsRed(At(50, 30)));
 }
 
-TEST(GDIPFillPainting, AVerticalGradientRunsFromColourToColourTo) {
-    Surface s;
-    TGDIPFill fill;
+INSTANTIATE_TEST_SUITE_P(Types, GDIPFillWithoutEndColour,
+                         ::testing::Values(gtVertical, gtHorizontal, gtForwardDiagonal, gtAngle, gtRadial, gtHatch));
+
+TEST_F(GDIPFillPainting, AVerticalGradientRunsFromColourToColourTo) {
     fill.SetColor(wc::clRed);
     fill.SetColorTo(wc::clBlue);
-    fill.Fill(&s.graphics, RectF(0, 0, 100, 60));
-    const auto top = PixelAt(s.bitmap, 50, 1), bottom = PixelAt(s.bitmap, 50, 58);
+    fill.Fill(&graphics, RectF(0, 0, 100, 60));
+    const auto top = At(50, 1), bottom = At(50, 58);
     EXPECT_GT(top.r, 200);
     EXPECT_LT(top.b, 60);
     EXPECT_GT(bottom.b, 200);
     EXPECT_LT(bottom.r, 60);
 }
 
-TEST(GDIPFillPainting, NoColourPaintsOnlyTheBorder) {
-    Surface s;
-    TGDIPFill fill;
+TEST_F(GDIPFillPainting, NoColourPaintsOnlyTheBorder) {
     fill.SetColor(wc::clNone);
     fill.SetBorderColor(wc::clRed);
     fill.SetBorderWidth(2);
-    fill.Fill(&s.graphics, RectF(10, 10, 80, 40));
-    EXPECT_EQ(PixelAt(s.bitmap, 50, 30).a, 0);
-    const auto edge = PixelAt(s.bitmap, 50, 10);
+    fill.Fill(&graphics, RectF(10, 10, 80, 40));
+    EXPECT_EQ(At(50, 30).a, 0);
+    const auto edge = At(50, 10);
     EXPECT_GT(edge.a, 0);
     EXPECT_EQ(edge.r, 255);
 }
 
-TEST(GDIPFillPainting, MirrorHalvesWithBothRoundingLeaveNoSeam) {
-    Surface s;
-    TGDIPFill fill;
+TEST_F(GDIPFillPainting, MirrorHalvesWithBothRoundingLeaveNoSeam) {
     fill.SetColor(wc::clRed);
     fill.SetColorTo(wc::clNone);
     fill.SetColorMirror(wc::clRed);
     fill.SetColorMirrorTo(wc::clNone);
     fill.SetRounding(10);
-    fill.Fill(&s.graphics, RectF(0, 0, 100, 60));
-    for (int y = 2; y < 58; ++y) EXPECT_TRUE(IsRed(PixelAt(s.bitmap, 50, y))) << "row " << y;
+    fill.Fill(&graphics, RectF(0, 0, 100, 60));
+    for (int y = 2; y < 58; ++y) EXPECT_TRUE(IsRed(At(50, y))) << "row " << y;
     // Square corners where the halves meet, rounded ones at the outer corners.
-    EXPECT_TRUE(IsRed(PixelAt(s.bitmap, 0, 29)));
-    EXPECT_TRUE(IsRed(PixelAt(s.bitmap, 0, 31)));
-    EXPECT_EQ(PixelAt(s.bitmap, 0, 0).a, 0);
-    EXPECT_EQ(PixelAt(s.bitmap, 99, 59).a, 0);
+    EXPECT_TRUE(IsRed(At(0, 29)));
+    EXPECT_TRUE(IsRed(At(0, 31)));
+    EXPECT_EQ(At(0, 0).a, 0);
+    EXPECT_EQ(At(99, 59).a, 0);
 }
 
-TEST(GDIPFillPainting, MirrorHalfTakesItsOwnColours) {
-    Surface s;
-    TGDIPFill fill;
+TEST_F(GDIPFillPainting, MirrorHalfTakesItsOwnColours) {
     fill.SetColor(wc::clRed);
     fill.SetColorTo(wc::clNone);
     fill.SetColorMirror(wc::clBlue);
     fill.SetColorMirrorTo(wc::clNone);
-    fill.Fill(&s.graphics, RectF(0, 0, 100, 60));
-    EXPECT_TRUE(IsRed(PixelAt(s.bitmap, 50, 10)));
-    const auto lower = PixelAt(s.bitmap, 50, 50);
+    fill.Fill(&graphics, RectF(0, 0, 100, 60));
+    EXPECT_TRUE(IsRed(At(50, 10)));
+    const auto lower = At(50, 50);
     EXPECT_EQ(lower.b, 255);
     EXPECT_EQ(lower.r, 0);
 }
 
-TEST(GDIPFillPainting, SurroundShadowLeavesABandOfItsOffset) {
-    Surface s;
-    TGDIPFill fill;
+TEST_F(GDIPFillPainting, SurroundShadowLeavesABandOfItsOffset) {
     fill.SetColor(wc::clRed);
     fill.SetColorTo(wc::clNone);
     fill.SetShadowType(stSurround);
     fill.SetShadowOffset(3);
     fill.SetShadowColor(wc::clBlack);
     RectF used;
-    fill.Fill(&s.graphics, RectF(0, 0, 100, 60), &used);
+    fill.Fill(&graphics, RectF(0, 0, 100, 60), &used);
     EXPECT_FLOAT_EQ(used.X, 3);
     EXPECT_FLOAT_EQ(used.Width, 94);
     for (int x : {1, 2}) {
-        const auto band = PixelAt(s.bitmap, x, 30);
+        const auto band = At(x, 30);
         EXPECT_GT(band.a, 0) << x;
         EXPECT_EQ(band.r, 0) << x;
     }
-    EXPECT_TRUE(IsRed(PixelAt(s.bitmap, 3, 30)));
-    EXPECT_TRUE(IsRed(PixelAt(s.bitmap, 96, 30)));
-    EXPECT_FALSE(IsRed(PixelAt(s.bitmap, 97, 30)));
-    EXPECT_FALSE(IsRed(PixelAt(s.bitmap, 50, 58)));
-    EXPECT_TRUE(IsRed(PixelAt(s.bitmap, 50, 56)));
+    EXPECT_TRUE(IsRed(At(3, 30)));
+    EXPECT_TRUE(IsRed(At(96, 30)));
+    EXPECT_FALSE(IsRed(At(97, 30)));
+    EXPECT_FALSE(IsRed(At(50, 58)));
+    EXPECT_TRUE(IsRed(At(50, 56)));
 }
 
-TEST(GDIPFillPainting, ARectangleOnePixelHighDrawsALine) {
-    Surface s;
-    TGDIPFill fill;
+TEST_F(GDIPFillPainting, ARectangleOnePixelHighDrawsALine) {
     fill.SetColor(wc::clBlue);
     fill.SetBorderColor(wc::clRed);
-    fill.Fill(&s.graphics, RectF(10, 20, 60, 1));
+    fill.Fill(&graphics, RectF(10, 20, 60, 1));
     // The line runs from (10, 20) to (70, 21): at x = 40 it lies on row 20 or 21.
-    auto line = PixelAt(s.bitmap, 40, 20);
-    if (line.a == 0) line = PixelAt(s.bitmap, 40, 21);
+    auto line = At(40, 20);
+    if (line.a == 0) line = At(40, 21);
     EXPECT_GT(line.a, 0);
     EXPECT_GT(line.r, 0);
     EXPECT_EQ(line.b, 0);  // no body
-    EXPECT_EQ(PixelAt(s.bitmap, 40, 23).a, 0);
+    EXPECT_EQ(At(40, 23).a, 0);
 }
 
-TEST(GDIPFillPainting, PathTypePaintsOnlyTheBorder) {
-    Surface s;
-    TGDIPFill fill;
+TEST_F(GDIPFillPainting, PathTypePaintsOnlyTheBorder) {
     fill.SetColor(wc::clBlue);
     fill.SetColorTo(wc::clRed);
     fill.SetGradientType(gtPath);
     fill.SetBorderColor(wc::clRed);
-    fill.Fill(&s.graphics, RectF(10, 10, 80, 40));
-    EXPECT_EQ(PixelAt(s.bitmap, 50, 30).a, 0);
-    EXPECT_GT(PixelAt(s.bitmap, 50, 10).a, 0);
+    fill.Fill(&graphics, RectF(10, 10, 80, 40));
+    EXPECT_EQ(At(50, 30).a, 0);
+    EXPECT_GT(At(50, 10).a, 0);
 }
 
-TEST(GDIPFillPainting, OpacityOverridesReplaceTheProperty) {
-    Surface s;
-    TGDIPFill fill;
+TEST_F(GDIPFillPainting, OpacityOverridesReplaceTheProperty) {
     fill.SetColor(wc::clRed);
     fill.SetColorTo(wc::clNone);
-    fill.Fill(&s.graphics, RectF(0, 0, 100, 60), nullptr, 255, 255, 255, 100);
-    EXPECT_NEAR(PixelAt(s.bitmap, 50, 30).a, 100, 1);
+    fill.Fill(&graphics, RectF(0, 0, 100, 60), nullptr, 255, 255, 255, 100);
+    EXPECT_NEAR(At(50, 30).a, 100, 1);
 }
 
 TEST(AspectFit, KeepsTheRatioAndSmallPicturesInNormalMode) {

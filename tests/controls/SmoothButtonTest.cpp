@@ -75,12 +75,8 @@ TEST(ButtonColours, HsvRoundTripsAndGreyHasNoHue) {
     HSVtoRGB(h, s, v, r, g, b);
     EXPECT_EQ(r, 128);
     EXPECT_EQ(PressedColor(wc::clGray), wc::TColor(RGB(90, 90, 90)));
-    try {
-        HSVtoRGB(30, 0, 0.5, r, g, b);
-        FAIL() << "no error for a hue without saturation";
-    } catch (const EColorError& error) {
-        EXPECT_STREQ(error.what(), "HSVtoRGB: S = 0 and H has a value");
-    }
+    EXPECT_EQ(testing_support::ErrorText<EColorError>([&] { HSVtoRGB(30, 0, 0.5, r, g, b); }),
+              "HSVtoRGB: S = 0 and H has a value");
 }
 
 TEST(ButtonColours, AcceleratorIsTheLetterAfterASingleAmpersand) {

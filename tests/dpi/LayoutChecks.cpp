@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <cstdlib>
 
-#include "WavePanel.h"
+#include "support/WavePanel.h"
 #include "controls/AdvSmoothButton.h"
 #include "framework/Handles.h"
 #include "framework/Strings.h"
@@ -51,13 +51,6 @@ SIZE ClientSize(HWND window) {
     RECT client{};
     ::GetClientRect(window, &client);
     return {client.right - client.left, client.bottom - client.top};
-}
-
-RECT BoundsInParent(HWND window) {
-    RECT bounds{};
-    ::GetWindowRect(window, &bounds);
-    ::MapWindowPoints(nullptr, ::GetParent(window), reinterpret_cast<POINT*>(&bounds), 2);
-    return bounds;
 }
 
 bool Intersect(const RECT& a, const RECT& b) {
@@ -121,7 +114,7 @@ bool SaveScreenshot(HWND window, const std::string& name) {
     const std::string folder = testing_support::ProgramDir() + "\\..\\test-output";
     ::CreateDirectoryA(folder.c_str(), nullptr);
     const int dpi = ExpectedPixelsPerInch();
-    return wavedialog_tests::SavePng(wavedialog_tests::CaptureWindow(window),
+    return testing_support::SavePng(testing_support::CaptureWindow(window),
                                      folder + "\\" + name + "-" + std::to_string(dpi) + "dpi.png");
 }
 

@@ -8,6 +8,8 @@
 #include <string>
 #include <vector>
 
+#include "support/TestSupport.h"
+
 class TAdvSmoothButton;
 
 namespace dpi_tests {
@@ -20,9 +22,8 @@ SIZE TextExtent(HWND window);
 SIZE ClientSize(HWND window);
 // The cell height (ascent and descent) of the font the window draws with.
 int FontCellHeight(HWND window);
-// The window's bounds in its parent's client coordinates.
-RECT BoundsInParent(HWND window);
 bool Intersect(const RECT& a, const RECT& b);
+using testing_support::BoundsInParent;
 
 // The caption of a smooth button as its cache bitmap shows it: the box of
 // the dark (caption-coloured) pixels, and how many separate bands of rows

@@ -9,10 +9,10 @@
 #include <sstream>
 #include <vector>
 
-#include "DialogDriving.h"
 #include "LayoutChecks.h"
-#include "WavePanel.h"
+#include "support/WavePanel.h"
 #include "support/DialogDriver.h"
+#include "support/GdiplusEnvironment.h"
 #include "app/Unit1.h"
 #include "controls/AdvGDIP.h"
 #include "framework/Strings.h"
@@ -25,18 +25,6 @@ namespace {
 // The program declares itself aware of the screen's density in its manifest;
 // the test program says the same before any window exists.
 const bool kDpiAware = ::SetProcessDPIAware() != FALSE;
-
-class GdiplusEnvironment : public testing::Environment {
-public:
-    void SetUp() override { session_ = std::make_unique<TGdiplusSession>(); }
-    void TearDown() override { session_.reset(); }
-
-private:
-    std::unique_ptr<TGdiplusSession> session_;
-};
-const testing::Environment* const kGdiplus = testing::AddGlobalTestEnvironment(new GdiplusEnvironment);
-
-const DWORD kThisProcess = ::GetCurrentProcessId();
 
 struct Expected {
     int fontHeight;   // the window font: 12 pixels at 96 per inch
@@ -198,11 +186,11 @@ TEST_F(MainWindowAtDensity, WaveChooserPanelShowsItsTextsWholeAndApart) {
     form->MMWaveOpenDialog1->SetInitialDir(folder.path());
     std::vector<std::string> problems;
     bool shown = false, saved = false;
-    DialogDriver driver([] { return FindOpenDialog(kThisProcess); }, [&](HWND dialog) {
+    const auto drive = [&](HWND dialog) {
         testing_support::SelectListViewItem(dialog, "take");
         ::Sleep(500);
         std::vector<HWND> controls;
-        HWND label = wavedialog_tests::PanelControl(dialog, kFormatLabelId);
+        HWND label = testing_support::PanelControl(dialog, kFormatLabelId);
         HWND panel = label ? ::GetParent(label) : nullptr;
         // The panel's own controls: its ids, and the "Format:" caption (without an id).
         for (HWND control = panel ? ::GetWindow(panel, GW_CHILD) : nullptr; control;
@@ -238,9 +226,10 @@ TEST_F(MainWindowAtDensity, WaveChooserPanelShowsItsTextsWholeAndApart) {
                                            .str());
         saved = SaveScreenshot(dialog, "wave-chooser");
         Cancel(dialog);
-    });
-    form->btnSlInp->Click();
-    ASSERT_TRUE(driver.Done()) << "the wave chooser did not come up";
+    };
+    bool seen = false;
+    RunDriven([&] { form->btnSlInp->Click(); return true; }, drive, &seen);
+    ASSERT_TRUE(seen) << "the wave chooser did not come up";
     EXPECT_TRUE(shown) << "the panel's controls were not found";
     EXPECT_TRUE(saved);
     for (const std::string& problem : problems) ADD_FAILURE() << problem;
@@ -250,7 +239,7 @@ TEST_F(MainWindowAtDensity, FolderBrowserNewFolderButtonShowsItsCaptionAndCovers
     constexpr int kNewFolderButtonId = 255;
     std::vector<std::string> problems;
     bool found = false, saved = false;
-    DialogDriver driver([] { return FindFolderBrowser(kThisProcess); }, [&](HWND browser) {
+    const auto drive = [&](HWND browser) {
         ::Sleep(300);
         HWND button = FindChildById(browser, kNewFolderButtonId);
         found = button != nullptr;
@@ -283,9 +272,10 @@ TEST_F(MainWindowAtDensity, FolderBrowserNewFolderButtonShowsItsCaptionAndCovers
         }
         saved = SaveScreenshot(browser, "folder-browser");
         Cancel(browser);
-    });
-    form->BtnSlout->Click();
-    ASSERT_TRUE(driver.Done()) << "the folder browser did not come up";
+    };
+    bool seen = false;
+    RunDriven([&] { form->BtnSlout->Click(); return true; }, drive, &seen);
+    ASSERT_TRUE(seen) << "the folder browser did not come up";
     EXPECT_TRUE(found) << "no New folder button";
     EXPECT_TRUE(saved);
     for (const std::string& problem : problems) ADD_FAILURE() << problem;

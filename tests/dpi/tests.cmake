@@ -2,10 +2,6 @@
 # main prefix, 120 (125 %) and 144 (150 %) each in a prefix of its own
 # (scripts/wine-dpi.sh). Each run is told the density it expects, so that a
 # prefix left at 96 cannot pass for another.
-target_sources(${area}_tests PRIVATE ${CMAKE_CURRENT_LIST_DIR}/../app/DialogDriving.cpp
-                                     ${CMAKE_CURRENT_LIST_DIR}/../wavedialog/WavePanel.cpp)
-target_include_directories(${area}_tests PRIVATE ${CMAKE_CURRENT_LIST_DIR}/../app
-                                                 ${CMAKE_CURRENT_LIST_DIR}/../wavedialog)
 file(MAKE_DIRECTORY ${CMAKE_BINARY_DIR}/test-output)
 # The wave chooser may play: into the file sink the wavedialog tests set up.
 set(WC_DPI_SOUND "ALSA_CONFIG_PATH=${CMAKE_BINARY_DIR}/test-output/alsa-file-sink.conf")

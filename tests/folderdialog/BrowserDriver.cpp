@@ -102,13 +102,6 @@ std::string SelectedTreeText(HWND browser) {
 
 HWND NewFolderButton(HWND browser) { return ::GetDlgItem(browser, 255); }
 
-RECT BoundsInParent(HWND control) {
-    RECT bounds;
-    ::GetWindowRect(control, &bounds);
-    ::MapWindowPoints(nullptr, ::GetParent(control), reinterpret_cast<POINT*>(&bounds), 2);
-    return bounds;
-}
-
 void SelectPath(HWND browser, const std::string& path) {
     ::SendMessageA(browser, BFFM_SETSELECTIONA, TRUE, reinterpret_cast<LPARAM>(path.c_str()));
 }

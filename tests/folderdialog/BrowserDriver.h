@@ -55,8 +55,6 @@ void WaitUntil(const std::function<bool()>& condition, const std::string& what);
 std::string StatusText(HWND browser);
 std::string SelectedTreeText(HWND browser);
 HWND NewFolderButton(HWND browser);
-// The control's bounds in its parent's client coordinates.
-RECT BoundsInParent(HWND control);
 
 void SelectPath(HWND browser, const std::string& path);
 // Selects by path until the status line shows it: under load Wine's browser
@@ -93,6 +91,7 @@ auto WhileDriving(const std::function<void()>& drive, Run run, std::string& fail
     return result;
 }
 
+using testing_support::BoundsInParent;
 using testing_support::PressButton;
 using testing_support::RegistryKeyAbsence;
 using testing_support::RegistryOverride;

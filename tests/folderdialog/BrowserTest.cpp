@@ -53,6 +53,20 @@ protected:
         return result;
     }
 
+    // "My Computer": an item outside the file system.
+    static wc::ItemIdListHandle Computer() {
+        wc::ItemIdListHandle computer;
+        EXPECT_TRUE(SUCCEEDED(::SHGetSpecialFolderLocation(nullptr, CSIDL_DRIVES, computer.put())));
+        return computer;
+    }
+    // The name the shell shows for an item.
+    static std::string DisplayName(LPCITEMIDLIST item) {
+        SHFILEINFOA info{};
+        ::SHGetFileInfoA(reinterpret_cast<LPCSTR>(item), 0, &info, sizeof info,
+                         SHGFI_PIDL | SHGFI_DISPLAYNAME | SHGFI_TYPENAME);
+        return info.szDisplayName;
+    }
+
     ShortDir dir;
 };
 
@@ -149,12 +163,8 @@ TEST_F(FolderBrowser, AMissingStartingFolderOpensAtTheBrowsersOwnDefault) {
 TEST_F(FolderBrowser, AnItemOutsideTheFileSystemShowsItsDisplayNameAndGivesAnEmptyFolder) {
     TPBFolderDialog dialog(nullptr);
     dialog.Folder = dir.path();
-    wc::ItemIdListHandle computer;
-    ASSERT_TRUE(SUCCEEDED(::SHGetSpecialFolderLocation(nullptr, CSIDL_DRIVES, computer.put())));
-    SHFILEINFOA info{};
-    ::SHGetFileInfoA(reinterpret_cast<LPCSTR>(computer.get()), 0, &info, sizeof info,
-                     SHGFI_PIDL | SHGFI_DISPLAYNAME | SHGFI_TYPENAME);
-    const std::string displayName = info.szDisplayName;
+    const wc::ItemIdListHandle computer = Computer();
+    const std::string displayName = DisplayName(computer.get());
     ASSERT_FALSE(displayName.empty());
     bool okEnabled = false, buttonEnabled = false;
     const bool chosen = Run(dialog, [&] {
@@ -177,12 +187,8 @@ TEST_F(FolderBrowser, AnItemOutsideTheFileSystemShowsItsDisplayNameAndGivesAnEmp
 TEST_F(FolderBrowser, NewFolderIsOfferedOnlyOnAFileSystemFolder) {
     TPBFolderDialog dialog(nullptr);
     dialog.Folder = dir.path();
-    wc::ItemIdListHandle computer;
-    ASSERT_TRUE(SUCCEEDED(::SHGetSpecialFolderLocation(nullptr, CSIDL_DRIVES, computer.put())));
-    SHFILEINFOA info{};
-    ::SHGetFileInfoA(reinterpret_cast<LPCSTR>(computer.get()), 0, &info, sizeof info,
-                     SHGFI_PIDL | SHGFI_DISPLAYNAME | SHGFI_TYPENAME);
-    const std::string displayName = info.szDisplayName;
+    const wc::ItemIdListHandle computer = Computer();
+    const std::string displayName = DisplayName(computer.get());
     char current[MAX_PATH] = "";
     ::GetCurrentDirectoryA(MAX_PATH, current);
     int initialized = 0;
@@ -223,8 +229,7 @@ TEST_F(FolderBrowser, OnlyFileSystemDisablesOkAndTheButtonForAnItemWithoutAPath)
     dialog.OnSelectionChanged = [&](TPBFolderDialog*, HWND, LPCITEMIDLIST, const std::string& folder) {
         if (folder == dir.path()) atStart = true;
     };
-    wc::ItemIdListHandle computer;
-    ASSERT_TRUE(SUCCEEDED(::SHGetSpecialFolderLocation(nullptr, CSIDL_DRIVES, computer.put())));
+    const wc::ItemIdListHandle computer = Computer();
     bool okOnFolder = false, buttonOnFolder = false, okOnComputer = true, buttonOnComputer = true;
     Run(dialog, [&] {
         HWND browser = WaitForBrowser();

@@ -5,13 +5,13 @@
 #include <windows.h>
 
 #include <atomic>
-#include <chrono>
 #include <set>
 #include <vector>
 
 #include "framework/Exceptions.h"
 #include "framework/Layout.h"
 #include "media/playback/MMObj.h"
+#include "support/TestSupport.h"
 
 TEST(MMEnvelopePointStream, WritesNineLittleEndianBytesWithoutPadding) {
     TMMMemoryStream stream;
@@ -146,9 +146,7 @@ TEST(MMThreadEx, RunsItsBodyOnAnotherThreadUntilTerminated) {
     EXPECT_FALSE(thread.Finished());
     ASSERT_TRUE(thread.Start());
     EXPECT_FALSE(thread.Start()) << "a thread runs its body once";
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-    while (thread.count < 3 && std::chrono::steady_clock::now() < deadline) Sleep(1);
-    ASSERT_GE(thread.count, 3);
+    ASSERT_TRUE(testing_support::WaitUntil([&] { return thread.count >= 3; })) << "it counted " << thread.count;
     thread.Terminate();
     const uint32_t result = thread.WaitFor();
     EXPECT_TRUE(thread.Finished());

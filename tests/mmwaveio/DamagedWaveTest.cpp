@@ -40,7 +40,7 @@ std::vector<uint8_t> OpenAndRead(const std::string& path) {
 std::vector<uint8_t> RecorderFile(uint32_t riffSize, uint32_t dataSize, const std::vector<uint8_t>& samples) {
     ByteWriter w;
     w.tag("RIFF").u32(riffSize).tag("WAVE");
-    Fmt(w, 1, 1, 8000, 16000, 2, 16);
+    w.chunk("fmt ", FormatFields(1, 1, 8000, 16000, 2, 16));
     w.tag("data").u32(dataSize).bytes(samples);
     return w.data();
 }
@@ -86,10 +86,10 @@ TEST(StreamedWave, AFailedBeginAccessLeavesNoFileOpen) {
     Opened o(path);
     ASSERT_EQ(o.code, 0);
     // The file changes after parsing: where the data chunk was stands another.
-    ByteWriter w = Riff();
-    Fmt(w, 1, 1, 8000, 16000, 2, 16);
+    ByteWriter w = StartWaveForm();
+    w.chunk("fmt ", FormatFields(1, 1, 8000, 16000, 2, 16));
     w.tag("junk").u32(200).bytes(std::vector<uint8_t>(200, 1));
-    WriteFileBytes(path, Finish(w));
+    WriteFileBytes(path, EndWaveForm(w));
     EXPECT_EQ(WaveIOBeginAccess(o.handle), WaveIOErrFile);
     EXPECT_FALSE(o->file.valid());
     // Not held open: the file can be replaced at once.
@@ -135,11 +135,11 @@ TEST(InterruptedRecording, EverySampleOnDiskIsRead) {
 
 TEST(InterruptedRecording, AnEmptyDataChunkBeforeARealChunkStaysEmpty) {
     TempDir dir("dmg");
-    ByteWriter w = Riff();
-    Fmt(w, 1, 1, 8000, 16000, 2, 16);
+    ByteWriter w = StartWaveForm();
+    w.chunk("fmt ", FormatFields(1, 1, 8000, 16000, 2, 16));
     w.tag("data").u32(0);
     w.tag("LIST").u32(4 + 8 + 4).tag("INFO").tag("INAM").u32(4).bytes({'a', 'b', 'c', 0});
-    WriteFileBytes(dir / "e.wav", Finish(w));
+    WriteFileBytes(dir / "e.wav", EndWaveForm(w));
     Opened o(dir / "e.wav");
     ASSERT_EQ(o.code, 0);
     EXPECT_EQ(o->dataBytes, 0u);

@@ -47,7 +47,7 @@ TEST(Rf64Wave, DataSizeComesFromDs64AndChunksBehindTheDataAreNoSamples) {
     };
     for (Case& c : cases) {
         SCOPED_TRACE(c.name);
-        Fmt(c.head, 1, 2, 44100, 176400, 4, 16);
+        c.head.chunk("fmt ", FormatFields(1, 2, 44100, 176400, 4, 16));
         c.head.tag("data").u32(0xFFFFFFFF).bytes(samples).bytes(list(c.listField));
         WriteFileBytes(dir / "rf.wav", c.head.data());
         Opened o(dir / "rf.wav");
@@ -96,9 +96,9 @@ TEST(SparseWave, SizesAndPositionsPast4GiBAndReadingAtTheFarEnd) {
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         const bool rf64 = c.riffField == 0;
-        ByteWriter head = rf64 ? Rf64Form("RF64", 4 + 36 + 24 + 8 + c.dataBytes, c.dataBytes) : Riff();
+        ByteWriter head = rf64 ? Rf64Form("RF64", 4 + 36 + 24 + 8 + c.dataBytes, c.dataBytes) : StartWaveForm();
         if (!rf64) head.patch_u32(4, c.riffField);
-        Fmt(head, 1, 2, 48000, 192000, 4, 16);
+        head.chunk("fmt ", FormatFields(1, 2, 48000, 192000, 4, 16));
         head.tag("data").u32(rf64 ? 0xFFFFFFFF : c.dataField);
         const uint64_t dataOffset = rf64 ? 80 : 44;
         const std::string path = dir / "sparse.wav";

@@ -131,12 +131,12 @@ TEST(WaveRoundTrip, AppendingToAnExistingFileKeepsBothParts) {
     const auto first = MakeTestSamples16(1, 1500, 3);
     const auto second = MakeTestSamples16(1, 700, 9);
     // An existing file with a long trailing chunk that the append overwrites.
-    ByteWriter w = Riff();
-    Fmt(w, 1, 1, 8000, 16000, 2, 16);
+    ByteWriter w = StartWaveForm();
+    w.chunk("fmt ", FormatFields(1, 1, 8000, 16000, 2, 16));
     w.tag("data").u32(uint32_t(first.size())).bytes(first);
     w.tag("junk").u32(5000).bytes(std::vector<uint8_t>(5000, 0xEE));
     w.tag("LIST").u32(4 + 8 + 4).tag("INFO").tag("INAM").u32(4).bytes({'O', 'l', 'd', 0});
-    WriteFileBytes(path, Finish(w));
+    WriteFileBytes(path, EndWaveForm(w));
 
     {
         Opened o(path);
@@ -164,12 +164,12 @@ TEST(WaveRoundTrip, AppendingToACompressedFileKeepsOneCountAndTheTrailingTexts) 
     // A "fact" written behind the data ended the next scan before the INFO list.
     TempDir dir("wio");
     const std::string path = dir / "c.wav";
-    ByteWriter w = Riff();
+    ByteWriter w = StartWaveForm();
     w.tag("fmt ").u32(20).u16(0x11).u16(1).u32(22050).u32(11100).u16(512).u16(4).u16(2).u16(1017);
     w.tag("fact").u32(4).u32(1017);
     w.tag("data").u32(512).bytes(std::vector<uint8_t>(512, 3));
     w.tag("LIST").u32(4 + 8 + 4).tag("INFO").tag("INAM").u32(4).bytes({'A', 'd', 'p', 0});
-    WriteFileBytes(path, Finish(w));
+    WriteFileBytes(path, EndWaveForm(w));
     {
         Opened o(path);
         ASSERT_EQ(o.code, 0);

@@ -1,4 +1,4 @@
-// Wave file fixtures built byte by byte, and a handle owner for the tests.
+// A handle owner for the tests of the wave file layer.
 #pragma once
 
 #include <string>
@@ -8,24 +8,6 @@
 #include "media/wave/MMWaveIO.h"
 
 namespace wavefix {
-
-using testing_support::ByteWriter;
-
-inline void Fmt(ByteWriter& w, uint16_t tag, uint16_t channels, uint32_t rate, uint32_t avg, uint16_t align,
-                uint16_t bits) {
-    w.tag("fmt ").u32(16).u16(tag).u16(channels).u32(rate).u32(avg).u16(align).u16(bits);
-}
-
-// RIFF header with a size patched in by Finish.
-inline ByteWriter Riff() {
-    ByteWriter w;
-    w.tag("RIFF").u32(0).tag("WAVE");
-    return w;
-}
-inline std::vector<uint8_t> Finish(ByteWriter& w) {
-    w.patch_u32(4, uint32_t(w.size() - 8));
-    return w.data();
-}
 
 struct Opened {
     PWaveIOHandle handle = nullptr;

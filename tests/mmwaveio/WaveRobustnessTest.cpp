@@ -15,9 +15,9 @@ struct Lcg {
 };
 
 std::vector<uint8_t> Seed(uint32_t kind) {
-    ByteWriter w = Riff();
+    ByteWriter w = StartWaveForm();
     if (kind % 3 == 0) {
-        Fmt(w, 1, 2, 22050, 88200, 4, 16);
+        w.chunk("fmt ", FormatFields(1, 2, 22050, 88200, 4, 16));
     } else {
         w.tag("fmt ").u32(20).u16(0x11).u16(1).u32(22050).u32(11100).u16(256).u16(4).u16(2).u16(505);
         w.tag("fact").u32(4).u32(1010);
@@ -25,7 +25,7 @@ std::vector<uint8_t> Seed(uint32_t kind) {
     w.tag("data").u32(1000).bytes(MakeTestSamples16(1, 500, kind + 1));
     w.tag("DISP").u32(4 + 4).u32(1).bytes({'a', 'b', 'c', 0});
     w.tag("LIST").u32(4 + 8 + 4).tag("INFO").tag("INAM").u32(4).bytes({'x', 'y', 'z', 0});
-    return Finish(w);
+    return EndWaveForm(w);
 }
 
 void Mutate(std::vector<uint8_t>& bytes, Lcg& rng) {

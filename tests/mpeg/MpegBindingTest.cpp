@@ -2,11 +2,9 @@
 // boxes, and a later attempt that succeeds.
 #include "MpegFixtures.h"
 
-#include <atomic>
-#include <thread>
-
 #include "framework/Files.h"
 #include "media/MMErrors.h"
+#include "support/DialogDriver.h"
 #include "support/TestSupport.h"
 
 namespace mpeg_tests {
@@ -14,36 +12,23 @@ namespace {
 
 using namespace testing_support;
 
-// Binds `name` on a worker and returns the text of the message box it shows
-// (pressing its OK button), or "(no box)".
-std::wstring BoxWhileBinding(const char* name, bool& bound) {
-    std::atomic<bool> done{false};
-    std::atomic<bool> result{false};
-    std::thread binder([&] {
-        result = BindMpegLibrary(name);
-        done = true;
-    });
+// The text of the message box `action` shows (pressing its OK button), or "(no box)".
+std::wstring BoxWhile(const std::function<void()>& action) {
     std::wstring text = L"(no box)";
-    const HWND box = WaitFor([&]() -> HWND {
-        if (done) return HWND(1);
-        return FindTopWindow(::GetCurrentProcessId(), L"#32770", L"");
-    });
-    if (box && box != HWND(1)) {
+    RunDriven([&] { action(); return true; }, [&](HWND box) {
         text = MessageBoxText(box);
         PressOk(box);
-    }
-    binder.join();
-    bound = result;
+    });
     return text;
 }
 
 TEST(MpegBindingTest, MissingAndOutdatedLibrariesAreReportedAndLaterAttemptsRetry) {
     bool bound = true;
-    EXPECT_EQ(BoxWhileBinding("MMMPEG_MISSING.DLL", bound), L"Unable to load MMMPEG32.DLL");
+    EXPECT_EQ(BoxWhile([&] { bound = BindMpegLibrary("MMMPEG_MISSING.DLL"); }), L"Unable to load MMMPEG32.DLL");
     EXPECT_FALSE(bound);
     EXPECT_EQ(MpegLibrary().mpeg_Init, nullptr);
     bound = true;
-    EXPECT_EQ(BoxWhileBinding("MMMPEG24.DLL", bound), L"Invalid Mpeg Decoder DLL version");
+    EXPECT_EQ(BoxWhile([&] { bound = BindMpegLibrary("MMMPEG24.DLL"); }), L"Invalid Mpeg Decoder DLL version");
     EXPECT_FALSE(bound);
     EXPECT_EQ(MpegLibrary().mpeg_Version, nullptr) << "the outdated library is freed";
     EXPECT_EQ(::GetModuleHandleA("MMMPEG24.DLL"), nullptr);
@@ -79,29 +64,12 @@ private:
 };
 
 TEST(MpegBindingTest, WithoutTheLibraryAnMpegObjectCannotBeMade) {
-    std::string error = "(no error)";
-    std::wstring text = L"(no box)";
+    std::string error;
+    std::wstring text;
     {
         LibraryHidden hidden;
         ASSERT_TRUE(hidden.moved()) << "MMMPEG32.DLL could not be moved aside";
-        std::atomic<bool> done{false};
-        std::thread maker([&] {
-            try {
-                TMMMpeg mpeg;
-            } catch (const EMMMpegError& e) {
-                error = e.what();
-            }
-            done = true;
-        });
-        const HWND box = WaitFor([&]() -> HWND {
-            if (done) return HWND(1);
-            return FindTopWindow(::GetCurrentProcessId(), L"#32770", L"");
-        });
-        if (box && box != HWND(1)) {
-            text = MessageBoxText(box);
-            PressOk(box);
-        }
-        maker.join();
+        text = BoxWhile([&] { error = ErrorText<EMMMpegError>([] { TMMMpeg mpeg; }); });
     }
     EXPECT_EQ(text, L"Unable to load MMMPEG32.DLL");
     EXPECT_EQ(error, "Unable to load MMMPEG32.DLL");

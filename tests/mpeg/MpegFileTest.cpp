@@ -11,6 +11,7 @@
 #include "media/wave/MMAudReg.h"
 #include "media/playback/MMWavOut.h"
 #include "support/ChainFixtures.h"
+#include "support/WaveOutFixtures.h"
 #include "framework/Files.h"
 #include "media/MMErrors.h"
 #include "support/TestSupport.h"
@@ -242,14 +243,7 @@ TEST_F(MpegFileTest, ChannelModeChangeAnnouncesTheMonoFormatDownstream) {
 
 // ---- playback through the real wave output ----
 
-std::string CapturePath() {
-    const char* path = std::getenv("WC_WAVEOUT_CAPTURE");
-    if (!path || !*path) return {};
-    std::string windows = std::string("Z:") + path;
-    for (char& c : windows)
-        if (c == '/') c = '\\';
-    return windows;
-}
+using waveout_tests::CapturePath;
 
 // The 16-bit stereo sample frames that are not both zero.
 std::vector<uint8_t> WithoutSilentFrames(const std::vector<uint8_t>& pcm) {

@@ -13,14 +13,7 @@ namespace {
 
 using namespace testing_support;
 
-std::string ErrorOf(const std::function<void()>& action) {
-    try {
-        action();
-    } catch (const EMMMpegError& error) {
-        return error.what();
-    }
-    return "(no error)";
-}
+std::string ErrorOf(const std::function<void()>& action) { return ErrorText<EMMMpegError>(action); }
 
 TEST(MpegObjectTest, EmptyObjectReportsVersion1AndZeros) {
     TMMMpeg mpeg;

@@ -1,7 +1,8 @@
 // Driving the system's dialogs of this process from a second thread while
 // the test's thread sits in a dialog's modal loop: finding the dialog and
 // its controls, typing a file name, selecting in the file list, pressing
-// buttons, waiting, and dismissing whatever a test leaves up.
+// buttons, waiting, and dismissing whatever a test leaves up. And working
+// the open dialog and folder browser of any process as a user would.
 #pragma once
 
 #include <windows.h>
@@ -12,13 +13,9 @@
 #include <string>
 #include <vector>
 
+#include "TestSupport.h"
+
 namespace testing_support {
-
-constexpr std::chrono::milliseconds kDialogWait{10000};
-
-// Polls `condition` every 20 ms until it holds; false when `timeout` passes
-// first. Dispatches nothing: for the driving thread, which owns no window.
-bool WaitUntil(const std::function<bool()>& condition, std::chrono::milliseconds timeout = kDialogWait);
 
 // The visible top-level dialogs ("#32770") of this process.
 std::vector<HWND> ProcessDialogs();
@@ -26,11 +23,11 @@ std::vector<HWND> ProcessDialogs();
 // other than `except`, or null.
 HWND FindMessageBox(HWND except = nullptr);
 
-// Runs `run` (a modal dialog's Execute, say) on this thread while `drive`
-// gets the first dialog of this process on another. Message boxes `drive`
-// leaves up are dismissed and a dialog still open is cancelled, so a
-// failing test never hangs. `frameSeen` tells whether a dialog came up.
-// Returns what `run` returned.
+// Runs `run` (a modal dialog's Execute, or a call that shows a message box)
+// on this thread while `drive` gets the first dialog of this process on
+// another. Message boxes `drive` leaves up are dismissed and a dialog still
+// open is cancelled, so a failing test never hangs. `frameSeen` tells
+// whether a dialog came up while `run` ran. Returns what `run` returned.
 bool RunDriven(const std::function<bool()>& run, const std::function<void(HWND frame)>& drive,
                bool* frameSeen = nullptr);
 // The same for a dialog component: runs its Execute.
@@ -39,6 +36,26 @@ template <class Dialog>
 bool RunDriven(Dialog& dialog, const std::function<void(HWND frame)>& drive, bool* frameSeen = nullptr) {
     return RunDriven([&dialog] { return bool(dialog.Execute()); }, drive, frameSeen);
 }
+
+// ---- the open dialog and the folder browser of any process ----
+
+// The open dialog or folder browser of a process (a top-level "#32770").
+HWND FindOpenDialog(DWORD processId);
+HWND FindFolderBrowser(DWORD processId);
+// Types a full path into the open dialog's file name box and presses OK.
+void ChooseFileIn(HWND dialog, const std::wstring& path);
+void Cancel(HWND dialog);
+// Selects a folder in a browser of this process (the path pointer is only
+// good in-process) and presses OK.
+void ChooseFolderInProcess(HWND browser, const std::string& path);
+// Steps through the browser's visible tree items until its status line shows
+// `path`, then presses OK. Works on another process's browser. False when the
+// path never showed up.
+bool ChooseFolderByTree(HWND browser, const std::wstring& path);
+// Posts WM_DROPFILES with the block the shell hands a window for a drop:
+// DROPFILES, then the wide names, each zero-terminated, and one more zero,
+// in moveable global memory, which the window gives back.
+void PostDrop(HWND window, const std::vector<std::string>& paths);
 
 // ---- the common file dialog ----
 

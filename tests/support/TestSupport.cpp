@@ -133,46 +133,81 @@ ByteWriter& ByteWriter::bytes(const std::vector<uint8_t>& data) {
     data_.insert(data_.end(), data.begin(), data.end());
     return *this;
 }
+ByteWriter& ByteWriter::chunk(const char (&id)[5], const std::vector<uint8_t>& body) {
+    tag(id).u32(uint32_t(body.size())).bytes(body);
+    return body.size() & 1 ? u8(0) : *this;
+}
 void ByteWriter::patch_u32(size_t at, uint32_t v) {
     for (int i = 0; i < 4; ++i) data_.at(at + i) = uint8_t(v >> (8 * i));
 }
 
-std::vector<uint8_t> MakePcmWave(uint16_t channels, uint32_t rate, uint16_t bits,
-                                 const std::vector<uint8_t>& samples) {
-    const uint16_t blockAlign = uint16_t(channels * bits / 8);
+unsigned U16At(const std::vector<uint8_t>& bytes, size_t at) {
+    return at + 2 <= bytes.size() ? unsigned(bytes[at] | bytes[at + 1] << 8) : 0;
+}
+
+uint32_t U32At(const std::vector<uint8_t>& bytes, size_t at) {
+    return at + 4 <= bytes.size() ? uint32_t(U16At(bytes, at)) | uint32_t(U16At(bytes, at + 2)) << 16 : 0;
+}
+
+std::vector<uint8_t> FormatFields(uint16_t tag, uint16_t channels, uint32_t rate, uint32_t byteRate, uint16_t align,
+                                  uint16_t bits) {
     ByteWriter w;
-    w.tag("RIFF").u32(uint32_t(4 + 8 + 16 + 8 + samples.size() + (samples.size() & 1))).tag("WAVE");
-    w.tag("fmt ").u32(16).u16(1).u16(channels).u32(rate).u32(rate * blockAlign).u16(blockAlign).u16(bits);
-    w.tag("data").u32(uint32_t(samples.size())).bytes(samples);
-    if (samples.size() & 1) w.u8(0);
+    w.u16(tag).u16(channels).u32(rate).u32(byteRate).u16(align).u16(bits);
     return w.data();
 }
 
-std::vector<uint8_t> RiffChunkBody(const std::vector<uint8_t>& file, const char (&id)[5]) {
-    const auto u32 = [&](size_t at) {
-        return uint32_t(file[at]) | uint32_t(file[at + 1]) << 8 | uint32_t(file[at + 2]) << 16 |
-               uint32_t(file[at + 3]) << 24;
-    };
-    size_t at = 12;
-    while (at + 8 <= file.size()) {
-        const uint64_t size = u32(at + 4);
-        const size_t body = at + 8;
-        const size_t end = size_t(std::min<uint64_t>(body + size, file.size()));
-        if (std::equal(id, id + 4, file.begin() + std::ptrdiff_t(at))) return {file.begin() + std::ptrdiff_t(body), file.begin() + std::ptrdiff_t(end)};
-        at = body + size_t(size) + size_t(size & 1);
-    }
-    return {};
+ByteWriter StartWaveForm() {
+    ByteWriter w;
+    w.tag("RIFF").u32(0).tag("WAVE");
+    return w;
+}
+
+std::vector<uint8_t> EndWaveForm(ByteWriter& form) {
+    form.patch_u32(4, uint32_t(form.size() - 8));
+    return form.data();
 }
 
 std::vector<uint8_t> MakeWaveOf(const std::vector<uint8_t>& fmt, const std::vector<uint8_t>& data) {
-    ByteWriter w;
-    w.tag("RIFF").u32(0).tag("WAVE");
-    w.tag("fmt ").u32(uint32_t(fmt.size())).bytes(fmt);
-    if (fmt.size() & 1) w.u8(0);
-    w.tag("data").u32(uint32_t(data.size())).bytes(data);
-    if (data.size() & 1) w.u8(0);
-    w.patch_u32(4, uint32_t(w.size() - 8));
-    return w.data();
+    ByteWriter w = StartWaveForm();
+    w.chunk("fmt ", fmt).chunk("data", data);
+    return EndWaveForm(w);
+}
+
+std::vector<uint8_t> MakeWave(uint16_t tag, uint16_t channels, uint32_t rate, uint16_t bits,
+                              const std::vector<uint8_t>& data, uint16_t subTag) {
+    const uint16_t blockAlign = uint16_t(channels * ((bits + 7) / 8));
+    ByteWriter fmt;
+    fmt.bytes(FormatFields(subTag ? kTagExtensible : tag, channels, rate, rate * blockAlign, blockAlign, bits));
+    if (subTag) {
+        // cbSize, valid bits, channel mask, then the sub-format GUID
+        // {tag-0000-0010-8000-00AA00389B71}.
+        fmt.u16(22).u16(bits).u32((1u << channels) - 1).u32(subTag).u16(0x0000).u16(0x0010);
+        for (uint8_t b : {0x80, 0x00, 0x00, 0xAA, 0x00, 0x38, 0x9B, 0x71}) fmt.u8(b);
+    } else if (tag != kTagPcm) {
+        fmt.u16(0);
+    }
+    return MakeWaveOf(fmt.data(), data);
+}
+
+std::vector<uint8_t> MakePcmWave(uint16_t channels, uint32_t rate, uint16_t bits,
+                                 const std::vector<uint8_t>& samples) {
+    return MakeWave(kTagPcm, channels, rate, bits, samples);
+}
+
+std::vector<uint8_t> ChunkOf(const std::vector<uint8_t>& file, const char (&id)[5]) {
+    if (file.size() < 12 || !std::equal(file.begin(), file.begin() + 4, "RIFF") ||
+        !std::equal(file.begin() + 8, file.begin() + 12, "WAVE"))
+        return {};
+    uint64_t at = 12;
+    while (at + 8 <= file.size()) {
+        const uint64_t size = U32At(file, size_t(at + 4));
+        const uint64_t body = at + 8;
+        const uint64_t end = std::min<uint64_t>(body + size, file.size());
+        if (std::equal(id, id + 4, file.begin() + std::ptrdiff_t(at)))
+            return {file.begin() + std::ptrdiff_t(body), file.begin() + std::ptrdiff_t(end)};
+        at = body + size + (size & 1);
+    }
+    return {};
 }
 
 ByteWriter Rf64Form(const char (&form)[5], uint64_t riffSize, uint64_t dataSize, uint64_t listSize) {
@@ -232,6 +267,21 @@ std::vector<TrailedWave> WavesWithTrailers() {
     };
 }
 
+std::vector<uint8_t> PatternBytes(size_t count, uint32_t seed) {
+    std::vector<uint8_t> out(count);
+    for (auto& b : out) {
+        seed = seed * 1664525u + 1013904223u;
+        b = uint8_t(seed >> 24);
+    }
+    return out;
+}
+
+std::vector<uint8_t> Counting(size_t count) {
+    std::vector<uint8_t> out(count);
+    for (size_t i = 0; i < count; ++i) out[i] = uint8_t(i % 251);
+    return out;
+}
+
 std::vector<uint8_t> MakeTestSamples16(uint16_t channels, uint32_t frames, uint32_t seed) {
     std::vector<uint8_t> out;
     out.reserve(size_t(frames) * channels * 2);
@@ -277,6 +327,15 @@ bool PumpUntil(const std::function<bool()>& done, std::chrono::milliseconds time
         if (std::chrono::steady_clock::now() > end) return false;
         wc::Application().ProcessMessages();
         ::Sleep(2);
+    }
+    return true;
+}
+
+bool WaitUntil(const std::function<bool()>& condition, std::chrono::milliseconds timeout) {
+    const auto deadline = Clock::now() + timeout;
+    while (!condition()) {
+        if (Clock::now() > deadline) return false;
+        ::Sleep(20);
     }
     return true;
 }
@@ -342,6 +401,13 @@ HWND FindChildById(HWND parent, int id) {
     for (HWND child : Descendants(parent))
         if (::GetDlgCtrlID(child) == id) return child;
     return nullptr;
+}
+
+RECT BoundsInParent(HWND window) {
+    RECT bounds{};
+    ::GetWindowRect(window, &bounds);
+    ::MapWindowPoints(nullptr, ::GetParent(window), reinterpret_cast<POINT*>(&bounds), 2);
+    return bounds;
 }
 
 void Click(HWND control) {

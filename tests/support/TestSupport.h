@@ -51,6 +51,8 @@ public:
     ByteWriter& i16(int16_t v) { return u16(uint16_t(v)); }
     ByteWriter& tag(const char (&fourcc)[5]);
     ByteWriter& bytes(const std::vector<uint8_t>& data);
+    // A chunk: its id, the size of `body`, the body and the pad byte of an odd body.
+    ByteWriter& chunk(const char (&id)[5], const std::vector<uint8_t>& body);
     const std::vector<uint8_t>& data() const { return data_; }
     size_t size() const { return data_.size(); }
     void patch_u32(size_t at, uint32_t v);
@@ -59,13 +61,39 @@ private:
     std::vector<uint8_t> data_;
 };
 
-// A canonical PCM RIFF WAVE file ("fmt " of 16 bytes, then "data").
-std::vector<uint8_t> MakePcmWave(uint16_t channels, uint32_t rate, uint16_t bits, const std::vector<uint8_t>& samples);
-// The body of the first chunk `id` behind "WAVE" of a RIFF file (the size as
-// declared, cut to the file); empty when there is none.
-std::vector<uint8_t> RiffChunkBody(const std::vector<uint8_t>& file, const char (&id)[5]);
+// Little-endian fields of a byte block; 0 where the block ends before the field does.
+unsigned U16At(const std::vector<uint8_t>& bytes, size_t at);
+uint32_t U32At(const std::vector<uint8_t>& bytes, size_t at);
+
+// ---- wave files ----
+
+constexpr uint16_t kTagPcm = 1;
+constexpr uint16_t kTagFloat = 3;
+constexpr uint16_t kTagExtensible = 0xFFFE;
+
+// The 16-byte body of a "fmt " chunk with these fields, as given (a corrupt
+// format when the rates or the alignment are 0).
+std::vector<uint8_t> FormatFields(uint16_t tag, uint16_t channels, uint32_t rate, uint32_t byteRate, uint16_t align,
+                                  uint16_t bits);
+// The start of a RIFF WAVE form ("RIFF", a size for EndWaveForm to set,
+// "WAVE"), for chunks to follow; EndWaveForm sets the size to what follows
+// the size field and returns the file.
+ByteWriter StartWaveForm();
+std::vector<uint8_t> EndWaveForm(ByteWriter& form);
 // A RIFF WAVE file of a "fmt " chunk with that body and a data chunk.
 std::vector<uint8_t> MakeWaveOf(const std::vector<uint8_t>& fmt, const std::vector<uint8_t>& data);
+// A RIFF WAVE file with a plain "fmt " chunk (16 bytes for PCM, 18 with a
+// zero cbSize otherwise) and the data. With `subTag` the format is
+// WAVE_FORMAT_EXTENSIBLE (a 40-byte "fmt ") with that tag-based sub-format,
+// all bits valid and the first `channels` speaker positions.
+std::vector<uint8_t> MakeWave(uint16_t tag, uint16_t channels, uint32_t rate, uint16_t bits,
+                              const std::vector<uint8_t>& data, uint16_t subTag = 0);
+// A canonical PCM wave: MakeWave with the PCM tag.
+std::vector<uint8_t> MakePcmWave(uint16_t channels, uint32_t rate, uint16_t bits, const std::vector<uint8_t>& samples);
+// The body of the first chunk `id` behind "WAVE" of a RIFF WAVE file (the
+// size as declared, cut to the file); empty when there is none or the file
+// is no RIFF WAVE form.
+std::vector<uint8_t> ChunkOf(const std::vector<uint8_t>& file, const char (&id)[5]);
 
 // The form header of an RF64 or BW64 file (`form`) with its "ds64" chunk of
 // these RIFF and data sizes (36 bytes); with a `listSize` the chunk's table
@@ -91,6 +119,22 @@ struct TrailedWave {
 std::vector<TrailedWave> WavesWithTrailers();
 // Deterministic 16-bit samples (a sweep with a little noise), interleaved.
 std::vector<uint8_t> MakeTestSamples16(uint16_t channels, uint32_t frames, uint32_t seed = 1);
+// Deterministic bytes: a linear congruential sequence from `seed`.
+std::vector<uint8_t> PatternBytes(size_t count, uint32_t seed);
+// Bytes 0, 1, 2, ... (mod 251), so that any misplaced block shows.
+std::vector<uint8_t> Counting(size_t count);
+
+// The text of the error of class `Error` that `action` raises; "(nothing
+// raised)" when it returns.
+template <class Error>
+std::string ErrorText(const std::function<void()>& action) {
+    try {
+        action();
+    } catch (const Error& error) {
+        return error.what();
+    }
+    return "(nothing raised)";
+}
 
 // ---- windows ----
 
@@ -104,6 +148,10 @@ HWND WaitFor(const std::function<HWND()>& find, std::chrono::milliseconds timeou
 // Dispatches the application's messages every 2 ms until `done` holds; false
 // when `timeout` passes first.
 bool PumpUntil(const std::function<bool()>& done, std::chrono::milliseconds timeout = std::chrono::seconds(20));
+// Polls `condition` every 20 ms until it holds; false when `timeout` passes
+// first. Dispatches nothing: for a thread that owns no window (a driver).
+constexpr std::chrono::milliseconds kDialogWait{10000};
+bool WaitUntil(const std::function<bool()>& condition, std::chrono::milliseconds timeout = kDialogWait);
 // A visible top-level window of that process (0: any) with that class and/or title.
 HWND FindTopWindow(DWORD processId, const std::wstring& className, const std::wstring& title);
 // A descendant window whose text is exactly `text`, or reads as `text` once
@@ -113,6 +161,8 @@ HWND FindChild(HWND parent, const std::wstring& text, const std::wstring& classN
 // A descendant window with that control id.
 HWND FindChildById(HWND parent, int id);
 std::vector<HWND> Descendants(HWND parent);
+// A window's bounds in its parent's client coordinates.
+RECT BoundsInParent(HWND window);
 // Clicks a control with a posted press and release at its centre.
 void Click(HWND control);
 // The text of a message box and its dismissal with its OK button.

@@ -3,10 +3,10 @@
 #include <string>
 #include <vector>
 
-#include "WaveTestSupport.h"
 #include "framework/Exceptions.h"
 #include "media/wave/MMAudReg.h"
 #include "media/wave/MMWave.h"
+#include "support/TestSupport.h"
 
 namespace {
 

@@ -6,7 +6,6 @@
 #include <thread>
 #include <vector>
 
-#include "WaveTestSupport.h"
 #include "framework/Exceptions.h"
 #include "framework/Files.h"
 #include "framework/Threads.h"
@@ -14,12 +13,11 @@
 #include "media/codecs/MMADPCM.h"
 #include "media/wave/MMWave.h"
 #include "support/ChainFixtures.h"
+#include "support/TestSupport.h"
 
 namespace {
 
 using namespace testing_support;
-using wave_tests::Counting;
-using wave_tests::PumpUntil;
 
 // A chain buffer as a device allocates it: header, then the data.
 struct Buffer {
@@ -311,29 +309,13 @@ TEST(SynchronizeTest, ExceptionsReachTheCallerAndMainThreadCallsRunDirectly) {
 
 // ---- a real Microsoft ADPCM file ----
 
-uint32_t U32(const std::vector<uint8_t>& b, size_t at) {
-    return uint32_t(b[at]) | uint32_t(b[at + 1]) << 8 | uint32_t(b[at + 2]) << 16 | uint32_t(b[at + 3]) << 24;
-}
-
-std::vector<uint8_t> Chunk(const std::vector<uint8_t>& file, const char* id) {
-    size_t at = 12;
-    while (at + 8 <= file.size()) {
-        const uint64_t size = U32(file, at + 4);
-        const size_t body = at + 8;
-        const size_t end = size_t(std::min<uint64_t>(body + size, file.size()));
-        if (std::memcmp(file.data() + at, id, 4) == 0) return {file.begin() + body, file.begin() + end};
-        at = body + size_t(size) + (size & 1);
-    }
-    return {};
-}
-
 TEST_F(WaveFileChainTest, AnFfmpegAdpcmFileDecodesThroughTheChainAsDirectly) {
     ASSERT_TRUE(wc::FileExists(FfmpegPath())) << FfmpegPath();
     Write("in.wav", MakePcmWave(2, 22050, 16, MakeTestSamples16(2, 30000, 5)));
     ASSERT_TRUE(RunFfmpeg("-i in.wav -c:a adpcm_ms ms.wav", dir.path()));
     const auto encoded = ReadFileBytes(dir / "ms.wav");
-    const auto fmt = Chunk(encoded, "fmt ");
-    const auto data = Chunk(encoded, "data");
+    const auto fmt = ChunkOf(encoded, "fmt ");
+    const auto data = ChunkOf(encoded, "data");
     ASSERT_GE(fmt.size(), 18u);
     const auto* source = reinterpret_cast<const WAVEFORMATEX*>(fmt.data());
     ASSERT_EQ(source->wFormatTag, 2);

@@ -4,24 +4,16 @@
 #include <string>
 #include <vector>
 
-#include "WaveTestSupport.h"
 #include "media/MMErrors.h"
 #include "media/wave/MMWave.h"
+#include "support/TestSupport.h"
 
 namespace {
 
 using namespace testing_support;
-using wave_tests::Counting;
-using wave_tests::MakeRawWave;
 
-std::string Raised(const std::function<void()>& call) {
-    try {
-        call();
-    } catch (const EMMWaveError& e) {
-        return e.what();
-    }
-    return "(nothing raised)";
-}
+// The text of the wave error `call` raises.
+std::string Raised(const std::function<void()>& call) { return ErrorText<EMMWaveError>(call); }
 
 // Reads the open wave block by block; the blocks' sizes go to `sizes`.
 std::vector<uint8_t> ReadAll(TMMWave& wave, int32_t block, std::vector<int32_t>* sizes = nullptr) {
@@ -262,7 +254,7 @@ TEST_F(WaveObjectTest, CorruptFormatsGiveZeroesInsteadOfFaults) {
                          Case{0x31, 8000, 8000, 0}}) {
         SCOPED_TRACE(testing::Message() << c.tag << ": " << c.rate << " " << c.byteRate << " " << c.align);
         TMMWave corrupt;
-        corrupt.SetFileName(Write("z.wav", MakeRawWave(c.tag, 1, c.rate, c.byteRate, c.align, 8, Counting(400))));
+        corrupt.SetFileName(Write("z.wav", MakeWaveOf(FormatFields(c.tag, 1, c.rate, c.byteRate, c.align, 8), Counting(400))));
         for (TMMTimeFormats format : {tfMillisecond, tfByte, tfSample}) {
             corrupt.SetTimeFormat(format);
             EXPECT_EQ(corrupt.DataSize(), 0);

@@ -19,7 +19,7 @@
 #include "SystemCallWatch.h"
 #include "WaveDialogFixture.h"
 #include "WaveFixtures.h"
-#include "WavePanel.h"
+#include "support/WavePanel.h"
 #include "framework/Handles.h"
 #include "support/DialogDriver.h"
 #include "support/Registry.h"

@@ -14,7 +14,7 @@
 
 #include "SystemCallWatch.h"
 #include "WaveDialogFixture.h"
-#include "WavePanel.h"
+#include "support/WavePanel.h"
 #include "support/DialogDriver.h"
 #include "support/TestSupport.h"
 

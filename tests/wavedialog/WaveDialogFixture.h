@@ -11,11 +11,14 @@
 #include <string>
 #include <vector>
 
-#include "WavePanel.h"
+#include "support/WavePanel.h"
 #include "dialogs/MMCstDlg.h"
 #include "support/TestSupport.h"
 
 namespace wavedialog_tests {
+
+using testing_support::PanelControl;
+using testing_support::Rgb;
 
 constexpr int kPlay = 1000, kPreview = 1001, kAutoPlay = 1002, kLabel = 1003, kWaveArea = 1004, kPicture = 1005;
 constexpr uint32_t kGreen = Rgb(0, 255, 0);

@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "WaveDialogFixture.h"
-#include "WavePanel.h"
+#include "support/WavePanel.h"
 #include "WaveFixtures.h"
 #include "dialogs/MMCstDlg.h"
 #include "dialogs/WavePeakScan.h"

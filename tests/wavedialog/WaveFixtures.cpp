@@ -10,36 +10,29 @@ std::vector<uint8_t> MakeImaAdpcmWave(uint32_t blocks) {
     constexpr uint16_t kBlockAlign = 256;
     constexpr uint16_t kSamplesPerBlock = (kBlockAlign - 4) * 2 + 1;
     constexpr uint32_t kRate = 22050;
-    const uint32_t dataBytes = blocks * kBlockAlign;
-    ByteWriter w;
-    w.tag("RIFF").u32(4 + 8 + 20 + 8 + 4 + 8 + dataBytes).tag("WAVE");
-    w.tag("fmt ").u32(20).u16(0x0011).u16(1).u32(kRate).u32(kRate * kBlockAlign / kSamplesPerBlock);
-    w.u16(kBlockAlign).u16(4).u16(2).u16(kSamplesPerBlock);
-    w.tag("fact").u32(4).u32(blocks * kSamplesPerBlock);
-    w.tag("data").u32(dataBytes);
-    for (uint32_t i = 0; i < dataBytes; ++i) w.u8(0);
-    return w.data();
+    ByteWriter fmt, fact;
+    fmt.bytes(testing_support::FormatFields(0x0011, 1, kRate, kRate * kBlockAlign / kSamplesPerBlock, kBlockAlign, 4));
+    fmt.u16(2).u16(kSamplesPerBlock);
+    fact.u32(blocks * kSamplesPerBlock);
+    ByteWriter w = testing_support::StartWaveForm();
+    w.chunk("fmt ", fmt.data()).chunk("fact", fact.data()).chunk("data", std::vector<uint8_t>(blocks * kBlockAlign));
+    return testing_support::EndWaveForm(w);
 }
 
 std::vector<uint8_t> MakeWaveWithPicture(int width, int height, uint8_t r, uint8_t g, uint8_t b) {
     const std::vector<uint8_t> samples = AlternatingSamples16(4000, 8000);
     const uint32_t stride = (uint32_t(width) * 3 + 3) & ~3u;
-    const uint32_t dibBytes = 40 + stride * uint32_t(height);
-    ByteWriter dib;
-    dib.u32(40).u32(uint32_t(width)).u32(uint32_t(height)).u16(1).u16(24).u32(0).u32(stride * uint32_t(height));
-    dib.u32(2835).u32(2835).u32(0).u32(0);
+    ByteWriter disp;  // the DISP type (8: a DIB), then the DIB
+    disp.u32(8).u32(40).u32(uint32_t(width)).u32(uint32_t(height)).u16(1).u16(24).u32(0).u32(stride * uint32_t(height));
+    disp.u32(2835).u32(2835).u32(0).u32(0);
     for (int y = 0; y < height; ++y) {
-        for (int x = 0; x < width; ++x) dib.u8(b).u8(g).u8(r);
-        for (uint32_t pad = uint32_t(width) * 3; pad < stride; ++pad) dib.u8(0);
+        for (int x = 0; x < width; ++x) disp.u8(b).u8(g).u8(r);
+        for (uint32_t pad = uint32_t(width) * 3; pad < stride; ++pad) disp.u8(0);
     }
-    ByteWriter w;
-    const uint32_t dispBytes = 4 + dibBytes;
-    w.tag("RIFF").u32(4 + 8 + 16 + 8 + uint32_t(samples.size()) + 8 + dispBytes + (dispBytes & 1)).tag("WAVE");
-    w.tag("fmt ").u32(16).u16(1).u16(1).u32(8000).u32(16000).u16(2).u16(16);
-    w.tag("data").u32(uint32_t(samples.size())).bytes(samples);
-    w.tag("DISP").u32(dispBytes).u32(8).bytes(dib.data());
-    if (dispBytes & 1) w.u8(0);
-    return w.data();
+    ByteWriter w = testing_support::StartWaveForm();
+    w.chunk("fmt ", testing_support::FormatFields(1, 1, 8000, 16000, 2, 16)).chunk("data", samples);
+    w.chunk("DISP", disp.data());
+    return testing_support::EndWaveForm(w);
 }
 
 std::vector<uint8_t> AlternatingSamples8(uint32_t frames, int amplitude) {

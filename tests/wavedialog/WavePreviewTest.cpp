@@ -9,7 +9,7 @@
 
 #include <windows.h>
 
-#include "WavePanel.h"
+#include "support/WavePanel.h"
 #include "WaveFixtures.h"
 #include "dialogs/MMCstDlg.h"
 #include "dialogs/WavePeakScan.h"
@@ -20,6 +20,7 @@
 
 using namespace wavedialog_tests;
 using testing_support::PcmFormat;
+using testing_support::Rgb;
 using testing_support::TempDir;
 
 namespace {

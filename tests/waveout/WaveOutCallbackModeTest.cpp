@@ -9,10 +9,10 @@
 #include <chrono>
 #include <cstdlib>
 #include <string>
-#include <thread>
 
 #include "framework/Files.h"
 #include "media/playback/MMWavOut.h"
+#include "support/DialogDriver.h"
 #include "support/Registry.h"
 #include "support/TestSupport.h"
 
@@ -37,16 +37,8 @@ void ExpectCallbackModeAccepted() {
     ASSERT_TRUE(ReportsWindows95()) << "the copy was started, but the system does not report Windows 95 to it";
     TMMWaveOut out(nullptr);
     bool boxShown = false;
-    std::thread presser([&] {
-        HWND box = testing_support::WaitFor(
-            [] { return testing_support::FindTopWindow(::GetCurrentProcessId(), L"#32770", L"TMMWaveOut"); },
-            std::chrono::seconds(2));
-        if (!box) return;
-        boxShown = true;
-        testing_support::PressOk(box);
-    });
-    out.SetCallBackMode(cmCallback);
-    presser.join();
+    testing_support::RunDriven([&] { out.SetCallBackMode(cmCallback); return true; }, testing_support::PressOk,
+                               &boxShown);
     EXPECT_EQ(out.CallBackMode(), cmCallback);
     EXPECT_FALSE(boxShown) << "the refusal was shown on Windows 95";
 }

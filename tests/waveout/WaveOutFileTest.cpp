@@ -1,4 +1,4 @@
-#include "WaveOutFixtures.h"
+#include "support/WaveOutFixtures.h"
 
 #include <cstring>
 

@@ -1,5 +1,5 @@
 // How a playback's end, Stop, Start and Reset hand over to one another.
-#include "WaveOutFixtures.h"
+#include "support/WaveOutFixtures.h"
 
 #include <atomic>
 

@@ -1,4 +1,4 @@
-#include "WaveOutFixtures.h"
+#include "support/WaveOutFixtures.h"
 
 #include <atomic>
 #include <thread>
@@ -18,15 +18,6 @@ public:
 };
 
 const std::string StartFailure = "WaveOutStart:\n\rUnable to start device";
-
-std::string FailureOf(const std::function<void()>& action) {
-    try {
-        action();
-    } catch (const EMMWaveOutError& error) {
-        return error.what();
-    }
-    return "(no error)";
-}
 
 TEST_P(WaveOutTest, APcmSourcePlaysCompletelyAndEveryByteReachesTheDevice) {
     Build(DistinctPcm(4096 * 5 + 1000));

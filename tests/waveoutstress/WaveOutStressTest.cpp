@@ -1,6 +1,6 @@
 // Start, Stop, Reset and Close from the user-interface thread racing the
 // refill of the callback mode, while two other threads burn the processor.
-#include "WaveOutFixtures.h"
+#include "support/WaveOutFixtures.h"
 
 #include <atomic>
 #include <condition_variable>
@@ -180,20 +180,6 @@ INSTANTIATE_TEST_SUITE_P(Modes, WaveOutStressTest, ::testing::Values(cmWindow, c
                          [](const testing::TestParamInfo<TMMCBMode>& info) {
                              return std::string(info.param == cmWindow ? "Window" : "Thread");
                          });
-
-// A source that announces more data and then has none.
-class FailingSource : public TMMDSPComponent {
-public:
-    FailingSource(wc::TComponent* owner, const WAVEFORMATEX* format) : TMMDSPComponent(owner) {
-        SetPWaveFormat(format);
-    }
-    bool PublishesOutput() const override { return true; }
-    void BufferLoad(WaveHdrEx* header, bool& more) override {
-        header->wh.dwBytesRecorded = loads++ < 2 ? header->wh.dwBufferLength : 0;
-        more = true;
-    }
-    std::atomic<int> loads{0};
-};
 
 // The worker reported its failure through the application's handler while
 // the destructor was joining it: a handler that needs this thread hung both.

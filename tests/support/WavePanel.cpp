@@ -5,11 +5,9 @@
 #include <fstream>
 
 #include "framework/Handles.h"
-#include "support/TestSupport.h"
+#include "TestSupport.h"
 
-using namespace testing_support;
-
-namespace wavedialog_tests {
+namespace testing_support {
 
 HWND Panel(HWND frame) {
     // The format label (1003) and "Play" (1000) side by side.
@@ -154,4 +152,4 @@ bool SavePng(const Pixels& pixels, const std::string& path) {
     return bool(file);
 }
 
-}  // namespace wavedialog_tests
+}  // namespace testing_support

@@ -2,6 +2,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 
 #include "framework/Components.h"
 #include "framework/Forms.h"
@@ -97,6 +98,12 @@ void WaveOutTest::Build(std::vector<uint8_t> data, const WAVEFORMATEX* format) {
 void WaveOutTest::PlayToEnd() {
     out_->Start();
     ASSERT_TRUE(PumpUntil([this] { return stops_ > 0; })) << "playback never ended";
+}
+
+void FailingSource::BufferLoad(WaveHdrEx* header, bool& more) {
+    header->wh.dwBytesRecorded = loads++ < 2 ? header->wh.dwBufferLength : 0;
+    std::memset(WaveHdrData(header), 0x11, header->wh.dwBytesRecorded);
+    more = true;
 }
 
 }  // namespace waveout_tests

@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <chrono>
 #include <cstdint>
 #include <functional>
@@ -12,9 +13,9 @@
 #include <vector>
 
 #include "media/playback/MMWavOut.h"
-#include "support/AudioFixtures.h"
-#include "support/ChainFixtures.h"
-#include "support/TestSupport.h"
+#include "AudioFixtures.h"
+#include "ChainFixtures.h"
+#include "TestSupport.h"
 
 namespace waveout_tests {
 
@@ -29,6 +30,22 @@ int CountRuns(const std::vector<uint8_t>& haystack, const std::vector<uint8_t>& 
 std::vector<uint8_t> DistinctPcm(size_t bytes, uint32_t seed = 7);
 // Dispatches this thread's messages until `done` holds or the time is up.
 using testing_support::PumpUntil;
+// The text of the wave output error that `action` raises.
+inline std::string FailureOf(const std::function<void()>& action) {
+    return testing_support::ErrorText<EMMWaveOutError>(action);
+}
+
+// A source that announces more data and then has none: two full buffers
+// (of 0x11), then empty ones.
+class FailingSource : public TMMDSPComponent {
+public:
+    FailingSource(wc::TComponent* owner, const WAVEFORMATEX* format) : TMMDSPComponent(owner) {
+        SetPWaveFormat(format);
+    }
+    bool PublishesOutput() const override { return true; }
+    void BufferLoad(WaveHdrEx* header, bool& more) override;
+    std::atomic<int> loads{0};
+};
 
 class WaveOutTest : public ::testing::TestWithParam<TMMCBMode> {
 protected:

@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-namespace wavedialog_tests {
+namespace testing_support {
 
 // The panel: the window holding the format label and "Play" (for
 // old-style dialogs the frame itself); its controls by id.
@@ -33,4 +33,4 @@ bool SavePng(const Pixels& pixels, const std::string& path);
 
 constexpr uint32_t Rgb(uint8_t r, uint8_t g, uint8_t b) { return (uint32_t(r) << 16) | (uint32_t(g) << 8) | b; }
 
-}  // namespace wavedialog_tests
+}  // namespace testing_support
