@@ -1,11 +1,15 @@
 #include "app/CleanCheck.h"
 
 #include <algorithm>
+#include <cstdio>
 #include <cstring>
 #include <memory>
+#include <optional>
+#include <string>
 #include <vector>
 
 #include "app/DecodingStreams.h"
+#include "app/SampleDigest.h"
 #include "framework/Files.h"
 #include "framework/Handles.h"
 #include "framework/Strings.h"
@@ -31,6 +35,7 @@ bool ExpectedOutput(const SampleFormat& source, SampleFormat& output) {
     switch (source.kind) {
     case SampleKind::Unsigned8:
     case SampleKind::MsAdpcm:
+    case SampleKind::ImaAdpcm:
     case SampleKind::CodecManager:
         output.kind = SampleKind::SignedInt;
         output.tag = kTagPcm;
@@ -44,6 +49,22 @@ bool ExpectedOutput(const SampleFormat& source, SampleFormat& output) {
         break;
     }
     return false;
+}
+
+// Speaker positions as the check compares them: the same mask, or for one
+// or two channels no positions and the usual ones (front centre; front left
+// and right) alike, which is what a plain header means there.
+bool SamePositions(uint32_t source, uint32_t output, uint16_t channels) {
+    if (source == output) return true;
+    if (channels > 2) return false;
+    const uint32_t usual = channels == 1 ? SPEAKER_FRONT_CENTER : SPEAKER_FRONT_LEFT | SPEAKER_FRONT_RIGHT;
+    return (source == 0 || source == usual) && (output == 0 || output == usual);
+}
+
+std::string Hex(uint32_t value) {
+    char text[16];
+    std::snprintf(text, sizeof text, "0x%X", unsigned(value));
+    return text;
 }
 
 bool SameLayout(const SampleFormat& a, const SampleFormat& b) {
@@ -73,7 +94,9 @@ bool SameBytes(const uint8_t* a, const uint8_t* b, size_t n) {
 // only the program decodes: the program hands the converter PCM for them.
 bool DecodedByProgram(WaveIOHandle& source, const SampleFormat& format) {
     const uint16_t tag = source.format.wFormatTag;
-    if (IsMpegTag(tag) || tag == kTagImaAdpcm || tag == kTagGsm610) return true;
+    if (IsMpegTag(tag) || format.kind == SampleKind::MsAdpcm || format.kind == SampleKind::ImaAdpcm ||
+        tag == kTagGsm610)
+        return true;
     if (format.kind != SampleKind::Other || tag == kTagPcm || tag == kTagFloat || tag == kTagExtensible)
         return false;
     // Anything else the system's codec manager may decode.
@@ -127,7 +150,8 @@ CleanPlan PlanCleanJob(const std::string& sourcePath) {
     constexpr uint64_t kCanonicalHeaderBytes = 44;
     if (DecodedByProgram(*source, format)) {
         plan.route = CleanPlan::Route::Decode;
-        plan.copyBytes = kCanonicalHeaderBytes + uint64_t(source->totalSamples) * source->format.nChannels * 2;
+        const uint64_t frames = AdpcmFrames(*source).value_or(source->totalSamples);
+        plan.copyBytes = kCanonicalHeaderBytes + frames * source->format.nChannels * 2;
         return plan;
     }
     if (!ExpectedOutput(format, wanted)) {
@@ -143,11 +167,117 @@ CleanPlan PlanCleanJob(const std::string& sourcePath) {
     return plan;
 }
 
+namespace {
+
+// Writes a PCM wave: its header, then its samples as they come. The header
+// keeps room ("JUNK") for a "ds64" chunk, which it becomes, with "RIFF"
+// turned into "RF64", when the data passes what 32-bit sizes hold.
+class PcmWaveWriter {
+public:
+    PcmWaveWriter(const std::string& path, const WAVEFORMATEX& format) : format_(format) {
+        // Others may keep the file open and delete it meanwhile: the job
+        // holds it, and removes it when stopped.
+        file_.reset(::CreateFileW(wc::PathToWide(path).c_str(), GENERIC_WRITE,
+                                  FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, CREATE_ALWAYS,
+                                  FILE_ATTRIBUTE_NORMAL, nullptr));
+        if (!file_) error_ = ::GetLastError();
+        uint8_t header[kHeaderBytes] = {};
+        if (file_) WriteAll(Header(header, 0), kHeaderBytes);
+    }
+    bool Write(const uint8_t* data, size_t size) {
+        if (!WriteAll(data, size)) return false;
+        dataBytes_ += size;
+        return true;
+    }
+    // Writes the sizes; true when everything was written.
+    bool Finish() {
+        if (!file_ || error_) return false;
+        if (dataBytes_ & 1) {
+            const uint8_t pad = 0;
+            if (!WriteAll(&pad, 1)) return false;
+        }
+        uint8_t header[kHeaderBytes];
+        LARGE_INTEGER start{};
+        if (!::SetFilePointerEx(file_.get(), start, nullptr, FILE_BEGIN)) error_ = ::GetLastError();
+        return !error_ && WriteAll(Header(header, dataBytes_), kHeaderBytes);
+    }
+    uint64_t DataBytes() const { return dataBytes_; }
+    bool Beyond4GiB() const { return dataBytes_ > kLargestPlainWaveData; }
+    // The system's error code of the first write that failed; 0: none.
+    DWORD Error() const { return error_; }
+
+private:
+    // "RIFF" form (12), "JUNK" or "ds64" (8 + 28), "fmt " (8 + 16), "data" header (8).
+    static constexpr uint32_t kHeaderBytes = 80;
+    static constexpr uint32_t kDs64Bytes = 28;
+
+    bool WriteAll(const uint8_t* data, size_t size) {
+        while (size > 0 && !error_) {
+            const DWORD chunk = DWORD(std::min<size_t>(size, 1u << 30));
+            DWORD done = 0;
+            if (!::WriteFile(file_.get(), data, chunk, &done, nullptr) || done != chunk) {
+                error_ = ::GetLastError();
+                if (!error_) error_ = ERROR_WRITE_FAULT;
+            }
+            data += done;
+            size -= done;
+        }
+        return !error_;
+    }
+    static void Put32(uint8_t* at, uint32_t v) {
+        for (int i = 0; i < 4; ++i) at[i] = uint8_t(v >> (8 * i));
+    }
+    static void Put64(uint8_t* at, uint64_t v) {
+        Put32(at, uint32_t(v));
+        Put32(at + 4, uint32_t(v >> 32));
+    }
+    const uint8_t* Header(uint8_t* h, uint64_t dataBytes) const {
+        const bool large = dataBytes > kLargestPlainWaveData;
+        const uint64_t riffBytes = kHeaderBytes - 8 + dataBytes + (dataBytes & 1);
+        std::memcpy(h, large ? "RF64" : "RIFF", 4);
+        Put32(h + 4, large ? 0xFFFFFFFF : uint32_t(riffBytes));
+        std::memcpy(h + 8, "WAVE", 4);
+        std::memcpy(h + 12, large ? "ds64" : "JUNK", 4);
+        Put32(h + 16, kDs64Bytes);
+        std::memset(h + 20, 0, kDs64Bytes);
+        if (large) {
+            Put64(h + 20, riffBytes);
+            Put64(h + 28, dataBytes);
+            Put64(h + 36, dataBytes / std::max<uint16_t>(format_.nBlockAlign, 1));
+        }
+        std::memcpy(h + 48, "fmt ", 4);
+        Put32(h + 52, 16);
+        h[56] = uint8_t(format_.wFormatTag), h[57] = uint8_t(format_.wFormatTag >> 8);
+        h[58] = uint8_t(format_.nChannels), h[59] = uint8_t(format_.nChannels >> 8);
+        Put32(h + 60, format_.nSamplesPerSec);
+        Put32(h + 64, format_.nAvgBytesPerSec);
+        h[68] = uint8_t(format_.nBlockAlign), h[69] = uint8_t(format_.nBlockAlign >> 8);
+        h[70] = uint8_t(format_.wBitsPerSample), h[71] = uint8_t(format_.wBitsPerSample >> 8);
+        std::memcpy(h + 72, "data", 4);
+        Put32(h + 76, large ? 0xFFFFFFFF : uint32_t(dataBytes));
+        return h;
+    }
+
+    WAVEFORMATEX format_;
+    wc::FileHandle file_;
+    uint64_t dataBytes_ = 0;
+    DWORD error_ = 0;
+};
+
+std::string WriteFailure(const std::string& path, DWORD error) {
+    const bool full = error == ERROR_DISK_FULL || error == ERROR_HANDLE_DISK_FULL;
+    return "the decoded copy \"" + path + "\" cannot be written" +
+           (full ? std::string(": the drive is full") : " (error " + std::to_string(error) + ")");
+}
+
+}  // namespace
+
 bool DecodeToPcmWave(const std::string& sourcePath, const std::string& pcmPath,
-                     const std::function<void()>& betweenBlocks, std::string& failure, JobProgress* progress) {
+                     const std::function<void()>& betweenBlocks, DecodedWave& result, JobProgress* progress) {
+    result = {};
     PWaveIOHandle opened = nullptr;
     if (WaveIOOpen(opened, sourcePath.c_str()) != 0 || !opened) {
-        failure = "the source \"" + sourcePath + "\" cannot be read as a wave file";
+        result.failure = "the source \"" + sourcePath + "\" cannot be read as a wave file";
         return false;
     }
     const WaveIOHandlePtr source(opened);
@@ -155,44 +285,37 @@ bool DecodeToPcmWave(const std::string& sourcePath, const std::string& pcmPath,
     std::string why;
     const std::unique_ptr<DecodingStream> decoder = OpenDecodingStream(*source, pcm, why);
     if (!decoder) {
-        failure = why + ": " + FormatText(*source);
+        result.failure = why + ": " + FormatText(*source);
         return false;
     }
+    const std::optional<uint64_t> expectedFrames = AdpcmFrames(*source);
 
-    opened = nullptr;
-    if (WaveIOCreateHandle(opened, &pcm) != 0 || !opened) {
-        failure = "no memory for the decoded copy";
-        return false;
-    }
-    WaveIOHandlePtr decoded(opened);
-    if (WaveIOCreateFile(decoded.get(), pcmPath.c_str()) != 0) {
-        failure = "the decoded copy \"" + pcmPath + "\" cannot be created";
-        return false;
-    }
-    bool written = true;
+    PcmWaveWriter decoded(pcmPath, pcm);
     std::vector<uint8_t> block;
     for (;;) {
         if (!decoder->Next(block)) {
-            failure = decoder->failure;
-            written = false;
-            break;
+            result.failure = decoder->failure;
+            return false;
         }
         if (block.empty()) break;
-        if (WaveIOWrite(decoded.get(), block.data(), int32_t(block.size())) != int32_t(block.size())) {
-            failure = "the decoded copy \"" + pcmPath + "\" cannot be written";
-            written = false;
-            break;
-        }
+        if (!decoded.Write(block.data(), block.size())) break;
         if (progress) progress->done += block.size();
         if (betweenBlocks) betweenBlocks();
     }
-    if (WaveIOEndAccess(decoded.get()) != 0 && written) {
-        failure = "the decoded copy \"" + pcmPath + "\" cannot be finished";
-        written = false;
+    if (!decoded.Finish()) {
+        result.writeFailed = true;
+        result.failure = WriteFailure(pcmPath, decoded.Error());
+        return false;
     }
-    decoded.reset();
-    if (!written) ::DeleteFileW(wc::PathToWide(pcmPath).c_str());
-    return written;
+    result.dataBytes = decoded.DataBytes();
+    result.beyond4GiB = decoded.Beyond4GiB();
+    const uint64_t frames = decoded.DataBytes() / std::max<uint16_t>(pcm.nBlockAlign, 1);
+    if (expectedFrames && frames != *expectedFrames) {
+        result.failure = "the decoding gave " + std::to_string(frames) + " frames where the source's blocks give " +
+                         std::to_string(*expectedFrames) + ": " + FormatText(*source);
+        return false;
+    }
+    return true;
 }
 
 CleanCheckResult CheckCleanCopy(const std::string& sourcePath, const std::string& outputPath,
@@ -228,6 +351,15 @@ CleanCheckResult CheckCleanCopy(const std::string& sourcePath, const std::string
     const SampleFormat outputFormat = Describe(*output);
     const std::string formats = "source " + FormatText(*source) + "; output " + FormatText(*output);
     if (!SameLayout(wanted, outputFormat)) return differs("format: " + formats);
+    const uint32_t sourceMask = SpeakerMask(*source), outputMask = SpeakerMask(*output);
+    if (!SamePositions(sourceMask, outputMask, source->format.nChannels))
+        return differs("speaker positions: source " + Hex(sourceMask) + ", output " + Hex(outputMask) + "; " + formats);
+    // Valid bits may grow (20 bits in 3 bytes come out as 24 valid bits),
+    // never shrink: a reader may drop the bits a header calls not valid.
+    if (ValidBits(*output) < std::min<uint32_t>(ValidBits(*source), outputFormat.bytesPerSample * 8u) ||
+        ValidBits(*output) > outputFormat.bytesPerSample * 8u)
+        return differs("valid bits: source " + std::to_string(ValidBits(*source)) + ", output " +
+                       std::to_string(ValidBits(*output)) + "; " + formats);
 
     WAVEFORMATEX pcm{};
     std::string why;
@@ -244,6 +376,7 @@ CleanCheckResult CheckCleanCopy(const std::string& sourcePath, const std::string
     int64_t expectedBytes = 0, outputBytes = 0;
     int64_t firstDifference = -1;  // byte offset
     std::vector<uint8_t> block, written;
+    SampleMd5 md5;
     for (;;) {
         if (!expected->Next(block)) return differs(expected->failure + "; " + formats);
         if (block.empty()) break;
@@ -257,15 +390,23 @@ CleanCheckResult CheckCleanCopy(const std::string& sourcePath, const std::string
                                                  block.begin());
             else if (size_t(read) < block.size())
                 firstDifference = outputBytes + read;  // the output ends early
+            md5.Add(written.data(), size_t(read));
             outputBytes += read;
         }
         if (progress) progress->done = uint64_t(std::min<int64_t>(expectedBytes, output->dataBytes));
         if (betweenBlocks) betweenBlocks();
     }
     const int64_t outputTotal = output->dataBytes;
+    // The wave layer measures a size it cannot believe to the end of the
+    // file; a reader that believes the header must find the same.
+    const std::optional<uint64_t> declared = DeclaredDataBytes(outputPath);
+    if (firstDifference < 0 && outputTotal == expectedBytes && declared != uint64_t(expectedBytes))
+        return differs("declared data size " + (declared ? std::to_string(*declared) : std::string("none")) +
+                       " bytes, where the output holds " + std::to_string(expectedBytes) + "; " + formats);
     if (firstDifference < 0 && outputTotal == expectedBytes) {
         result.verdict = Verdict::Verified;
         result.success = true;
+        result.samplesMd5 = md5.Hex(result.md5Failure);
         return result;
     }
     const auto frames = [&](int64_t bytes) { return std::to_string(bytes / std::max<uint32_t>(frameBytes, 1)); };

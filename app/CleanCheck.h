@@ -4,19 +4,22 @@
 // - Direct: the converter reads the source itself. Integer PCM keeps its
 //   container size (8 bits come out as 16, 12 in 2 bytes as 16, 20 in 3 as
 //   24, 64-bit as 64) and float PCM its width, through the codec option; the
-//   copy is checked against the source's data bytes, against our Microsoft
-//   ADPCM decoder, or against the system's codec manager (A-law, mu-law).
-// - Decode: the converter decodes the format otherwise than the system does
-//   (IMA ADPCM) or not at all, so the program decodes the source into a
-//   temporary 16-bit PCM wave (the codec manager, or the MPEG library for
-//   MPEG audio inside WAVE) and the converter cleans that; the copy must hold
-//   exactly those samples.
+//   copy is checked against the source's data bytes, or against the system's
+//   codec manager (A-law, mu-law).
+// - Decode: the program decodes the source into a temporary 16-bit PCM wave
+//   and the converter cleans that; the copy must hold exactly those samples.
+//   So it is for ADPCM (our own decoders: the converter's IMA arithmetic
+//   differs from the system's, and the system's codec drops a short last
+//   block), for MPEG audio inside WAVE (the MPEG library) and for what only
+//   the system's codec manager decodes (GSM 6.10 and others).
 // - Refuse: nothing here decodes the source, or no codec keeps its depth
 //   (40-, 48- and 56-bit containers): the converter is not run and the job
 //   fails with the reason in the log.
 // Success is never judged by existence: the converter must have exited with
-// 0 and the copy must be a wave file of the expected layout holding exactly
-// the expected samples.
+// 0 and the copy must be a wave file of the expected layout, speaker
+// positions and valid bits, declaring and holding exactly the expected
+// samples. The converter is told to guess no speaker positions past two
+// channels, so the copy keeps those its source declares, or none.
 //
 // Everything runs on the user-interface thread but one reader: the check of
 // plain PCM reads the source one block ahead on a worker thread of its own
@@ -63,13 +66,23 @@ struct JobProgress {
     uint64_t total = 0;  // of this many; 0 when unknown
 };
 
-// Decodes the source (Decode route) into a 16-bit PCM wave at `pcmPath`.
-// False with the reason in `failure`; a partial file is removed. Decoded
-// data past 4 GiB gets the placeholder sizes 0xFFFFFFFF with the data last
-// in the file, which the converter and the wave layer both read to the end.
-// `progress`, when given, counts the bytes written (its total is the caller's).
+// What the decoding of a source gave.
+struct DecodedWave {
+    uint64_t dataBytes = 0;   // of 16-bit PCM written
+    bool beyond4GiB = false;  // the wave was written as RF64: its copy must be too
+    bool writeFailed = false; // the failure was in writing, not in decoding
+    std::string failure;      // why it failed, for the log
+};
+
+// Decodes the source (Decode route) into a 16-bit PCM wave at `pcmPath`,
+// made anew (others may keep it open meanwhile, and delete it). An ADPCM
+// source must decode to exactly the frames its blocks give (AdpcmFrames).
+// Data past what 32-bit sizes hold makes the wave RF64. False with the
+// reason in `result`; a partial file is left for the caller to remove.
+// `progress`, when given, counts the bytes written (its total is the
+// caller's).
 bool DecodeToPcmWave(const std::string& sourcePath, const std::string& pcmPath,
-                     const std::function<void()>& betweenBlocks, std::string& failure,
+                     const std::function<void()>& betweenBlocks, DecodedWave& result,
                      JobProgress* progress = nullptr);
 
 // The output of a checked job: whether success may be told, and the line for
@@ -83,12 +96,16 @@ struct CleanCheckResult {
     Verdict verdict = Verdict::Differs;
     bool success = false;
     std::string logLine;
+    std::string samplesMd5;  // Verified: the MD5 of the copy's sample bytes (empty, with
+                             // the reason in md5Failure, when none could be taken)
+    std::string md5Failure;
 };
 
 // Compares the clean copy at `outputPath` with the source (for the Decode
-// route, with the decoded PCM wave). `betweenBlocks` runs after every block
+// route, with the decoded PCM wave): its layout, its speaker positions and
+// valid bits, the data size its header declares, and every sample. `betweenBlocks` runs after every block
 // read (may be empty); `progress`, when given, is the Checking stage over
-// the copy's sample bytes.
+// the copy's sample bytes. The copy's samples are hashed as they are read.
 CleanCheckResult CheckCleanCopy(const std::string& sourcePath, const std::string& outputPath,
                                 const std::function<void()>& betweenBlocks, JobProgress* progress = nullptr);
 

@@ -1,20 +1,37 @@
-// The cleaning job of one source: its plan, its decoding when the program
-// decodes it, the converter run hidden with its console output in the log,
-// and the check of the copy it wrote. The window (Unit1) chooses what is
-// cleaned and shows how it went.
+// The cleaning job: the chosen sources cleaned one at a time into the output
+// folder, each through its plan, its decoding when the program decodes it,
+// the converter run hidden with its console output in the log, and the
+// check of the copy it wrote. The window (Unit1) chooses what is cleaned and
+// shows how it went.
 //
-// Everything runs on the caller's thread (the user-interface thread in the
-// program). The job waits on the converter and calls back between its
-// waits and between the blocks it decodes and checks, so the caller can
-// dispatch window messages, show progress, or leave by an exception (a
-// stopped job); a converter left that way is ended.
+// Nothing the user has is touched until a copy is verified. The program's
+// decoding and the converter write temporary files in the output folder
+// (same volume), named "~WaveCleaner-<process>-<n>[-decoded].tmp" and held
+// open by the job, without leave to delete them, while they are in use; a
+// verified copy then replaces Clean_<name> in one atomic rename. A failed,
+// stopped or abandoned job removes only its own temporary files; the next
+// job into a folder removes those that a killed run left there (a file still
+// held by a running job cannot be deleted). Sources are only ever read, and
+// a source whose copy would land on a chosen source is refused before
+// anything runs. The converter runs in a job object that ends it with the
+// program.
+//
+// Threads: everything runs on the caller's thread (the user-interface
+// thread in the program), but one reader of the check (DecodingStreams).
+// The job waits on the converter and calls back between its waits and
+// between the blocks it decodes and checks, so the caller can dispatch
+// window messages, show progress, or stop the job by throwing JobStopped;
+// a converter left that way is ended. Abandon, called from a handler that
+// runs inside such a callback, ends everything at once.
 #pragma once
 
 #include <windows.h>
 
+#include <cstdint>
 #include <functional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "app/CleanCheck.h"
 
@@ -22,30 +39,103 @@
 std::string ExtractBaseName(std::string_view path);
 // folder + "\Clean_" + base name of the source, with no normalisation.
 std::string BuildOutputPath(std::string_view folder, std::string_view sourcePath);
-// The converter's command line for one job; a non-empty `codec` is put in as
-// "-c:a <codec> " just before the output path.
-std::string BuildConverterCommandLine(std::string_view sourcePath, std::string_view folder,
-                                      std::string_view codec = {});
-// The same with the converter reading `inputPath` (the source, or the PCM
-// the program decoded it to) and writing `outputPath`; `rf64` adds
-// "-rf64 auto " so that a copy past 4 GiB is written as RF64.
+// The converter's command line: it reads `inputPath` (the source, or the
+// PCM the program decoded it to) and writes `outputPath`. It guesses no
+// speaker positions past two channels; a non-empty `codec` keeps the
+// source's sample format ("-c:a <codec>"); `rf64` lets a copy past 4 GiB be
+// written as RF64 ("-rf64 auto").
 std::string ConverterCommandLine(std::string_view inputPath, std::string_view outputPath, std::string_view codec,
                                  bool rf64);
+
+// How a run of the converter went.
+struct ConverterRun {
+    bool started = false;  // it was started and has ended
+    DWORD exitCode = 0;
+    std::string failure;   // not started: why, for the log
+};
 // Runs the converter hidden, in the directory of the program's executable,
-// with its console output in a new log file at `logPath` (at its end with
-// `appendToLog`); `betweenPolls` runs whenever messages arrive and at least
-// every 200 ms, and a converter it leaves by an exception is ended. True when it was started and has ended,
-// with its exit code in `exitCode` when given.
-bool RunConverter(const std::string& commandLine, const std::string& logPath, DWORD* exitCode,
-                  const std::function<void()>& betweenPolls, bool appendToLog = false);
-// One whole job: the source's plan, its decoding when the program decodes
-// it, the converter writing `output`, and the check of the copy. Empty on
-// success, else the line it added to the log at `logPath`. With
-// `appendToLog` (a batch) the log is added to, never deleted or started anew.
-std::string CleanAndCheck(const std::string& source, const std::string& output, const std::string& logPath,
-                          const std::function<void()>& pump, bool appendToLog = false);
-// The same with the source's plan already made (PlanCleanJob); `progress`,
-// when given, follows the job's stages for `pump` to show.
-std::string CleanAndCheck(const std::string& source, const CleanPlan& plan, const std::string& output,
-                          const std::string& logPath, const std::function<void()>& pump, bool appendToLog,
-                          JobProgress* progress = nullptr);
+// in a job object that ends it with the program, with its console output
+// added to the log file at `logPath` (none when it is empty or cannot be
+// opened). `betweenPolls` runs whenever messages arrive and at least every
+// 200 ms; a converter it leaves by an exception is ended.
+// While it runs, `*runningJob` (when given) holds its job object.
+ConverterRun RunConverter(const std::string& commandLine, const std::string& logPath,
+                          const std::function<void()>& betweenPolls, HANDLE* runningJob = nullptr);
+
+// Thrown by the caller's callback to stop the job.
+struct JobStopped {};
+
+// What became of one source.
+struct FileOutcome {
+    enum class Result {
+        Verified,    // its clean copy holds the source's samples and stands at `output`
+        Failed,      // the job ran on it and failed: `reason`
+        Stopped,     // the job was stopped while in `stage`
+        NotStarted,  // the job was stopped before it came to this source
+        Refused,     // nothing was run for it: `reason` (its copy would replace a chosen source, or nothing
+                     // here can clean it)
+    };
+    Result result = Result::NotStarted;
+    std::string source;
+    std::string output;  // Clean_<name> in the output folder
+    std::string reason;  // Failed, Refused: one line, also in the log
+    JobProgress::Stage stage = JobProgress::Stage::Converting;  // Stopped: the stage it had reached
+    bool earlierCopyKept = false;  // not Verified: a file stood at `output` before and stands unchanged
+};
+
+// Where the log goes: beside the program where that folder can be written,
+// else in the user's local application data folder.
+struct LogLocation {
+    std::string path;           // the log file; empty when neither place can be written
+    bool besideProgram = true;
+};
+LogLocation FindLogLocation();
+// Where the previous job's log is kept: "Cvlog.log" gives "Cvlog.previous.log".
+std::string PreviousLogPath(const std::string& logPath);
+// The lines that open a job's log: the program's version, when, and the sources.
+std::string LogHeader(std::string_view version, const SYSTEMTIME& at, const std::vector<std::string>& sources);
+
+// How far the job has come, for the caller to show between waits.
+struct BatchProgress {
+    size_t index = 0, count = 0;  // the source being cleaned (0-based) of count
+    std::string partialCopy;      // the temporary file the converter writes
+    uint64_t expectedBytes = 0;   // of the copy; 0: unknown
+    bool decodes = false;         // the program decodes the source first
+    JobProgress job;              // the stage reached in this source
+};
+
+class CleanJob {
+public:
+    // `betweenWaits` runs between the job's waits and blocks; it may throw
+    // JobStopped to stop the job.
+    explicit CleanJob(std::function<void()> betweenWaits);
+    CleanJob(const CleanJob&) = delete;
+    CleanJob& operator=(const CleanJob&) = delete;
+
+    // Cleans the sources into `folder`, one at a time, with a new log at
+    // `log` (the previous one kept at PreviousLogPath): a header, then for
+    // each source a line naming it, the converter's output and a verdict
+    // line that names it again ("cleaned:" with the MD5 of its samples,
+    // "failed:", "refused:", "stopped:", "not started:"). One outcome per
+    // source, in order.
+    std::vector<FileOutcome> Run(const std::vector<std::string>& sources, const std::string& folder,
+                                 const LogLocation& log);
+    // Ends the converter and removes the job's temporary files now (the
+    // session is ending); the job then ends as stopped.
+    void Abandon();
+
+    const BatchProgress& Progress() const noexcept { return progress_; }
+
+private:
+    FileOutcome CleanOne(const std::string& source, const std::string& output);
+
+    std::function<void()> betweenWaits_;
+    std::string folder_, logPath_;
+    BatchProgress progress_;
+    uint32_t temporaryCount_ = 0;
+    // A temporary file of the job (in the unit).
+    class Temporary;
+
+    std::vector<Temporary*> temporaries_;  // those that exist now
+    HANDLE converterJob_ = nullptr;  // the running converter's job object, for Abandon
+};

@@ -83,10 +83,11 @@ SampleFormat Describe(const WaveIOHandle& wave) {
     } else if (out.tag == kTagFloat && (bytes == 4 || bytes == 8) && f.wBitsPerSample == bytes * 8) {
         out.kind = SampleKind::Float;
         out.bytesPerSample = bytes;
-    } else if (f.wFormatTag == kWaveFormatMSADPCM && IsMSADPCMFormat(&f)) {
+    } else if (f.wFormatTag == kWaveFormatMSADPCM && MSADPCMFrames(&f, f.nBlockAlign) > 0) {
         out.kind = SampleKind::MsAdpcm;
-    } else if (f.wFormatTag == kWaveFormatMSADPCM || f.wFormatTag == kTagImaAdpcm || f.wFormatTag == kTagALaw ||
-               f.wFormatTag == kTagMuLaw || f.wFormatTag == kTagGsm610) {
+    } else if (f.wFormatTag == kWaveFormatIMAADPCM && IsIMAADPCMFormat(&f)) {
+        out.kind = SampleKind::ImaAdpcm;
+    } else if (f.wFormatTag == kTagALaw || f.wFormatTag == kTagMuLaw || f.wFormatTag == kTagGsm610) {
         out.kind = SampleKind::CodecManager;
     }
     return out;
@@ -102,9 +103,91 @@ std::string FormatText(const WaveIOHandle& wave) {
     return text;
 }
 
+uint32_t SpeakerMask(const WaveIOHandle& wave) {
+    uint32_t mask = 0;
+    if (wave.format.wFormatTag != kTagExtensible || !ReadU32(wave.FormatExtra(), wave.format.cbSize, 2, mask)) return 0;
+    return mask;
+}
+
+uint16_t ValidBits(const WaveIOHandle& wave) {
+    const WAVEFORMATEX& f = wave.format;
+    if (f.wFormatTag != kTagExtensible || f.cbSize < 2) return f.wBitsPerSample;
+    const uint16_t valid = uint16_t(wave.FormatExtra()[0] | wave.FormatExtra()[1] << 8);
+    return valid != 0 ? valid : f.wBitsPerSample;
+}
+
+namespace {
+
+// Reads `count` bytes at `offset` of a file; false when they are not all there.
+bool ReadAt(HANDLE file, uint64_t offset, void* out, DWORD count) {
+    LARGE_INTEGER at;
+    at.QuadPart = int64_t(offset);
+    DWORD done = 0;
+    return ::SetFilePointerEx(file, at, nullptr, FILE_BEGIN) && ::ReadFile(file, out, count, &done, nullptr) &&
+           done == count;
+}
+
+wc::FileHandle OpenForReading(const std::string& path, DWORD flags = 0) {
+    // Others may do anything meanwhile: the job removes its own temporary
+    // files while the check still reads them when it is abandoned.
+    return wc::FileHandle(::CreateFileW(wc::PathToWide(path).c_str(), GENERIC_READ,
+                                        FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                                        flags, nullptr));
+}
+
+uint32_t U32(const uint8_t* p) { return uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 | uint32_t(p[3]) << 24; }
+uint64_t U64(const uint8_t* p) { return U32(p) | uint64_t(U32(p + 4)) << 32; }
+
+}  // namespace
+
+std::optional<uint64_t> AdpcmFrames(const WaveIOHandle& source) {
+    const SampleKind kind = Describe(source).kind;
+    uint64_t frames = 0;
+    if (kind == SampleKind::MsAdpcm) {
+        frames = MSADPCMFrames(&source.format, source.dataBytes);
+    } else if (kind == SampleKind::ImaAdpcm) {
+        frames = IMAADPCMFrames(&source.format, source.dataBytes);
+    } else {
+        return std::nullopt;
+    }
+    uint8_t fact[4];
+    if (source.factOffset != 0) {
+        const wc::FileHandle file = OpenForReading(source.fileName);
+        if (file && ReadAt(file.get(), source.factOffset, fact, sizeof fact)) frames = std::min<uint64_t>(frames, U32(fact));
+    }
+    return frames;
+}
+
+std::optional<uint64_t> DeclaredDataBytes(const std::string& path) {
+    // RIFF, RF64 or BW64 with "ds64" first: the chunks are walked from the
+    // form's start; a converter's header holds a handful of them.
+    constexpr int kMostChunks = 64;
+    constexpr uint32_t kSizeInDs64 = 0xFFFFFFFF;
+    const wc::FileHandle file = OpenForReading(path);
+    uint8_t form[12];
+    if (!file || !ReadAt(file.get(), 0, form, sizeof form) || std::memcmp(form + 8, "WAVE", 4) != 0) return std::nullopt;
+    const bool sized64 = std::memcmp(form, "RF64", 4) == 0 || std::memcmp(form, "BW64", 4) == 0;
+    if (!sized64 && std::memcmp(form, "RIFF", 4) != 0) return std::nullopt;
+    std::optional<uint64_t> ds64Data;
+    uint64_t at = sizeof form;
+    for (int n = 0; n < kMostChunks; ++n) {
+        uint8_t header[8];
+        if (!ReadAt(file.get(), at, header, sizeof header)) return std::nullopt;
+        const uint32_t size = U32(header + 4);
+        if (std::memcmp(header, "ds64", 4) == 0) {
+            uint8_t sizes[16];  // RIFF size, data size
+            if (ReadAt(file.get(), at + 8, sizes, sizeof sizes)) ds64Data = U64(sizes + 8);
+        } else if (std::memcmp(header, "data", 4) == 0) {
+            if (sized64 && size == kSizeInDs64) return ds64Data;
+            return size;
+        }
+        at += 8 + uint64_t(size) + (size & 1);
+    }
+    return std::nullopt;
+}
+
 RegionReader::RegionReader(const std::string& path, int64_t offset, int64_t length) : left_(length) {
-    file_.reset(::CreateFileW(wc::PathToWide(path).c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                              OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
+    file_ = OpenForReading(path, FILE_FLAG_SEQUENTIAL_SCAN);
     LARGE_INTEGER at;
     at.QuadPart = offset;
     if (file_ && !::SetFilePointerEx(file_.get(), at, nullptr, FILE_BEGIN)) file_.reset();
@@ -251,29 +334,44 @@ private:
     std::vector<uint8_t> bytes_;
 };
 
-class MsAdpcmStream : public DecodingStream {
+// Microsoft and IMA ADPCM by our own decoders: whole blocks and a last block
+// cut short as the converter decodes them, up to `frames` frames (the
+// "fact" count where it is smaller than what the blocks give).
+class AdpcmStream : public DecodingStream {
 public:
-    explicit MsAdpcmStream(WaveIOHandle& source)
-        : source_(source), pcm_(WavePCMFormat(source.format.nChannels, 16, source.format.nSamplesPerSec)) {}
+    AdpcmStream(WaveIOHandle& source, uint64_t frames)
+        : source_(source), pcm_(WavePCMFormat(source.format.nChannels, 16, source.format.nSamplesPerSec)),
+          framesLeft_(frames) {}
     bool Next(std::vector<uint8_t>& block) override {
-        if (!ReadSource(source_, source_.format.nBlockAlign, bytes_, failure)) return false;
         block.clear();
+        if (framesLeft_ == 0) return true;
+        if (!ReadSource(source_, source_.format.nBlockAlign, bytes_, failure)) return false;
         if (bytes_.empty()) return true;
         const uint32_t inputBytes = uint32_t(bytes_.size());
-        block.resize(MSADPCMDecodedSize(&source_.format, &pcm_, inputBytes));
-        const uint32_t written =
-            DecodeMSADPCM(&source_.format, &pcm_, bytes_.data(), inputBytes, block.data(), uint32_t(block.size()));
-        if (written == 0) {
-            failure = "a Microsoft ADPCM block of the source does not decode";
+        const uint32_t frameBytes = pcm_.nBlockAlign;
+        const uint64_t frames = std::min<uint64_t>(framesLeft_, Frames(inputBytes));
+        block.resize(size_t(frames) * frameBytes);
+        const uint32_t written = source_.format.wFormatTag == kWaveFormatIMAADPCM
+                                     ? DecodeIMAADPCM(&source_.format, bytes_.data(), inputBytes, block.data(),
+                                                      uint32_t(block.size()))
+                                     : DecodeMSADPCM(&source_.format, &pcm_, bytes_.data(), inputBytes, block.data(),
+                                                     uint32_t(block.size()));
+        if (written != block.size()) {
+            failure = "an ADPCM block of the source does not decode";
             return false;
         }
-        block.resize(written);
+        framesLeft_ -= frames;
         return true;
     }
 
 private:
+    uint64_t Frames(uint32_t bytes) const {
+        return source_.format.wFormatTag == kWaveFormatIMAADPCM ? IMAADPCMFrames(&source_.format, bytes)
+                                                                : MSADPCMFrames(&source_.format, bytes);
+    }
     WaveIOHandle& source_;
     WAVEFORMATEX pcm_;
+    uint64_t framesLeft_;
     std::vector<uint8_t> bytes_;
 };
 
@@ -431,9 +529,17 @@ std::unique_ptr<DecodingStream> OpenDecodingStream(WaveIOHandle& source, WAVEFOR
         stream = std::make_unique<Widen8Stream>(source);
         break;
     case SampleKind::MsAdpcm:
-        stream = std::make_unique<MsAdpcmStream>(source);
+    case SampleKind::ImaAdpcm:
+        stream = std::make_unique<AdpcmStream>(source, AdpcmFrames(source).value_or(0));
         break;
     default: {
+        // ADPCM is ours to decode, a short last block kept as the converter
+        // keeps it; the system's codec drops that block.
+        if (source.format.wFormatTag == kWaveFormatMSADPCM || source.format.wFormatTag == kWaveFormatIMAADPCM) {
+            why = "its ADPCM header does not agree with its block size, so nothing here decodes it as the "
+                  "converter would";
+            return nullptr;
+        }
         auto acm = std::make_unique<CodecManagerStream>(source);
         if (!acm->Open(why)) return nullptr;
         stream = std::move(acm);

@@ -1,8 +1,8 @@
 // The source's samples as the clean copy must hold them, handed out in
 // blocks: plain PCM as it is stored, 8-bit PCM widened to 16 bits as the
 // converter widens it, and every compressed format decoded to 16-bit PCM
-// (Microsoft ADPCM by our own decoder, MPEG audio inside WAVE by the MPEG
-// library, the rest by the system's codec manager). One factory,
+// (Microsoft and IMA ADPCM by our own decoders, MPEG audio inside WAVE by
+// the MPEG library, the rest by the system's codec manager). One factory,
 // OpenDecodingStream, chooses the decoder for a source; the job's decoding
 // and the check of the copy both take their streams from it.
 //
@@ -16,6 +16,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -35,7 +36,7 @@ constexpr uint16_t kTagMpegLayer3 = 0x0055;
 
 bool IsMpegTag(uint16_t tag);
 
-enum class SampleKind { Unsigned8, SignedInt, Float, MsAdpcm, CodecManager, Other };
+enum class SampleKind { Unsigned8, SignedInt, Float, MsAdpcm, ImaAdpcm, CodecManager, Other };
 
 // How the samples of a wave file are stored, as far as the check cares.
 struct SampleFormat {
@@ -53,6 +54,23 @@ uint16_t EffectiveTag(const WaveIOHandle& wave);
 
 // The format in a few words, for the log.
 std::string FormatText(const WaveIOHandle& wave);
+
+// The speaker positions a wave declares: the channel mask of a
+// WAVE_FORMAT_EXTENSIBLE format; 0 (none) for any other format.
+uint32_t SpeakerMask(const WaveIOHandle& wave);
+// The bits of each sample that hold sound: the valid bits of a
+// WAVE_FORMAT_EXTENSIBLE format (its container's when it says 0), else the
+// bits per sample.
+uint16_t ValidBits(const WaveIOHandle& wave);
+
+// The frames an ADPCM source decodes to: what its blocks give, a last
+// block cut short included, or the count of its "fact" chunk where that is
+// smaller. None for other formats.
+std::optional<uint64_t> AdpcmFrames(const WaveIOHandle& source);
+
+// The size of the sample data that a wave file's header declares (from
+// "ds64" in an RF64 file); none when no data chunk is found.
+std::optional<uint64_t> DeclaredDataBytes(const std::string& path);
 
 // Hands out the expected output in blocks; an empty block ends the stream.
 class DecodingStream {

@@ -4,51 +4,35 @@
 #include <wincrypt.h>
 
 #include <cstdio>
-#include <vector>
 
-#include "app/DecodingStreams.h"
-#include "framework/Handles.h"
-#include "media/wave/MMWaveIO.h"
-
-std::string SampleDataMd5(const std::string& path, const std::function<void()>& betweenBlocks, std::string& why) {
-    PWaveIOHandle opened = nullptr;
-    if (WaveIOOpen(opened, path.c_str()) != 0 || !opened) {
-        why = "it cannot be read as a wave file";
-        return {};
-    }
-    const WaveIOHandlePtr wave(opened);
-    WAVEFORMATEX pcm{};
-    const std::unique_ptr<DecodingStream> samples = OpenDecodingStream(*wave, pcm, why);
-    if (!samples) return {};
-
+SampleMd5::SampleMd5() {
     HCRYPTPROV provider = 0;
-    if (!::CryptAcquireContextW(&provider, nullptr, nullptr, PROV_RSA_FULL, CRYPT_VERIFYCONTEXT)) {
-        why = "no MD5 here";
-        return {};
-    }
-    const wc::CryptProviderHandle context(provider);
+    if (!::CryptAcquireContextW(&provider, nullptr, nullptr, PROV_RSA_FULL, CRYPT_VERIFYCONTEXT)) return;
+    provider_.reset(provider);
     HCRYPTHASH made = 0;
-    if (!::CryptCreateHash(context.get(), CALG_MD5, 0, 0, &made)) {
+    if (::CryptCreateHash(provider_.get(), CALG_MD5, 0, 0, &made)) hash_.reset(made);
+}
+
+void SampleMd5::Add(const uint8_t* bytes, size_t size) {
+    // CryptHashData takes a 32-bit length; blocks are far smaller, but a
+    // caller's block is not bounded here.
+    constexpr size_t kLargestPiece = 1u << 30;
+    while (hash_ && !failed_ && size > 0) {
+        const size_t piece = size < kLargestPiece ? size : kLargestPiece;
+        if (!::CryptHashData(hash_.get(), bytes, DWORD(piece), 0)) failed_ = true;
+        bytes += piece;
+        size -= piece;
+    }
+}
+
+std::string SampleMd5::Hex(std::string& why) {
+    if (!hash_) {
         why = "no MD5 here";
         return {};
-    }
-    const wc::CryptHashHandle hash(made);
-    std::vector<uint8_t> block;
-    for (;;) {
-        if (!samples->Next(block)) {
-            why = samples->failure;
-            return {};
-        }
-        if (block.empty()) break;
-        if (!::CryptHashData(hash.get(), block.data(), DWORD(block.size()), 0)) {
-            why = "the MD5 failed";
-            return {};
-        }
-        if (betweenBlocks) betweenBlocks();
     }
     BYTE digest[16];
     DWORD size = sizeof digest;
-    if (!::CryptGetHashParam(hash.get(), HP_HASHVAL, digest, &size, 0) || size != sizeof digest) {
+    if (failed_ || !::CryptGetHashParam(hash_.get(), HP_HASHVAL, digest, &size, 0) || size != sizeof digest) {
         why = "the MD5 failed";
         return {};
     }

@@ -13,8 +13,6 @@
 #include <vector>
 
 #include "app/CleanJob.h"
-#include "app/SampleDigest.h"
-#include "app/Version.h"
 #include "framework/Files.h"
 #include "framework/Handles.h"
 #include "framework/Strings.h"
@@ -35,7 +33,6 @@ const char kConversionFailedMessage[] =
 
 namespace {
 
-constexpr char kLogFileName[] = "Cvlog.log";
 // Where the last folders are kept for the user, and under which names.
 constexpr wchar_t kSettingsKey[] = L"Software\\Wave Cleaner";
 constexpr wchar_t kSourceFolderValue[] = L"Source Folder";
@@ -65,6 +62,7 @@ void RememberFolder(const wchar_t* value, const std::string& folder) {
     ::RegSetValueExW(key.get(), value, 0, REG_SZ, reinterpret_cast<const BYTE*>(text.c_str()),
                      DWORD((text.size() + 1) * sizeof(wchar_t)));
 }
+
 // The bar's range: a thousand steps for the whole job.
 constexpr int kProgressSteps = 1000;
 // One file's stretch of the bar, in hundredths: the check takes the last
@@ -77,19 +75,16 @@ constexpr int kCheckFrom = 80;
 constexpr int kEstimateFrom = 20;
 constexpr int kDecodedConverterFrom = 33;
 
-// Raised from the check's block callback to leave it when the job is stopped.
-struct JobStopped {};
-
-std::string ProgramLogPath() { return wc::ExtractFileDir(wc::ExecutablePath()) + "\\" + kLogFileName; }
-
-// The name a copy gets, as the file system compares names (case ignored).
-std::string CopyNameKey(const std::string& source) {
-    std::wstring name = wc::PathToWide(ExtractBaseName(source));
-    ::CharUpperBuffW(name.data(), DWORD(name.size()));
-    return wc::PathFromWide(name);
-}
-
 }  // namespace
+
+std::wstring ConversionFailedText(const LogLocation& log) {
+    const std::wstring text = wc::ShiftJisToWide(kConversionFailedMessage);
+    const std::wstring installationFolder = L"\u30A4\u30F3\u30B9\u30C8\u30FC\u30EB\u30C7\u30A3\u30EC\u30AF\u30C8\u30EA";
+    const size_t at = text.find(installationFolder);
+    if (log.besideProgram || log.path.empty() || at == std::wstring::npos) return text;
+    return text.substr(0, at) + wc::PathToWide(wc::ExtractFileDir(log.path)) + L" " +
+           text.substr(at + installationFolder.size());
+}
 
 bool IsChoiceMade(std::string_view caption) { return caption.substr(0, 2) != "No"; }
 
@@ -144,37 +139,17 @@ std::string JobTimeText(uint64_t elapsedMs, int position) {
     return text;
 }
 
-std::string PreviousLogPath(const std::string& logPath) {
-    const size_t dot = logPath.rfind('.');
-    const size_t slash = logPath.find_last_of("\\/");
-    const bool extension = dot != std::string::npos && (slash == std::string::npos || dot > slash);
-    return extension ? logPath.substr(0, dot) + ".previous" + logPath.substr(dot) : logPath + ".previous";
-}
-
-std::string LogHeader(std::string_view version, const SYSTEMTIME& at, const std::vector<std::string>& sources) {
-    char when[64];
-    std::snprintf(when, sizeof when, "%04u-%02u-%02u %02u:%02u:%02u", unsigned(at.wYear), unsigned(at.wMonth),
-                  unsigned(at.wDay), unsigned(at.wHour), unsigned(at.wMinute), unsigned(at.wSecond));
-    std::string header = "Wave Cleaner ";
-    header += version;
-    header += ", job of ";
-    header += when;
-    header += ", ";
-    header += std::to_string(sources.size());
-    header += sources.size() == 1 ? " source:" : " sources:";
-    for (const std::string& source : sources) header += "\r\n  " + source;
-    return header;
-}
-
-std::string JobSummaryText(const std::vector<SourceOutcome>& outcomes) {
+std::string JobSummaryText(const std::vector<FileOutcome>& outcomes) {
+    using Result = FileOutcome::Result;
     size_t cleaned = 0, notStarted = 0;
     std::string failed, stopped;
-    for (const SourceOutcome& outcome : outcomes) {
-        switch (outcome.kind) {
-        case SourceOutcome::Kind::Cleaned: ++cleaned; break;
-        case SourceOutcome::Kind::NotStarted: ++notStarted; break;
-        case SourceOutcome::Kind::Failed: failed += std::string("\nFailed: ") + outcome.source + ": " + outcome.reason; break;
-        case SourceOutcome::Kind::Stopped: stopped += std::string("\nStopped: ") + outcome.source; break;
+    for (const FileOutcome& outcome : outcomes) {
+        switch (outcome.result) {
+        case Result::Verified: ++cleaned; break;
+        case Result::NotStarted: ++notStarted; break;
+        case Result::Failed: failed += "\nFailed: " + outcome.source + ": " + outcome.reason; break;
+        case Result::Refused: failed += "\nRefused: " + outcome.source + ": " + outcome.reason; break;
+        case Result::Stopped: stopped += "\nStopped: " + outcome.source; break;
         }
     }
     const auto files = [](size_t count) { return std::to_string(count) + (count == 1 ? " file" : " files"); };
@@ -182,7 +157,7 @@ std::string JobSummaryText(const std::vector<SourceOutcome>& outcomes) {
     text += std::to_string(cleaned) + " of " + files(outcomes.size()) + ".";
     text += failed;
     text += stopped;
-    if (notStarted) text += std::string("\nNot started: ") + files(notStarted) + ".";
+    if (notStarted) text += "\nNot started: " + files(notStarted) + ".";
     return text;
 }
 
@@ -223,6 +198,18 @@ void TForm1::DeclareMethods(wc::MethodTable& methods) {
 }
 
 LRESULT TForm1::WndProc(UINT message, WPARAM wParam, LPARAM lParam) {
+    // The session may end during a job: the job is stopped, and once the
+    // session surely ends, its converter and temporary files go at once
+    // (the process may end as soon as this returns).
+    if (message == WM_QUERYENDSESSION && jobRunning_) {
+        stopRequested_ = true;
+        return TRUE;
+    }
+    if (message == WM_ENDSESSION && wParam && runningJob_) {
+        stopRequested_ = true;
+        runningJob_->Abandon();
+        return 0;
+    }
     if (message == WM_CLOSE && jobRunning_) {
         // The job stops as Stop stops it; the window closes once it has.
         stopRequested_ = true;
@@ -376,13 +363,10 @@ void TForm1::RunCleanJob() {
     const std::vector<std::string> sources = sources_;
     const std::string folder = Label2->Caption();
     if (sources.empty()) return;
-    const std::string logPath = ProgramLogPath();
-    StartLog(logPath, sources);
+    const LogLocation log = FindLogLocation();
 
     busyCursor_ = true;
-    progress_ = {};
-    progress_.startedMs = ::GetTickCount64();
-    progress_.count = sources.size();
+    jobStartedMs_ = ::GetTickCount64();
     ShowJobControls(true);
     RefreshCursor();
     if (!taskbar_) {
@@ -396,53 +380,36 @@ void TForm1::RunCleanJob() {
     SetTaskbarState(TBPF_NORMAL);
     ShowJobStep(0);
 
-    // Every source, one after the other, into the one log: each converter's
-    // output behind a line naming its source, each verdict on a line of its own.
-    std::vector<SourceOutcome> outcomes;
-    for (const std::string& source : sources) outcomes.push_back({source, SourceOutcome::Kind::NotStarted, {}});
-    std::vector<std::string> copyNames;
-    bool stopped = false;
-    for (size_t i = 0; i < sources.size() && !stopped; ++i) {
-        const std::string& source = sources[i];
-        SourceOutcome& result = outcomes[i];
-        progress_.index = i;
-        if (sources.size() > 1) Label6->SetCaption(FileOfText(i + 1, sources.size()));
-        ShowJobStep(int(i * kProgressSteps / sources.size()));
-        const std::string key = CopyNameKey(source);
-        if (std::find(copyNames.begin(), copyNames.end(), key) != copyNames.end()) {
-            result.kind = SourceOutcome::Kind::Failed;
-            result.reason = "an earlier source of this batch has the same name, and its clean copy would be overwritten";
-            AppendLogLine(logPath, std::string("refused: ") + source + ": " + result.reason);
-            continue;
-        }
-        copyNames.push_back(key);
-        std::string line = "source ";
-        line += std::to_string(i + 1) + " of " + std::to_string(sources.size()) + ": " + source;
-        AppendLogLine(logPath, line);
-        const FileOutcome outcome = CleanOneFile(source, folder, true);
-        if (outcome.stopped) {
-            result.kind = SourceOutcome::Kind::Stopped;
-            stopped = true;
-        } else if (outcome.verified) {
-            result.kind = SourceOutcome::Kind::Cleaned;
-            LogCleaned(source, BuildOutputPath(folder, source));
-        } else {
-            result.kind = SourceOutcome::Kind::Failed;
-            result.reason = outcome.logLine.empty() ? "the clean copy could not be verified" : outcome.logLine;
-            AppendLogLine(logPath, std::string("failed: ") + source + ": " + result.reason);
-        }
-    }
-    for (const SourceOutcome& result : outcomes)
-        if (result.kind == SourceOutcome::Kind::NotStarted) AppendLogLine(logPath, std::string("not started: ") + result.source);
-
-    const bool allCleaned = std::all_of(outcomes.begin(), outcomes.end(), [](const SourceOutcome& result) {
-        return result.kind == SourceOutcome::Kind::Cleaned;
+    // Between its waits the job answers input, moves the bar and leaves when
+    // stopped; its converter and temporary files go with it.
+    CleanJob job([this] {
+        wc::Application().ProcessMessages();
+        ShowJobProgress();
+        if (stopRequested_) throw JobStopped{};
     });
+    runningJob_ = &job;
+    shownFile_ = 0;
+    std::vector<FileOutcome> outcomes;
+    try {
+        outcomes = job.Run(sources, folder, log);
+    } catch (...) {
+        runningJob_ = nullptr;
+        throw;
+    }
+    runningJob_ = nullptr;
     busyCursor_ = false;
     ShowJobControls(false);
     RefreshCursor();
+
+    const auto any = [&](FileOutcome::Result result) {
+        return std::any_of(outcomes.begin(), outcomes.end(), [&](const FileOutcome& o) { return o.result == result; });
+    };
+    const bool stopped = any(FileOutcome::Result::Stopped);
+    const bool allVerified = std::all_of(outcomes.begin(), outcomes.end(), [](const FileOutcome& o) {
+        return o.result == FileOutcome::Result::Verified;
+    });
     // The taskbar button keeps the error until the message is read.
-    SetTaskbarState(!stopped && !allCleaned ? TBPF_ERROR : TBPF_NOPROGRESS);
+    SetTaskbarState(!stopped && !allVerified ? TBPF_ERROR : TBPF_NOPROGRESS);
     if (::GetForegroundWindow() != Handle()) {
         // Ended in the background: the taskbar button flashes until the window comes forward.
         FLASHWINFO flash{sizeof flash, Handle(), FLASHW_TRAY | FLASHW_TIMERNOFG, 0, 0};
@@ -455,73 +422,18 @@ void TForm1::RunCleanJob() {
     }
     if (sources.size() == 1 && !stopped) {
         // One file: the program's own two messages.
-        wc::ShowMessage(wc::ShiftJisToWide(allCleaned ? kOutputCompletedMessage : kConversionFailedMessage));
+        wc::ShowMessage(allVerified ? wc::ShiftJisToWide(kOutputCompletedMessage) : ConversionFailedText(log));
     } else {
-        ShowSummary(JobSummaryText(outcomes), logPath, folder);
+        ShowSummary(JobSummaryText(outcomes), log.path, folder);
     }
     SetTaskbarState(TBPF_NOPROGRESS);
-}
-
-void TForm1::StartLog(const std::string& logPath, const std::vector<std::string>& sources) {
-    // The previous job's log is kept beside it (one generation): a retry
-    // does not erase what the user was asked to send.
-    const std::wstring log = wc::PathToWide(logPath);
-    ::MoveFileExW(log.c_str(), wc::PathToWide(PreviousLogPath(logPath)).c_str(), MOVEFILE_REPLACE_EXISTING);
-    ::DeleteFileW(log.c_str());  // when it could not be moved
-    SYSTEMTIME now{};
-    ::GetLocalTime(&now);
-    AppendLogLine(logPath, LogHeader(WC_VERSION_TEXT, now, sources));
-}
-
-void TForm1::LogCleaned(const std::string& source, const std::string& output) {
-    std::string why;
-    const std::string md5 = SampleDataMd5(output, [] { wc::Application().ProcessMessages(); }, why);
-    std::string line = std::string("cleaned: ") + source + " -> " + output + ": ";
-    line += md5.empty() ? std::string("no MD5 of the samples: ") + why : std::string("samples MD5 ") + md5 + " (source and copy)";
-    AppendLogLine(ProgramLogPath(), line);
 }
 
 void TForm1::ShowSummary(const std::string& text, const std::string& logPath, const std::string& folder) {
     const int pressed = wc::ShowMessage(wc::PathToWide(text), {L"Open &log", L"Open &folder", L"Close"});
     const std::string& target = pressed == 0 ? logPath : folder;
-    if (pressed == 0 || pressed == 1)
+    if ((pressed == 0 && !logPath.empty()) || pressed == 1)
         ::ShellExecuteW(Handle(), L"open", wc::PathToWide(target).c_str(), nullptr, nullptr, SW_SHOWNORMAL);
-}
-
-TForm1::FileOutcome TForm1::CleanOneFile(const std::string& source, const std::string& folder, bool append) {
-    const std::string output = BuildOutputPath(folder, source);
-    const CleanPlan plan = PlanCleanJob(source);
-    progress_.output = output;
-    progress_.expectedBytes = plan.copyBytes;
-    progress_.decodes = plan.route == CleanPlan::Route::Decode;
-    progress_.job = {};
-
-    FileOutcome outcome;
-    try {
-        // Between its waits the job answers input, moves the bar and leaves
-        // when stopped; a converter left this way is ended (RunConverter).
-        outcome.logLine = CleanAndCheck(
-            source, plan, output, ProgramLogPath(),
-            [this] {
-                wc::Application().ProcessMessages();
-                ShowJobProgress();
-                if (stopRequested_) throw JobStopped{};
-            },
-            append, &progress_.job);
-        outcome.verified = outcome.logLine.empty();
-    } catch (const JobStopped&) {
-        FileStopped(source, output);
-        outcome.stopped = true;
-    }
-    return outcome;
-}
-
-void TForm1::FileStopped(const std::string& source, const std::string& output) {
-    // The copy is unfinished, or finished but not verified: neither may stay.
-    const bool gone = ::DeleteFileW(wc::PathToWide(output).c_str()) || ::GetLastError() == ERROR_FILE_NOT_FOUND;
-    AppendLogLine(ProgramLogPath(), "stopped: " + source + ": " +
-                                        (gone ? "its unfinished copy was deleted"
-                                              : "its unfinished copy could not be deleted: " + output));
 }
 
 void TForm1::ShowJobProgress() {
@@ -529,8 +441,14 @@ void TForm1::ShowJobProgress() {
     const auto within = [](uint64_t done, uint64_t total, int from, int to) {
         return total ? from + int(std::min(done, total) * uint64_t(to - from) / total) : from;
     };
-    const JobProgress& job = progress_.job;
-    const int converterFrom = progress_.decodes ? kDecodedConverterFrom : 0;
+    if (!runningJob_) return;
+    const BatchProgress& progress = runningJob_->Progress();
+    if (progress.count > 1 && progress.index + 1 != shownFile_) {
+        shownFile_ = progress.index + 1;
+        Label6->SetCaption(FileOfText(shownFile_, progress.count));
+    }
+    const JobProgress& job = progress.job;
+    const int converterFrom = progress.decodes ? kDecodedConverterFrom : 0;
     int share = 0;
     switch (job.stage) {
     case JobProgress::Stage::Decoding:
@@ -539,9 +457,9 @@ void TForm1::ShowJobProgress() {
     case JobProgress::Stage::Converting: {
         WIN32_FILE_ATTRIBUTE_DATA data{};
         uint64_t written = 0;
-        if (::GetFileAttributesExW(wc::PathToWide(progress_.output).c_str(), GetFileExInfoStandard, &data))
+        if (::GetFileAttributesExW(wc::PathToWide(progress.partialCopy).c_str(), GetFileExInfoStandard, &data))
             written = uint64_t(data.nFileSizeHigh) << 32 | data.nFileSizeLow;
-        share = within(written, progress_.expectedBytes, converterFrom, kCheckFrom);
+        share = within(written, progress.expectedBytes, converterFrom, kCheckFrom);
         break;
     }
     case JobProgress::Stage::Checking:
@@ -549,13 +467,14 @@ void TForm1::ShowJobProgress() {
         break;
     }
     // The file's stretch of the bar, of its count.
-    const int64_t step = (int64_t(progress_.index) * 100 + share) * kProgressSteps / (int64_t(progress_.count) * 100);
+    const int64_t step =
+        (int64_t(progress.index) * 100 + share) * kProgressSteps / (int64_t(std::max<size_t>(progress.count, 1)) * 100);
     ShowJobStep(int(step));
 }
 
 void TForm1::ShowJobStep(int step) {
     ProgressBar1->SetPosition(step);
-    Label7->SetCaption(JobTimeText(::GetTickCount64() - progress_.startedMs, step));
+    Label7->SetCaption(JobTimeText(::GetTickCount64() - jobStartedMs_, step));
     if (taskbar_) taskbar_.get()->SetProgressValue(Handle(), ULONGLONG(step), ULONGLONG(kProgressSteps));
 }
 
@@ -564,6 +483,8 @@ void TForm1::SetTaskbarState(TBPFLAG state) {
 }
 
 bool TForm1::RunConverterJob(const std::string& commandLine, const std::string& logFileName, DWORD* exitCode) {
-    return RunConverter(commandLine, wc::ExtractFileDir(wc::ExecutablePath()) + "\\" + logFileName, exitCode,
-                        [] { wc::Application().ProcessMessages(); });
+    const ConverterRun run = RunConverter(commandLine, wc::ExtractFileDir(wc::ExecutablePath()) + "\\" + logFileName,
+                                          [] { wc::Application().ProcessMessages(); });
+    if (exitCode) *exitCode = run.exitCode;
+    return run.started;
 }

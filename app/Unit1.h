@@ -12,7 +12,9 @@
 // arrives, so the handlers can be entered again during it: while jobRunning_
 // the choosing buttons and drops are refused, the "CLEAN FILE" button
 // (captioned "STOP") and Esc set stopRequested_, and a close sets it too
-// with closePending_, carried out once the job has stopped.
+// with closePending_, carried out once the job has stopped. When the
+// session ends during a job, the job is stopped and its converter and
+// temporary files are gone before the window lets the session end.
 #pragma once
 
 #include <windows.h>
@@ -36,6 +38,10 @@
 extern const char kOutputCompletedMessage[];
 // Shown when it does not; its line breaks are bare carriage returns (Shift-JIS).
 extern const char kConversionFailedMessage[];
+// The failure message naming where the log is: as it stands when the log is
+// beside the program (the installation folder), else with that folder put
+// in the place of "the installation folder".
+std::wstring ConversionFailedText(const LogLocation& log);
 
 // A choice counts as made unless the caption begins with "No".
 bool IsChoiceMade(std::string_view caption);
@@ -49,21 +55,10 @@ std::string LeftOutText(size_t count);
 // (far enough for a fair guess), about how long it still needs:
 // "0:05 elapsed, about 0:15 left".
 std::string JobTimeText(uint64_t elapsedMs, int position);
-// What became of one source of a job, as the job's message tells it.
-struct SourceOutcome {
-    enum class Kind { Cleaned, Failed, Stopped, NotStarted };
-    std::string source;
-    Kind kind = Kind::NotStarted;
-    std::string reason;  // a failure's short reason, as its log line gives it
-};
 // The message that ends a job of several sources, or a stopped one: how many
-// were cleaned, each failure with its reason, the stopped one, how many were
-// not started.
-std::string JobSummaryText(const std::vector<SourceOutcome>& outcomes);
-// The lines that open a job's log: the program's version, when, and the sources.
-std::string LogHeader(std::string_view version, const SYSTEMTIME& at, const std::vector<std::string>& sources);
-// Where the previous job's log is kept: "Cvlog.log" gives "Cvlog.previous.log".
-std::string PreviousLogPath(const std::string& logPath);
+// were cleaned, each failed or refused source with its reason (as its log
+// line gives it), the stopped one, how many were not started.
+std::string JobSummaryText(const std::vector<FileOutcome>& outcomes);
 // "file k of N" while the k-th of several sources is cleaned.
 std::string FileOfText(size_t k, size_t count);
 
@@ -104,13 +99,6 @@ protected:
     void CreateParams(wc::TCreateParams& params) override;
 
 private:
-    // What became of one source.
-    struct FileOutcome {
-        bool verified = false;  // cleaned and its copy holds the source's samples
-        bool stopped = false;   // the user stopped the job during this file
-        std::string logLine;    // the check's line for support; empty: nothing to tell
-    };
-
     // Runs the converter hidden with its console output in the log beside
     // the executable; true when it was started and has ended, with its exit
     // code in `exitCode` when given.
@@ -121,19 +109,10 @@ private:
     void SetSources(std::vector<std::string> sources);
     // WAV files dropped become the sources, one folder the output folder.
     void FilesDropped(HDROP drop);
-    // Converters, checks, log lines and the one message of one job.
+    // The cleaning job of every source, then its one message.
     void RunCleanJob();
-    // Keeps the previous log and starts this job's with its header.
-    void StartLog(const std::string& logPath, const std::vector<std::string>& sources);
-    // The verified copy's line, with the MD5 of its samples.
-    void LogCleaned(const std::string& source, const std::string& output);
     // The summary, with buttons that open the log and the output folder.
     void ShowSummary(const std::string& text, const std::string& logPath, const std::string& folder);
-    // One source: the converter, then the check of its copy. With `append`
-    // the converter's output goes to the end of the log instead of a new log.
-    FileOutcome CleanOneFile(const std::string& source, const std::string& folder, bool append);
-    // Deletes the copy a stopped file left and logs the stop.
-    void FileStopped(const std::string& source, const std::string& output);
     // Moves the bar by the job's stage: the program's decoding, the
     // converter's output against its expected size, the check.
     void ShowJobProgress();
@@ -151,14 +130,8 @@ private:
     bool closePending_ = false;   // the window was closed during the job
     bool busyCursor_ = false;     // the wait cursor shows where nothing can be done
 
-    // The file being cleaned, for the progress bar.
-    struct Progress {
-        size_t index = 0, count = 1;  // the k-th (0-based) of count sources
-        std::string output;
-        uint64_t expectedBytes = 0;   // of the copy; 0: unknown
-        bool decodes = false;         // the program decodes the source first
-        JobProgress job;              // the stage the job has reached
-        uint64_t startedMs = 0;       // GetTickCount64 when the job started
-    } progress_;
+    CleanJob* runningJob_ = nullptr;  // the job under way, for its progress and a log-off
+    size_t shownFile_ = 0;            // the file "file k of N" names
+    uint64_t jobStartedMs_ = 0;       // GetTickCount64 when the job started, for the time beside the bar
     wc::ComPtr<ITaskbarList3> taskbar_;
 };

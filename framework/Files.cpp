@@ -22,21 +22,28 @@ bool FitsCodePage(const std::string& path) {
     const std::wstring wide = PathToWide(path);
     BOOL lost = FALSE;
     if (!wide.empty())
-        ::WideCharToMultiByte(CP_ACP, 0, wide.c_str(), int(wide.size()), nullptr, 0, nullptr, &lost);
+        ::WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, wide.c_str(), int(wide.size()), nullptr, 0, nullptr, &lost);
     return !lost;
 }
 
 std::string AnsiPathFor(const std::string& path) {
     const std::wstring wide = PathToWide(path);
-    BOOL lost = FALSE;
-    std::string ansi(size_t(::WideCharToMultiByte(CP_ACP, 0, wide.c_str(), -1, nullptr, 0, nullptr, &lost)), '\0');
-    if (!ansi.empty()) ::WideCharToMultiByte(CP_ACP, 0, wide.c_str(), -1, ansi.data(), int(ansi.size()), nullptr, &lost);
-    if (!ansi.empty()) ansi.pop_back();  // the terminating zero
-    if (!lost) return ansi;
+    // No best fit: a look-alike ("Cafe" for "Café") would name another file.
+    const auto exact = [](const std::wstring& name, std::string& out) {
+        BOOL lost = FALSE;
+        const int size = ::WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, name.c_str(), -1, nullptr, 0, nullptr, &lost);
+        if (size <= 0 || lost) return false;
+        out.assign(size_t(size), '\0');
+        ::WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, name.c_str(), -1, out.data(), size, nullptr, &lost);
+        out.pop_back();  // the terminating zero
+        return !lost;
+    };
+    std::string ansi;
+    if (exact(wide, ansi)) return ansi;
     std::vector<wchar_t> shortName(wide.size() + MAX_PATH);
     const DWORD length = ::GetShortPathNameW(wide.c_str(), shortName.data(), DWORD(shortName.size()));
-    if (length == 0 || length >= shortName.size()) return ansi;
-    return FromWide(std::wstring_view(shortName.data(), length));
+    if (length == 0 || length >= shortName.size()) return {};
+    return exact(std::wstring(shortName.data(), length), ansi) ? ansi : std::string();
 }
 
 std::string ExecutablePath() {

@@ -13,9 +13,9 @@ bool DirectoryExists(const std::string& path);
 // True when every character of the (UTF-8) path is in the system's code page.
 bool FitsCodePage(const std::string& path);
 // The name under which a library that takes only ANSI names opens a file:
-// the path itself in the system's code page when every character fits,
-// else its short (8.3) form; a path with no short form is returned as it
-// converts, and the library will not find it.
+// the path itself in the system's code page when every character fits
+// (with no look-alike put in for one that does not), else its short (8.3)
+// form when that fits; empty when no ANSI name names exactly this file.
 std::string AnsiPathFor(const std::string& path);
 
 // The full path of the running executable.

@@ -54,7 +54,16 @@ namespace {
 class FileSource final : public ByteSource {
 public:
     int32_t Open(const std::string& name, MpegDecryptProc decrypt, uint32_t user) {
-        file_.reset(::CreateFileA(name.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0, nullptr));
+        return Adopt(::CreateFileA(name.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0, nullptr),
+                     decrypt, user);
+    }
+    // The same under a wide name, which names exactly one file whatever the code page.
+    int32_t OpenWide(const wchar_t* name, MpegDecryptProc decrypt, uint32_t user) {
+        return Adopt(::CreateFileW(name, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0, nullptr),
+                     decrypt, user);
+    }
+    int32_t Adopt(HANDLE file, MpegDecryptProc decrypt, uint32_t user) {
+        file_.reset(file);
         if (!file_) return MPEG_ERR_OPEN;
         LARGE_INTEGER size{};
         if (!::GetFileSizeEx(file_.get(), &size)) return MPEG_ERR_READ;
@@ -106,6 +115,7 @@ struct Decoder {
     uint8_t channelMode = MpegBoth;
 
     std::string fileName;
+    std::wstring wideFileName;  // set by mpeg_SetFileNameW: the name the file is opened by
     MpegFile file;
     int32_t bitRateKbps = 0;
 
@@ -205,20 +215,25 @@ bool WriteScanFile(const Decoder& d) {
 void ClearFile(Decoder& d) {
     d.file.Clear();
     d.fileName.clear();
+    d.wideFileName.clear();
     d.bitRateKbps = 0;
 }
 
-int32_t SetFile(Decoder& d, const char* name) {
+// `wideName`, when given, is the name the file is opened by; `name` is then
+// only what mpeg_GetFileName reports.
+int32_t SetFile(Decoder& d, const char* name, const wchar_t* wideName = nullptr) {
     ClearFile(d);
-    if (!name || !*name) return MPEG_ERR_NO_FILE;
+    if (!name || !*name || (wideName && !*wideName)) return MPEG_ERR_NO_FILE;
     if (d.decryptMode != 0 && !d.decrypt) return MPEG_ERR_NO_CALLBACK;
     auto source = std::make_unique<FileSource>();
-    int32_t status = source->Open(name, d.decryptMode != 0 ? d.decrypt : nullptr, d.decryptUser);
+    MpegDecryptProc decrypt = d.decryptMode != 0 ? d.decrypt : nullptr;
+    int32_t status = wideName ? source->OpenWide(wideName, decrypt, d.decryptUser) : source->Open(name, decrypt, d.decryptUser);
     if (status != MPEG_OK) return status;
     status = d.file.Set(std::move(source), d.fileOffset, d.trailing);
     if (status != MPEG_OK) return status;
     d.file.SetOutputMode(OutputMode(d.channelMode));
     d.fileName = name;
+    if (wideName) d.wideFileName = wideName;
     // A variable-rate file tells its rate only after a scan.
     d.bitRateKbps = d.file.VariableRate() ? 0 : d.file.First().BitRateKbps;
     if (d.bitRateKbps == 0) ReadScanFile(d);
@@ -365,7 +380,8 @@ MMMPEG32_API int32_t WINAPI mpeg_SetTrailingHeader(MpegHandle handle, uint32_t s
         const uint32_t position = uint32_t(d.file.Position());
         const uint64_t sample = d.file.SamplePosition();
         const std::string name = d.fileName;
-        int32_t status = SetFile(d, name.c_str());
+        const std::wstring wideName = d.wideFileName;
+        int32_t status = SetFile(d, name.c_str(), wideName.empty() ? nullptr : wideName.c_str());
         if (status == MPEG_OK) {
             d.file.PlaceClosed(position, sample);
             if (wasOpen) status = d.file.Open();
@@ -395,6 +411,20 @@ MMMPEG32_API int32_t WINAPI mpeg_SetFileName(MpegHandle handle, const char* file
     return Telling(handle, [&](Decoder& d, bool& tell) {
         tell = true;
         return SetFile(d, fileName);
+    });
+}
+
+MMMPEG32_API int32_t WINAPI mpeg_SetFileNameW(MpegHandle handle, const wchar_t* fileName) {
+    return Telling(handle, [&](Decoder& d, bool& tell) -> int32_t {
+        tell = true;
+        if (!fileName) return SetFile(d, nullptr);
+        // The reported name: the wide one in the code page, with no
+        // look-alike characters put in for those it lacks ("?" instead), so
+        // that it never names another file.
+        const int size = ::WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, fileName, -1, nullptr, 0, nullptr, nullptr);
+        std::string reported(size_t(size > 0 ? size : 1), '\0');
+        if (size > 0) ::WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, fileName, -1, reported.data(), size, nullptr, nullptr);
+        return SetFile(d, reported.c_str(), fileName);
     });
 }
 

@@ -87,6 +87,10 @@ MMMPEG32_API int32_t WINAPI mpeg_SetTrailingHeader(MpegHandle handle, uint32_t s
 // starts exactly where a decode from the start would be.
 MMMPEG32_API int32_t WINAPI mpeg_SetExactPosition(MpegHandle handle, BOOL exact);
 MMMPEG32_API int32_t WINAPI mpeg_SetFileName(MpegHandle handle, const char* fileName);
+// The same under a wide name, opened as given whatever the code page;
+// mpeg_GetFileName then reports it in the code page, "?" for what does not
+// fit (a scan file is neither read nor written for such a name).
+MMMPEG32_API int32_t WINAPI mpeg_SetFileNameW(MpegHandle handle, const wchar_t* fileName);
 MMMPEG32_API int32_t WINAPI mpeg_GetFileName(MpegHandle handle, char* buffer, int32_t size);
 MMMPEG32_API BOOL WINAPI mpeg_GetEmpty(MpegHandle handle);
 MMMPEG32_API int32_t WINAPI mpeg_GetFileInfo(MpegHandle handle, MpegFileInfoRec* info);

@@ -436,6 +436,20 @@ uint32_t MSADPCMDecodedSize(const WAVEFORMATEX* source, const WAVEFORMATEX* dest
     return uint32_t(std::min<uint64_t>(frames, 0xFFFFFFFFu / frameBytes)) * frameBytes;
 }
 
+uint64_t MSADPCMFrames(const WAVEFORMATEX* format, uint64_t dataBytes) noexcept {
+    if (!format || format->wBitsPerSample != 4) return 0;
+    WAVEFORMATEX pcm{};
+    pcm.nChannels = format->nChannels;
+    pcm.wBitsPerSample = 16;
+    MsLayout layout;
+    if (!ReadLayout(format, &pcm, layout)) return 0;
+    const uint32_t headerBytes = kHeaderBytesPerChannel * layout.channels;
+    if (layout.samplesPerBlock != 2 + (layout.blockAlign - headerBytes) * 2 / layout.channels) return 0;
+    const uint32_t rest = uint32_t(dataBytes % layout.blockAlign);
+    return dataBytes / layout.blockAlign * layout.samplesPerBlock +
+           (rest >= headerBytes ? FramesInBlock(layout, rest) : 0);
+}
+
 uint32_t DecodeMSADPCM(const WAVEFORMATEX* source, const WAVEFORMATEX* dest, const void* input, uint32_t inputBytes,
                        void* output, uint32_t outputSize) noexcept {
     MsLayout layout;
@@ -533,4 +547,100 @@ uint32_t EncodeAntexStereo(NibbleCodecState& state, uint32_t inputBytes, const v
     left.StoreTo(state.channel[0]);
     right.StoreTo(state.channel[1]);
     return frames;
+}
+
+// ---- IMA ADPCM blocks ----
+
+namespace {
+
+constexpr uint32_t kImaHeaderBytesPerChannel = 4;  // first sample, step index, a reserved byte
+constexpr uint32_t kImaWordBytes = 4;               // 8 codes of one channel
+constexpr uint32_t kImaFramesPerWord = 8;
+
+struct ImaLayout {
+    unsigned channels;
+    uint32_t blockAlign;
+};
+
+bool ReadImaLayout(const WAVEFORMATEX* format, ImaLayout& layout) {
+    if (!format || format->wFormatTag != kWaveFormatIMAADPCM || format->wBitsPerSample != 4 ||
+        format->nChannels == 0)
+        return false;
+    const uint32_t header = kImaHeaderBytesPerChannel * format->nChannels;
+    const uint32_t word = kImaWordBytes * format->nChannels;
+    if (format->nBlockAlign < header || (format->nBlockAlign - header) % word != 0) return false;
+    if (format->cbSize >= 2) {
+        const uint32_t declared = LoadU16(Extension(format));
+        if (declared != (format->nBlockAlign - header) / word * kImaFramesPerWord + 1) return false;
+    }
+    layout.channels = format->nChannels;
+    layout.blockAlign = format->nBlockAlign;
+    return true;
+}
+
+// The frames a block of `bytes` bytes (at most one whole block) holds.
+uint32_t ImaFramesInBlock(const ImaLayout& layout, uint32_t bytes) {
+    const uint32_t header = kImaHeaderBytesPerChannel * layout.channels;
+    if (bytes < header) return 0;
+    return 1 + (bytes - header) / (kImaWordBytes * layout.channels) * kImaFramesPerWord;
+}
+
+inline int32_t ImaStep(int32_t& predictor, int32_t& index, unsigned code) {
+    const int32_t step = kImaStepTable[size_t(index)];
+    int32_t difference = step >> 3;
+    if (code & 4) difference += step;
+    if (code & 2) difference += step >> 1;
+    if (code & 1) difference += step >> 2;
+    predictor = std::clamp(predictor + ((code & 8) ? -difference : difference), -32768, 32767);
+    index = std::clamp(index + kIndexAdjust[code], 0, kMaxStepIndex);
+    return predictor;
+}
+
+}  // namespace
+
+bool IsIMAADPCMFormat(const WAVEFORMATEX* format) noexcept {
+    ImaLayout layout;
+    return ReadImaLayout(format, layout);
+}
+
+uint64_t IMAADPCMFrames(const WAVEFORMATEX* format, uint64_t dataBytes) noexcept {
+    ImaLayout layout;
+    if (!ReadImaLayout(format, layout)) return 0;
+    return dataBytes / layout.blockAlign * ImaFramesInBlock(layout, layout.blockAlign) +
+           ImaFramesInBlock(layout, uint32_t(dataBytes % layout.blockAlign));
+}
+
+uint32_t DecodeIMAADPCM(const WAVEFORMATEX* format, const void* input, uint32_t inputBytes, void* output,
+                        uint32_t outputSize) noexcept {
+    ImaLayout layout;
+    if (!input || !output || !ReadImaLayout(format, layout)) return 0;
+    const unsigned channels = layout.channels;
+    const uint32_t frameBytes = 2 * channels;
+    const uint32_t header = kImaHeaderBytesPerChannel * channels;
+    const auto* in = static_cast<const uint8_t*>(input);
+    auto* out = static_cast<uint8_t*>(output);
+    uint32_t left = inputBytes, room = outputSize / frameBytes;
+    while (left >= header && room > 0) {
+        const uint32_t blockBytes = std::min(layout.blockAlign, left);
+        const uint32_t frames = std::min(ImaFramesInBlock(layout, blockBytes), room);
+        for (unsigned c = 0; c < channels; ++c) {
+            int32_t predictor = LoadI16(in + kImaHeaderBytesPerChannel * c);
+            // A damaged index is taken at its nearest valid value.
+            int32_t index = std::min<int32_t>(in[kImaHeaderBytesPerChannel * c + 2], kMaxStepIndex);
+            uint8_t* sample = out + 2 * c;
+            StoreI16(sample, predictor);
+            const uint8_t* words = in + header + kImaWordBytes * c;
+            for (uint32_t f = 1; f < frames; ++f) {
+                const uint32_t k = f - 1;  // code number within the channel's codes
+                const uint8_t byte = words[k / kImaFramesPerWord * kImaWordBytes * channels + k % kImaFramesPerWord / 2];
+                sample += frameBytes;
+                StoreI16(sample, ImaStep(predictor, index, (k & 1) ? byte >> 4 : byte & 15));
+            }
+        }
+        out += frames * frameBytes;
+        room -= frames;
+        in += blockBytes;
+        left -= blockBytes;
+    }
+    return uint32_t(out - static_cast<uint8_t*>(output));
 }

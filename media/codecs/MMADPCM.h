@@ -14,6 +14,7 @@
 #include <cstdint>
 
 constexpr uint16_t kWaveFormatMSADPCM = 0x0002;
+constexpr uint16_t kWaveFormatIMAADPCM = 0x0011;
 constexpr uint16_t kWaveFormatTag3ADPCM = 0x0003;
 constexpr uint16_t kWaveFormatAntexADPCME = 0x0033;
 constexpr uint16_t kWaveFormatAntexDviOkiADPCME = 0x0206;
@@ -59,6 +60,34 @@ uint32_t MSADPCMDecodedSize(const WAVEFORMATEX* source, const WAVEFORMATEX* dest
 // have) decodes as silence of the block's length.
 uint32_t DecodeMSADPCM(const WAVEFORMATEX* source, const WAVEFORMATEX* dest, const void* input, uint32_t inputBytes,
                        void* output, uint32_t outputSize) noexcept;
+
+// The frames `dataBytes` bytes of Microsoft ADPCM data hold: whole blocks,
+// then a last block cut short with the frames its bytes hold (its two
+// header frames and one per whole code of every channel; nothing when it is
+// shorter than its header). 0 for a format DecodeMSADPCM does not decode or
+// whose samples per block disagree with its block size.
+uint64_t MSADPCMFrames(const WAVEFORMATEX* format, uint64_t dataBytes) noexcept;
+
+// IMA ADPCM in blocks (tag 0x11, 4 bits): per channel a header of the first
+// sample and a step index (4 bytes), then words of 8 codes per channel in
+// turn, low nibble first. The block size must hold the header and whole
+// words, and a samples-per-block field, when the format has one, must agree
+// with it.
+bool IsIMAADPCMFormat(const WAVEFORMATEX* format) noexcept;
+
+// The frames `dataBytes` bytes of IMA ADPCM data hold: whole blocks, then a
+// last block cut short with the frames its bytes hold (its header sample and
+// 8 per whole word of every channel; nothing when it is shorter than its
+// header). 0 for a format IsIMAADPCMFormat refuses.
+uint64_t IMAADPCMFrames(const WAVEFORMATEX* format, uint64_t dataBytes) noexcept;
+
+// Decodes the blocks of `input` (whole blocks; a last block cut short as
+// IMAADPCMFrames counts it) to 16-bit PCM, writing whole frames only and at
+// most `outputSize` bytes. Returns the bytes written; 0 for a format it does
+// not decode. Each code adds the step shifted right by 3, plus the step, a
+// half and a quarter step for its three magnitude bits, with saturation.
+uint32_t DecodeIMAADPCM(const WAVEFORMATEX* format, const void* input, uint32_t inputBytes, void* output,
+                        uint32_t outputSize) noexcept;
 
 // The running state of a nibble codec, per channel (left, then right; mono
 // uses the first): last code, step index, predictor. A fresh state is all 0.

@@ -65,6 +65,7 @@ bool BindMpegLibrary(const char* libraryName) {
     MPEG_BIND(mpeg_SetTrailingHeader);
     MPEG_BIND(mpeg_SetExactPosition);
     MPEG_BIND(mpeg_SetFileName);
+    MPEG_BIND(mpeg_SetFileNameW);
     MPEG_BIND(mpeg_GetFileName);
     MPEG_BIND(mpeg_GetEmpty);
     MPEG_BIND(mpeg_GetFileInfo);
@@ -155,13 +156,22 @@ private:
     void* handle_ = nullptr;
 };
 
-// The library opens files under ANSI names; "RESOURCE://" and "POINTER://"
-// names are no paths.
-std::string LibraryName(const std::string& fileName) {
+// Sets the library's file: under its wide name where the library takes
+// one, else under an ANSI name only where one names exactly this file (its
+// own, or its short form); "RESOURCE://" and "POINTER://" names are no paths
+// and go as they are. A name that cannot reach the library is refused with
+// MPEG_ERR_NAME_OUTSIDE_CODE_PAGE rather than sent as a look-alike, which
+// would open another file of that name.
+constexpr int32_t MPEG_ERR_NAME_OUTSIDE_CODE_PAGE = -1;
+
+int32_t SetLibraryFile(void* handle, const std::string& fileName) {
     const std::string upperName = wc::UpperCase(fileName);
     if (upperName.find("RESOURCE://") != std::string::npos || upperName.find("POINTER://") != std::string::npos)
-        return fileName;
-    return wc::AnsiPathFor(fileName);
+        return Lib().mpeg_SetFileName(handle, fileName.c_str());
+    if (Lib().mpeg_SetFileNameW) return Lib().mpeg_SetFileNameW(handle, wc::PathToWide(fileName).c_str());
+    const std::string ansi = wc::AnsiPathFor(fileName);
+    if (ansi.empty()) return MPEG_ERR_NAME_OUTSIDE_CODE_PAGE;
+    return Lib().mpeg_SetFileName(handle, ansi.c_str());
 }
 
 // The name checks shared by CanRead and GetFileInfo; `waveTag` gets the
@@ -271,7 +281,11 @@ std::string TMMMpeg::FileName() const {
 
 void TMMMpeg::SetFileName(const std::string& value) {
     Close();
-    Check(Lib().mpeg_SetFileName(instance_, LibraryName(value).c_str()));
+    const int32_t status = SetLibraryFile(instance_, value);
+    if (status == MPEG_ERR_NAME_OUTSIDE_CODE_PAGE)
+        throw EMMMpegError("the name \"" + value + "\" has characters outside the system's code page and no short "
+                           "form, and the MPEG library takes no other names");
+    Check(status);
 }
 
 TMpegVersion TMMMpeg::Version() const { return IsEmpty() ? v1 : TMpegVersion(info_.Version ? v1 : v2LSF); }
@@ -436,7 +450,7 @@ bool TMMMPEGFile::CanReadFile(const std::string& fileName, TMpegDecryptProc call
     if (waveTag >= 0) return IsMpegWaveTag(waveTag);
     TempInstance instance(callback, user, mode);
     if (!instance.get()) return false;
-    return Lib().mpeg_SetFileName(instance.get(), LibraryName(fileName).c_str()) == 0 && !Lib().mpeg_GetEmpty(instance.get());
+    return SetLibraryFile(instance.get(), fileName) == 0 && !Lib().mpeg_GetEmpty(instance.get());
 }
 
 bool TMMMPEGFile::GetMpegFileInfo(const std::string& fileName, TMMFileInfo& info, bool scan, TMpegDecryptProc callback,
@@ -446,7 +460,7 @@ bool TMMMPEGFile::GetMpegFileInfo(const std::string& fileName, TMMFileInfo& info
     if (waveTag >= 0 && !IsMpegWaveTag(waveTag)) return false;
     TempInstance instance(callback, user, mode);
     void* h = instance.get();
-    if (!h || Lib().mpeg_SetFileName(h, LibraryName(fileName).c_str()) != 0 || Lib().mpeg_GetEmpty(h)) return false;
+    if (!h || SetLibraryFile(h, fileName) != 0 || Lib().mpeg_GetEmpty(h)) return false;
     if (Lib().mpeg_OpenFile(h) != 0) return false;
     Lib().mpeg_CloseFile(h);
     MpegFileInfo mpeg{};

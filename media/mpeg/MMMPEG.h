@@ -44,6 +44,7 @@ struct MpegEntryPoints {
     int32_t(WINAPI* mpeg_SetTrailingHeader)(Handle, uint32_t) = nullptr;
     int32_t(WINAPI* mpeg_SetExactPosition)(Handle, BOOL) = nullptr;
     int32_t(WINAPI* mpeg_SetFileName)(Handle, const char*) = nullptr;
+    int32_t(WINAPI* mpeg_SetFileNameW)(Handle, const wchar_t*) = nullptr;  // optional: newer libraries
     int32_t(WINAPI* mpeg_GetFileName)(Handle, char*, int32_t) = nullptr;
     BOOL(WINAPI* mpeg_GetEmpty)(Handle) = nullptr;
     int32_t(WINAPI* mpeg_GetFileInfo)(Handle, MpegFileInfo*) = nullptr;

@@ -56,14 +56,15 @@ TEST(KeepFormatCodecOfFile, LeavesTheCommandAloneForAFileThatIsNoWave) {
     EXPECT_EQ(KeepFormatCodecOf(dir / "missing.wav"), "");
 }
 
-TEST(ConverterCommandLine, PutsTheCodecOptionJustBeforeTheOutputPath) {
-    EXPECT_EQ(BuildConverterCommandLine("C:\\my music\\take 1.wav", "D:\\out", "pcm_s24le"),
-              "extras\\ffmpeg -i \"C:\\my music\\take 1.wav\" -f wav -bitexact -y -c:a pcm_s24le "
-              "\"D:\\out\\Clean_take 1.wav\"");
-    EXPECT_EQ(BuildConverterCommandLine("C:\\a.wav", "E:\\", "pcm_f64le"),
-              "extras\\ffmpeg -i \"C:\\a.wav\" -f wav -bitexact -y -c:a pcm_f64le \"E:\\\\Clean_a.wav\"");
-    EXPECT_EQ(BuildConverterCommandLine("C:\\a.wav", "D:\\out", ""),
-              "extras\\ffmpeg -i \"C:\\a.wav\" -f wav -bitexact -y \"D:\\out\\Clean_a.wav\"");
+TEST(ConverterCommandLine, GuessesNoLayoutAndPutsTheOptionsJustBeforeTheOutputPath) {
+    EXPECT_EQ(ConverterCommandLine("C:\\my music\\take 1.wav", "D:\\out\\~WaveCleaner-7-1.tmp", "pcm_s24le", false),
+              "extras\\ffmpeg -guess_layout_max 2 -i \"C:\\my music\\take 1.wav\" -f wav -bitexact -y -c:a pcm_s24le "
+              "\"D:\\out\\~WaveCleaner-7-1.tmp\"");
+    EXPECT_EQ(ConverterCommandLine("C:\\a.wav", "E:\\\\x.tmp", "pcm_f64le", true),
+              "extras\\ffmpeg -guess_layout_max 2 -i \"C:\\a.wav\" -f wav -bitexact -y -c:a pcm_f64le -rf64 auto "
+              "\"E:\\\\x.tmp\"");
+    EXPECT_EQ(ConverterCommandLine("C:\\a.wav", "D:\\out\\x.tmp", "", false),
+              "extras\\ffmpeg -guess_layout_max 2 -i \"C:\\a.wav\" -f wav -bitexact -y \"D:\\out\\x.tmp\"");
 }
 
 // The check of one source against one output in a fresh folder.
@@ -151,10 +152,16 @@ TEST_F(CleanCopyCheck, DeepAndFloatSourcesNeedTheirOwnFormatAndBytes) {
                                             std::tuple{uint16_t(0), 24, int(kTagPcm)}}) {
         const auto data = PatternBytes(size_t(bits / 8) * 6 * 300, bits);
         const auto file = MakeWave(tag, 6, 48000, uint16_t(bits), data, uint16_t(subTag));
-        // The converter writes extensible for these; plain tags hold the same samples.
+        // The converter writes extensible for these, with no speaker positions (mask 0, at byte 40)
+        // for a plain source; plain tags hold the same samples.
         const auto plain = MakeWave(subTag ? uint16_t(subTag) : tag, 6, 48000, uint16_t(bits), data);
-        EXPECT_TRUE(Check(file, &plain).success) << bits << " bits, tag " << tag;
-        EXPECT_TRUE(Check(plain, &file).success) << bits << " bits, tag " << tag;
+        auto unplaced = MakeWave(0, 6, 48000, uint16_t(bits), data, tag == kTagFloat ? kTagFloat : kTagPcm);
+        std::fill(unplaced.begin() + 40, unplaced.begin() + 44, 0);
+        EXPECT_TRUE(Check(plain, &unplaced).success) << bits << " bits, tag " << tag;
+        EXPECT_TRUE(Check(file, &file).success) << bits << " bits, tag " << tag;
+        if (subTag) {
+            EXPECT_FALSE(Check(file, &plain).success) << "the speaker positions were dropped";
+        }
     }
 }
 
@@ -233,8 +240,9 @@ TEST_F(CleanCopyCheck, DecodingCountsThePcmBytesWritten) {
     const AcmScope acm;  // the system's decoder, as the program binds it at start
     WriteFileBytes(source, MakeWave(6, 1, 8000, 8, PatternBytes(300000, 7)));
     progress = {JobProgress::Stage::Decoding, 0, 600044};
-    std::string failure;
-    ASSERT_TRUE(DecodeToPcmWave(source, output, [this] { reached.push_back(progress); }, failure, &progress)) << failure;
+    DecodedWave decoded;
+    ASSERT_TRUE(DecodeToPcmWave(source, output, [this] { reached.push_back(progress); }, decoded, &progress))
+        << decoded.failure;
     ExpectStepsUpTo(reached, JobProgress::Stage::Decoding, 600000);
     EXPECT_EQ(ChunkOf(ReadFileBytes(output), "data").size(), 600000u);
 }

@@ -342,29 +342,33 @@ TEST_F(MainWindowTest, TheLogNamesTheSourceGivesTheSamplesMd5AndKeepsThePrevious
     form->BtnCleanFile->Click();
     EXPECT_EQ(logText(previous), first);
     const std::string second = logText(log);
-    // The job's own line and the verdict both name the source (gone: it cannot be read).
-    EXPECT_NE(second.find("\r\n" + source + ": clean copy refused: "), std::string::npos) << second;
-    EXPECT_NE(second.find("\r\nfailed: " + source + ": clean copy refused: "), std::string::npos) << second;
+    // The line that opens the source and its verdict both name it (gone: it cannot be read).
+    EXPECT_NE(second.find("\r\nsource 1 of 1: " + source + "\r\nrefused: " + source + ": clean copy refused: "),
+              std::string::npos)
+        << second;
 }
 
-TEST(JobSummaryText, CountsTheCleanedAndNamesWhatFailedOrWasStopped) {
-    using Kind = SourceOutcome::Kind;
+TEST(JobSummaryText, CountsTheCleanedAndNamesWhatFailedWasRefusedOrWasStopped) {
+    using Result = FileOutcome::Result;
+    const auto outcome = [](const char* source, Result result, const char* reason = "") {
+        return FileOutcome{.result = result, .source = source, .reason = reason};
+    };
     const struct {
         const char* name;
-        std::vector<SourceOutcome> outcomes;
+        std::vector<FileOutcome> outcomes;
         const char* text;
     } rows[] = {
-        {"all cleaned", {{"C:\\in\\a.wav", Kind::Cleaned, ""}, {"C:\\in\\b.wav", Kind::Cleaned, ""}},
+        {"all cleaned", {outcome("C:\\in\\a.wav", Result::Verified), outcome("C:\\in\\b.wav", Result::Verified)},
          "Cleaned 2 of 2 files."},
-        {"one stopped alone", {{"C:\\in\\a.wav", Kind::Stopped, ""}}, "Cleaned 0 of 1 file.\nStopped: C:\\in\\a.wav"},
+        {"one stopped alone", {outcome("C:\\in\\a.wav", Result::Stopped)}, "Cleaned 0 of 1 file.\nStopped: C:\\in\\a.wav"},
         {"each kind",
-         {{"C:\\in\\a.wav", Kind::Cleaned, ""},
-          {"C:\\in\\b.wav", Kind::Failed, "clean copy refused: no decoder"},
-          {"C:\\in\\c.wav", Kind::Failed, "clean copy check failed: the converter ended with exit code 1"},
-          {"C:\\in\\d.wav", Kind::Stopped, ""},
-          {"C:\\in\\e.wav", Kind::NotStarted, ""},
-          {"C:\\in\\f.wav", Kind::NotStarted, ""}},
-         "Cleaned 1 of 6 files.\nFailed: C:\\in\\b.wav: clean copy refused: no decoder\n"
+         {outcome("C:\\in\\a.wav", Result::Verified),
+          outcome("C:\\in\\b.wav", Result::Refused, "clean copy refused: no decoder"),
+          outcome("C:\\in\\c.wav", Result::Failed, "clean copy check failed: the converter ended with exit code 1"),
+          outcome("C:\\in\\d.wav", Result::Stopped),
+          outcome("C:\\in\\e.wav", Result::NotStarted),
+          outcome("C:\\in\\f.wav", Result::NotStarted)},
+         "Cleaned 1 of 6 files.\nRefused: C:\\in\\b.wav: clean copy refused: no decoder\n"
          "Failed: C:\\in\\c.wav: clean copy check failed: the converter ended with exit code 1\n"
          "Stopped: C:\\in\\d.wav\nNot started: 2 files."},
     };
@@ -454,9 +458,9 @@ TEST_F(MainWindowTest, ASecondSourceOfTheSameNameIsRefusedWithALogLine) {
         outcome = MessageBoxText(box);
         PressOk(box);
     })) << "no outcome";
-    EXPECT_EQ(outcome, L"Cleaned 1 of 2 files.\nFailed: " + wc::ToWide(twin) +
-                           L": an earlier source of this batch has the same name, and its clean copy would be "
-                           L"overwritten");
+    EXPECT_EQ(outcome, L"Cleaned 1 of 2 files.\nRefused: " + wc::ToWide(twin) + L": its clean copy " +
+                           wc::ToWide(output / "Clean_take one.wav") + L" would replace the copy of " +
+                           wc::ToWide(source) + L", an earlier source of this batch");
     EXPECT_EQ(form->Sources(), (std::vector<std::string>{source, twin})) << "the drop during the job was taken";
     const auto copy = MakePcmWave(1, 8000, 16, MakeTestSamples16(1, 800));  // the first source, as written
     EXPECT_EQ(ReadFileBytes(output / "Clean_take one.wav"), copy);
