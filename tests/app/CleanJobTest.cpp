@@ -412,6 +412,8 @@ TEST_F(CleanJobStandIn, PressesDuringASlowJobAreIgnored) {
     EXPECT_FALSE(FindFolderBrowser(app.id())) << "the folder browser opened during the job";
     EXPECT_FALSE(FindOpenDialog(app.id())) << "the open dialog opened during the job";
     PressOk(box);
+    // The press is posted: the box is gone once its window is.
+    ASSERT_TRUE(WaitFor([&] { return ::IsWindow(box) ? nullptr : clean; })) << "the message stayed";
     // No second job follows the first.
     EXPECT_FALSE(WaitFor([&] { return FindTopWindow(app.id(), L"#32770", L"Wave Cleaner"); },
                          std::chrono::milliseconds(4000)));
