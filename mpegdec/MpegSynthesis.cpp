@@ -330,23 +330,33 @@ __attribute__((target("avx2"), force_align_arg_pointer)) void RunAvx2(const floa
                 SpreadRow(rows[lane + 1], hist[n]);
             }
             const int second = n;
-            __m256 acc[2][4];
-            for (auto& slot : acc)
-                for (auto& x : slot) x = _mm256_setzero_ps();
+            const float* even[2][8];
+            const float* odd[2][8];
             for (int m = 0; m < 8; ++m) {
-                const float* even[2] = {hist[(first + 2 * m) & (kHistory - 1)], hist[(second + 2 * m) & (kHistory - 1)]};
-                const float* odd[2] = {hist[(first + 2 * m + 1) & (kHistory - 1)] + 32, hist[(second + 2 * m + 1) & (kHistory - 1)] + 32};
-                const float* d = t.window + 64 * m;
-                for (int i = 0; i < 4; ++i) {
-                    const __m256 evenWindow = _mm256_load_ps(d + 8 * i), oddWindow = _mm256_load_ps(d + 32 + 8 * i);
+                even[0][m] = hist[(first + 2 * m) & (kHistory - 1)];
+                even[1][m] = hist[(second + 2 * m) & (kHistory - 1)];
+                odd[0][m] = hist[(first + 2 * m + 1) & (kHistory - 1)] + 32;
+                odd[1][m] = hist[(second + 2 * m + 1) & (kHistory - 1)] + 32;
+            }
+            // Eight outputs of both slots at a time, all eight terms, so
+            // that the sums stay in registers (eight of them in a 32-bit
+            // build).
+            __m256 acc[2][4];
+            for (int i = 0; i < 4; ++i) {
+                __m256 sum[2] = {_mm256_setzero_ps(), _mm256_setzero_ps()};
+                for (int m = 0; m < 8; ++m) {
+                    const float* d = t.window + 64 * m + 8 * i;
+                    const __m256 evenWindow = _mm256_load_ps(d), oddWindow = _mm256_load_ps(d + 32);
                     // The plain path's sums in its order (no fused
                     // multiply-add), so that every path gives the same samples.
                     for (int s = 0; s < 2; ++s) {
-                        const __m256 e = _mm256_mul_ps(_mm256_load_ps(even[s] + 8 * i), evenWindow);
-                        const __m256 o = _mm256_mul_ps(_mm256_load_ps(odd[s] + 8 * i), oddWindow);
-                        acc[s][i] = _mm256_add_ps(acc[s][i], _mm256_add_ps(e, o));
+                        const __m256 e = _mm256_mul_ps(_mm256_load_ps(even[s][m] + 8 * i), evenWindow);
+                        const __m256 o = _mm256_mul_ps(_mm256_load_ps(odd[s][m] + 8 * i), oddWindow);
+                        sum[s] = _mm256_add_ps(sum[s], _mm256_add_ps(e, o));
                     }
                 }
+                acc[0][i] = sum[0];
+                acc[1][i] = sum[1];
             }
             for (int s = 0; s < (pair ? 2 : 1); ++s) {
                 __m128 halves[8];
@@ -358,6 +368,26 @@ __attribute__((target("avx2"), force_align_arg_pointer)) void RunAvx2(const floa
             }
         }
     }
+}
+#endif
+
+void InterleavePlain(const int16_t* left, const int16_t* right, int count, int16_t* out) {
+    for (int i = 0; i < count; ++i) {
+        out[2 * i] = left[i];
+        out[2 * i + 1] = right[i];
+    }
+}
+
+#if MPEGDEC_X86
+__attribute__((target("sse2"))) void InterleaveSse2(const int16_t* left, const int16_t* right, int count, int16_t* out) {
+    int i = 0;
+    for (; i + 8 <= count; i += 8) {
+        const __m128i l = _mm_loadu_si128(reinterpret_cast<const __m128i*>(left + i));
+        const __m128i r = _mm_loadu_si128(reinterpret_cast<const __m128i*>(right + i));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(out + 2 * i), _mm_unpacklo_epi16(l, r));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(out + 2 * i + 8), _mm_unpackhi_epi16(l, r));
+    }
+    InterleavePlain(left + i, right + i, count - i, out + 2 * i);
 }
 #endif
 
@@ -417,6 +447,13 @@ void Synthesis::Run(int channel, const float* subbands, int bandStride, int slot
     if (path_ == SynthesisPath::sse2) return RunSse2(subbands, bandStride, slots, hist, n, pcm, stride);
 #endif
     RunPlain(subbands, bandStride, slots, hist, n, pcm, stride);
+}
+
+void Synthesis::Interleave(const int16_t* left, const int16_t* right, int count, int16_t* out) const {
+#if MPEGDEC_X86
+    if (path_ != SynthesisPath::plain) return InterleaveSse2(left, right, count, out);
+#endif
+    InterleavePlain(left, right, count, out);
 }
 
 }  // namespace mpegaudio
