@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "app/DecodingStreams.h"
+#include "app/SampleDigest.h"
 #include "framework/Files.h"
 #include "framework/Handles.h"
 #include "framework/Strings.h"
@@ -375,6 +376,7 @@ CleanCheckResult CheckCleanCopy(const std::string& sourcePath, const std::string
     int64_t expectedBytes = 0, outputBytes = 0;
     int64_t firstDifference = -1;  // byte offset
     std::vector<uint8_t> block, written;
+    SampleMd5 md5;
     for (;;) {
         if (!expected->Next(block)) return differs(expected->failure + "; " + formats);
         if (block.empty()) break;
@@ -388,6 +390,7 @@ CleanCheckResult CheckCleanCopy(const std::string& sourcePath, const std::string
                                                  block.begin());
             else if (size_t(read) < block.size())
                 firstDifference = outputBytes + read;  // the output ends early
+            md5.Add(written.data(), size_t(read));
             outputBytes += read;
         }
         if (progress) progress->done = uint64_t(std::min<int64_t>(expectedBytes, output->dataBytes));
@@ -403,6 +406,7 @@ CleanCheckResult CheckCleanCopy(const std::string& sourcePath, const std::string
     if (firstDifference < 0 && outputTotal == expectedBytes) {
         result.verdict = Verdict::Verified;
         result.success = true;
+        result.samplesMd5 = md5.Hex(result.md5Failure);
         return result;
     }
     const auto frames = [&](int64_t bytes) { return std::to_string(bytes / std::max<uint32_t>(frameBytes, 1)); };

@@ -96,13 +96,16 @@ struct CleanCheckResult {
     Verdict verdict = Verdict::Differs;
     bool success = false;
     std::string logLine;
+    std::string samplesMd5;  // Verified: the MD5 of the copy's sample bytes (empty, with
+                             // the reason in md5Failure, when none could be taken)
+    std::string md5Failure;
 };
 
 // Compares the clean copy at `outputPath` with the source (for the Decode
 // route, with the decoded PCM wave): its layout, its speaker positions and
 // valid bits, the data size its header declares, and every sample. `betweenBlocks` runs after every block
 // read (may be empty); `progress`, when given, is the Checking stage over
-// the copy's sample bytes.
+// the copy's sample bytes. The copy's samples are hashed as they are read.
 CleanCheckResult CheckCleanCopy(const std::string& sourcePath, const std::string& outputPath,
                                 const std::function<void()>& betweenBlocks, JobProgress* progress = nullptr);
 

@@ -4,12 +4,14 @@
 #include <shlobj.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <exception>
 #include <functional>
 #include <optional>
 #include <string>
 #include <vector>
 
+#include "app/Version.h"
 #include "framework/Files.h"
 #include "framework/Handles.h"
 #include "framework/Strings.h"
@@ -92,10 +94,21 @@ const char* StageName(JobProgress::Stage stage) {
     return "";
 }
 
-// Writes the log's file anew; false when it cannot be made.
-bool StartLog(const std::string& path) {
-    return bool(wc::FileHandle(::CreateFileW(Wide(path).c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                                             nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr)));
+// Keeps the previous job's log beside it (one generation: a retry does not
+// erase what the user was asked to send), then starts the log anew with its
+// header; false when it cannot be made.
+bool StartLog(const std::string& path, const std::vector<std::string>& sources) {
+    const std::wstring log = Wide(path);
+    WIN32_FILE_ATTRIBUTE_DATA data{};
+    // An empty log is the one FindLogLocation made: no job wrote it.
+    if (::GetFileAttributesExW(log.c_str(), GetFileExInfoStandard, &data) && (data.nFileSizeLow || data.nFileSizeHigh))
+        ::MoveFileExW(log.c_str(), Wide(PreviousLogPath(path)).c_str(), MOVEFILE_REPLACE_EXISTING);
+    if (!wc::FileHandle(::CreateFileW(log.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                      CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr)))
+        return false;
+    SYSTEMTIME now{};
+    ::GetLocalTime(&now);
+    return AppendLogLine(path, LogHeader(WC_VERSION_TEXT, now, sources));
 }
 
 }  // namespace
@@ -118,6 +131,28 @@ std::string ConverterCommandLine(std::string_view inputPath, std::string_view ou
     const std::string large = rf64 ? "-rf64 auto " : "";
     return "extras\\ffmpeg -guess_layout_max 2 -i \"" + std::string(inputPath) + "\" -f wav -bitexact -y " +
            keepFormat + large + "\"" + std::string(outputPath) + "\"";
+}
+
+std::string PreviousLogPath(const std::string& logPath) {
+    const size_t dot = logPath.rfind('.');
+    const size_t slash = logPath.find_last_of("\\/");
+    const bool extension = dot != std::string::npos && (slash == std::string::npos || dot > slash);
+    return extension ? logPath.substr(0, dot) + ".previous" + logPath.substr(dot) : logPath + ".previous";
+}
+
+std::string LogHeader(std::string_view version, const SYSTEMTIME& at, const std::vector<std::string>& sources) {
+    char when[64];
+    std::snprintf(when, sizeof when, "%04u-%02u-%02u %02u:%02u:%02u", unsigned(at.wYear), unsigned(at.wMonth),
+                  unsigned(at.wDay), unsigned(at.wHour), unsigned(at.wMinute), unsigned(at.wSecond));
+    std::string header = "Wave Cleaner ";
+    header += version;
+    header += ", job of ";
+    header += when;
+    header += ", ";
+    header += std::to_string(sources.size());
+    header += sources.size() == 1 ? " source:" : " sources:";
+    for (const std::string& source : sources) header += "\r\n  " + source;
+    return header;
 }
 
 LogLocation FindLogLocation() {
@@ -323,7 +358,7 @@ std::vector<FileOutcome> CleanJob::Run(const std::vector<std::string>& sources, 
                                        const LogLocation& log) {
     folder_ = folder;
     logPath_ = log.path;
-    if (!logPath_.empty() && !StartLog(logPath_)) logPath_.clear();
+    if (!logPath_.empty() && !StartLog(logPath_, sources)) logPath_.clear();
     const auto logLine = [&](const std::string& line) {
         if (!logPath_.empty()) AppendLogLine(logPath_, line);
     };
@@ -366,14 +401,13 @@ std::vector<FileOutcome> CleanJob::Run(const std::vector<std::string>& sources, 
         FileOutcome& outcome = outcomes[i];
         if (outcome.result == FileOutcome::Result::Refused) continue;
         progress_.index = i;
-        if (sources.size() > 1)
-            logLine("source " + std::to_string(i + 1) + " of " + std::to_string(sources.size()) + ": " + sources[i]);
+        // The converter's output follows this line.
+        logLine("source " + std::to_string(i + 1) + " of " + std::to_string(sources.size()) + ": " + sources[i]);
         outcome = CleanOne(sources[i], outcome.output);
-        if (sources.size() > 1 && (outcome.result == FileOutcome::Result::Failed ||
-                                   outcome.result == FileOutcome::Result::Refused))
-            logLine("failed: " + outcome.source + ": " + outcome.reason);
         if (outcome.result == FileOutcome::Result::Stopped) break;  // the rest stay not started
     }
+    for (const FileOutcome& outcome : outcomes)
+        if (outcome.result == FileOutcome::Result::NotStarted) logLine("not started: " + outcome.source);
     return outcomes;
 }
 
@@ -389,7 +423,8 @@ FileOutcome CleanJob::CleanOne(const std::string& source, const std::string& out
         outcome.result = result;
         outcome.reason = reason;
         outcome.earlierCopyKept = earlier;
-        logLine(reason + (earlier ? "; the earlier " + output + " was left as it was" : ""));
+        logLine((result == FileOutcome::Result::Refused ? "refused: " : "failed: ") + source + ": " + reason +
+                (earlier ? "; the earlier " + output + " was left as it was" : ""));
         return outcome;
     };
 
@@ -439,6 +474,9 @@ FileOutcome CleanJob::CleanOne(const std::string& source, const std::string& out
             return ended(FileOutcome::Result::Failed, "clean copy failed: the verified copy cannot replace " + output +
                                                           ": " + SystemText(error));
         outcome.result = FileOutcome::Result::Verified;
+        logLine("cleaned: " + source + " -> " + output + ": " +
+                (check.samplesMd5.empty() ? "no MD5 of the samples: " + check.md5Failure
+                                          : "samples MD5 " + check.samplesMd5 + " (source and copy)"));
         return outcome;
     } catch (const JobStopped&) {
         // The converter has been ended and the temporary files removed (by

@@ -90,6 +90,10 @@ struct LogLocation {
     bool besideProgram = true;
 };
 LogLocation FindLogLocation();
+// Where the previous job's log is kept: "Cvlog.log" gives "Cvlog.previous.log".
+std::string PreviousLogPath(const std::string& logPath);
+// The lines that open a job's log: the program's version, when, and the sources.
+std::string LogHeader(std::string_view version, const SYSTEMTIME& at, const std::vector<std::string>& sources);
 
 // How far the job has come, for the caller to show between waits.
 struct BatchProgress {
@@ -109,8 +113,11 @@ public:
     CleanJob& operator=(const CleanJob&) = delete;
 
     // Cleans the sources into `folder`, one at a time, with a new log at
-    // `log` (several sources: each converter's output after a line naming
-    // its source). One outcome per source, in order.
+    // `log` (the previous one kept at PreviousLogPath): a header, then for
+    // each source a line naming it, the converter's output and a verdict
+    // line that names it again ("cleaned:" with the MD5 of its samples,
+    // "failed:", "refused:", "stopped:", "not started:"). One outcome per
+    // source, in order.
     std::vector<FileOutcome> Run(const std::vector<std::string>& sources, const std::string& folder,
                                  const LogLocation& log);
     // Ends the converter and removes the job's temporary files now (the

@@ -28,7 +28,7 @@ object Form1: TForm1
     Top = 32
     Width = 97
     Height = 35
-    Caption = 'Source File'
+    Caption = '&Source File'
     Status.Caption = '0'
     Status.Appearance.Fill.Color = clRed
     Status.Appearance.Fill.ColorMirror = clNone
@@ -51,7 +51,7 @@ object Form1: TForm1
     Appearance.Font.Style = []
     ParentFont = False
     TabOrder = 0
-    TabStop = False
+    TabStop = True
     OnClick = btnSlInpClick
   end
   object Label1: TLabel
@@ -66,7 +66,7 @@ object Form1: TForm1
     Top = 88
     Width = 97
     Height = 35
-    Caption = 'Output Folder'
+    Caption = '&Output Folder'
     Status.Caption = '0'
     Status.Appearance.Fill.Color = clRed
     Status.Appearance.Fill.ColorMirror = clNone
@@ -89,7 +89,7 @@ object Form1: TForm1
     Appearance.Font.Style = []
     ParentFont = False
     TabOrder = 1
-    TabStop = False
+    TabStop = True
     OnClick = BtnSloutClick
   end
   object Label2: TLabel
@@ -118,7 +118,7 @@ object Form1: TForm1
     Top = 169
     Width = 177
     Height = 57
-    Caption = 'CLEAN FILE'
+    Caption = '&CLEAN FILE'
     Status.Caption = '0'
     Status.Appearance.Fill.Color = clRed
     Status.Appearance.Fill.ColorMirror = clNone
@@ -137,7 +137,7 @@ object Form1: TForm1
     Color = clLime
     Enabled = False
     TabOrder = 2
-    TabStop = False
+    TabStop = True
     OnClick = BtnCleanFileClick
   end
   object Label3: TLabel
@@ -158,6 +158,14 @@ object Form1: TForm1
   end
   object Label6: TLabel
     Left = 370
+    Top = 232
+    Width = 60
+    Height = 18
+    Caption = ''
+    Visible = False
+  end
+  object Label7: TLabel
+    Left = 24
     Top = 232
     Width = 60
     Height = 18

@@ -17,6 +17,9 @@
 // temporary files are gone before the window lets the session end.
 #pragma once
 
+#include <windows.h>
+#include <shobjidl.h>
+
 #include <cstdint>
 #include <functional>
 #include <string>
@@ -29,6 +32,7 @@
 #include "dialogs/PBFolderDialog.h"
 #include "framework/Controls.h"
 #include "framework/Forms.h"
+#include "framework/Handles.h"
 
 // Shown when the output file exists after the job: "出力を完了しました。" (Shift-JIS).
 extern const char kOutputCompletedMessage[];
@@ -43,6 +47,18 @@ std::wstring ConversionFailedText(const LogLocation& log);
 bool IsChoiceMade(std::string_view caption);
 // `first` alone for one item, else followed by " (+N more)" for the other N.
 std::string WithMoreCount(std::string_view first, size_t count);
+// Sorts paths by file name in natural order ("take 2" before "take 10").
+void SortByName(std::vector<std::string>& paths);
+// What a drop says about the `count` items it did not take.
+std::string LeftOutText(size_t count);
+// The time a job has taken and, once the bar stands at `position` of 1000
+// (far enough for a fair guess), about how long it still needs:
+// "0:05 elapsed, about 0:15 left".
+std::string JobTimeText(uint64_t elapsedMs, int position);
+// The message that ends a job of several sources, or a stopped one: how many
+// were cleaned, each failed or refused source with its reason (as its log
+// line gives it), the stopped one, how many were not started.
+std::string JobSummaryText(const std::vector<FileOutcome>& outcomes);
 // "file k of N" while the k-th of several sources is cleaned.
 std::string FileOfText(size_t k, size_t count);
 
@@ -63,6 +79,11 @@ public:
     wc::TLabel* Label5 = nullptr;
     wc::TProgressBar* ProgressBar1 = nullptr;  // under CLEAN FILE while a job runs
     wc::TLabel* Label6 = nullptr;              // "file k of N" beside it
+    wc::TLabel* Label7 = nullptr;              // the time taken and the time left, on its other side
+
+    // The taskbar the window shows a job's progress on: the shell's, made at
+    // the first job, unless one is given here first.
+    void UseTaskbar(wc::ComPtr<ITaskbarList3> taskbar) { taskbar_ = std::move(taskbar); }
 
     // The sources the next job cleans, in order (the first is shown in Label1).
     const std::vector<std::string>& Sources() const noexcept { return sources_; }
@@ -90,17 +111,27 @@ private:
     void FilesDropped(HDROP drop);
     // The cleaning job of every source, then its one message.
     void RunCleanJob();
+    // The summary, with buttons that open the log and the output folder.
+    void ShowSummary(const std::string& text, const std::string& logPath, const std::string& folder);
     // Moves the bar by the job's stage: the program's decoding, the
     // converter's output against its expected size, the check.
     void ShowJobProgress();
     void ShowJobControls(bool running);
+    // The bar, the time beside it and the taskbar at `step` of the job's steps.
+    void ShowJobStep(int step);
+    // The taskbar button's progress state, when there is a taskbar.
+    void SetTaskbarState(TBPFLAG state);
+    // Shows the cursor the window under the pointer asks for now.
+    void RefreshCursor();
 
     std::vector<std::string> sources_;
     bool jobRunning_ = false;     // a job (converters, checks or its message) is under way
     bool stopRequested_ = false;  // Stop, Esc or a close during the job
     bool closePending_ = false;   // the window was closed during the job
-    bool busyCursor_ = false;     // the wait cursor shows over the window
+    bool busyCursor_ = false;     // the wait cursor shows where nothing can be done
 
     CleanJob* runningJob_ = nullptr;  // the job under way, for its progress and a log-off
     size_t shownFile_ = 0;            // the file "file k of N" names
+    uint64_t jobStartedMs_ = 0;       // GetTickCount64 when the job started, for the time beside the bar
+    wc::ComPtr<ITaskbarList3> taskbar_;
 };

@@ -2,7 +2,9 @@
 
 #include <algorithm>
 #include <cmath>
+#include <utility>
 
+#include "controls/ButtonAccessible.h"
 #include "framework/Forms.h"
 #include "framework/Strings.h"
 
@@ -13,6 +15,8 @@ namespace {
 constexpr int kVersionMajor = 1, kVersionMinor = 8, kVersionRelease = 1, kVersionBuild = 0;
 // How long the pressed look stays after a click, and how long it is released again, in ms.
 constexpr DWORD kPressedLookMs = 100;
+// A key message's flag that the key was already down: a held key's repeat.
+constexpr LPARAM kPreviousKeyDown = LPARAM(1) << 30;
 // How long an accelerator press shows the pressed look.
 constexpr DWORD kAcceleratorPressMs = 150;
 // Dialog code with a tab stop: arrow keys and all keys (DLGC_WANTARROWS | DLGC_WANTALLKEYS).
@@ -749,6 +753,7 @@ void TAdvSmoothButton::DispatchFor(DWORD ms) {
 void TAdvSmoothButton::MouseMove(unsigned shift, int x, int y) {
     if (!hover_) {
         hover_ = true;
+        down_ = leftPressed_;  // back over the control while still pressed
         TRACKMOUSEEVENT track{sizeof track, TME_LEAVE, Handle(), 0};
         ::TrackMouseEvent(&track);
         Changed();
@@ -764,18 +769,36 @@ void TAdvSmoothButton::MouseLeave() {
 
 void TAdvSmoothButton::MouseDown(TMouseButton button, unsigned shift, int x, int y) {
     if (OnMouseDown) OnMouseDown(this, button, shift, x, y);
-    if (!Enabled()) return;
+    if (!Enabled() || button != mbLeft) return;
+    // Held so that the release comes here wherever the pointer has gone.
     ::SetCapture(Handle());
+    leftPressed_ = true;
     down_ = true;
     if (TabStop()) ::SetFocus(Handle());
     Changed();
     Repaint();
 }
 
+void TAdvSmoothButton::CancelPress() {
+    if (!leftPressed_) return;
+    leftPressed_ = false;
+    down_ = false;
+    Changed();
+}
+
 void TAdvSmoothButton::MouseUp(TMouseButton button, unsigned shift, int x, int y) {
+    // Taken before the capture goes: its loss cancels a press.
+    const bool pressedHere = button == mbLeft && std::exchange(leftPressed_, false);
     if (::GetCapture() == Handle()) ::ReleaseCapture();
     if (OnMouseUp) OnMouseUp(this, button, shift, x, y);
-    // The click comes on release wherever the pointer is by then.
+    const bool over = x >= 0 && y >= 0 && x < Width() && y < Height();
+    if (!pressedHere || !over || !Enabled()) {
+        if (pressedHere) {
+            down_ = false;
+            Changed();
+        }
+        return;
+    }
     Click();
     if (IsDestroying() || !Enabled()) return;
     down_ = true;
@@ -787,11 +810,12 @@ void TAdvSmoothButton::MouseUp(TMouseButton button, unsigned shift, int x, int y
     DispatchFor(kPressedLookMs);
 }
 
-bool TAdvSmoothButton::DialogChar(char key) {
+bool TAdvSmoothButton::DialogChar(char key, LPARAM keyData) {
     const char accelerator = AcceleratorChar(Caption());
     if (!accelerator || ::CharUpperA(LPSTR(UINT_PTR(BYTE(accelerator)))) != ::CharUpperA(LPSTR(UINT_PTR(BYTE(key)))))
         return false;
     if (!Enabled() || !Visible()) return false;
+    if (keyData & kPreviousKeyDown) return true;
     down_ = true;
     Changed();
     Repaint();
@@ -849,11 +873,18 @@ LRESULT TAdvSmoothButton::WndProc(UINT message, WPARAM wParam, LPARAM lParam) {
         case WM_RBUTTONUP: MouseUp(mbRight, shift, x, y); return 0;
         case WM_MBUTTONUP: MouseUp(mbMiddle, shift, x, y); return 0;
         case WM_LBUTTONDBLCLK:
+            // Takes the place of the second press: the release after it clicks nothing.
             if (OnDblClick) OnDblClick(this);
             return 0;
+        case WM_CAPTURECHANGED:
+            if (reinterpret_cast<HWND>(lParam) != Handle()) CancelPress();
+            break;
         case BM_CLICK: Click(); return 0;
+        case WM_GETOBJECT:
+            if (const LRESULT answer = AnswerButtonGetObject(Handle(), wParam, lParam)) return answer;
+            break;
         case WM_GETDLGCODE: return DialogCode(reinterpret_cast<const MSG*>(lParam));
-        case wc::CM_DIALOGCHAR: return DialogChar(char(wParam)) ? 1 : 0;
+        case wc::CM_DIALOGCHAR: return DialogChar(char(wParam), lParam) ? 1 : 0;
         case WM_SETFOCUS:
             focused_ = true;
             Changed();
@@ -864,7 +895,10 @@ LRESULT TAdvSmoothButton::WndProc(UINT message, WPARAM wParam, LPARAM lParam) {
             Changed();
             if (OnExit) OnExit(this);
             return 0;
-        case WM_ENABLE: Changed(); break;
+        case WM_ENABLE:
+            if (!wParam) CancelPress();
+            Changed();
+            break;
         case WM_KEYDOWN:
         case WM_KEYUP: {
             WORD key = WORD(wParam);
@@ -880,11 +914,13 @@ LRESULT TAdvSmoothButton::WndProc(UINT message, WPARAM wParam, LPARAM lParam) {
         case WM_CHAR: {
             char key = char(wParam);
             if (OnKeyPress) OnKeyPress(this, key);
-            if (key == ' ' || key == '\r') Click();
+            // A held key repeats its character: only the first one clicks.
+            const bool repeated = (lParam & kPreviousKeyDown) != 0;
+            if ((key == ' ' || key == '\r') && !repeated) Click();
             return 0;
         }
         case WM_SYSCHAR:
-            if (DialogChar(char(wParam))) return 0;
+            if (DialogChar(char(wParam), lParam)) return 0;
             break;
         case WM_CONTEXTMENU:
             if (OnContextPopup) {

@@ -6,9 +6,11 @@
 // The look is rendered into a cached 32-bit ARGB bitmap that is rebuilt only
 // after a visible change; every paint first copies the parent's background
 // under the control and then draws the cached bitmap over it, so the rounded
-// corners show what lies behind. Clicks are raised on release (wherever the
-// pointer is by then), after which the pressed look stays for about 100 ms
-// while pending messages are dispatched.
+// corners show what lies behind. A click is what a system button takes for
+// one: the left button pressed on this control and released over it (a
+// release without that press, another button, or a release elsewhere click
+// nothing; the release after a double click neither). The pressed look then
+// stays for about 100 ms while pending messages are dispatched.
 #pragma once
 
 #include <windows.h>
@@ -279,8 +281,10 @@ public:
 
     // Sets the parent form's modal result, then raises OnClick.
     void Click() override;
-    // An accelerator character for this button: pressed, clicked, released; true when consumed.
-    bool DialogChar(char key);
+    // An accelerator character for this button: pressed, clicked, released;
+    // true when consumed. A held key's repeats (in `keyData`) are consumed
+    // without a click.
+    bool DialogChar(char key, LPARAM keyData = 0);
     // The keys the dialog manager leaves to this control.
     LRESULT DialogCode(const MSG* message) const;
     void MoveFocusByTab(bool backwards);
@@ -337,6 +341,8 @@ private:
     void MouseUp(TMouseButton button, unsigned shift, int x, int y);
     void MouseMove(unsigned shift, int x, int y);
     void MouseLeave();
+    // A left press on this control ends without a click (capture lost, disabled).
+    void CancelPress();
     // Dispatches pending messages until more than `ms` milliseconds have passed.
     static void DispatchFor(DWORD ms);
 
@@ -358,6 +364,7 @@ private:
 
     bool hover_ = false;
     bool down_ = false;
+    bool leftPressed_ = false;  // the left button went down on this control and is not yet released
     bool focused_ = false;
     bool cacheValid_ = false;
     bool cacheEnabled_ = true;  // the enabled state the cache shows

@@ -135,7 +135,22 @@ void TForm::Close() {
 }
 
 LRESULT TForm::WndProc(UINT message, WPARAM wParam, LPARAM lParam) {
-    if (message == WM_SYSCHAR && DialogChar(char(wParam))) return 0;
+    if (message == WM_SYSCHAR && DialogChar(char(wParam), lParam)) return 0;
+    // The focus comes back to the control that had it, as in a dialog; the
+    // first tab stop takes it when there is none.
+    if (message == WM_ACTIVATE && LOWORD(wParam) == WA_INACTIVE) {
+        HWND focus = ::GetFocus();
+        if (focus && ::IsChild(Handle(), focus)) focusedChild_ = focus;
+    }
+    if (message == WM_SETFOCUS) {
+        HWND target = focusedChild_;
+        if (!target || !::IsChild(Handle(), target) || !::IsWindowVisible(target) || !::IsWindowEnabled(target))
+            target = ::GetNextDlgTabItem(Handle(), nullptr, FALSE);
+        if (target) {
+            ::SetFocus(target);
+            return 0;
+        }
+    }
     if (message == kDpiChangedMessage && lParam) {
         DpiChanged(HIWORD(wParam), *reinterpret_cast<const RECT*>(lParam));
         return 0;
@@ -161,13 +176,14 @@ BOOL CALLBACK CollectWindow(HWND window, LPARAM list) {
 
 struct DialogCharOffer {
     char key;
+    LPARAM keyData;
     bool taken;
 };
 
 BOOL CALLBACK OfferDialogChar(HWND child, LPARAM data) {
     auto* offer = reinterpret_cast<DialogCharOffer*>(data);
     if (!::IsWindowVisible(child) || !::IsWindowEnabled(child)) return TRUE;
-    offer->taken = ::SendMessageA(child, CM_DIALOGCHAR, WPARAM(BYTE(offer->key)), 0) != 0;
+    offer->taken = ::SendMessageA(child, CM_DIALOGCHAR, WPARAM(BYTE(offer->key)), offer->keyData) != 0;
     return offer->taken ? FALSE : TRUE;
 }
 
@@ -207,9 +223,9 @@ int TForm::ShowModal() {
     return modalResult_;
 }
 
-bool TForm::DialogChar(char key) {
+bool TForm::DialogChar(char key, LPARAM keyData) {
     if (!HandleAllocated()) return false;
-    DialogCharOffer offer{key, false};
+    DialogCharOffer offer{key, keyData, false};
     ::EnumChildWindows(Handle(), OfferDialogChar, reinterpret_cast<LPARAM>(&offer));
     return offer.taken;
 }
@@ -251,7 +267,7 @@ bool TApplication::ProcessMessage(MSG& message) {
     if (message.message == WM_SYSCHAR && message.hwnd) {
         // Alt+letter presses the control with that accelerator anywhere on the form.
         auto* form = dynamic_cast<TForm*>(TWinControl::FromHandle(::GetAncestor(message.hwnd, GA_ROOT)));
-        if (form && form->DialogChar(char(message.wParam))) return true;
+        if (form && form->DialogChar(char(message.wParam), message.lParam)) return true;
     }
     HWND active = ::GetActiveWindow();
     if (active && TWinControl::FromHandle(active) && ::IsDialogMessageA(active, &message)) return true;
@@ -311,6 +327,8 @@ void HandleException(const std::exception& error) noexcept {
 namespace {
 
 thread_local HHOOK g_centreHook = nullptr;
+// The captions the box's Yes, No and Cancel buttons take, while one is shown.
+thread_local const std::vector<std::wstring>* g_buttonCaptions = nullptr;
 
 // Centres the message box on the screen as it is activated.
 LRESULT CALLBACK CentreOnScreenHook(int code, WPARAM wParam, LPARAM lParam) {
@@ -322,6 +340,11 @@ LRESULT CALLBACK CentreOnScreenHook(int code, WPARAM wParam, LPARAM lParam) {
         ::SetWindowPos(box, nullptr, (::GetSystemMetrics(SM_CXSCREEN) - width) / 2,
                        (::GetSystemMetrics(SM_CYSCREEN) - height) / 2, 0, 0,
                        SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
+        if (const std::vector<std::wstring>* captions = g_buttonCaptions) {
+            const int ids[] = {IDYES, IDNO, IDCANCEL};
+            for (size_t i = 0; i < captions->size() && i < 3; ++i)
+                ::SetDlgItemTextW(box, ids[i], (*captions)[i].c_str());
+        }
         ::UnhookWindowsHookEx(std::exchange(g_centreHook, nullptr));
         return 0;
     }
@@ -342,5 +365,23 @@ void ShowMessage(const std::wstring& text) {
 }
 
 void ShowMessage(const std::string& text) { ShowMessage(ToWide(text)); }
+
+int ShowMessage(const std::wstring& text, const std::vector<std::wstring>& buttons) {
+    HWND owner = ::GetActiveWindow();
+    if (!owner) owner = Application().Handle();
+    HookHandle hook(::SetWindowsHookExA(WH_CBT, CentreOnScreenHook, nullptr, ::GetCurrentThreadId()));
+    g_centreHook = hook.get();
+    g_buttonCaptions = &buttons;
+    const int pressed = ::MessageBoxW(owner, text.c_str(), ToWide(Application().Title()).c_str(), MB_YESNOCANCEL);
+    g_buttonCaptions = nullptr;
+    if (g_centreHook) g_centreHook = nullptr;
+    else hook.release();
+    switch (pressed) {
+    case IDYES: return 0;
+    case IDNO: return 1;
+    case IDCANCEL: return 2;
+    default: return -1;
+    }
+}
 
 }  // namespace wc

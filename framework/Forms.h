@@ -6,6 +6,7 @@
 
 #include <functional>
 #include <string>
+#include <vector>
 
 #include "framework/Controls.h"
 
@@ -19,7 +20,8 @@ inline constexpr int mrOk = 1;
 inline constexpr int mrCancel = 2;
 
 // Sent by a form to its controls for an Alt+letter: wParam is the
-// character; a control that takes it as its accelerator answers non-zero.
+// character, lParam the key message's data; a control that takes it as its
+// accelerator answers non-zero.
 inline constexpr UINT CM_DIALOGCHAR = WM_APP + 0x0B00;
 
 // Sent to a per-monitor aware window whose monitor density changed
@@ -47,8 +49,9 @@ public:
     int ShowModal();
     int ModalResult() const noexcept { return modalResult_; }
     void SetModalResult(int value) noexcept { modalResult_ = value; }
-    // Offers an Alt+letter to the form's controls; true when one took it.
-    bool DialogChar(char key);
+    // Offers an Alt+letter to the form's controls, with the key message's
+    // data (a held key's repeats say so); true when one took it.
+    bool DialogChar(char key, LPARAM keyData = 0);
 
     TPosition Position() const noexcept { return position_; }
     int PixelsPerInch() const noexcept { return pixelsPerInch_; }
@@ -76,6 +79,7 @@ private:
     int clientWidth_ = -1, clientHeight_ = -1;
     int modalResult_ = mrNone;
     bool modal_ = false;
+    HWND focusedChild_ = nullptr;  // the control that had the focus when the form was last deactivated
 };
 
 class TApplication : public TComponent {
@@ -133,5 +137,9 @@ TApplication& Application();
 // title as caption, centred on the screen.
 void ShowMessage(const std::wstring& text);
 void ShowMessage(const std::string& text);
+// The same with three buttons of these captions in place of OK (as Yes, No
+// and Cancel: Esc presses the third); the index of the one pressed, -1 when
+// the box ended otherwise.
+int ShowMessage(const std::wstring& text, const std::vector<std::wstring>& buttons);
 
 }  // namespace wc

@@ -6,6 +6,7 @@
 #pragma once
 
 #include <windows.h>
+#include <wincrypt.h>
 #include <mmsystem.h>
 #include <mmreg.h>
 #include <msacm.h>
@@ -128,9 +129,23 @@ struct Hook {
     static Type Invalid() noexcept { return nullptr; }
     static void Close(Type h) noexcept { ::UnhookWindowsHookEx(h); }
 };
-// A COM shell folder (SHGetDesktopFolder, BindToObject).
-struct ShellFolder {
-    using Type = IShellFolder*;
+// A cryptographic service provider context (CryptAcquireContext).
+struct CryptProvider {
+    using Type = HCRYPTPROV;
+    static Type Invalid() noexcept { return 0; }
+    static void Close(Type h) noexcept { ::CryptReleaseContext(h, 0); }
+};
+// A hash object of such a provider (CryptCreateHash).
+struct CryptHash {
+    using Type = HCRYPTHASH;
+    static Type Invalid() noexcept { return 0; }
+    static void Close(Type h) noexcept { ::CryptDestroyHash(h); }
+};
+// A COM interface pointer (a shell folder, the taskbar, an accessible
+// object): one reference, released once.
+template <class Interface>
+struct ComInterface {
+    using Type = Interface*;
     static Type Invalid() noexcept { return nullptr; }
     static void Close(Type h) noexcept { h->Release(); }
 };
@@ -161,8 +176,12 @@ using GlobalMemoryHandle = UniqueHandle<traits::GlobalMemory>;
 using WindowHandle = UniqueHandle<traits::Window>;
 using DropHandle = UniqueHandle<traits::Drop>;
 using HookHandle = UniqueHandle<traits::Hook>;
+using CryptProviderHandle = UniqueHandle<traits::CryptProvider>;
+using CryptHashHandle = UniqueHandle<traits::CryptHash>;
 using GdiplusTokenHandle = UniqueHandle<traits::GdiplusToken>;
-using ShellFolderHandle = UniqueHandle<traits::ShellFolder>;
+template <class Interface>
+using ComPtr = UniqueHandle<traits::ComInterface<Interface>>;
+using ShellFolderHandle = ComPtr<IShellFolder>;
 using AcmStreamHandle = UniqueHandle<traits::AcmStream>;
 
 // A GDI object of one type (HFONT, HBITMAP, HBRUSH, HPEN, HRGN).

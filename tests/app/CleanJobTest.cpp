@@ -276,18 +276,20 @@ TEST_F(CleanJob, CleansARealWaveThroughTheWindowIntoABitExactCopy) {
     EXPECT_TRUE(app.ClosedWithin(std::chrono::milliseconds(5000))) << "closing the window ends the program";
 }
 
-TEST_F(CleanJob, MissingConverterLeavesAnEmptyLogAndReportsFailure) {
+TEST_F(CleanJob, MissingConverterLeavesALogOfTheJobsOwnLinesAndReportsFailure) {
     RunningProgram& app = Start(Converter::None);
     EXPECT_EQ(app.Clean(), kFailure);
     ASSERT_TRUE(wc::FileExists(program->log()));
-    // Nothing from a converter: only the job's line for support, naming the converter it looked for.
+    // Nothing from a converter: the header, the line that opens the source, and its verdict naming it and
+    // the converter the job looked for.
     const std::string log = program->LogText();
-    EXPECT_EQ(log.rfind("clean copy failed: the converter could not be started (" + program->dir / "extras\\ffmpeg.exe" +
-                            "): ",
-                        0),
-              0u)
-        << log;
-    EXPECT_EQ(log.find('\n'), log.size() - 1) << "one line: " << log;
+    const std::string lines = "1 source:\r\n  " + source + "\r\nsource 1 of 1: " + source + "\r\nfailed: " + source +
+                              ": clean copy failed: the converter could not be started (" +
+                              program->dir / "extras\\ffmpeg.exe" + "): ";
+    EXPECT_EQ(log.rfind("Wave Cleaner 1.0.0.0, job of ", 0), 0u) << log;
+    const size_t at = log.find(lines);
+    ASSERT_NE(at, std::string::npos) << log;
+    EXPECT_EQ(log.find('\n', at + lines.size()), log.size() - 1) << "the verdict is the last line: " << log;
 
     // Regression: an output file left from before counted as success, whatever the converter did.
     WriteFileBytes(CopyOf(), MakePcmWave(1, 8000, 16, MakeTestSamples16(1, 800)));
@@ -295,21 +297,27 @@ TEST_F(CleanJob, MissingConverterLeavesAnEmptyLogAndReportsFailure) {
     EXPECT_NE(program->LogText().find("could not be started"), std::string::npos) << program->LogText();
 }
 
-TEST_F(CleanJob, SecondJobOverwritesTheLogAndTheLogStaysBesideTheProgram) {
+// Regression: every job overwrote the log, so a retry erased what the user was asked to send.
+TEST_F(CleanJob, SecondJobStartsANewLogAndKeepsTheFirstBesideTheProgram) {
     RunningProgram& app = Start(Converter::Real, {}, sources.path());  // started in another folder
     EXPECT_EQ(app.Clean(), kSuccess);
-    const size_t firstLog = ReadFileBytes(program->log()).size();
-    EXPECT_GT(firstLog, 0u);
+    const std::string firstLog = program->LogText();
+    EXPECT_NE(firstLog.find("ffmpeg version"), std::string::npos) << firstLog;
     EXPECT_FALSE(wc::FileExists(sources / "Cvlog.log"));
+    EXPECT_EQ(::GetFileAttributesA(program->log().c_str()) & FILE_ATTRIBUTE_TEMPORARY, 0u) << "made as a temporary file";
 
-    // Without the converter the second job's log holds only the job's own line: created anew, not appended to.
+    // Without the converter the second job's log holds only its own lines: started anew, not appended to.
     // Regression: the first job's output, still there, counted as the second job's success.
     ASSERT_TRUE(::DeleteFileA((program->dir / "extras\\ffmpeg.exe").c_str()));
     EXPECT_EQ(app.Clean(), kFailure);
     const std::string log = program->LogText();
-    EXPECT_EQ(log.rfind("clean copy failed: the converter could not be started", 0), 0u) << log;
+    EXPECT_EQ(log.find("ffmpeg version"), std::string::npos) << log;
+    EXPECT_NE(log.find("\r\nfailed: " + source + ": clean copy failed: the converter could not be started"),
+              std::string::npos)
+        << log;
     EXPECT_NE(log.find("; the earlier " + CopyOf() + " was left as it was\r\n"), std::string::npos) << log;
-    EXPECT_EQ(log.find('\n'), log.size() - 1) << "one line: " << log;
+    const auto previous = ReadFileBytes(program->dir / "Cvlog.previous.log");
+    EXPECT_EQ(std::string(previous.begin(), previous.end()), firstLog);
 }
 
 // ---- with the stand-in converter ----
@@ -456,7 +464,15 @@ TEST_P(CleanBatchStop, DuringTheSecondFileDeletesItsCopyAndKeepsTheFirst) {
                        " while converting: its temporary files were removed; no copy was made\r\n"),
               std::string::npos)
         << log;
-    EXPECT_FALSE(MessageBoxOf(app, std::chrono::milliseconds(1000))) << "a stopped job shows no outcome";
+    EXPECT_NE(log.find("not started: " + sources / names[2] + "\r\n"), std::string::npos) << log;
+    // Regression: a stopped job ended without a word.
+    HWND box = MessageBoxOf(app, std::chrono::milliseconds(10000));
+    ASSERT_TRUE(box) << "no summary";
+    EXPECT_EQ(MessageBoxText(box), L"Cleaned 1 of 3 files.\nStopped: " + ToWide(sources / names[1]) +
+                                       L"\nNot started: 1 file.");
+    EXPECT_TRUE(FindChild(box, L"Open log")) << "no way to the log";
+    EXPECT_TRUE(FindChild(box, L"Open folder")) << "no way to the output folder";
+    PressOk(box);
 }
 
 INSTANTIATE_TEST_SUITE_P(ByButtonOrEscape, CleanBatchStop, ::testing::Bool(),
@@ -728,7 +744,7 @@ TEST_F(CleanJobRealConverter, ACopyPastFourGiBIsWrittenAsRf64AndVerified) {
     ::DeleteFileA(cleaned.c_str());
 }
 
-TEST_F(CleanBatchRealConverter, ThreeSourcesOneFailingGiveTheFailureMessageAndOneLineForIt) {
+TEST_F(CleanBatchRealConverter, ThreeSourcesOneFailingGiveASummaryNamingItAndOneLineForIt) {
     const std::vector<std::string> names{"a one.wav", "b gone.wav", "c three.wav"};
     WriteSource({.name = names[0], .frames = 5000, .channels = 2, .rate = 44100, .seed = 11});
     const auto samplesA = samples;
@@ -739,8 +755,11 @@ TEST_F(CleanBatchRealConverter, ThreeSourcesOneFailingGiveTheFailureMessageAndOn
     RunningProgram& app = Launch(Converter::Real);
     app.ChooseFiles(sources.path(), names);
     app.ChooseFolder(ToWide(output.path));
-    ASSERT_TRUE(::DeleteFileA((sources / names[1]).c_str()));  // gone once chosen: the converter finds nothing
-    EXPECT_EQ(app.Clean(), kFailure);
+    ASSERT_TRUE(::DeleteFileA((sources / names[1]).c_str()));  // gone once chosen: the job cannot read it
+    // Regression: the summary said only that something failed, whichever and however many.
+    EXPECT_EQ(app.Clean(), L"Cleaned 2 of 3 files.\nRefused: " + ToWide(sources / names[1]) +
+                               L": clean copy refused: the source \"" + ToWide(sources / names[1]) +
+                               L"\" cannot be read as a wave file");
     EXPECT_FALSE(wc::FileExists(CopyOf(names[1])));
 
     EXPECT_EQ(ChunkOf(ReadFileBytes(CopyOf(names[0])), "data"), samplesA);
@@ -753,9 +772,14 @@ TEST_F(CleanBatchRealConverter, ThreeSourcesOneFailingGiveTheFailureMessageAndOn
         ASSERT_NE(at, std::string::npos) << log;
         EXPECT_NE(log.find("ffmpeg version", at), std::string::npos) << log;
     }
-    EXPECT_NE(log.find("failed: " + (sources / names[1]) + ": "), std::string::npos) << log;
-    EXPECT_EQ(log.find("failed: " + (sources / names[0])), std::string::npos) << log;
-    EXPECT_EQ(log.find("failed: " + (sources / names[2])), std::string::npos) << log;
+    EXPECT_NE(log.find("refused: " + (sources / names[1]) + ": clean copy refused: "), std::string::npos) << log;
+    for (int i : {0, 2}) {
+        SCOPED_TRACE(names[i]);
+        EXPECT_EQ(log.find("failed: " + (sources / names[i])), std::string::npos) << log;
+        EXPECT_NE(log.find("cleaned: " + (sources / names[i]) + " -> " + CopyOf(names[i]) + ": samples MD5 "),
+                  std::string::npos)
+            << log;
+    }
 }
 
 }  // namespace
@@ -1081,7 +1105,11 @@ TEST_P(UsersFiles, AreNeverLostAndNoSuccessIsShownOverAChangedCopy) {
     const std::string logged(logText.begin(), logText.end());
     EXPECT_NE(logged.find(hazard.log), std::string::npos) << logged;
     const bool success = hazard.copy != Copy::Earlier && hazard.copy != Copy::None && hazard.copy != Copy::IsASource;
-    if (hazard.act == Act::Clean) {
+    if (hazard.act == Act::Clean && hazard.chosen > 1) {
+        // A batch ends in a summary: here the first source's copy would have replaced the second source.
+        EXPECT_EQ(message, L"Cleaned 1 of 2 files.\nRefused: " + source + L": its clean copy " + wc::PathToWide(copy) +
+                               L" would replace the chosen source " + sourcePath(chosen[1]));
+    } else if (hazard.act == Act::Clean) {
         EXPECT_EQ(message, success ? kSuccess
                   : hazard.readOnlyProgram
                       ? L"コンバート中にエラーが発生しました。\r" + ToWide(log.substr(0, log.rfind('\\'))) +

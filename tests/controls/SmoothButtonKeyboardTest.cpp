@@ -4,24 +4,13 @@
 
 #include "ControlsTestSupport.h"
 #include "framework/Handles.h"
+#include "support/Keyboard.h"
+
+using testing_support::KeyData;
+using testing_support::PostAltLetter;
+using testing_support::PostKey;
 
 namespace {
-
-// lParam of a key message: repeat count 1 and the key's scan code.
-LPARAM KeyData(UINT key, bool alt = false) {
-    const UINT scan = ::MapVirtualKeyA(key, MAPVK_VK_TO_VSC);
-    return LPARAM(1 | (scan << 16) | (alt ? (1u << 29) : 0u));
-}
-
-void PostKey(HWND window, UINT key) {
-    ::PostMessageA(window, WM_KEYDOWN, key, KeyData(key));
-    ::PostMessageA(window, WM_KEYUP, key, KeyData(key) | LPARAM(3u << 30));
-}
-
-// Alt plus a letter as the system delivers it: the character message.
-void PostAltLetter(HWND window, char letter) {
-    ::PostMessageA(window, WM_SYSCHAR, WPARAM(BYTE(letter)), KeyData(UINT(::VkKeyScanA(letter) & 0xFF), true));
-}
 
 // Runs the application's loop over what is queued.
 void Dispatch() {
@@ -95,6 +84,27 @@ TEST(ButtonKeyboard, AltAndTheAcceleratorLetterPressTheButtonFromAnywhereOnTheFo
     Dispatch();
     EXPECT_EQ(host.clicks[0] + host.clicks[1] + host.clicks[2], 2);
     EXPECT_FALSE(host.buttons[2]->IsDown());
+}
+
+// Regression: a held Space, Enter or Alt+letter clicked once per repeat; a job started by
+// the first stopped at the second.
+TEST(ButtonKeyboard, AHeldKeyClicksOnce) {
+    ThreeButtons host;
+    host.ShowAndFocus(1);
+    HWND beta = host.buttons[1]->Handle();
+    for (UINT key : {VK_SPACE, VK_RETURN}) {
+        SCOPED_TRACE(key);
+        ::PostMessageA(beta, WM_KEYDOWN, key, KeyData(key));
+        for (int repeat = 0; repeat < 3; ++repeat) ::PostMessageA(beta, WM_KEYDOWN, key, KeyData(key, false, true));
+        ::PostMessageA(beta, WM_KEYUP, key, KeyData(key) | LPARAM(3u << 30));
+        Dispatch();
+    }
+    EXPECT_EQ(host.clicks[1], 2);
+    PostAltLetter(beta, 'g');
+    PostAltLetter(beta, 'g', true);
+    PostAltLetter(beta, 'g', true);
+    Dispatch();
+    EXPECT_EQ(host.clicks[2], 1);
 }
 
 TEST(ButtonKeyboard, TabMovesTheFocusThroughTheFormsTabOrder) {

@@ -1,6 +1,8 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <tuple>
+#include <vector>
 
 #include "ControlsTestSupport.h"
 #include "support/TestSupport.h"
@@ -234,14 +236,57 @@ TEST(ButtonFont, FollowsTheParentUntilSetItself) {
     EXPECT_EQ(host.button->Appearance().Font().Name(), "Arial");
 }
 
-TEST(ButtonInput, ReleaseOutsideTheControlStillClicks) {
+// Regression: every release of any button clicked, pressed here or not and wherever the
+// pointer was; the release that ended a double click in the file chooser started a job.
+struct MouseCase {
+    const char* name;
+    std::vector<std::tuple<UINT, int, int>> messages;  // message, x, y (the button is 120 x 40)
+    int clicks;
+};
+
+class ButtonMouse : public ::testing::TestWithParam<MouseCase> {};
+
+TEST_P(ButtonMouse, ClicksOnlyForALeftPressReleasedOverIt) {
+    ButtonHost host;
+    int clicks = 0;
+    host.button->OnClick = [&](wc::TComponent*) { ++clicks; };
+    for (const auto& [message, x, y] : GetParam().messages)
+        ::SendMessageA(host.button->Handle(), message, 0, MAKELPARAM(x, y));
+    EXPECT_EQ(clicks, GetParam().clicks);
+    EXPECT_FALSE(host.button->IsDown());
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Sequences, ButtonMouse,
+    ::testing::Values(
+        MouseCase{"LeftPressAndRelease", {{WM_LBUTTONDOWN, 5, 5}, {WM_LBUTTONUP, 100, 30}}, 1},
+        MouseCase{"ReleaseWithoutPress", {{WM_LBUTTONUP, 5, 5}}, 0},
+        MouseCase{"ReleasedOutside", {{WM_LBUTTONDOWN, 5, 5}, {WM_LBUTTONUP, -50, -60}}, 0},
+        MouseCase{"ReleasedJustPastTheRightEdge", {{WM_LBUTTONDOWN, 5, 5}, {WM_LBUTTONUP, 120, 5}}, 0},
+        MouseCase{"RightButton", {{WM_RBUTTONDOWN, 5, 5}, {WM_RBUTTONUP, 5, 5}}, 0},
+        MouseCase{"MiddleButton", {{WM_MBUTTONDOWN, 5, 5}, {WM_MBUTTONUP, 5, 5}}, 0},
+        MouseCase{"RightPressLeftRelease", {{WM_RBUTTONDOWN, 5, 5}, {WM_LBUTTONUP, 5, 5}}, 0},
+        // The second press of a double click arrives as the double click itself.
+        MouseCase{"DoubleClick", {{WM_LBUTTONDOWN, 5, 5}, {WM_LBUTTONUP, 5, 5}, {WM_LBUTTONDBLCLK, 5, 5},
+                                  {WM_LBUTTONUP, 5, 5}}, 1},
+        MouseCase{"OutAndBackBeforeTheRelease", {{WM_LBUTTONDOWN, 5, 5}, {WM_MOUSELEAVE, 0, 0},
+                                                  {WM_MOUSEMOVE, 6, 6}, {WM_LBUTTONUP, 6, 6}}, 1}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST(ButtonInput, APressEndsWithoutAClickWhenTheCaptureIsTakenOrTheButtonDisabled) {
     ButtonHost host;
     int clicks = 0;
     host.button->OnClick = [&](wc::TComponent*) { ++clicks; };
     HWND window = host.button->Handle();
     ::SendMessageA(window, WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(5, 5));
-    ::SendMessageA(window, WM_LBUTTONUP, 0, MAKELPARAM(-50, -60));
-    EXPECT_EQ(clicks, 1);
+    ::SetCapture(host.form.Handle());
+    ::SendMessageA(window, WM_LBUTTONUP, 0, MAKELPARAM(5, 5));
+    ::ReleaseCapture();
+    ::SendMessageA(window, WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(5, 5));
+    host.button->SetEnabled(false);
+    host.button->SetEnabled(true);
+    ::SendMessageA(window, WM_LBUTTONUP, 0, MAKELPARAM(5, 5));
+    EXPECT_EQ(clicks, 0);
 }
 
 TEST(ButtonInput, TheClickHandlerRunsBeforeThePressedLookEnds) {
@@ -333,6 +378,26 @@ TEST(ButtonInput, DialogCodeFollowsTabStopAndFocusShowsTheOutline) {
     EXPECT_EQ(::SendMessageA(window, WM_ERASEBKGND, 0, 0), 1);
 }
 
+TEST(ButtonRendering, TheFocusedButtonIsOutlinedInDots) {
+    ButtonHost host;
+    FlatLime(*host.button);
+    host.button->Appearance().SetFocusColor(wc::clRed);
+    // Red pixels down the left edge, below the rounded corner and above the other.
+    const auto redOnTheEdge = [&] {
+        int red = 0;
+        for (int y = 10; y < 30; ++y) {
+            const Rgba p = PixelAt(host.button->RenderedBitmap(), 0, y);
+            red += p.r == 255 && p.g == 0 && p.b == 0;
+        }
+        return red;
+    };
+    EXPECT_EQ(redOnTheEdge(), 0);
+    ::SendMessageA(host.button->Handle(), WM_SETFOCUS, 0, 0);
+    const int dotted = redOnTheEdge();
+    EXPECT_GE(dotted, 5) << "no outline";
+    EXPECT_LE(dotted, 15) << "a solid line, not dots";
+}
+
 TEST(MainWindowButtons, AreSmoothButtonsWithTheStoredSettings) {
     TForm1 form(nullptr);
     form.Show();
@@ -341,12 +406,12 @@ TEST(MainWindowButtons, AreSmoothButtonsWithTheStoredSettings) {
         ::Sleep(20);
     }
     HWND window = form.Handle();
-    for (const wchar_t* caption : {L"Source File", L"Output Folder", L"CLEAN FILE"})
+    for (const wchar_t* caption : {L"&Source File", L"&Output Folder", L"&CLEAN FILE"})
         EXPECT_NE(testing_support::FindChild(window, caption), nullptr) << caption;
     EXPECT_EQ(form.BtnCleanFile->Color(), wc::clLime);
     EXPECT_TRUE(form.BtnCleanFile->ParentFont());
     EXPECT_FALSE(form.btnSlInp->ParentFont());
-    EXPECT_FALSE(form.btnSlInp->TabStop());
+    EXPECT_TRUE(form.btnSlInp->TabStop());
     EXPECT_EQ(form.btnSlInp->Appearance().Font().Height(), -12);
     EXPECT_EQ(form.btnSlInp->Status().Caption(), "0");
     EXPECT_EQ(form.btnSlInp->Status().Appearance().Fill().Color(), wc::clRed);

@@ -63,7 +63,10 @@ CaptionInk FindCaptionInk(TAdvSmoothButton& button) {
     const int width = int(bitmap.Width()), height = int(bitmap.Height());
     CaptionInk ink;
     ink.box = {width, height, -1, -1};
-    bool previousRowInked = false;
+    // A band of one or two rows is the accelerator's underline below the text,
+    // not a line of its own.
+    constexpr int kUnderlineRows = 2;
+    int bandRows = 0;
     for (int y = 0; y < height; ++y) {
         bool rowInked = false;
         for (int x = 0; x < width; ++x) {
@@ -77,9 +80,14 @@ CaptionInk FindCaptionInk(TAdvSmoothButton& button) {
             ink.box.top = std::min<LONG>(ink.box.top, y);
             ink.box.bottom = std::max<LONG>(ink.box.bottom, y + 1);
         }
-        if (rowInked && !previousRowInked) ++ink.bands;
-        previousRowInked = rowInked;
+        if (rowInked) {
+            ++bandRows;
+        } else {
+            if (bandRows > kUnderlineRows) ++ink.bands;
+            bandRows = 0;
+        }
     }
+    if (bandRows > kUnderlineRows) ++ink.bands;
     ink.found = ink.bands > 0;
     return ink;
 }

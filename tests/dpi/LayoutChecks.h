@@ -27,7 +27,7 @@ using testing_support::BoundsInParent;
 
 // The caption of a smooth button as its cache bitmap shows it: the box of
 // the dark (caption-coloured) pixels, and how many separate bands of rows
-// hold them (one per text line).
+// hold them (one per text line; an accelerator's underline is no line).
 struct CaptionInk {
     bool found = false;
     RECT box{};

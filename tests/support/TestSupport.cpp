@@ -7,6 +7,7 @@
 #include <stdexcept>
 #include <thread>
 
+#include "controls/ButtonAccessible.h"
 #include "framework/Files.h"
 #include "framework/Forms.h"
 #include "framework/Strings.h"
@@ -387,8 +388,12 @@ std::vector<HWND> Descendants(HWND parent) {
 }
 
 HWND FindChild(HWND parent, const std::wstring& text, const std::wstring& className) {
-    for (HWND child : Descendants(parent))
-        if (WindowText(child) == text && (className.empty() || ClassNameOf(child) == className)) return child;
+    for (HWND child : Descendants(parent)) {
+        const std::wstring shown = WindowText(child);
+        if ((shown == text || CaptionWithoutAccelerator(shown) == text) &&
+            (className.empty() || ClassNameOf(child) == className))
+            return child;
+    }
     return nullptr;
 }
 

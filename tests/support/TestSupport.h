@@ -154,7 +154,9 @@ constexpr std::chrono::milliseconds kDialogWait{10000};
 bool WaitUntil(const std::function<bool()>& condition, std::chrono::milliseconds timeout = kDialogWait);
 // A visible top-level window of that process (0: any) with that class and/or title.
 HWND FindTopWindow(DWORD processId, const std::wstring& className, const std::wstring& title);
-// A descendant window whose text is exactly `text` (and class, when given).
+// A descendant window whose text is exactly `text`, or reads as `text` once
+// its accelerator marks are dropped ("&Source File" for "Source File"), and
+// of that class, when given.
 HWND FindChild(HWND parent, const std::wstring& text, const std::wstring& className = L"");
 // A descendant window with that control id.
 HWND FindChildById(HWND parent, int id);
