@@ -53,27 +53,40 @@ std::string SystemText(DWORD code) {
 
 bool Exists(const std::string& path) { return ::GetFileAttributesW(Wide(path).c_str()) != INVALID_FILE_ATTRIBUTES; }
 
-// Whether two paths name one file: the same full name (case ignored), or,
-// when both exist, the same file of the same volume (another spelling, a
-// short name, a link).
-bool SameFile(const std::string& a, const std::string& b) {
-    const auto fullName = [](const std::string& path) {
-        std::wstring wide = Wide(path);
-        std::vector<wchar_t> full(wide.size() + MAX_PATH);
-        const DWORD length = ::GetFullPathNameW(wide.c_str(), DWORD(full.size()), full.data(), nullptr);
-        if (length > 0 && length < full.size()) wide.assign(full.data(), length);
-        ::CharUpperBuffW(wide.data(), DWORD(wide.size()));
-        return wide;
-    };
-    if (fullName(a) == fullName(b)) return true;
-    const auto identity = [](const std::string& path, BY_HANDLE_FILE_INFORMATION& info) {
-        wc::FileHandle file(::CreateFileW(Wide(path).c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                                          nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
-        return file && ::GetFileInformationByHandle(file.get(), &info);
-    };
-    BY_HANDLE_FILE_INFORMATION x{}, y{};
-    return identity(a, x) && identity(b, y) && x.dwVolumeSerialNumber == y.dwVolumeSerialNumber &&
-           x.nFileIndexHigh == y.nFileIndexHigh && x.nFileIndexLow == y.nFileIndexLow;
+// What tells whether two paths name one file: the full name (case
+// ignored), and for a file that exists its volume and index, which another
+// spelling, a short name or a link share. Taken once per path, so a batch of
+// thousands compares them without opening a file per pair.
+struct FileIdentity {
+    std::wstring fullName;
+    bool exists = false;
+    DWORD volume = 0, indexHigh = 0, indexLow = 0;
+};
+
+FileIdentity IdentityOf(const std::string& path) {
+    FileIdentity identity;
+    identity.fullName = Wide(path);
+    std::vector<wchar_t> full(identity.fullName.size() + MAX_PATH);
+    const DWORD length = ::GetFullPathNameW(identity.fullName.c_str(), DWORD(full.size()), full.data(), nullptr);
+    if (length > 0 && length < full.size()) identity.fullName.assign(full.data(), length);
+    ::CharUpperBuffW(identity.fullName.data(), DWORD(identity.fullName.size()));
+    wc::FileHandle file(::CreateFileW(Wide(path).c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                      nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+    BY_HANDLE_FILE_INFORMATION info{};
+    if (file && ::GetFileInformationByHandle(file.get(), &info)) {
+        identity.exists = true;
+        identity.volume = info.dwVolumeSerialNumber;
+        identity.indexHigh = info.nFileIndexHigh;
+        identity.indexLow = info.nFileIndexLow;
+    }
+    return identity;
+}
+
+// Whether two paths name one file: the same full name, or, when both exist,
+// the same file of the same volume.
+bool SameFile(const FileIdentity& a, const FileIdentity& b) {
+    return a.fullName == b.fullName || (a.exists && b.exists && a.volume == b.volume &&
+                                        a.indexHigh == b.indexHigh && a.indexLow == b.indexLow);
 }
 
 // "; the drive of <folder> is full" when it has next to no room left.
@@ -480,16 +493,21 @@ std::vector<FileOutcome> CleanJob::Run(const std::vector<std::string>& sources, 
     }
     // Before anything runs: a copy that would replace a chosen source, or
     // the copy of an earlier source of the batch, is refused.
+    std::vector<FileIdentity> sourceIds, outputIds;
+    for (size_t i = 0; i < sources.size(); ++i) {
+        sourceIds.push_back(IdentityOf(sources[i]));
+        outputIds.push_back(IdentityOf(outcomes_[i].output));
+    }
     for (size_t i = 0; i < sources.size(); ++i) {
         FileOutcome& outcome = outcomes_[i];
         for (size_t j = 0; j < sources.size() && outcome.result != FileOutcome::Result::Refused; ++j) {
-            if (SameFile(outcome.output, sources[j])) {
+            if (SameFile(outputIds[i], sourceIds[j])) {
                 outcome.result = FileOutcome::Result::Refused;
                 outcome.reason = "its clean copy " + outcome.output + " would replace the chosen source " + sources[j];
             }
         }
         for (size_t j = 0; j < i && outcome.result != FileOutcome::Result::Refused; ++j) {
-            if (outcomes_[j].result != FileOutcome::Result::Refused && SameFile(outcome.output, outcomes_[j].output)) {
+            if (outcomes_[j].result != FileOutcome::Result::Refused && SameFile(outputIds[i], outputIds[j])) {
                 outcome.result = FileOutcome::Result::Refused;
                 outcome.reason = "its clean copy " + outcome.output + " would replace the copy of " + sources[j] +
                                  ", an earlier source of this batch";
