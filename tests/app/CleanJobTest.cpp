@@ -146,6 +146,10 @@ public:
     }
 
 private:
+    // Every copy starts as a new user's would, with no folders kept from an earlier
+    // run: a remembered folder that a later case's folder happened to match was
+    // already chosen when its window opened.
+    RegistryKeyAbsence settings_{HKEY_CURRENT_USER, "Software\\Wave Cleaner"};
     ChildProcess process_;
     HWND main_ = nullptr;
 };
