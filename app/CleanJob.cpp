@@ -85,6 +85,13 @@ std::string FullDriveNote(const std::string& folder) {
     return "; the drive of " + folder + " is full (" + std::to_string(free.QuadPart) + " bytes free)";
 }
 
+// "; a; b" for the notes of a verdict line; empty when there are none.
+std::string Notes(const std::vector<std::string>& notes) {
+    std::string text;
+    for (const std::string& note : notes) text += "; " + note;
+    return text;
+}
+
 const char* StageName(JobProgress::Stage stage) {
     switch (stage) {
     case JobProgress::Stage::Decoding: return "decoding";
@@ -431,7 +438,7 @@ FileOutcome CleanJob::CleanOne(const std::string& source, const std::string& out
     const CleanPlan plan = PlanCleanJob(source);
     if (plan.route == CleanPlan::Route::Refuse) return ended(FileOutcome::Result::Refused, "clean copy refused: " + plan.reason);
     progress_.expectedBytes = plan.copyBytes;
-    progress_.decodes = plan.route == CleanPlan::Route::Decode;
+    progress_.decodes = plan.route == CleanPlan::Route::Decode || plan.route == CleanPlan::Route::HandOver;
     progress_.job = {};
     progress_.partialCopy.clear();
     try {
@@ -444,7 +451,7 @@ FileOutcome CleanJob::CleanOne(const std::string& source, const std::string& out
         std::string input = source;
         bool rf64 = plan.beyond4GiB;
         std::optional<Temporary> decoded;
-        if (plan.route == CleanPlan::Route::Decode) {
+        if (progress_.decodes) {
             decoded.emplace(*this, L"-decoded");
             if (!decoded->Made())
                 return ended(FileOutcome::Result::Failed, "clean copy failed: no temporary file can be made in " +
@@ -459,6 +466,14 @@ FileOutcome CleanJob::CleanOne(const std::string& source, const std::string& out
             rf64 = result.beyond4GiB;
             input = decoded->Path();
         }
+        std::vector<std::string> notes;
+        if (plan.route == CleanPlan::Route::HandOver) {
+            logLine("handed over as the wave layer reads it: " + plan.misread);
+            if (plan.laterDataLeftOut) notes.push_back("the data chunks behind the first were left out");
+            if (plan.bigEndian)
+                notes.push_back("the byte order changed: the big-endian RIFX source's samples are little-endian in "
+                                "the copy, which is standard WAVE");
+        }
 
         progress_.job = {JobProgress::Stage::Converting, 0, 0};
         const ConverterRun run = RunConverter(ConverterCommandLine(input, copy.Path(), plan.codec, rf64), logPath_,
@@ -467,7 +482,10 @@ FileOutcome CleanJob::CleanOne(const std::string& source, const std::string& out
         if (run.exitCode != 0)
             return ended(FileOutcome::Result::Failed, "clean copy check failed: the converter ended with exit code " +
                                                           std::to_string(run.exitCode) + FullDriveNote(folder_));
-        const CleanCheckResult check = CheckCleanCopy(input, copy.Path(), betweenWaits_, &progress_.job);
+        if (std::string note = CarryValidBits(source, copy.Path()); !note.empty()) notes.push_back(std::move(note));
+        // A hand-over holds the source's own samples: the copy is checked against the source.
+        const CleanCheckResult check = CheckCleanCopy(plan.route == CleanPlan::Route::HandOver ? source : input,
+                                                      copy.Path(), betweenWaits_, &progress_.job);
         if (!check.success)
             return ended(FileOutcome::Result::Failed, check.logLine.empty() ? "clean copy check failed" : check.logLine);
         if (const DWORD error = copy.PutInPlace(output))
@@ -476,7 +494,8 @@ FileOutcome CleanJob::CleanOne(const std::string& source, const std::string& out
         outcome.result = FileOutcome::Result::Verified;
         logLine("cleaned: " + source + " -> " + output + ": " +
                 (check.samplesMd5.empty() ? "no MD5 of the samples: " + check.md5Failure
-                                          : "samples MD5 " + check.samplesMd5 + " (source and copy)"));
+                                          : "samples MD5 " + check.samplesMd5 + " (source and copy)") +
+                Notes(notes));
         return outcome;
     } catch (const JobStopped&) {
         // The converter has been ended and the temporary files removed (by
