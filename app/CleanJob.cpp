@@ -53,27 +53,40 @@ std::string SystemText(DWORD code) {
 
 bool Exists(const std::string& path) { return ::GetFileAttributesW(Wide(path).c_str()) != INVALID_FILE_ATTRIBUTES; }
 
-// Whether two paths name one file: the same full name (case ignored), or,
-// when both exist, the same file of the same volume (another spelling, a
-// short name, a link).
-bool SameFile(const std::string& a, const std::string& b) {
-    const auto fullName = [](const std::string& path) {
-        std::wstring wide = Wide(path);
-        std::vector<wchar_t> full(wide.size() + MAX_PATH);
-        const DWORD length = ::GetFullPathNameW(wide.c_str(), DWORD(full.size()), full.data(), nullptr);
-        if (length > 0 && length < full.size()) wide.assign(full.data(), length);
-        ::CharUpperBuffW(wide.data(), DWORD(wide.size()));
-        return wide;
-    };
-    if (fullName(a) == fullName(b)) return true;
-    const auto identity = [](const std::string& path, BY_HANDLE_FILE_INFORMATION& info) {
-        wc::FileHandle file(::CreateFileW(Wide(path).c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                                          nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
-        return file && ::GetFileInformationByHandle(file.get(), &info);
-    };
-    BY_HANDLE_FILE_INFORMATION x{}, y{};
-    return identity(a, x) && identity(b, y) && x.dwVolumeSerialNumber == y.dwVolumeSerialNumber &&
-           x.nFileIndexHigh == y.nFileIndexHigh && x.nFileIndexLow == y.nFileIndexLow;
+// What tells whether two paths name one file: the full name (case
+// ignored), and for a file that exists its volume and index, which another
+// spelling, a short name or a link share. Taken once per path, so a batch of
+// thousands compares them without opening a file per pair.
+struct FileIdentity {
+    std::wstring fullName;
+    bool exists = false;
+    DWORD volume = 0, indexHigh = 0, indexLow = 0;
+};
+
+FileIdentity IdentityOf(const std::string& path) {
+    FileIdentity identity;
+    identity.fullName = Wide(path);
+    std::vector<wchar_t> full(identity.fullName.size() + MAX_PATH);
+    const DWORD length = ::GetFullPathNameW(identity.fullName.c_str(), DWORD(full.size()), full.data(), nullptr);
+    if (length > 0 && length < full.size()) identity.fullName.assign(full.data(), length);
+    ::CharUpperBuffW(identity.fullName.data(), DWORD(identity.fullName.size()));
+    wc::FileHandle file(::CreateFileW(Wide(path).c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                      nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+    BY_HANDLE_FILE_INFORMATION info{};
+    if (file && ::GetFileInformationByHandle(file.get(), &info)) {
+        identity.exists = true;
+        identity.volume = info.dwVolumeSerialNumber;
+        identity.indexHigh = info.nFileIndexHigh;
+        identity.indexLow = info.nFileIndexLow;
+    }
+    return identity;
+}
+
+// Whether two paths name one file: the same full name, or, when both exist,
+// the same file of the same volume.
+bool SameFile(const FileIdentity& a, const FileIdentity& b) {
+    return a.fullName == b.fullName || (a.exists && b.exists && a.volume == b.volume &&
+                                        a.indexHigh == b.indexHigh && a.indexLow == b.indexLow);
 }
 
 // "; the drive of <folder> is full" when it has next to no room left.
@@ -180,35 +193,49 @@ LogLocation FindLogLocation() {
     return {path, false};
 }
 
-ConverterRun RunConverter(const std::string& commandLine, const std::string& logPath,
-                          const std::function<void()>& betweenPolls, HANDLE* runningJob) {
-    ConverterRun run;
-    // Declared so that every way out closes the log first, then the process,
-    // then the thread, then the job object (destruction runs in reverse).
-    wc::KernelHandle job;
-    wc::FileHandle thread, process, log;
+namespace {
 
+// A converter started hidden in the directory of the program's executable,
+// in a job object of its own that ends it with the program. Declared so that
+// the process handle closes first, then the thread, then the job object.
+struct StartedConverter {
+    wc::KernelHandle job;
+    wc::FileHandle thread, process;
+    std::string failure;  // not started: why, for the log
+};
+
+// An inheritable handle that writes at the end of `path`, for a converter's
+// console output; NUL when there is no path or it cannot be opened (the job
+// still runs).
+wc::FileHandle OpenConsoleOutput(const std::string& path) {
     SECURITY_ATTRIBUTES inheritable{};
     inheritable.nLength = sizeof inheritable;
     inheritable.bInheritHandle = TRUE;
-    // The converter's output goes to the end of the log; where there is no
-    // log it goes nowhere, and the job still runs.
-    if (!logPath.empty())
-        log.reset(::CreateFileW(Wide(logPath).c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, &inheritable,
-                                OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
-    if (!log)
-        log.reset(::CreateFileW(L"NUL", GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, &inheritable, OPEN_EXISTING,
-                                0, nullptr));
+    wc::FileHandle output;
+    if (!path.empty())
+        output.reset(::CreateFileW(Wide(path).c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, &inheritable,
+                                   OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!output)
+        output.reset(::CreateFileW(L"NUL", GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, &inheritable,
+                                   OPEN_EXISTING, 0, nullptr));
     LARGE_INTEGER end{};
-    if (log) ::SetFilePointerEx(log.get(), end, nullptr, FILE_END);
+    if (output) ::SetFilePointerEx(output.get(), end, nullptr, FILE_END);
+    return output;
+}
 
-    // The converter ends with the program, however the program ends.
-    job.reset(::CreateJobObjectW(nullptr, nullptr));
+// Starts the converter with its standard output and error on `output`. The
+// converter inherits every inheritable handle the program holds, so the
+// caller opens `output` just before and closes it just after: two converters
+// never share one another's output.
+StartedConverter StartConverter(const std::string& commandLine, HANDLE output) {
+    StartedConverter converter;
+    converter.job.reset(::CreateJobObjectW(nullptr, nullptr));
     JOBOBJECT_EXTENDED_LIMIT_INFORMATION limits{};
     limits.BasicLimitInformation.LimitFlags = JOB_OBJECT_LIMIT_KILL_ON_JOB_CLOSE;
-    if (!job || !::SetInformationJobObject(job.get(), JobObjectExtendedLimitInformation, &limits, sizeof limits)) {
-        run.failure = "the converter's job object cannot be made: " + SystemText(::GetLastError());
-        return run;
+    if (!converter.job ||
+        !::SetInformationJobObject(converter.job.get(), JobObjectExtendedLimitInformation, &limits, sizeof limits)) {
+        converter.failure = "the converter's job object cannot be made: " + SystemText(::GetLastError());
+        return converter;
     }
 
     STARTUPINFOW startup{};
@@ -216,8 +243,8 @@ ConverterRun RunConverter(const std::string& commandLine, const std::string& log
     startup.dwFlags = STARTF_USESHOWWINDOW | STARTF_USESTDHANDLES;
     startup.wShowWindow = SW_HIDE;
     startup.hStdInput = ::GetStdHandle(STD_INPUT_HANDLE);
-    startup.hStdOutput = log.get();
-    startup.hStdError = log.get();
+    startup.hStdOutput = output;
+    startup.hStdError = output;
 
     // The command line holds the paths, so it goes to the system wide.
     const std::wstring wideCommandLine = Wide(commandLine);
@@ -229,19 +256,39 @@ ConverterRun RunConverter(const std::string& commandLine, const std::string& log
     if (!::CreateProcessW(nullptr, mutableCommandLine.data(), nullptr, nullptr, TRUE, CREATE_SUSPENDED, nullptr,
                           Wide(programDir).c_str(), &startup, &created)) {
         const DWORD code = ::GetLastError();
-        run.failure = "the converter could not be started (" + programDir + "\\extras\\ffmpeg.exe): " + SystemText(code);
+        converter.failure =
+            "the converter could not be started (" + programDir + "\\extras\\ffmpeg.exe): " + SystemText(code);
+        return converter;
+    }
+    converter.process.reset(created.hProcess);
+    converter.thread.reset(created.hThread);
+    if (!::AssignProcessToJobObject(converter.job.get(), converter.process.get())) {
+        converter.failure = "the converter could not be tied to the program's life: " + SystemText(::GetLastError());
+        ::TerminateProcess(converter.process.get(), kStoppedExitCode);
+        ::WaitForSingleObject(converter.process.get(), kStopWaitMs);
+        converter.process.reset();
+        return converter;
+    }
+    ::ResumeThread(converter.thread.get());
+    return converter;
+}
+
+}  // namespace
+
+ConverterRun RunConverter(const std::string& commandLine, const std::string& logPath,
+                          const std::function<void()>& betweenPolls, HANDLE* runningJob) {
+    ConverterRun run;
+    // Declared so that every way out closes the log first, then the
+    // converter's handles.
+    StartedConverter converter;
+    // The converter's output goes to the end of the log.
+    const wc::FileHandle log = OpenConsoleOutput(logPath);
+    converter = StartConverter(commandLine, log.get());
+    if (!converter.process) {
+        run.failure = converter.failure;
         return run;
     }
-    process.reset(created.hProcess);
-    thread.reset(created.hThread);
-    if (!::AssignProcessToJobObject(job.get(), process.get())) {
-        run.failure = "the converter could not be tied to the program's life: " + SystemText(::GetLastError());
-        ::TerminateProcess(process.get(), kStoppedExitCode);
-        ::WaitForSingleObject(process.get(), kStopWaitMs);
-        return run;
-    }
-    ::ResumeThread(thread.get());
-    if (runningJob) *runningJob = job.get();
+    if (runningJob) *runningJob = converter.job.get();
 
     // A converter left by an exception from `betweenPolls` (a stopped job)
     // is ended before its handles close, so that its output can go.
@@ -255,17 +302,17 @@ ConverterRun RunConverter(const std::string& commandLine, const std::string& log
             ::TerminateProcess(converter, kStoppedExitCode);
             ::WaitForSingleObject(converter, kStopWaitMs);
         }
-    } endOnUnwind{process.get(), runningJob};
+    } endOnUnwind{converter.process.get(), runningJob};
 
     // Wakes for the converter's end and for messages as they arrive, and at
     // least every kProgressRefreshMs for the caller's progress.
-    HANDLE converter = process.get();
+    HANDLE process = converter.process.get();
     for (;;) {
-        const DWORD woken = ::MsgWaitForMultipleObjects(1, &converter, FALSE, kProgressRefreshMs, QS_ALLINPUT);
+        const DWORD woken = ::MsgWaitForMultipleObjects(1, &process, FALSE, kProgressRefreshMs, QS_ALLINPUT);
         if (woken != WAIT_OBJECT_0 + 1 && woken != WAIT_TIMEOUT) break;  // ended, or it cannot be waited on
         if (betweenPolls) betweenPolls();
     }
-    if (!::GetExitCodeProcess(process.get(), &run.exitCode)) run.exitCode = DWORD(-1);
+    if (!::GetExitCodeProcess(process, &run.exitCode)) run.exitCode = DWORD(-1);
     run.started = true;
     return run;
 }
@@ -278,11 +325,13 @@ ConverterRun RunConverter(const std::string& commandLine, const std::string& log
 // goes, unless it was put in place.
 class CleanJob::Temporary {
 public:
-    Temporary(CleanJob& job, const wchar_t* suffix) : job_(job) {
+    // Numbered `number` when that name is free, else with the job's next number.
+    Temporary(CleanJob& job, const wchar_t* suffix, uint32_t number = 0) : job_(job) {
         const std::wstring folder = Wide(job.folder_);
         for (int tries = 0; tries < 100 && !hold_; ++tries) {
+            number_ = tries == 0 && number ? number : ++job.temporaryCount_;
             path_ = folder + L"\\" + kTemporaryPrefix + std::to_wstring(::GetCurrentProcessId()) + L"-" +
-                    std::to_wstring(++job.temporaryCount_) + suffix + kTemporaryExtension;
+                    std::to_wstring(number_) + suffix + kTemporaryExtension;
             hold_.reset(::CreateFileW(path_.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
                                       nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr));
             if (!hold_ && ::GetLastError() != ERROR_FILE_EXISTS) break;
@@ -300,6 +349,21 @@ public:
     bool Made() const { return bool(hold_) || placed_; }
     DWORD Error() const { return error_; }
     std::string Path() const { return wc::PathFromWide(path_); }
+    uint32_t Number() const { return number_; }
+
+    // Appends what others wrote into the file to `out`; false when it cannot
+    // be read or written.
+    bool CopyTo(HANDLE out) const {
+        LARGE_INTEGER start{};
+        if (!hold_ || !::SetFilePointerEx(hold_.get(), start, nullptr, FILE_BEGIN)) return false;
+        std::vector<char> block(kCopyBlockBytes);
+        for (;;) {
+            DWORD read = 0, written = 0;
+            if (!::ReadFile(hold_.get(), block.data(), DWORD(block.size()), &read, nullptr)) return false;
+            if (read == 0) return true;
+            if (!::WriteFile(out, block.data(), read, &written, nullptr) || written != read) return false;
+        }
+    }
 
     // Deletes the file, giving a converter that is being ended time to let go.
     void Remove() {
@@ -327,9 +391,12 @@ public:
 private:
     // Between tries to delete a file that a converter being ended still holds.
     static constexpr DWORD kRetryMs = 50;
+    // A converter's console output is a few kilobytes; one read takes most.
+    static constexpr size_t kCopyBlockBytes = 64 * 1024;
 
     CleanJob& job_;
     std::wstring path_;
+    uint32_t number_ = 0;
     wc::FileHandle hold_;
     DWORD error_ = 0;
     bool placed_ = false, removed_ = false;
@@ -359,7 +426,59 @@ std::vector<std::string> RemoveLeftovers(const std::string& folder) {
 
 // ---- the job ----
 
+unsigned ConvertersAtOnce() {
+    // Past this many, a batch of short files waits on the disk rather than
+    // on the processors, and each running converter holds its copy and log
+    // part open in the output folder.
+    constexpr unsigned kMaxConvertersAtOnce = 8;
+    unsigned processors = 0;
+    DWORD_PTR processMask = 0, systemMask = 0;
+    if (::GetProcessAffinityMask(::GetCurrentProcess(), &processMask, &systemMask))
+        for (; processMask; processMask &= processMask - 1) ++processors;
+    const DWORD active = ::GetActiveProcessorCount(ALL_PROCESSOR_GROUPS);
+    if (processors == 0 || (active && active < processors)) processors = active;
+    return std::clamp(processors, 1u, kMaxConvertersAtOnce);
+}
+
+// A source from its start to its verdict.
+struct CleanJob::Flight {
+    size_t index = 0;
+    bool earlier = false;  // a file stood at the copy's place when it began
+    CleanPlan plan;
+    std::string input;     // what the converter reads: the source, or the PCM decoded from it
+    std::vector<std::string> notes;  // for its verdict line
+    JobProgress progress;  // its stage, for the caller
+    std::optional<Temporary> copy, decoded;
+    // After the files, so that it ends before they go.
+    StartedConverter converter;
+
+    Flight() = default;
+    Flight(const Flight&) = delete;
+    Flight& operator=(const Flight&) = delete;
+    // A converter still running (the job left by an unforeseen exception) is
+    // ended before its files are removed.
+    ~Flight() {
+        if (converter.process && ::WaitForSingleObject(converter.process.get(), 0) == WAIT_TIMEOUT) {
+            ::TerminateJobObject(converter.job.get(), kStoppedExitCode);
+            ::WaitForSingleObject(converter.process.get(), kStopWaitMs);
+        }
+    }
+};
+
+struct CleanJob::Entry {
+    bool begun = false;  // it has lines of its own (a source refused before the job ran has its line up front)
+    bool ended = false;
+    std::string verdict;
+    std::unique_ptr<Temporary> logPart;  // the converter's console output
+};
+
 CleanJob::CleanJob(std::function<void()> betweenWaits) : betweenWaits_(std::move(betweenWaits)) {}
+
+CleanJob::~CleanJob() {
+    // Their temporary files unregister from temporaries_.
+    flights_.clear();
+    entries_.clear();
+}
 
 std::vector<FileOutcome> CleanJob::Run(const std::vector<std::string>& sources, const std::string& folder,
                                        const LogLocation& log) {
@@ -372,23 +491,31 @@ std::vector<FileOutcome> CleanJob::Run(const std::vector<std::string>& sources, 
     if (!logPath_.empty() && !log.besideProgram)
         logLine("this log is " + logPath_ + ": the program's folder cannot be written");
 
-    std::vector<FileOutcome> outcomes(sources.size());
+    outcomes_.assign(sources.size(), {});
+    entries_.clear();
+    entries_.resize(sources.size());
+    logged_ = 0;
     for (size_t i = 0; i < sources.size(); ++i) {
-        outcomes[i].source = sources[i];
-        outcomes[i].output = BuildOutputPath(folder, sources[i]);
+        outcomes_[i].source = sources[i];
+        outcomes_[i].output = BuildOutputPath(folder, sources[i]);
     }
     // Before anything runs: a copy that would replace a chosen source, or
     // the copy of an earlier source of the batch, is refused.
+    std::vector<FileIdentity> sourceIds, outputIds;
     for (size_t i = 0; i < sources.size(); ++i) {
-        FileOutcome& outcome = outcomes[i];
+        sourceIds.push_back(IdentityOf(sources[i]));
+        outputIds.push_back(IdentityOf(outcomes_[i].output));
+    }
+    for (size_t i = 0; i < sources.size(); ++i) {
+        FileOutcome& outcome = outcomes_[i];
         for (size_t j = 0; j < sources.size() && outcome.result != FileOutcome::Result::Refused; ++j) {
-            if (SameFile(outcome.output, sources[j])) {
+            if (SameFile(outputIds[i], sourceIds[j])) {
                 outcome.result = FileOutcome::Result::Refused;
                 outcome.reason = "its clean copy " + outcome.output + " would replace the chosen source " + sources[j];
             }
         }
         for (size_t j = 0; j < i && outcome.result != FileOutcome::Result::Refused; ++j) {
-            if (outcomes[j].result != FileOutcome::Result::Refused && SameFile(outcome.output, outcomes[j].output)) {
+            if (outcomes_[j].result != FileOutcome::Result::Refused && SameFile(outputIds[i], outputIds[j])) {
                 outcome.result = FileOutcome::Result::Refused;
                 outcome.reason = "its clean copy " + outcome.output + " would replace the copy of " + sources[j] +
                                  ", an earlier source of this batch";
@@ -396,6 +523,7 @@ std::vector<FileOutcome> CleanJob::Run(const std::vector<std::string>& sources, 
         }
         if (outcome.result == FileOutcome::Result::Refused) {
             outcome.earlierCopyKept = Exists(outcome.output);
+            entries_[i].ended = true;
             logLine("refused: " + outcome.source + ": " + outcome.reason);
         }
     }
@@ -404,112 +532,216 @@ std::vector<FileOutcome> CleanJob::Run(const std::vector<std::string>& sources, 
 
     progress_ = {};
     progress_.count = sources.size();
-    for (size_t i = 0; i < sources.size(); ++i) {
-        FileOutcome& outcome = outcomes[i];
-        if (outcome.result == FileOutcome::Result::Refused) continue;
-        progress_.index = i;
-        // The converter's output follows this line.
-        logLine("source " + std::to_string(i + 1) + " of " + std::to_string(sources.size()) + ": " + sources[i]);
-        outcome = CleanOne(sources[i], outcome.output);
-        if (outcome.result == FileOutcome::Result::Stopped) break;  // the rest stay not started
+    // However the job is left, no converter of it runs on and no temporary file stays.
+    struct Landing {
+        CleanJob& job;
+        ~Landing() {
+            job.flights_.clear();
+            job.entries_.clear();
+        }
+    } landing{*this};
+    const size_t atOnce = ConvertersAtOnce();
+    size_t next = 0;
+    try {
+        for (;;) {
+            for (; next < sources.size() && flights_.size() < atOnce; ++next)
+                if (!entries_[next].ended) Begin(next);
+            if (flights_.empty()) break;
+            WaitForConverters();
+        }
+    } catch (const JobStopped&) {
+        StopAll();
     }
-    for (const FileOutcome& outcome : outcomes)
+    WriteEndedEntries();
+    for (const FileOutcome& outcome : outcomes_)
         if (outcome.result == FileOutcome::Result::NotStarted) logLine("not started: " + outcome.source);
-    return outcomes;
+    return std::move(outcomes_);
 }
 
-FileOutcome CleanJob::CleanOne(const std::string& source, const std::string& output) {
-    FileOutcome outcome;
-    outcome.source = source;
-    outcome.output = output;
-    const bool earlier = Exists(output);
-    const auto logLine = [&](const std::string& line) {
-        if (!logPath_.empty()) AppendLogLine(logPath_, line);
-    };
-    const auto ended = [&](FileOutcome::Result result, const std::string& reason) {
-        outcome.result = result;
-        outcome.reason = reason;
-        outcome.earlierCopyKept = earlier;
-        logLine((result == FileOutcome::Result::Refused ? "refused: " : "failed: ") + source + ": " + reason +
-                (earlier ? "; the earlier " + output + " was left as it was" : ""));
-        return outcome;
-    };
+// Plans the source, decodes it when the program does, and starts its
+// converter; a source that ends before its converter runs has its verdict.
+void CleanJob::Begin(size_t index) {
+    flights_.push_back(std::make_unique<Flight>());
+    Flight& flight = *flights_.back();
+    flight.index = index;
+    Entry& entry = entries_[index];
+    entry.begun = true;
+    const std::string& source = outcomes_[index].source;
+    flight.earlier = Exists(outcomes_[index].output);
+    flight.plan = PlanCleanJob(source);
+    if (flight.plan.route == CleanPlan::Route::Refuse)
+        return Fail(flight, FileOutcome::Result::Refused, "clean copy refused: " + flight.plan.reason);
 
-    const CleanPlan plan = PlanCleanJob(source);
-    if (plan.route == CleanPlan::Route::Refuse) return ended(FileOutcome::Result::Refused, "clean copy refused: " + plan.reason);
-    progress_.expectedBytes = plan.copyBytes;
-    progress_.decodes = plan.route == CleanPlan::Route::Decode || plan.route == CleanPlan::Route::HandOver;
-    progress_.job = {};
-    progress_.partialCopy.clear();
-    try {
-        Temporary copy(*this, L"");
-        if (!copy.Made())
-            return ended(FileOutcome::Result::Failed, "clean copy failed: no temporary file can be made in " +
-                                                          folder_ + ": " + SystemText(copy.Error()));
-        progress_.partialCopy = copy.Path();
-        // The converter reads the source itself, or the PCM the program decoded it to.
-        std::string input = source;
-        bool rf64 = plan.beyond4GiB;
-        std::optional<Temporary> decoded;
-        if (progress_.decodes) {
-            decoded.emplace(*this, L"-decoded");
-            if (!decoded->Made())
-                return ended(FileOutcome::Result::Failed, "clean copy failed: no temporary file can be made in " +
-                                                              folder_ + ": " + SystemText(decoded->Error()));
-            progress_.job = {JobProgress::Stage::Decoding, 0, plan.copyBytes};
-            DecodedWave result;
-            if (!DecodeToPcmWave(source, decoded->Path(), betweenWaits_, result, &progress_.job)) {
-                const std::string prefix = result.writeFailed ? "clean copy failed: " : "clean copy refused: the source cannot be decoded here: ";
-                return ended(result.writeFailed ? FileOutcome::Result::Failed : FileOutcome::Result::Refused,
-                             prefix + result.failure + (result.writeFailed ? FullDriveNote(folder_) : ""));
-            }
-            rf64 = result.beyond4GiB;
-            input = decoded->Path();
-        }
-        std::vector<std::string> notes;
-        if (plan.route == CleanPlan::Route::HandOver) {
-            logLine("handed over as the wave layer reads it: " + plan.misread);
-            if (plan.laterDataLeftOut) notes.push_back("the data chunks behind the first were left out");
-            if (plan.bigEndian)
-                notes.push_back("the byte order changed: the big-endian RIFX source's samples are little-endian in "
-                                "the copy, which is standard WAVE");
-        }
-
-        progress_.job = {JobProgress::Stage::Converting, 0, 0};
-        const ConverterRun run = RunConverter(ConverterCommandLine(input, copy.Path(), plan.codec, rf64), logPath_,
-                                              betweenWaits_, &converterJob_);
-        if (!run.started) return ended(FileOutcome::Result::Failed, "clean copy failed: " + run.failure);
-        if (run.exitCode != 0)
-            return ended(FileOutcome::Result::Failed, "clean copy check failed: the converter ended with exit code " +
-                                                          std::to_string(run.exitCode) + FullDriveNote(folder_));
-        if (std::string note = CarryValidBits(source, copy.Path()); !note.empty()) notes.push_back(std::move(note));
-        // A hand-over holds the source's own samples: the copy is checked against the source.
-        const CleanCheckResult check = CheckCleanCopy(plan.route == CleanPlan::Route::HandOver ? source : input,
-                                                      copy.Path(), betweenWaits_, &progress_.job);
-        if (!check.success)
-            return ended(FileOutcome::Result::Failed, check.logLine.empty() ? "clean copy check failed" : check.logLine);
-        if (const DWORD error = copy.PutInPlace(output))
-            return ended(FileOutcome::Result::Failed, "clean copy failed: the verified copy cannot replace " + output +
-                                                          ": " + SystemText(error));
-        outcome.result = FileOutcome::Result::Verified;
-        logLine("cleaned: " + source + " -> " + output + ": " +
-                (check.samplesMd5.empty() ? "no MD5 of the samples: " + check.md5Failure
-                                          : "samples MD5 " + check.samplesMd5 + " (source and copy)") +
-                Notes(notes));
-        return outcome;
-    } catch (const JobStopped&) {
-        // The converter has been ended and the temporary files removed (by
-        // their owners, on the way here).
-        outcome.result = FileOutcome::Result::Stopped;
-        outcome.stage = progress_.job.stage;
-        outcome.earlierCopyKept = earlier;
-        logLine("stopped: " + source + " while " + StageName(outcome.stage) + ": its temporary files were removed; " +
-                (earlier ? output + " was left as it was" : "no copy was made"));
-        return outcome;
+    const auto noTemporary = [&](const Temporary& temporary) {
+        Fail(flight, FileOutcome::Result::Failed, "clean copy failed: no temporary file can be made in " + folder_ +
+                                                      ": " + SystemText(temporary.Error()));
+    };
+    flight.copy.emplace(*this, L"");
+    if (!flight.copy->Made()) return noTemporary(*flight.copy);
+    if (!logPath_.empty()) {
+        entry.logPart = std::make_unique<Temporary>(*this, L"-log", flight.copy->Number());
+        if (!entry.logPart->Made()) return noTemporary(*entry.logPart);
     }
+    // The converter reads the source itself, or the PCM the program decoded it to.
+    flight.input = source;
+    bool rf64 = flight.plan.beyond4GiB;
+    if (flight.plan.route == CleanPlan::Route::HandOver) {
+        flight.notes.push_back("handed over as the wave layer reads it: " + flight.plan.misread);
+        if (flight.plan.laterDataLeftOut) flight.notes.push_back("the data chunks behind the first were left out");
+        if (flight.plan.bigEndian)
+            flight.notes.push_back("the byte order changed: the big-endian RIFX source's samples are little-endian "
+                                   "in the copy, which is standard WAVE");
+    }
+    if (flight.plan.route == CleanPlan::Route::Decode || flight.plan.route == CleanPlan::Route::HandOver) {
+        flight.decoded.emplace(*this, L"-decoded");
+        if (!flight.decoded->Made()) return noTemporary(*flight.decoded);
+        flight.progress = {JobProgress::Stage::Decoding, 0, flight.plan.copyBytes};
+        DecodedWave result;
+        if (!DecodeToPcmWave(source, flight.decoded->Path(), [this] { Between(); }, result, &flight.progress)) {
+            if (result.writeFailed)
+                return Fail(flight, FileOutcome::Result::Failed,
+                            "clean copy failed: " + result.failure + FullDriveNote(folder_));
+            return Fail(flight, FileOutcome::Result::Refused,
+                        "clean copy refused: the source cannot be decoded here: " + result.failure);
+        }
+        rf64 = result.beyond4GiB;
+        flight.input = flight.decoded->Path();
+    }
+
+    flight.progress = {JobProgress::Stage::Converting, 0, 0};
+    const wc::FileHandle output = OpenConsoleOutput(entry.logPart ? entry.logPart->Path() : std::string());
+    flight.converter =
+        StartConverter(ConverterCommandLine(flight.input, flight.copy->Path(), flight.plan.codec, rf64), output.get());
+    if (!flight.converter.process)
+        return Fail(flight, FileOutcome::Result::Failed, "clean copy failed: " + flight.converter.failure);
+}
+
+// Waits for a converter to end, for messages and at least every
+// kProgressRefreshMs, and checks the first converter found ended.
+void CleanJob::WaitForConverters() {
+    std::vector<HANDLE> running;
+    for (const auto& flight : flights_) running.push_back(flight->converter.process.get());
+    const DWORD count = DWORD(running.size());
+    const DWORD woken = ::MsgWaitForMultipleObjects(count, running.data(), FALSE, kProgressRefreshMs, QS_ALLINPUT);
+    if (woken < WAIT_OBJECT_0 + count) return Finish(*flights_[woken - WAIT_OBJECT_0]);
+    if (woken == WAIT_OBJECT_0 + count || woken == WAIT_TIMEOUT) return Between();
+    // They cannot be waited on: the first counts as ended, as a single converter's failed wait does.
+    Finish(*flights_.front());
+}
+
+// Its converter has ended: the copy is checked and put in place.
+void CleanJob::Finish(Flight& flight) {
+    const std::string& source = outcomes_[flight.index].source;
+    const std::string& output = outcomes_[flight.index].output;
+    DWORD exitCode = 0;
+    if (!::GetExitCodeProcess(flight.converter.process.get(), &exitCode)) exitCode = DWORD(-1);
+    if (exitCode != 0)
+        return Fail(flight, FileOutcome::Result::Failed, "clean copy check failed: the converter ended with exit code " +
+                                                             std::to_string(exitCode) + FullDriveNote(folder_));
+    if (std::string note = CarryValidBits(source, flight.copy->Path()); !note.empty())
+        flight.notes.push_back(std::move(note));
+    flight.progress = {JobProgress::Stage::Checking, 0, 0};
+    // A hand-over holds the source's own samples: the copy is checked against the source.
+    const bool handedOver = flight.plan.route == CleanPlan::Route::HandOver;
+    const CleanCheckResult check = CheckCleanCopy(handedOver ? source : flight.input, flight.copy->Path(),
+                                                  [this] { Between(); }, &flight.progress);
+    if (!check.success)
+        return Fail(flight, FileOutcome::Result::Failed,
+                    check.logLine.empty() ? "clean copy check failed" : check.logLine);
+    if (const DWORD error = flight.copy->PutInPlace(output))
+        return Fail(flight, FileOutcome::Result::Failed,
+                    "clean copy failed: the verified copy cannot replace " + output + ": " + SystemText(error));
+    outcomes_[flight.index].result = FileOutcome::Result::Verified;
+    Conclude(flight, "cleaned: " + source + " -> " + output + ": " +
+                         (check.samplesMd5.empty() ? "no MD5 of the samples: " + check.md5Failure
+                                                   : "samples MD5 " + check.samplesMd5 + " (source and copy)") +
+                         Notes(flight.notes));
+}
+
+void CleanJob::Fail(Flight& flight, FileOutcome::Result result, const std::string& reason) {
+    FileOutcome& outcome = outcomes_[flight.index];
+    outcome.result = result;
+    outcome.reason = reason;
+    outcome.earlierCopyKept = flight.earlier;
+    Conclude(flight, (result == FileOutcome::Result::Refused ? "refused: " : "failed: ") + outcome.source + ": " +
+                         reason + Notes(flight.notes) +
+                         (flight.earlier ? "; the earlier " + outcome.output + " was left as it was" : ""));
+}
+
+// Gives the source its verdict line and lets its flight go, with its files
+// but the log part; then writes what can be written of the log.
+void CleanJob::Conclude(Flight& flight, const std::string& verdict) {
+    Entry& entry = entries_[flight.index];
+    entry.verdict = verdict;
+    entry.ended = true;
+    flights_.erase(std::find_if(flights_.begin(), flights_.end(), [&](const auto& f) { return f.get() == &flight; }));
+    WriteEndedEntries();
+}
+
+// The job is stopped: every converter is ended at once, and once they have
+// all let go, each source under way is stopped and its files removed.
+void CleanJob::StopAll() {
+    std::vector<HANDLE> ending;
+    for (const auto& flight : flights_) {
+        if (!flight->converter.process) continue;
+        ::TerminateJobObject(flight->converter.job.get(), kStoppedExitCode);
+        ending.push_back(flight->converter.process.get());
+    }
+    if (!ending.empty()) ::WaitForMultipleObjects(DWORD(ending.size()), ending.data(), TRUE, kStopWaitMs);
+    while (!flights_.empty()) {
+        Flight& flight = *flights_.front();
+        FileOutcome& outcome = outcomes_[flight.index];
+        outcome.result = FileOutcome::Result::Stopped;
+        outcome.stage = flight.progress.stage;
+        outcome.earlierCopyKept = flight.earlier;
+        Conclude(flight, "stopped: " + outcome.source + " while " + StageName(outcome.stage) +
+                             ": its temporary files were removed; " +
+                             (flight.earlier ? outcome.output + " was left as it was" : "no copy was made"));
+    }
+}
+
+// Writes the lines of every ended source that follows the last written:
+// the log reads in the order of the sources, whichever converter ends first.
+void CleanJob::WriteEndedEntries() {
+    for (; logged_ < entries_.size() && entries_[logged_].ended; ++logged_) {
+        Entry& entry = entries_[logged_];
+        if (entry.begun && !logPath_.empty()) {
+            wc::FileHandle log(::CreateFileW(Wide(logPath_).c_str(), FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                             nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+            const auto write = [&](const std::string& text) {
+                DWORD written = 0;
+                ::WriteFile(log.get(), text.data(), DWORD(text.size()), &written, nullptr);
+            };
+            if (log) {
+                // The converter's output follows the line that opens the source.
+                write("source " + std::to_string(logged_ + 1) + " of " + std::to_string(entries_.size()) + ": " +
+                      outcomes_[logged_].source + "\r\n");
+                if (entry.logPart) entry.logPart->CopyTo(log.get());
+                write(entry.verdict + "\r\n");
+            }
+        }
+        entry.logPart.reset();
+    }
+}
+
+// Shows the caller the first source not ended, then calls it back.
+void CleanJob::Between() {
+    const Flight* first = nullptr;
+    for (const auto& flight : flights_)
+        if (!first || flight->index < first->index) first = flight.get();
+    if (first) {
+        progress_.index = first->index;
+        progress_.partialCopy = first->copy ? first->copy->Path() : std::string();
+        progress_.expectedBytes = first->plan.copyBytes;
+        progress_.decodes =
+            first->plan.route == CleanPlan::Route::Decode || first->plan.route == CleanPlan::Route::HandOver;
+        progress_.job = first->progress;
+    }
+    if (betweenWaits_) betweenWaits_();
 }
 
 void CleanJob::Abandon() {
-    if (converterJob_) ::TerminateJobObject(converterJob_, kStoppedExitCode);
+    for (const auto& flight : flights_)
+        if (flight->converter.job) ::TerminateJobObject(flight->converter.job.get(), kStoppedExitCode);
     for (Temporary* temporary : temporaries_) temporary->Remove();
 }

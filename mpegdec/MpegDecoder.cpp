@@ -74,10 +74,7 @@ DecodeResult MpegDecoder::DecodeFrame(const uint8_t* frame, size_t size, int16_t
     // per sample.
     alignas(16) int16_t planar[2][kMaxFrameSamples];
     for (int ch = 0; ch < 2; ++ch) s.synthesis.Run(ch, &s.subbands[ch][0][0], 36, slots, planar[ch], 1);
-    for (int i = 0; i < samples; ++i) {
-        pcm[2 * i] = planar[0][i];
-        pcm[2 * i + 1] = planar[1][i];
-    }
+    s.synthesis.Interleave(planar[0], planar[1], samples, pcm);
     return result;
 }
 

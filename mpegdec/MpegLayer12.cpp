@@ -6,6 +6,7 @@
 
 #include "mpegdec/MpegBits.h"
 #include "mpegdec/MpegDecoderState.h"
+#include "mpegdec/MpegRequantise.h"
 #include "mpegdec/MpegTables.h"
 
 namespace mpegaudio {
@@ -26,8 +27,33 @@ const float* Scales() {
     return table.values;
 }
 
-// A code v of a quantiser with `steps` levels stands for (2v - steps + 1) / steps.
-inline float Dequantise(uint32_t v, int32_t steps) { return float(2 * int64_t(v) - steps + 1) / float(steps); }
+// A layer II subband's quantiser: its code width and, for a grouped
+// class, the values of each code (MpegRequantise.h).
+struct BandQuantiser {
+    const GroupedValues* groups;
+    int bits;
+};
+
+BandQuantiser QuantiserOf(int cls) {
+    const QuantClass& q = kQuantClasses[cls];
+    if (!q.grouped) return {nullptr, q.bits};
+    switch (q.steps) {
+    case 3: return {kGroups3.codes, q.bits};
+    case 5: return {kGroups5.codes, q.bits};
+    default: return {kGroups9.codes, q.bits};
+    }
+}
+
+// Three samples of one subband: grouped as one code, or one code each. The
+// cache holds the 48 bits this takes at most after its refill. Returned by
+// value, so that the values stay in registers (stored one by one and read
+// back as a pair, they stalled on the store forwarding).
+__attribute__((always_inline)) inline GroupedValues ReadTriple(BitCache& cache, const BandQuantiser& q) {
+    cache.Refill();
+    if (q.groups) return q.groups[cache.Read(q.bits)];
+    const uint32_t first = cache.Read(q.bits), second = cache.Read(q.bits), third = cache.Read(q.bits);
+    return {{LevelValue(first, q.bits), LevelValue(second, q.bits), LevelValue(third, q.bits)}};
+}
 
 // The joint stereo bound: subbands from here on carry one set of samples for both channels.
 int Bound(const FrameHeader& h, int subbands) {
@@ -65,11 +91,11 @@ DecodeResult DecodeLayer1(DecoderState& state, const uint8_t* data, int size, in
             if (sb < bound) {
                 for (int ch = 0; ch < channels; ++ch) {
                     const int nb = alloc[ch][sb];
-                    state.subbands[ch][sb][s] = nb ? Dequantise(bits.Read(nb + 1), (1 << (nb + 1)) - 1) * scale[ch][sb] : 0.0f;
+                    state.subbands[ch][sb][s] = nb ? LevelValue(bits.Read(nb + 1), nb + 1) * scale[ch][sb] : 0.0f;
                 }
             } else {
                 const int nb = alloc[0][sb];
-                const float v = nb ? Dequantise(bits.Read(nb + 1), (1 << (nb + 1)) - 1) : 0.0f;
+                const float v = nb ? LevelValue(bits.Read(nb + 1), nb + 1) : 0.0f;
                 for (int ch = 0; ch < channels; ++ch) state.subbands[ch][sb][s] = v * scale[ch][sb];
             }
         }
@@ -131,38 +157,35 @@ DecodeResult DecodeLayer2(DecoderState& state, const uint8_t* data, int size, in
                 break;
             }
         }
-    // Three samples of one subband: grouped as one code, or one code each.
-    auto readTriple = [&](int c, float* v) {
-        const QuantClass& q = kQuantClasses[c];
-        if (q.grouped) {
-            uint32_t code = bits.Read(q.bits);
-            for (int i = 0; i < 3; ++i) {
-                v[i] = Dequantise(code % uint32_t(q.steps), q.steps);
-                code /= uint32_t(q.steps);
-            }
-        } else {
-            for (int i = 0; i < 3; ++i) v[i] = Dequantise(bits.Read(q.bits), q.steps);
-        }
-    };
+    BandQuantiser quantiser[2][32];
+    for (int sb = 0; sb < subbands; ++sb)
+        for (int ch = 0; ch < channels; ++ch)
+            if (cls[ch][sb] >= 0) quantiser[ch][sb] = QuantiserOf(cls[ch][sb]);
+    // The samples are most of the frame's bits: read from a cache, topped
+    // up before each three samples (48 bits at most).
+    BitCache cache(bits);
     std::memset(state.subbands, 0, sizeof state.subbands);
     slots = 36;
     for (int gr = 0; gr < 12; ++gr) {
         const int part = gr / 4;
         for (int sb = 0; sb < subbands; ++sb) {
-            float v[3];
             if (sb < bound) {
                 for (int ch = 0; ch < channels; ++ch) {
                     if (cls[ch][sb] < 0) continue;
-                    readTriple(cls[ch][sb], v);
-                    for (int i = 0; i < 3; ++i) state.subbands[ch][sb][3 * gr + i] = v[i] * scale[ch][sb][part];
+                    const GroupedValues v = ReadTriple(cache, quantiser[ch][sb]);
+                    float* out = &state.subbands[ch][sb][3 * gr];
+                    for (int i = 0; i < 3; ++i) out[i] = v.values[i] * scale[ch][sb][part];
                 }
             } else if (cls[0][sb] >= 0) {
-                readTriple(cls[0][sb], v);
-                for (int ch = 0; ch < channels; ++ch)
-                    for (int i = 0; i < 3; ++i) state.subbands[ch][sb][3 * gr + i] = v[i] * scale[ch][sb][part];
+                const GroupedValues v = ReadTriple(cache, quantiser[0][sb]);
+                for (int ch = 0; ch < channels; ++ch) {
+                    float* out = &state.subbands[ch][sb][3 * gr];
+                    for (int i = 0; i < 3; ++i) out[i] = v.values[i] * scale[ch][sb][part];
+                }
             }
         }
     }
+    if (cache.position() > bits.limit()) return DecodeResult::badSideInfo;
     return bits.overrun() ? DecodeResult::badSideInfo : DecodeResult::ok;
 }
 

@@ -160,6 +160,34 @@ __attribute__((target("sse2"))) inline void Store16(const __m128* acc, int16_t* 
     }
 }
 
+// Transposes four vectors of four: r[i][j] becomes r[j][i].
+__attribute__((target("sse2"), always_inline)) inline void Transpose4(__m128* r) {
+    const __m128 t0 = _mm_unpacklo_ps(r[0], r[1]), t1 = _mm_unpackhi_ps(r[0], r[1]);
+    const __m128 t2 = _mm_unpacklo_ps(r[2], r[3]), t3 = _mm_unpackhi_ps(r[2], r[3]);
+    r[0] = _mm_movelh_ps(t0, t2);
+    r[1] = _mm_movehl_ps(t2, t0);
+    r[2] = _mm_movelh_ps(t1, t3);
+    r[3] = _mm_movehl_ps(t3, t1);
+}
+
+// -from[3], -from[2], -from[1], -from[0].
+__attribute__((target("sse2"), always_inline)) inline __m128 NegatedReverse4(const float* from) {
+    const __m128 x = _mm_loadu_ps(from);
+    return _mm_xor_ps(_mm_shuffle_ps(x, x, _MM_SHUFFLE(0, 1, 2, 3)), _mm_set1_ps(-0.0f));
+}
+
+// V of one step from its transform A (a[0..31], a[32] = 0, `a` and `v`
+// 16-byte aligned), by whole vectors: V[0..15] = A[16..31], V[16] = 0,
+// V[17..47] = -A[31..1], V[48..63] = -A[0..15].
+__attribute__((target("sse2"), always_inline)) inline void SpreadRow4(const float* a, float* v) {
+    const __m128 sign = _mm_set1_ps(-0.0f);
+    for (int i = 0; i < 4; ++i) _mm_store_ps(v + 4 * i, _mm_load_ps(a + 16 + 4 * i));
+    // V[16] is A[32] = 0 negated: kept a plain zero.
+    _mm_store_ps(v + 16, _mm_move_ss(NegatedReverse4(a + 29), _mm_setzero_ps()));
+    for (int i = 1; i < 8; ++i) _mm_store_ps(v + 16 + 4 * i, NegatedReverse4(a + 29 - 4 * i));
+    for (int i = 0; i < 4; ++i) _mm_store_ps(v + 48 + 4 * i, _mm_xor_ps(_mm_load_ps(a + 4 * i), sign));
+}
+
 __attribute__((target("sse2"), force_align_arg_pointer)) void RunSse2(const float* subbands, int bandStride, int slots,
                                                                     float (*hist)[64], int& n, int16_t* pcm, int stride) {
     const Tables& t = T();
@@ -168,22 +196,55 @@ __attribute__((target("sse2"), force_align_arg_pointer)) void RunSse2(const floa
         Vec4 in[32], a[32];
         Gather<Vec4, 4>(subbands, bandStride, t0, count, in);
         Dct<32>(in, a, t.dct.f);
-        for (int lane = 0; lane < count; ++lane) {
-            n = (n - 1) & (kHistory - 1);
-            SpreadV(a, lane, hist[n]);
-            __m128 acc[8];
-            for (auto& x : acc) x = _mm_setzero_ps();
-            for (int m = 0; m < 8; ++m) {
-                const float* even = hist[(n + 2 * m) & (kHistory - 1)];
-                const float* odd = hist[(n + 2 * m + 1) & (kHistory - 1)] + 32;
-                const float* d = t.window + 64 * m;
-                for (int i = 0; i < 8; ++i) {
-                    const __m128 e = _mm_mul_ps(_mm_load_ps(even + 4 * i), _mm_load_ps(d + 4 * i));
-                    const __m128 o = _mm_mul_ps(_mm_load_ps(odd + 4 * i), _mm_load_ps(d + 32 + 4 * i));
-                    acc[i] = _mm_add_ps(acc[i], _mm_add_ps(e, o));
-                }
+        // Each time slot's A in a row of its own (lanes to rows), with
+        // A[32] = 0.
+        alignas(16) float rows[4][36];
+        for (int g = 0; g < 8; ++g) {
+            __m128 r[4];
+            for (int l = 0; l < 4; ++l) r[l] = __m128(a[4 * g + l]);
+            Transpose4(r);
+            for (int l = 0; l < 4; ++l) _mm_store_ps(&rows[l][4 * g], r[l]);
+        }
+        for (auto& row : rows) _mm_store_ps(row + 32, _mm_setzero_ps());
+        // Two time slots at a time, sharing the window's loads, as the AVX2
+        // path does (the history's room for it is noted there).
+        for (int lane = 0; lane < count; lane += 2) {
+            const bool pair = lane + 1 < count;
+            const int first = n = (n - 1) & (kHistory - 1);
+            SpreadRow4(rows[lane], hist[n]);
+            if (pair) {
+                n = (n - 1) & (kHistory - 1);
+                SpreadRow4(rows[lane + 1], hist[n]);
             }
-            Store16(acc, pcm + (t0 + lane) * 32 * stride, stride);
+            const int second = n;
+            const float* even[2][8];
+            const float* odd[2][8];
+            for (int m = 0; m < 8; ++m) {
+                even[0][m] = hist[(first + 2 * m) & (kHistory - 1)];
+                even[1][m] = hist[(second + 2 * m) & (kHistory - 1)];
+                odd[0][m] = hist[(first + 2 * m + 1) & (kHistory - 1)] + 32;
+                odd[1][m] = hist[(second + 2 * m + 1) & (kHistory - 1)] + 32;
+            }
+            // Four outputs of both slots at a time, all eight terms, in the
+            // plain path's order: two sums and two window vectors live in
+            // registers (eight of them in a 32-bit build; sixteen sums over
+            // all outputs at once would spill).
+            __m128 acc[2][8];
+            for (int i = 0; i < 8; ++i) {
+                __m128 sum[2] = {_mm_setzero_ps(), _mm_setzero_ps()};
+                for (int m = 0; m < 8; ++m) {
+                    const float* d = t.window + 64 * m + 4 * i;
+                    const __m128 evenWindow = _mm_load_ps(d), oddWindow = _mm_load_ps(d + 32);
+                    for (int s = 0; s < 2; ++s) {
+                        const __m128 e = _mm_mul_ps(_mm_load_ps(even[s][m] + 4 * i), evenWindow);
+                        const __m128 o = _mm_mul_ps(_mm_load_ps(odd[s][m] + 4 * i), oddWindow);
+                        sum[s] = _mm_add_ps(sum[s], _mm_add_ps(e, o));
+                    }
+                }
+                acc[0][i] = sum[0];
+                acc[1][i] = sum[1];
+            }
+            for (int s = 0; s < (pair ? 2 : 1); ++s) Store16(acc[s], pcm + (t0 + lane + s) * 32 * stride, stride);
         }
     }
 }
@@ -269,23 +330,33 @@ __attribute__((target("avx2"), force_align_arg_pointer)) void RunAvx2(const floa
                 SpreadRow(rows[lane + 1], hist[n]);
             }
             const int second = n;
-            __m256 acc[2][4];
-            for (auto& slot : acc)
-                for (auto& x : slot) x = _mm256_setzero_ps();
+            const float* even[2][8];
+            const float* odd[2][8];
             for (int m = 0; m < 8; ++m) {
-                const float* even[2] = {hist[(first + 2 * m) & (kHistory - 1)], hist[(second + 2 * m) & (kHistory - 1)]};
-                const float* odd[2] = {hist[(first + 2 * m + 1) & (kHistory - 1)] + 32, hist[(second + 2 * m + 1) & (kHistory - 1)] + 32};
-                const float* d = t.window + 64 * m;
-                for (int i = 0; i < 4; ++i) {
-                    const __m256 evenWindow = _mm256_load_ps(d + 8 * i), oddWindow = _mm256_load_ps(d + 32 + 8 * i);
+                even[0][m] = hist[(first + 2 * m) & (kHistory - 1)];
+                even[1][m] = hist[(second + 2 * m) & (kHistory - 1)];
+                odd[0][m] = hist[(first + 2 * m + 1) & (kHistory - 1)] + 32;
+                odd[1][m] = hist[(second + 2 * m + 1) & (kHistory - 1)] + 32;
+            }
+            // Eight outputs of both slots at a time, all eight terms, so
+            // that the sums stay in registers (eight of them in a 32-bit
+            // build).
+            __m256 acc[2][4];
+            for (int i = 0; i < 4; ++i) {
+                __m256 sum[2] = {_mm256_setzero_ps(), _mm256_setzero_ps()};
+                for (int m = 0; m < 8; ++m) {
+                    const float* d = t.window + 64 * m + 8 * i;
+                    const __m256 evenWindow = _mm256_load_ps(d), oddWindow = _mm256_load_ps(d + 32);
                     // The plain path's sums in its order (no fused
                     // multiply-add), so that every path gives the same samples.
                     for (int s = 0; s < 2; ++s) {
-                        const __m256 e = _mm256_mul_ps(_mm256_load_ps(even[s] + 8 * i), evenWindow);
-                        const __m256 o = _mm256_mul_ps(_mm256_load_ps(odd[s] + 8 * i), oddWindow);
-                        acc[s][i] = _mm256_add_ps(acc[s][i], _mm256_add_ps(e, o));
+                        const __m256 e = _mm256_mul_ps(_mm256_load_ps(even[s][m] + 8 * i), evenWindow);
+                        const __m256 o = _mm256_mul_ps(_mm256_load_ps(odd[s][m] + 8 * i), oddWindow);
+                        sum[s] = _mm256_add_ps(sum[s], _mm256_add_ps(e, o));
                     }
                 }
+                acc[0][i] = sum[0];
+                acc[1][i] = sum[1];
             }
             for (int s = 0; s < (pair ? 2 : 1); ++s) {
                 __m128 halves[8];
@@ -297,6 +368,26 @@ __attribute__((target("avx2"), force_align_arg_pointer)) void RunAvx2(const floa
             }
         }
     }
+}
+#endif
+
+void InterleavePlain(const int16_t* left, const int16_t* right, int count, int16_t* out) {
+    for (int i = 0; i < count; ++i) {
+        out[2 * i] = left[i];
+        out[2 * i + 1] = right[i];
+    }
+}
+
+#if MPEGDEC_X86
+__attribute__((target("sse2"))) void InterleaveSse2(const int16_t* left, const int16_t* right, int count, int16_t* out) {
+    int i = 0;
+    for (; i + 8 <= count; i += 8) {
+        const __m128i l = _mm_loadu_si128(reinterpret_cast<const __m128i*>(left + i));
+        const __m128i r = _mm_loadu_si128(reinterpret_cast<const __m128i*>(right + i));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(out + 2 * i), _mm_unpacklo_epi16(l, r));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(out + 2 * i + 8), _mm_unpackhi_epi16(l, r));
+    }
+    InterleavePlain(left + i, right + i, count - i, out + 2 * i);
 }
 #endif
 
@@ -356,6 +447,13 @@ void Synthesis::Run(int channel, const float* subbands, int bandStride, int slot
     if (path_ == SynthesisPath::sse2) return RunSse2(subbands, bandStride, slots, hist, n, pcm, stride);
 #endif
     RunPlain(subbands, bandStride, slots, hist, n, pcm, stride);
+}
+
+void Synthesis::Interleave(const int16_t* left, const int16_t* right, int count, int16_t* out) const {
+#if MPEGDEC_X86
+    if (path_ != SynthesisPath::plain) return InterleaveSse2(left, right, count, out);
+#endif
+    InterleavePlain(left, right, count, out);
 }
 
 }  // namespace mpegaudio

@@ -33,6 +33,10 @@ public:
     // stride], rounded to the nearest and clipped. Full scale is 1.0.
     void Run(int channel, const float* subbands, int bandStride, int slots, int16_t* pcm, int stride);
 
+    // Interleaves two channels' output on the same path: out[2i] = left[i],
+    // out[2i + 1] = right[i], i < count.
+    void Interleave(const int16_t* left, const int16_t* right, int count, int16_t* out) const;
+
     // Steps of V kept, newest at newest_: a step reads the last 16, and the
     // AVX2 path makes two steps' V before it reads.
     static constexpr int kHistory = 32;

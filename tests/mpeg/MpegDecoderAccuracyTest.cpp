@@ -273,7 +273,7 @@ TEST_P(MpegDecoderPaths, EveryVectorPathMatchesTheConverter) {
 // encoder-made file (the AVX2 path's fused multiply-adds rounded some
 // samples the other way), and on frames far past full scale, whose sums of
 // 2^31 and more the vector paths converted to 0x80000000 and packed to
-// -32768 where the plain path clips to +32767.
+// -32768 where the plain path clips to +32767; and on a layer II file.
 TEST_P(MpegDecoderPaths, EveryPathGivesThePlainPathsSamples) {
     if (!mpegaudio::SynthesisPathAvailable(GetParam())) GTEST_SKIP() << "this processor lacks the path";
     const std::vector<uint8_t> loud = WriteClippingFrames(3);
@@ -281,8 +281,39 @@ TEST_P(MpegDecoderPaths, EveryPathGivesThePlainPathsSamples) {
     ASSERT_NE(std::count(clipped.begin(), clipped.end(), int16_t(32767)), 0);
     ASSERT_NE(std::count(clipped.begin(), clipped.end(), int16_t(-32768)), 0);
     EXPECT_EQ(DecodeFile(loud, GetParam()).pcm, clipped);
-    const std::vector<uint8_t> file = testing_support::ReadFileBytes(Fixture("cbr44s.mp3"));
-    EXPECT_EQ(DecodeFile(file, GetParam()).pcm, DecodeFile(file, mpegaudio::SynthesisPath::plain).pcm);
+    for (const char* name : {"cbr44s.mp3", "s48.mp2"}) {
+        SCOPED_TRACE(name);
+        const std::vector<uint8_t> file = testing_support::ReadFileBytes(Fixture(name));
+        EXPECT_EQ(DecodeFile(file, GetParam()).pcm, DecodeFile(file, mpegaudio::SynthesisPath::plain).pcm);
+    }
+}
+
+// The vector paths take four or eight slots at a time and two at a time
+// within those: runs of 1 to 9 slots and a layer II frame's 36, one after
+// another through one history, both channels (one written interleaved),
+// give the plain path's samples, some of them clipped.
+TEST_P(MpegDecoderPaths, EveryPathGivesThePlainPathsSamplesForAnyRunOfSlots) {
+    if (!mpegaudio::SynthesisPathAvailable(GetParam())) GTEST_SKIP() << "this processor lacks the path";
+    std::vector<float> subbands(32 * 36);
+    uint32_t seed = 12345;
+    size_t clipped = 0;
+    mpegaudio::Synthesis plain, vector;
+    plain.SetPath(mpegaudio::SynthesisPath::plain);
+    vector.SetPath(GetParam());
+    for (int slots : {1, 2, 3, 4, 5, 6, 7, 8, 9, 36, 3}) {
+        for (int channel = 0; channel < 2; ++channel) {
+            SCOPED_TRACE(testing::Message() << slots << " slots, channel " << channel);
+            // Within 1/8 of full scale each, which some sums exceed.
+            for (float& x : subbands) x = float(int32_t((seed = seed * 1664525u + 1013904223u) >> 8) - (1 << 23)) / float(1 << 26);
+            const int stride = channel + 1;
+            std::vector<int16_t> expected(size_t(32 * slots * stride)), actual(expected.size());
+            plain.Run(channel, subbands.data(), 36, slots, expected.data(), stride);
+            vector.Run(channel, subbands.data(), 36, slots, actual.data(), stride);
+            EXPECT_EQ(actual, expected);
+            clipped += size_t(std::count_if(expected.begin(), expected.end(), [](int16_t x) { return x == 32767 || x == -32768; }));
+        }
+    }
+    EXPECT_GT(clipped, 0u);
 }
 
 INSTANTIATE_TEST_SUITE_P(Paths, MpegDecoderPaths, ::testing::ValuesIn(kPaths),

@@ -8,9 +8,11 @@
 // a sample of the data chunk that ends the file), "exit <code>" (write the
 // copy, then end with that code), "sleep <ms>" (before anything else),
 // "hold <n>" (on its n-th run, write the first half of the copy and wait a
-// minute before the rest: a run to be stopped mid-file). Each run writes its
-// record to the first free
-// standin-run-<n>.txt beside it:
+// minute before the rest: a run to be stopped mid-file), "hold" (so on this
+// run). An order after "when <text>: " holds only for a source whose path
+// contains the text ("when take 2: hold"): runs that start together may
+// take their numbers in either order. Each run writes its record to the
+// first free standin-run-<n>.txt beside it (taken atomically):
 //   command=<the command line as received>
 //   directory=<the working directory>
 //   flags=<start-up flags, hex> show=<show-window value>
@@ -43,7 +45,10 @@ void WriteTo(DWORD which, const std::string& text) {
 
 int main(int argc, char** argv) {
     const std::string folder = OwnFolder();
-    bool fail = false, wrongSample = false;
+    std::string source;
+    for (int i = 1; i + 1 < argc; ++i)
+        if (std::string(argv[i]) == "-i") source = argv[i + 1];
+    bool fail = false, wrongSample = false, holdThis = false;
     DWORD sleepMs = 0;
     int holdRun = 0;
     int exitCode = 0;
@@ -52,7 +57,13 @@ int main(int argc, char** argv) {
         std::string line;
         while (std::getline(control, line)) {
             if (!line.empty() && line.back() == '\r') line.pop_back();
+            if (line.rfind("when ", 0) == 0) {
+                const size_t colon = line.find(": ");
+                if (colon == std::string::npos || source.find(line.substr(5, colon - 5)) == std::string::npos) continue;
+                line = line.substr(colon + 2);
+            }
             if (line == "fail") fail = true;
+            else if (line == "hold") holdThis = true;
             else if (line == "wrong-sample") wrongSample = true;
             else if (line.rfind("exit ", 0) == 0) exitCode = std::stoi(line.substr(5));
             else if (line.rfind("sleep ", 0) == 0) sleepMs = DWORD(std::stoul(line.substr(6)));
@@ -74,8 +85,14 @@ int main(int argc, char** argv) {
     int thisRun = 0;
     for (int run = 1; run < 1000; ++run) {
         const std::string name = folder + "\\standin-run-" + std::to_string(run) + ".txt";
-        if (::GetFileAttributesA(name.c_str()) != INVALID_FILE_ATTRIBUTES) continue;
-        std::ofstream(name, std::ios::binary) << record.str();
+        // Made only when free: two runs at once never take one number.
+        const HANDLE file =
+            ::CreateFileA(name.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+        if (file == INVALID_HANDLE_VALUE) continue;
+        const std::string text = record.str();
+        DWORD written = 0;
+        ::WriteFile(file, text.data(), DWORD(text.size()), &written, nullptr);
+        ::CloseHandle(file);
         thisRun = run;
         break;
     }
@@ -87,16 +104,13 @@ int main(int argc, char** argv) {
         WriteTo(STD_ERROR_HANDLE, "stand-in converter: told to fail\n");
         return 1;
     }
-    std::string source;
-    for (int i = 1; i + 1 < argc; ++i)
-        if (std::string(argv[i]) == "-i") source = argv[i + 1];
     std::ifstream in(source, std::ios::binary);
     std::vector<char> bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
     if (!in.good() && !in.eof()) return 2;
     if (wrongSample && !bytes.empty()) bytes.back() = char(bytes.back() ^ 1);
     std::ofstream out(argv[argc - 1], std::ios::binary | std::ios::trunc);
     std::streamsize done = 0;
-    if (thisRun == holdRun) {
+    if (holdThis || thisRun == holdRun) {
         constexpr DWORD kHoldMs = 60000;  // far longer than a test waits for its stop
         done = std::streamsize(bytes.size() / 2);
         out.write(bytes.data(), done);
