@@ -28,12 +28,11 @@ bool ConverterKeepsContainer(uint16_t bytes) {
     return bytes == 1 || bytes == 2 || bytes == 3 || bytes == 4 || bytes == 8;
 }
 
-// The clean copy's format for a source of this format: 8-bit PCM and
-// compressed sources come out as 16-bit PCM, deeper PCM keeps its format.
+// The clean copy's format for a source of this format: compressed sources
+// come out as 16-bit PCM, PCM keeps its format.
 bool ExpectedOutput(const SampleFormat& source, SampleFormat& output) {
     output = source;
     switch (source.kind) {
-    case SampleKind::Unsigned8:
     case SampleKind::MsAdpcm:
     case SampleKind::ImaAdpcm:
     case SampleKind::CodecManager:
@@ -43,6 +42,7 @@ bool ExpectedOutput(const SampleFormat& source, SampleFormat& output) {
         return true;
     case SampleKind::SignedInt:
         return ConverterKeepsContainer(source.bytesPerSample);
+    case SampleKind::Unsigned8:
     case SampleKind::Float:
         return true;
     case SampleKind::Other:
@@ -105,10 +105,32 @@ bool DecodedByProgram(WaveIOHandle& source, const SampleFormat& format) {
     return OpenDecodingStream(source, pcm, why) != nullptr;
 }
 
+// Why the converter would read other samples from this PCM source than the
+// wave layer does; empty when it reads the same.
+std::string ConverterMisreads(const WaveIOHandle& source) {
+    constexpr FOURCC kBw64 = mmioFOURCC('B', 'W', '6', '4');
+    if (source.riffChunk.id == kBw64) return "the converter cannot read BW64";
+    if (source.bigEndian) return "the converter misreads big-endian RIFX";
+    // It takes the last data chunk, where the wave layer takes the first.
+    if (source.laterData) return "the converter would read the last of several data chunks";
+    // Fewer valid bits than the container holds: it reads 24 of 32 as floats.
+    if (source.format.wFormatTag == kTagExtensible && ValidBits(source) < Describe(source).bytesPerSample * 8u)
+        return "the converter misreads " + std::to_string(ValidBits(source)) + " valid bits in " +
+               std::to_string(Describe(source).bytesPerSample * 8u) + "-bit containers";
+    // It believes the data size the header declares, and reads a size of 0
+    // as the rest of the file: not the region the wave layer measured.
+    const std::optional<uint64_t> declared = DeclaredDataBytes(source.fileName);
+    if (declared != source.dataBytes || declared == 0u)
+        return "the data size the header declares (" + (declared ? std::to_string(*declared) : std::string("none")) +
+               " bytes) is not that of the samples (" + std::to_string(source.dataBytes) + " bytes)";
+    return {};
+}
+
 }  // namespace
 
 std::string KeepFormatCodec(const WaveIOHandle& source) {
     const SampleFormat format = Describe(source);
+    if (format.kind == SampleKind::Unsigned8) return "pcm_u8";
     if (format.kind == SampleKind::SignedInt) {
         switch (format.bytesPerSample) {
         case 3: return "pcm_s24le";
@@ -154,6 +176,16 @@ CleanPlan PlanCleanJob(const std::string& sourcePath) {
         plan.copyBytes = kCanonicalHeaderBytes + frames * source->format.nChannels * 2;
         return plan;
     }
+    const bool pcm =
+        format.kind == SampleKind::Unsigned8 || format.kind == SampleKind::SignedInt || format.kind == SampleKind::Float;
+    if (pcm && !(plan.misread = ConverterMisreads(*source)).empty()) {
+        plan.route = CleanPlan::Route::HandOver;
+        plan.codec = KeepFormatCodec(*source);
+        plan.copyBytes = kCanonicalHeaderBytes + source->dataBytes;
+        plan.laterDataLeftOut = source->laterData;
+        plan.bigEndian = source->bigEndian;
+        return plan;
+    }
     if (!ExpectedOutput(format, wanted)) {
         plan.reason = "nothing here decodes the source's format, so a copy could not be verified: " +
                       FormatText(*source);
@@ -169,20 +201,86 @@ CleanPlan PlanCleanJob(const std::string& sourcePath) {
 
 namespace {
 
+uint16_t Le16(const uint8_t* p) { return uint16_t(p[0] | p[1] << 8); }
+uint32_t Le32(const uint8_t* p) { return uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 | uint32_t(p[3]) << 24; }
+
+// The file offset of the "fmt " chunk's body in the head of a wave the
+// converter wrote (RIFF, or RF64 with "ds64" first), and its size; none when
+// the head holds no whole "fmt " chunk.
+std::optional<std::pair<size_t, uint32_t>> FormatChunkIn(const std::vector<uint8_t>& head) {
+    constexpr size_t kFormHeader = 12, kChunkHeader = 8;
+    size_t at = kFormHeader;
+    while (at + kChunkHeader <= head.size()) {
+        const uint32_t size = Le32(&head[at + 4]);
+        if (std::memcmp(&head[at], "fmt ", 4) == 0) {
+            if (size > head.size() - at - kChunkHeader) return std::nullopt;
+            return std::make_pair(at + kChunkHeader, size);
+        }
+        if (size > head.size()) return std::nullopt;  // past any header the converter writes
+        at += kChunkHeader + size + (size & 1);
+    }
+    return std::nullopt;
+}
+
+}  // namespace
+
+std::string CarryValidBits(const std::string& sourcePath, const std::string& copyPath) {
+    PWaveIOHandle opened = nullptr;
+    if (WaveIOOpen(opened, sourcePath.c_str()) != 0 || !opened) return {};
+    const WaveIOHandlePtr source(opened);
+    const SampleFormat format = Describe(*source);
+    const uint16_t container = uint16_t(format.bytesPerSample * 8u);
+    const uint16_t valid = ValidBits(*source);
+    if ((format.kind != SampleKind::SignedInt && format.kind != SampleKind::Unsigned8) || valid >= container ||
+        valid == 0)
+        return {};
+    const std::string counts = std::to_string(valid) + " valid bits in " + std::to_string(container) + "-bit containers";
+
+    // The converter writes its header in the file's first few hundred bytes.
+    constexpr DWORD kHeadBytes = 4096;
+    // WAVE_FORMAT_EXTENSIBLE: the record (18 bytes), then the valid bits.
+    constexpr size_t kValidBitsAt = 18, kExtensibleBytes = 40;
+    wc::FileHandle copy(::CreateFileW(wc::PathToWide(copyPath).c_str(), GENERIC_READ | GENERIC_WRITE,
+                                      FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL,
+                                      nullptr));
+    std::vector<uint8_t> head(kHeadBytes);
+    DWORD read = 0;
+    if (!copy || !::ReadFile(copy.get(), head.data(), kHeadBytes, &read, nullptr)) return {};
+    head.resize(read);
+    const auto fmt = FormatChunkIn(head);
+    if (!fmt || fmt->second < kExtensibleBytes || Le16(&head[fmt->first]) != kTagExtensible)
+        return "the header field of " + counts + " was dropped: the converter writes no extensible header for " +
+               "this layout, so the copy declares all " + std::to_string(container) + " bits valid";
+    const uint8_t field[2] = {uint8_t(valid), uint8_t(valid >> 8)};
+    LARGE_INTEGER at;
+    at.QuadPart = int64_t(fmt->first + kValidBitsAt);
+    DWORD written = 0;
+    if (!::SetFilePointerEx(copy.get(), at, nullptr, FILE_BEGIN) ||
+        !::WriteFile(copy.get(), field, sizeof field, &written, nullptr) || written != sizeof field)
+        return {};  // the check finds the field unchanged and fails the copy
+    return {};
+}
+
+namespace {
+
 // Writes a PCM wave: its header, then its samples as they come. The header
 // keeps room ("JUNK") for a "ds64" chunk, which it becomes, with "RIFF"
-// turned into "RF64", when the data passes what 32-bit sizes hold.
+// turned into "RF64", when the data passes what 32-bit sizes hold. With
+// speaker positions the format is written extensible, every bit valid.
 class PcmWaveWriter {
 public:
-    PcmWaveWriter(const std::string& path, const WAVEFORMATEX& format) : format_(format) {
+    PcmWaveWriter(const std::string& path, const WAVEFORMATEX& format, uint32_t mask)
+        : format_(format), mask_(mask), headerBytes_(kFixedHeaderBytes + (mask ? kExtensionBytes : 0)) {
         // Others may keep the file open and delete it meanwhile: the job
         // holds it, and removes it when stopped.
         file_.reset(::CreateFileW(wc::PathToWide(path).c_str(), GENERIC_WRITE,
                                   FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, CREATE_ALWAYS,
                                   FILE_ATTRIBUTE_NORMAL, nullptr));
         if (!file_) error_ = ::GetLastError();
-        uint8_t header[kHeaderBytes] = {};
-        if (file_) WriteAll(Header(header, 0), kHeaderBytes);
+        if (file_) {
+            const std::vector<uint8_t> header = Header(0);
+            WriteAll(header.data(), header.size());
+        }
     }
     bool Write(const uint8_t* data, size_t size) {
         if (!WriteAll(data, size)) return false;
@@ -196,10 +294,10 @@ public:
             const uint8_t pad = 0;
             if (!WriteAll(&pad, 1)) return false;
         }
-        uint8_t header[kHeaderBytes];
         LARGE_INTEGER start{};
         if (!::SetFilePointerEx(file_.get(), start, nullptr, FILE_BEGIN)) error_ = ::GetLastError();
-        return !error_ && WriteAll(Header(header, dataBytes_), kHeaderBytes);
+        const std::vector<uint8_t> header = Header(dataBytes_);
+        return !error_ && WriteAll(header.data(), header.size());
     }
     uint64_t DataBytes() const { return dataBytes_; }
     bool Beyond4GiB() const { return dataBytes_ > kLargestPlainWaveData; }
@@ -208,8 +306,10 @@ public:
 
 private:
     // "RIFF" form (12), "JUNK" or "ds64" (8 + 28), "fmt " (8 + 16), "data" header (8).
-    static constexpr uint32_t kHeaderBytes = 80;
+    static constexpr uint32_t kFixedHeaderBytes = 80;
     static constexpr uint32_t kDs64Bytes = 28;
+    // WAVE_FORMAT_EXTENSIBLE's cbSize (2) and extension (22).
+    static constexpr uint32_t kExtensionBytes = 24;
 
     bool WriteAll(const uint8_t* data, size_t size) {
         while (size > 0 && !error_) {
@@ -224,6 +324,7 @@ private:
         }
         return !error_;
     }
+    static void Put16(uint8_t* at, uint16_t v) { at[0] = uint8_t(v), at[1] = uint8_t(v >> 8); }
     static void Put32(uint8_t* at, uint32_t v) {
         for (int i = 0; i < 4; ++i) at[i] = uint8_t(v >> (8 * i));
     }
@@ -231,34 +332,50 @@ private:
         Put32(at, uint32_t(v));
         Put32(at + 4, uint32_t(v >> 32));
     }
-    const uint8_t* Header(uint8_t* h, uint64_t dataBytes) const {
+    std::vector<uint8_t> Header(uint64_t dataBytes) const {
+        std::vector<uint8_t> bytes(headerBytes_);
+        uint8_t* h = bytes.data();
         const bool large = dataBytes > kLargestPlainWaveData;
-        const uint64_t riffBytes = kHeaderBytes - 8 + dataBytes + (dataBytes & 1);
+        const uint64_t riffBytes = headerBytes_ - 8 + dataBytes + (dataBytes & 1);
         std::memcpy(h, large ? "RF64" : "RIFF", 4);
         Put32(h + 4, large ? 0xFFFFFFFF : uint32_t(riffBytes));
         std::memcpy(h + 8, "WAVE", 4);
         std::memcpy(h + 12, large ? "ds64" : "JUNK", 4);
         Put32(h + 16, kDs64Bytes);
-        std::memset(h + 20, 0, kDs64Bytes);
         if (large) {
             Put64(h + 20, riffBytes);
             Put64(h + 28, dataBytes);
             Put64(h + 36, dataBytes / std::max<uint16_t>(format_.nBlockAlign, 1));
         }
         std::memcpy(h + 48, "fmt ", 4);
-        Put32(h + 52, 16);
-        h[56] = uint8_t(format_.wFormatTag), h[57] = uint8_t(format_.wFormatTag >> 8);
-        h[58] = uint8_t(format_.nChannels), h[59] = uint8_t(format_.nChannels >> 8);
+        Put32(h + 52, mask_ ? 16 + kExtensionBytes : 16);
+        Put16(h + 56, mask_ ? kTagExtensible : format_.wFormatTag);
+        Put16(h + 58, format_.nChannels);
         Put32(h + 60, format_.nSamplesPerSec);
         Put32(h + 64, format_.nAvgBytesPerSec);
-        h[68] = uint8_t(format_.nBlockAlign), h[69] = uint8_t(format_.nBlockAlign >> 8);
-        h[70] = uint8_t(format_.wBitsPerSample), h[71] = uint8_t(format_.wBitsPerSample >> 8);
-        std::memcpy(h + 72, "data", 4);
-        Put32(h + 76, large ? 0xFFFFFFFF : uint32_t(dataBytes));
-        return h;
+        Put16(h + 68, format_.nBlockAlign);
+        Put16(h + 70, format_.wBitsPerSample);
+        uint8_t* next = h + 72;
+        if (mask_) {
+            // cbSize, valid bits, the mask, and the sub-format GUID
+            // {tag-0000-0010-8000-00AA00389B71}.
+            static constexpr uint8_t kGuidTail[12] = {0x00, 0x00, 0x10, 0x00, 0x80, 0x00,
+                                                      0x00, 0xAA, 0x00, 0x38, 0x9B, 0x71};
+            Put16(next, kExtensionBytes - 2);
+            Put16(next + 2, format_.wBitsPerSample);
+            Put32(next + 4, mask_);
+            Put32(next + 8, format_.wFormatTag);
+            std::memcpy(next + 12, kGuidTail, sizeof kGuidTail);
+            next += kExtensionBytes;
+        }
+        std::memcpy(next, "data", 4);
+        Put32(next + 4, large ? 0xFFFFFFFF : uint32_t(dataBytes));
+        return bytes;
     }
 
     WAVEFORMATEX format_;
+    uint32_t mask_;
+    uint32_t headerBytes_;
     wc::FileHandle file_;
     uint64_t dataBytes_ = 0;
     DWORD error_ = 0;
@@ -289,8 +406,18 @@ bool DecodeToPcmWave(const std::string& sourcePath, const std::string& pcmPath,
         return false;
     }
     const std::optional<uint64_t> expectedFrames = AdpcmFrames(*source);
+    // PCM goes over as the plain format of its containers, its speaker
+    // positions kept.
+    const SampleFormat format = Describe(*source);
+    uint32_t mask = 0;
+    if (format.kind == SampleKind::Unsigned8 || format.kind == SampleKind::SignedInt ||
+        format.kind == SampleKind::Float) {
+        pcm = WavePCMFormat(format.channels, uint16_t(format.bytesPerSample * 8), format.rate);
+        pcm.wFormatTag = format.tag;
+        mask = SpeakerMask(*source);
+    }
 
-    PcmWaveWriter decoded(pcmPath, pcm);
+    PcmWaveWriter decoded(pcmPath, pcm, mask);
     std::vector<uint8_t> block;
     for (;;) {
         if (!decoder->Next(block)) {
@@ -354,10 +481,14 @@ CleanCheckResult CheckCleanCopy(const std::string& sourcePath, const std::string
     const uint32_t sourceMask = SpeakerMask(*source), outputMask = SpeakerMask(*output);
     if (!SamePositions(sourceMask, outputMask, source->format.nChannels))
         return differs("speaker positions: source " + Hex(sourceMask) + ", output " + Hex(outputMask) + "; " + formats);
-    // Valid bits may grow (20 bits in 3 bytes come out as 24 valid bits),
-    // never shrink: a reader may drop the bits a header calls not valid.
-    if (ValidBits(*output) < std::min<uint32_t>(ValidBits(*source), outputFormat.bytesPerSample * 8u) ||
-        ValidBits(*output) > outputFormat.bytesPerSample * 8u)
+    // An extensible header says the source's valid bits (CarryValidBits
+    // puts them there); a plain one can only call every bit valid. Fewer
+    // than the source's would let a reader drop bits that hold sound.
+    const uint32_t containerBits = outputFormat.bytesPerSample * 8u;
+    const uint32_t validWanted = output->format.wFormatTag == kTagExtensible
+                                     ? std::min<uint32_t>(ValidBits(*source), containerBits)
+                                     : containerBits;
+    if (ValidBits(*output) != validWanted)
         return differs("valid bits: source " + std::to_string(ValidBits(*source)) + ", output " +
                        std::to_string(ValidBits(*output)) + "; " + formats);
 

@@ -2,8 +2,8 @@
 //
 // Every source takes one of three routes (PlanCleanJob):
 // - Direct: the converter reads the source itself. Integer PCM keeps its
-//   container size (8 bits come out as 16, 12 in 2 bytes as 16, 20 in 3 as
-//   24, 64-bit as 64) and float PCM its width, through the codec option; the
+//   container size (8 bits unsigned, 12 in 2 bytes as 16, 20 in 3 as 24,
+//   64-bit as 64) and float PCM its width, through the codec option; the
 //   copy is checked against the source's data bytes, or against the system's
 //   codec manager (A-law, mu-law).
 // - Decode: the program decodes the source into a temporary 16-bit PCM wave
@@ -12,6 +12,14 @@
 //   differs from the system's, and the system's codec drops a short last
 //   block), for MPEG audio inside WAVE (the MPEG library) and for what only
 //   the system's codec manager decodes (GSM 6.10 and others).
+// - HandOver: PCM that the converter would read otherwise than the wave
+//   layer (BW64 and big-endian RIFX forms, which it cannot read; several
+//   data chunks, of which it takes the last; fewer valid bits than the
+//   container, 24 of 32 being read as floats; a data size that is not the
+//   region the wave layer measured, as an interrupted recording leaves).
+//   The program writes the wave layer's samples as a plain little-endian
+//   PCM wave, the converter cleans that in the kept format, and the copy
+//   is checked against the source itself.
 // - Refuse: nothing here decodes the source, or no codec keeps its depth
 //   (40-, 48- and 56-bit containers): the converter is not run and the job
 //   fails with the reason in the log.
@@ -37,23 +45,33 @@
 
 struct WaveIOHandle;
 
-// The codec option ("pcm_s24le", "pcm_s32le", "pcm_s64le", "pcm_f32le",
-// "pcm_f64le") that keeps the source's sample format, or empty when the
-// converter's default 16-bit PCM holds every sample (8- and 16-bit
+// The codec option ("pcm_u8", "pcm_s24le", "pcm_s32le", "pcm_s64le",
+// "pcm_f32le", "pcm_f64le") that keeps the source's sample format, or empty
+// when the converter's default 16-bit PCM holds every sample (16-bit
 // containers, compressed formats).
 std::string KeepFormatCodec(const WaveIOHandle& source);
 // The same for a file; empty when it is no readable wave file.
 std::string KeepFormatCodecOf(const std::string& sourcePath);
 
 struct CleanPlan {
-    enum class Route { Direct, Decode, Refuse };
+    enum class Route { Direct, Decode, HandOver, Refuse };
     Route route = Route::Refuse;
-    std::string codec;        // Direct: the codec option, may be empty
+    std::string codec;        // Direct, HandOver: the codec option, may be empty
+    std::string misread;      // HandOver: what the converter would read wrong
+    bool laterDataLeftOut = false;  // HandOver: data chunks behind the first are not cleaned
+    bool bigEndian = false;         // HandOver: a RIFX source, whose copy is little-endian
     bool beyond4GiB = false;  // the copy may pass 4 GiB: the converter writes RF64
     uint64_t copyBytes = 0;   // the copy's size (canonical header and samples), for progress; 0: refused
     std::string reason;       // Refuse: why, for the log
 };
 CleanPlan PlanCleanJob(const std::string& sourcePath);
+
+// Where the source declares fewer valid bits than its integer containers
+// hold, writes that count into the copy's extensible header (the converter
+// declares every bit valid). Returns a note for the log when the copy has
+// no extensible header to hold it (the converter writes a plain one for
+// 16-bit containers of one or two channels), else empty.
+std::string CarryValidBits(const std::string& sourcePath, const std::string& copyPath);
 
 // How far the stages of one file's job that run in the program have come,
 // kept current before each call of the block callback (on the same thread)
@@ -75,7 +93,9 @@ struct DecodedWave {
 };
 
 // Decodes the source (Decode route) into a 16-bit PCM wave at `pcmPath`,
-// made anew (others may keep it open meanwhile, and delete it). An ADPCM
+// made anew (others may keep it open meanwhile, and delete it); PCM
+// (HandOver route) is written as the wave layer reads it, in the plain
+// little-endian format of its containers with its speaker positions. An ADPCM
 // source must decode to exactly the frames its blocks give (AdpcmFrames).
 // Data past what 32-bit sizes hold makes the wave RF64. False with the
 // reason in `result`; a partial file is left for the caller to remove.

@@ -98,6 +98,13 @@ std::string FullDriveNote(const std::string& folder) {
     return "; the drive of " + folder + " is full (" + std::to_string(free.QuadPart) + " bytes free)";
 }
 
+// "; a; b" for the notes of a verdict line; empty when there are none.
+std::string Notes(const std::vector<std::string>& notes) {
+    std::string text;
+    for (const std::string& note : notes) text += "; " + note;
+    return text;
+}
+
 const char* StageName(JobProgress::Stage stage) {
     switch (stage) {
     case JobProgress::Stage::Decoding: return "decoding";
@@ -439,6 +446,7 @@ struct CleanJob::Flight {
     bool earlier = false;  // a file stood at the copy's place when it began
     CleanPlan plan;
     std::string input;     // what the converter reads: the source, or the PCM decoded from it
+    std::vector<std::string> notes;  // for its verdict line
     JobProgress progress;  // its stage, for the caller
     std::optional<Temporary> copy, decoded;
     // After the files, so that it ends before they go.
@@ -577,7 +585,14 @@ void CleanJob::Begin(size_t index) {
     // The converter reads the source itself, or the PCM the program decoded it to.
     flight.input = source;
     bool rf64 = flight.plan.beyond4GiB;
-    if (flight.plan.route == CleanPlan::Route::Decode) {
+    if (flight.plan.route == CleanPlan::Route::HandOver) {
+        flight.notes.push_back("handed over as the wave layer reads it: " + flight.plan.misread);
+        if (flight.plan.laterDataLeftOut) flight.notes.push_back("the data chunks behind the first were left out");
+        if (flight.plan.bigEndian)
+            flight.notes.push_back("the byte order changed: the big-endian RIFX source's samples are little-endian "
+                                   "in the copy, which is standard WAVE");
+    }
+    if (flight.plan.route == CleanPlan::Route::Decode || flight.plan.route == CleanPlan::Route::HandOver) {
         flight.decoded.emplace(*this, L"-decoded");
         if (!flight.decoded->Made()) return noTemporary(*flight.decoded);
         flight.progress = {JobProgress::Stage::Decoding, 0, flight.plan.copyBytes};
@@ -623,9 +638,13 @@ void CleanJob::Finish(Flight& flight) {
     if (exitCode != 0)
         return Fail(flight, FileOutcome::Result::Failed, "clean copy check failed: the converter ended with exit code " +
                                                              std::to_string(exitCode) + FullDriveNote(folder_));
+    if (std::string note = CarryValidBits(source, flight.copy->Path()); !note.empty())
+        flight.notes.push_back(std::move(note));
     flight.progress = {JobProgress::Stage::Checking, 0, 0};
-    const CleanCheckResult check = CheckCleanCopy(flight.input, flight.copy->Path(), [this] { Between(); },
-                                                  &flight.progress);
+    // A hand-over holds the source's own samples: the copy is checked against the source.
+    const bool handedOver = flight.plan.route == CleanPlan::Route::HandOver;
+    const CleanCheckResult check = CheckCleanCopy(handedOver ? source : flight.input, flight.copy->Path(),
+                                                  [this] { Between(); }, &flight.progress);
     if (!check.success)
         return Fail(flight, FileOutcome::Result::Failed,
                     check.logLine.empty() ? "clean copy check failed" : check.logLine);
@@ -635,7 +654,8 @@ void CleanJob::Finish(Flight& flight) {
     outcomes_[flight.index].result = FileOutcome::Result::Verified;
     Conclude(flight, "cleaned: " + source + " -> " + output + ": " +
                          (check.samplesMd5.empty() ? "no MD5 of the samples: " + check.md5Failure
-                                                   : "samples MD5 " + check.samplesMd5 + " (source and copy)"));
+                                                   : "samples MD5 " + check.samplesMd5 + " (source and copy)") +
+                         Notes(flight.notes));
 }
 
 void CleanJob::Fail(Flight& flight, FileOutcome::Result result, const std::string& reason) {
@@ -644,7 +664,8 @@ void CleanJob::Fail(Flight& flight, FileOutcome::Result result, const std::strin
     outcome.reason = reason;
     outcome.earlierCopyKept = flight.earlier;
     Conclude(flight, (result == FileOutcome::Result::Refused ? "refused: " : "failed: ") + outcome.source + ": " +
-                         reason + (flight.earlier ? "; the earlier " + outcome.output + " was left as it was" : ""));
+                         reason + Notes(flight.notes) +
+                         (flight.earlier ? "; the earlier " + outcome.output + " was left as it was" : ""));
 }
 
 // Gives the source its verdict line and lets its flight go, with its files
@@ -712,7 +733,8 @@ void CleanJob::Between() {
         progress_.index = first->index;
         progress_.partialCopy = first->copy ? first->copy->Path() : std::string();
         progress_.expectedBytes = first->plan.copyBytes;
-        progress_.decodes = first->plan.route == CleanPlan::Route::Decode;
+        progress_.decodes =
+            first->plan.route == CleanPlan::Route::Decode || first->plan.route == CleanPlan::Route::HandOver;
         progress_.job = first->progress;
     }
     if (betweenWaits_) betweenWaits_();

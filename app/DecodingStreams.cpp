@@ -299,39 +299,26 @@ private:
     std::thread worker_;  // last: starts when everything it uses stands
 };
 
-// Plain PCM: the copy holds the source's data bytes as they are.
+// Plain PCM: the copy holds the source's data bytes as they are, those of
+// a big-endian (RIFX) source turned little-endian.
 class PcmStream : public DecodingStream {
 public:
     explicit PcmStream(const WaveIOHandle& source)
-        : reader_(source.fileName, int64_t(source.dataOffset), int64_t(source.dataBytes), kLargeReadBytes) {}
+        : swap_(source.bigEndian ? WaveSampleContainer(source.format) : 0),
+          reader_(source.fileName, int64_t(source.dataOffset), int64_t(source.dataBytes),
+                  swap_ > 1 ? kLargeReadBytes / swap_ * swap_ : kLargeReadBytes) {}
     bool Next(std::vector<uint8_t>& block) override {
-        if (reader_.Next(block)) return true;
-        failure = "the source's samples cannot be read";
-        return false;
-    }
-
-private:
-    ReadAheadRegion reader_;
-};
-
-// 8-bit PCM is unsigned around 128; the converter writes it as signed 16-bit
-// with the byte as the high half.
-class Widen8Stream : public DecodingStream {
-public:
-    explicit Widen8Stream(WaveIOHandle& source) : source_(source) {}
-    bool Next(std::vector<uint8_t>& block) override {
-        if (!ReadSource(source_, source_.format.nBlockAlign, bytes_, failure)) return false;
-        block.resize(bytes_.size() * 2);
-        for (size_t i = 0; i < bytes_.size(); ++i) {
-            block[2 * i] = 0;
-            block[2 * i + 1] = uint8_t(bytes_[i] ^ 0x80);
+        if (!reader_.Next(block)) {
+            failure = "the source's samples cannot be read";
+            return false;
         }
+        WaveSwapSampleBytes(block.data(), block.size(), swap_);
         return true;
     }
 
 private:
-    WaveIOHandle& source_;
-    std::vector<uint8_t> bytes_;
+    const uint32_t swap_;  // the container of a sample to turn around; 0: none
+    ReadAheadRegion reader_;
 };
 
 // Microsoft and IMA ADPCM by our own decoders: whole blocks and a last block
@@ -519,15 +506,12 @@ std::unique_ptr<DecodingStream> OpenDecodingStream(WaveIOHandle& source, WAVEFOR
         return mpeg;
     }
     // Plain PCM is read straight from the file, past the wave layer.
-    if (format.kind == SampleKind::SignedInt || format.kind == SampleKind::Float) {
+    if (format.kind == SampleKind::Unsigned8 || format.kind == SampleKind::SignedInt || format.kind == SampleKind::Float) {
         pcm = source.format;
         return std::make_unique<PcmStream>(source);
     }
     std::unique_ptr<DecodingStream> stream;
     switch (format.kind) {
-    case SampleKind::Unsigned8:
-        stream = std::make_unique<Widen8Stream>(source);
-        break;
     case SampleKind::MsAdpcm:
     case SampleKind::ImaAdpcm:
         stream = std::make_unique<AdpcmStream>(source, AdpcmFrames(source).value_or(0));

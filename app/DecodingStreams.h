@@ -1,6 +1,5 @@
 // The source's samples as the clean copy must hold them, handed out in
-// blocks: plain PCM as it is stored, 8-bit PCM widened to 16 bits as the
-// converter widens it, and every compressed format decoded to 16-bit PCM
+// blocks: plain PCM as it is stored, and every compressed format decoded to 16-bit PCM
 // (Microsoft and IMA ADPCM by our own decoders, MPEG audio inside WAVE by
 // the MPEG library, the rest by the system's codec manager). One factory,
 // OpenDecodingStream, chooses the decoder for a source; the job's decoding

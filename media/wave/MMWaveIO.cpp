@@ -15,6 +15,7 @@ namespace {
 
 constexpr FOURCC kRf64 = mmioFOURCC('R', 'F', '6', '4');
 constexpr FOURCC kBw64 = mmioFOURCC('B', 'W', '6', '4');
+constexpr FOURCC kRifx = mmioFOURCC('R', 'I', 'F', 'X');  // RIFF with big-endian fields and samples
 constexpr FOURCC kDs64 = mmioFOURCC('d', 's', '6', '4');
 constexpr FOURCC kFmt = mmioFOURCC('f', 'm', 't', ' ');
 constexpr FOURCC kData = mmioFOURCC('d', 'a', 't', 'a');
@@ -43,6 +44,28 @@ uint32_t GetU32(const uint8_t* in) {
     return uint32_t(in[0]) | uint32_t(in[1]) << 8 | uint32_t(in[2]) << 16 | uint32_t(in[3]) << 24;
 }
 uint64_t GetU64(const uint8_t* in) { return uint64_t(GetU32(in)) | uint64_t(GetU32(in + 4)) << 32; }
+uint32_t GetU32Big(const uint8_t* in) {
+    return uint32_t(in[0]) << 24 | uint32_t(in[1]) << 16 | uint32_t(in[2]) << 8 | uint32_t(in[3]);
+}
+// A size field of a RIFF form, or of a RIFX form (big-endian).
+uint32_t GetSize(const uint8_t* in, bool bigEndian) { return bigEndian ? GetU32Big(in) : GetU32(in); }
+
+void Reverse(uint8_t* field, size_t bytes) { std::reverse(field, field + bytes); }
+
+// Turns a RIFX format record, with its WAVE_FORMAT_EXTENSIBLE extension
+// where there is one, into the little-endian record; `bytes` of it were read.
+void FormatFromBigEndian(std::vector<uint8_t>& format, size_t bytes) {
+    // The record's fields: tag, channels, rate, byte rate, block, bits, cbSize.
+    static constexpr uint8_t kRecordFields[][2] = {{0, 2}, {2, 2}, {4, 4}, {8, 4}, {12, 2}, {14, 2}, {16, 2}};
+    // The extension: valid bits, channel mask, then the sub-format GUID's
+    // three numeric fields (its last eight bytes are a byte string).
+    static constexpr uint8_t kExtensibleFields[][2] = {{18, 2}, {20, 4}, {24, 4}, {28, 2}, {30, 2}};
+    for (const auto& [at, width] : kRecordFields)
+        if (at + width <= bytes) Reverse(&format[at], width);
+    if ((format[0] | format[1] << 8) != WAVE_FORMAT_EXTENSIBLE) return;
+    for (const auto& [at, width] : kExtensibleFields)
+        if (at + width <= bytes) Reverse(&format[at], width);
+}
 
 bool ReadAt(BufferedFile& file, int64_t offset, void* buffer, int64_t count) {
     return file.Seek(offset) && file.Read(buffer, count) == count;
@@ -97,11 +120,13 @@ int OpenRiffForm(const std::string& name, FOURCC formType, BufferedFile& file, W
     };
     if (!ReadAt(file, 0, header, sizeof header)) return fail();
     riff.id = GetU32(header);
-    riff.size = GetU32(header + 4);
+    riff.size = GetSize(header + 4, riff.id == kRifx);
     riff.type = GetU32(header + 8);
     riff.dataOffset = kChunkHeaderBytes;
-    if ((riff.id != FOURCC_RIFF && riff.id != kRf64 && riff.id != kBw64) || riff.type != formType) return fail();
-    if (riff.id == FOURCC_RIFF) return 0;
+    if ((riff.id != FOURCC_RIFF && riff.id != kRifx && riff.id != kRf64 && riff.id != kBw64) ||
+        riff.type != formType)
+        return fail();
+    if (riff.id == FOURCC_RIFF || riff.id == kRifx) return 0;
 
     uint8_t fixed[kChunkHeaderBytes + kDs64FixedBytes];
     if (!ReadAt(file, kFormHeaderBytes, fixed, sizeof fixed) || GetU32(fixed) != kDs64 ||
@@ -232,6 +257,7 @@ struct Scan {
     int64_t dataEnd = 0;
     bool haveFact = false;
     uint64_t factOffset = 0;
+    bool laterData = false;
     std::unique_ptr<InfoList> info;
     std::unique_ptr<DisplayList> display;
 };
@@ -239,6 +265,7 @@ struct Scan {
 // Walks the chunks inside the RIFF form; 0 or the code that ends the open.
 int ScanChunks(BufferedFile& file, const WaveChunk& riff, const Ds64& ds64, int64_t fileSize, Scan& scan) {
     const int64_t riffEnd = int64_t(riff.dataOffset + riff.size);
+    const bool bigEndian = riff.id == kRifx;
     scan.dataEnd = fileSize;
     bool dataEndPending = false;
     int64_t here = kFormHeaderBytes;
@@ -248,7 +275,7 @@ int ScanChunks(BufferedFile& file, const WaveChunk& riff, const Ds64& ds64, int6
         if (here + kChunkHeaderBytes > riffEnd || !ReadAt(file, here, header, sizeof header)) break;
         WaveChunk chunk;
         chunk.id = GetU32(header);
-        const uint32_t field = GetU32(header + 4);
+        const uint32_t field = GetSize(header + 4, bigEndian);
         // No file holds 2^62 bytes: a larger size is one the file cannot
         // hold, cut below like any other (and no sum with it overflows).
         chunk.size = std::min<uint64_t>(ds64.SizeOf(chunk.id, field), uint64_t(1) << 62);
@@ -281,9 +308,11 @@ int ScanChunks(BufferedFile& file, const WaveChunk& riff, const Ds64& ds64, int6
         }
 
         int code = 0;
-        if (chunk.id == FOURCC_LIST && chunk.type == kInfo) {
+        // The texts and pictures of a RIFX file keep their big-endian sizes:
+        // they are not read.
+        if (chunk.id == FOURCC_LIST && chunk.type == kInfo && !bigEndian) {
             if (!scan.info->HasBody()) code = ReadInfoChunk(file, chunk, *scan.info);
-        } else if (chunk.id == kDisp) {
+        } else if (chunk.id == kDisp && !bigEndian) {
             code = ReadDisplayChunk(file, chunk, *scan.display);
         } else if (chunk.id == kFmt) {
             if (scan.haveFormat) break;
@@ -297,13 +326,17 @@ int ScanChunks(BufferedFile& file, const WaveChunk& riff, const Ds64& ds64, int6
                 return WaveIOErrNoMemory;
             }
             if (!ReadAt(file, int64_t(chunk.dataOffset), scan.format.data(), int64_t(chunk.size))) return WaveIOErrFile;
+            if (bigEndian) FormatFromBigEndian(scan.format, size_t(chunk.size));
             // A cbSize that claims more than the chunk holds is cut to it.
             auto* record = reinterpret_cast<WAVEFORMATEX*>(scan.format.data());
             const uint64_t extraHeld = chunk.size > kFormatRecordBytes ? chunk.size - kFormatRecordBytes : 0;
             if (record->cbSize > extraHeld) record->cbSize = uint16_t(extraHeld);
             scan.haveFormat = true;
         } else if (chunk.id == kData) {
-            if (scan.haveData && scan.dataDeclared != 0) break;
+            if (scan.haveData && scan.dataDeclared != 0) {
+                scan.laterData = true;
+                break;
+            }
             scan.haveData = true;
             scan.dataDeclared = sized ? chunk.size : 0;
             scan.dataOffset = chunk.dataOffset;
@@ -320,7 +353,7 @@ int ScanChunks(BufferedFile& file, const WaveChunk& riff, const Ds64& ds64, int6
             scan.haveFact = true;
             uint8_t count[4];
             // Only a count before the data can be rewritten in place later.
-            if (chunk.size >= 4 && ReadAt(file, int64_t(chunk.dataOffset), count, 4) && !scan.haveData)
+            if (chunk.size >= 4 && ReadAt(file, int64_t(chunk.dataOffset), count, 4) && !scan.haveData && !bigEndian)
                 scan.factOffset = chunk.dataOffset;
         }
         if (code != 0) return code;
@@ -499,6 +532,8 @@ int WaveIOOpen(PWaveIOHandle& handle, const char* fileName, FOURCC formType, uin
     built->rangeStart = 0;
     built->rangeEnd = built->totalSamples;
     built->factOffset = scan.factOffset;
+    built->laterData = scan.laterData;
+    built->bigEndian = riff.id == kRifx;
     built->infoList = std::move(scan.info);
     built->displayList = std::move(scan.display);
     handle = built.release();
@@ -641,7 +676,7 @@ int WaveIOSeek(WaveIOHandle* handle, int64_t sample) {
             return WaveIOErrFile;
         handle->dataChunk.id = kData;
         handle->dataChunk.dataOffset = handle->dataOffset;
-        if (!handle->dataChunk.dirty) handle->dataChunk.size = GetU32(header + 4);
+        if (!handle->dataChunk.dirty) handle->dataChunk.size = GetSize(header + 4, handle->bigEndian);
         if (!file.Seek(int64_t(handle->dataOffset + offset))) return WaveIOErrFile;
         const uint64_t end = std::min<uint64_t>(
             uint64_t(WaveSamplesToBytes64(format, int64_t(std::min<uint64_t>(handle->rangeEnd, INT64_MAX)))),
@@ -665,10 +700,14 @@ int WaveIOSeekToEnd(WaveIOHandle* handle) {
 int32_t WaveIORead(WaveIOHandle* handle, void* buffer, int32_t count) {
     if (!handle || !handle->file || !buffer || count < 0) return -1;
     if (handle->bytesLeft == 0) return -1;
-    const uint64_t wanted = std::min<uint64_t>(uint64_t(count), handle->bytesLeft);
+    uint64_t wanted = std::min<uint64_t>(uint64_t(count), handle->bytesLeft);
+    // Big-endian samples are turned around whole: reads take whole ones.
+    const uint32_t container = handle->bigEndian ? WaveSampleContainer(handle->format) : 0;
+    if (container > 1 && wanted >= container) wanted -= wanted % container;
     const int64_t got = wanted ? handle->file.Read(buffer, int64_t(wanted)) : 0;
     if (got < 0) return -1;
-    if (got < count) handle->bytesLeft = 0;
+    if (container > 1) WaveSwapSampleBytes(buffer, size_t(got), container);
+    if (got < int64_t(wanted)) handle->bytesLeft = 0;
     if (got > 0) {
         handle->bytesLeft -= std::min<uint64_t>(handle->bytesLeft, uint64_t(got));
         const uint64_t range = handle->rangeEnd > handle->rangeStart ? handle->rangeEnd - handle->rangeStart : 0;
@@ -679,7 +718,8 @@ int32_t WaveIORead(WaveIOHandle* handle, void* buffer, int32_t count) {
 }
 
 int32_t WaveIOWrite(WaveIOHandle* handle, const void* buffer, int32_t count) {
-    if (!handle || !handle->file || !buffer || count <= 0) return -1;
+    // A RIFX file is only read: its sizes would be rewritten little-endian.
+    if (!handle || !handle->file || !buffer || count <= 0 || handle->bigEndian) return -1;
     BufferedFile& file = handle->file;
     if (!file.Write(buffer, count)) return -1;
     handle->dataChunk.dirty = true;
@@ -696,6 +736,19 @@ int32_t WaveIOWrite(WaveIOHandle* handle, const void* buffer, int32_t count) {
                             ? uint64_t(WaveSamplesToBytes64(&handle->format, int64_t(handle->rangeEnd - handle->position)))
                             : 0;
     return count;
+}
+
+uint32_t WaveSampleContainer(const WAVEFORMATEX& format) {
+    const bool pcm = format.wFormatTag == WAVE_FORMAT_PCM || format.wFormatTag == WAVE_FORMAT_IEEE_FLOAT ||
+                     format.wFormatTag == WAVE_FORMAT_EXTENSIBLE;
+    if (!pcm || format.nChannels == 0 || format.nBlockAlign % format.nChannels != 0) return 0;
+    return format.nBlockAlign / format.nChannels;
+}
+
+void WaveSwapSampleBytes(void* data, size_t size, uint32_t container) {
+    if (container < 2) return;
+    auto* bytes = static_cast<uint8_t*>(data);
+    for (size_t at = 0; at + container <= size; at += container) Reverse(bytes + at, container);
 }
 
 bool IsWaveFile(const char* fileName, uint32_t flags) {

@@ -11,7 +11,11 @@
 //
 // Besides RIFF forms, the 64-bit forms RF64 and BW64 are read: their "ds64"
 // chunk gives the sizes (RIFF, data and any other chunk) that their 32-bit
-// size fields stand in for with 0xFFFFFFFF.
+// size fields stand in for with 0xFFFFFFFF. So are RIFX forms, whose sizes,
+// format fields and samples are big-endian: the handle holds the format
+// little-endian and WaveIORead hands out little-endian samples, so that
+// nothing above sees the difference (their INFO and DISP chunks are not
+// read, and they cannot be written).
 //
 // The size of the sample data is the data chunk's own size whenever the file
 // holds that many bytes: a pad byte, the chunks behind the data and tags
@@ -96,6 +100,8 @@ struct WaveIOHandle {
     uint64_t bytesLeft;     // to read from the current position to rangeEnd
     uint64_t position;      // current frame, relative to rangeStart
     uint64_t factOffset;    // offset of the sample count of a "fact" chunk before the data; 0: none
+    bool laterData;         // another data chunk follows the one read (it is not read)
+    bool bigEndian;         // a RIFX file: read only; its format is held, its samples read, little-endian
     std::string fileName;
     std::unique_ptr<DisplayList> displayList;
     std::unique_ptr<InfoList> infoList;
@@ -139,6 +145,12 @@ int32_t WaveIORead(WaveIOHandle* handle, void* buffer, int32_t count);
 int32_t WaveIOWrite(WaveIOHandle* handle, const void* buffer, int32_t count);
 
 bool IsWaveFile(const char* fileName, uint32_t flags = WaveIOFlagFile);
+
+// The bytes of one channel's sample of a PCM or float format (also
+// extensible); 0 for other formats, whose bytes are no samples of their own.
+uint32_t WaveSampleContainer(const WAVEFORMATEX& format);
+// Reverses the byte order of each whole `container`-byte sample in `data`.
+void WaveSwapSampleBytes(void* data, size_t size, uint32_t container);
 bool WaveIOFileExists(const char* fileName);
 bool WaveIOParseName(const char* fileName);
 bool WaveIODeleteFile(const char* fileName);

@@ -34,7 +34,7 @@ TEST_P(KeepFormatCodecFor, NamesTheCodecForSamplesSixteenBitsCannotHold) {
 
 INSTANTIATE_TEST_SUITE_P(
     Formats, KeepFormatCodecFor,
-    ::testing::Values(CodecCase{"8-bit PCM", kTagPcm, 1, 8, 0, ""},
+    ::testing::Values(CodecCase{"8-bit PCM", kTagPcm, 1, 8, 0, "pcm_u8"},
                       CodecCase{"16-bit PCM", kTagPcm, 2, 16, 0, ""},
                       CodecCase{"12-bit PCM in 16-bit containers", kTagPcm, 2, 12, 0, ""},
                       CodecCase{"20-bit PCM in 24-bit containers", kTagPcm, 2, 20, 0, "pcm_s24le"},
@@ -165,25 +165,59 @@ TEST_F(CleanCopyCheck, DeepAndFloatSourcesNeedTheirOwnFormatAndBytes) {
     }
 }
 
-TEST_F(CleanCopyCheck, EightBitSamplesAreComparedAsTheConverterWidensThem) {
+// Regression: 8-bit sources came out as 16-bit copies, which the check asked for.
+TEST_F(CleanCopyCheck, EightBitSamplesStayEightBit) {
     // Unsigned 8-bit samples and the signed 16-bit values they stand for.
     const std::vector<uint8_t> narrow{0x00, 0x01, 0x7F, 0x80, 0x81, 0xFE, 0xFF, 0x40};
-    const std::vector<int16_t> wide{-32768, -32512, -256, 0, 256, 32256, 32512, -16384};
-    std::vector<uint8_t> narrowData, wideData;
-    for (int repeat = 0; repeat < 100; ++repeat) {
-        narrowData.insert(narrowData.end(), narrow.begin(), narrow.end());
-        for (int16_t v : wide) {
-            wideData.push_back(uint8_t(v & 0xFF));
-            wideData.push_back(uint8_t(uint16_t(v) >> 8));
-        }
-    }
-    const auto eight = MakeWave(kTagPcm, 2, 11025, 8, narrowData);
-    const auto sixteen = MakeWave(kTagPcm, 2, 11025, 16, wideData);
-    EXPECT_TRUE(Check(eight, &sixteen).success);
-    const auto result = Check(eight, &eight);  // a copy left at 8 bits is not what the command makes
+    const std::vector<uint8_t> wide{0x00, 0x80, 0x00, 0x81, 0x00, 0xFF, 0x00, 0x00,
+                                    0x00, 0x01, 0x00, 0x7E, 0x00, 0x7F, 0x00, 0xC0};
+    const auto eight = MakeWave(kTagPcm, 2, 11025, 8, narrow);
+    EXPECT_TRUE(Check(eight, &eight).success);
+    const auto sixteen = MakeWave(kTagPcm, 2, 11025, 16, wide);
+    const auto result = Check(eight, &sixteen);
     EXPECT_FALSE(result.success);
     EXPECT_NE(result.logLine.find("format"), std::string::npos) << result.logLine;
 }
+
+// An extensible source with fewer valid bits than its containers hold, and a copy as the converter writes
+// it: extensible with every bit valid, or a plain header for 16-bit stereo.
+struct ValidBitsCase {
+    const char* what;
+    uint16_t container, valid, channels;
+    bool copyExtensible;
+    unsigned copyValidAfter;  // the copy's valid bits once carried over
+    const char* note;         // part of the note for the log; "" for none
+};
+
+class ValidBitsOf : public CleanCopyCheck, public ::testing::WithParamInterface<ValidBitsCase> {};
+
+TEST_P(ValidBitsOf, AreCarriedIntoAnExtensibleCopyOrNotedAsDropped) {
+    const ValidBitsCase& c = GetParam();
+    const auto data = PatternBytes(size_t(c.container / 8) * c.channels * 300, 20);
+    auto sourceFile = MakeWave(0, c.channels, 48000, c.container, data, kTagPcm);
+    sourceFile[38] = uint8_t(c.valid);  // the valid bits of the extensible format
+    auto copyFile = c.copyExtensible ? MakeWave(0, c.channels, 48000, c.container, data, kTagPcm)
+                                     : MakePcmWave(c.channels, 48000, c.container, data);
+    WriteFileBytes(output, copyFile);
+    EXPECT_EQ(Check(sourceFile, &copyFile).success, !c.copyExtensible) << "before the valid bits are carried over";
+    WriteFileBytes(source, sourceFile);
+    const std::string note = CarryValidBits(source, output);
+    EXPECT_EQ(note.empty(), *c.note == 0) << note;
+    EXPECT_NE(note.find(c.note), std::string::npos) << note;
+    const auto carried = ReadFileBytes(output);
+    const auto fmt = ChunkOf(carried, "fmt ");
+    EXPECT_EQ(c.copyExtensible ? U16At(fmt, 18) : U16At(fmt, 14), c.copyValidAfter);
+    const auto result = CheckCleanCopy(source, output, {});
+    EXPECT_TRUE(result.success) << result.logLine;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Copies, ValidBitsOf,
+    ::testing::Values(ValidBitsCase{"twenty_in_24", 24, 20, 6, true, 20, ""},
+                      ValidBitsCase{"twenty_four_in_32", 32, 24, 2, true, 24, ""},
+                      ValidBitsCase{"twelve_in_16", 16, 12, 2, false, 16,
+                                    "12 valid bits in 16-bit containers was dropped"}),
+    [](const auto& info) { return std::string(info.param.what); });
 
 // Regression: a source nothing here decodes was judged by the output's existence, so junk counted as success.
 TEST_F(CleanCopyCheck, AFormatNothingHereDecodesIsNeverASuccess) {

@@ -189,6 +189,23 @@ std::vector<uint8_t> MakeWave(uint16_t tag, uint16_t channels, uint32_t rate, ui
     return MakeWaveOf(fmt.data(), data);
 }
 
+std::vector<uint8_t> MakeRifxWave(uint16_t tag, uint16_t channels, uint32_t rate, uint16_t bits,
+                                  const std::vector<uint8_t>& data) {
+    auto file = MakeWave(tag, channels, rate, bits, data);
+    const auto reverse = [&](size_t at, size_t width) { std::reverse(file.begin() + at, file.begin() + at + width); };
+    // MakeWave's layout: form header 12, "fmt " header 8, the record (16, or 18 with cbSize), "data" header 8.
+    const size_t fmtBytes = tag == kTagPcm ? 16 : 18, dataAt = 20 + fmtBytes + 8;
+    std::copy_n("RIFX", 4, file.begin());
+    reverse(4, 4), reverse(16, 4), reverse(dataAt - 4, 4);
+    // The record's fields: tag, channels, rate, byte rate, block, bits, cbSize.
+    static constexpr std::pair<size_t, size_t> kFields[] = {{0, 2}, {2, 2}, {4, 4}, {8, 4}, {12, 2}, {14, 2}, {16, 2}};
+    for (const auto& [at, width] : kFields)
+        if (at + width <= fmtBytes) reverse(20 + at, width);
+    const size_t container = (bits + 7) / 8;
+    for (size_t at = dataAt; at + container <= dataAt + data.size(); at += container) reverse(at, container);
+    return file;
+}
+
 std::vector<uint8_t> MakePcmWave(uint16_t channels, uint32_t rate, uint16_t bits,
                                  const std::vector<uint8_t>& samples) {
     return MakeWave(kTagPcm, channels, rate, bits, samples);

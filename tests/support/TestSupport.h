@@ -88,6 +88,11 @@ std::vector<uint8_t> MakeWaveOf(const std::vector<uint8_t>& fmt, const std::vect
 // all bits valid and the first `channels` speaker positions.
 std::vector<uint8_t> MakeWave(uint16_t tag, uint16_t channels, uint32_t rate, uint16_t bits,
                               const std::vector<uint8_t>& data, uint16_t subTag = 0);
+// The same file as MakeWave without `subTag` would write, as a big-endian
+// RIFX form: "RIFX", its sizes and format fields big-endian, and each
+// sample of `data` (given little-endian) with its bytes reversed.
+std::vector<uint8_t> MakeRifxWave(uint16_t tag, uint16_t channels, uint32_t rate, uint16_t bits,
+                                  const std::vector<uint8_t>& data);
 // A canonical PCM wave: MakeWave with the PCM tag.
 std::vector<uint8_t> MakePcmWave(uint16_t channels, uint32_t rate, uint16_t bits, const std::vector<uint8_t>& samples);
 // The body of the first chunk `id` behind "WAVE" of a RIFF WAVE file (the
