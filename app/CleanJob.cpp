@@ -276,7 +276,7 @@ StartedConverter StartConverter(const std::string& commandLine, HANDLE output) {
 }  // namespace
 
 ConverterRun RunConverter(const std::string& commandLine, const std::string& logPath,
-                          const std::function<void()>& betweenPolls, HANDLE* runningJob) {
+                          const std::function<void()>& betweenPolls) {
     ConverterRun run;
     // Declared so that every way out closes the log first, then the
     // converter's handles.
@@ -288,21 +288,18 @@ ConverterRun RunConverter(const std::string& commandLine, const std::string& log
         run.failure = converter.failure;
         return run;
     }
-    if (runningJob) *runningJob = converter.job.get();
 
     // A converter left by an exception from `betweenPolls` (a stopped job)
     // is ended before its handles close, so that its output can go.
     struct EndOnUnwind {
         HANDLE converter;
-        HANDLE* runningJob;
         int exceptions = std::uncaught_exceptions();
         ~EndOnUnwind() {
-            if (runningJob) *runningJob = nullptr;
             if (std::uncaught_exceptions() == exceptions) return;
             ::TerminateProcess(converter, kStoppedExitCode);
             ::WaitForSingleObject(converter, kStopWaitMs);
         }
-    } endOnUnwind{converter.process.get(), runningJob};
+    } endOnUnwind{converter.process.get()};
 
     // Wakes for the converter's end and for messages as they arrive, and at
     // least every kProgressRefreshMs for the caller's progress.

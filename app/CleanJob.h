@@ -72,9 +72,8 @@ struct ConverterRun {
 // added to the log file at `logPath` (none when it is empty or cannot be
 // opened). `betweenPolls` runs whenever messages arrive and at least every
 // 200 ms; a converter it leaves by an exception is ended.
-// While it runs, `*runningJob` (when given) holds its job object.
 ConverterRun RunConverter(const std::string& commandLine, const std::string& logPath,
-                          const std::function<void()>& betweenPolls, HANDLE* runningJob = nullptr);
+                          const std::function<void()>& betweenPolls);
 
 // Thrown by the caller's callback to stop the job.
 struct JobStopped {};
