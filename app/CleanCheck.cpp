@@ -176,9 +176,7 @@ CleanPlan PlanCleanJob(const std::string& sourcePath) {
         plan.copyBytes = kCanonicalHeaderBytes + frames * source->format.nChannels * 2;
         return plan;
     }
-    const bool pcm =
-        format.kind == SampleKind::Unsigned8 || format.kind == SampleKind::SignedInt || format.kind == SampleKind::Float;
-    if (pcm && !(plan.misread = ConverterMisreads(*source)).empty()) {
+    if (format.Pcm() && !(plan.misread = ConverterMisreads(*source)).empty()) {
         plan.route = CleanPlan::Route::HandOver;
         plan.codec = KeepFormatCodec(*source);
         plan.copyBytes = kCanonicalHeaderBytes + source->dataBytes;
@@ -199,31 +197,6 @@ CleanPlan PlanCleanJob(const std::string& sourcePath) {
     return plan;
 }
 
-namespace {
-
-uint16_t Le16(const uint8_t* p) { return uint16_t(p[0] | p[1] << 8); }
-uint32_t Le32(const uint8_t* p) { return uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 | uint32_t(p[3]) << 24; }
-
-// The file offset of the "fmt " chunk's body in the head of a wave the
-// converter wrote (RIFF, or RF64 with "ds64" first), and its size; none when
-// the head holds no whole "fmt " chunk.
-std::optional<std::pair<size_t, uint32_t>> FormatChunkIn(const std::vector<uint8_t>& head) {
-    constexpr size_t kFormHeader = 12, kChunkHeader = 8;
-    size_t at = kFormHeader;
-    while (at + kChunkHeader <= head.size()) {
-        const uint32_t size = Le32(&head[at + 4]);
-        if (std::memcmp(&head[at], "fmt ", 4) == 0) {
-            if (size > head.size() - at - kChunkHeader) return std::nullopt;
-            return std::make_pair(at + kChunkHeader, size);
-        }
-        if (size > head.size()) return std::nullopt;  // past any header the converter writes
-        at += kChunkHeader + size + (size & 1);
-    }
-    return std::nullopt;
-}
-
-}  // namespace
-
 std::string CarryValidBits(const std::string& sourcePath, const std::string& copyPath) {
     PWaveIOHandle opened = nullptr;
     if (WaveIOOpen(opened, sourcePath.c_str()) != 0 || !opened) return {};
@@ -236,28 +209,25 @@ std::string CarryValidBits(const std::string& sourcePath, const std::string& cop
         return {};
     const std::string counts = std::to_string(valid) + " valid bits in " + std::to_string(container) + "-bit containers";
 
-    // The converter writes its header in the file's first few hundred bytes.
-    constexpr DWORD kHeadBytes = 4096;
     // WAVE_FORMAT_EXTENSIBLE: the record (18 bytes), then the valid bits.
     constexpr size_t kValidBitsAt = 18, kExtensibleBytes = 40;
     wc::FileHandle copy(::CreateFileW(wc::PathToWide(copyPath).c_str(), GENERIC_READ | GENERIC_WRITE,
                                       FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL,
                                       nullptr));
-    std::vector<uint8_t> head(kHeadBytes);
-    DWORD read = 0;
-    if (!copy || !::ReadFile(copy.get(), head.data(), kHeadBytes, &read, nullptr)) return {};
-    head.resize(read);
-    const auto fmt = FormatChunkIn(head);
-    if (!fmt || fmt->second < kExtensibleBytes || Le16(&head[fmt->first]) != kTagExtensible)
+    if (!copy) return {};
+    const std::optional<WaveChunkPlace> fmt = FindWaveChunk(copy.get(), "fmt ");
+    uint8_t tag[2];
+    if (!fmt || fmt->size < kExtensibleBytes || !ReadAt(copy.get(), fmt->bodyAt, tag, sizeof tag) ||
+        uint16_t(tag[0] | tag[1] << 8) != kTagExtensible)
         return "the header field of " + counts + " was dropped: the converter writes no extensible header for " +
                "this layout, so the copy declares all " + std::to_string(container) + " bits valid";
     const uint8_t field[2] = {uint8_t(valid), uint8_t(valid >> 8)};
     LARGE_INTEGER at;
-    at.QuadPart = int64_t(fmt->first + kValidBitsAt);
+    at.QuadPart = int64_t(fmt->bodyAt + kValidBitsAt);
     DWORD written = 0;
-    if (!::SetFilePointerEx(copy.get(), at, nullptr, FILE_BEGIN) ||
-        !::WriteFile(copy.get(), field, sizeof field, &written, nullptr) || written != sizeof field)
-        return {};  // the check finds the field unchanged and fails the copy
+    // A write that fails leaves the field as the converter wrote it: the check then fails the copy.
+    if (::SetFilePointerEx(copy.get(), at, nullptr, FILE_BEGIN))
+        ::WriteFile(copy.get(), field, sizeof field, &written, nullptr);
     return {};
 }
 
@@ -410,8 +380,7 @@ bool DecodeToPcmWave(const std::string& sourcePath, const std::string& pcmPath,
     // positions kept.
     const SampleFormat format = Describe(*source);
     uint32_t mask = 0;
-    if (format.kind == SampleKind::Unsigned8 || format.kind == SampleKind::SignedInt ||
-        format.kind == SampleKind::Float) {
+    if (format.Pcm()) {
         pcm = WavePCMFormat(format.channels, uint16_t(format.bytesPerSample * 8), format.rate);
         pcm.wFormatTag = format.tag;
         mask = SpeakerMask(*source);

@@ -116,9 +116,6 @@ uint16_t ValidBits(const WaveIOHandle& wave) {
     return valid != 0 ? valid : f.wBitsPerSample;
 }
 
-namespace {
-
-// Reads `count` bytes at `offset` of a file; false when they are not all there.
 bool ReadAt(HANDLE file, uint64_t offset, void* out, DWORD count) {
     LARGE_INTEGER at;
     at.QuadPart = int64_t(offset);
@@ -126,6 +123,8 @@ bool ReadAt(HANDLE file, uint64_t offset, void* out, DWORD count) {
     return ::SetFilePointerEx(file, at, nullptr, FILE_BEGIN) && ::ReadFile(file, out, count, &done, nullptr) &&
            done == count;
 }
+
+namespace {
 
 wc::FileHandle OpenForReading(const std::string& path, DWORD flags = 0) {
     // Others may do anything meanwhile: the job removes its own temporary
@@ -158,32 +157,40 @@ std::optional<uint64_t> AdpcmFrames(const WaveIOHandle& source) {
     return frames;
 }
 
-std::optional<uint64_t> DeclaredDataBytes(const std::string& path) {
-    // RIFF, RF64 or BW64 with "ds64" first: the chunks are walked from the
-    // form's start; a converter's header holds a handful of them.
+std::optional<WaveChunkPlace> FindWaveChunk(HANDLE file, const char* id) {
+    // A header holds a handful of chunks; past this many the file is no
+    // header we wrote or read.
     constexpr int kMostChunks = 64;
-    constexpr uint32_t kSizeInDs64 = 0xFFFFFFFF;
-    const wc::FileHandle file = OpenForReading(path);
     uint8_t form[12];
-    if (!file || !ReadAt(file.get(), 0, form, sizeof form) || std::memcmp(form + 8, "WAVE", 4) != 0) return std::nullopt;
-    const bool sized64 = std::memcmp(form, "RF64", 4) == 0 || std::memcmp(form, "BW64", 4) == 0;
-    if (!sized64 && std::memcmp(form, "RIFF", 4) != 0) return std::nullopt;
-    std::optional<uint64_t> ds64Data;
+    if (!ReadAt(file, 0, form, sizeof form) || std::memcmp(form + 8, "WAVE", 4) != 0) return std::nullopt;
+    if (std::memcmp(form, "RIFF", 4) != 0 && std::memcmp(form, "RF64", 4) != 0 && std::memcmp(form, "BW64", 4) != 0)
+        return std::nullopt;
     uint64_t at = sizeof form;
     for (int n = 0; n < kMostChunks; ++n) {
         uint8_t header[8];
-        if (!ReadAt(file.get(), at, header, sizeof header)) return std::nullopt;
+        if (!ReadAt(file, at, header, sizeof header)) return std::nullopt;
         const uint32_t size = U32(header + 4);
-        if (std::memcmp(header, "ds64", 4) == 0) {
-            uint8_t sizes[16];  // RIFF size, data size
-            if (ReadAt(file.get(), at + 8, sizes, sizeof sizes)) ds64Data = U64(sizes + 8);
-        } else if (std::memcmp(header, "data", 4) == 0) {
-            if (sized64 && size == kSizeInDs64) return ds64Data;
-            return size;
-        }
-        at += 8 + uint64_t(size) + (size & 1);
+        if (std::memcmp(header, id, 4) == 0) return WaveChunkPlace{at + sizeof header, size};
+        at += sizeof header + uint64_t(size) + (size & 1);
     }
     return std::nullopt;
+}
+
+std::optional<uint64_t> DeclaredDataBytes(const std::string& path) {
+    constexpr uint32_t kSizeInDs64 = 0xFFFFFFFF;
+    const wc::FileHandle file = OpenForReading(path);
+    const std::optional<WaveChunkPlace> data = file ? FindWaveChunk(file.get(), "data") : std::nullopt;
+    if (!data) return std::nullopt;
+    uint8_t form[4];
+    const bool sized64 = ReadAt(file.get(), 0, form, sizeof form) &&
+                         (std::memcmp(form, "RF64", 4) == 0 || std::memcmp(form, "BW64", 4) == 0);
+    if (!sized64 || data->size != kSizeInDs64) return data->size;
+    // The size stands in "ds64", ahead of the data.
+    const std::optional<WaveChunkPlace> ds64 = FindWaveChunk(file.get(), "ds64");
+    uint8_t sizes[16];  // RIFF size, data size
+    if (!ds64 || ds64->bodyAt > data->bodyAt || !ReadAt(file.get(), ds64->bodyAt, sizes, sizeof sizes))
+        return std::nullopt;
+    return U64(sizes + 8);
 }
 
 RegionReader::RegionReader(const std::string& path, int64_t offset, int64_t length) : left_(length) {
@@ -506,7 +513,7 @@ std::unique_ptr<DecodingStream> OpenDecodingStream(WaveIOHandle& source, WAVEFOR
         return mpeg;
     }
     // Plain PCM is read straight from the file, past the wave layer.
-    if (format.kind == SampleKind::Unsigned8 || format.kind == SampleKind::SignedInt || format.kind == SampleKind::Float) {
+    if (format.Pcm()) {
         pcm = source.format;
         return std::make_unique<PcmStream>(source);
     }

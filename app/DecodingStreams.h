@@ -44,6 +44,10 @@ struct SampleFormat {
     uint16_t channels = 0;
     uint32_t rate = 0;
     uint16_t bytesPerSample = 0;  // the container of one channel's sample, for PCM kinds
+
+    // Samples stored as they sound (8-bit unsigned, signed integer, float):
+    // nothing to decode.
+    bool Pcm() const { return kind == SampleKind::Unsigned8 || kind == SampleKind::SignedInt || kind == SampleKind::Float; }
 };
 SampleFormat Describe(const WaveIOHandle& wave);
 
@@ -66,6 +70,19 @@ uint16_t ValidBits(const WaveIOHandle& wave);
 // block cut short included, or the count of its "fact" chunk where that is
 // smaller. None for other formats.
 std::optional<uint64_t> AdpcmFrames(const WaveIOHandle& source);
+
+// Reads `count` bytes at `offset` of a file; false when they are not all there.
+bool ReadAt(HANDLE file, uint64_t offset, void* out, DWORD count);
+
+// A chunk of a wave file: where its body begins, and its 32-bit size field.
+struct WaveChunkPlace {
+    uint64_t bodyAt = 0;
+    uint32_t size = 0;
+};
+// The first chunk of id `id` (four characters) in a RIFF, RF64 or BW64 wave
+// file, walked from the form's start over at most a header's handful of
+// chunks; none when it is not found or the file is no wave file.
+std::optional<WaveChunkPlace> FindWaveChunk(HANDLE file, const char* id);
 
 // The size of the sample data that a wave file's header declares (from
 // "ds64" in an RF64 file); none when no data chunk is found.
