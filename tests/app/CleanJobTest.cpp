@@ -137,8 +137,9 @@ public:
         HWND button = Control(L"CLEAN FILE");
         if (!WaitFor([&] { return ::IsWindowEnabled(button) ? button : nullptr; })) return L"(CLEAN FILE disabled)";
         Click(button);
+        // Long enough for a 4 GiB copy on a loaded machine: converted, checked, and its samples' MD5 taken.
         HWND box = WaitFor([&] { return FindTopWindow(id(), L"#32770", L"Wave Cleaner"); },
-                           std::chrono::milliseconds(60000));
+                           std::chrono::milliseconds(600000));
         if (!box) return L"(no message)";
         const std::wstring text = MessageBoxText(box);
         PressOk(box);
