@@ -274,7 +274,9 @@ void ReadScalefactors2(BitReader& bits, Granule& g, bool intensityRight, Scalefa
 
 // Huffman-decodes one granule's spectrum up to bit `end` into xr
 // (bitstream order) as |v|^(4/3) with v's sign, ready for the gains;
-// answers the count of lines read, all of them written.
+// answers a count of lines, all of them written, above which every line
+// read is zero (the count1 region's trailing zero quadruples are left out,
+// for the stages after to skip; the caller zeroes the rest).
 int ReadSpectrum(BitReader& reader, const Granule& g, const BandTable& bands, uint64_t end, float* xr, DecoderCoverage& coverage) {
     const Constants& k = K();
     // |v|^(4/3) with v's sign; values within the signed entries' reach come from a short table.
@@ -338,6 +340,8 @@ int ReadSpectrum(BitReader& reader, const Granule& g, const BandTable& bands, ui
     // B), so a run of them is counted, not decoded one by one.
     const int zeroBits = g.count1Table ? 4 : 1;
     if (bits.position() < end) coverage.count1Tables |= 1u << g.count1Table;
+    // Zero quadruples are written only once a non-zero one follows them.
+    int written = i;
     while (i + 4 <= kLines && bits.position() < end) {
         bits.Refill();
         const int ones = std::countl_one(bits.Peek(32));
@@ -345,7 +349,6 @@ int ReadSpectrum(BitReader& reader, const Granule& g, const BandTable& bands, ui
             const int quads = std::min({ones / zeroBits, int(end - bits.position()) / zeroBits, (kLines - i) / 4});
             if (quads > 0) {
                 bits.Skip(quads * zeroBits);
-                std::fill(xr + i, xr + i + 4 * quads, 0.0f);
                 i += 4 * quads;
                 continue;
             }
@@ -354,11 +357,15 @@ int ReadSpectrum(BitReader& reader, const Granule& g, const BandTable& bands, ui
         DecodeQuad(bits, count1Book, v);
         // A quadruple that runs past the granule's bits is padding.
         if (bits.position() > end) break;
-        for (int q = 0; q < 4; ++q) xr[i + q] = float(v[q]);
+        if (v[0] | v[1] | v[2] | v[3]) {
+            std::fill(xr + written, xr + i, 0.0f);
+            for (int q = 0; q < 4; ++q) xr[i + q] = float(v[q]);
+            written = i + 4;
+        }
         i += 4;
     }
     reader.SeekTo(bits.position());
-    return i;
+    return written;
 }
 
 // Requantises the `count` lines ReadSpectrum left in xr (bitstream order)
