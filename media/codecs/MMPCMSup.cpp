@@ -177,8 +177,9 @@ struct Lanes16 {
 // extremes then wait on one minimum and one maximum (and on the register
 // copy the compiler puts behind each) per four vectors, not per vector,
 // and no more registers are needed than the 32-bit build has. Over a piece
-// in the second-level cache, unrolled twice, this scanned 1 GiB in 17 ms
-// where two chains side by side, taking a vector each, took 23 ms.
+// in the second-level cache, unrolled twice, this scanned 1 GiB in about
+// 18 ms where two chains side by side, taking a vector each, took 24 ms
+// (64-bit build, on a processor that also has the wider passes).
 WC_SSE2 void Pass16Sse2(const uint8_t* data, uint32_t vectors, uint32_t chunkVectors, Lanes16& out) {
     const __m128i* v = reinterpret_cast<const __m128i*>(data);
     __m128i lo = _mm_set1_epi16(int16_t(kLow16));
@@ -226,9 +227,9 @@ __attribute__((target("avx2"), always_inline)) inline __m128i FoldChunks16(__m12
 // and a chunk is as many bytes as there; `vectors` and `chunkVectors` are
 // multiples of 8. Each step folds four 32-byte vectors pairwise before
 // they meet the running extremes, as the 16-byte pass does: over a piece in
-// the second-level cache, unrolled twice, it scanned 1 GiB in 8 ms, where
-// one chain taking a vector at a time took 21 ms and two such chains side
-// by side 12 ms. At the end the halves fold into the 16-byte pass's lanes.
+// the second-level cache, unrolled twice, it scanned 1 GiB in about 8 ms,
+// where one chain taking a vector at a time took 22 ms and two such chains
+// side by side 12 ms. At the end the halves fold into the 16-byte pass's lanes.
 // Out of line, so that no caller runs with the upper register halves in
 // use.
 __attribute__((target("avx2"), noinline)) void Pass16Avx2(const uint8_t* data, uint32_t vectors,
@@ -291,12 +292,12 @@ __attribute__((target("avx512bw"), always_inline)) inline __m256i Upper256(__m51
 
 // The same pass with 64-byte vectors, each holding four consecutive vectors
 // of the 16-byte pass; `vectors` and `chunkVectors` are multiples of 8.
-// Two chains run over the even and the odd 64-byte vectors, as in the
-// 16-byte pass: one alone waits on its own minimum, and the data, just
-// copied into the second-level cache, arrives faster than that. At the end
-// the quarters fold into the 16-byte pass's lanes; within one chunk the
-// quarters' order does not matter, the earlier chunk wins a tie. Out of
-// line, so that no caller runs with the upper register halves in use.
+// Two chains run over the even and the odd 64-byte vectors: one alone
+// waits on its own minimum, and the data, just copied into the
+// second-level cache, arrives faster than that. At the end the quarters
+// fold into the 16-byte pass's lanes; within one chunk the quarters' order
+// does not matter, the earlier chunk wins a tie. Out of line, so that no
+// caller runs with the upper register halves in use.
 __attribute__((target("avx512bw"), noinline)) void Pass16Avx512(const uint8_t* data, uint32_t vectors,
                                                                 uint32_t chunkVectors, Lanes16& out) {
     const __m512i* v = reinterpret_cast<const __m512i*>(data);
