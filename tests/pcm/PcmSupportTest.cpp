@@ -308,13 +308,14 @@ TEST(PcmFindPeaksLargeBlocks, AnEarlierEqualLowestDecidesTheOrder) {
 
 TEST(PcmFindPeaksLargeBlocks, NeighbouringSamplesAreOrderedExactly) {
     // Both extremes close together, also astride multiples of 8, 16, ... 512 samples (32: one
-    // 64-byte vector, 64: the pair the AVX-512 pass takes in one step).
+    // 64-byte vector, 64: the pair the AVX-512 pass takes in one step; the 16-byte pass takes
+    // 32 samples in a step, folded 8 + 8 and 8 + 8 (24 lies in its second pair), the 32-byte
+    // pass 64, folded 16 + 16 and 16 + 16 (48)).
     const auto mono = PcmFormat(1, 16);
-    for (size_t edge : {8u, 16u, 32u, 64u, 96u, 128u, 256u, 512u, 4096u, 20000u}) {
-        EXPECT_EQ(Find(mono, Planted(65536, 3, {{edge - 1, 50}, {edge, -50}})), (Peaks{50, -50, 50, -50}))
-            << "at " << edge;
-        EXPECT_EQ(Find(mono, Planted(65536, 3, {{edge - 1, -50}, {edge, 50}})), (Peaks{-50, 50, -50, 50}))
-            << "at " << edge;
+    for (size_t edge : {8u, 16u, 24u, 32u, 48u, 64u, 96u, 128u, 256u, 512u, 4096u, 20000u}) {
+        SCOPED_TRACE(edge);  // also for the scans' cross-check inside Find
+        EXPECT_EQ(Find(mono, Planted(65536, 3, {{edge - 1, 50}, {edge, -50}})), (Peaks{50, -50, 50, -50}));
+        EXPECT_EQ(Find(mono, Planted(65536, 3, {{edge - 1, -50}, {edge, 50}})), (Peaks{-50, 50, -50, 50}));
     }
 }
 
@@ -342,10 +343,17 @@ TEST(PcmFindPeaksLargeBlocks, ExtremesBehindTheLastWholeVectorsCount) {
     // 10003 mono samples: the last few lie behind every whole run of 16 or 32 samples.
     const auto mono = PcmFormat(1, 16);
     EXPECT_EQ(Find(mono, Planted(10003, 1, {{10002, -77}, {10001, 78}})), (Peaks{78, -77, 78, -77}));
-    // 10047 = 156 * 64 + 63: the AVX-512 pass leaves 63 samples behind (from 9984 on), the
-    // 16-byte passes 15 (from 10032 on); the highest lies behind the first only.
+    // 10047 = 156 * 64 + 63: the 32- and 64-byte passes leave 63 samples behind (from 9984 on),
+    // the 16-byte pass 31 (from 10016 on); the highest lies behind the first only.
     EXPECT_EQ(Find(mono, Planted(10047, 1, {{9990, 78}, {9983, 60}, {10046, -77}})), (Peaks{78, -77, 78, -77}));
     EXPECT_EQ(Find(mono, Planted(10047, 1, {{9990, -77}, {9983, -60}, {10046, 78}})), (Peaks{-77, 78, -77, 78}));
+    // Every length of what the passes leave behind (0 to 63 samples): the last two samples,
+    // behind the vectors or in the last of them, decide the pair's order.
+    for (size_t samples = 10048; samples <= 10048 + 64; ++samples) {
+        SCOPED_TRACE(samples);
+        EXPECT_EQ(Find(mono, Planted(samples, 1, {{samples - 2, 78}, {samples - 1, -77}})), (Peaks{78, -77, 78, -77}));
+        EXPECT_EQ(Find(mono, Planted(samples, 1, {{samples - 2, -77}, {samples - 1, 78}})), (Peaks{-77, 78, -77, 78}));
+    }
     // A half frame at the end is not a sample of the block.
     auto data = Planted(2 * 5001, 1, {});
     data.push_back(0x00);
