@@ -198,6 +198,9 @@ __attribute__((target("sse2"), always_inline)) inline void SpreadRow4(const floa
     for (int i = 0; i < 4; ++i) Store2(v, copy, 48 + 4 * i, _mm_xor_ps(_mm_load_ps(a + 4 * i), sign));
 }
 
+// Time slots windowed at once on the SSE2 path: see RunSse2.
+constexpr int kSse2SlotsPerWindowLoad = sizeof(void*) == 8 ? 4 : 2;
+
 __attribute__((target("sse2"), force_align_arg_pointer)) void RunSse2(const float* subbands, int bandStride, int slots,
                                                                     float (*hist)[64], int& n, int16_t* pcm, int stride) {
     const Tables& t = T();
@@ -216,38 +219,42 @@ __attribute__((target("sse2"), force_align_arg_pointer)) void RunSse2(const floa
             for (int l = 0; l < 4; ++l) _mm_store_ps(&rows[l][4 * g], r[l]);
         }
         for (auto& row : rows) _mm_store_ps(row + 32, _mm_setzero_ps());
-        // Two time slots at a time, sharing the window's loads, as the AVX2
-        // path does (the history's room for it is noted there).
-        for (int lane = 0; lane < count; lane += 2) {
-            const bool pair = lane + 1 < count;
-            const int first = n = (n - 1) & (kHistory - 1);
-            SpreadRow4(rows[lane], hist[n], hist[n + kHistory]);
-            if (pair) {
-                n = (n - 1) & (kHistory - 1);
-                SpreadRow4(rows[lane + 1], hist[n], hist[n + kHistory]);
+        // Several time slots at a time, sharing the window's loads, as the
+        // AVX2 path does (the history's room for it is noted there): two in
+        // a 32-bit build, whose eight registers hold two sums and two window
+        // vectors with the products; all four where there are sixteen.
+        constexpr int kGroup = kSse2SlotsPerWindowLoad;
+        for (int lane = 0; lane < count; lane += kGroup) {
+            const int group = count - lane < kGroup ? count - lane : kGroup;
+            // Each slot's 16 steps in a row: V_d at step[s] + 64 d. A group
+            // short of slots repeats its last one and stores it once.
+            const float* step[kGroup];
+            for (int s = 0; s < kGroup; ++s) {
+                if (s < group) {
+                    n = (n - 1) & (kHistory - 1);
+                    SpreadRow4(rows[lane + s], hist[n], hist[n + kHistory]);
+                }
+                step[s] = hist[n];
             }
-            // Each slot's 16 steps in a row: V_d at step[s] + 64 d.
-            const float* step[2] = {hist[first], hist[n]};
-            // Four outputs of both slots at a time, all eight terms, in the
-            // plain path's order: two sums and two window vectors live in
-            // registers (eight of them in a 32-bit build; sixteen sums over
+            // Four outputs of the group's slots at a time, all eight terms,
+            // in the plain path's order, the sums in registers (sums over
             // all outputs at once would spill).
-            __m128 acc[2][8];
+            __m128 acc[kGroup][8];
             for (int i = 0; i < 8; ++i) {
-                __m128 sum[2] = {_mm_setzero_ps(), _mm_setzero_ps()};
+                __m128 sum[kGroup];
+                for (int s = 0; s < kGroup; ++s) sum[s] = _mm_setzero_ps();
                 for (int m = 0; m < 8; ++m) {
                     const float* d = t.window + 64 * m + 4 * i;
                     const __m128 evenWindow = _mm_load_ps(d), oddWindow = _mm_load_ps(d + 32);
-                    for (int s = 0; s < 2; ++s) {
+                    for (int s = 0; s < kGroup; ++s) {
                         const __m128 e = _mm_mul_ps(_mm_load_ps(step[s] + 128 * m + 4 * i), evenWindow);
                         const __m128 o = _mm_mul_ps(_mm_load_ps(step[s] + 128 * m + 96 + 4 * i), oddWindow);
                         sum[s] = _mm_add_ps(sum[s], _mm_add_ps(e, o));
                     }
                 }
-                acc[0][i] = sum[0];
-                acc[1][i] = sum[1];
+                for (int s = 0; s < kGroup; ++s) acc[s][i] = sum[s];
             }
-            for (int s = 0; s < (pair ? 2 : 1); ++s) Store16(acc[s], pcm + (t0 + lane + s) * 32 * stride, stride);
+            for (int s = 0; s < group; ++s) Store16(acc[s], pcm + (t0 + lane + s) * 32 * stride, stride);
         }
     }
 }
