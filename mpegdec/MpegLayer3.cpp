@@ -12,6 +12,10 @@
 #include "mpegdec/MpegHuffman.h"
 #include "mpegdec/MpegTables.h"
 
+#if defined(__i386__) || defined(__x86_64__)
+#include <immintrin.h>
+#endif
+
 namespace mpegaudio {
 
 namespace {
@@ -270,7 +274,9 @@ void ReadScalefactors2(BitReader& bits, Granule& g, bool intensityRight, Scalefa
 
 // Huffman-decodes one granule's spectrum up to bit `end` into xr
 // (bitstream order) as |v|^(4/3) with v's sign, ready for the gains;
-// answers the count of lines read, all of them written.
+// answers a count of lines, all of them written, above which every line
+// read is zero (the count1 region's trailing zero quadruples are left out,
+// for the stages after to skip; the caller zeroes the rest).
 int ReadSpectrum(BitReader& reader, const Granule& g, const BandTable& bands, uint64_t end, float* xr, DecoderCoverage& coverage) {
     const Constants& k = K();
     // |v|^(4/3) with v's sign; values within the signed entries' reach come from a short table.
@@ -334,6 +340,8 @@ int ReadSpectrum(BitReader& reader, const Granule& g, const BandTable& bands, ui
     // B), so a run of them is counted, not decoded one by one.
     const int zeroBits = g.count1Table ? 4 : 1;
     if (bits.position() < end) coverage.count1Tables |= 1u << g.count1Table;
+    // Zero quadruples are written only once a non-zero one follows them.
+    int written = i;
     while (i + 4 <= kLines && bits.position() < end) {
         bits.Refill();
         const int ones = std::countl_one(bits.Peek(32));
@@ -341,7 +349,6 @@ int ReadSpectrum(BitReader& reader, const Granule& g, const BandTable& bands, ui
             const int quads = std::min({ones / zeroBits, int(end - bits.position()) / zeroBits, (kLines - i) / 4});
             if (quads > 0) {
                 bits.Skip(quads * zeroBits);
-                std::fill(xr + i, xr + i + 4 * quads, 0.0f);
                 i += 4 * quads;
                 continue;
             }
@@ -350,11 +357,15 @@ int ReadSpectrum(BitReader& reader, const Granule& g, const BandTable& bands, ui
         DecodeQuad(bits, count1Book, v);
         // A quadruple that runs past the granule's bits is padding.
         if (bits.position() > end) break;
-        for (int q = 0; q < 4; ++q) xr[i + q] = float(v[q]);
+        if (v[0] | v[1] | v[2] | v[3]) {
+            std::fill(xr + written, xr + i, 0.0f);
+            for (int q = 0; q < 4; ++q) xr[i + q] = float(v[q]);
+            written = i + 4;
+        }
         i += 4;
     }
     reader.SeekTo(bits.position());
-    return i;
+    return written;
 }
 
 // Requantises the `count` lines ReadSpectrum left in xr (bitstream order)
@@ -556,31 +567,68 @@ void AliasReduce(float* xr, int boundaries) {
     }
 }
 
-// One subband of the inverse transform: z from its 18 lines (zero lines
-// skipped), z[0..17] plus the overlap out to its 18 time slots, z[18..35]
-// kept as the next overlap. V is a vector of 4 or 8 floats.
-template <typename V>
-__attribute__((always_inline)) inline void TransformBand(const float* x, const float (*transform)[Constants::kTransformColumns], bool odd,
-                                                         float* overlap, float* out) {
+// Which of a subband's 18 lines are non-zero, a bit per line, for the
+// `active` subbands of xr. The plain path asks line by line; the vector
+// paths compare four lines at once.
+void NonZeroLinesPlain(const float* xr, int active, uint32_t* lines) {
+    for (int sb = 0; sb < active; ++sb) {
+        uint32_t bits = 0;
+        for (int j = 0; j < 18; ++j) bits |= uint32_t(xr[18 * sb + j] != 0.0f) << j;
+        lines[sb] = bits;
+    }
+}
+
+#if defined(__i386__) || defined(__x86_64__)
+__attribute__((target("sse2"), always_inline)) inline void NonZeroLinesSse2(const float* xr, int active, uint32_t* lines) {
+    const __m128 zero = _mm_setzero_ps();
+    for (int sb = 0; sb < active; ++sb) {
+        const float* x = xr + 18 * sb;
+        uint32_t bits = uint32_t(x[16] != 0.0f) << 16 | uint32_t(x[17] != 0.0f) << 17;
+        for (int q = 0; q < 4; ++q) bits |= uint32_t(_mm_movemask_ps(_mm_cmpneq_ps(_mm_loadu_ps(x + 4 * q), zero))) << (4 * q);
+        lines[sb] = bits;
+    }
+}
+#endif
+
+// Sums the transform's rows for the non-zero `lines` of x, line by line in
+// rising order (every path adds in the same order), into z: `count`
+// vectors of columns from `column` on, and with `halves` 2 as many again
+// from the overlap's column on.
+template <typename V, int count, int halves>
+__attribute__((always_inline)) inline void SumRows(const float* x, uint32_t lines, const float (*transform)[Constants::kTransformColumns],
+                                                   int column, V* z) {
     constexpr int kWidth = int(sizeof(V) / sizeof(float));
-    constexpr int kHalf = Constants::kOverlapColumn / kWidth;
-    V z[2 * kHalf];
 #pragma GCC unroll 12
-    for (int c = 0; c < 2 * kHalf; ++c) z[c] = V{};
-    uint32_t lines = 0;
-    for (int j = 0; j < 18; ++j) lines |= uint32_t(x[j] != 0.0f) << j;
+    for (int c = 0; c < halves * count; ++c) z[c] = V{};
     for (; lines; lines &= lines - 1) {
         const int j = std::countr_zero(lines);
         const float v = x[j];
 #pragma GCC unroll 12
-        for (int c = 0; c < 2 * kHalf; ++c) {
-            V column;
-            std::memcpy(&column, transform[j] + c * kWidth, sizeof column);
-            z[c] += v * column;
+        for (int c = 0; c < halves * count; ++c) {
+            V row;
+            std::memcpy(&row, transform[j] + column + (c / count) * Constants::kOverlapColumn + (c % count) * kWidth, sizeof row);
+            z[c] += v * row;
         }
     }
+}
+
+// One subband of the inverse transform: z from the non-zero `lines` of its
+// 18 lines x, z[0..17] plus the overlap out to its 18 time slots, z[18..35]
+// kept as the next overlap. V is a vector of 4 or 8 floats; only the
+// vectors that hold those 36 columns are summed (the layout's padding
+// columns are zero). `twoPasses`: the time slots' columns first, then the
+// overlap's, so that the sums of a 32-bit build's SSE2 path stay in its
+// eight registers.
+template <typename V, bool twoPasses>
+__attribute__((always_inline)) inline void TransformBand(const float* x, uint32_t lines, const float (*transform)[Constants::kTransformColumns],
+                                                         bool odd, float* overlap, float* out) {
+    constexpr int kWidth = int(sizeof(V) / sizeof(float));
+    constexpr int kVectors = (18 + kWidth - 1) / kWidth;  // per half: 5 of 4 or 3 of 8
+    constexpr int kOverlap = Constants::kOverlapColumn;
+    V z[twoPasses ? kVectors : 2 * kVectors];
+    SumRows<V, kVectors, twoPasses ? 1 : 2>(x, lines, transform, 0, z);
 #pragma GCC unroll 6
-    for (int c = 0; c < kHalf; ++c) {
+    for (int c = 0; c < kVectors; ++c) {
         V o;
         std::memcpy(&o, overlap + c * kWidth, sizeof o);
         o += z[c];
@@ -589,8 +637,7 @@ __attribute__((always_inline)) inline void TransformBand(const float* x, const f
             std::memcpy(&signs, K().oddBandSigns + c * kWidth, sizeof signs);
             o *= signs;
         }
-        std::memcpy(overlap + c * kWidth, &z[kHalf + c], sizeof(V));
-        // Only 18 of the 24 columns are time slots.
+        // Only 18 of the columns are time slots.
         const int slots = std::min(kWidth, 18 - c * kWidth);
         if (slots == kWidth) {
             std::memcpy(out + c * kWidth, &o, sizeof o);
@@ -598,11 +645,15 @@ __attribute__((always_inline)) inline void TransformBand(const float* x, const f
             for (int t = 0; t < slots; ++t) out[c * kWidth + t] = o[t];
         }
     }
+    if constexpr (twoPasses) SumRows<V, kVectors, 1>(x, lines, transform, kOverlap, z);
+    const V* next = twoPasses ? z : z + kVectors;
+#pragma GCC unroll 6
+    for (int c = 0; c < kVectors; ++c) std::memcpy(overlap + c * kWidth, &next[c], sizeof(V));
 }
 
-template <typename V>
-__attribute__((always_inline)) inline void TransformBands(const Granule& g, const float* xr, int active, int bandsToRun, float (*overlap)[24],
-                                                          float (*subbands)[36], int first) {
+template <typename V, bool twoPasses>
+__attribute__((always_inline)) inline void TransformBands(const Granule& g, const float* xr, const uint32_t* lines, int active, int bandsToRun,
+                                                          float (*overlap)[24], float (*subbands)[36], int first) {
     const Constants& k = K();
     for (int sb = 0; sb < 32; ++sb) {
         float* out = subbands[sb] + first;
@@ -612,29 +663,37 @@ __attribute__((always_inline)) inline void TransformBands(const Granule& g, cons
         }
         if (sb >= active) {
             // No data: only the overlap of the last granule comes out.
-            static const float none[18] = {};
-            TransformBand<V>(none, k.transform[0], sb & 1, overlap[sb], out);
+            TransformBand<V, twoPasses>(nullptr, 0, k.transform[0], sb & 1, overlap[sb], out);
             continue;
         }
         const int type = g.mixed && sb < 2 ? 0 : g.windowSwitching ? g.blockType : 0;
-        TransformBand<V>(xr + 18 * sb, k.transform[type], sb & 1, overlap[sb], out);
+        TransformBand<V, twoPasses>(xr + 18 * sb, lines[sb], k.transform[type], sb & 1, overlap[sb], out);
     }
 }
 
 void TransformBandsPlain(const Granule& g, const float* xr, int active, int bandsToRun, float (*overlap)[24], float (*subbands)[36], int first) {
-    TransformBands<Vec4>(g, xr, active, bandsToRun, overlap, subbands, first);
+    uint32_t lines[32];
+    NonZeroLinesPlain(xr, active, lines);
+    TransformBands<Vec4, false>(g, xr, lines, active, bandsToRun, overlap, subbands, first);
 }
 
 #if defined(__i386__) || defined(__x86_64__)
+// Eight vector registers in a 32-bit build: ten sums would spill.
+constexpr bool kSse2TwoPasses = sizeof(void*) == 4;
+
 __attribute__((target("sse2"), force_align_arg_pointer)) void TransformBandsSse2(const Granule& g, const float* xr, int active, int bandsToRun,
                                                                                float (*overlap)[24], float (*subbands)[36], int first) {
-    TransformBands<Vec4>(g, xr, active, bandsToRun, overlap, subbands, first);
+    uint32_t lines[32];
+    NonZeroLinesSse2(xr, active, lines);
+    TransformBands<Vec4, kSse2TwoPasses>(g, xr, lines, active, bandsToRun, overlap, subbands, first);
 }
 
 __attribute__((target("avx2"), force_align_arg_pointer)) void TransformBandsAvx2(const Granule& g, const float* xr, int active,
                                                                                    int bandsToRun, float (*overlap)[24], float (*subbands)[36],
                                                                                    int first) {
-    TransformBands<Vec8>(g, xr, active, bandsToRun, overlap, subbands, first);
+    uint32_t lines[32];
+    NonZeroLinesSse2(xr, active, lines);
+    TransformBands<Vec8, false>(g, xr, lines, active, bandsToRun, overlap, subbands, first);
 }
 #endif
 

@@ -98,6 +98,9 @@ inline void SpreadScalar(const float* a, float* v) {
     for (int i = 48; i < 64; ++i) v[i] = -a[i - 48];
 }
 
+// The new step `n` of the history, with its copy kHistory steps on.
+inline void CopyStep(float (*hist)[64], int n) { std::memcpy(hist[n + kHistory], hist[n], sizeof hist[n]); }
+
 inline int16_t Clip16(float x) {
     // Rounds half to even, as the vector conversions do.
     const float r = std::nearbyint(x);
@@ -129,10 +132,11 @@ void RunPlain(const float* subbands, int bandStride, int slots, float (*hist)[64
         Dct<32>(in, a, t.dct.f);
         n = (n - 1) & (kHistory - 1);
         SpreadScalar(a, hist[n]);
+        CopyStep(hist, n);
         float acc[32] = {};
         for (int m = 0; m < 8; ++m) {
-            const float* even = hist[(n + 2 * m) & (kHistory - 1)];
-            const float* odd = hist[(n + 2 * m + 1) & (kHistory - 1)] + 32;
+            const float* even = hist[n + 2 * m];
+            const float* odd = hist[n + 2 * m + 1] + 32;
             const float* d = t.window + 64 * m;
             for (int j = 0; j < 32; ++j) acc[j] += even[j] * d[j] + odd[j] * d[32 + j];
         }
@@ -179,14 +183,23 @@ __attribute__((target("sse2"), always_inline)) inline __m128 NegatedReverse4(con
 // V of one step from its transform A (a[0..31], a[32] = 0, `a` and `v`
 // 16-byte aligned), by whole vectors: V[0..15] = A[16..31], V[16] = 0,
 // V[17..47] = -A[31..1], V[48..63] = -A[0..15].
-__attribute__((target("sse2"), always_inline)) inline void SpreadRow4(const float* a, float* v) {
-    const __m128 sign = _mm_set1_ps(-0.0f);
-    for (int i = 0; i < 4; ++i) _mm_store_ps(v + 4 * i, _mm_load_ps(a + 16 + 4 * i));
-    // V[16] is A[32] = 0 negated: kept a plain zero.
-    _mm_store_ps(v + 16, _mm_move_ss(NegatedReverse4(a + 29), _mm_setzero_ps()));
-    for (int i = 1; i < 8; ++i) _mm_store_ps(v + 16 + 4 * i, NegatedReverse4(a + 29 - 4 * i));
-    for (int i = 0; i < 4; ++i) _mm_store_ps(v + 48 + 4 * i, _mm_xor_ps(_mm_load_ps(a + 4 * i), sign));
+// Stored at v and at its copy.
+__attribute__((target("sse2"), always_inline)) inline void Store2(float* v, float* copy, int at, __m128 x) {
+    _mm_store_ps(v + at, x);
+    _mm_store_ps(copy + at, x);
 }
+
+__attribute__((target("sse2"), always_inline)) inline void SpreadRow4(const float* a, float* v, float* copy) {
+    const __m128 sign = _mm_set1_ps(-0.0f);
+    for (int i = 0; i < 4; ++i) Store2(v, copy, 4 * i, _mm_load_ps(a + 16 + 4 * i));
+    // V[16] is A[32] = 0 negated: kept a plain zero.
+    Store2(v, copy, 16, _mm_move_ss(NegatedReverse4(a + 29), _mm_setzero_ps()));
+    for (int i = 1; i < 8; ++i) Store2(v, copy, 16 + 4 * i, NegatedReverse4(a + 29 - 4 * i));
+    for (int i = 0; i < 4; ++i) Store2(v, copy, 48 + 4 * i, _mm_xor_ps(_mm_load_ps(a + 4 * i), sign));
+}
+
+// Time slots windowed at once on the SSE2 path: see RunSse2.
+constexpr int kSse2SlotsPerWindowLoad = sizeof(void*) == 8 ? 4 : 2;
 
 __attribute__((target("sse2"), force_align_arg_pointer)) void RunSse2(const float* subbands, int bandStride, int slots,
                                                                     float (*hist)[64], int& n, int16_t* pcm, int stride) {
@@ -206,45 +219,42 @@ __attribute__((target("sse2"), force_align_arg_pointer)) void RunSse2(const floa
             for (int l = 0; l < 4; ++l) _mm_store_ps(&rows[l][4 * g], r[l]);
         }
         for (auto& row : rows) _mm_store_ps(row + 32, _mm_setzero_ps());
-        // Two time slots at a time, sharing the window's loads, as the AVX2
-        // path does (the history's room for it is noted there).
-        for (int lane = 0; lane < count; lane += 2) {
-            const bool pair = lane + 1 < count;
-            const int first = n = (n - 1) & (kHistory - 1);
-            SpreadRow4(rows[lane], hist[n]);
-            if (pair) {
-                n = (n - 1) & (kHistory - 1);
-                SpreadRow4(rows[lane + 1], hist[n]);
+        // Several time slots at a time, sharing the window's loads, as the
+        // AVX2 path does (the history's room for it is noted there): two in
+        // a 32-bit build, whose eight registers hold two sums and two window
+        // vectors with the products; all four where there are sixteen.
+        constexpr int kGroup = kSse2SlotsPerWindowLoad;
+        for (int lane = 0; lane < count; lane += kGroup) {
+            const int group = count - lane < kGroup ? count - lane : kGroup;
+            // Each slot's 16 steps in a row: V_d at step[s] + 64 d. A group
+            // short of slots repeats its last one and stores it once.
+            const float* step[kGroup];
+            for (int s = 0; s < kGroup; ++s) {
+                if (s < group) {
+                    n = (n - 1) & (kHistory - 1);
+                    SpreadRow4(rows[lane + s], hist[n], hist[n + kHistory]);
+                }
+                step[s] = hist[n];
             }
-            const int second = n;
-            const float* even[2][8];
-            const float* odd[2][8];
-            for (int m = 0; m < 8; ++m) {
-                even[0][m] = hist[(first + 2 * m) & (kHistory - 1)];
-                even[1][m] = hist[(second + 2 * m) & (kHistory - 1)];
-                odd[0][m] = hist[(first + 2 * m + 1) & (kHistory - 1)] + 32;
-                odd[1][m] = hist[(second + 2 * m + 1) & (kHistory - 1)] + 32;
-            }
-            // Four outputs of both slots at a time, all eight terms, in the
-            // plain path's order: two sums and two window vectors live in
-            // registers (eight of them in a 32-bit build; sixteen sums over
+            // Four outputs of the group's slots at a time, all eight terms,
+            // in the plain path's order, the sums in registers (sums over
             // all outputs at once would spill).
-            __m128 acc[2][8];
+            __m128 acc[kGroup][8];
             for (int i = 0; i < 8; ++i) {
-                __m128 sum[2] = {_mm_setzero_ps(), _mm_setzero_ps()};
+                __m128 sum[kGroup];
+                for (int s = 0; s < kGroup; ++s) sum[s] = _mm_setzero_ps();
                 for (int m = 0; m < 8; ++m) {
                     const float* d = t.window + 64 * m + 4 * i;
                     const __m128 evenWindow = _mm_load_ps(d), oddWindow = _mm_load_ps(d + 32);
-                    for (int s = 0; s < 2; ++s) {
-                        const __m128 e = _mm_mul_ps(_mm_load_ps(even[s][m] + 4 * i), evenWindow);
-                        const __m128 o = _mm_mul_ps(_mm_load_ps(odd[s][m] + 4 * i), oddWindow);
+                    for (int s = 0; s < kGroup; ++s) {
+                        const __m128 e = _mm_mul_ps(_mm_load_ps(step[s] + 128 * m + 4 * i), evenWindow);
+                        const __m128 o = _mm_mul_ps(_mm_load_ps(step[s] + 128 * m + 96 + 4 * i), oddWindow);
                         sum[s] = _mm_add_ps(sum[s], _mm_add_ps(e, o));
                     }
                 }
-                acc[0][i] = sum[0];
-                acc[1][i] = sum[1];
+                for (int s = 0; s < kGroup; ++s) acc[s][i] = sum[s];
             }
-            for (int s = 0; s < (pair ? 2 : 1); ++s) Store16(acc[s], pcm + (t0 + lane + s) * 32 * stride, stride);
+            for (int s = 0; s < group; ++s) Store16(acc[s], pcm + (t0 + lane + s) * 32 * stride, stride);
         }
     }
 }
@@ -277,17 +287,23 @@ __attribute__((target("avx2"), always_inline)) inline __m256 NegatedReverse(cons
 // V of one step from its transform A (a[0..31], a[32] = 0), by whole
 // vectors: V[0..15] = A[16..31], V[16] = 0, V[17..47] = -A[31..1],
 // V[48..63] = -A[0..15].
-__attribute__((target("avx2"), always_inline)) inline void SpreadRow(const float* a, float* v) {
+// Stored at v and at its copy.
+__attribute__((target("avx2"), always_inline)) inline void Store2(float* v, float* copy, int at, __m256 x) {
+    _mm256_store_ps(v + at, x);
+    _mm256_store_ps(copy + at, x);
+}
+
+__attribute__((target("avx2"), always_inline)) inline void SpreadRow(const float* a, float* v, float* copy) {
     const __m256 sign = _mm256_set1_ps(-0.0f);
-    _mm256_store_ps(v, _mm256_loadu_ps(a + 16));
-    _mm256_store_ps(v + 8, _mm256_loadu_ps(a + 24));
+    Store2(v, copy, 0, _mm256_loadu_ps(a + 16));
+    Store2(v, copy, 8, _mm256_loadu_ps(a + 24));
     // V[16] is A[32] = 0 negated: kept a plain zero.
-    _mm256_store_ps(v + 16, _mm256_blend_ps(NegatedReverse(a + 25), _mm256_setzero_ps(), 1));
-    _mm256_store_ps(v + 24, NegatedReverse(a + 17));
-    _mm256_store_ps(v + 32, NegatedReverse(a + 9));
-    _mm256_store_ps(v + 40, NegatedReverse(a + 1));
-    _mm256_store_ps(v + 48, _mm256_xor_ps(_mm256_loadu_ps(a), sign));
-    _mm256_store_ps(v + 56, _mm256_xor_ps(_mm256_loadu_ps(a + 8), sign));
+    Store2(v, copy, 16, _mm256_blend_ps(NegatedReverse(a + 25), _mm256_setzero_ps(), 1));
+    Store2(v, copy, 24, NegatedReverse(a + 17));
+    Store2(v, copy, 32, NegatedReverse(a + 9));
+    Store2(v, copy, 40, NegatedReverse(a + 1));
+    Store2(v, copy, 48, _mm256_xor_ps(_mm256_loadu_ps(a), sign));
+    Store2(v, copy, 56, _mm256_xor_ps(_mm256_loadu_ps(a + 8), sign));
 }
 
 // The subband samples of time slots t0..t0 + count - 1 (count below 8) as
@@ -324,20 +340,13 @@ __attribute__((target("avx2"), force_align_arg_pointer)) void RunAvx2(const floa
         for (int lane = 0; lane < count; lane += 2) {
             const bool pair = lane + 1 < count;
             const int first = n = (n - 1) & (kHistory - 1);
-            SpreadRow(rows[lane], hist[n]);
+            SpreadRow(rows[lane], hist[n], hist[n + kHistory]);
             if (pair) {
                 n = (n - 1) & (kHistory - 1);
-                SpreadRow(rows[lane + 1], hist[n]);
+                SpreadRow(rows[lane + 1], hist[n], hist[n + kHistory]);
             }
-            const int second = n;
-            const float* even[2][8];
-            const float* odd[2][8];
-            for (int m = 0; m < 8; ++m) {
-                even[0][m] = hist[(first + 2 * m) & (kHistory - 1)];
-                even[1][m] = hist[(second + 2 * m) & (kHistory - 1)];
-                odd[0][m] = hist[(first + 2 * m + 1) & (kHistory - 1)] + 32;
-                odd[1][m] = hist[(second + 2 * m + 1) & (kHistory - 1)] + 32;
-            }
+            // Each slot's 16 steps in a row: V_d at step[s] + 64 d.
+            const float* step[2] = {hist[first], hist[n]};
             // Eight outputs of both slots at a time, all eight terms, so
             // that the sums stay in registers (eight of them in a 32-bit
             // build).
@@ -350,8 +359,8 @@ __attribute__((target("avx2"), force_align_arg_pointer)) void RunAvx2(const floa
                     // The plain path's sums in its order (no fused
                     // multiply-add), so that every path gives the same samples.
                     for (int s = 0; s < 2; ++s) {
-                        const __m256 e = _mm256_mul_ps(_mm256_load_ps(even[s][m] + 8 * i), evenWindow);
-                        const __m256 o = _mm256_mul_ps(_mm256_load_ps(odd[s][m] + 8 * i), oddWindow);
+                        const __m256 e = _mm256_mul_ps(_mm256_load_ps(step[s] + 128 * m + 8 * i), evenWindow);
+                        const __m256 o = _mm256_mul_ps(_mm256_load_ps(step[s] + 128 * m + 96 + 8 * i), oddWindow);
                         sum[s] = _mm256_add_ps(sum[s], _mm256_add_ps(e, o));
                     }
                 }

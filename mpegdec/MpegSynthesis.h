@@ -38,11 +38,15 @@ public:
     void Interleave(const int16_t* left, const int16_t* right, int count, int16_t* out) const;
 
     // Steps of V kept, newest at newest_: a step reads the last 16, and the
-    // AVX2 path makes two steps' V before it reads.
+    // vector paths make two steps' V before they read.
     static constexpr int kHistory = 32;
 
 private:
-    alignas(32) float history_[2][kHistory][64];
+    // Each step is kept twice, at its place in the ring and kHistory steps
+    // further on, so that the 16 steps from any place lie in a row: the
+    // windowing reads them at fixed distances from one pointer instead of
+    // computing (and, short of registers, reloading) one pointer per step.
+    alignas(32) float history_[2][2 * kHistory][64];
     int newest_[2];
     SynthesisPath path_;
 };
