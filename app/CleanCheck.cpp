@@ -487,7 +487,8 @@ struct CopyCheck::Comparison {
             firstDifference = outputBytes + (std::mismatch(want, want + read, written.begin()).first - want);
         else if (complete && size_t(read) < left)
             firstDifference = outputBytes + read;  // the copy ends early
-        md5.Add(written.data(), size_t(read));
+        written.resize(size_t(read));
+        md5.Add(written);  // hands the bytes over, with a buffer back for the next read
         outputBytes += read;
         blockDone = firstDifference >= 0 ? block.size() : blockDone + size_t(read);
         return Step::Compared;

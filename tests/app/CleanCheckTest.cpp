@@ -3,12 +3,16 @@
 // its source, with copies written here as the converter would or would not.
 #include <gtest/gtest.h>
 
+#include <windows.h>
+#include <wincrypt.h>
+
 #include <algorithm>
 #include <cctype>
 #include <tuple>
 
 #include "app/CleanCheck.h"
 #include "app/CleanJob.h"
+#include "app/SampleDigest.h"
 #include "framework/Handles.h"
 #include "media/codecs/MMACM.h"
 #include "support/TestSupport.h"
@@ -391,6 +395,42 @@ INSTANTIATE_TEST_SUITE_P(
             if (!std::isalnum(static_cast<unsigned char>(ch))) ch = '_';
         return name;
     });
+
+// The system's MD5 of a buffer in one call, as the oracle for the digest's
+// own hand-over of pieces to its worker.
+std::string SystemMd5(const std::vector<uint8_t>& bytes) {
+    HCRYPTPROV provider = 0;
+    HCRYPTHASH hash = 0;
+    BYTE digest[16];
+    DWORD size = sizeof digest;
+    std::string hex;
+    if (::CryptAcquireContextW(&provider, nullptr, nullptr, PROV_RSA_FULL, CRYPT_VERIFYCONTEXT) &&
+        ::CryptCreateHash(provider, CALG_MD5, 0, 0, &hash) &&
+        ::CryptHashData(hash, bytes.data(), DWORD(bytes.size()), 0) &&
+        ::CryptGetHashParam(hash, HP_HASHVAL, digest, &size, 0))
+        for (BYTE byte : digest) hex += "0123456789abcdef"[byte >> 4], hex += "0123456789abcdef"[byte & 15];
+    if (hash) ::CryptDestroyHash(hash);
+    if (provider) ::CryptReleaseContext(provider, 0);
+    return hex;
+}
+
+TEST(SampleDigest, HashesPiecesOfAnySizeAsTheSystemHashesTheWhole) {
+    // Small pieces (hashed at once), then large ones (handed to the worker), then small again.
+    const std::vector<size_t> pieces{1, 63, 4096, 3 << 20, 5, 4 << 20, (1 << 20) - 1, 1 << 20, 7, 2 << 20, 0, 12345};
+    size_t total = 0;
+    for (size_t piece : pieces) total += piece;
+    const auto bytes = PatternBytes(total, 11);
+    SampleMd5 md5;
+    std::vector<uint8_t> piece;
+    for (size_t at = 0, i = 0; i < pieces.size(); at += pieces[i++]) {
+        piece.assign(bytes.begin() + at, bytes.begin() + at + pieces[i]);
+        md5.Add(piece);
+    }
+    std::string why;
+    const std::string expected = SystemMd5(bytes);
+    ASSERT_EQ(expected.size(), 32u);
+    EXPECT_EQ(md5.Hex(why), expected) << why;
+}
 
 TEST(CleanCheckLog, AppendsOneLineToWhatIsThere) {
     TempDir dir("wc log");
