@@ -5,6 +5,7 @@
 #include <cstring>
 #include <memory>
 #include <optional>
+#include <utility>
 #include <string>
 #include <vector>
 
@@ -414,8 +415,142 @@ bool DecodeToPcmWave(const std::string& sourcePath, const std::string& pcmPath,
     return true;
 }
 
-CleanCheckResult CheckCleanCopy(const std::string& sourcePath, const std::string& outputPath,
-                                const std::function<void()>& betweenBlocks, JobProgress* progress) {
+namespace {
+
+// The newest bytes of a copy still being written are left to Finish: a
+// writer may rewrite what it has just written (one that seeks back within
+// its buffer). Far more than any converter's write buffer.
+constexpr int64_t kNewestBytesLeft = 1 << 20;
+// The most a call of Follow compares: about 15 ms of hashing, so the
+// caller's thread answers input between slices while a copy of gigabytes
+// is followed.
+constexpr int64_t kFollowSliceBytes = 8 << 20;
+
+wc::FileHandle OpenShared(const std::string& path) {
+    return wc::FileHandle(::CreateFileW(wc::PathToWide(path).c_str(), GENERIC_READ,
+                                        FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                                        FILE_ATTRIBUTE_NORMAL, nullptr));
+}
+
+}  // namespace
+
+// The samples compared so far: the expected stream, the copy read in order
+// from its data's start, and how far each has come.
+struct CopyCheck::Comparison {
+    enum class Step { Compared, Waiting, Ended, Failed };
+
+    Comparison(const std::string& expectedPath, const std::string& outputPath, uint64_t dataAt)
+        : copy(outputPath, int64_t(dataAt), INT64_MAX) {
+        PWaveIOHandle opened = nullptr;
+        if (WaveIOOpen(opened, expectedPath.c_str()) != 0 || !opened) {
+            openFailure = "the source \"" + expectedPath + "\" cannot be read as a wave file";
+            return;
+        }
+        source.reset(opened);
+        WAVEFORMATEX pcm{};
+        expected = OpenDecodingStream(*source, pcm, openFailure);
+    }
+
+    // Compares the copy's next bytes with the expected block in turn, at
+    // most `most` of them and none at or past `copyEnd` (a count of sample
+    // bytes). `complete`: the copy ends at copyEnd, so bytes it lacks are a
+    // difference; else they may yet come.
+    Step Advance(int64_t copyEnd, int64_t most, bool complete) {
+        if (blockDone == block.size()) {
+            if (ended) return Step::Ended;
+            if (!expected->Next(block)) {
+                failure = expected->failure;
+                return Step::Failed;
+            }
+            blockDone = 0;
+            if (block.empty()) {
+                ended = true;
+                return Step::Ended;
+            }
+            expectedBytes += int64_t(block.size());
+        }
+        const size_t left = block.size() - blockDone;
+        if (firstDifference >= 0) {  // from here the expected bytes are only counted
+            blockDone = block.size();
+            return Step::Compared;
+        }
+        const int64_t take = std::clamp<int64_t>(copyEnd - outputBytes, 0, std::min<int64_t>(int64_t(left), most));
+        if (take == 0 && !complete) return Step::Waiting;
+        written.resize(size_t(take));
+        const int64_t read = copy.Read(written);
+        if (read < 0) {
+            failure = "the output's samples cannot be read";
+            return Step::Failed;
+        }
+        const uint8_t* want = block.data() + blockDone;
+        if (!SameBytes(want, written.data(), size_t(read)))
+            firstDifference = outputBytes + (std::mismatch(want, want + read, written.begin()).first - want);
+        else if (complete && size_t(read) < left)
+            firstDifference = outputBytes + read;  // the copy ends early
+        written.resize(size_t(read));
+        md5.Add(written);  // hands the bytes over, with a buffer back for the next read
+        outputBytes += read;
+        blockDone = firstDifference >= 0 ? block.size() : blockDone + size_t(read);
+        return Step::Compared;
+    }
+
+    WaveIOHandlePtr source;  // outlives the stream that reads through it
+    std::unique_ptr<DecodingStream> expected;
+    std::string openFailure;  // why there is no stream
+    RegionReader copy;
+    std::vector<uint8_t> block;  // the expected block under comparison
+    size_t blockDone = 0;        // its bytes compared
+    bool ended = false;          // the expected stream has ended
+    int64_t expectedBytes = 0;   // handed out by the stream
+    int64_t outputBytes = 0;     // of the copy, compared and hashed
+    int64_t firstDifference = -1;  // byte offset
+    std::string failure;         // a read that failed
+    std::vector<uint8_t> written;
+    SampleMd5 md5;
+};
+
+CopyCheck::CopyCheck(std::string expectedPath, std::string outputPath)
+    : expectedPath_(std::move(expectedPath)), outputPath_(std::move(outputPath)) {}
+
+CopyCheck::~CopyCheck() = default;
+
+uint64_t CopyCheck::Compared() const { return comparison_ ? uint64_t(comparison_->outputBytes) : 0; }
+
+bool CopyCheck::Follow() {
+    if (!following_) return false;
+    if (!growing_ && !(growing_ = OpenShared(outputPath_))) return false;
+    if (dataAt_ == 0) {
+        // The header comes first: until its data chunk is there, nothing is.
+        const std::optional<WaveChunkPlace> data = FindWaveChunk(growing_.get(), "data");
+        if (!data) return false;
+        dataAt_ = data->bodyAt;
+    }
+    LARGE_INTEGER size{};
+    if (!::GetFileSizeEx(growing_.get(), &size)) return false;
+    const int64_t copyEnd = size.QuadPart - int64_t(dataAt_) - kNewestBytesLeft;
+    if (!comparison_) {
+        if (copyEnd <= 0) return false;  // a short copy is checked whole by Finish
+        comparison_ = std::make_unique<Comparison>(expectedPath_, outputPath_, dataAt_);
+    }
+    Comparison& c = *comparison_;
+    if (!c.expected || !c.copy.Opened()) {
+        following_ = false;  // Finish starts over and tells why
+        return false;
+    }
+    const int64_t sliceEnd = c.outputBytes + kFollowSliceBytes;
+    while (c.outputBytes < sliceEnd) {
+        const Comparison::Step step = c.Advance(copyEnd, sliceEnd - c.outputBytes, false);
+        if (step == Comparison::Step::Failed || step == Comparison::Step::Ended || c.firstDifference >= 0) {
+            // Finish judges from here; a difference or a failure it finds again in the final file.
+            following_ = false;
+            return false;
+        }
+        if (step == Comparison::Step::Waiting) return false;
+    }
+    return c.outputBytes < copyEnd;
+}
+
+CleanCheckResult CopyCheck::Finish(const std::function<void()>& betweenBlocks, JobProgress* progress) {
     using Verdict = CleanCheckResult::Verdict;
     CleanCheckResult result;
     const auto undecodable = [&](const std::string& why) {
@@ -432,17 +567,17 @@ CleanCheckResult CheckCleanCopy(const std::string& sourcePath, const std::string
     };
 
     PWaveIOHandle opened = nullptr;
-    if (WaveIOOpen(opened, sourcePath.c_str()) != 0 || !opened)
-        return undecodable("the source \"" + sourcePath + "\" cannot be read as a wave file");
+    if (WaveIOOpen(opened, expectedPath_.c_str()) != 0 || !opened)
+        return undecodable("the source \"" + expectedPath_ + "\" cannot be read as a wave file");
     const WaveIOHandlePtr source(opened);
     const SampleFormat sourceFormat = Describe(*source);
     SampleFormat wanted;
     if (!ExpectedOutput(sourceFormat, wanted))
         return undecodable("nothing here decodes the source's format: " + FormatText(*source));
-    if (!wc::FileExists(outputPath)) return differs("the output \"" + outputPath + "\" is missing");
+    if (!wc::FileExists(outputPath_)) return differs("the output \"" + outputPath_ + "\" is missing");
     opened = nullptr;
-    if (WaveIOOpen(opened, outputPath.c_str()) != 0 || !opened)
-        return differs("the output \"" + outputPath + "\" is not a RIFF WAVE file");
+    if (WaveIOOpen(opened, outputPath_.c_str()) != 0 || !opened)
+        return differs("the output \"" + outputPath_ + "\" is not a RIFF WAVE file");
     const WaveIOHandlePtr output(opened);
     const SampleFormat outputFormat = Describe(*output);
     const std::string formats = "source " + FormatText(*source) + "; output " + FormatText(*output);
@@ -461,59 +596,51 @@ CleanCheckResult CheckCleanCopy(const std::string& sourcePath, const std::string
         return differs("valid bits: source " + std::to_string(ValidBits(*source)) + ", output " +
                        std::to_string(ValidBits(*output)) + "; " + formats);
 
-    WAVEFORMATEX pcm{};
-    std::string why;
-    const std::unique_ptr<DecodingStream> expected = OpenDecodingStream(*source, pcm, why);
-    if (!expected) {
-        if (sourceFormat.kind == SampleKind::CodecManager) return undecodable(why + ": " + FormatText(*source));
-        return differs(why + "; " + formats);
+    // What Follow compared stands where the final header agrees with it.
+    const int64_t outputTotal = output->dataBytes;
+    following_ = false;
+    if (!comparison_ || !comparison_->expected || !comparison_->copy.Opened() || !comparison_->failure.empty() ||
+        comparison_->firstDifference >= 0 || dataAt_ != output->dataOffset || comparison_->outputBytes > outputTotal)
+        comparison_ = std::make_unique<Comparison>(expectedPath_, outputPath_, output->dataOffset);
+    Comparison& c = *comparison_;
+    if (!c.expected) {
+        if (sourceFormat.kind == SampleKind::CodecManager) return undecodable(c.openFailure + ": " + FormatText(*source));
+        return differs(c.openFailure + "; " + formats);
     }
-    RegionReader copy(output->fileName, output->dataOffset, output->dataBytes);
-    if (!copy.Opened()) return differs("the output's samples cannot be read; " + formats);
+    if (!c.copy.Opened()) return differs("the output's samples cannot be read; " + formats);
 
-    if (progress) *progress = {JobProgress::Stage::Checking, 0, output->dataBytes};
-    const uint32_t frameBytes = output->format.nBlockAlign;
-    int64_t expectedBytes = 0, outputBytes = 0;
-    int64_t firstDifference = -1;  // byte offset
-    std::vector<uint8_t> block, written;
-    SampleMd5 md5;
+    if (progress) *progress = {JobProgress::Stage::Checking, uint64_t(c.outputBytes), output->dataBytes};
     for (;;) {
-        if (!expected->Next(block)) return differs(expected->failure + "; " + formats);
-        if (block.empty()) break;
-        expectedBytes += int64_t(block.size());
-        if (firstDifference < 0) {
-            written.resize(block.size());
-            const int64_t read = copy.Read(written);
-            if (read < 0) return differs("the output's samples cannot be read; " + formats);
-            if (!SameBytes(block.data(), written.data(), size_t(read)))
-                firstDifference = outputBytes + (std::mismatch(block.begin(), block.end(), written.begin()).first -
-                                                 block.begin());
-            else if (size_t(read) < block.size())
-                firstDifference = outputBytes + read;  // the output ends early
-            md5.Add(written.data(), size_t(read));
-            outputBytes += read;
-        }
-        if (progress) progress->done = uint64_t(std::min<int64_t>(expectedBytes, output->dataBytes));
+        const Comparison::Step step = c.Advance(outputTotal, INT64_MAX, true);
+        if (step == Comparison::Step::Failed) return differs(c.failure + "; " + formats);
+        if (step == Comparison::Step::Ended) break;
+        if (progress) progress->done = uint64_t(std::min(c.expectedBytes, outputTotal));
         if (betweenBlocks) betweenBlocks();
     }
-    const int64_t outputTotal = output->dataBytes;
     // The wave layer measures a size it cannot believe to the end of the
     // file; a reader that believes the header must find the same.
-    const std::optional<uint64_t> declared = DeclaredDataBytes(outputPath);
-    if (firstDifference < 0 && outputTotal == expectedBytes && declared != uint64_t(expectedBytes))
+    const std::optional<uint64_t> declared = DeclaredDataBytes(outputPath_);
+    if (c.firstDifference < 0 && outputTotal == c.expectedBytes && declared != uint64_t(c.expectedBytes))
         return differs("declared data size " + (declared ? std::to_string(*declared) : std::string("none")) +
-                       " bytes, where the output holds " + std::to_string(expectedBytes) + "; " + formats);
-    if (firstDifference < 0 && outputTotal == expectedBytes) {
+                       " bytes, where the output holds " + std::to_string(c.expectedBytes) + "; " + formats);
+    if (c.firstDifference < 0 && outputTotal == c.expectedBytes) {
         result.verdict = Verdict::Verified;
         result.success = true;
-        result.samplesMd5 = md5.Hex(result.md5Failure);
+        result.samplesMd5 = c.md5.Hex(result.md5Failure);
         return result;
     }
+    const uint32_t frameBytes = output->format.nBlockAlign;
     const auto frames = [&](int64_t bytes) { return std::to_string(bytes / std::max<uint32_t>(frameBytes, 1)); };
-    std::string what = "length: source " + frames(expectedBytes) + " frames, output " + frames(outputTotal) +
+    std::string what = "length: source " + frames(c.expectedBytes) + " frames, output " + frames(outputTotal) +
                        " frames; first differing frame " +
-                       (firstDifference >= 0 ? frames(firstDifference) : frames(std::min(expectedBytes, outputTotal)));
+                       (c.firstDifference >= 0 ? frames(c.firstDifference)
+                                               : frames(std::min(c.expectedBytes, outputTotal)));
     return differs(what + "; " + formats);
+}
+
+CleanCheckResult CheckCleanCopy(const std::string& sourcePath, const std::string& outputPath,
+                                const std::function<void()>& betweenBlocks, JobProgress* progress) {
+    return CopyCheck(sourcePath, outputPath).Finish(betweenBlocks, progress);
 }
 
 bool AppendLogLine(const std::string& logPath, std::string_view line) {

@@ -40,8 +40,11 @@
 
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <string>
 #include <string_view>
+
+#include "framework/Handles.h"
 
 struct WaveIOHandle;
 
@@ -121,11 +124,53 @@ struct CleanCheckResult {
     std::string md5Failure;
 };
 
-// Compares the clean copy at `outputPath` with the source (for the Decode
-// route, with the decoded PCM wave): its layout, its speaker positions and
-// valid bits, the data size its header declares, and every sample. `betweenBlocks` runs after every block
-// read (may be empty); `progress`, when given, is the Checking stage over
-// the copy's sample bytes. The copy's samples are hashed as they are read.
+// The check of one clean copy against the source (for the Decode route,
+// against the decoded PCM wave): its layout, its speaker positions and
+// valid bits, the data size its header declares, and every sample, hashed
+// as it is read.
+//
+// It may begin while the converter still writes the copy. A converter
+// writes the samples once, in order, behind a header whose sizes it fills
+// in at the end: Follow compares the samples the copy has gained so far,
+// and Finish, once the converter has ended, judges the final header and
+// compares the rest. A copy of gigabytes is then checked while it is
+// converted, not after. What Follow compared counts only where the final
+// header agrees with it (the same data offset, at least as many sample
+// bytes); a difference found while following, or a header that does not
+// agree, sends Finish over the whole copy from its start, so a verdict
+// always describes the final file. The newest bytes of the growing copy
+// are left to Finish.
+//
+// Runs on its caller's thread, but for the source's read-ahead (DecodingStreams).
+class CopyCheck {
+public:
+    CopyCheck(std::string expectedPath, std::string outputPath);
+    ~CopyCheck();
+    CopyCheck(const CopyCheck&) = delete;
+    CopyCheck& operator=(const CopyCheck&) = delete;
+
+    // Compares at most a slice of what the copy has gained since the last
+    // call. True when more is there to compare now; false when it has
+    // caught up, the copy has no samples yet, or following has ended.
+    bool Follow();
+    // Bytes of the copy's samples compared so far.
+    uint64_t Compared() const;
+    // The verdict on the copy as it stands: call once the converter has
+    // ended. `betweenBlocks` runs after every block read (may be empty);
+    // `progress`, when given, is the Checking stage over the copy's sample
+    // bytes, starting from those already compared.
+    CleanCheckResult Finish(const std::function<void()>& betweenBlocks, JobProgress* progress = nullptr);
+
+private:
+    struct Comparison;
+    std::string expectedPath_, outputPath_;
+    wc::FileHandle growing_;                  // the copy as Follow watches it grow
+    uint64_t dataAt_ = 0;                     // where its samples begin; 0: not known yet
+    std::unique_ptr<Comparison> comparison_;  // null until samples are compared
+    bool following_ = true;                   // Follow may go on
+};
+
+// The whole check of a copy that is complete: CopyCheck's Finish alone.
 CleanCheckResult CheckCleanCopy(const std::string& sourcePath, const std::string& outputPath,
                                 const std::function<void()>& betweenBlocks, JobProgress* progress = nullptr);
 

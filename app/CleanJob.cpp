@@ -25,6 +25,10 @@ constexpr wchar_t kLogFolderName[] = L"Wave Cleaner";
 // answered as it arrives): often enough for a smooth progress bar, seldom
 // enough that asking the output file's size costs nothing.
 constexpr DWORD kProgressRefreshMs = 200;
+// While a check has caught up with its growing copy, it looks again this
+// often: the copy grows by some 25 MB meanwhile at a disk's pace, so the
+// check ends at most that far behind its converter.
+constexpr DWORD kFollowAgainMs = 50;
 // How long a stopped converter is given to end before its files are removed.
 constexpr DWORD kStopWaitMs = 10000;
 // The exit code given to a converter that was stopped.
@@ -446,6 +450,9 @@ struct CleanJob::Flight {
     std::vector<std::string> notes;  // for its verdict line
     JobProgress progress;  // its stage, for the caller
     std::optional<Temporary> copy, decoded;
+    // The check of the copy, begun while the converter writes it; its
+    // reads share the files and end before they go.
+    std::optional<CopyCheck> check;
     // After the files, so that it ends before they go.
     StartedConverter converter;
 
@@ -611,17 +618,30 @@ void CleanJob::Begin(size_t index) {
         StartConverter(ConverterCommandLine(flight.input, flight.copy->Path(), flight.plan.codec, rf64), output.get());
     if (!flight.converter.process)
         return Fail(flight, FileOutcome::Result::Failed, "clean copy failed: " + flight.converter.failure);
+    // A hand-over holds the source's own samples: the copy is checked against the source.
+    const bool handedOver = flight.plan.route == CleanPlan::Route::HandOver;
+    flight.check.emplace(handedOver ? source : flight.input, flight.copy->Path());
 }
 
-// Waits for a converter to end, for messages and at least every
-// kProgressRefreshMs, and checks the first converter found ended.
+// Lets each check follow its growing copy a slice further, then waits for a
+// converter to end, for messages, or until a check has more to compare;
+// checks the first converter found ended, and calls back on messages and at
+// least every kProgressRefreshMs.
 void CleanJob::WaitForConverters() {
+    bool more = false;
+    for (const auto& flight : flights_)
+        if (flight->check && flight->check->Follow()) more = true;
     std::vector<HANDLE> running;
     for (const auto& flight : flights_) running.push_back(flight->converter.process.get());
     const DWORD count = DWORD(running.size());
-    const DWORD woken = ::MsgWaitForMultipleObjects(count, running.data(), FALSE, kProgressRefreshMs, QS_ALLINPUT);
+    const DWORD woken =
+        ::MsgWaitForMultipleObjects(count, running.data(), FALSE, more ? 0 : kFollowAgainMs, QS_ALLINPUT);
     if (woken < WAIT_OBJECT_0 + count) return Finish(*flights_[woken - WAIT_OBJECT_0]);
-    if (woken == WAIT_OBJECT_0 + count || woken == WAIT_TIMEOUT) return Between();
+    if (woken == WAIT_OBJECT_0 + count) return Between();
+    if (woken == WAIT_TIMEOUT) {
+        if (::GetTickCount() - lastCallback_ >= kProgressRefreshMs) Between();
+        return;
+    }
     // They cannot be waited on: the first counts as ended, as a single converter's failed wait does.
     Finish(*flights_.front());
 }
@@ -638,10 +658,7 @@ void CleanJob::Finish(Flight& flight) {
     if (std::string note = CarryValidBits(source, flight.copy->Path()); !note.empty())
         flight.notes.push_back(std::move(note));
     flight.progress = {JobProgress::Stage::Checking, 0, 0};
-    // A hand-over holds the source's own samples: the copy is checked against the source.
-    const bool handedOver = flight.plan.route == CleanPlan::Route::HandOver;
-    const CleanCheckResult check = CheckCleanCopy(handedOver ? source : flight.input, flight.copy->Path(),
-                                                  [this] { Between(); }, &flight.progress);
+    const CleanCheckResult check = flight.check->Finish([this] { Between(); }, &flight.progress);
     if (!check.success)
         return Fail(flight, FileOutcome::Result::Failed,
                     check.logLine.empty() ? "clean copy check failed" : check.logLine);
@@ -734,6 +751,7 @@ void CleanJob::Between() {
             first->plan.route == CleanPlan::Route::Decode || first->plan.route == CleanPlan::Route::HandOver;
         progress_.job = first->progress;
     }
+    lastCallback_ = ::GetTickCount();
     if (betweenWaits_) betweenWaits_();
 }
 

@@ -27,9 +27,12 @@
 //
 // Threads: everything runs on the caller's thread (the user-interface
 // thread in the program), but one reader of the check (DecodingStreams).
-// The converters are processes: the job starts them, waits on all of them
-// at once, and checks each as it ends while the others keep converting; the
-// decoding and the check of one source run on the caller's thread meanwhile.
+// The converters are processes: the job starts them and waits on all of them
+// at once. Between the waits each copy's check follows it a slice further
+// as its converter writes it (CopyCheck), so a large copy is checked by the
+// time it is written; a converter that ends has the rest of its copy
+// checked while the others keep converting. The decoding and the checks run
+// on the caller's thread.
 // The job calls back between its waits and between the blocks it decodes
 // and checks, so the caller can dispatch window messages, show progress, or
 // stop the job by throwing JobStopped; every converter still running is
@@ -171,4 +174,5 @@ private:
     std::vector<Entry> entries_;           // one per source
     size_t logged_ = 0;                    // the entries before this one are in the log
     std::vector<std::unique_ptr<Flight>> flights_;  // in the order they began
+    DWORD lastCallback_ = 0;                        // GetTickCount of the last call of betweenWaits_
 };

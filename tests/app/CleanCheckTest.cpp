@@ -3,10 +3,17 @@
 // its source, with copies written here as the converter would or would not.
 #include <gtest/gtest.h>
 
+#include <windows.h>
+#include <wincrypt.h>
+
+#include <algorithm>
+#include <cctype>
 #include <tuple>
 
 #include "app/CleanCheck.h"
 #include "app/CleanJob.h"
+#include "app/SampleDigest.h"
+#include "framework/Handles.h"
 #include "media/codecs/MMACM.h"
 #include "support/TestSupport.h"
 
@@ -279,6 +286,150 @@ TEST_F(CleanCopyCheck, DecodingCountsThePcmBytesWritten) {
         << decoded.failure;
     ExpectStepsUpTo(reached, JobProgress::Stage::Decoding, 600000);
     EXPECT_EQ(ChunkOf(ReadFileBytes(output), "data").size(), 600000u);
+}
+
+// A converter as the check sees it: the header first, its sizes still
+// open, then the samples in pieces, the sizes filled in at the end.
+class GrowingCopy {
+public:
+    explicit GrowingCopy(const std::string& path)
+        : file_(::CreateFileA(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                              nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr)) {}
+    void Write(uint64_t at, const uint8_t* bytes, size_t count) {
+        LARGE_INTEGER offset;
+        offset.QuadPart = int64_t(at);
+        DWORD written = 0;
+        ASSERT_TRUE(::SetFilePointerEx(file_.get(), offset, nullptr, FILE_BEGIN));
+        ASSERT_TRUE(::WriteFile(file_.get(), bytes, DWORD(count), &written, nullptr) && written == count);
+    }
+    void Write(uint64_t at, const std::vector<uint8_t>& bytes) { Write(at, bytes.data(), bytes.size()); }
+
+private:
+    wc::FileHandle file_;
+};
+
+enum class Writing {
+    InOrder,           // the samples once, in order
+    DifferenceMended,  // a wrong sample, seen while following, written right before the end
+    DifferenceStays,   // a wrong sample, never mended
+    SamplesMove,       // at the end the file is written anew, a chunk more ahead of the samples
+    EndsShort,         // at the end the header gives fewer samples than were followed, the rest a chunk
+};
+struct FollowCase {
+    const char* what;
+    Writing writing;
+    Verdict verdict;
+    const char* logged;  // in the log line; "" for none
+};
+
+class CopyFollowedWhileWritten : public CleanCopyCheck, public ::testing::WithParamInterface<FollowCase> {};
+
+// 2 500 000 stereo frames, 10 000 000 bytes of samples behind a 44-byte
+// header: more than one slice and several blocks of the source's reads.
+TEST_P(CopyFollowedWhileWritten, GivesTheVerdictOfTheWholeCheckOnTheFinalFile) {
+    const FollowCase& c = GetParam();
+    constexpr size_t kHeader = 44, kWrongAt = kHeader + 4 * 1234;
+    const auto samples = MakeTestSamples16(2, 2500000);
+    const auto file = MakePcmWave(2, 44100, 16, samples);
+    WriteFileBytes(source, file);
+    CopyCheck check(source, output);
+    {
+        GrowingCopy copy(output);
+        std::vector<uint8_t> open(file.begin(), file.begin() + kHeader);
+        for (size_t at : {4u, 40u}) std::fill_n(open.begin() + at, 4, uint8_t(0xFF));
+        copy.Write(0, open);
+        EXPECT_FALSE(check.Follow()) << "nothing to compare behind the header yet";
+        std::vector<uint8_t> written(file.begin() + kHeader, file.end());
+        const bool wrong = c.writing == Writing::DifferenceMended || c.writing == Writing::DifferenceStays;
+        if (wrong) written[kWrongAt - kHeader] ^= 0x40;
+        // Pieces of odd sizes, each followed as far as it goes.
+        for (size_t at = 0, piece = 3000001; at < written.size(); at += piece, piece = std::max<size_t>(piece / 2, 100003)) {
+            const size_t n = std::min(piece, written.size() - at);
+            copy.Write(kHeader + at, written.data() + at, n);
+            while (check.Follow()) {
+            }
+        }
+        EXPECT_GT(check.Compared(), 0u) << "the copy was not followed";
+        EXPECT_LT(check.Compared(), written.size()) << "the newest bytes are left to the end";
+        if (c.writing == Writing::DifferenceMended) copy.Write(kWrongAt, &file[kWrongAt], 1);
+        copy.Write(0, std::vector<uint8_t>(file.begin(), file.begin() + kHeader));
+    }
+    if (c.writing == Writing::SamplesMove) {
+        std::vector<uint8_t> moved = file;
+        const uint8_t note[] = {'J', 'U', 'N', 'K', 6, 0, 0, 0, 1, 2, 3, 4, 5, 6};
+        moved.insert(moved.begin() + 36, note, note + sizeof note);  // before "data"
+        moved[4] += sizeof note;
+        GrowingCopy(output).Write(0, moved);  // the check holds the copy open: written as the converter would
+    } else if (c.writing == Writing::EndsShort) {
+        std::vector<uint8_t> shorter = file;
+        const uint32_t dataBytes = 4000000, junkBytes = 10000000 - dataBytes - 8;
+        for (int i = 0; i < 4; ++i) shorter[40 + i] = uint8_t(dataBytes >> (8 * i));
+        uint8_t chunk[8] = {'J', 'U', 'N', 'K'};
+        for (int i = 0; i < 4; ++i) chunk[4 + i] = uint8_t(junkBytes >> (8 * i));
+        std::copy(chunk, chunk + sizeof chunk, shorter.begin() + kHeader + dataBytes);
+        GrowingCopy(output).Write(0, shorter);
+    }
+
+    const CleanCheckResult followed = check.Finish({}, &progress);
+    const CleanCheckResult whole = CheckCleanCopy(source, output, {});
+    EXPECT_EQ(followed.verdict, c.verdict) << followed.logLine;
+    EXPECT_NE(followed.logLine.find(c.logged), std::string::npos) << followed.logLine;
+    EXPECT_EQ(followed.logLine, whole.logLine);
+    EXPECT_EQ(followed.samplesMd5, whole.samplesMd5);
+    EXPECT_EQ(followed.samplesMd5.size(), c.verdict == Verdict::Verified ? 32u : 0u);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Writers, CopyFollowedWhileWritten,
+    ::testing::Values(FollowCase{"in order", Writing::InOrder, Verdict::Verified, ""},
+                      // Regression guard: a difference seen while following must not outlive its mending.
+                      FollowCase{"a difference mended", Writing::DifferenceMended, Verdict::Verified, ""},
+                      FollowCase{"a difference kept", Writing::DifferenceStays, Verdict::Differs,
+                                 "first differing frame 1234"},
+                      FollowCase{"samples moved", Writing::SamplesMove, Verdict::Verified, ""},
+                      FollowCase{"ends short", Writing::EndsShort, Verdict::Differs,
+                                 "length: source 2500000 frames, output 1000000 frames"}),
+    [](const ::testing::TestParamInfo<FollowCase>& info) {
+        std::string name = info.param.what;
+        for (char& ch : name)
+            if (!std::isalnum(static_cast<unsigned char>(ch))) ch = '_';
+        return name;
+    });
+
+// The system's MD5 of a buffer in one call, as the oracle for the digest's
+// own hand-over of pieces to its worker.
+std::string SystemMd5(const std::vector<uint8_t>& bytes) {
+    HCRYPTPROV provider = 0;
+    HCRYPTHASH hash = 0;
+    BYTE digest[16];
+    DWORD size = sizeof digest;
+    std::string hex;
+    if (::CryptAcquireContextW(&provider, nullptr, nullptr, PROV_RSA_FULL, CRYPT_VERIFYCONTEXT) &&
+        ::CryptCreateHash(provider, CALG_MD5, 0, 0, &hash) &&
+        ::CryptHashData(hash, bytes.data(), DWORD(bytes.size()), 0) &&
+        ::CryptGetHashParam(hash, HP_HASHVAL, digest, &size, 0))
+        for (BYTE byte : digest) hex += "0123456789abcdef"[byte >> 4], hex += "0123456789abcdef"[byte & 15];
+    if (hash) ::CryptDestroyHash(hash);
+    if (provider) ::CryptReleaseContext(provider, 0);
+    return hex;
+}
+
+TEST(SampleDigest, HashesPiecesOfAnySizeAsTheSystemHashesTheWhole) {
+    // Small pieces (hashed at once), then large ones (handed to the worker), then small again.
+    const std::vector<size_t> pieces{1, 63, 4096, 3 << 20, 5, 4 << 20, (1 << 20) - 1, 1 << 20, 7, 2 << 20, 0, 12345};
+    size_t total = 0;
+    for (size_t piece : pieces) total += piece;
+    const auto bytes = PatternBytes(total, 11);
+    SampleMd5 md5;
+    std::vector<uint8_t> piece;
+    for (size_t at = 0, i = 0; i < pieces.size(); at += pieces[i++]) {
+        piece.assign(bytes.begin() + at, bytes.begin() + at + pieces[i]);
+        md5.Add(piece);
+    }
+    std::string why;
+    const std::string expected = SystemMd5(bytes);
+    ASSERT_EQ(expected.size(), 32u);
+    EXPECT_EQ(md5.Hex(why), expected) << why;
 }
 
 TEST(CleanCheckLog, AppendsOneLineToWhatIsThere) {
