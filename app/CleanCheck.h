@@ -29,9 +29,10 @@
 // samples. The converter is told to guess no speaker positions past two
 // channels, so the copy keeps those its source declares, or none.
 //
-// Everything runs on the user-interface thread but one reader: the check of
-// plain PCM reads the source one block ahead on a worker thread of its own
-// while it reads the copy. The check and the decoding work in blocks and
+// Everything runs on the user-interface thread but two workers: the check
+// of plain PCM reads the source one block ahead on a worker thread of its
+// own while it reads the copy, and the MD5 of a large copy is taken on
+// another (SampleDigest). The check and the decoding work in blocks and
 // call back between them so the caller can dispatch window messages.
 #pragma once
 

@@ -1276,8 +1276,10 @@ INSTANTIATE_TEST_SUITE_P(
                Act::StopDecoding},
         Hazard{"stop_converting", Converter::StandIn, {{kTake, kPlain}}, Copy::Earlier, "while converting",
                Act::StopConverting, "hold 1\n"},
-        Hazard{"stop_checking", Converter::Real, {{kTake, Zeros(false, 1u << 30)}}, Copy::Earlier, "while checking",
-               Act::StopChecking},
+        // The check follows the copy while it is written: the stand-in moves the samples once it has
+        // written them, so the whole gigabyte is checked again after it ends, long enough to stop.
+        Hazard{"stop_checking", Converter::StandIn, {{kTake, Zeros(false, 1u << 30)}}, Copy::Earlier, "while checking",
+               Act::StopChecking, "move-data\n"},
         Hazard{"full_disk", Converter::Real, {{kTake, Zeros(false, 8u << 20)}}, Copy::Earlier, "is full", Act::Clean,
                "", 1, Output::FullDrive},
         // Regression: the first take's copy was written over the second recording.

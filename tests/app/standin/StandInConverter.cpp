@@ -9,7 +9,9 @@
 // copy, then end with that code), "sleep <ms>" (before anything else),
 // "hold <n>" (on its n-th run, write the first half of the copy and wait a
 // minute before the rest: a run to be stopped mid-file), "hold" (so on this
-// run). An order after "when <text>: " holds only for a source whose path
+// run), "move-data" (write the copy, then write it anew with a chunk more
+// ahead of its samples: a copy whose check starts over once the converter
+// has ended, as a long check to be stopped). An order after "when <text>: " holds only for a source whose path
 // contains the text ("when take 2: hold"): runs that start together may
 // take their numbers in either order. Each run writes its record to the
 // first free standin-run-<n>.txt beside it (taken atomically):
@@ -20,6 +22,8 @@
 // and writes one line to its standard output and one to its standard error.
 #include <windows.h>
 
+#include <algorithm>
+#include <cstdint>
 #include <cstdio>
 #include <fstream>
 #include <iterator>
@@ -41,6 +45,34 @@ void WriteTo(DWORD which, const std::string& text) {
     ::WriteFile(::GetStdHandle(which), text.data(), DWORD(text.size()), &written, nullptr);
 }
 
+// Copies `from` to `to` in blocks; with `junkAhead`, a 6-byte JUNK chunk
+// goes before the data chunk and the RIFF size grows by its 14 bytes.
+bool CopyInBlocks(const std::string& from, const std::string& to, bool junkAhead) {
+    std::ifstream in(from, std::ios::binary);
+    std::ofstream out(to, std::ios::binary | std::ios::trunc);
+    std::vector<char> block(1 << 20);
+    in.read(block.data(), 4096);
+    const size_t got = size_t(in.gcount());
+    size_t dataAt = got;
+    if (junkAhead && got >= 12) {
+        const auto le32 = [&](size_t at) {
+            uint32_t v = 0;
+            for (int i = 3; i >= 0; --i) v = v << 8 | uint8_t(block[at + i]);
+            return v;
+        };
+        for (dataAt = 12; dataAt + 8 <= got && std::string(&block[dataAt], 4) != "data";)
+            dataAt += 8 + le32(dataAt + 4) + (le32(dataAt + 4) & 1);
+        const uint32_t riff = le32(4) + 14;
+        for (int i = 0; i < 4; ++i) block[4 + i] = char(riff >> (8 * i));
+    }
+    out.write(block.data(), std::streamsize(std::min(dataAt, got)));
+    if (junkAhead) out.write("JUNK\6\0\0\0junk!!", 14);
+    if (dataAt < got) out.write(block.data() + dataAt, std::streamsize(got - dataAt));
+    while (in.read(block.data(), std::streamsize(block.size())) || in.gcount() > 0)
+        out.write(block.data(), in.gcount());
+    return out.good();
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -48,7 +80,7 @@ int main(int argc, char** argv) {
     std::string source;
     for (int i = 1; i + 1 < argc; ++i)
         if (std::string(argv[i]) == "-i") source = argv[i + 1];
-    bool fail = false, wrongSample = false, holdThis = false;
+    bool fail = false, wrongSample = false, holdThis = false, moveData = false;
     DWORD sleepMs = 0;
     int holdRun = 0;
     int exitCode = 0;
@@ -65,6 +97,7 @@ int main(int argc, char** argv) {
             if (line == "fail") fail = true;
             else if (line == "hold") holdThis = true;
             else if (line == "wrong-sample") wrongSample = true;
+            else if (line == "move-data") moveData = true;
             else if (line.rfind("exit ", 0) == 0) exitCode = std::stoi(line.substr(5));
             else if (line.rfind("sleep ", 0) == 0) sleepMs = DWORD(std::stoul(line.substr(6)));
             else if (line.rfind("hold ", 0) == 0) holdRun = std::stoi(line.substr(5));
@@ -104,6 +137,8 @@ int main(int argc, char** argv) {
         WriteTo(STD_ERROR_HANDLE, "stand-in converter: told to fail\n");
         return 1;
     }
+    if (moveData)
+        return CopyInBlocks(source, argv[argc - 1], false) && CopyInBlocks(source, argv[argc - 1], true) ? exitCode : 3;
     std::ifstream in(source, std::ios::binary);
     std::vector<char> bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
     if (!in.good() && !in.eof()) return 2;
