@@ -426,12 +426,6 @@ constexpr int64_t kNewestBytesLeft = 1 << 20;
 // is followed.
 constexpr int64_t kFollowSliceBytes = 8 << 20;
 
-wc::FileHandle OpenShared(const std::string& path) {
-    return wc::FileHandle(::CreateFileW(wc::PathToWide(path).c_str(), GENERIC_READ,
-                                        FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
-                                        FILE_ATTRIBUTE_NORMAL, nullptr));
-}
-
 }  // namespace
 
 // The samples compared so far: the expected stream, the copy read in order
@@ -439,14 +433,9 @@ wc::FileHandle OpenShared(const std::string& path) {
 struct CopyCheck::Comparison {
     enum class Step { Compared, Waiting, Ended, Failed };
 
-    Comparison(const std::string& expectedPath, const std::string& outputPath, uint64_t dataAt)
-        : copy(outputPath, int64_t(dataAt), INT64_MAX) {
-        PWaveIOHandle opened = nullptr;
-        if (WaveIOOpen(opened, expectedPath.c_str()) != 0 || !opened) {
-            openFailure = "the source \"" + expectedPath + "\" cannot be read as a wave file";
-            return;
-        }
-        source.reset(opened);
+    // Reads the expected samples through `opened` (the source, opened as a wave).
+    Comparison(WaveIOHandlePtr opened, const std::string& outputPath, uint64_t dataAt)
+        : source(std::move(opened)), copy(outputPath, int64_t(dataAt), INT64_MAX) {
         WAVEFORMATEX pcm{};
         expected = OpenDecodingStream(*source, pcm, openFailure);
     }
@@ -518,7 +507,7 @@ uint64_t CopyCheck::Compared() const { return comparison_ ? uint64_t(comparison_
 
 bool CopyCheck::Follow() {
     if (!following_) return false;
-    if (!growing_ && !(growing_ = OpenShared(outputPath_))) return false;
+    if (!growing_ && !(growing_ = OpenForReading(outputPath_))) return false;
     if (dataAt_ == 0) {
         // The header comes first: until its data chunk is there, nothing is.
         const std::optional<WaveChunkPlace> data = FindWaveChunk(growing_.get(), "data");
@@ -530,7 +519,12 @@ bool CopyCheck::Follow() {
     const int64_t copyEnd = size.QuadPart - int64_t(dataAt_) - kNewestBytesLeft;
     if (!comparison_) {
         if (copyEnd <= 0) return false;  // a short copy is checked whole by Finish
-        comparison_ = std::make_unique<Comparison>(expectedPath_, outputPath_, dataAt_);
+        PWaveIOHandle opened = nullptr;
+        if (WaveIOOpen(opened, expectedPath_.c_str()) != 0 || !opened) {
+            following_ = false;  // Finish tells why
+            return false;
+        }
+        comparison_ = std::make_unique<Comparison>(WaveIOHandlePtr(opened), outputPath_, dataAt_);
     }
     Comparison& c = *comparison_;
     if (!c.expected || !c.copy.Opened()) {
@@ -569,18 +563,19 @@ CleanCheckResult CopyCheck::Finish(const std::function<void()>& betweenBlocks, J
     PWaveIOHandle opened = nullptr;
     if (WaveIOOpen(opened, expectedPath_.c_str()) != 0 || !opened)
         return undecodable("the source \"" + expectedPath_ + "\" cannot be read as a wave file");
-    const WaveIOHandlePtr source(opened);
+    WaveIOHandlePtr source(opened);  // handed to the comparison when it starts anew
     const SampleFormat sourceFormat = Describe(*source);
+    const std::string sourceText = FormatText(*source);
     SampleFormat wanted;
     if (!ExpectedOutput(sourceFormat, wanted))
-        return undecodable("nothing here decodes the source's format: " + FormatText(*source));
+        return undecodable("nothing here decodes the source's format: " + sourceText);
     if (!wc::FileExists(outputPath_)) return differs("the output \"" + outputPath_ + "\" is missing");
     opened = nullptr;
     if (WaveIOOpen(opened, outputPath_.c_str()) != 0 || !opened)
         return differs("the output \"" + outputPath_ + "\" is not a RIFF WAVE file");
     const WaveIOHandlePtr output(opened);
     const SampleFormat outputFormat = Describe(*output);
-    const std::string formats = "source " + FormatText(*source) + "; output " + FormatText(*output);
+    const std::string formats = "source " + sourceText + "; output " + FormatText(*output);
     if (!SameLayout(wanted, outputFormat)) return differs("format: " + formats);
     const uint32_t sourceMask = SpeakerMask(*source), outputMask = SpeakerMask(*output);
     if (!SamePositions(sourceMask, outputMask, source->format.nChannels))
@@ -601,10 +596,10 @@ CleanCheckResult CopyCheck::Finish(const std::function<void()>& betweenBlocks, J
     following_ = false;
     if (!comparison_ || !comparison_->expected || !comparison_->copy.Opened() || !comparison_->failure.empty() ||
         comparison_->firstDifference >= 0 || dataAt_ != output->dataOffset || comparison_->outputBytes > outputTotal)
-        comparison_ = std::make_unique<Comparison>(expectedPath_, outputPath_, output->dataOffset);
+        comparison_ = std::make_unique<Comparison>(std::move(source), outputPath_, output->dataOffset);
     Comparison& c = *comparison_;
     if (!c.expected) {
-        if (sourceFormat.kind == SampleKind::CodecManager) return undecodable(c.openFailure + ": " + FormatText(*source));
+        if (sourceFormat.kind == SampleKind::CodecManager) return undecodable(c.openFailure + ": " + sourceText);
         return differs(c.openFailure + "; " + formats);
     }
     if (!c.copy.Opened()) return differs("the output's samples cannot be read; " + formats);

@@ -124,15 +124,13 @@ bool ReadAt(HANDLE file, uint64_t offset, void* out, DWORD count) {
            done == count;
 }
 
-namespace {
-
-wc::FileHandle OpenForReading(const std::string& path, DWORD flags = 0) {
-    // Others may do anything meanwhile: the job removes its own temporary
-    // files while the check still reads them when it is abandoned.
+wc::FileHandle OpenForReading(const std::string& path, DWORD flags) {
     return wc::FileHandle(::CreateFileW(wc::PathToWide(path).c_str(), GENERIC_READ,
                                         FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
                                         flags, nullptr));
 }
+
+namespace {
 
 uint32_t U32(const uint8_t* p) { return uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 | uint32_t(p[3]) << 24; }
 uint64_t U64(const uint8_t* p) { return U32(p) | uint64_t(U32(p + 4)) << 32; }

@@ -71,6 +71,12 @@ uint16_t ValidBits(const WaveIOHandle& wave);
 // smaller. None for other formats.
 std::optional<uint64_t> AdpcmFrames(const WaveIOHandle& source);
 
+// Opens a file to read, leaving others free to do anything meanwhile: a
+// converter still writes the copy the check follows, and the job removes
+// its own temporary files while the check still reads them when it is
+// abandoned. `flags`: CreateFile's flags and attributes.
+wc::FileHandle OpenForReading(const std::string& path, DWORD flags = 0);
+
 // Reads `count` bytes at `offset` of a file; false when they are not all there.
 bool ReadAt(HANDLE file, uint64_t offset, void* out, DWORD count);
 
